@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds the Windows program and starts it under Wine.
+# The program runs from build/app, so its library (vtl.xml) survives rebuilds.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+bash scripts/setup.sh
+cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+cmake --build build/win --target vtl64 -j "$(nproc)"
+
+mkdir -p build/app
+cp build/win/launcher/vtl64.exe build/app/vtl64.exe
+exec scripts/wine-run.sh --prefix "$root/build/win/wineprefix" "$root/build/app/vtl64.exe" "$@"

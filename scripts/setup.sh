@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need, and fetches the
+# zlib source package whose contrib/minizip the Windows build compiles.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+packages=(
+  cmake ninja-build g++ make pkg-config
+  clang libclang-rt-14-dev
+  googletest zlib1g-dev libminizip-dev libpugixml-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  mingw-w64-x86-64-dev libz-mingw-w64-dev
+  wine wine64 xvfb xauth x11-utils imagemagick
+  dpkg-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The mingw build compiles minizip from Debian's own zlib sources; the -posix
+# compilers are the ones with std::thread, so make sure they are selected.
+for tool in x86_64-w64-mingw32-gcc x86_64-w64-mingw32-g++; do
+  if [ "$(readlink -f "$(command -v $tool)")" != "$(readlink -f /usr/bin/$tool-posix)" ]; then
+    "${sudo_cmd[@]}" update-alternatives --set "$tool" "/usr/bin/$tool-posix" >/dev/null
+  fi
+done
+
+# Pinned to the version bookworm's main archive serves.
+zlib_version="1:1.2.13.dfsg-1"
+src="$here/build/deps/zlib-src"
+if [ ! -f "$src/contrib/minizip/unzip.c" ]; then
+  if [ ! -f /etc/apt/sources.list.d/vantle-src.sources ]; then
+    echo "setup: adding a deb-src entry for Debian's main archive"
+    # apt refuses two entries for one archive with different keyrings, so
+    # reuse whatever keyring the system's own entry names.
+    keyring=$(grep -h -m1 '^Signed-By:' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{print $2}' || true)
+    {
+      echo "Types: deb-src"
+      echo "URIs: http://deb.debian.org/debian"
+      echo "Suites: bookworm"
+      echo "Components: main"
+      [ -n "$keyring" ] && echo "Signed-By: $keyring"
+    } | "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/vantle-src.sources >/dev/null
+    "${sudo_cmd[@]}" apt-get update -qq
+  fi
+  tmp="$(mktemp -d)"
+  (cd "$tmp" && apt-get source -qq --download-only "zlib=$zlib_version" >/dev/null && dpkg-source -x --no-check zlib_*.dsc >/dev/null)
+  rm -rf "$src"
+  mkdir -p "$(dirname "$src")"
+  mv "$tmp"/zlib-*/ "$src"
+  rm -rf "$tmp"
+  echo "setup: zlib sources in $src"
+fi
