@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the Windows program and starts it under Wine.
-# The program runs from build/app, so its library (vtl.xml) survives rebuilds.
+# The program runs from build/app with a Wine prefix of its own, so its library
+# (vtl.xml) survives rebuilds and the test runs never touch it.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -12,4 +13,4 @@ cmake --build build/win --target vtl64 -j "$(nproc)"
 
 mkdir -p build/app
 cp build/win/launcher/vtl64.exe build/app/vtl64.exe
-exec scripts/wine-run.sh --prefix "$root/build/win/wineprefix" "$root/build/app/vtl64.exe" "$@"
+exec scripts/wine-run.sh --prefix "$root/build/app/wineprefix" "$root/build/app/vtl64.exe" "$@"

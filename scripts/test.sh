@@ -39,7 +39,7 @@ if [ -z "${DISPLAY:-}" ]; then
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break; sleep 0.1; done
 fi
 # Makes the prefix once, then keeps its server alive between test programs.
-scripts/wine-run.sh --prefix "$WINEPREFIX" cmd /c exit 0 >/dev/null 2>&1 || true
+scripts/wine-run.sh --prefix "$WINEPREFIX" --unmanaged cmd /c exit 0 >/dev/null 2>&1 || true
 wineserver -p 2>/dev/null || true  # already running is fine
 
 status=0
