@@ -1,0 +1,213 @@
+// Finding where an element ends. The reader learns the ends of nested elements
+// from one scan of their ancestor; these tests hold it to the plain rule,
+// written out here once more, on many random and damaged texts.
+#include "TestSupport.h"
+#include "xml/XmlInternal.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using xml_detail::ElementEnd;
+using xmltest::Dump;
+
+namespace {
+
+// The rule, plainly: from the start tag, count depth over everything that
+// follows; an end tag that brings it back to 0 ends the element.
+bool ReferenceEnd(const char* lt, const char* bound, ElementEnd* out) {
+  const std::string_view text(lt, static_cast<std::size_t>(bound - lt));
+  constexpr auto npos = std::string_view::npos;
+  long depth = 0;
+  std::size_t i = 0;
+  for (;;) {
+    const std::size_t open = text.find('<', i);
+    if (open == npos) return false;
+    const std::string_view rest = text.substr(open);
+    std::size_t next;
+    if (rest.size() >= 2 && rest[1] == '/') {
+      const std::size_t gt = text.find('>', open + 1);
+      if (gt == npos) return false;
+      if (--depth == 0) {
+        out->endTagStart = lt + open;
+        out->end = lt + gt + 1;
+        return true;
+      }
+      next = gt + 1;
+    } else if (rest.substr(0, 9) == "<![CDATA[") {
+      const std::size_t close = text.find("]]>", open + 9);
+      if (close == npos) return false;
+      next = close + 3;
+    } else if (rest.substr(0, 4) == "<!--") {
+      const std::size_t close = text.find("-->", open + 2);
+      if (close == npos) return false;
+      next = close + 3;
+    } else if (rest.size() >= 2 && (rest[1] == '!' || rest[1] == '?')) {
+      const std::size_t gt = text.find('>', open + 1);
+      if (gt == npos) return false;
+      next = gt + 1;
+    } else {
+      bool quoted = false;
+      std::size_t j = open + 1;
+      for (; j < text.size(); ++j) {
+        if (text[j] == '"')
+          quoted = !quoted;
+        else if (!quoted && (text[j] == '/' || text[j] == '>'))
+          break;
+      }
+      if (j == text.size()) return false;
+      if (text[j] == '>') ++depth;
+      next = j + 1;
+    }
+    i = next;
+  }
+}
+
+std::string DumpWith(const std::string& text, xml_detail::ElementEndFinder finder) {
+  XmlDocument doc;
+  xml_detail::ParseTextWith(doc, text.c_str(), finder);
+  return Dump(doc);
+}
+
+const std::vector<std::string>& Pieces() {
+  static const std::vector<std::string> pieces = {
+      "<", ">", "/", "\"", "!", "?", "-", "[", "]", "=", " ", "a", "b", "\r\n", "<a>", "</a>", "<b x=\"1\">",
+      "</b>", "<c/>", "<a/ >", "<d y=\"/>\">", "<!--", "-->", "<!-->", "<![CDATA[", "]]>", "<?p?>", "<!D>",
+      "</", "/>", "text", "&amp;", "<?xml?>", "\"/\"", "<e\"", "<<f>"};
+  return pieces;
+}
+
+std::string RandomText(std::mt19937& rng) {
+  std::string text = rng() % 4 ? "<?xml?>" : "";
+  const int count = static_cast<int>(rng() % 60);
+  for (int i = 0; i < count; ++i) text += Pieces()[rng() % Pieces().size()];
+  return text;
+}
+
+// A well-formed entry of the kind the program writes, then damaged in a few
+// random places.
+std::string DamagedDocument(std::mt19937& rng) {
+  std::string text =
+      "<?xml version=\"1.0\"?>\r\n<!--db-->\r\n<root>\r\n\t<Games>\r\n\t\t<g>\r\n\t\t\t<Main Name=\"A/B\" "
+      "Run=\"C:\\R.EXE\">\r\n\t\t\t\t<![CDATA[help <b> \"]]>\r\n\t\t\t</Main>\r\n\t\t\t<Mount>\r\n\t\t\t\t<m "
+      "type=\"hdd\"/>\r\n\t\t\t\t<!-- \" -->\r\n\t\t\t\ttext\r\n\t\t\t</Mount>\r\n\t\t</g>\r\n\t\t<g/>\r\n\t</Games>"
+      "\r\n</root>\r\n";
+  const std::string inserts = "<>/\"!-[]?= a";
+  const int edits = 1 + static_cast<int>(rng() % 4);
+  for (int e = 0; e < edits && !text.empty(); ++e) {
+    const std::size_t at = rng() % text.size();
+    switch (rng() % 3) {
+      case 0:
+        text.erase(at, 1 + rng() % 3);
+        break;
+      case 1:
+        text.insert(at, 1, inserts[rng() % inserts.size()]);
+        break;
+      default:
+        text.insert(at, text.substr(rng() % text.size(), 1 + rng() % 20));
+        break;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+TEST(ElementEnd, TheScanFollowsTheRuleAtEveryTagAndBound) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string text = round % 2 ? RandomText(rng) : DamagedDocument(rng);
+    const char* begin = text.data();
+    for (std::size_t lt = text.find('<'); lt != std::string::npos; lt = text.find('<', lt + 1)) {
+      const char* bound = begin + lt + rng() % (text.size() - lt + 1);
+      ElementEnd expected{nullptr, nullptr};
+      ElementEnd actual{nullptr, nullptr};
+      const bool found = ReferenceEnd(begin + lt, bound, &expected);
+      ASSERT_EQ(xml_detail::FindElementEnd(begin + lt, bound, &actual), found) << text << " at " << lt;
+      if (found) {
+        ASSERT_EQ(actual.endTagStart, expected.endTagStart) << text << " at " << lt;
+        ASSERT_EQ(actual.end, expected.end) << text << " at " << lt;
+      }
+    }
+  }
+}
+
+TEST(ElementEnd, RememberedEndsGiveTheSameTreeAsThePlainRule) {
+  std::mt19937 rng(12);
+  for (int round = 0; round < 20000; ++round) {
+    const std::string text = round % 2 ? RandomText(rng) : DamagedDocument(rng);
+    ASSERT_EQ(DumpWith(text, nullptr), DumpWith(text, ReferenceEnd)) << text;
+  }
+}
+
+TEST(ElementEnd, RememberedEndsMatchOnNestedRealisticTexts) {
+  // Deeper and wider than the damaged entry: the case the memory is for.
+  std::mt19937 rng(13);
+  for (int round = 0; round < 300; ++round) {
+    std::string text = "<?xml?><root>";
+    int depth = 1;
+    for (int i = 0; i < 400; ++i) {
+      switch (rng() % 6) {
+        case 0:
+        case 1:
+          text += "<e a=\"" + std::to_string(i) + "\">";
+          ++depth;
+          break;
+        case 2:
+          if (depth > 1) {
+            text += "</e>";
+            --depth;
+          }
+          break;
+        case 3:
+          text += "<v x=\"/>\"/>";
+          break;
+        case 4:
+          text += "<![CDATA[</e>]]><!--</e>-->";
+          break;
+        default:
+          text += Pieces()[rng() % Pieces().size()];
+          break;
+      }
+    }
+    while (depth-- > 0) text += "</e>";
+    ASSERT_EQ(DumpWith(text, nullptr), DumpWith(text, ReferenceEnd)) << text;
+  }
+}
+
+TEST(Depth, VeryDeepNestingIsReadCopiedAndFreedWithoutRecursion) {
+  const int levels = 100000;
+  std::string text = "<?xml?>";
+  for (int i = 0; i < levels; ++i) text += "<a>";
+  for (int i = 0; i < levels; ++i) text += "</a>";
+  XmlDocument doc;
+  doc.ParseText(text.c_str());
+  ASSERT_EQ(doc.GetParseStatus(), 0);
+  int depth = 1;
+  for (XmlElement* e = doc.GetRoot(); e->GetChildCount() == 1; e = e->GetChildren()[0]) ++depth;
+  EXPECT_EQ(depth, levels);
+  EXPECT_TRUE(doc.IsIntact());
+  std::unique_ptr<XmlElement> copy = doc.GetRoot()->Clone();
+  EXPECT_EQ(copy->GetChildCount(), 1u);
+  doc.ParseText(text.c_str());  // frees the first tree
+  EXPECT_EQ(doc.GetParseStatus(), 0);
+}
+
+TEST(Depth, DeepDocumentsAreSavedAndReadBack) {
+  xmltest::TempDir dir;
+  const int levels = 3000;  // every level adds a TAB to each line below it
+  std::string text = "<?xml?><root>";
+  for (int i = 0; i < levels; ++i) text += "<a i=\"" + std::to_string(i) + "\">";
+  for (int i = 0; i < levels; ++i) text += "</a>";
+  text += "</root>";
+  auto doc = xmltest::Parse(text);
+  const std::string path = dir.File("deep.xml");
+  doc->SetFileName(path.c_str());
+  ASSERT_TRUE(doc->Save());
+  XmlDocument reread(path.c_str());
+  EXPECT_EQ(reread.GetParseStatus(), 0);
+  EXPECT_EQ(Dump(reread), Dump(*doc));
+}

@@ -1,0 +1,166 @@
+// Internals of the XML library shared by its sources and its tests; not for the
+// rest of the program.
+#pragma once
+
+#include "xml/Xml.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace xml_detail {
+
+// Texts longer than this are not read (the file format keeps 32-bit lengths).
+constexpr std::size_t kMaxTextSize = 0x7FFFFFFF;
+
+constexpr std::size_t kDefaultDeclarationLength = 56;
+extern const char kDefaultDeclaration[kDefaultDeclarationLength + 1];
+extern const char kByteOrderMark[];       // EF BB BF
+
+// Memory for everything a parse builds: nodes, exact-size pointer arrays and
+// the few strings that cannot point into the text. Handed out in order from
+// large chunks and freed all at once with the document.
+class Arena {
+ public:
+  explicit Arena(std::size_t firstChunk) : nextChunk_(firstChunk < 4096 ? 4096 : firstChunk) {}
+  ~Arena();
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+
+  // Aligned for any node type of the library.
+  void* Allocate(std::size_t bytes);
+  template <class T>
+  T** NewPointerArray(std::size_t count) {
+    return static_cast<T**>(Allocate(count * sizeof(T*)));
+  }
+  char* CopyString(const char* s, std::size_t length);
+
+ private:
+  static constexpr std::size_t kAlign = 8;
+  static constexpr std::size_t kLargestChunk = 4 << 20;
+  struct Chunk {
+    Chunk* next;
+  };
+  void* NewChunk(std::size_t bytes, bool makeCurrent);
+
+  Chunk* chunks_ = nullptr;
+  char* cursor_ = nullptr;
+  char* limit_ = nullptr;
+  std::size_t nextChunk_;
+};
+
+// The private parts of the nodes, for the reader, the writer and Clone.
+struct Access {
+  template <class Node>
+  static Node* NewIn(Arena& arena) {
+    static_assert(alignof(Node) <= 8, "arena alignment");
+    Node* node = new (arena.Allocate(sizeof(Node))) Node();
+    node->inArena_ = true;
+    return node;
+  }
+  template <class Node>
+  static bool InArena(const Node& node) {
+    return node.InArena();
+  }
+  template <class Node>
+  static void SetPlace(Node& item, XmlElement* parent, int position) {
+    item.parent_ = parent;
+    item.position_ = position;
+  }
+  static std::unique_ptr<XmlElement> NewElement() { return std::unique_ptr<XmlElement>(new XmlElement()); }
+  static std::unique_ptr<XmlAttribute> NewAttribute() { return std::unique_ptr<XmlAttribute>(new XmlAttribute()); }
+  static std::unique_ptr<XmlHeader> NewHeader() { return std::unique_ptr<XmlHeader>(new XmlHeader()); }
+  template <class Node>
+  static std::unique_ptr<Node> NewItem(XmlElement* parent, int position) {
+    std::unique_ptr<Node> item(new Node());
+    item->parent_ = parent;
+    item->position_ = position;
+    return item;
+  }
+
+  static Text& Name(XmlElement& e) { return e.name_; }
+  static const Text& Name(const XmlElement& e) { return e.name_; }
+  static Text& Name(XmlAttribute& a) { return a.name_; }
+  static const Text& Name(const XmlAttribute& a) { return a.name_; }
+  static Text& Value(XmlAttribute& a) { return a.value_; }
+  static const Text& Value(const XmlAttribute& a) { return a.value_; }
+  template <class Item>
+  static Text& TextOf(Item& item) { return item.text_; }
+  template <class Item>
+  static const Text& TextOf(const Item& item) { return item.text_; }
+
+  static void SetParent(XmlElement& e, XmlElement* parent) { e.parent_ = parent; }
+  static void SetParent(XmlAttribute& a, XmlElement* parent) { a.parent_ = parent; }
+
+  static OwningArray<XmlElement>& Children(XmlElement& e) { return e.children_; }
+  static const OwningArray<XmlElement>& Children(const XmlElement& e) { return e.children_; }
+  static AttributeList& Attributes(XmlElement& e) { return e.attributes_; }
+  static const AttributeList& Attributes(const XmlElement& e) { return e.attributes_; }
+  static OwningArray<XmlComment>& Comments(XmlElement& e) { return e.comments_; }
+  static const OwningArray<XmlComment>& Comments(const XmlElement& e) { return e.comments_; }
+  static OwningArray<XmlContent>& Contents(XmlElement& e) { return e.contents_; }
+  static const OwningArray<XmlContent>& Contents(const XmlElement& e) { return e.contents_; }
+  static OwningArray<XmlCData>& CDatas(XmlElement& e) { return e.cdatas_; }
+  static const OwningArray<XmlCData>& CDatas(const XmlElement& e) { return e.cdatas_; }
+
+  static Text& Declaration(XmlHeader& h) { return h.declaration_; }
+  static Text& Doctype(XmlHeader& h) { return h.doctype_; }
+  static OwningArray<XmlComment>& Comments(XmlHeader& h) { return h.comments_; }
+  static const OwningArray<XmlComment>& Comments(const XmlHeader& h) { return h.comments_; }
+
+  static std::unique_ptr<char[]>& Buffer(XmlDocument& d) { return d.text_; }
+  static std::unique_ptr<Arena>& ArenaOf(XmlDocument& d) { return d.arena_; }
+  static std::unique_ptr<XmlHeader>& Header(XmlDocument& d) { return d.header_; }
+  static std::unique_ptr<XmlElement, NodeDeleter>& Root(XmlDocument& d) { return d.root_; }
+  static void SetStatus(XmlDocument& d, int status) { d.status_ = status; }
+  static void DropFileName(XmlDocument& d) { d.SetFileName(nullptr); }
+  static void Clear(XmlDocument& d) { d.Clear(); }
+};
+
+// --- text -------------------------------------------------------------------
+
+// Writes code point cp (at most U+10FFFF, not a surrogate) as UTF-8; returns 1 to 4.
+std::size_t PutUtf8(std::uint32_t cp, char* out);
+// Converts UTF-16LE bytes (an odd last byte is ignored) up to the first zero
+// code unit. Surrogate pairs become one character, a lone surrogate U+FFFD.
+// dst needs room for 3 bytes per code unit; no terminator is written.
+std::size_t Utf16LeToUtf8(const unsigned char* src, std::size_t byteCount, char* dst);
+// The longest prefix of s[0, length) of at most limit bytes that does not end
+// inside a UTF-8 sequence.
+std::size_t CutAtCharBoundary(const char* s, std::size_t length, std::size_t limit);
+// XmlEncodeEntities of the first length bytes of src.
+std::size_t EncodeRange(const char* src, std::size_t length, char* dst);
+std::string DecodeToString(const char* stored, std::size_t length);
+// Writes the plain form of a stored text into a caller buffer, cut to fit.
+std::size_t WritePlain(const Text& stored, char* buffer, std::size_t bufferSize);
+// Whether the plain form of stored equals plain[0, length).
+bool PlainEquals(const Text& stored, const char* plain, std::size_t length);
+
+// --- reading ----------------------------------------------------------------
+
+struct ElementEnd {
+  const char* endTagStart;  // the "<" of the end tag that closes the element
+  const char* end;          // just after that end tag's ">"
+};
+
+// Finds the end of the non-empty element whose start tag begins at lt by
+// counting tag depth, reading nothing at or after bound.
+using ElementEndFinder = bool (*)(const char* lt, const char* bound, ElementEnd* out);
+bool FindElementEnd(const char* lt, const char* bound, ElementEnd* out);
+
+// Builds an element from the text of one tag; copies every string.
+std::unique_ptr<XmlElement> BuildElementFromText(const char* text, std::size_t length);
+
+// ParseText with a chosen element-end finder (null: the reader's own, which
+// remembers the ends of nested elements from one scan).
+void ParseTextWith(XmlDocument& doc, const char* text, ElementEndFinder finder);
+
+// --- writing ----------------------------------------------------------------
+
+// Writes the document in the file layout; false when a write fails.
+bool WriteDocument(const XmlHeader& header, const XmlElement& root, std::FILE* file);
+
+}  // namespace xml_detail

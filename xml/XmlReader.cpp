@@ -1,0 +1,744 @@
+// Reading a file or a text into the tree.
+//
+// The reader is forgiving: it never rejects a text, it keeps what it could read
+// and lowers the parse status. An element's extent is found by counting tag
+// depth over the text that follows its start tag, never by matching names.
+//
+// Parsed strings point into the document's own copy of the text: the byte
+// after each one (a closing quote, "=", a blank, the first "-" of "-->" ...) is
+// overwritten with a NUL once the reader has passed it. Every search looks only
+// ahead of the point reached, so those NULs are never seen again.
+#include "xml/XmlInternal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace xml_detail {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+const char* FindChar(const char* from, const char* bound, char c) {
+  if (from >= bound) return nullptr;
+  return static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(bound - from)));
+}
+
+// The first "ab>" that starts at or after from and ends before bound.
+const char* FindClosing(const char* from, const char* bound, char a, char b) {
+  if (bound - from < 3) return nullptr;
+  for (const char* p = from + 2; p < bound;) {
+    const char* gt = FindChar(p, bound, '>');
+    if (!gt) return nullptr;
+    if (gt[-2] == a && gt[-1] == b) return gt - 2;
+    p = gt + 1;
+  }
+  return nullptr;
+}
+
+bool StartsWith(const char* p, const char* bound, const char* literal, std::size_t length) {
+  return static_cast<std::size_t>(bound - p) >= length && std::memcmp(p, literal, length) == 0;
+}
+
+// What the "<" at lt opens. "<?...>" and "<!...>" other than comments and
+// CDATA (processing instructions, a late DOCTYPE) are skipped as a whole, by
+// the depth scan and the body parse alike; the program's files hold none.
+enum class Construct { kCData, kComment, kEndTag, kSkipped, kTag };
+
+Construct Classify(const char* lt, const char* bound) {
+  if (lt + 1 >= bound) return Construct::kTag;
+  switch (lt[1]) {
+    case '/':
+      return Construct::kEndTag;
+    case '?':
+      return Construct::kSkipped;
+    case '!':
+      if (StartsWith(lt, bound, "<![CDATA[", 9)) return Construct::kCData;
+      if (StartsWith(lt, bound, "<!--", 4)) return Construct::kComment;
+      return Construct::kSkipped;
+    default:
+      return Construct::kTag;
+  }
+}
+
+// Where a start tag's scan stops: the first "/" or ">" outside double quotes.
+const char* ScanTagEnd(const char* p, const char* bound) {
+  while (p < bound) {
+    const char c = *p;
+    if (c == '"') {
+      const char* close = FindChar(p + 1, bound, '"');
+      if (!close) return nullptr;
+      p = close + 1;
+    } else if (c == '/' || c == '>') {
+      return p;
+    } else {
+      ++p;
+    }
+  }
+  return nullptr;
+}
+
+// The depth-counting scan for an element's end. The recorder hears about every
+// start tag that opens a level and every end tag, which lets the reader learn
+// the ends of all nested elements from the one scan of their ancestor.
+template <class Recorder>
+bool ScanElementEnd(const char* lt, const char* bound, ElementEnd* out, Recorder& recorder) {
+  std::ptrdiff_t depth = 0;
+  const char* p = lt;
+  for (;;) {
+    p = FindChar(p, bound, '<');
+    if (!p) return false;
+    switch (Classify(p, bound)) {
+      case Construct::kEndTag: {
+        const char* gt = FindChar(p + 1, bound, '>');
+        if (!gt) return false;
+        recorder.Close(p, gt + 1);
+        if (--depth == 0) {
+          out->endTagStart = p;
+          out->end = gt + 1;
+          return true;
+        }
+        p = gt + 1;
+        break;
+      }
+      case Construct::kComment: {
+        const char* close = FindClosing(p + 2, bound, '-', '-');
+        if (!close) return false;
+        p = close + 3;
+        break;
+      }
+      case Construct::kCData: {
+        const char* close = FindClosing(p + 9, bound, ']', ']');
+        if (!close) return false;
+        p = close + 3;
+        break;
+      }
+      case Construct::kSkipped: {
+        const char* gt = FindChar(p + 1, bound, '>');
+        if (!gt) return false;
+        p = gt + 1;
+        break;
+      }
+      case Construct::kTag: {
+        const char* stop = ScanTagEnd(p + 1, bound);
+        if (!stop) return false;
+        if (*stop == '>') {
+          ++depth;
+          recorder.Open(p);
+        }
+        p = stop + 1;
+        break;
+      }
+    }
+  }
+}
+
+struct NoRecorder {
+  void Open(const char*) {}
+  void Close(const char*, const char*) {}
+};
+
+// Finds element ends and remembers the ends of the nested elements each scan
+// passes, so that one scan of the root serves every element of a sound file.
+//
+// Why remembering is exact: the scan is a fixed machine that, at every "<" it
+// looks at, is in the same state as a scan that starts there. So from a start
+// tag S that the scan of an ancestor passed while looking for a "<", a scan of
+// its own sees exactly what the ancestor's scan sees next, its depth shifted by
+// one level, and ends at the end tag that brings the ancestor's depth back to
+// where it was before S (found by a stack of open start tags). An end found
+// that way is where S's own scan would end without any bound; a caller whose
+// bound lies before it scans again, as does any start tag not remembered.
+//
+// The reader asks for start tags in text order. Each scan leaves its records
+// sorted by position in a layer of their own, read with a cursor that only
+// moves forward; a layer whose cursor has passed its last record goes. A
+// sound file needs the root's layer alone; damaged places add small layers
+// on top for as long as the reader is inside them.
+class EndMemo {
+ public:
+  explicit EndMemo(const char* base) : base_(base) {}
+
+  bool Find(const char* lt, const char* bound, ElementEnd* out) {
+    const std::uint32_t key = Offset(lt);
+    for (Layer& layer : layers_) {
+      std::vector<Record>& records = layer.records;
+      while (layer.cursor < records.size() && records[layer.cursor].start < key) ++layer.cursor;
+      if (layer.cursor == records.size()) continue;
+      const Record& r = records[layer.cursor];
+      if (r.start == key && r.end != kOpen && base_ + r.end <= bound) {
+        out->endTagStart = base_ + r.endTag;
+        out->end = base_ + r.end;
+        return true;
+      }
+    }
+    while (!layers_.empty() && layers_.back().cursor == layers_.back().records.size()) layers_.pop_back();
+    layers_.emplace_back();
+    open_.clear();
+    Recorder recorder{layers_.back().records, open_, *this};
+    return ScanElementEnd(lt, bound, out, recorder);
+  }
+
+ private:
+  struct Record {
+    std::uint32_t start;  // offsets into the text, which is shorter than 2 GiB
+    std::uint32_t endTag;
+    std::uint32_t end;  // kOpen while the element's end is not known
+  };
+  static constexpr std::uint32_t kOpen = 0xFFFFFFFFu;
+
+  struct Layer {
+    std::vector<Record> records;
+    std::size_t cursor = 0;
+  };
+
+  struct Recorder {
+    std::vector<Record>& records;
+    std::vector<std::size_t>& open;
+    const EndMemo& memo;
+    void Open(const char* lt) {
+      open.push_back(records.size());
+      records.push_back(Record{memo.Offset(lt), kOpen, kOpen});
+    }
+    void Close(const char* endTag, const char* end) {
+      if (open.empty()) return;
+      Record& r = records[open.back()];
+      open.pop_back();
+      r.endTag = memo.Offset(endTag);
+      r.end = memo.Offset(end);
+    }
+  };
+
+  std::uint32_t Offset(const char* p) const { return static_cast<std::uint32_t>(p - base_); }
+
+  const char* const base_;
+  std::vector<Layer> layers_;
+  std::vector<std::size_t> open_;
+};
+
+// Builds an element from the text of one tag: the name (every "<" left out, up
+// to a blank, a quote, "/" or ">"), then name="value" pairs up to ">" or "/".
+class ElementBuilder {
+ public:
+  // With an arena (parsing) the element and its attributes live there and the
+  // strings are borrowed from writable, the same text in the document's
+  // buffer, and NUL-terminated in place. Without one everything is copied
+  // and the caller owns the element.
+  XmlElement* Build(const char* text, std::size_t length, char* writable, Arena* arena) {
+    const char* const end = text + length;
+    const char* p = text;
+    while (p < end && *p == '<') ++p;
+    const char* const nameBegin = p;
+    bool holdsLessThan = false;
+    for (; p < end; ++p) {
+      const char c = *p;
+      if (c == '\0' || IsBlank(c) || c == '"' || c == '/' || c == '>') break;
+      if (c == '<') holdsLessThan = true;
+    }
+    const char* const nameEnd = p;
+
+    spans_.clear();
+    for (;;) {
+      while (p < end && IsBlank(*p)) ++p;
+      if (p >= end || *p == '>' || *p == '/' || *p == '\0') break;
+      const char* equals = FindChar(p, end, '=');
+      if (!equals) break;
+      const char* nameStop = equals;
+      while (nameStop > p && nameStop[-1] == ' ') --nameStop;
+      const char* open = FindChar(equals + 1, end, '"');
+      if (!open) break;
+      const char* close = FindChar(open + 1, end, '"');
+      if (!close) break;
+      spans_.push_back(AttributeSpans{p, nameStop, open + 1, close});
+      p = close + 1;
+    }
+
+    XmlElement* element = arena ? Access::NewIn<XmlElement>(*arena) : Access::NewElement().release();
+    SetName(Access::Name(*element), nameBegin, nameEnd, holdsLessThan, end, text, writable, arena);
+    XmlAttribute* block =
+        Access::Attributes(*element).AllocateBlock(static_cast<std::uint32_t>(spans_.size()), arena);
+    for (std::size_t i = 0; i < spans_.size(); ++i) {
+      const AttributeSpans& s = spans_[i];
+      Access::SetParent(block[i], element);
+      Store(Access::Name(block[i]), s.nameBegin, s.nameEnd, text, writable);
+      Store(Access::Value(block[i]), s.valueBegin, s.valueEnd, text, writable);
+    }
+    return element;
+  }
+
+ private:
+  struct AttributeSpans {
+    const char* nameBegin;
+    const char* nameEnd;
+    const char* valueBegin;
+    const char* valueEnd;
+  };
+
+  static void Store(Text& target, const char* begin, const char* end, const char* text, char* writable) {
+    const std::size_t length = static_cast<std::size_t>(end - begin);
+    if (!writable) {
+      target.Copy(begin, length);
+      return;
+    }
+    writable[end - text] = '\0';
+    target.Borrow(writable + (begin - text), static_cast<std::uint32_t>(length));
+  }
+
+  // Element names are always stored encoded.
+  void SetName(Text& target, const char* begin, const char* end, bool holdsLessThan, const char* textEnd,
+               const char* text, char* writable, Arena* arena) {
+    const char* raw = begin;
+    std::size_t length = static_cast<std::size_t>(end - begin);
+    if (holdsLessThan) {
+      scratch_.clear();
+      for (const char* p = begin; p < end; ++p)
+        if (*p != '<') scratch_ += *p;
+      raw = scratch_.data();
+      length = scratch_.size();
+    }
+    bool needsEncoding = false;
+    for (std::size_t i = 0; i < length && !needsEncoding; ++i)
+      needsEncoding = raw[i] == '\'' || (raw[i] == '&' && (i + 1 >= length || raw[i + 1] != '#'));
+    // A quote right after the name may begin the first attribute's name, so
+    // its place cannot take the name's terminator.
+    if (writable && !holdsLessThan && !needsEncoding && (end == textEnd || *end != '"')) {
+      Store(target, begin, end, text, writable);
+      return;
+    }
+    const std::size_t encodedLength = EncodeRange(raw, length, nullptr);
+    char* stored = arena ? static_cast<char*>(arena->Allocate(encodedLength + 1)) : new char[encodedLength + 1];
+    EncodeRange(raw, length, stored);
+    if (arena)
+      target.Borrow(stored, static_cast<std::uint32_t>(encodedLength));
+    else
+      target.Adopt(stored, static_cast<std::uint32_t>(encodedLength));
+  }
+
+  std::vector<AttributeSpans> spans_;
+  std::string scratch_;
+};
+
+XmlElement* DefaultRoot() {
+  XmlElement* root = Access::NewElement().release();
+  Access::Name(*root).Borrow("root", 4);
+  return root;
+}
+
+std::unique_ptr<XmlHeader> DefaultHeader() {
+  std::unique_ptr<XmlHeader> header = Access::NewHeader();
+  Access::Declaration(*header).Borrow(kDefaultDeclaration, kDefaultDeclarationLength);
+  return header;
+}
+
+void SetDefaults(XmlDocument& doc) {
+  Access::Header(doc) = DefaultHeader();
+  Access::Root(doc).reset(DefaultRoot());
+}
+
+// A file that exists but cannot be read in full: keep nothing of it, and
+// forget its name so that Save can never write over it.
+void SetUnreadable(XmlDocument& doc) {
+  SetDefaults(doc);
+  Access::SetStatus(doc, 1);
+  Access::DropFileName(doc);
+}
+
+class Reader {
+ public:
+  Reader(XmlDocument& doc, char* text, std::size_t length, ElementEndFinder finder, Arena& arena)
+      : doc_(doc), text_(text), end_(text + length), finder_(finder), arena_(arena), memo_(text) {}
+
+  void Run() {
+    std::unique_ptr<XmlHeader> header = Access::NewHeader();
+    char* pos = text_;
+    if (const char* declEnd = FindDeclarationEnd()) {
+      Access::Declaration(*header).Copy(text_, static_cast<std::size_t>(declEnd - text_));
+      pos = Mutable(declEnd);
+    } else {
+      Lower(1);
+      std::string declaration = std::string(kByteOrderMark) + kDefaultDeclaration;
+      Access::Declaration(*header).Copy(declaration.data(), declaration.size());
+    }
+
+    XmlElement* root = nullptr;
+    if (char* lt = Mutable(FindChar(pos, end_, '<'))) {
+      pos = lt;
+      if (lt + 1 < end_ && lt[1] == '!' && !StartsWith(lt, end_, "<!--", 4)) {
+        if (const char* gt = FindChar(lt + 2, end_, '>')) {
+          Access::Doctype(*header).Copy(lt + 2, static_cast<std::size_t>(gt - lt - 2));
+          pos = Mutable(gt + 1);
+        }
+      }
+      root = ParseBody(pos, Mutable(end_));
+      Adopt(Access::Comments(*header), headerComments_, 0);
+    } else {
+      Lower(1);
+    }
+    // A text without any element gets the default root and counts as not
+    // being XML, so that its file is never overwritten with that root.
+    if (!root && status_ != 2) {
+      Lower(1);
+      root = DefaultRoot();
+    }
+    Access::Header(doc_) = std::move(header);
+    Access::Root(doc_).reset(root);
+    Access::SetStatus(doc_, status_);
+  }
+
+ private:
+  // One region being parsed: the body of parent, or the top level.
+  struct Frame {
+    XmlElement* parent;  // null at the top level
+    char* cur;
+    char* end;
+    XmlElement* pending;
+    bool pendingAppended;
+    // Where parent's items begin in the lists below; they become parent's
+    // arrays, exactly sized, when its region is done.
+    std::size_t children, comments, contents, cdatas;
+  };
+
+  char* Mutable(const char* p) const { return p ? text_ + (p - text_) : nullptr; }
+
+  // Just after the first "?>", or null.
+  const char* FindDeclarationEnd() const {
+    for (const char* p = text_ + 1; p < end_;) {
+      const char* gt = FindChar(p, end_, '>');
+      if (!gt) return nullptr;
+      if (gt[-1] == '?') return gt + 1;
+      p = gt + 1;
+    }
+    return nullptr;
+  }
+
+  // Status 1 (not XML) drops the file name; status 2 stays once set.
+  void Lower(int status) {
+    if (status == 1) Access::DropFileName(doc_);
+    if (status > status_) status_ = status;
+  }
+
+  bool FindEnd(const char* lt, const char* bound, ElementEnd* out) {
+    return finder_ ? finder_(lt, bound, out) : memo_.Find(lt, bound, out);
+  }
+
+  int PositionIn(const Frame& f) const {
+    const std::size_t count = children_.size() - f.children;
+    return count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
+  }
+
+  // A comment, CDATA section or text: borrows [begin, end) and terminates it
+  // there (that byte has been read for the last time) or, when end must stay,
+  // keeps a copy.
+  template <class Item>
+  void AddItem(std::vector<Item*>& list, XmlElement* parent, int position, char* begin, char* end,
+               bool terminate = true) {
+    Item* item = Access::NewIn<Item>(arena_);
+    Access::SetPlace(*item, parent, position);
+    const std::size_t length = static_cast<std::size_t>(end - begin);
+    if (terminate) {
+      *end = '\0';
+      Access::TextOf(*item).Borrow(begin, static_cast<std::uint32_t>(length));
+    } else {
+      Access::TextOf(*item).Borrow(arena_.CopyString(begin, length), static_cast<std::uint32_t>(length));
+    }
+    list.push_back(item);
+  }
+
+  template <class Node>
+  void Adopt(OwningArray<Node>& target, std::vector<Node*>& list, std::size_t from) {
+    const std::size_t count = list.size() - from;
+    if (count == 0) return;
+    Node** items = arena_.NewPointerArray<Node>(count);
+    for (std::size_t i = 0; i < count; ++i) items[i] = list[from + i];
+    target.Adopt(items, static_cast<std::uint32_t>(count));
+    list.resize(from);
+  }
+
+  // Text between constructs, without its blanks at either end; ignored at the
+  // top level. Directly followed by the "<" still to be read, it is copied.
+  void AddContent(const Frame& f, char* from, char* to) {
+    if (!f.parent) return;
+    while (from < to && IsBlank(*from)) ++from;
+    char* stop = to;
+    while (stop > from && IsBlank(stop[-1])) --stop;
+    if (stop == from) return;
+    AddItem(contents_, f.parent, PositionIn(f), from, stop, stop < to);
+  }
+
+  void Finish(std::vector<Frame>& frames, XmlElement*& result) {
+    Frame& f = frames.back();
+    if (f.parent) {
+      Adopt(Access::Children(*f.parent), children_, f.children);
+      Adopt(Access::Comments(*f.parent), comments_, f.comments);
+      Adopt(Access::Contents(*f.parent), contents_, f.contents);
+      Adopt(Access::CDatas(*f.parent), cdatas_, f.cdatas);
+      if (f.pending && !f.pendingAppended) DestroyNode(f.pending);  // cannot happen: see StartTag
+    } else {
+      result = f.pending;
+    }
+    frames.pop_back();
+  }
+
+  // The body parse of one region, with an explicit stack of regions instead of
+  // recursion so that no nesting depth can exhaust the stack. Returns the
+  // top level's pending element: the root.
+  XmlElement* ParseBody(char* from, char* to) {
+    std::vector<Frame> frames;
+    frames.push_back(Frame{nullptr, from, to, nullptr, false, 0, 0, 0, 0});
+    XmlElement* result = nullptr;
+    int headerCommentPosition = 0;
+    while (!frames.empty()) {
+      Frame& f = frames.back();
+      bool done = false;
+      char* lt = Mutable(FindChar(f.cur, f.end, '<'));
+      if (!lt) {
+        AddContent(f, f.cur, f.end);
+        done = true;
+      } else {
+        AddContent(f, f.cur, lt);
+        switch (Classify(lt, f.end)) {
+          case Construct::kCData: {
+            char* close = Mutable(FindClosing(lt + 9, f.end, ']', ']'));
+            if (!close) {
+              done = true;
+              break;
+            }
+            // A CDATA section outside every element has nothing to belong to.
+            if (f.parent) AddItem(cdatas_, f.parent, PositionIn(f), lt + 9, close);
+            f.cur = close + 3;
+            break;
+          }
+          case Construct::kComment: {
+            char* close = Mutable(FindClosing(lt + 2, f.end, '-', '-'));
+            if (!close) {
+              done = true;
+              break;
+            }
+            char* textBegin = close >= lt + 4 ? lt + 4 : close;  // "<!-->": empty
+            if (f.parent)
+              AddItem(comments_, f.parent, PositionIn(f), textBegin, close);
+            else
+              AddItem(headerComments_, nullptr, headerCommentPosition, textBegin, close);
+            f.cur = close + 3;
+            break;
+          }
+          case Construct::kEndTag: {
+            char* gt = Mutable(FindChar(lt + 1, f.end, '>'));
+            if (!gt) {
+              done = true;
+              break;
+            }
+            if (f.parent && f.pending && !f.pendingAppended) {
+              children_.push_back(f.pending);
+              f.pendingAppended = true;
+            }
+            f.cur = gt + 1;
+            break;
+          }
+          case Construct::kSkipped: {
+            char* gt = Mutable(FindChar(lt + 1, f.end, '>'));
+            if (!gt) {
+              done = true;
+              break;
+            }
+            f.cur = gt + 1;
+            break;
+          }
+          case Construct::kTag:
+            done = StartTag(frames, lt, headerCommentPosition);
+            break;
+        }
+      }
+      if (done) Finish(frames, result);
+    }
+    return result;
+  }
+
+  // Returns true when the region ends here. May push the region of a new
+  // element, which invalidates references into frames.
+  bool StartTag(std::vector<Frame>& frames, char* lt, int& headerCommentPosition) {
+    Frame& f = frames.back();
+    char* gt = Mutable(FindChar(lt + 1, f.end, '>'));
+    if (!gt) return true;
+    if (!f.parent) headerCommentPosition = 1;
+    const std::size_t tagLength = static_cast<std::size_t>(gt - lt);
+
+    if (gt[-1] == '/') {  // an empty-element tag
+      XmlElement* element = builder_.Build(lt, tagLength, lt, &arena_);
+      Access::SetParent(*element, f.parent);
+      if (f.parent) {
+        children_.push_back(element);
+        if (!f.pending) {
+          f.pending = element;
+          f.pendingAppended = true;
+        }
+      } else if (!f.pending) {
+        f.pending = element;
+        f.pendingAppended = false;
+      } else {
+        DestroyNode(element);  // at the top level only the first one counts
+      }
+      f.cur = gt + 1;
+      return false;
+    }
+
+    ElementEnd found;
+    if (!FindEnd(lt, f.end, &found)) {
+      Lower(2);
+      return true;
+    }
+    XmlElement* element = builder_.Build(lt, tagLength, lt, &arena_);
+    Access::SetParent(*element, f.parent);
+    // A nested region's previous pending element was appended at its end tag,
+    // which is always read before the next start tag; a top-level one is
+    // replaced: the last element with an end tag is the root.
+    if (f.pending && !f.pendingAppended) DestroyNode(f.pending);
+    f.pending = element;
+    f.pendingAppended = false;  // appended when its end tag is read
+    char* bodyBegin = gt + 1;
+    // The closing end tag always lies beyond the start tag's first ">"; the
+    // guard only keeps the reader moving forward whatever happens.
+    char* endTag = Mutable(found.endTagStart);
+    if (endTag < bodyBegin) endTag = bodyBegin;
+    f.cur = endTag;
+    frames.push_back(
+        Frame{element, bodyBegin, endTag, nullptr, false, children_.size(), comments_.size(), contents_.size(),
+              cdatas_.size()});
+    return false;
+  }
+
+  XmlDocument& doc_;
+  char* const text_;
+  const char* const end_;
+  const ElementEndFinder finder_;
+  Arena& arena_;
+  int status_ = 0;
+  EndMemo memo_;
+  ElementBuilder builder_;
+  std::vector<XmlElement*> children_;
+  std::vector<XmlComment*> comments_;
+  std::vector<XmlContent*> contents_;
+  std::vector<XmlCData*> cdatas_;
+  std::vector<XmlComment*> headerComments_;
+};
+
+// Parses the buffer, which the document keeps: its strings point into it.
+void ParseBuffer(XmlDocument& doc, std::unique_ptr<char[]> buffer, std::size_t length, ElementEndFinder finder) {
+  char* text = buffer.get();
+  // The text ends at its first NUL.
+  if (const void* nul = std::memchr(text, '\0', length))
+    length = static_cast<std::size_t>(static_cast<const char*>(nul) - text);
+  Access::Buffer(doc) = std::move(buffer);
+  // Parsed nodes take about as much room as the text; start there.
+  auto& arena = Access::ArenaOf(doc);
+  arena.reset(new Arena(length < (1u << 20) ? length : (1u << 20)));
+  Reader(doc, text, length, finder, *arena).Run();
+}
+
+// Reads a whole file; null when reading fails or the file is too big.
+std::unique_ptr<char[]> ReadWholeFile(std::FILE* file, std::size_t* size) {
+  std::size_t capacity = 64 * 1024;
+  if (std::fseek(file, 0, SEEK_END) == 0) {
+    const long end = std::ftell(file);
+    if (end >= 0 && static_cast<unsigned long>(end) <= kMaxTextSize) capacity = static_cast<std::size_t>(end) + 2;
+    if (std::fseek(file, 0, SEEK_SET) != 0) return nullptr;
+  }
+  // One byte beyond the expected length tells the end of the file from a file
+  // that has grown, and one more for the terminating NUL.
+  std::unique_ptr<char[]> data(new char[capacity]);
+  std::size_t used = 0;
+  for (;;) {
+    if (capacity - used < 2) {
+      if (capacity > kMaxTextSize) return nullptr;
+      std::size_t grown = capacity * 2;
+      std::unique_ptr<char[]> bigger(new char[grown]);
+      std::memcpy(bigger.get(), data.get(), used);
+      data = std::move(bigger);
+      capacity = grown;
+    }
+    const std::size_t wanted = capacity - 1 - used;
+    const std::size_t got = std::fread(data.get() + used, 1, wanted, file);
+    used += got;
+    if (got < wanted) break;
+  }
+  if (std::ferror(file) || used > kMaxTextSize) return nullptr;
+  data[used] = '\0';
+  *size = used;
+  return data;
+}
+
+void LoadFile(XmlDocument& doc, const char* fileName) {
+  if (!fileName) {
+    SetDefaults(doc);
+    return;
+  }
+  doc.SetFileName(fileName);
+  errno = 0;
+  std::FILE* file = std::fopen(fileName, "rb");
+  if (!file) {
+    // Only a file that is not there may be created by the first save. One
+    // that is there but cannot be opened (locked, no rights) is never
+    // replaced by an empty document.
+    if (errno == ENOENT)
+      SetDefaults(doc);
+    else
+      SetUnreadable(doc);
+    return;
+  }
+  std::size_t size = 0;
+  std::unique_ptr<char[]> bytes = ReadWholeFile(file, &size);
+  std::fclose(file);
+  if (!bytes) {
+    SetUnreadable(doc);
+    return;
+  }
+  const unsigned char* raw = reinterpret_cast<const unsigned char*>(bytes.get());
+  if (size >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) {
+    // UTF-16LE: the byte-order mark turns into the UTF-8 one.
+    const std::size_t units = (size - 2) / 2;
+    std::unique_ptr<char[]> text(new char[3 + 3 * units + 1]);
+    std::memcpy(text.get(), kByteOrderMark, 3);
+    const std::size_t length = 3 + Utf16LeToUtf8(raw + 2, size - 2, text.get() + 3);
+    text[length] = '\0';
+    if (length > kMaxTextSize) {
+      SetUnreadable(doc);
+      return;
+    }
+    bytes = std::move(text);
+    size = length;
+  }
+  ParseBuffer(doc, std::move(bytes), size, nullptr);
+}
+
+}  // namespace
+
+bool FindElementEnd(const char* lt, const char* bound, ElementEnd* out) {
+  NoRecorder recorder;
+  return ScanElementEnd(lt, bound, out, recorder);
+}
+
+std::unique_ptr<XmlElement> BuildElementFromText(const char* text, std::size_t length) {
+  ElementBuilder builder;
+  return std::unique_ptr<XmlElement>(builder.Build(text, length, nullptr, nullptr));
+}
+
+void ParseTextWith(XmlDocument& doc, const char* text, ElementEndFinder finder) {
+  const std::size_t length = text ? std::strlen(text) : 0;
+  if (length == 0 || length > kMaxTextSize) {
+    Access::Clear(doc);
+    SetDefaults(doc);
+    if (length) Access::SetStatus(doc, 1);
+    return;
+  }
+  // Copied before clearing: text may point into this very document.
+  std::unique_ptr<char[]> copy(new char[length + 1]);
+  std::memcpy(copy.get(), text, length + 1);
+  Access::Clear(doc);
+  ParseBuffer(doc, std::move(copy), length, finder);
+}
+
+}  // namespace xml_detail
+
+XmlDocument::XmlDocument(const char* fileName) { xml_detail::LoadFile(*this, fileName); }
+
+void XmlDocument::ParseText(const char* text) { xml_detail::ParseTextWith(*this, text, nullptr); }
