@@ -32,14 +32,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The mingw build compiles minizip from Debian's own zlib sources; the -posix
-# compilers are the ones with std::thread, so make sure they are selected.
-for tool in x86_64-w64-mingw32-gcc x86_64-w64-mingw32-g++; do
-  if [ "$(readlink -f "$(command -v $tool)")" != "$(readlink -f /usr/bin/$tool-posix)" ]; then
-    "${sudo_cmd[@]}" update-alternatives --set "$tool" "/usr/bin/$tool-posix" >/dev/null
-  fi
-done
-
+# Debian's zlib source package: the mingw build compiles its contrib/minizip.
 # Pinned to the version bookworm's main archive serves.
 zlib_version="1:1.2.13.dfsg-1"
 src="$here/build/deps/zlib-src"
@@ -48,18 +41,21 @@ if [ ! -f "$src/contrib/minizip/unzip.c" ]; then
     echo "setup: adding a deb-src entry for Debian's main archive"
     # apt refuses two entries for one archive with different keyrings, so
     # reuse whatever keyring the system's own entry names.
-    keyring=$(grep -h -m1 '^Signed-By:' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{print $2}' || true)
+    keyring=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '/^Signed-By:/ {print $2; exit}')
     {
       echo "Types: deb-src"
       echo "URIs: http://deb.debian.org/debian"
       echo "Suites: bookworm"
       echo "Components: main"
-      [ -n "$keyring" ] && echo "Signed-By: $keyring"
+      if [ -n "$keyring" ]; then echo "Signed-By: $keyring"; fi
     } | "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/vantle-src.sources >/dev/null
     "${sudo_cmd[@]}" apt-get update -qq
   fi
+  # apt checks the files against the archive's signed index; dpkg-source
+  # then checks them against the .dsc (the uploader's key is not needed).
   tmp="$(mktemp -d)"
-  (cd "$tmp" && apt-get source -qq --download-only "zlib=$zlib_version" >/dev/null && dpkg-source -x --no-check zlib_*.dsc >/dev/null)
+  chmod 755 "$tmp"  # apt downloads as its own user
+  (cd "$tmp" && apt-get source -qq --download-only "zlib=$zlib_version" >/dev/null && dpkg-source -x zlib_*.dsc >/dev/null 2>&1)
   rm -rf "$src"
   mkdir -p "$(dirname "$src")"
   mv "$tmp"/zlib-*/ "$src"
