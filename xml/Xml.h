@@ -146,54 +146,55 @@ class AttributeList {
 
 }  // namespace xml_detail
 
-class XmlComment {
+namespace xml_detail {
+
+// What comments, CDATA sections and texts share: a parent, a stored text and a
+// position (the number of the parent's child elements that precede the item).
+class PositionedText {
  public:
-  const char* GetText() const { return text_.Get(); }  // raw
   int GetPosition() const { return position_; }
   XmlElement* GetParent() const { return parent_; }
+
+ protected:
+  friend struct Access;
+  PositionedText() = default;
+  bool InArena() const noexcept { return inArena_; }
+
+  XmlElement* parent_ = nullptr;
+  Text text_;
+  int position_ = 0;
+  bool inArena_ = false;
+};
+
+}  // namespace xml_detail
+
+class XmlComment : public xml_detail::PositionedText {
+ public:
+  const char* GetText() const { return text_.Get(); }  // raw
 
  private:
   friend struct xml_detail::Access;
   XmlComment() = default;
-  XmlElement* parent_ = nullptr;
-  xml_detail::Text text_;
-  int position_ = 0;
-  bool inArena_ = false;
-  bool InArena() const noexcept { return inArena_; }
 };
 
-class XmlCData {
+class XmlCData : public xml_detail::PositionedText {
  public:
   const char* GetText() const { return text_.Get(); }  // raw
   void SetText(const char* raw);
-  int GetPosition() const { return position_; }
-  XmlElement* GetParent() const { return parent_; }
 
  private:
   friend struct xml_detail::Access;
   XmlCData() = default;
-  XmlElement* parent_ = nullptr;
-  xml_detail::Text text_;
-  int position_ = 0;
-  bool inArena_ = false;
-  bool InArena() const noexcept { return inArena_; }
 };
 
-class XmlContent {
+class XmlContent : public xml_detail::PositionedText {
  public:
   std::string GetText() const;  // plain
   const char* GetStoredText() const { return text_.Get(); }
-  int GetPosition() const { return position_; }
-  XmlElement* GetParent() const { return parent_; }
 
  private:
   friend struct xml_detail::Access;
   XmlContent() = default;
-  XmlElement* parent_ = nullptr;
-  xml_detail::Text text_;
-  int position_ = 0;
-  bool inArena_ = false;
-  bool InArena() const noexcept { return inArena_; }
 };
 
 class XmlAttribute {

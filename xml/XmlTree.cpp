@@ -165,6 +165,18 @@ void Reencode(Text& target, const Text& stored, bool isName) {
 
 std::size_t PlainLength(const char* s) { return s ? std::strlen(s) : 0; }
 
+// Comments and CDATA sections are copied raw, with their positions.
+template <class Item>
+void CopyRawItems(const OwningArray<Item>& from, OwningArray<Item>& to, XmlElement* parent) {
+  to.Reserve(from.Count());
+  for (std::uint32_t i = 0; i < from.Count(); ++i) {
+    const Text& text = Access::TextOf(*from.At(i));
+    auto item = Access::NewItem<Item>(parent, from.At(i)->GetPosition());
+    Access::TextOf(*item).Copy(text.Get(), text.Size());
+    to.Append(std::move(item));
+  }
+}
+
 // The copy of one element without its children (Clone's single step).
 std::unique_ptr<XmlElement> CopyWithoutChildren(const XmlElement& source) {
   std::unique_ptr<XmlElement> copy = Access::NewElement();
@@ -187,22 +199,8 @@ std::unique_ptr<XmlElement> CopyWithoutChildren(const XmlElement& source) {
     Reencode(Access::TextOf(*content), Access::TextOf(*contents.At(i)), false);
     Access::Contents(*copy).Append(std::move(content));
   }
-  const OwningArray<XmlComment>& comments = Access::Comments(source);
-  Access::Comments(*copy).Reserve(comments.Count());
-  for (std::uint32_t i = 0; i < comments.Count(); ++i) {
-    const Text& text = Access::TextOf(*comments.At(i));
-    auto comment = Access::NewItem<XmlComment>(self, comments.At(i)->GetPosition());
-    Access::TextOf(*comment).Copy(text.Get(), text.Size());
-    Access::Comments(*copy).Append(std::move(comment));
-  }
-  const OwningArray<XmlCData>& cdatas = Access::CDatas(source);
-  Access::CDatas(*copy).Reserve(cdatas.Count());
-  for (std::uint32_t i = 0; i < cdatas.Count(); ++i) {
-    const Text& text = Access::TextOf(*cdatas.At(i));
-    auto cdata = Access::NewItem<XmlCData>(self, cdatas.At(i)->GetPosition());
-    Access::TextOf(*cdata).Copy(text.Get(), text.Size());
-    Access::CDatas(*copy).Append(std::move(cdata));
-  }
+  CopyRawItems(Access::Comments(source), Access::Comments(*copy), self);
+  CopyRawItems(Access::CDatas(source), Access::CDatas(*copy), self);
   return copy;
 }
 
