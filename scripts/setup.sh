@@ -14,6 +14,8 @@ packages=(
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   dpkg-dev
+  libcpp-httplib-dev libssl-dev wrk openssl coreutils
+  dosbox nasm osslsigncode
 )
 
 missing=()
