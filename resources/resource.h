@@ -1,3 +1,35 @@
+// Identifiers shared by the resource script and the windows' code.
 #pragma once
-// Resource names are strings ("DIALOG_1" ...) so the .rc script needs no ids
-// for them; these are the control and command identifiers.
+
+// DIALOG_1
+#define IDC_GAME_LIST 901
+
+// MENU_1
+#define IDM_NEW 101
+#define IDM_RUN 102
+#define IDM_SETUP 103
+#define IDM_EDIT 104
+#define IDM_DELETE 111
+#define IDM_CREATE_SHORTCUT 112
+#define IDM_SAVE_CONF 113
+#define IDM_CONF_FOR_EXECUTABLE 242
+#define IDM_EXIT 199
+#define IDM_SEARCH_DOSBOX 201
+#define IDM_SEARCH_WEB 202
+#define IDM_TOGGLE_GROUPS 196
+#define IDM_EDIT_DEFAULT_PROFILE 194
+#define IDM_REGISTER_SHELL 192
+#define IDM_UNREGISTER_SHELL 195
+#define IDM_RESTORE_DEFAULT_PROFILE 193
+#define IDM_UPDATE_CHECK 197
+#define IDM_ABOUT 198
+
+// DIALOG_NEW
+#define IDC_NEW_NAME 101
+#define IDC_NEW_DESCRIPTION 102
+#define IDC_NEW_CATEGORY 103
+#define IDC_NEW_ON_DISK 201
+#define IDC_NEW_FLOPPY 202
+#define IDC_NEW_CD 203
+#define IDC_NEW_MANUAL 204
+#define IDC_NEW_PICK_FILES 301

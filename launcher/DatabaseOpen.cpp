@@ -1,0 +1,56 @@
+#include "launcher/DatabaseOpen.h"
+
+#include <cstdio>
+
+#include "launcher/Storage.h"
+
+namespace {
+
+const char kEmptyLibrary[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root/>\r\n";
+
+bool Unreadable(const XmlDocument& document) {
+  return document.GetParseStatus() != 0 || document.GetRoot() == nullptr;
+}
+
+}  // namespace
+
+std::string FreeDamagedName(const std::string& path) {
+  std::string name = path + ".damaged";
+  for (unsigned n = 1; FileExists(name); ++n) name = path + ".damaged." + std::to_string(n);
+  return name;
+}
+
+OpenedDatabase OpenGameDatabase(const std::string& path) {
+  OpenedDatabase opened;
+  opened.document = std::make_unique<XmlDocument>(path.c_str());
+  if (!Unreadable(*opened.document)) return opened;
+  if (!FileExists(path)) return opened;  // nothing there to protect
+
+  opened.damaged = true;
+  // The loaded text is dropped before the file moves, so no part of it can
+  // reach a later save.
+  opened.document.reset();
+  const std::string keptAs = FreeDamagedName(path);
+  if (std::rename(path.c_str(), keptAs.c_str()) == 0) {
+    opened.keptAs = keptAs;
+    opened.document = std::make_unique<XmlDocument>(path.c_str());
+    if (!Unreadable(*opened.document)) return opened;
+  }
+  // Either the file could not be moved or something appeared in its place:
+  // work on an empty library that is never saved over it.
+  opened.document = std::make_unique<XmlDocument>();
+  opened.document->ParseText(kEmptyLibrary);
+  return opened;
+}
+
+std::string DamagedDatabaseMessage(const std::string& path, const OpenedDatabase& opened) {
+  std::string text = "The game database could not be read:\r\n" + path + "\r\n\r\n";
+  if (!opened.keptAs.empty() && opened.document && opened.document->GetFileName()) {
+    text += "Nothing in it was changed. It was kept as:\r\n" + opened.keptAs +
+            "\r\n\r\nVantle starts with an empty game list, which is saved as a new game database.";
+  } else {
+    text += "It could not be moved aside, so it is left exactly as it is. Vantle starts with an "
+            "empty game list, and nothing you change now will be saved.";
+  }
+  return text;
+}

@@ -1,0 +1,30 @@
+// Opening the game database at start, without ever losing a library that
+// could not be read.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "xml/Xml.h"
+
+struct OpenedDatabase {
+  std::unique_ptr<XmlDocument> document;
+  // The file was there but could not be read as a library.
+  bool damaged = false;
+  // Where the unreadable file now lies; empty when it could not be moved,
+  // in which case it is left untouched and the document has no file name,
+  // so that nothing is ever written over it.
+  std::string keptAs;
+};
+
+// Opens path. A missing file gives an empty library that is saved to path.
+// A file that is there but does not parse (or has no root) is moved aside to
+// the first free name among "<path>.damaged", "<path>.damaged.1", ... and an
+// empty library takes its place.
+OpenedDatabase OpenGameDatabase(const std::string& path);
+
+// The text the user is shown once at start for a damaged database.
+std::string DamagedDatabaseMessage(const std::string& path, const OpenedDatabase& opened);
+
+// The first of "<path>.damaged", "<path>.damaged.1", ... that does not exist.
+std::string FreeDamagedName(const std::string& path);

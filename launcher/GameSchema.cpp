@@ -1,0 +1,63 @@
+#include "launcher/GameSchema.h"
+
+#include <cctype>
+
+const char* const CategoryList[kCategoryCount] = {
+    "No Category", "Action",   "Arcade",    "Adventure",  "Puzzle", "RPG",
+    "Platform",    "Shootemup", "Strategy", "Simulation", "Sport",
+};
+
+namespace {
+
+bool EqualIgnoringCase(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+      return false;
+  }
+  return *a == *b;
+}
+
+}  // namespace
+
+int CategoryIndex(const char* name) {
+  if (!name) return 0;
+  for (int i = 0; i < kCategoryCount; ++i) {
+    if (EqualIgnoringCase(CategoryList[i], name)) return i;
+  }
+  return 0;
+}
+
+XmlElement* Section(XmlElement* element, const char* name) {
+  return element ? element->FindChild(name, true) : nullptr;
+}
+
+std::string AttributeText(XmlElement* element, const char* name) {
+  if (!element) return std::string();
+  XmlAttribute* attribute = element->FindAttribute(name, true);
+  return attribute ? attribute->GetValue() : std::string();
+}
+
+void SetAttributeText(XmlElement* element, const char* name, const char* plainValue) {
+  if (!element) return;
+  if (XmlAttribute* attribute = element->FindAttribute(name, true)) attribute->SetValue(plainValue);
+}
+
+XmlElement* GamesOf(const XmlDocument& document) {
+  return Section(document.GetRoot(), "Games");
+}
+
+XmlElement* TemplateEntry(const XmlDocument& profile) {
+  return Section(GamesOf(profile), "g");
+}
+
+const char* FirstCDataText(const XmlElement* element) {
+  if (!element || element->GetCDataCount() == 0) return nullptr;
+  return const_cast<XmlElement*>(element)->GetCDatas()[0]->GetText();
+}
+
+std::string ReadGameLinkName(const std::string& path) {
+  XmlDocument link(path.c_str());
+  if (link.GetParseStatus() != 0 || !link.GetRoot()) return std::string();
+  XmlAttribute* name = link.GetRoot()->FindAttribute("n");
+  return name ? name->GetValue() : std::string();
+}

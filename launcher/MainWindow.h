@@ -1,0 +1,9 @@
+// The main window: the dialog DIALOG_1 with the game list.
+#pragma once
+
+#include <windows.h>
+
+// The program icon, loaded at start; the main window puts it on its class.
+extern HICON ProgramIcon;
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

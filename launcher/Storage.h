@@ -1,0 +1,61 @@
+// Where the program keeps its files, and the process-wide state that the rest
+// of the launcher reads: the folders, the game database and the preset
+// executable of the -run mode.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "xml/Xml.h"
+
+// The folders and paths are Windows paths in the program itself; the portable
+// build (tests only) uses the host's separator so that the same code touches
+// real files on both systems.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// Paths travel in buffers of this size throughout the launcher (999
+// characters and the terminating zero).
+constexpr std::size_t kPathBufferSize = 1000;
+
+extern std::string ProgramFolder;
+extern std::string ProfileFolder;
+extern std::string DatabasePath;
+extern std::string PresetExecutable;
+extern std::unique_ptr<XmlDocument> GameDatabase;
+
+// folder + separator + name.
+std::string JoinPath(const std::string& folder, const char* name);
+
+// The path with everything from its last separator on removed; the path
+// itself when it has none.
+std::string FolderOfPath(const std::string& path);
+
+struct StorageFolders {
+  std::string programFolder;
+  std::string profileFolder;
+  std::string databasePath;
+};
+
+// What deciding the folders needs from the system, passed in so that both
+// outcomes can be tried without a read-only disk.
+struct FolderServices {
+  bool (*isWritable)(const std::string& folder);
+  std::string (*appDataFolder)();                 // the per-user application-data folder
+  void (*createFolder)(const std::string& folder);  // errors (it exists) are ignored
+};
+
+// The program folder, when it can be written, holds the database and the
+// profile; otherwise the database goes to "<app data>\Vantle\vtl.xml" and the
+// profile to the application-data folder itself.
+StorageFolders SettleFolders(const std::string& modulePath, const FolderServices& services);
+
+// Whether a file can be created in folder. Creates "woa.exe" there and removes
+// it again; a file of that name that is already there is never opened or
+// removed (another free name is tried instead).
+bool ProbeFolderWritable(const std::string& folder);
+
+bool FileExists(const std::string& path);
