@@ -23,34 +23,35 @@ std::string FreeDamagedName(const std::string& path) {
 OpenedDatabase OpenGameDatabase(const std::string& path) {
   OpenedDatabase opened;
   opened.document = std::make_unique<XmlDocument>(path.c_str());
-  if (!Unreadable(*opened.document)) return opened;
-  if (!FileExists(path)) return opened;  // nothing there to protect
-
-  opened.damaged = true;
-  // The loaded text is dropped before the file moves, so no part of it can
-  // reach a later save.
-  opened.document.reset();
-  const std::string keptAs = FreeDamagedName(path);
-  if (std::rename(path.c_str(), keptAs.c_str()) == 0) {
-    opened.keptAs = keptAs;
-    opened.document = std::make_unique<XmlDocument>(path.c_str());
-    if (!Unreadable(*opened.document)) return opened;
+  if (Unreadable(*opened.document) && FileExists(path)) {
+    opened.damaged = true;
+    // The loaded text is dropped before the file moves, so no part of it can
+    // reach a later save.
+    opened.document.reset();
+    const std::string keptAs = FreeDamagedName(path);
+    if (std::rename(path.c_str(), keptAs.c_str()) == 0) {
+      opened.keptAs = keptAs;
+      opened.document = std::make_unique<XmlDocument>(path.c_str());
+    }
+    if (!opened.document || Unreadable(*opened.document)) {
+      // The file could not be moved, or something else appeared in its
+      // place: an empty library without a file name, never saved over it.
+      opened.document = std::make_unique<XmlDocument>();
+      opened.document->ParseText(kEmptyLibrary);
+    }
   }
-  // Either the file could not be moved or something appeared in its place:
-  // work on an empty library that is never saved over it.
-  opened.document = std::make_unique<XmlDocument>();
-  opened.document->ParseText(kEmptyLibrary);
+  opened.savesInPlace = opened.document->GetFileName() != nullptr;
   return opened;
 }
 
 std::string DamagedDatabaseMessage(const std::string& path, const OpenedDatabase& opened) {
   std::string text = "The game database could not be read:\r\n" + path + "\r\n\r\n";
-  if (!opened.keptAs.empty() && opened.document && opened.document->GetFileName()) {
-    text += "Nothing in it was changed. It was kept as:\r\n" + opened.keptAs +
-            "\r\n\r\nVantle starts with an empty game list, which is saved as a new game database.";
-  } else {
-    text += "It could not be moved aside, so it is left exactly as it is. Vantle starts with an "
-            "empty game list, and nothing you change now will be saved.";
-  }
+  if (opened.keptAs.empty())
+    text += "It could not be moved aside, so it is left exactly as it is.";
+  else
+    text += "Nothing in it was changed. It was kept as:\r\n" + opened.keptAs;
+  text += "\r\n\r\nVantle starts with an empty game list";
+  text += opened.savesInPlace ? ", which is saved as a new game database."
+                              : ". Nothing you change now will be saved.";
   return text;
 }

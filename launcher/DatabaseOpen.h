@@ -11,10 +11,12 @@ struct OpenedDatabase {
   std::unique_ptr<XmlDocument> document;
   // The file was there but could not be read as a library.
   bool damaged = false;
-  // Where the unreadable file now lies; empty when it could not be moved,
-  // in which case it is left untouched and the document has no file name,
-  // so that nothing is ever written over it.
+  // Where the unreadable file now lies; empty when it could not be moved, in
+  // which case it is left untouched.
   std::string keptAs;
+  // Whether the new library is saved in the damaged file's place. When it is
+  // not, the document has no file name, so nothing is ever written there.
+  bool savesInPlace = false;
 };
 
 // Opens path. A missing file gives an empty library that is saved to path.

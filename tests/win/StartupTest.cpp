@@ -1,19 +1,129 @@
-// Starts the real vtl64.exe under Wine and closes it as a user would.
+// Starts the real vtl64.exe from a fresh program folder under Wine, closes it
+// as a user would, and checks the files it leaves.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "WinTestUtil.h"
 
-TEST(Startup, MainWindowOpensAndClosingItEndsTheProgramWithCodeZero) {
-  wintest::Process vantle("\"" + wintest::HostToWindowsPath(VANTLE_EXE) + "\"");
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool HasMenu(HWND window) { return GetMenu(window) != nullptr; }
+bool HasNoMenu(HWND window) { return GetMenu(window) == nullptr; }
+
+// A program folder of its own for each test, holding a copy of vtl64.exe.
+class ProgramFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("vantle-start-" + std::to_string(GetCurrentProcessId()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    fs::copy_file(wintest::HostToWindowsPath(VANTLE_EXE), folder_ / "vtl64.exe");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  // Starts the program and waits for its main window (the one with the menu).
+  HWND Start(wintest::Process& process) {
+    EXPECT_TRUE(process.started());
+    return wintest::WaitForTopWindow(process.id(), 30000, HasMenu);
+  }
+
+  // Closes the main window with the title bar's close button and expects the
+  // program to end with exit code 0.
+  void CloseAndExpectCleanExit(wintest::Process& process, HWND main) {
+    ASSERT_NE(nullptr, main) << "no main window appeared";
+    EXPECT_EQ("Vantle", wintest::WindowText(main));
+    PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    DWORD exitCode = 12345;
+    ASSERT_TRUE(process.Wait(30000, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+  }
+
+  std::string CommandLine() const { return "\"" + (folder_ / "vtl64.exe").string() + "\""; }
+
+  std::string Listing() const {
+    std::string names;
+    for (const auto& entry : fs::directory_iterator(folder_)) names += entry.path().filename().string() + ";";
+    return names;
+  }
+
+  fs::path folder_;
+};
+
+const std::string kShippedProfile = ReadBytes(wintest::HostToWindowsPath(VANTLE_DEFAULT_PROFILE));
+
+}  // namespace
+
+TEST_F(ProgramFolder, FirstStartWritesTheProfileAndAnEmptyLibraryAndLeavesNoProbeFile) {
+  ASSERT_GT(kShippedProfile.size(), 5000u);
+  wintest::Process vantle(CommandLine());
+  CloseAndExpectCleanExit(vantle, Start(vantle));
+
+  EXPECT_EQ(kShippedProfile, ReadBytes(folder_ / "defrc.xml"));
+  const std::string library = ReadBytes(folder_ / "vtl.xml");
+  EXPECT_EQ(0u, library.find("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root"))
+      << library;
+  EXPECT_FALSE(fs::exists(folder_ / "woa.exe"));
+  EXPECT_EQ("defrc.xml;vtl.xml;vtl64.exe;", Listing());
+}
+
+TEST_F(ProgramFolder, AnEditedProfileIsKeptAndADeletedOneComesBackByteForByte) {
+  const std::string mine = "<?xml version=\"1.0\"?>\r\n<root><Games><g/></Games></root>\r\n";
+  WriteBytes(folder_ / "defrc.xml", mine);
+  {
+    wintest::Process vantle(CommandLine());
+    CloseAndExpectCleanExit(vantle, Start(vantle));
+  }
+  EXPECT_EQ(mine, ReadBytes(folder_ / "defrc.xml"));
+
+  fs::remove(folder_ / "defrc.xml");
+  {
+    wintest::Process vantle(CommandLine());
+    CloseAndExpectCleanExit(vantle, Start(vantle));
+  }
+  EXPECT_EQ(kShippedProfile, ReadBytes(folder_ / "defrc.xml"));
+}
+
+TEST_F(ProgramFolder, ADamagedLibraryIsKeptAsideAfterTellingTheUserOnce) {
+  const std::string damaged = "<?xml version=\"1.0\"?>\r\n<root><Games><g><Main Name=\"Doom\"";
+  WriteBytes(folder_ / "vtl.xml.damaged", "an older copy");
+  WriteBytes(folder_ / "vtl.xml", damaged);
+
+  wintest::Process vantle(CommandLine());
   ASSERT_TRUE(vantle.started());
+  HWND message = wintest::WaitForTopWindow(vantle.id(), 30000, HasNoMenu);
+  ASSERT_NE(nullptr, message) << "no message appeared";
+  EXPECT_EQ("Vantle", wintest::WindowText(message));
+  const std::string text = wintest::ChildTexts(message);
+  EXPECT_NE(std::string::npos, text.find("could not be read")) << text;
+  EXPECT_NE(std::string::npos, text.find("vtl.xml.damaged.1")) << text;
+  // Nothing has been written while the user reads it.
+  EXPECT_EQ(damaged, ReadBytes(folder_ / "vtl.xml.damaged.1"));
+  PostMessageA(message, WM_COMMAND, IDOK, 0);
 
-  HWND main = wintest::WaitForTopWindow(vantle.id(), 30000);
-  ASSERT_NE(nullptr, main) << "no window appeared";
-  EXPECT_EQ("Vantle", wintest::WindowText(main));
-
-  // The title bar's close button arrives as this system command.
-  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-  DWORD exitCode = 12345;
-  ASSERT_TRUE(vantle.Wait(30000, &exitCode));
-  EXPECT_EQ(0u, exitCode);
+  CloseAndExpectCleanExit(vantle, Start(vantle));
+  EXPECT_EQ(damaged, ReadBytes(folder_ / "vtl.xml.damaged.1"));
+  EXPECT_EQ("an older copy", ReadBytes(folder_ / "vtl.xml.damaged"));
+  const std::string fresh = ReadBytes(folder_ / "vtl.xml");
+  EXPECT_NE(std::string::npos, fresh.find("<root")) << fresh;
+  EXPECT_EQ(std::string::npos, fresh.find("Doom")) << fresh;
 }

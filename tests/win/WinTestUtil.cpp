@@ -46,13 +46,15 @@ namespace {
 struct WindowSearch {
   DWORD processId;
   HWND found;
+  bool (*accept)(HWND);
 };
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<WindowSearch*>(param);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner == search->processId && IsWindowVisible(window) && !GetWindow(window, GW_OWNER)) {
+  if (owner == search->processId && IsWindowVisible(window) && !GetWindow(window, GW_OWNER) &&
+      (!search->accept || search->accept(window))) {
     search->found = window;
     return FALSE;
   }
@@ -61,9 +63,13 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
 }  // namespace
 
 HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs) {
+  return WaitForTopWindow(processId, timeoutMs, nullptr);
+}
+
+HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND)) {
   const ULONGLONG end = GetTickCount64() + timeoutMs;
   while (GetTickCount64() < end) {
-    WindowSearch search{processId, nullptr};
+    WindowSearch search{processId, nullptr, accept};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
     Sleep(50);
@@ -75,6 +81,21 @@ std::string WindowText(HWND window) {
   char text[512] = "";
   GetWindowTextA(window, text, sizeof text);
   return text;
+}
+
+namespace {
+BOOL CALLBACK AppendChildText(HWND child, LPARAM param) {
+  char text[4096] = "";
+  GetWindowTextA(child, text, sizeof text);
+  *reinterpret_cast<std::string*>(param) += std::string(text) + "\n";
+  return TRUE;
+}
+}  // namespace
+
+std::string ChildTexts(HWND window) {
+  std::string texts;
+  EnumChildWindows(window, AppendChildText, reinterpret_cast<LPARAM>(&texts));
+  return texts;
 }
 
 }  // namespace wintest

@@ -29,6 +29,13 @@ class Process {
 
 // Polls until a visible top-level window of the process appears.
 HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs);
+// The same, for the first such window that accept takes (a message box, a
+// window with a menu, ...).
+HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND));
+
+// The texts of all of a window's children, one per line: what a message box
+// or dialog says.
+std::string ChildTexts(HWND window);
 
 std::string WindowText(HWND window);
 
