@@ -1,0 +1,138 @@
+// The updater's records and the parts of the update server protocol that need
+// no operating system: request URLs and fields, the form body, the hash reply,
+// hash comparison and the progress figures. The Windows transport (WinINet,
+// the task dialog) lives in VU.h and uses these.
+//
+// Text: names, paths and URLs are wide strings, UTF-16 on Windows (where the
+// program runs) and UTF-32 elsewhere (where these routines are tested).
+// Hashes are narrow: 40 hexadecimal digits.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace VULIBRARY {
+
+// Results of every updater operation, with the values of the platform's
+// HRESULT codes so that the Windows side can hand them on unchanged.
+using Result = std::int32_t;
+constexpr Result kResultOk = 0;                                      // S_OK
+constexpr Result kResultDifferent = 1;                               // S_FALSE: a file differs / nothing to fetch
+constexpr Result kResultRunning = static_cast<Result>(0x8000FFFFu);  // E_UNEXPECTED: step still running
+constexpr Result kResultAbort = static_cast<Result>(0x80004004u);    // E_ABORT: cancelled by the user
+constexpr Result kResultFail = static_cast<Result>(0x80004005u);     // E_FAIL: reply or file not as expected
+constexpr Result kResultInvalidArg = static_cast<Result>(0x80070057u);  // E_INVALIDARG
+constexpr Result kResultNotImpl = static_cast<Result>(0x80004001u);     // E_NOTIMPL: route not available
+
+// The update endpoint, chosen when the program is built (CMake cache variable
+// VANTLE_UPDATE_SERVER_URL); its path is "/update/u.php".
+extern const wchar_t* const UpdateServerUrl;
+
+// A block of the server's new version fetched for a delta rebuild.
+struct SourceBlock {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+// One watched file. The check fills in both hashes; the download routes read
+// them to decide what to fetch.
+struct UpdateFile {
+  UpdateFile(std::wstring localPath, std::wstring remoteName, std::wstring signatureName,
+             bool verifySignature)
+      : verifySignature(verifySignature),
+        localPath(std::move(localPath)),
+        remoteName(std::move(remoteName)),
+        signatureName(std::move(signatureName)) {}
+  UpdateFile(std::wstring localPath, std::wstring remoteName, bool verifySignature)
+      : UpdateFile(std::move(localPath), std::move(remoteName), std::wstring(), verifySignature) {}
+
+  bool verifySignature = false;
+  std::wstring localPath;      // full path of the installed file
+  std::wstring remoteName;     // the server's name for it, e.g. "vtl64.exe"
+  std::wstring signatureName;  // its delta signature file on the server; may be empty
+  std::string serverHash;      // as the server sent it; empty until checked
+  std::string localHash;       // 40 upper-case hex digits; empty until checked
+  std::vector<SourceBlock> sourceBlocks;
+  std::vector<std::uint8_t> needs;
+};
+
+// One name=value pair of a request body. fileIndex ties it to files[fileIndex]
+// (and, in zip replies, to the entry at the same position).
+struct FormField {
+  std::wstring name;   // at most kFieldTextLimit characters
+  std::wstring value;  // at most kFieldTextLimit characters
+  int fileIndex = 0;
+};
+
+constexpr std::size_t kFieldTextLimit = 999;
+// Bounds of one request body; a longer one is refused rather than cut.
+constexpr std::size_t kMaxFormattedField = 10000;
+constexpr std::size_t kMaxBodyChars = 1000000;
+constexpr std::size_t kMaxBodyBytes = 1000000;
+// Reply bytes read per call, and so the granularity of a cancel.
+constexpr std::uint32_t kReadChunk = 10000;
+
+// endpoint + "?f=" + function + "&e=" + productId, e.g. function "hash" or "zip".
+std::wstring MakeRequestUrl(const std::wstring& endpoint, const wchar_t* function,
+                            const std::wstring& productId);
+
+// The name of the n-th field of a kind: prefix "f", "from" or "size" and n in
+// decimal ("f%u").
+std::wstring FieldName(const wchar_t* prefix, unsigned n);
+
+// The hash query lists every watched file: f1, f2, ... = remoteName.
+std::vector<FormField> MakeHashQueryFields(const std::vector<UpdateFile>& files);
+
+// The form body: "name=value" pairs joined by "&", unescaped, as UTF-8. False
+// (body empty) when a field or the whole body would exceed the limits above.
+bool BuildFormBody(const std::vector<FormField>& fields, std::string* utf8Body);
+
+// UTF-8 of a wide string; surrogate pairs (16-bit wchar_t) are joined, lone
+// surrogates become U+FFFD.
+std::string ToUtf8(const std::wstring& text);
+
+// SHA-1 digests compared as hexadecimal text, letter case ignored.
+bool SameHash(const std::string& a, const std::string& b);
+
+// A file needs no download when the server's hash is known and matches ours.
+bool IsUpToDate(const UpdateFile& file);
+
+// The SHA-1 of a file as 40 upper-case hex digits; a file that cannot be read
+// hashes as empty input, which no published version matches.
+std::string LocalFileHash(const std::wstring& path);
+
+using HashFunction = std::function<std::string(const std::wstring& path)>;
+
+// Reads a hash reply into the records: for each file n the first child f<n>
+// of the root gives serverHash; localHash is computed with hashFile. Returns
+// 1 when any file differs, 0 when none does, E_FAIL for a reply that is not
+// XML or lacks a (non-empty) f<n>, or the status word when it stops being
+// "running" before a file (a cancel).
+Result ReadHashReply(const std::string& reply, std::vector<UpdateFile>& files,
+                     const std::atomic<Result>& status,
+                     const HashFunction& hashFile = LocalFileHash);
+
+// Whether a URL asks for a secure connection (scheme "https:", any case).
+bool IsSecureUrl(const std::wstring& url);
+// WinINet request flags for the URL: never follow a redirect to https, and for
+// https a secure kept-alive connection.
+constexpr std::uint32_t kFlagIgnoreRedirectToHttps = 0x00004000u;
+constexpr std::uint32_t kFlagSecure = 0x00800000u;
+constexpr std::uint32_t kFlagKeepConnection = 0x00400000u;
+std::uint32_t RequestFlagsForUrl(const std::wstring& url);
+
+// The Content-Length header's value as a number; nothing when it is absent,
+// not a decimal number or 0 (no total to show progress against).
+std::optional<std::uint64_t> ParseContentLength(const std::wstring& header);
+
+// Progress of a download: whole percent (at most 100) and the dialog's text
+// "Downloading updates ... <received KB>/<total KB> KB". total must not be 0.
+unsigned ProgressPercent(std::uint64_t received, std::uint64_t total);
+std::wstring ProgressText(std::uint64_t received, std::uint64_t total);
+
+}  // namespace VULIBRARY
