@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Load run of vantle-update-server: many concurrent hash queries on loopback
+# with wrk. Fails on any non-2xx reply or socket error; prints requests per
+# second. Speed is reported, never asserted.
+#
+#   scripts/load-server.sh [--server PATH] [--connections N] [--duration SECONDS]
+#                          [--threads N] [--timeout SECONDS]
+#
+# Defaults: the server of build/native, 1000 connections, 10 seconds, 2 wrk
+# threads, and wrk's own 2-second reply timeout (a reply later than that
+# counts as a socket error).
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+server="$here/build/native/server/vantle-update-server"
+connections=1000
+duration=10
+threads=2
+timeout=2
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --server) server="$2"; shift 2 ;;
+    --connections) connections="$2"; shift 2 ;;
+    --duration) duration="$2"; shift 2 ;;
+    --threads) threads="$2"; shift 2 ;;
+    --timeout) timeout="$2"; shift 2 ;;
+    *) echo "load-server.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+[[ -x "$server" ]] || { echo "load-server.sh: no server at $server" >&2; exit 2; }
+command -v wrk >/dev/null || { echo "load-server.sh: wrk is not installed" >&2; exit 2; }
+
+# Every connection is a descriptor on both ends (wrk and the server run from
+# this shell and inherit the limit).
+want=$((connections * 2 + 256))
+hard="$(ulimit -Hn)"
+if [[ "$hard" != unlimited && "$hard" -lt "$want" ]]; then
+  ulimit -Hn "$want" 2>/dev/null || true
+fi
+ulimit -n "$want" 2>/dev/null || ulimit -n "$(ulimit -Hn)"
+if [[ "$(ulimit -n)" != unlimited && "$(ulimit -n)" -lt "$want" ]]; then
+  echo "load-server.sh: need $want open files, the limit is $(ulimit -n)" >&2
+  exit 2
+fi
+
+work="$(mktemp -d /tmp/vantle-load.XXXXXX)"
+server_pid=""
+cleanup() {
+  if [[ -n "$server_pid" ]]; then
+    kill -TERM "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+product=5E1C9A02-7B3D-4F61-9A8E-2C47D0B3F915
+mkdir -p "$work/root/$product"
+head -c 4000000 /dev/urandom > "$work/root/$product/vtl64.exe"
+expected="$(sha1sum "$work/root/$product/vtl64.exe" | cut -c1-40 | tr a-f A-F)"
+
+"$server" --root "$work/root" --port 0 --port-file "$work/port" --log "$work/access.log" \
+  2> "$work/server.err" &
+server_pid=$!
+for _ in $(seq 1 200); do
+  [[ -s "$work/port" ]] && break
+  kill -0 "$server_pid" 2>/dev/null || { cat "$work/server.err" >&2; exit 1; }
+  sleep 0.05
+done
+port="$(cat "$work/port")"
+url="http://127.0.0.1:$port/update/u.php?f=hash&e=$product"
+
+# One hash query over bash's own TCP, checked for the file's digest.
+check_reply() {
+  local reply
+  exec 3<>"/dev/tcp/127.0.0.1/$port"
+  printf 'POST /update/u.php?f=hash&e=%s HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: 12\r\nConnection: close\r\n\r\nf1=vtl64.exe' "$product" >&3
+  reply="$(cat <&3)"
+  exec 3<&-
+  if [[ "$reply" != *"<f1>$expected</f1>"* ]]; then
+    echo "load-server.sh: wrong reply $1: $reply" >&2
+    exit 1
+  fi
+}
+check_reply "before the run"
+
+cat > "$work/hash.lua" <<'EOF'
+wrk.method = "POST"
+wrk.body = "f1=vtl64.exe"
+wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
+EOF
+
+wrk -t"$threads" -c"$connections" -d"${duration}s" --timeout "${timeout}s" -s "$work/hash.lua" "$url" \
+  | tee "$work/wrk.out"
+
+check_reply "after the run"
+kill -0 "$server_pid" 2>/dev/null || { echo "load-server.sh: the server died" >&2; exit 1; }
+
+failed=0
+if grep -q 'Socket errors' "$work/wrk.out"; then
+  echo "load-server.sh: FAILED: $(grep 'Socket errors' "$work/wrk.out")" >&2
+  failed=1
+fi
+if grep -q 'Non-2xx' "$work/wrk.out"; then
+  echo "load-server.sh: FAILED: $(grep 'Non-2xx' "$work/wrk.out")" >&2
+  failed=1
+fi
+requests="$(awk '/requests in/ {print $1}' "$work/wrk.out")"
+if [[ -z "$requests" || "$requests" -eq 0 ]]; then
+  echo "load-server.sh: FAILED: no requests completed" >&2
+  failed=1
+fi
+# Each answered request left one log line (requests still in flight when wrk
+# stopped were answered too, so there may be a few more lines than wrk counted).
+lines="$(wc -l < "$work/access.log")"
+if [[ -n "$requests" && "$lines" -lt "$requests" ]]; then
+  echo "load-server.sh: FAILED: $requests requests but $lines log lines" >&2
+  failed=1
+fi
+
+kill -TERM "$server_pid"
+if ! wait "$server_pid"; then
+  echo "load-server.sh: FAILED: the server did not stop cleanly" >&2
+  failed=1
+fi
+server_pid=""
+
+echo "load-server.sh: $connections connections, $requests requests, $lines log lines," \
+  "$(awk '/Requests\/sec/ {print $2}' "$work/wrk.out") requests/s"
+exit "$failed"

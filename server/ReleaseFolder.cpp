@@ -1,0 +1,196 @@
+#include "server/ReleaseFolder.h"
+
+#include "update/Sha1.h"
+
+#include <sys/stat.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+namespace vantle_server {
+namespace {
+
+bool StatFile(const std::string& path, struct stat& info) { return ::stat(path.c_str(), &info) == 0; }
+
+std::int64_t MtimeNs(const struct stat& info) {
+  return std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+// minizip writes through these callbacks into a growable string. It seeks
+// back to patch each local header once an entry's sizes are known, so writes
+// may land anywhere in what was written so far.
+struct MemoryStream {
+  std::string* data;
+  std::uint64_t position;
+};
+
+voidpf ZCALLBACK MemOpen(voidpf opaque, const void*, int) {
+  return new MemoryStream{static_cast<std::string*>(opaque), 0};
+}
+uLong ZCALLBACK MemRead(voidpf, voidpf stream, void* buf, uLong size) {
+  auto* s = static_cast<MemoryStream*>(stream);
+  if (s->position >= s->data->size()) return 0;
+  const std::uint64_t n = std::min<std::uint64_t>(size, s->data->size() - s->position);
+  std::memcpy(buf, s->data->data() + s->position, n);
+  s->position += n;
+  return uLong(n);
+}
+uLong ZCALLBACK MemWrite(voidpf, voidpf stream, const void* buf, uLong size) {
+  auto* s = static_cast<MemoryStream*>(stream);
+  if (s->position + size > s->data->size()) s->data->resize(s->position + size);
+  std::memcpy(&(*s->data)[s->position], buf, size);
+  s->position += size;
+  return size;
+}
+ZPOS64_T ZCALLBACK MemTell(voidpf, voidpf stream) { return static_cast<MemoryStream*>(stream)->position; }
+long ZCALLBACK MemSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+  auto* s = static_cast<MemoryStream*>(stream);
+  std::uint64_t base = origin == ZLIB_FILEFUNC_SEEK_SET   ? 0
+                       : origin == ZLIB_FILEFUNC_SEEK_CUR ? s->position
+                                                          : s->data->size();
+  s->position = base + offset;
+  return 0;
+}
+int ZCALLBACK MemClose(voidpf, voidpf stream) {
+  delete static_cast<MemoryStream*>(stream);
+  return 0;
+}
+int ZCALLBACK MemError(voidpf, voidpf) { return 0; }
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+bool HasNonAscii(const std::string& s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return true;
+  return false;
+}
+
+}  // namespace
+
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
+         name.find("..") == std::string::npos;
+}
+
+ReleaseFolder::ReleaseFolder(std::string root) : root_(std::move(root)) {}
+
+std::string ReleaseFolder::ProductFolder(const std::string& productId) const {
+  if (!IsPlainName(productId)) return {};
+  std::string folder = root_ + "/" + productId;
+  struct stat info;
+  if (!StatFile(folder, info) || !S_ISDIR(info.st_mode)) return {};
+  return folder;
+}
+
+std::string ReleaseFolder::ReleaseFile(const std::string& productFolder, const std::string& name) {
+  if (!IsPlainName(name)) return {};
+  std::string path = productFolder + "/" + name;
+  struct stat info;
+  if (!StatFile(path, info) || !S_ISREG(info.st_mode)) return {};
+  return path;
+}
+
+std::string ReleaseFolder::FileHash(const std::string& path) {
+  struct stat info;
+  if (!StatFile(path, info)) return {};
+  const std::uint64_t size = std::uint64_t(info.st_size);
+  const std::int64_t mtime = MtimeNs(info);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = hashes_.find(path);
+    if (it != hashes_.end() && it->second.size == size && it->second.mtimeNs == mtime)
+      return it->second.hash;
+  }
+  // Hashed outside the lock: a large file must not hold up answers for others.
+  // Two threads may both hash the same new file; they agree on the result.
+  Sha1Context sha;
+  sha.Reset();
+  if (!sha.HashFile(path.c_str())) return {};
+  sha.Final();
+  char text[Sha1Context::kHexSize + 1] = "";
+  sha.ReportHash(text, sizeof text);
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Stored under the time and size seen before reading: if the file changed
+  // while it was read, the next request sees other values and hashes again.
+  hashes_[path] = CachedHash{size, mtime, text};
+  ++computations_;
+  return text;
+}
+
+std::uint64_t ReleaseFolder::HashComputations() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return computations_;
+}
+
+bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::string& error) {
+  archive.clear();
+  zlib_filefunc64_def io{};
+  io.zopen64_file = MemOpen;
+  io.zread_file = MemRead;
+  io.zwrite_file = MemWrite;
+  io.ztell64_file = MemTell;
+  io.zseek64_file = MemSeek;
+  io.zclose_file = MemClose;
+  io.zerror_file = MemError;
+  io.opaque = &archive;
+
+  zipFile zip = zipOpen2_64("memory", APPEND_STATUS_CREATE, nullptr, &io);
+  if (!zip) {
+    error = "cannot start the archive";
+    return false;
+  }
+  bool ok = true;
+  std::unique_ptr<char[]> buffer(new char[1 << 16]);
+  for (const ZipSource& source : sources) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(source.path.c_str(), "rb"));
+    struct stat info;
+    if (!file || ::fstat(fileno(file.get()), &info) != 0) {
+      error = "cannot read " + source.entryName;
+      ok = false;
+      break;
+    }
+    zip_fileinfo zi{};
+    std::tm when{};
+    const std::time_t mtime = info.st_mtim.tv_sec;
+    gmtime_r(&mtime, &when);
+    zi.tmz_date.tm_sec = uInt(when.tm_sec);
+    zi.tmz_date.tm_min = uInt(when.tm_min);
+    zi.tmz_date.tm_hour = uInt(when.tm_hour);
+    zi.tmz_date.tm_mday = uInt(when.tm_mday);
+    zi.tmz_date.tm_mon = uInt(when.tm_mon);
+    zi.tmz_date.tm_year = uInt(when.tm_year + 1900);
+    const int zip64 = std::uint64_t(info.st_size) >= 0xFFFFFFFFu ? 1 : 0;
+    const uLong utf8Flag = HasNonAscii(source.entryName) ? (1u << 11) : 0;
+    if (zipOpenNewFileInZip4_64(zip, source.entryName.c_str(), &zi, nullptr, 0, nullptr, 0, nullptr,
+                                Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                Z_DEFAULT_STRATEGY, nullptr, 0, 0, utf8Flag, zip64) != ZIP_OK) {
+      error = "cannot add " + source.entryName + " to the archive";
+      ok = false;
+      break;
+    }
+    std::size_t got;
+    while (ok && (got = std::fread(buffer.get(), 1, 1 << 16, file.get())) > 0)
+      ok = zipWriteInFileInZip(zip, buffer.get(), unsigned(got)) == ZIP_OK;
+    if (ok && std::ferror(file.get())) ok = false;
+    if (zipCloseFileInZip(zip) != ZIP_OK) ok = false;
+    if (!ok) {
+      error = "cannot pack " + source.entryName;
+      break;
+    }
+  }
+  if (zipClose(zip, nullptr) != ZIP_OK && ok) {
+    error = "cannot finish the archive";
+    ok = false;
+  }
+  if (!ok) archive.clear();
+  return ok;
+}
+
+}  // namespace vantle_server

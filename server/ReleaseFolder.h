@@ -1,0 +1,62 @@
+// The release folder: ROOT/<product id>/<file name>, the SHA-1 of its files
+// (cached while a file's size and time stay the same) and zip archives of them.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace vantle_server {
+
+// A product id or file name that may be joined to a folder: not empty, not
+// ".", and free of '/', '\\', NUL and "..", so that it can only name an entry
+// of that folder itself.
+bool IsPlainName(const std::string& name);
+
+class ReleaseFolder {
+ public:
+  explicit ReleaseFolder(std::string root);
+
+  const std::string& Root() const { return root_; }
+
+  // The product's folder, or empty when the id is not a plain name or no such
+  // folder exists.
+  std::string ProductFolder(const std::string& productId) const;
+
+  // The path of a regular file of the product folder, or empty when the name
+  // is not a plain name or is not a regular file there.
+  static std::string ReleaseFile(const std::string& productFolder, const std::string& name);
+
+  // SHA-1 of a file as 40 upper-case hex digits; empty when it cannot be read.
+  // Safe to call from many threads at once.
+  std::string FileHash(const std::string& path);
+
+  // How many times a file was actually read for hashing (the rest came from
+  // the cache).
+  std::uint64_t HashComputations() const;
+
+ private:
+  struct CachedHash {
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    std::string hash;
+  };
+
+  std::string root_;
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, CachedHash> hashes_;
+  std::uint64_t computations_ = 0;
+};
+
+// A zip archive in memory with one deflated entry per file, in the given
+// order, each named by its entry name. False with a reason when a file cannot
+// be read or the archive cannot be written.
+struct ZipSource {
+  std::string entryName;
+  std::string path;
+};
+bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::string& error);
+
+}  // namespace vantle_server

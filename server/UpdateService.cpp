@@ -1,0 +1,135 @@
+#include "server/UpdateService.h"
+
+#include "xml/Xml.h"
+
+#include <filesystem>
+
+namespace vantle_server {
+namespace {
+
+ServiceReply Refuse(int status, std::string reason) {
+  ServiceReply reply;
+  reply.status = status;
+  reply.contentType = "text/plain; charset=utf-8";
+  reply.body = std::move(reason) + "\n";
+  return reply;
+}
+
+// The query's f and e values; other parameters are ignored, but f and e
+// must each come once, since two different answers could otherwise be meant.
+bool ReadQuery(const std::string& query, std::string& function, std::string& product,
+               std::string& error) {
+  FormFields params;
+  if (!ParseFormText(query, params, error)) {
+    error = "query: " + error;
+    return false;
+  }
+  bool haveF = false, haveE = false;
+  for (const auto& [name, value] : params) {
+    if (name != "f" && name != "e") continue;
+    bool& seen = name == "f" ? haveF : haveE;
+    if (seen) {
+      error = "query parameter " + name + " appears twice";
+      return false;
+    }
+    seen = true;
+    (name == "f" ? function : product) = value;
+  }
+  if (!haveF || function.empty()) {
+    error = "query parameter f is missing";
+    return false;
+  }
+  if (!haveE || product.empty()) {
+    error = "query parameter e (the product) is missing";
+    return false;
+  }
+  if (function != "hash" && function != "zip") {
+    error = "unknown function f=" + Quote(function);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ServiceReply UpdateService::BodyTooLarge() {
+  return Refuse(413, "request body over " + std::to_string(kMaxBodyBytes) + " bytes");
+}
+
+std::string HashReplyXml(const std::vector<std::string>& hashes) {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<update>\r\n";
+  for (std::size_t i = 0; i < hashes.size(); ++i) {
+    const std::string name = "f" + std::to_string(i + 1);
+    xml += "\t<" + name + ">" + XmlEncode(hashes[i]) + "</" + name + ">\r\n";
+  }
+  xml += "</update>\r\n";
+  return xml;
+}
+
+ServiceReply UpdateService::Handle(const std::string& method, const std::string& target,
+                                   const std::string& body) {
+  const Target parts = SplitTarget(target);
+  if (parts.path != kEndpoint) return Refuse(404, "no such path " + Quote(parts.path));
+  if (method != "POST") {
+    ServiceReply reply = Refuse(405, "only POST is answered here, not " + Quote(method));
+    reply.allow = "POST";
+    return reply;
+  }
+  if (body.size() > kMaxBodyBytes) return BodyTooLarge();
+
+  std::string function, product, error;
+  if (!ReadQuery(parts.query, function, product, error)) return Refuse(400, error);
+
+  FormFields fields;
+  std::vector<RequestedItem> items;
+  if (!ParseFormText(body, fields, error) || !ParseItems(fields, items, error))
+    return Refuse(400, "body: " + error);
+  for (const RequestedItem& item : items) {
+    // Byte ranges are not served yet; answering them as whole files would
+    // hand the client bytes it did not ask for.
+    if (item.ranged) return Refuse(400, "byte-range requests are not supported");
+  }
+
+  const std::string folder = release_.ProductFolder(product);
+  if (folder.empty()) return Refuse(404, "unknown product " + Quote(product));
+
+  return function == "hash" ? HashReply(folder, items) : ZipReply(folder, items);
+}
+
+ServiceReply UpdateService::HashReply(const std::string& folder,
+                                      const std::vector<RequestedItem>& items) {
+  std::vector<std::string> hashes;
+  for (const RequestedItem& item : items) {
+    const std::string path = ReleaseFolder::ReleaseFile(folder, item.name);
+    std::string hash = path.empty() ? std::string() : release_.FileHash(path);
+    if (hash.empty()) return Refuse(404, "no such file " + Quote(item.name));
+    hashes.push_back(std::move(hash));
+  }
+  ServiceReply reply;
+  reply.contentType = "text/xml; charset=utf-8";
+  reply.body = HashReplyXml(hashes);
+  return reply;
+}
+
+ServiceReply UpdateService::ZipReply(const std::string& folder,
+                                     const std::vector<RequestedItem>& items) {
+  std::vector<ZipSource> sources;
+  std::uint64_t total = 0;
+  for (const RequestedItem& item : items) {
+    std::string path = ReleaseFolder::ReleaseFile(folder, item.name);
+    if (path.empty()) return Refuse(404, "no such file " + Quote(item.name));
+    std::error_code error;
+    total += std::filesystem::file_size(path, error);
+    if (total > kMaxArchiveSourceBytes)
+      return Refuse(400, "the requested files add up to more than " +
+                             std::to_string(kMaxArchiveSourceBytes) + " bytes");
+    sources.push_back(ZipSource{item.name, std::move(path)});
+  }
+  ServiceReply reply;
+  std::string error;
+  if (!BuildZip(sources, reply.body, error)) return Refuse(500, error);
+  reply.contentType = "application/zip";
+  return reply;
+}
+
+}  // namespace vantle_server

@@ -1,0 +1,60 @@
+// The update endpoint itself, free of any HTTP library: a request (method,
+// target, body) goes in, a reply (status, content type, body) comes out.
+//
+//   POST /update/u.php?f=hash&e=<product>   body f1=<name>&f2=<name>...
+//     -> 200, XML: a root element holding f1..fn, each with the file's SHA-1
+//   POST /update/u.php?f=zip&e=<product>    body f1=<name>...
+//     -> 200, application/zip: one deflated entry per field, in field order
+//
+// Every refusal is a short plain-text reason: 400 for a malformed request,
+// 404 for an unknown path, product or file, 405 for another method on the
+// endpoint, 413 for a body over kMaxBodyBytes; 400 also for an archive whose
+// files add up to more than kMaxArchiveSourceBytes.
+#pragma once
+
+#include "server/FormRequest.h"
+#include "server/ReleaseFolder.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantle_server {
+
+struct ServiceReply {
+  int status = 200;
+  std::string contentType;
+  std::string body;
+  std::string allow;  // the Allow header for 405, else empty
+};
+
+class UpdateService {
+ public:
+  static constexpr std::size_t kMaxBodyBytes = 1000000;
+  static constexpr const char* kEndpoint = "/update/u.php";
+  // Archives are built in memory; a request naming a large file many times
+  // over must not take the server's memory with it.
+  static constexpr std::uint64_t kMaxArchiveSourceBytes = std::uint64_t(1) << 30;
+
+  explicit UpdateService(std::string root) : release_(std::move(root)) {}
+
+  ServiceReply Handle(const std::string& method, const std::string& target, const std::string& body);
+
+  ReleaseFolder& Release() { return release_; }
+
+  // The answer to a body that was refused before it was read in full.
+  static ServiceReply BodyTooLarge();
+
+ private:
+  ServiceReply HashReply(const std::string& folder, const std::vector<RequestedItem>& items);
+  ServiceReply ZipReply(const std::string& folder, const std::vector<RequestedItem>& items);
+
+  ReleaseFolder release_;
+};
+
+// The hash reply text for the given (already upper-case hex) digests, which
+// become the texts of f1, f2, ... in order.
+std::string HashReplyXml(const std::vector<std::string>& hashes);
+
+}  // namespace vantle_server

@@ -1,0 +1,367 @@
+// The real vantle-update-server program on a free loopback port, spoken to
+// over HTTP: good and bad requests, the log it writes, start-up failures and
+// a clean stop on SIGINT/SIGTERM.
+#include "ServerTestSupport.h"
+
+#include "server/FormRequest.h"
+#include "xml/Xml.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using server_test::ReadFileBytes;
+using server_test::ReleaseTree;
+
+const char kAbcDigest[] = "A9993E364706816ABA3E25717850C26C9CD0D89D";
+
+// One run of the server program; killed in the destructor if a test left it
+// running.
+class ServerProcess {
+ public:
+  explicit ServerProcess(const fs::path& dir) : dir_(dir) {}
+  ~ServerProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  // Starts the program; with waitForPort, returns once it has written its
+  // port file (or has exited).
+  void Start(std::vector<std::string> args, bool waitForPort = true) {
+    portFile_ = dir_ / "port";
+    std::error_code ignored;
+    fs::remove(portFile_, ignored);
+    args.insert(args.begin(), VANTLE_UPDATE_SERVER);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ASSERT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    if (!waitForPort) return;
+    for (int i = 0; i < 300 && !fs::exists(portFile_); ++i) {
+      if (Exited()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(fs::exists(portFile_)) << ReadFileBytes(dir_ / "stderr");
+    const std::string text = ReadFileBytes(portFile_);
+    ASSERT_FALSE(text.empty());
+    ASSERT_EQ(text.back(), '\n');
+    port_ = std::stoi(text);
+    ASSERT_GT(port_, 0);
+  }
+
+  // Exit code after the signal, or -1 when it did not end within 15 s or
+  // ended by a signal.
+  int Stop(int signal) {
+    kill(pid_, signal);
+    return Wait();
+  }
+  int Wait() {
+    for (int i = 0; i < 300; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return -1;
+  }
+
+  int Port() const { return port_; }
+  std::string Stdout() const { return ReadFileBytes(dir_ / "stdout"); }
+  std::string Stderr() const { return ReadFileBytes(dir_ / "stderr"); }
+  std::string PortFile() const { return portFile_.string(); }
+
+ private:
+  bool Exited() {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return true;
+    }
+    return false;
+  }
+
+  fs::path dir_;
+  fs::path portFile_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+class ServerProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work_ = tree_.Root() / "work";
+    fs::create_directories(work_);
+    tree_.Write("vtl64.exe", "abc");
+    tree_.Write("big.bin", server_test::RandomText(300000, 9));
+  }
+  std::vector<std::string> Args() {
+    return {"--root", tree_.Root().string(), "--port", "0", "--port-file", (work_ / "port").string()};
+  }
+  ReleaseTree tree_;
+  fs::path work_;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t space = line.find(' ', start);
+    fields.push_back(line.substr(start, space - start));
+    if (space == std::string::npos) return fields;
+    start = space + 1;
+  }
+}
+
+bool AllDigits(const std::string& s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// "<time> <addr> <method> <target> <status> <in> <out>[ body=<escaped>]",
+// the body escaped so that it holds only '!'..'~'.
+bool IsLogLine(const std::vector<std::string>& f, bool withBody) {
+  if (f.size() != (withBody ? 8u : 7u)) return false;
+  if (!std::regex_match(f[0], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)"))) return false;
+  if (f[1] != "127.0.0.1" || f[2].empty() || f[3].empty()) return false;
+  if (f[4].size() != 3 || !AllDigits(f[4]) || !AllDigits(f[5]) || !AllDigits(f[6])) return false;
+  if (!withBody) return true;
+  if (f[7].rfind("body=", 0) != 0) return false;
+  for (unsigned char c : f[7])
+    if (c < 0x21 || c > 0x7E) return false;
+  return true;
+}
+
+std::string HashOf(const std::string& xml, const char* field) {
+  XmlDocument doc;
+  doc.ParseText(xml.c_str());
+  XmlElement* e = doc.GetRoot() ? doc.GetRoot()->FindChild(field) : nullptr;
+  return e ? e->GetText() : std::string("(none)");
+}
+
+const char kForm[] = "application/x-www-form-urlencoded";
+const std::string kEndpoint = std::string("/update/u.php?e=") + ReleaseTree::kProduct;
+
+TEST_F(ServerProcessTest, AnswersEveryRequestAndLogsEachOnce) {
+  ServerProcess server(work_);
+  auto args = Args();
+  args.insert(args.end(), {"--log", (work_ / "access.log").string(), "--log-bodies"});
+  ASSERT_NO_FATAL_FAILURE(server.Start(args));
+  httplib::Client client("127.0.0.1", server.Port());
+
+  // A body well past the 8 KB at which the HTTP library would refuse form
+  // posts on its own: 2,000 fields.
+  std::string manyFields;
+  for (int i = 1; i <= 2000; ++i) manyFields += (i > 1 ? "&f" : "f") + std::to_string(i) + "=vtl64.exe";
+
+  struct Request {
+    std::string method, target, body;
+    int status;
+  };
+  // Every target is tagged (t=...), which the server ignores, to find its log line.
+  std::vector<Request> requests = {
+      {"POST", kEndpoint + "&f=hash&t=1", "f1=vtl64.exe&f2=big.bin", 200},
+      {"POST", kEndpoint + "&f=zip&t=2", "f1=big.bin&f2=vtl64.exe", 200},
+      {"POST", kEndpoint + "&f=hash&t=3", "f1=vtl64.exe&f3=big.bin", 400},      // gap
+      {"POST", kEndpoint + "&f=hash&t=4", "f1=vtl64%G1.exe", 400},              // escape
+      {"POST", kEndpoint + "&f=list&t=5", "f1=vtl64.exe", 400},                 // function
+      {"POST", "/update/u.php?f=hash&t=6", "f1=vtl64.exe", 400},                // no product
+      {"POST", "/update/u.php?f=hash&e=NOPE&t=7", "f1=vtl64.exe", 404},        // product
+      {"POST", kEndpoint + "&f=zip&t=8", "f1=..%2Fwork%2Fport", 404},           // outside
+      {"POST", kEndpoint + "&f=zip&t=9", "f1=big.bin&from1=0&size1=10", 400},   // range
+      {"GET", kEndpoint + "&f=hash&t=10", "", 405},
+      {"PUT", kEndpoint + "&f=hash&t=11", "f1=vtl64.exe", 405},
+      {"POST", "/update/other.php?t=12", "f1=vtl64.exe", 404},
+      {"POST", kEndpoint + "&f=hash&t=13", std::string(1000001, 'a'), 413},
+      {"POST", kEndpoint + "&f=hash&t=14", manyFields, 200},
+      {"POST", kEndpoint + "&f=hash&t=15", std::string("f1=vtl64.exe\r\n\x01 %25", 19), 404},
+      {"POST", kEndpoint + "&f=hash&t=16", "f1=vtl64.exe", 200},  // still serving
+  };
+  std::vector<std::string> replies;
+  for (const Request& r : requests) {
+    httplib::Result res = r.method == "GET"   ? client.Get(r.target.c_str())
+                          : r.method == "PUT" ? client.Put(r.target.c_str(), r.body, kForm)
+                                              : client.Post(r.target.c_str(), r.body, kForm);
+    ASSERT_TRUE(res) << r.target << ": " << httplib::to_string(res.error());
+    EXPECT_EQ(res->status, r.status) << r.target << ": " << res->body;
+    if (r.status != 200) {
+      EXPECT_EQ(res->get_header_value("Content-Type").rfind("text/plain", 0), 0u) << r.target;
+      EXPECT_FALSE(res->body.empty()) << r.target;
+    }
+    replies.push_back(res->body);
+  }
+  EXPECT_EQ(HashOf(replies[0], "f1"), kAbcDigest);
+  std::vector<server_test::ZipEntry> entries;
+  ASSERT_TRUE(server_test::ReadZip(replies[1], entries));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_TRUE(entries[0].bytes == ReadFileBytes(tree_.Product() / "big.bin"));
+  EXPECT_EQ(entries[1].bytes, "abc");
+  EXPECT_EQ(HashOf(replies[13], "f2000"), kAbcDigest);
+  EXPECT_EQ(HashOf(replies[15], "f1"), kAbcDigest);
+
+  // A chunked body over the limit has no length to refuse it by up front.
+  httplib::Result chunked = client.Post(
+      (kEndpoint + "&f=hash&t=17").c_str(),
+      [](size_t offset, httplib::DataSink& sink) {
+        if (offset >= 1200000) {
+          sink.done();
+          return true;
+        }
+        const std::string piece(60000, 'b');
+        return sink.write(piece.data(), piece.size());
+      },
+      kForm);
+  ASSERT_TRUE(chunked);
+  EXPECT_EQ(chunked->status, 413);
+  requests.push_back({"POST", kEndpoint + "&f=hash&t=17", "", 413});
+  replies.push_back(chunked->body);
+  httplib::Result after = client.Post((kEndpoint + "&f=hash&t=18").c_str(), "f1=big.bin", kForm);
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->status, 200);
+  requests.push_back({"POST", kEndpoint + "&f=hash&t=18", "f1=big.bin", 200});
+  replies.push_back(after->body);
+
+  EXPECT_EQ(server.Stop(SIGTERM), 0) << server.Stderr();
+
+  // One line per request, each in the agreed shape, found by its tag.
+  const std::vector<std::string> lines = Lines(ReadFileBytes(work_ / "access.log"));
+  ASSERT_EQ(lines.size(), requests.size());
+  std::map<std::string, std::vector<std::string>> byTarget;
+  for (const std::string& line : lines) {
+    const std::vector<std::string> f = Fields(line);
+    ASSERT_TRUE(IsLogLine(f, true)) << line.substr(0, 200);
+    byTarget[f[3]] = f;
+  }
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const Request& r = requests[i];
+    ASSERT_EQ(byTarget.count(r.target), 1u) << r.target;
+    const std::vector<std::string>& f = byTarget[r.target];
+    EXPECT_EQ(f[2], r.method);
+    EXPECT_EQ(std::stoi(f[4]), r.status) << r.target;
+    EXPECT_EQ(std::stoull(f[6]), replies[i].size()) << r.target;
+    if (r.status == 413) continue;  // refused unread: the body is not all there
+    EXPECT_EQ(std::stoull(f[5]), r.body.size()) << r.target;
+    std::string body;
+    ASSERT_TRUE(vantle_server::PercentDecode(f[7].substr(5), false, body)) << r.target;
+    EXPECT_TRUE(body == r.body) << r.target;
+  }
+  EXPECT_EQ(byTarget[kEndpoint + "&f=hash&t=13"][5], "1000001");
+  EXPECT_EQ(byTarget[kEndpoint + "&f=hash&t=17"][5], "1200000");
+}
+
+TEST_F(ServerProcessTest, LogsToStandardOutputAndStopsOnSigint) {
+  ServerProcess server(work_);
+  ASSERT_NO_FATAL_FAILURE(server.Start(Args()));
+  httplib::Client client("127.0.0.1", server.Port());
+  httplib::Result res = client.Post((kEndpoint + "&f=hash").c_str(), "f1=vtl64.exe", kForm);
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(server.Stop(SIGINT), 0);
+  const std::vector<std::string> lines = Lines(server.Stdout());
+  ASSERT_EQ(lines.size(), 1u);
+  const std::vector<std::string> f = Fields(lines[0]);
+  ASSERT_TRUE(IsLogLine(f, false)) << lines[0];
+  EXPECT_EQ(f[2], "POST");
+  EXPECT_EQ(f[3], kEndpoint + "&f=hash");
+  EXPECT_EQ(f[4], "200");
+  EXPECT_EQ(f[5], "12");
+  EXPECT_EQ(std::stoull(f[6]), res->body.size());
+  EXPECT_FALSE(fs::exists(server.PortFile() + ".tmp"));
+}
+
+// A stop soon after start, as test harnesses do, ends the server cleanly.
+TEST_F(ServerProcessTest, StopsRightAfterStart) {
+  for (int i = 0; i < 5; ++i) {
+    ServerProcess server(work_);
+    ASSERT_NO_FATAL_FAILURE(server.Start(Args()));
+    EXPECT_EQ(server.Stop(i % 2 ? SIGINT : SIGTERM), 0) << "round " << i;
+  }
+}
+
+TEST_F(ServerProcessTest, ManyClientsAtOnce) {
+  ServerProcess server(work_);
+  ASSERT_NO_FATAL_FAILURE(server.Start(Args()));
+  std::vector<std::thread> threads;
+  std::vector<int> failures(16, 0);
+  for (int t = 0; t < 16; ++t) {
+    threads.emplace_back([&, t] {
+      httplib::Client client("127.0.0.1", server.Port());
+      for (int i = 0; i < 25; ++i) {
+        httplib::Result res = client.Post((kEndpoint + "&f=hash").c_str(), "f1=vtl64.exe&f2=big.bin", kForm);
+        if (!res || res->status != 200 || HashOf(res->body, "f1") != kAbcDigest) ++failures[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int f : failures) EXPECT_EQ(f, 0);
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+}
+
+TEST_F(ServerProcessTest, StartupFailuresAreReported) {
+  {
+    ServerProcess server(work_);
+    server.Start({"--root", (tree_.Root() / "missing").string(), "--port", "0"}, false);
+    EXPECT_NE(server.Wait(), 0);
+    EXPECT_NE(server.Stderr().find("missing"), std::string::npos) << server.Stderr();
+  }
+  {
+    // A port somebody else holds.
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    socklen_t len = sizeof addr;
+    getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &len);
+    const std::string port = std::to_string(ntohs(addr.sin_port));
+
+    ServerProcess server(work_);
+    server.Start({"--root", tree_.Root().string(), "--port", port}, false);
+    EXPECT_NE(server.Wait(), 0);
+    EXPECT_NE(server.Stderr().find("cannot listen"), std::string::npos) << server.Stderr();
+    close(holder);
+  }
+  {
+    ServerProcess server(work_);
+    server.Start({"--root", tree_.Root().string()}, false);  // no port
+    EXPECT_NE(server.Wait(), 0);
+    EXPECT_FALSE(server.Stderr().empty());
+  }
+}
+
+}  // namespace

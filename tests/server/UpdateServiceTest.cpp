@@ -1,0 +1,337 @@
+// The update endpoint without HTTP: request parsing, the hash and zip
+// replies, every refusal, the hash cache and the access log line.
+#include "ServerTestSupport.h"
+
+#include "server/AccessLog.h"
+#include "server/FormRequest.h"
+#include "server/UpdateService.h"
+#include "xml/Xml.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+using namespace vantle_server;
+using server_test::ReadZip;
+using server_test::ReleaseTree;
+using server_test::ZipEntry;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kAbcDigest[] = "A9993E364706816ABA3E25717850C26C9CD0D89D";
+const char kEmptyDigest[] = "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709";
+
+std::string Query(const std::string& function, const std::string& product = ReleaseTree::kProduct) {
+  return std::string("/update/u.php?f=") + function + "&e=" + product;
+}
+
+class UpdateServiceTest : public ::testing::Test {
+ protected:
+  ServiceReply Post(const std::string& target, const std::string& body) {
+    return service_.Handle("POST", target, body);
+  }
+  ReleaseTree tree_;
+  UpdateService service_{tree_.Root().string()};
+};
+
+// --- parsing ----------------------------------------------------------------
+
+TEST(FormRequest, PercentAndPlusDecoding) {
+  std::string out;
+  ASSERT_TRUE(PercentDecode("a%20b+c%2Bd%2fe%C3%A4", true, out));
+  EXPECT_EQ(out, "a b c+d/e\xC3\xA4");
+  ASSERT_TRUE(PercentDecode("a+b", false, out));
+  EXPECT_EQ(out, "a+b");
+  for (const char* broken : {"%", "%4", "a%zz", "%g0", "ab%"}) EXPECT_FALSE(PercentDecode(broken, true, out)) << broken;
+}
+
+TEST(FormRequest, FieldsKeepOrderAndSkipEmptySegments) {
+  FormFields fields;
+  std::string error;
+  ASSERT_TRUE(ParseFormText("f2=b&&f1=a=x&flag&", fields, error));
+  ASSERT_EQ(fields.size(), 3u);
+  EXPECT_EQ(fields[0], (std::pair<std::string, std::string>("f2", "b")));
+  EXPECT_EQ(fields[1], (std::pair<std::string, std::string>("f1", "a=x")));  // first '=' splits
+  EXPECT_EQ(fields[2], (std::pair<std::string, std::string>("flag", "")));
+  EXPECT_FALSE(ParseFormText("f1=%zz", fields, error));
+  EXPECT_NE(error.find("escape"), std::string::npos);
+}
+
+TEST(FormRequest, ItemsAreNumberedFromOneWithoutGaps) {
+  FormFields fields = {{"f2", "b.exe"}, {"f1", "a.exe"}};
+  std::vector<RequestedItem> items;
+  std::string error;
+  ASSERT_TRUE(ParseItems(fields, items, error)) << error;
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].name, "a.exe");  // numbering order, not body order
+  EXPECT_EQ(items[1].name, "b.exe");
+  EXPECT_FALSE(items[0].ranged);
+
+  const std::vector<FormFields> bad = {
+      {},                                      // nothing
+      {{"f2", "a"}},                           // no f1
+      {{"f1", "a"}, {"f3", "b"}},              // gap
+      {{"f1", "a"}, {"f1", "b"}},              // twice
+      {{"f0", "a"}},                           // numbering starts at 1
+      {{"f01", "a"}},                          // leading zero
+      {{"f1", "a"}, {"g2", "b"}},              // unknown field
+      {{"f", "a"}},                            // no number
+      {{"f1", "a"}, {"from1", "0"}},           // range without size
+      {{"f1", "a"}, {"from1", "x"}, {"size1", "3"}},  // not a number
+      {{"from1", "0"}, {"size1", "3"}},        // range without name
+  };
+  for (const FormFields& f : bad) {
+    EXPECT_FALSE(ParseItems(f, items, error)) << (f.empty() ? std::string("(empty)") : f[0].first);
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(FormRequest, RangeTriplesBecomeRangedItems) {
+  FormFields fields = {{"f1", "vtl64.exe"}, {"from1", "4096"}, {"size1", "18446744073709551615"},
+                       {"f2", "vtl64.exe"}, {"from2", "0"},    {"size2", "1"}};
+  std::vector<RequestedItem> items;
+  std::string error;
+  ASSERT_TRUE(ParseItems(fields, items, error)) << error;
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_TRUE(items[0].ranged);
+  EXPECT_EQ(items[0].from, 4096u);
+  EXPECT_EQ(items[0].size, UINT64_MAX);
+  EXPECT_EQ(items[1].from, 0u);
+  // One past 64 bits does not wrap.
+  fields[2].second = "18446744073709551616";
+  EXPECT_FALSE(ParseItems(fields, items, error));
+}
+
+// --- hash query -------------------------------------------------------------
+
+TEST_F(UpdateServiceTest, HashReplyIsXmlWithOneDigestPerField) {
+  tree_.Write("vtl64.exe", "abc");
+  tree_.Write("empty.dat", "");
+  const ServiceReply reply = Post(Query("hash"), "f1=vtl64.exe&f2=empty.dat&f3=vtl64.exe");
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  EXPECT_NE(reply.contentType.find("xml"), std::string::npos);
+
+  // Read the way the updater reads it: the XML library, from memory.
+  XmlDocument doc;
+  doc.ParseText(reply.body.c_str());
+  ASSERT_EQ(doc.GetParseStatus(), 0);
+  XmlElement* root = doc.GetRoot();
+  ASSERT_NE(root, nullptr);
+  ASSERT_EQ(root->GetChildCount(), 3u);
+  ASSERT_NE(root->FindChild("f1"), nullptr);
+  EXPECT_EQ(root->FindChild("f1")->GetText(), kAbcDigest);
+  EXPECT_EQ(root->FindChild("f2")->GetText(), kEmptyDigest);
+  EXPECT_EQ(root->FindChild("f3")->GetText(), kAbcDigest);
+  EXPECT_EQ(root->FindChild("f1")->GetAttributeCount(), 0u);
+}
+
+TEST_F(UpdateServiceTest, NamesAreFormDecodedAndMayBeUtf8) {
+  tree_.Write("My Game+1.exe", "abc");
+  tree_.Write("Spiel-\xC3\xA4.exe", "");
+  ServiceReply reply = Post(Query("hash"), "f1=My+Game%2B1.exe&f2=Spiel-%C3%A4.exe");
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  // The updater sends names as they are, UTF-8 and unescaped.
+  reply = Post(Query("hash"), "f1=Spiel-\xC3\xA4.exe");
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  XmlDocument doc;
+  doc.ParseText(reply.body.c_str());
+  ASSERT_NE(doc.GetRoot(), nullptr);
+  EXPECT_EQ(doc.GetRoot()->FindChild("f1")->GetText(), kEmptyDigest);
+}
+
+TEST_F(UpdateServiceTest, HashIsCachedUntilSizeOrTimeChanges) {
+  const auto path = tree_.Write("vtl64.exe", "abc");
+  auto hashOf = [&] {
+    const ServiceReply reply = Post(Query("hash"), "f1=vtl64.exe");
+    XmlDocument doc;
+    doc.ParseText(reply.body.c_str());
+    return doc.GetRoot() && doc.GetRoot()->FindChild("f1") ? doc.GetRoot()->FindChild("f1")->GetText()
+                                                           : std::string("(no reply)");
+  };
+  EXPECT_EQ(hashOf(), kAbcDigest);
+  EXPECT_EQ(hashOf(), kAbcDigest);
+  EXPECT_EQ(service_.Release().HashComputations(), 1u);
+
+  // Same size, new contents and a new time.
+  const auto before = fs::last_write_time(path);
+  tree_.Write("vtl64.exe", "xyz");
+  fs::last_write_time(path, before + std::chrono::seconds(2));
+  EXPECT_EQ(hashOf(), "66B27417D37E024C46526C2F6D358A754FC552F3");
+  EXPECT_EQ(service_.Release().HashComputations(), 2u);
+
+  // New size with the time put back: the size alone is enough.
+  tree_.Write("vtl64.exe", "");
+  fs::last_write_time(path, before + std::chrono::seconds(2));
+  EXPECT_EQ(hashOf(), kEmptyDigest);
+  EXPECT_EQ(service_.Release().HashComputations(), 3u);
+}
+
+TEST_F(UpdateServiceTest, ConcurrentHashQueriesAgree) {
+  tree_.Write("vtl64.exe", "abc");
+  tree_.Write("other.dll", server_test::RandomText(300000, 4));
+  const ServiceReply first = Post(Query("hash"), "f1=vtl64.exe&f2=other.dll");
+  ASSERT_EQ(first.status, 200);
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(8, 0);
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i)
+        if (Post(Query("hash"), "f1=vtl64.exe&f2=other.dll").body != first.body) ++mismatches[t];
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int m : mismatches) EXPECT_EQ(m, 0);
+}
+
+// --- zip --------------------------------------------------------------------
+
+TEST_F(UpdateServiceTest, ZipHoldsOneDeflatedEntryPerFieldInRequestOrder) {
+  const std::string big = server_test::RandomText(200000, 1) + std::string(100000, 'z');
+  tree_.Write("vtl64.exe", big);
+  tree_.Write("empty.dat", "");
+  tree_.Write("vtl64.exe.sig", "signature bytes");
+  const ServiceReply reply = Post(Query("zip"), "f1=vtl64.exe.sig&f2=empty.dat&f3=vtl64.exe&f4=empty.dat");
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  EXPECT_EQ(reply.contentType, "application/zip");
+
+  std::vector<ZipEntry> entries;
+  ASSERT_TRUE(ReadZip(reply.body, entries));
+  ASSERT_EQ(entries.size(), 4u);
+  const char* names[] = {"vtl64.exe.sig", "empty.dat", "vtl64.exe", "empty.dat"};
+  const std::string contents[] = {"signature bytes", "", big, ""};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(entries[i].name, names[i]);
+    EXPECT_EQ(entries[i].method, 8) << names[i];  // deflated
+    EXPECT_TRUE(entries[i].bytes == contents[i]) << names[i];
+  }
+  EXPECT_LT(reply.body.size(), big.size());  // the compressible tail did shrink
+}
+
+TEST_F(UpdateServiceTest, ZipRefusesMoreBytesThanItWouldHoldInMemory) {
+  tree_.Write("a", std::string(20000, 'x'));
+  // 60,000 fields of 20,000 bytes each: 1.2 GB, refused before packing.
+  std::string body;
+  for (int i = 1; i <= 60000; ++i) body += (i > 1 ? "&f" : "f") + std::to_string(i) + "=a";
+  ASSERT_LE(body.size(), UpdateService::kMaxBodyBytes);
+  const ServiceReply reply = Post(Query("zip"), body);
+  EXPECT_EQ(reply.status, 400);
+  EXPECT_NE(reply.body.find("add up"), std::string::npos) << reply.body;
+}
+
+TEST_F(UpdateServiceTest, ByteRangeRequestsAreRefusedForNow) {
+  tree_.Write("vtl64.exe", "abcdef");
+  const ServiceReply reply = Post(Query("zip"), "f1=vtl64.exe&from1=0&size1=3");
+  EXPECT_EQ(reply.status, 400);
+  EXPECT_NE(reply.body.find("byte-range"), std::string::npos);
+}
+
+// --- refusals ---------------------------------------------------------------
+
+TEST_F(UpdateServiceTest, MalformedRequestsAre400) {
+  tree_.Write("vtl64.exe", "abc");
+  struct Case {
+    std::string target, body;
+  } cases[] = {
+      {Query("hash"), ""},                             // no f1
+      {Query("hash"), "f2=vtl64.exe"},                 // no f1
+      {Query("hash"), "f1=vtl64.exe&f3=vtl64.exe"},    // gap
+      {Query("hash"), "f1=vtl64%2"},                   // broken escape
+      {Query("hash"), "f1=vtl64%xx.exe"},              // broken escape
+      {Query("hash"), "f1=a&f1=b"},                    // twice
+      {Query("list"), "f1=vtl64.exe"},                 // unknown function
+      {"/update/u.php?f=hash", "f1=vtl64.exe"},        // no product
+      {"/update/u.php?f=hash&e=", "f1=vtl64.exe"},     // empty product
+      {"/update/u.php?e=P", "f1=vtl64.exe"},           // no function
+      {"/update/u.php", "f1=vtl64.exe"},               // no query
+      {Query("hash") + "&f=zip", "f1=vtl64.exe"},      // function twice
+      {"/update/u.php?f=hash&e=%zz", "f1=vtl64.exe"},  // broken escape in the query
+  };
+  for (const Case& c : cases) {
+    const ServiceReply reply = Post(c.target, c.body);
+    EXPECT_EQ(reply.status, 400) << c.target << " / " << c.body;
+    EXPECT_EQ(reply.contentType.rfind("text/plain", 0), 0u);
+    EXPECT_GT(reply.body.size(), 5u);
+  }
+}
+
+TEST_F(UpdateServiceTest, UnknownProductsAndFilesAre404AndStayInside) {
+  tree_.Write("vtl64.exe", "abc");
+  fs::create_directories(tree_.Product() / "sub");
+  tree_.Write("sub/inner.exe", "abc");
+  // A file beside the product folders, and one beside the release root.
+  std::ofstream(tree_.Root() / "secret.txt") << "secret";
+  std::ofstream(tree_.Root() / "plain-file") << "not a folder";
+
+  const std::string names[] = {"../secret.txt", "..",           "sub/inner.exe", "sub%2Finner.exe",
+                               "sub\\inner.exe", "sub",         "vtl64.exe%00",  "",
+                               "missing.exe",    "..%2Fsecret.txt", "vtl64.exe/", "."};
+  for (const std::string& name : names) {
+    for (const char* function : {"hash", "zip"}) {
+      const ServiceReply reply = Post(Query(function), "f1=vtl64.exe&f2=" + name);
+      EXPECT_EQ(reply.status, 404) << function << " " << name;
+      EXPECT_EQ(reply.body.find("secret\n"), std::string::npos);
+    }
+  }
+  const std::string products[] = {"NOPE", "..", "%2E%2E", "plain-file", "a%2Fb", ".", "x%00"};
+  for (const std::string& product : products) {
+    const ServiceReply reply = Post(Query("hash", product), "f1=secret.txt");
+    EXPECT_EQ(reply.status, 404) << product;
+  }
+  // ".." as the product would make ROOT/../<root name>/secret.txt reachable.
+  const std::string rootName = tree_.Root().filename().string();
+  EXPECT_EQ(Post(Query("hash", ".."), "f1=" + rootName).status, 404);
+}
+
+TEST_F(UpdateServiceTest, PathAndMethodAndSize) {
+  tree_.Write("vtl64.exe", "abc");
+  EXPECT_EQ(Post("/update/x.php?f=hash&e=P", "f1=vtl64.exe").status, 404);
+  EXPECT_EQ(Post("/update/u.php/?f=hash", "f1=vtl64.exe").status, 404);
+  EXPECT_EQ(Post("/", "").status, 404);
+  for (const char* method : {"GET", "PUT", "DELETE", "HEAD", "OPTIONS"}) {
+    const ServiceReply reply = service_.Handle(method, Query("hash"), "f1=vtl64.exe");
+    EXPECT_EQ(reply.status, 405) << method;
+    EXPECT_EQ(reply.allow, "POST");
+  }
+  std::string limit = "f1=vtl64.exe&f2=";
+  limit += std::string(UpdateService::kMaxBodyBytes - limit.size(), 'a');
+  EXPECT_NE(Post(Query("hash"), limit).status, 413);  // exactly the limit is read
+  EXPECT_EQ(Post(Query("hash"), limit + "a").status, 413);
+}
+
+// --- log --------------------------------------------------------------------
+
+TEST(AccessLogLine, FieldsAndEscapedBody) {
+  const std::string body = std::string("f1=a b%&\x7f\xff") + std::string(1, '\0') + "~!";
+  LogRecord r;
+  r.when = 86400 * 365 + 3661;  // 1971-01-01 01:01:01
+  r.remoteAddr = "127.0.0.1";
+  r.method = "POST";
+  r.target = "/update/u.php?f=hash&e=X%20Y";
+  r.status = 200;
+  r.requestBytes = body.size();
+  r.replyBytes = 165;
+  EXPECT_EQ(FormatLogLine(r), "1971-01-01T01:01:01Z 127.0.0.1 POST /update/u.php?f=hash&e=X%20Y 200 13 165");
+  r.body = &body;
+  EXPECT_EQ(FormatLogLine(r),
+            "1971-01-01T01:01:01Z 127.0.0.1 POST /update/u.php?f=hash&e=X%20Y 200 13 165 "
+            "body=f1=a%20b%25&%7F%FF%00~!");
+  // An unparsable request still gives every field.
+  LogRecord broken;
+  broken.status = 400;
+  EXPECT_EQ(FormatLogLine(broken), "1970-01-01T00:00:00Z - - - 400 0 0");
+}
+
+TEST(AccessLogLine, EscapedBodyDecodesToTheSameBytes) {
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += char(i);
+  const std::string escaped = EscapeLogField(all);
+  EXPECT_EQ(escaped.find_first_of(std::string(" \t\r\n\0", 5)), std::string::npos);
+  std::string decoded;
+  ASSERT_TRUE(PercentDecode(escaped, false, decoded));
+  EXPECT_EQ(decoded, all);
+}
+
+}  // namespace
