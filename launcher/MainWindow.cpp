@@ -1,6 +1,9 @@
 #include "launcher/MainWindow.h"
 
+#include <process.h>
+
 #include "resource.h"
+#include "update/RunUpdateCheck.h"
 
 HICON ProgramIcon = nullptr;
 
@@ -14,6 +17,9 @@ void OnSize(HWND dialog) {
 }
 
 BOOL OnInitDialog(HWND dialog) {
+  // The start-up check runs beside the window and is never waited for; it
+  // ends with the process.
+  _beginthread(RunUpdateCheck, 0, dialog);
   SetClassLongPtrA(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(ProgramIcon));
   SetClassLongPtrA(dialog, GCLP_HICONSM, reinterpret_cast<LONG_PTR>(ProgramIcon));
   OnSize(dialog);
@@ -21,7 +27,14 @@ BOOL OnInitDialog(HWND dialog) {
 }
 
 void OnCommand(HWND dialog, WORD command) {
-  if (command == IDM_EXIT) PostMessageA(dialog, WM_CLOSE, 0, 0);
+  switch (command) {
+    case IDM_UPDATE_CHECK:
+      RunUpdateCheck(dialog);
+      break;
+    case IDM_EXIT:
+      PostMessageA(dialog, WM_CLOSE, 0, 0);
+      break;
+  }
 }
 
 }  // namespace
