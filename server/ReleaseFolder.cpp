@@ -1,5 +1,6 @@
 #include "server/ReleaseFolder.h"
 
+#include "update/MemoryZip.h"
 #include "update/Sha1.h"
 
 #include <sys/stat.h>
@@ -19,47 +20,6 @@ bool StatFile(const std::string& path, struct stat& info) { return ::stat(path.c
 std::int64_t MtimeNs(const struct stat& info) {
   return std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
-
-// minizip writes through these callbacks into a growable string. It seeks
-// back to patch each local header once an entry's sizes are known, so writes
-// may land anywhere in what was written so far.
-struct MemoryStream {
-  std::string* data;
-  std::uint64_t position;
-};
-
-voidpf ZCALLBACK MemOpen(voidpf opaque, const void*, int) {
-  return new MemoryStream{static_cast<std::string*>(opaque), 0};
-}
-uLong ZCALLBACK MemRead(voidpf, voidpf stream, void* buf, uLong size) {
-  auto* s = static_cast<MemoryStream*>(stream);
-  if (s->position >= s->data->size()) return 0;
-  const std::uint64_t n = std::min<std::uint64_t>(size, s->data->size() - s->position);
-  std::memcpy(buf, s->data->data() + s->position, n);
-  s->position += n;
-  return uLong(n);
-}
-uLong ZCALLBACK MemWrite(voidpf, voidpf stream, const void* buf, uLong size) {
-  auto* s = static_cast<MemoryStream*>(stream);
-  if (s->position + size > s->data->size()) s->data->resize(s->position + size);
-  std::memcpy(&(*s->data)[s->position], buf, size);
-  s->position += size;
-  return size;
-}
-ZPOS64_T ZCALLBACK MemTell(voidpf, voidpf stream) { return static_cast<MemoryStream*>(stream)->position; }
-long ZCALLBACK MemSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-  auto* s = static_cast<MemoryStream*>(stream);
-  std::uint64_t base = origin == ZLIB_FILEFUNC_SEEK_SET   ? 0
-                       : origin == ZLIB_FILEFUNC_SEEK_CUR ? s->position
-                                                          : s->data->size();
-  s->position = base + offset;
-  return 0;
-}
-int ZCALLBACK MemClose(voidpf, voidpf stream) {
-  delete static_cast<MemoryStream*>(stream);
-  return 0;
-}
-int ZCALLBACK MemError(voidpf, voidpf) { return 0; }
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -131,15 +91,7 @@ std::uint64_t ReleaseFolder::HashComputations() const {
 
 bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::string& error) {
   archive.clear();
-  zlib_filefunc64_def io{};
-  io.zopen64_file = MemOpen;
-  io.zread_file = MemRead;
-  io.zwrite_file = MemWrite;
-  io.ztell64_file = MemTell;
-  io.zseek64_file = MemSeek;
-  io.zclose_file = MemClose;
-  io.zerror_file = MemError;
-  io.opaque = &archive;
+  zlib_filefunc64_def io = VULIBRARY::MemoryZipWriter(archive);
 
   zipFile zip = zipOpen2_64("memory", APPEND_STATUS_CREATE, nullptr, &io);
   if (!zip) {

@@ -2,6 +2,8 @@
 
 #include <unzip.h>
 
+#include "update/MemoryZip.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -40,55 +42,9 @@ std::string RandomText(std::size_t size, unsigned seed) {
   return s;
 }
 
-namespace {
-
-// Read-only memory stream for minizip: the archive is never written.
-struct MemoryReader {
-  const std::string* data;
-  std::uint64_t position;
-};
-
-voidpf ZCALLBACK Open(voidpf opaque, const void*, int) {
-  return new MemoryReader{static_cast<const std::string*>(opaque), 0};
-}
-uLong ZCALLBACK Read(voidpf, voidpf stream, void* buf, uLong size) {
-  auto* r = static_cast<MemoryReader*>(stream);
-  if (r->position >= r->data->size()) return 0;
-  const std::uint64_t n = std::min<std::uint64_t>(size, r->data->size() - r->position);
-  std::memcpy(buf, r->data->data() + r->position, n);
-  r->position += n;
-  return uLong(n);
-}
-uLong ZCALLBACK Write(voidpf, voidpf, const void*, uLong) { return 0; }
-ZPOS64_T ZCALLBACK Tell(voidpf, voidpf stream) { return static_cast<MemoryReader*>(stream)->position; }
-long ZCALLBACK Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-  auto* r = static_cast<MemoryReader*>(stream);
-  const std::uint64_t base = origin == ZLIB_FILEFUNC_SEEK_SET   ? 0
-                             : origin == ZLIB_FILEFUNC_SEEK_CUR ? r->position
-                                                                : r->data->size();
-  if (base + offset > r->data->size()) return -1;
-  r->position = base + offset;
-  return 0;
-}
-int ZCALLBACK Close(voidpf, voidpf stream) {
-  delete static_cast<MemoryReader*>(stream);
-  return 0;
-}
-int ZCALLBACK Error(voidpf, voidpf) { return 0; }
-
-}  // namespace
-
 bool ReadZip(const std::string& archive, std::vector<ZipEntry>& entries) {
   entries.clear();
-  zlib_filefunc64_def io{};
-  io.zopen64_file = Open;
-  io.zread_file = Read;
-  io.zwrite_file = Write;
-  io.ztell64_file = Tell;
-  io.zseek64_file = Seek;
-  io.zclose_file = Close;
-  io.zerror_file = Error;
-  io.opaque = const_cast<std::string*>(&archive);
+  zlib_filefunc64_def io = VULIBRARY::MemoryZipReader(archive);
   unzFile zip = unzOpen2_64("memory", &io);
   if (!zip) return false;
   bool ok = true;
