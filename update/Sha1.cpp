@@ -1,6 +1,7 @@
 #include "update/Sha1.h"
 
 #include "update/Sha1Compress.h"
+#include "update/Utf8.h"
 
 #include <cstdio>
 #include <cstring>
@@ -127,29 +128,7 @@ std::wstring WideFromUtf8(const char* s) {
   return out;
 }
 #else
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | (cp >> 18));
-    out += char(0x80 | ((cp >> 12) & 0x3F));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
-
-std::string Utf8FromWide(const wchar_t* s) {
-  std::string out;
-  for (; *s; ++s) AppendUtf8(out, std::uint32_t(*s) > 0x10FFFF ? 0xFFFD : std::uint32_t(*s));
-  return out;
-}
+std::string Utf8FromWide(const wchar_t* s) { return VULIBRARY::ToUtf8(s); }
 #endif
 
 struct FileCloser {

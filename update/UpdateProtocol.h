@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "update/Utf8.h"
+
 namespace VULIBRARY {
 
 // Results of every updater operation, with the values of the platform's
@@ -91,10 +93,6 @@ std::vector<FormField> MakeHashQueryFields(const std::vector<UpdateFile>& files)
 // The form body: "name=value" pairs joined by "&", unescaped, as UTF-8. False
 // (body empty) when a field or the whole body would exceed the limits above.
 bool BuildFormBody(const std::vector<FormField>& fields, std::string* utf8Body);
-
-// UTF-8 of a wide string; surrogate pairs (16-bit wchar_t) are joined, lone
-// surrogates become U+FFFD.
-std::string ToUtf8(const std::wstring& text);
 
 // SHA-1 digests compared as hexadecimal text, letter case ignored.
 bool SameHash(const std::string& a, const std::string& b);
