@@ -1,13 +1,12 @@
 #include "launcher/GameSchema.h"
 
 #include <cctype>
+#include <cstdio>
 
 const char* const CategoryList[kCategoryCount] = {
     "No Category", "Action",   "Arcade",    "Adventure",  "Puzzle", "RPG",
     "Platform",    "Shootemup", "Strategy", "Simulation", "Sport",
 };
-
-namespace {
 
 bool EqualIgnoringCase(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
@@ -16,8 +15,6 @@ bool EqualIgnoringCase(const char* a, const char* b) {
   }
   return *a == *b;
 }
-
-}  // namespace
 
 int CategoryIndex(const char* name) {
   if (!name) return 0;
@@ -55,9 +52,14 @@ const char* FirstCDataText(const XmlElement* element) {
   return const_cast<XmlElement*>(element)->GetCDatas()[0]->GetText();
 }
 
-std::string ReadGameLinkName(const std::string& path) {
+bool ReadGameLinkName(const std::string& path, std::string& name) {
+  // A missing file would read as an empty document.
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  std::fclose(file);
   XmlDocument link(path.c_str());
-  if (link.GetParseStatus() != 0 || !link.GetRoot()) return std::string();
-  XmlAttribute* name = link.GetRoot()->FindAttribute("n");
-  return name ? name->GetValue() : std::string();
+  if (link.GetParseStatus() != 0 || !link.GetRoot()) return false;
+  XmlAttribute* attribute = link.GetRoot()->FindAttribute("n");
+  name = attribute ? attribute->GetValue() : std::string();
+  return true;
 }

@@ -37,6 +37,10 @@ XmlElement* TemplateEntry(const XmlDocument& profile);
 // included.
 const char* FirstCDataText(const XmlElement* element);
 
-// The game named by a ".vtl" link file: its root's attribute "n". Empty when
-// the file is not an XML document or names no game.
-std::string ReadGameLinkName(const std::string& path);
+// The game named by a ".vtl" link file: its root's attribute "n" (empty when
+// the root has none). False, with name untouched, when the file cannot be
+// read as an XML document.
+bool ReadGameLinkName(const std::string& path, std::string& name);
+
+// Whether a and b are equal without regard to ASCII case.
+bool EqualIgnoringCase(const char* a, const char* b);

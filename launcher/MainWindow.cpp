@@ -1,7 +1,11 @@
 #include "launcher/MainWindow.h"
 
 #include <process.h>
+#include <stdlib.h>
 
+#include "launcher/CommandLine.h"
+#include "launcher/GameLaunch.h"
+#include "launcher/Storage.h"
 #include "resource.h"
 #include "update/RunUpdateCheck.h"
 
@@ -22,7 +26,32 @@ BOOL OnInitDialog(HWND dialog) {
   _beginthread(RunUpdateCheck, 0, dialog);
   SetClassLongPtrA(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(ProgramIcon));
   SetClassLongPtrA(dialog, GCLP_HICONSM, reinterpret_cast<LONG_PTR>(ProgramIcon));
+
+  const CommandLineRequest request = ReadCommandLine(__argc, __argv);
+  // An elevated copy started only to carry out one command: it never builds
+  // the list, and the database is not written back.
+  if (request.kind == CommandLineRequest::Replay) {
+    SendMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(request.command), ElevatedCommandMarker);
+    ExitProcess(0);
+  }
+
+  GameListWindow = GetDlgItem(dialog, IDC_GAME_LIST);
   OnSize(dialog);
+
+  switch (request.kind) {
+    case CommandLineRequest::Run:
+      // The new game wizard takes it from here once it is part of the program.
+      PresetExecutable = request.argument;
+      break;
+    case CommandLineRequest::Shortcut:
+      RunShortcut(request.argument.c_str());  // returns when no game has that name
+      break;
+    case CommandLineRequest::Conf:
+      RunConfFile(request.argument.c_str());
+      break;
+    default:
+      break;
+  }
   return TRUE;
 }
 

@@ -7,3 +7,7 @@
 extern HICON ProgramIcon;
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The message parameter of a command replayed by an elevated copy of the
+// program; commands that need elevation then do not ask for it again.
+constexpr LPARAM ElevatedCommandMarker = static_cast<LPARAM>(0xFEFEFEFE);

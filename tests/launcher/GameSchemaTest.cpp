@@ -86,8 +86,13 @@ TEST(LinkFiles, NameTheirGameInTheRootAttributeN) {
   xmltest::WriteFile(dir.File("a.vtl"), "<?xml version=\"1.0\"?>\r\n<root n=\"Tom &amp; Jerry\"/>\r\n");
   xmltest::WriteFile(dir.File("b.vtl"), "MZ this is a program, not a link");
   xmltest::WriteFile(dir.File("c.vtl"), "<?xml version=\"1.0\"?>\r\n<root name=\"x\"/>\r\n");
-  EXPECT_EQ("Tom & Jerry", ReadGameLinkName(dir.File("a.vtl")));
-  EXPECT_EQ("", ReadGameLinkName(dir.File("b.vtl")));
-  EXPECT_EQ("", ReadGameLinkName(dir.File("c.vtl")));
-  EXPECT_EQ("", ReadGameLinkName(dir.File("missing.vtl")));
+  std::string name = "untouched";
+  EXPECT_FALSE(ReadGameLinkName(dir.File("b.vtl"), name));
+  EXPECT_FALSE(ReadGameLinkName(dir.File("missing.vtl"), name));
+  EXPECT_EQ("untouched", name);
+  ASSERT_TRUE(ReadGameLinkName(dir.File("a.vtl"), name));
+  EXPECT_EQ("Tom & Jerry", name);
+  // A link without a name still is a link: it names the game called "".
+  ASSERT_TRUE(ReadGameLinkName(dir.File("c.vtl"), name));
+  EXPECT_EQ("", name);
 }

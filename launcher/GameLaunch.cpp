@@ -1,0 +1,105 @@
+#include "launcher/GameLaunch.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "launcher/EntryEditor.h"
+#include "launcher/GameSchema.h"
+#include "launcher/LaunchPlan.h"
+#include "launcher/Storage.h"
+
+HWND GameListWindow = nullptr;
+
+namespace {
+
+// DOSBox is given this long to read its configuration before the file goes.
+constexpr DWORD kConfReadMilliseconds = 3000;
+
+// Starts commandLine with the launcher's environment and folder. Whether it
+// started is not reported: a missing DOSBox shows nothing.
+void StartDosBox(const std::string& commandLine) {
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof(startup));
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                     &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+}
+
+std::string ListItemText(HWND list, int index, int column) {
+  char text[kPathBufferSize] = "";
+  LVITEMA item{};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = sizeof(text);
+  SendMessageA(list, LVM_GETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
+  return text;
+}
+
+bool CanOpenForReading(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return false;
+  std::fclose(file);
+  return true;
+}
+
+}  // namespace
+
+XmlElement* ListItemEntry(HWND list, int index) {
+  if (!list || index < 0) return nullptr;
+  LVITEMA item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = index;
+  if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
+  return reinterpret_cast<XmlElement*>(item.lParam);
+}
+
+void RunGame(HWND list, int index, LaunchMode mode, XmlElement* entry) {
+  if (!entry) entry = ListItemEntry(list, index);
+  if (!entry) return;
+
+  // The system makes the name unique by creating the file; the writer then
+  // creates it again.
+  char confPath[kPathBufferSize] = "";
+  if (GetTempFileNameA(ProfileFolder.c_str(), "woa", 0, confPath))
+    DeleteFileA(confPath);
+  else
+    confPath[0] = '\0';
+
+  if (!WriteLaunchConf(entry, confPath, mode)) {
+    if (confPath[0]) DeleteFileA(confPath);
+    OpenEntryEditor(list, index, nullptr);
+    return;
+  }
+  StartDosBox(GameLaunchCommandLine(ProgramFolder, LaunchParameters(entry), confPath));
+  Sleep(kConfReadMilliseconds);
+  DeleteFileA(confPath);
+}
+
+void RunConfFile(const char* path) {
+  StartDosBox(ConfCommandLine(ProgramFolder, path ? path : ""));
+  Sleep(kConfReadMilliseconds);
+  ExitProcess(0);
+}
+
+void RunShortcut(const char* argument) {
+  if (!argument) return;
+  std::string name = argument;
+  if (CanOpenForReading(argument) && !ReadGameLinkName(argument, name)) return;
+
+  const int count = static_cast<int>(SendMessageA(GameListWindow, LVM_GETITEMCOUNT, 0, 0));
+  for (int index = 0; index < count; ++index) {
+    if (ListItemText(GameListWindow, index, 1) != name) continue;
+    RunGame(GameListWindow, index, LaunchMode::Run, nullptr);
+    ExitProcess(0);
+  }
+}

@@ -1,0 +1,31 @@
+// Starting DOSBox: a game from the list (or an entry held only in memory), a
+// configuration file given on the command line, or a game named by a
+// shortcut. Windows only.
+#pragma once
+
+#include <windows.h>
+
+#include "launcher/ConfWriter.h"
+#include "xml/Xml.h"
+
+// The main window's game list: the list that RunShortcut walks and whose
+// items carry their game's element.
+extern HWND GameListWindow;
+
+// The element that list item index carries; null for -1 or an item without
+// one.
+XmlElement* ListItemEntry(HWND list, int index);
+
+// Writes a temporary configuration for entry (or, when entry is null, for the
+// list item's game) into the profile folder, starts DOSBox on it, gives DOSBox
+// three seconds to read it and deletes it. When neither the program nor the
+// installer of the game is known, the game's editor opens instead.
+void RunGame(HWND list, int index, LaunchMode mode, XmlElement* entry);
+
+// Starts DOSBox on the configuration file path and ends the process.
+void RunConfFile(const char* path);
+
+// Starts the first game of the list whose name is argument, or the name held
+// by the ".vtl" link file argument, and ends the process. Returns when no
+// game matches, or when argument is a file that is not an XML document.
+void RunShortcut(const char* argument);

@@ -1,0 +1,57 @@
+#include "launcher/LaunchPlan.h"
+
+#include <cstring>
+
+#include "launcher/GameSchema.h"
+
+std::vector<std::string> SplitText(const char* text, const char* separator) {
+  std::vector<std::string> pieces;
+  if (!text) return pieces;
+  const std::size_t separatorLength = separator ? std::strlen(separator) : 0;
+  if (separatorLength == 0) {
+    if (*text) pieces.emplace_back(text);
+    return pieces;
+  }
+  const char* start = text;
+  for (;;) {
+    const char* found = std::strstr(start, separator);
+    const char* end = found ? found : start + std::strlen(start);
+    if (end != start) pieces.emplace_back(start, end);
+    if (!found) break;
+    start = found + separatorLength;
+  }
+  return pieces;
+}
+
+std::string LaunchParameters(XmlElement* entry) {
+  std::string parameters;
+  XmlElement* element = entry ? entry->FindChild("Command_Line_Parameters") : nullptr;
+  for (const std::string& piece : SplitText(FirstCDataText(element), "\r\n")) {
+    if (piece.size() < 2 || piece.compare(0, 2, "//") == 0) continue;
+    parameters += piece + " ";
+  }
+  return parameters;
+}
+
+bool WriteLaunchConf(XmlElement* entry, const std::string& target, LaunchMode mode,
+                     ShortPathFunction shortPath) {
+  if (WriteDosBoxConf(entry, target, mode, shortPath)) return true;
+  return mode == LaunchMode::Run && WriteDosBoxConf(entry, target, LaunchMode::Install, shortPath);
+}
+
+namespace {
+
+std::string QuotedDosBox(const std::string& programFolder) {
+  return "\"" + programFolder + "\\DOSBOX.EXE\"";
+}
+
+}  // namespace
+
+std::string GameLaunchCommandLine(const std::string& programFolder, const std::string& parameters,
+                                  const std::string& confPath) {
+  return QuotedDosBox(programFolder) + " " + parameters + " -conf \"" + confPath + "\"";
+}
+
+std::string ConfCommandLine(const std::string& programFolder, const std::string& confPath) {
+  return QuotedDosBox(programFolder) + " -conf \"" + confPath + "\"";
+}

@@ -1,0 +1,33 @@
+// What a launch of DOSBox is made of, apart from starting it: the game's extra
+// parameters, the configuration written for the launch, and the command lines.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "launcher/ConfWriter.h"
+#include "xml/Xml.h"
+
+// text cut at every occurrence of separator, in order, without empty pieces.
+std::vector<std::string> SplitText(const char* text, const char* separator);
+
+// The game's extra DOSBox parameters: the lines of the first CDATA section of
+// Command_Line_Parameters, each followed by one blank. Lines shorter than two
+// characters and comment lines starting with "//" are left out. The element is
+// only looked up, never added.
+std::string LaunchParameters(XmlElement* entry);
+
+// Writes the launch configuration of entry to target. A game whose program is
+// not known yet (Run empty) runs its installer instead. False when no complete
+// file could be written.
+bool WriteLaunchConf(XmlElement* entry, const std::string& target, LaunchMode mode,
+                     ShortPathFunction shortPath = SystemShortPath);
+
+// "\"<programFolder>\DOSBOX.EXE\" <parameters> -conf \"<conf>\"". The program
+// path is quoted so that a folder with blanks ("C:\Program Files\...") can
+// never start "C:\Program.exe" instead.
+std::string GameLaunchCommandLine(const std::string& programFolder, const std::string& parameters,
+                                  const std::string& confPath);
+
+// "\"<programFolder>\DOSBOX.EXE\" -conf \"<conf>\"".
+std::string ConfCommandLine(const std::string& programFolder, const std::string& confPath);

@@ -1,0 +1,152 @@
+// The pieces of a launch that do not need Windows: the game's extra
+// parameters, the Run-then-Install fallback, the command lines and the
+// reading of the program's own command line.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "HostPath.h"
+#include "TestSupport.h"
+#include "launcher/CommandLine.h"
+#include "launcher/GameSchema.h"
+#include "launcher/LaunchPlan.h"
+
+namespace {
+
+using Pieces = std::vector<std::string>;
+
+std::string NoShortForm(const std::string&) { return std::string(); }
+
+XmlElement* EntryOf(std::unique_ptr<XmlDocument>& doc, const std::string& inner) {
+  doc = xmltest::Parse("<?xml version=\"1.0\"?>\r\n<root><Games><g>" + inner + "</g></Games></root>");
+  return TemplateEntry(*doc);
+}
+
+std::string Parameters(const std::string& commandText) {
+  std::unique_ptr<XmlDocument> doc;
+  return LaunchParameters(
+      EntryOf(doc, "<Command_Line_Parameters><![CDATA[" + commandText + "]]></Command_Line_Parameters>"));
+}
+
+}  // namespace
+
+TEST(SplitText, CutsAtEverySeparatorAndDropsEmptyPieces) {
+  EXPECT_EQ((Pieces{"a", "b", "c"}), SplitText("a\r\nb\r\nc", "\r\n"));
+  EXPECT_EQ((Pieces{"a", "b"}), SplitText("\r\n\r\na\r\n\r\n\r\nb\r\n", "\r\n"));
+  EXPECT_EQ((Pieces{"a\nb", "c\r"}), SplitText("a\nb\r\nc\r", "\r\n")) << "only the whole pair separates";
+  EXPECT_EQ((Pieces{"x\r", "y"}), SplitText("x\r\r\ny", "\r\n"));
+  EXPECT_EQ((Pieces{"one"}), SplitText("one", "\r\n"));
+  EXPECT_EQ(Pieces{}, SplitText("", "\r\n"));
+  EXPECT_EQ(Pieces{}, SplitText("\r\n\r\n", "\r\n"));
+  EXPECT_EQ(Pieces{}, SplitText(nullptr, "\r\n"));
+  EXPECT_EQ((Pieces{"a", "b"}), SplitText("a||b||", "||"));
+  EXPECT_EQ((Pieces{"whole"}), SplitText("whole", ""));
+}
+
+TEST(LaunchParameters, KeepEveryLineOfTwoOrMoreCharactersThatIsNoComment) {
+  EXPECT_EQ("-noconsole ", Parameters("// comment line\r\n-noconsole\r\nx\r\n\r\n"));
+  EXPECT_EQ("-noconsole -c \"mount d d:\\\" /x ",
+            Parameters("-noconsole\r\n-c \"mount d d:\\\"\r\n//-fullscreen\r\n/x\r\n"));
+  EXPECT_EQ("ab  cd ", Parameters("ab \r\ncd")) << "pieces are not trimmed";
+  EXPECT_EQ("", Parameters("//only comments\r\n//\r\n-\r\n"));
+  EXPECT_EQ("", Parameters(""));
+
+  // The template's text gives the one parameter it ships with.
+  auto profile = xmltest::Parse(xmltest::ReadFile(HostPath(VANTLE_DEFAULT_PROFILE)));
+  EXPECT_EQ("-noconsole ", LaunchParameters(TemplateEntry(*profile)));
+}
+
+TEST(LaunchParameters, AreOnlyLookedUpNeverAdded) {
+  std::unique_ptr<XmlDocument> doc;
+  XmlElement* entry = EntryOf(doc, "<Main Run=\"A.EXE\"/>");
+  EXPECT_EQ("", LaunchParameters(entry));
+  EXPECT_EQ(nullptr, entry->FindChild("Command_Line_Parameters"));
+
+  entry = EntryOf(doc, "<Command_Line_Parameters>-text-is-not-cdata</Command_Line_Parameters>");
+  EXPECT_EQ("", LaunchParameters(entry));
+  EXPECT_EQ("", LaunchParameters(nullptr));
+
+  entry = EntryOf(doc, "<Command_Line_Parameters><![CDATA[-first]]><![CDATA[-second]]></Command_Line_Parameters>");
+  EXPECT_EQ("-first ", LaunchParameters(entry)) << "only the first CDATA section counts";
+}
+
+TEST(CommandLines, QuoteDosBoxAndTheConfigurationAndKeepTheBlanks) {
+  EXPECT_EQ("\"C:\\Program Files\\Vantle\\DOSBOX.EXE\"  -conf \"C:\\Program Files\\Vantle\\woaA1.tmp\"",
+            GameLaunchCommandLine("C:\\Program Files\\Vantle", "", "C:\\Program Files\\Vantle\\woaA1.tmp"));
+  EXPECT_EQ("\"C:\\V\\DOSBOX.EXE\" -noconsole  -conf \"C:\\V\\woa2.tmp\"",
+            GameLaunchCommandLine("C:\\V", "-noconsole ", "C:\\V\\woa2.tmp"));
+  EXPECT_EQ("\"C:\\V\\DOSBOX.EXE\" -a -b  -conf \"x\"", GameLaunchCommandLine("C:\\V", "-a -b ", "x"));
+  EXPECT_EQ("\"C:\\V\\DOSBOX.EXE\" -conf \"D:\\my games\\doom.conf\"",
+            ConfCommandLine("C:\\V", "D:\\my games\\doom.conf"));
+}
+
+TEST(WriteLaunchConf, RunsTheInstallerOnlyWhenTheGameItselfIsUnknown) {
+  xmltest::TempDir dir;
+  const std::string target = dir.File("woa1.tmp");
+  std::unique_ptr<XmlDocument> doc;
+
+  XmlElement* entry = EntryOf(doc, "<Main Run=\"\" Install=\"C:\\SETUP.EXE\"/>");
+  EXPECT_TRUE(WriteLaunchConf(entry, target, LaunchMode::Run, NoShortForm));
+  EXPECT_NE(std::string::npos, xmltest::ReadFile(target).find("\r\nSETUP.EXE\r\n"));
+
+  entry = EntryOf(doc, "<Main Run=\"C:\\GAME.EXE\" Install=\"C:\\SETUP.EXE\"/>");
+  EXPECT_TRUE(WriteLaunchConf(entry, target, LaunchMode::Run, NoShortForm));
+  EXPECT_NE(std::string::npos, xmltest::ReadFile(target).find("\r\nGAME.EXE\r\n"));
+  EXPECT_EQ(std::string::npos, xmltest::ReadFile(target).find("SETUP"));
+
+  // Setup never falls back to the game.
+  entry = EntryOf(doc, "<Main Run=\"C:\\GAME.EXE\" Install=\"\"/>");
+  EXPECT_FALSE(WriteLaunchConf(entry, target, LaunchMode::Install, NoShortForm));
+  EXPECT_EQ(std::string::npos, xmltest::ReadFile(target).find("GAME.EXE"));
+
+  entry = EntryOf(doc, "<Main Run=\"\" Install=\"\"/>");
+  EXPECT_FALSE(WriteLaunchConf(entry, target, LaunchMode::Run, NoShortForm));
+}
+
+TEST(ReadCommandLine, TellsTheReplayAndTheModesApart) {
+  struct Case {
+    std::vector<const char*> args;
+    CommandLineRequest::Kind kind;
+    int command;
+    const char* argument;
+  } const cases[] = {
+      {{"vtl64.exe"}, CommandLineRequest::None, 0, ""},
+      {{"vtl64.exe", "192"}, CommandLineRequest::Replay, 192, ""},
+      {{"vtl64.exe", "195", "ignored"}, CommandLineRequest::Replay, 195, ""},
+      {{"vtl64.exe", "3dgame.exe"}, CommandLineRequest::Replay, 3, ""},
+      {{"vtl64.exe", " +7"}, CommandLineRequest::Replay, 7, ""},
+      {{"vtl64.exe", "0"}, CommandLineRequest::None, 0, ""},
+      {{"vtl64.exe", "0", "x"}, CommandLineRequest::None, 0, ""},
+      {{"vtl64.exe", "-run", "C:\\GAMES\\KEEN.EXE"}, CommandLineRequest::Run, 0, "C:\\GAMES\\KEEN.EXE"},
+      {{"vtl64.exe", "-run"}, CommandLineRequest::None, 0, ""},
+      {{"vtl64.exe", "-RUN", "KEEN.EXE"}, CommandLineRequest::None, 0, ""},
+      {{"vtl64.exe", "-run ", "KEEN.EXE"}, CommandLineRequest::None, 0, ""},
+      {{"vtl64.exe", "-shortcut", "Commander Keen"}, CommandLineRequest::Shortcut, 0, "Commander Keen"},
+      {{"vtl64.exe", "-Shortcut", "Keen"}, CommandLineRequest::None, 0, ""},
+      {{"vtl64.exe", "-conf", "D:\\a b.conf", "extra"}, CommandLineRequest::Conf, 0, "D:\\a b.conf"},
+      {{"vtl64.exe", "-conf", ""}, CommandLineRequest::Conf, 0, ""},
+      {{"vtl64.exe", "/conf", "x"}, CommandLineRequest::None, 0, ""},
+      {{"vtl64.exe", "C:\\GAMES\\KEEN.EXE"}, CommandLineRequest::None, 0, ""},
+  };
+  for (const Case& c : cases) {
+    const CommandLineRequest request = ReadCommandLine(static_cast<int>(c.args.size()), c.args.data());
+    const std::string label = c.args.size() > 1 ? c.args[1] : "(none)";
+    EXPECT_EQ(c.kind, request.kind) << label;
+    EXPECT_EQ(c.command, request.command) << label;
+    EXPECT_EQ(c.argument, request.argument) << label;
+  }
+  EXPECT_EQ(CommandLineRequest::None, ReadCommandLine(0, nullptr).kind);
+}
+
+TEST(ReadCommandLine, ReadsNumbersLikeTheCLibraryWithoutOverflowing) {
+  EXPECT_EQ(0, LeadingNumber(""));
+  EXPECT_EQ(0, LeadingNumber("-run"));
+  EXPECT_EQ(-5, LeadingNumber("-5x"));
+  EXPECT_EQ(42, LeadingNumber("\t 42 7"));
+  EXPECT_EQ(0, LeadingNumber("x42"));
+  EXPECT_EQ(INT_MAX, LeadingNumber("99999999999999999999999"));
+  EXPECT_EQ(INT_MIN, LeadingNumber("-99999999999999999999999"));
+  EXPECT_EQ(0, LeadingNumber(nullptr));
+}
