@@ -98,7 +98,11 @@ void WriteMounts(ConfFile& conf, XmlElement* entry, ShortPathFunction shortPath)
     const std::string type = AttributeText(mount, "type");
     const std::string iso = AttributeText(mount, "iso");
     if (type.empty()) continue;
-    const std::string local = ShortOrSame(AttributeText(mount, "local"), shortPath);
+    std::string local = ShortOrSame(AttributeText(mount, "local"), shortPath);
+    // DOSBox splits its commands at blanks. A folder whose short form still
+    // has one (8.3 names are off on many volumes) is quoted; every other
+    // path is written exactly as it is.
+    if (local.find(' ') != std::string::npos && local.front() != '"') local = "\"" + local + "\"";
     const std::string remote = AttributeText(mount, "remote");
     const std::string command = EqualIgnoringCase(iso.c_str(), "yes") ? "imgmount " : "mount ";
     if (EqualIgnoringCase(type.c_str(), "hdd"))

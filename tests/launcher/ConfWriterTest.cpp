@@ -158,12 +158,16 @@ TEST_F(ConfWriter, MountLinesDependOnTypeAndIso) {
   AddMount(entry, "<cd type=\"iso\" iso=\"Yes\" local=\"D:\\GAME.ISO\" remote=\"D\">");
   AddMount(entry, "<m type=\"cdrom\" local=\"E:\\\" remote=\"E\">");
   AddMount(entry, "<m type=\"hdd\" iso=\"yes\" local=\"C:\\HD.IMG\" remote=\"2\">");
+  AddMount(entry, "<m type=\"hdd\" iso=\"no\" local=\"D:\\No Short Form\" remote=\"D\">");
+  AddMount(entry, "<m type=\"iso\" iso=\"yes\" local=\"&quot;E:\\My CD.iso&quot;\" remote=\"E\">");
   EXPECT_EQ(
       "imgmount A A:\\ -t floppy\r\n"
       "mount C C:\\PROGRA~1\\Games\r\n"
       "imgmount D D:\\GAME.ISO -t iso\r\n"
       "mount E E:\\ -t cdrom\r\n"
       "imgmount 2 C:\\HD.IMG\r\n"
+      "mount D \"D:\\No Short Form\"\r\n"
+      "imgmount E \"E:\\My CD.iso\" -t iso\r\n"
       "A.EXE\r\n",
       Autoexec(entry, LaunchMode::Run, true, FakeShortForm));
   // Reading a mount completes it, the skipped one included.
