@@ -1,0 +1,86 @@
+// vtl64.exe started with arguments: -conf hands the file to DOSBox and ends,
+// a command number ends at once, and whatever is not a complete mode opens
+// the main window as usual. The database is never written by a mode.
+#include <windows.h>
+
+#include <string>
+
+#include "LaunchFixture.h"
+#include "WinTestUtil.h"
+
+using namespace launchtest;
+
+namespace {
+
+bool HasMenu(HWND window) { return GetMenu(window) != nullptr; }
+
+class CommandLineModes : public LaunchFolders {
+ protected:
+  void SetUp() override {
+    LaunchFolders::SetUp();
+    fs::copy_file(wintest::HostToWindowsPath(VANTLE_EXE), program_ / "vtl64.exe");
+  }
+
+  std::string Vantle(const std::string& arguments) const {
+    return "\"" + (program_ / "vtl64.exe").string() + "\" " + arguments;
+  }
+
+  // Starts the program and expects it to end by itself with exit code 0.
+  void ExpectEndsByItself(const std::string& arguments) {
+    wintest::Process vantle(Vantle(arguments));
+    ASSERT_TRUE(vantle.started());
+    DWORD exitCode = 12345;
+    ASSERT_TRUE(vantle.Wait(30000, &exitCode)) << arguments << ": still running";
+    EXPECT_EQ(0u, exitCode) << arguments;
+  }
+
+  // Starts the program, expects the main window, closes it.
+  void ExpectMainWindow(const std::string& arguments) {
+    wintest::Process vantle(Vantle(arguments));
+    ASSERT_TRUE(vantle.started());
+    HWND main = wintest::WaitForTopWindow(vantle.id(), 30000, HasMenu);
+    ASSERT_NE(nullptr, main) << arguments << ": no main window";
+    PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    DWORD exitCode = 12345;
+    ASSERT_TRUE(vantle.Wait(30000, &exitCode)) << arguments;
+    EXPECT_EQ(0u, exitCode) << arguments;
+  }
+};
+
+}  // namespace
+
+TEST_F(CommandLineModes, ConfHandsTheFileToDosBoxAndEndsWithoutWritingTheLibrary) {
+  fs::create_directories(root_ / "my games");
+  const fs::path conf = root_ / "my games" / "doom game.conf";
+  const std::string text = "[cpu]\r\ncycles=max\r\n[autoexec]\r\nDOOM.EXE\r\n";
+  WriteBytes(conf, text);
+
+  ExpectEndsByItself("-conf \"" + conf.string() + "\"");
+  ASSERT_EQ(1, CallCount(program_));
+  EXPECT_EQ("\"" + program_.string() + "\\DOSBOX.EXE\" -conf \"" + conf.string() + "\"", CallCommandLine(1));
+  EXPECT_EQ(text, CallConf(1));
+  EXPECT_EQ(text, ReadBytes(conf)) << "the user's file stays";
+  EXPECT_FALSE(fs::exists(program_ / "vtl.xml"));
+  ExpectNoDecoyRun();
+}
+
+TEST_F(CommandLineModes, ACommandNumberEndsAtOnceAndLeavesTheLibraryAlone) {
+  const std::string library =
+      "<?xml version=\"1.0\"?>\r\n<root><Games><g><Main Name=\"Keen\"/></g></Games></root>\r\n";
+  WriteBytes(program_ / "vtl.xml", library);
+  ExpectEndsByItself("3dgame.exe");  // read as command 3, which does nothing
+  ExpectEndsByItself("199");         // Exit: the window closes, but nothing is saved
+  EXPECT_EQ(library, ReadBytes(program_ / "vtl.xml"));
+  EXPECT_EQ(0, CallCount(program_));
+}
+
+TEST_F(CommandLineModes, AnythingButACompleteModeOpensTheMainWindow) {
+  WriteBytes(root_ / "notes.vtl", "not a link file");
+  for (const std::string& arguments :
+       {std::string("-run"), std::string("-RUN C:\\KEEN.EXE"), std::string("-shortcut \"Nobody\""),
+        "-shortcut \"" + (root_ / "notes.vtl").string() + "\"", std::string("0"),
+        std::string("C:\\GAMES\\KEEN.EXE")}) {
+    ExpectMainWindow(arguments);
+  }
+  EXPECT_EQ(0, CallCount(program_));
+}

@@ -1,0 +1,36 @@
+#pragma once
+// A program folder for launch tests: its path has blanks
+// ("...\Program Files\Vantle"), it holds the test DOSBOX.EXE, and beside
+// "Program Files" lies a decoy "Program.exe" (the same recorder) that records
+// into the folder above if anything ever starts it through an unquoted path.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace launchtest {
+
+namespace fs = std::filesystem;
+
+std::string ReadBytes(const fs::path& path);
+void WriteBytes(const fs::path& path, const std::string& bytes);
+
+class LaunchFolders : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Number of complete records the recorder left in folder.
+  static int CallCount(const fs::path& folder);
+  std::string CallCommandLine(int call) const;
+  std::string CallConf(int call) const;
+  // Names of the temporary configuration files ("woa*.tmp") in folder.
+  static std::string TempFiles(const fs::path& folder);
+  // Asserts that the decoy in the folder above never ran.
+  void ExpectNoDecoyRun() const;
+
+  fs::path root_;
+  fs::path program_;  // ...\Program Files\Vantle
+};
+
+}  // namespace launchtest

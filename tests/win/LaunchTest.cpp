@@ -1,0 +1,217 @@
+// Launching DOSBox under Wine with a recording DOSBOX.EXE: the exact command
+// line, the configuration it was handed, the temporary file gone afterwards,
+// the installer fallback, and the -shortcut lookup.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+
+#include "LaunchFixture.h"
+#include "WinTestUtil.h"
+#include "launcher/GameLaunch.h"
+#include "launcher/GameSchema.h"
+#include "launcher/LaunchPlan.h"
+#include "launcher/Storage.h"
+
+using namespace launchtest;
+
+namespace {
+
+const std::string kShippedProfile = ReadBytes(wintest::HostToWindowsPath(VANTLE_DEFAULT_PROFILE));
+
+class RunGameTest : public LaunchFolders {
+ protected:
+  void SetUp() override {
+    LaunchFolders::SetUp();
+    ProgramFolder = program_.string();
+    ProfileFolder = program_.string();
+    profile_ = std::make_unique<XmlDocument>();
+    profile_->ParseText(kShippedProfile.c_str());
+    entry_ = TemplateEntry(*profile_);
+    ASSERT_NE(nullptr, entry_);
+  }
+
+  void SetProgram(const char* run, const char* install) {
+    SetAttributeText(Section(entry_, "Main"), "Run", run);
+    SetAttributeText(Section(entry_, "Main"), "Install", install);
+  }
+
+  // The configuration the writer makes of the entry, for comparison.
+  std::string ExpectedConf(LaunchMode mode) {
+    const fs::path path = root_ / "expected.conf";
+    EXPECT_TRUE(WriteLaunchConf(entry_, path.string(), mode));
+    return ReadBytes(path);
+  }
+
+  // Checks the recorded launch line: quoted DOSBox, the parameters, and a
+  // quoted temporary file of the profile folder that is gone by now.
+  void ExpectLaunchLine(int call, const std::string& parameters) {
+    const std::string line = CallCommandLine(call);
+    const std::string head = "\"" + program_.string() + "\\DOSBOX.EXE\" " + parameters + " -conf \"";
+    ASSERT_EQ(head, line.substr(0, head.size())) << line;
+    ASSERT_EQ('"', line.back()) << line;
+    const std::string conf = line.substr(head.size(), line.size() - head.size() - 1);
+    const fs::path confPath(conf);
+    EXPECT_EQ(program_.string(), confPath.parent_path().string());
+    EXPECT_EQ(0u, confPath.filename().string().rfind("woa", 0)) << conf;
+    EXPECT_EQ(".tmp", confPath.extension().string()) << conf;
+    EXPECT_FALSE(fs::exists(confPath)) << "the temporary configuration was left behind";
+  }
+
+  std::unique_ptr<XmlDocument> profile_;
+  XmlElement* entry_ = nullptr;
+};
+
+// A hidden list whose items carry elements (or none), as the main window's.
+class GameList {
+ public:
+  GameList() {
+    InitCommonControls();
+    list_ = CreateWindowExA(0, WC_LISTVIEWA, "", LVS_REPORT, 0, 0, 300, 200, nullptr, nullptr,
+                            GetModuleHandleA(nullptr), nullptr);
+  }
+  ~GameList() { DestroyWindow(list_); }
+  void Add(XmlElement* element) {
+    LVITEMA item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = count_++;
+    item.lParam = reinterpret_cast<LPARAM>(element);
+    SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  HWND handle() const { return list_; }
+
+ private:
+  HWND list_;
+  int count_ = 0;
+};
+
+}  // namespace
+
+TEST_F(RunGameTest, StartsQuotedDosBoxWithTheParametersAndDeletesTheConfiguration) {
+  SetProgram("C:\\GAMES\\KEEN\\KEEN.EXE", "C:\\INSTALL.EXE");
+  const std::string expected = ExpectedConf(LaunchMode::Run);
+  RunGame(nullptr, -1, LaunchMode::Run, entry_);
+
+  ASSERT_EQ(1, CallCount(program_));
+  ExpectLaunchLine(1, "-noconsole ");
+  EXPECT_EQ(expected, CallConf(1));
+  EXPECT_NE(std::string::npos, CallConf(1).find("\r\nCD C:\\GAMES\\KEEN\r\nKEEN.EXE\r\n"));
+  EXPECT_EQ("", TempFiles(program_));
+  ExpectNoDecoyRun();
+}
+
+TEST_F(RunGameTest, WithoutParametersTwoBlanksPrecedeConfAndNothingIsAdded) {
+  entry_->RemoveChild(static_cast<unsigned>(entry_->FindChildIndex("Command_Line_Parameters")));
+  SetProgram("C:\\GO.BAT", "");
+  RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  ASSERT_EQ(1, CallCount(program_));
+  ExpectLaunchLine(1, "");
+  EXPECT_NE(std::string::npos, CallCommandLine(1).find("DOSBOX.EXE\"  -conf \""));
+  EXPECT_EQ(nullptr, entry_->FindChild("Command_Line_Parameters"));
+}
+
+TEST_F(RunGameTest, AGameWithoutProgramRunsItsInstallerAndSetupDoesToo) {
+  SetProgram("", "C:\\SETUP\\INSTALL.EXE");
+  const std::string expected = ExpectedConf(LaunchMode::Install);
+  RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  RunGame(nullptr, -1, LaunchMode::Install, entry_);
+  ASSERT_EQ(2, CallCount(program_));
+  EXPECT_EQ(expected, CallConf(1));
+  EXPECT_EQ(expected, CallConf(2));
+  EXPECT_NE(std::string::npos, CallConf(1).find("\r\nCD C:\\SETUP\r\nINSTALL.EXE\r\n"));
+  EXPECT_EQ("", TempFiles(program_));
+}
+
+TEST_F(RunGameTest, NothingStartsWhenNeitherProgramIsKnownAndNoFileRemains) {
+  SetProgram("", "");
+  RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  SetProgram("C:\\GAME.EXE", "");
+  RunGame(nullptr, -1, LaunchMode::Install, entry_);  // Setup does not fall back to the game
+  Sleep(500);
+  EXPECT_EQ(0, CallCount(program_));
+  EXPECT_EQ("", TempFiles(program_));
+  ExpectNoDecoyRun();
+}
+
+TEST_F(RunGameTest, TakesTheGameOfTheListItemAndIgnoresItemsWithoutOne) {
+  auto second = entry_->Clone();
+  SetAttributeText(Section(second.get(), "Main"), "Run", "C:\\SECOND.EXE");
+  GameList list;
+  list.Add(entry_);  // Run empty, Install empty
+  list.Add(second.get());
+  list.Add(nullptr);
+
+  RunGame(list.handle(), -1, LaunchMode::Run, nullptr);
+  RunGame(list.handle(), 2, LaunchMode::Run, nullptr);
+  RunGame(list.handle(), 7, LaunchMode::Run, nullptr);
+  RunGame(list.handle(), 0, LaunchMode::Run, nullptr);
+  EXPECT_EQ(0, CallCount(program_));
+
+  RunGame(list.handle(), 1, LaunchMode::Run, nullptr);
+  ASSERT_EQ(1, CallCount(program_));
+  EXPECT_NE(std::string::npos, CallConf(1).find("\r\nSECOND.EXE\r\n"));
+  EXPECT_EQ("", TempFiles(program_));
+}
+
+TEST_F(RunGameTest, AMissingDosBoxIsSilentAndStartsNothingElse) {
+  fs::remove(program_ / "DOSBOX.EXE");
+  SetProgram("C:\\GAME.EXE", "");
+  const ULONGLONG start = GetTickCount64();
+  RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  EXPECT_GE(GetTickCount64() - start, 2900u) << "DOSBox is given three seconds in any case";
+  EXPECT_EQ("", TempFiles(program_));
+  ExpectNoDecoyRun();
+}
+
+namespace {
+
+// Runs the shortcut driver on a database of games named and started as given.
+class ShortcutTest : public LaunchFolders {
+ protected:
+  void SetUp() override {
+    LaunchFolders::SetUp();
+    WriteBytes(root_ / "vtl.xml",
+               "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root><Games>"
+               "<g><Main Name=\"Keen\" Run=\"C:\\KEEN1.EXE\"/></g>"
+               "<g><Main Name=\"Doom &amp; Co\" Run=\"C:\\DOOM.EXE\"/></g>"
+               "<g><Main Name=\"Keen\" Run=\"C:\\KEEN2.EXE\"/></g>"
+               "<g><Main Name=\"\" Run=\"C:\\NONAME.EXE\"/></g>"
+               "</Games></root>\r\n");
+  }
+
+  DWORD Shortcut(const std::string& argument) {
+    wintest::Process driver("\"" + wintest::HostToWindowsPath(VANTLE_SHORTCUT_DRIVER) + "\" \"" +
+                            program_.string() + "\" \"" + program_.string() + "\" \"" +
+                            (root_ / "vtl.xml").string() + "\" \"" + argument + "\"");
+    DWORD exitCode = 12345;
+    EXPECT_TRUE(driver.Wait(30000, &exitCode));
+    return exitCode;
+  }
+};
+
+}  // namespace
+
+TEST_F(ShortcutTest, AGameNameStartsTheFirstGameOfThatNameAndEndsTheProcess) {
+  EXPECT_EQ(0u, Shortcut("Keen"));
+  ASSERT_EQ(1, CallCount(program_));
+  EXPECT_NE(std::string::npos, CallConf(1).find("\r\nKEEN1.EXE\r\n"));
+  EXPECT_EQ(0, CallCount(program_ / "..")) << "and nothing else";
+}
+
+TEST_F(ShortcutTest, ALinkFileNamesItsGame) {
+  WriteBytes(root_ / "doom.vtl", "<?xml version=\"1.0\"?>\r\n<root n=\"Doom &amp; Co\"/>\r\n");
+  EXPECT_EQ(0u, Shortcut((root_ / "doom.vtl").string()));
+  ASSERT_EQ(1, CallCount(program_));
+  EXPECT_NE(std::string::npos, CallConf(1).find("\r\nDOOM.EXE\r\n"));
+}
+
+TEST_F(ShortcutTest, UnknownNamesAndLinksThatAreNoXmlReturn) {
+  WriteBytes(root_ / "bad.vtl", "Keen");
+  EXPECT_EQ(3u, Shortcut("keen")) << "names are compared case-sensitively";
+  EXPECT_EQ(3u, Shortcut("Keen "));
+  EXPECT_EQ(3u, Shortcut("Quake"));
+  EXPECT_EQ(3u, Shortcut((root_ / "bad.vtl").string()));
+  EXPECT_EQ(0, CallCount(program_));
+  ExpectNoDecoyRun();
+}
