@@ -5,6 +5,10 @@
 #include <memory>
 #include <string>
 
+#ifdef _WIN32
+#include <direct.h>
+#endif
+
 #include "HostPath.h"
 #include "TestSupport.h"
 #include "launcher/ConfWriter.h"
@@ -262,3 +266,29 @@ TEST_F(ConfWriter, FailsWithoutATargetAndWhenTheFileCannotBeWrittenWhole) {
   EXPECT_FALSE(WriteDosBoxConf(entry_, "/dev/full", LaunchMode::Run, NoShortForm));
 #endif
 }
+
+#ifdef _WIN32
+// The system's conversion on a real disk: existing long names lose their
+// blanks, paths that do not exist are kept as they are.
+TEST_F(ConfWriter, TheSystemShortFormsReplaceExistingLongPaths) {
+  const std::string folder = dir_.File("Long Folder Name");
+  ASSERT_EQ(0, _mkdir(folder.c_str()));
+  xmltest::WriteFile(folder + "\\Long Program.exe", "MZ");
+  const std::string shortFolder = SystemShortPath(folder);
+  ASSERT_FALSE(shortFolder.empty());
+  EXPECT_EQ(std::string::npos, shortFolder.find(' ')) << shortFolder;
+  EXPECT_EQ("", SystemShortPath(dir_.File("Not There At All")));
+
+  XmlElement* entry = Bare("<Main/>");
+  AddMount(entry, ("<m type=\"hdd\" iso=\"no\" local=\"" + folder + "\" remote=\"C\">").c_str());
+  SetAttributeText(Main(entry), "Run", (folder + "\\Long Program.exe").c_str());
+  const std::string lines = Autoexec(entry, LaunchMode::Run, true, SystemShortPath);
+  const std::string shortProgram = SystemShortPath(folder + "\\Long Program.exe");
+  ASSERT_FALSE(shortProgram.empty());
+  const std::size_t slash = shortProgram.rfind('\\');
+  EXPECT_EQ("mount C " + shortFolder + "\r\n" + shortProgram.substr(0, shortProgram.find(':')) + ":\r\nCD " +
+                shortProgram.substr(0, slash) + "\r\n" + shortProgram.substr(slash + 1) + "\r\n",
+            lines);
+  EXPECT_EQ(std::string::npos, lines.find("Long")) << lines;
+}
+#endif
