@@ -1,7 +1,6 @@
 #include "launcher/ConfWriter.h"
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "launcher/DefaultProfile.h"

@@ -81,7 +81,11 @@ void RunGame(HWND list, int index, LaunchMode mode, XmlElement* entry) {
     return;
   }
   StartDosBox(GameLaunchCommandLine(ProgramFolder, LaunchParameters(entry), confPath));
+  // The window does not answer while DOSBox reads its file; the busy cursor
+  // says so.
+  const HCURSOR previous = SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
   Sleep(kConfReadMilliseconds);
+  SetCursor(previous);
   DeleteFileA(confPath);
 }
 
