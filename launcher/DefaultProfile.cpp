@@ -9,13 +9,6 @@ namespace {
 
 DefaultProfileSource g_source = nullptr;
 
-bool CanOpenForReading(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
-  std::fclose(file);
-  return true;
-}
-
 bool WriteWhole(const std::string& path, const ProfileBytes& bytes) {
   std::string temp;
   std::FILE* file = xml_detail::OpenTempBeside(path, temp);

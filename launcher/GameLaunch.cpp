@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -43,13 +42,6 @@ std::string ListItemText(HWND list, int index, int column) {
   item.cchTextMax = sizeof(text);
   SendMessageA(list, LVM_GETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
   return text;
-}
-
-bool CanOpenForReading(const char* path) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (!file) return false;
-  std::fclose(file);
-  return true;
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #include "launcher/GameSchema.h"
 
 #include <cctype>
-#include <cstdio>
+
+#include "launcher/Storage.h"
 
 const char* const CategoryList[kCategoryCount] = {
     "No Category", "Action",   "Arcade",    "Adventure",  "Puzzle", "RPG",
@@ -54,9 +55,7 @@ const char* FirstCDataText(const XmlElement* element) {
 
 bool ReadGameLinkName(const std::string& path, std::string& name) {
   // A missing file would read as an empty document.
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
-  std::fclose(file);
+  if (!CanOpenForReading(path)) return false;
   XmlDocument link(path.c_str());
   if (link.GetParseStatus() != 0 || !link.GetRoot()) return false;
   XmlAttribute* attribute = link.GetRoot()->FindAttribute("n");

@@ -86,6 +86,13 @@ bool ProbeFolderWritable(const std::string& folder) {
   return false;
 }
 
+bool CanOpenForReading(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  std::fclose(file);
+  return true;
+}
+
 bool FileExists(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0;

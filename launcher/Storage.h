@@ -59,3 +59,6 @@ StorageFolders SettleFolders(const std::string& modulePath, const FolderServices
 bool ProbeFolderWritable(const std::string& folder);
 
 bool FileExists(const std::string& path);
+
+// Whether path names a file that can be opened for reading now.
+bool CanOpenForReading(const std::string& path);
