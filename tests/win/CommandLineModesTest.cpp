@@ -12,8 +12,6 @@ using namespace launchtest;
 
 namespace {
 
-bool HasMenu(HWND window) { return GetMenu(window) != nullptr; }
-
 class CommandLineModes : public LaunchFolders {
  protected:
   void SetUp() override {
@@ -38,7 +36,7 @@ class CommandLineModes : public LaunchFolders {
   void ExpectMainWindow(const std::string& arguments) {
     wintest::Process vantle(Vantle(arguments));
     ASSERT_TRUE(vantle.started());
-    HWND main = wintest::WaitForTopWindow(vantle.id(), 30000, HasMenu);
+    HWND main = wintest::WaitForTopWindow(vantle.id(), 30000, wintest::HasMenu);
     ASSERT_NE(nullptr, main) << arguments << ": no main window";
     PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     DWORD exitCode = 12345;

@@ -2,22 +2,9 @@
 
 #include <windows.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "WinTestUtil.h"
 
 namespace launchtest {
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "<missing>";
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 void LaunchFolders::SetUp() {
   root_ = fs::temp_directory_path() /

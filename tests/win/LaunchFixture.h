@@ -8,12 +8,14 @@
 #include <filesystem>
 #include <string>
 
+#include "WinTestUtil.h"
+
 namespace launchtest {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& path);
-void WriteBytes(const fs::path& path, const std::string& bytes);
+using wintest::ReadBytes;
+using wintest::WriteBytes;
 
 class LaunchFolders : public ::testing::Test {
  protected:

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "WinTestUtil.h"
@@ -13,16 +11,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using wintest::ReadBytes;
+using wintest::WriteBytes;
 
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-bool HasMenu(HWND window) { return GetMenu(window) != nullptr; }
+using wintest::HasMenu;
 bool HasNoMenu(HWND window) { return GetMenu(window) == nullptr; }
 
 // A program folder of its own for each test, holding a copy of vtl64.exe.

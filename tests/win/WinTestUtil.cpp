@@ -1,5 +1,7 @@
 #include "WinTestUtil.h"
 
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace wintest {
@@ -11,6 +13,16 @@ std::string HostToWindowsPath(const std::string& path) {
     if (c == '/') c = '\\';
   }
   return out;
+}
+
+std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<missing>";
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 Process::Process(const std::string& commandLine) {
@@ -76,6 +88,8 @@ HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND)) {
   }
   return nullptr;
 }
+
+bool HasMenu(HWND window) { return GetMenu(window) != nullptr; }
 
 std::string WindowText(HWND window) {
   char text[512] = "";

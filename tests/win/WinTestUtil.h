@@ -2,6 +2,7 @@
 // Helpers for tests that drive real Windows programs under Wine.
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 
 namespace wintest {
@@ -9,6 +10,11 @@ namespace wintest {
 // Wine maps the Linux root to drive Z:, so a Linux build path can be handed to
 // Windows calls that insist on a drive letter.
 std::string HostToWindowsPath(const std::string& path);
+
+// A file's bytes, or "<missing>" when it cannot be read.
+std::string ReadBytes(const std::filesystem::path& path);
+// Creates or replaces a file with exactly these bytes.
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 
 // A started process; the destructor kills it if a test left it running.
 class Process {
@@ -32,6 +38,10 @@ HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs);
 // The same, for the first such window that accept takes (a message box, a
 // window with a menu, ...).
 HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND));
+
+// Whether window has a menu bar: how the main window is told from message
+// boxes and other windows of the program.
+bool HasMenu(HWND window);
 
 // The texts of all of a window's children, one per line: what a message box
 // or dialog says.
