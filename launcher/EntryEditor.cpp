@@ -1,10 +1,23 @@
 #include "launcher/EntryEditor.h"
 
 #include "launcher/GameLaunch.h"
+#include "ui/XmlEditor.h"
 
 void OpenEntryEditor(HWND list, int index, XmlElement* element) {
   if (!element) element = ListItemEntry(list, index);
   if (!element) return;
-  // The XML editor window is not part of the program yet; until it is, a
-  // game that cannot be started is left as it is.
+  HWND editor = OpenXmlEditor(list ? GetParent(list) : nullptr, element, nullptr);
+  // The editor changes the document in place; the caller decides what to
+  // save once it is gone. The rest of the program stays responsive meanwhile.
+  MSG message;
+  while (IsWindow(editor)) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) {
+      PostQuitMessage(static_cast<int>(message.wParam));  // for the loop above this one
+      break;
+    }
+    if (got < 0) break;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
 }

@@ -6,6 +6,7 @@
 #include "xml/Xml.h"
 
 // Opens element, or when it is null the game of list item index, in the XML
-// editor window and keeps the program responsive until the editor is closed.
-// Nothing happens when there is no such element.
+// editor window (owned by the window holding the list) and keeps the program
+// responsive until the editor is closed. Nothing happens when there is no
+// such element.
 void OpenEntryEditor(HWND list, int index, XmlElement* element);

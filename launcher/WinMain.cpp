@@ -13,7 +13,7 @@
 #include "launcher/DefaultProfile.h"
 #include "launcher/MainWindow.h"
 #include "launcher/Storage.h"
-#include "ui/GridClasses.h"
+#include "ui/PropertyGrid.h"
 
 namespace {
 

@@ -1,0 +1,89 @@
+#include "UiDriver.h"
+
+#include <commctrl.h>
+
+namespace uitest {
+
+void Pump(DWORD milliseconds) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  do {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    Sleep(5);
+  } while (GetTickCount64() < end);
+}
+
+POINT CellCenter(HWND list, int row, int column) {
+  RECT cell{};
+  cell.top = column;
+  // Column 0's bounds are the whole row; its label part is the cell itself.
+  cell.left = column == 0 ? LVIR_LABEL : LVIR_BOUNDS;
+  SendMessageW(list, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&cell));
+  return POINT{(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2};
+}
+
+void Click(HWND window, POINT point) {
+  const LPARAM where = MAKELPARAM(point.x, point.y);
+  PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, where);
+  PostMessageW(window, WM_LBUTTONUP, 0, where);
+  Pump();
+}
+
+void ClickCell(HWND list, int row, int column) { Click(list, CellCenter(list, row, column)); }
+
+void PressKey(UINT virtualKey) {
+  HWND focus = GetFocus();
+  PostMessageW(focus, WM_KEYDOWN, virtualKey, 1);
+  PostMessageW(focus, WM_KEYUP, virtualKey, 0xC0000001);
+  Pump();
+}
+
+void TypeText(const std::wstring& text) {
+  HWND focus = GetFocus();
+  for (wchar_t c : text) PostMessageW(focus, WM_CHAR, c, 1);
+  Pump();
+}
+
+bool PickDropDownEntry(HWND combo, int index) {
+  SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  Pump();
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof(info);
+  if (!GetComboBoxInfo(combo, &info) || !info.hwndList) return false;
+  RECT entry{};
+  if (SendMessageW(info.hwndList, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&entry)) == LB_ERR) {
+    return false;
+  }
+  Click(info.hwndList, POINT{(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2});
+  return true;
+}
+
+std::wstring CellText(HWND list, int row, int column) {
+  wchar_t text[4096] = L"";
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = 4096;
+  SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+  return text;
+}
+
+HWND CreateTestParent(WNDPROC proc, int width, int height) {
+  WNDCLASSW parentClass{};
+  parentClass.lpfnWndProc = proc ? proc : DefWindowProcW;
+  parentClass.hInstance = GetModuleHandleW(nullptr);
+  parentClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  parentClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  parentClass.lpszClassName = L"UiTestParent";
+  UnregisterClassW(L"UiTestParent", parentClass.hInstance);
+  RegisterClassW(&parentClass);
+  HWND parent = CreateWindowExW(0, L"UiTestParent", L"Test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40,
+                                width, height, nullptr, nullptr, parentClass.hInstance, nullptr);
+  Pump();
+  return parent;
+}
+
+}  // namespace uitest

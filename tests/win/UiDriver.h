@@ -1,0 +1,37 @@
+#pragma once
+// Driving real controls on the test's own thread the way a person does:
+// clicks posted at the coordinates of a cell or a list entry, keys and
+// characters posted to the window that has the focus, and the message loop
+// run in between.
+#include <windows.h>
+
+#include <string>
+
+namespace uitest {
+
+// Runs this thread's message loop for about milliseconds.
+void Pump(DWORD milliseconds = 50);
+
+// The centre of a list view cell, in the list's client coordinates.
+POINT CellCenter(HWND list, int row, int column);
+
+// A left click (down and up) at point, in window's client coordinates.
+void Click(HWND window, POINT point);
+void ClickCell(HWND list, int row, int column);
+
+// A key press (down and up) sent to the window that has the focus.
+void PressKey(UINT virtualKey);
+// Characters typed into the window that has the focus.
+void TypeText(const std::wstring& text);
+
+// Opens a combo box's list and clicks its entry index there.
+bool PickDropDownEntry(HWND combo, int index);
+
+// The text of a list view cell, through the wide message.
+std::wstring CellText(HWND list, int row, int column);
+
+// A top-level window of this thread's class name "UiTestParent" that answers
+// nothing itself (its children's notifications go to proc when it is set).
+HWND CreateTestParent(WNDPROC proc, int width = 600, int height = 400);
+
+}  // namespace uitest
