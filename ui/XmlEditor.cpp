@@ -452,8 +452,8 @@ HWND OpenXmlEditor(HWND owner, XmlElement* element, XmlEditorCallback callback) 
   editorClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
   editorClass.lpfnWndProc = EditorProc;
   editorClass.hInstance = instance;
-  editorClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-  editorClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  editorClass.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+  editorClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   editorClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   editorClass.lpszClassName = XML_EDITOR_CLASS;
   RegisterClassExW(&editorClass);  // fails harmlessly when it exists

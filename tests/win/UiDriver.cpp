@@ -75,7 +75,7 @@ HWND CreateTestParent(WNDPROC proc, int width, int height) {
   WNDCLASSW parentClass{};
   parentClass.lpfnWndProc = proc ? proc : DefWindowProcW;
   parentClass.hInstance = GetModuleHandleW(nullptr);
-  parentClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  parentClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   parentClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   parentClass.lpszClassName = L"UiTestParent";
   UnregisterClassW(L"UiTestParent", parentClass.hInstance);
