@@ -47,7 +47,10 @@ void TypeText(const std::wstring& text) {
   Pump();
 }
 
-bool PickDropDownEntry(HWND combo, int index) {
+namespace {
+
+// Drops the combo box's list down and finds the centre of its entry index.
+bool DropDownEntry(HWND combo, int index, HWND& list, POINT& centre) {
   SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
   Pump();
   COMBOBOXINFO info{};
@@ -57,7 +60,27 @@ bool PickDropDownEntry(HWND combo, int index) {
   if (SendMessageW(info.hwndList, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&entry)) == LB_ERR) {
     return false;
   }
-  Click(info.hwndList, POINT{(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2});
+  list = info.hwndList;
+  centre = POINT{(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2};
+  return true;
+}
+
+}  // namespace
+
+bool PickDropDownEntry(HWND combo, int index) {
+  HWND list = nullptr;
+  POINT centre{};
+  if (!DropDownEntry(combo, index, list, centre)) return false;
+  Click(list, centre);
+  return true;
+}
+
+bool HoverDropDownEntry(HWND combo, int index) {
+  HWND list = nullptr;
+  POINT centre{};
+  if (!DropDownEntry(combo, index, list, centre)) return false;
+  PostMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(centre.x, centre.y));
+  Pump();
   return true;
 }
 
@@ -68,6 +91,12 @@ std::wstring CellText(HWND list, int row, int column) {
   item.pszText = text;
   item.cchTextMax = 4096;
   SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+  return text;
+}
+
+std::wstring WindowText(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(window, &text[0], static_cast<int>(text.size()))));
   return text;
 }
 

@@ -27,8 +27,15 @@ void TypeText(const std::wstring& text);
 // Opens a combo box's list and clicks its entry index there.
 bool PickDropDownEntry(HWND combo, int index);
 
+// Opens a combo box's list and moves the mouse over its entry index, without
+// clicking.
+bool HoverDropDownEntry(HWND combo, int index);
+
 // The text of a list view cell, through the wide message.
 std::wstring CellText(HWND list, int row, int column);
+
+// A window's whole text, through the wide call.
+std::wstring WindowText(HWND window);
 
 // A top-level window of this thread's class name "UiTestParent" that answers
 // nothing itself (its children's notifications go to proc when it is set).
