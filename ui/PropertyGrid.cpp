@@ -128,7 +128,7 @@ std::wstring ReadCellText(HWND grid, int row, int column) {
     SendMessageW(grid, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
     // The control may answer with a pointer of its own (callback items).
     const wchar_t* text = item.pszText ? item.pszText : buffer.data();
-    const std::size_t length = std::find(text, text + buffer.size(), L'\0') - text;
+    const std::size_t length = static_cast<std::size_t>(std::find(text, text + buffer.size(), L'\0') - text);
     if (length + 1 < buffer.size() || buffer.size() >= kMaxCellUnits) return std::wstring(text, length);
     buffer.assign(buffer.size() * 2, L'\0');
   }
@@ -511,11 +511,6 @@ bool DrawIconCentred(HDC dc, HICON icon, const RECT& cell) {
   if (bitmaps.info.hbmColor && GetObjectW(bitmaps.info.hbmColor, sizeof(measure), &measure)) {
     width = measure.bmWidth;
     height = measure.bmHeight;
-  } else if (!bitmaps.info.hbmColor && bitmaps.info.hbmMask &&
-             GetObjectW(bitmaps.info.hbmMask, sizeof(measure), &measure)) {
-    // A monochrome icon keeps its AND and XOR masks one above the other.
-    width = measure.bmWidth;
-    height = measure.bmHeight / 2;
   }
   const ImagePlacement at =
       PlaceImageInCell(cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top, width, height);
@@ -647,7 +642,7 @@ bool DeriveClass(const wchar_t* baseName, const wchar_t* name, WNDPROC proc, HIN
   derived.baseProc = windowClass.lpfnWndProc;
   derived.stateOffset = windowClass.cbWndExtra;
   windowClass.lpfnWndProc = proc;
-  windowClass.cbWndExtra += sizeof(GridState*);
+  windowClass.cbWndExtra += static_cast<int>(sizeof(GridState*));
   windowClass.hInstance = instance;
   windowClass.lpszClassName = name;
   return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;

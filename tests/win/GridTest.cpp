@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "UiDriver.h"
@@ -446,6 +447,9 @@ TEST_F(GridTest, OwnerMessagesAndRowDeletion) {
   EXPECT_EQ(LVIS_SELECTED, SendMessageW(grid, LVM_GETITEMSTATE, 2, LVIS_SELECTED));
   EXPECT_EQ((std::vector<UINT>{GRIDN_EDITORCREATED}), Codes());
   uitest::PressKey(VK_ESCAPE);
+  SendMessageW(grid, GRIDM_EDITCELL, 9, 1);
+  SendMessageW(grid, GRIDM_EDITCELL, 1, 3);
+  EXPECT_EQ(nullptr, Editor()) << "no editor outside the cells";
 
   const CellImageTable images = {{0, 1, nullptr, nullptr}, {1, 0, nullptr, nullptr},
                                  {2, 1, nullptr, nullptr}, {3, 2, nullptr, nullptr},
@@ -491,7 +495,7 @@ TEST_F(GridTest, CellImagesAreDrawnCentredOnlyWhenTheyFit) {
   ReleaseDC(nullptr, screen);
   ASSERT_NE(nullptr, icon);
 
-  const CellImageTable images = {{1, 1, fitting, nullptr}, {2, 1, underIcon, icon}};
+  const CellImageTable images = {{1, 1, fitting, nullptr}, {2, 1, underIcon, icon}, {3, 0, fitting, nullptr}};
   SendMessageW(grid, GRIDM_SETCELLIMAGES, 0, reinterpret_cast<LPARAM>(&images));
   InvalidateRect(grid, nullptr, TRUE);
   UpdateWindow(grid);
@@ -506,6 +510,10 @@ TEST_F(GridTest, CellImagesAreDrawnCentredOnlyWhenTheyFit) {
   const POINT middle{(below.left + below.right) / 2, (below.top + below.bottom) / 2};
   EXPECT_NE(blue, GetPixel(dc, middle.x, middle.y)) << "the entry with a too tall icon is skipped whole";
   EXPECT_NE(RGB(0, 255, 0), GetPixel(dc, middle.x, middle.y));
+  // Column 0 is the name cell left of column 1, not the whole row.
+  const RECT name = SubItemRect(3, 1);
+  EXPECT_EQ(red, GetPixel(dc, (name.left - 8) / 2, name.top + (name.bottom - name.top - 8) / 2));
+  EXPECT_NE(red, GetPixel(dc, (name.left + name.right) / 2, (name.top + name.bottom) / 2));
   ReleaseDC(grid, dc);
 
   DestroyWindow(parent);  // the handles stay the owner's
