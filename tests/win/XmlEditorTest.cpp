@@ -310,9 +310,11 @@ TEST_F(XmlEditorTest, TextAreaIsKeptInTheFirstCDataSection) {
   ClickItem(tree, L"Cpu");
   SetFocus(area);
   SendMessageW(area, EM_SETSEL, 0, -1);
-  TypeText(L"cycles\rmax");
-  ClickItem(tree, L"Dos");  // leaving Cpu stores what was typed there
-  EXPECT_STREQ("cycles\nmax", FirstCDataText(cpu));
+  TypeText(L"cycles");
+  PressKey(VK_RETURN);
+  TypeText(L"max");
+  ClickItem(tree, L"Dos");  // leaving Cpu stores what was typed there,
+  EXPECT_STREQ("cycles\r\nmax", FirstCDataText(cpu));  // with the profile's own line breaks
 
   SetFocus(area);
   SendMessageW(area, EM_SETSEL, 0, -1);
