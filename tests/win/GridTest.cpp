@@ -100,9 +100,7 @@ class GridTest : public ::testing::Test {
     g_script = nullptr;
     // With Wine's heap checking on, freed blocks carry a pattern: a write
     // into a released GridState shows up here.
-    HANDLE heaps[64];
-    const DWORD count = GetProcessHeaps(64, heaps);
-    for (DWORD i = 0; i < count && i < 64; ++i) EXPECT_TRUE(HeapValidate(heaps[i], 0, nullptr)) << i;
+    EXPECT_TRUE(uitest::ProcessHeapsValid());
   }
 
   void AddRow(const std::vector<std::wstring>& texts) {

@@ -100,6 +100,43 @@ std::wstring WindowText(HWND window) {
   return text;
 }
 
+int FindRow(HWND list, const std::wstring& text) {
+  const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < rows; ++row) {
+    if (CellText(list, row, 0) == text) return row;
+  }
+  return -1;
+}
+
+std::wstring TreeItemText(HWND tree, HTREEITEM item) {
+  wchar_t text[1024] = L"";
+  TVITEMW info{};
+  info.mask = TVIF_TEXT;
+  info.hItem = item;
+  info.pszText = text;
+  info.cchTextMax = 1024;
+  SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&info));
+  return text;
+}
+
+HTREEITEM FindTreeItem(HWND tree, const std::wstring& label, HTREEITEM below) {
+  for (HTREEITEM item = below ? TreeView_GetChild(tree, below) : TreeView_GetRoot(tree); item;
+       item = TreeView_GetNextSibling(tree, item)) {
+    if (TreeItemText(tree, item) == label) return item;
+    if (HTREEITEM found = FindTreeItem(tree, label, item)) return found;
+  }
+  return nullptr;
+}
+
+bool ProcessHeapsValid() {
+  HANDLE heaps[64];
+  const DWORD count = GetProcessHeaps(64, heaps);
+  for (DWORD i = 0; i < count && i < 64; ++i) {
+    if (!HeapValidate(heaps[i], 0, nullptr)) return false;
+  }
+  return true;
+}
+
 HWND CreateTestParent(WNDPROC proc, int width, int height) {
   WNDCLASSW parentClass{};
   parentClass.lpfnWndProc = proc ? proc : DefWindowProcW;

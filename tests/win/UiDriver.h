@@ -4,6 +4,7 @@
 // characters posted to the window that has the focus, and the message loop
 // run in between.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 
@@ -36,6 +37,17 @@ std::wstring CellText(HWND list, int row, int column);
 
 // A window's whole text, through the wide call.
 std::wstring WindowText(HWND window);
+
+// The row whose column 0 reads text, or -1.
+int FindRow(HWND list, const std::wstring& text);
+
+// A tree item's label, and the first item (depth first) labelled label.
+std::wstring TreeItemText(HWND tree, HTREEITEM item);
+HTREEITEM FindTreeItem(HWND tree, const std::wstring& label, HTREEITEM below = nullptr);
+
+// Whether every heap of the process is intact. With Wine's heap checking on,
+// freed blocks carry a pattern, so a write into freed memory shows up here.
+bool ProcessHeapsValid();
 
 // A top-level window of this thread's class name "UiTestParent" that answers
 // nothing itself (its children's notifications go to proc when it is set).

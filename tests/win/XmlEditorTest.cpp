@@ -23,6 +23,8 @@
 namespace {
 
 using uitest::CellText;
+using uitest::FindRow;
+using uitest::FindTreeItem;
 using uitest::ClickCell;
 using uitest::PressKey;
 using uitest::Pump;
@@ -78,6 +80,7 @@ class XmlEditorTest : public ::testing::Test {
     }
     Pump();
     owner = nullptr;
+    EXPECT_TRUE(uitest::ProcessHeapsValid());
   }
 
   HWND Open(XmlElement* element, XmlEditorCallback callback = RecordingCallback) {
@@ -92,55 +95,27 @@ class XmlEditorTest : public ::testing::Test {
   static HWND Grid(HWND editor) { return GetDlgItem(editor, kEditorGridId); }
   static HWND TextArea(HWND editor) { return GetDlgItem(editor, kEditorTextId); }
 
-  static std::wstring ItemLabel(HWND tree, HTREEITEM item) {
-    wchar_t text[1024] = L"";
-    TVITEMW info{};
-    info.mask = TVIF_TEXT;
-    info.hItem = item;
-    info.pszText = text;
-    info.cchTextMax = 1024;
-    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&info));
-    return text;
-  }
-
   // Labels of the tree in document order, depth first.
   static std::vector<std::wstring> Labels(HWND tree, HTREEITEM item = nullptr) {
     std::vector<std::wstring> labels;
     HTREEITEM child = TreeView_GetChild(tree, item ? item : TVI_ROOT);
     if (!item) child = TreeView_GetRoot(tree);
     for (; child; child = TreeView_GetNextSibling(tree, child)) {
-      labels.push_back(ItemLabel(tree, child));
+      labels.push_back(uitest::TreeItemText(tree, child));
       for (const std::wstring& below : Labels(tree, child)) labels.push_back(below);
     }
     return labels;
   }
 
-  static HTREEITEM FindItem(HWND tree, const std::wstring& label, HTREEITEM from = nullptr) {
-    for (HTREEITEM item = from ? TreeView_GetChild(tree, from) : TreeView_GetRoot(tree); item;
-         item = TreeView_GetNextSibling(tree, item)) {
-      if (ItemLabel(tree, item) == label) return item;
-      if (HTREEITEM below = FindItem(tree, label, item)) return below;
-    }
-    return nullptr;
-  }
-
   // A click on the item's label, as a person selects it.
   static void ClickItem(HWND tree, const std::wstring& label) {
-    HTREEITEM item = FindItem(tree, label);
+    HTREEITEM item = FindTreeItem(tree, label);
     ASSERT_NE(nullptr, item) << Narrow(label);
     TreeView_EnsureVisible(tree, item);
     RECT box{};
     TreeView_GetItemRect(tree, item, &box, TRUE);
     uitest::Click(tree, POINT{(box.left + box.right) / 2, (box.top + box.bottom) / 2});
     ASSERT_EQ(item, TreeView_GetSelection(tree)) << Narrow(label);
-  }
-
-  static int RowOf(HWND grid, const std::wstring& name) {
-    const int rows = ListView_GetItemCount(grid);
-    for (int row = 0; row < rows; ++row) {
-      if (CellText(grid, row, 0) == name) return row;
-    }
-    return -1;
   }
 
   static std::vector<std::wstring> Column(HWND grid, int column) {
@@ -152,7 +127,7 @@ class XmlEditorTest : public ::testing::Test {
   // Selects the row with one click, then asks for its value's editor with a
   // second, as a person does; the editor open afterwards, if any.
   static HWND OpenValueEditor(HWND grid, const std::wstring& name) {
-    const int row = RowOf(grid, name);
+    const int row = FindRow(grid, name);
     if (row < 0) return nullptr;
     ClickCell(grid, row, 1);
     ClickCell(grid, row, 1);
@@ -190,8 +165,8 @@ TEST_F(XmlEditorTest, GameEntryShowsItsTreeRowsAndChoices) {
   ASSERT_GE(labels.size(), 4u);
   EXPECT_EQ(L"g", labels[0]);
   EXPECT_EQ(L"New Game", labels[1]);  // Main is labelled with its Name
-  EXPECT_NE(nullptr, FindItem(tree, L"Command Line Parameters"));
-  EXPECT_NE(nullptr, FindItem(tree, L"SoundBlaster"));
+  EXPECT_NE(nullptr, FindTreeItem(tree, L"Command Line Parameters"));
+  EXPECT_NE(nullptr, FindTreeItem(tree, L"SoundBlaster"));
   EXPECT_TRUE(TreeView_GetItemState(tree, TreeView_GetRoot(tree), TVIS_EXPANDED) & TVIS_EXPANDED);
   EXPECT_EQ(static_cast<int>(labels.size()), recorder_.Count(kEditorTreeLabel));
   ASSERT_EQ(1, recorder_.Count(kEditorFilled));
@@ -227,9 +202,9 @@ TEST_F(XmlEditorTest, GameEntryShowsItsTreeRowsAndChoices) {
   EXPECT_EQ("Category", game_->FindChild("Main")->FindAttribute("Category")->GetValue());
 
   // Names are never edited; the first click on another row only selects it.
-  ClickCell(grid, RowOf(grid, L"Category"), 0);
+  ClickCell(grid, FindRow(grid, L"Category"), 0);
   EXPECT_EQ(0, SendMessageW(grid, LVM_GETEDITCONTROL, 0, 0));
-  ClickCell(grid, RowOf(grid, L"Run"), 1);
+  ClickCell(grid, FindRow(grid, L"Run"), 1);
   EXPECT_EQ(0, SendMessageW(grid, LVM_GETEDITCONTROL, 0, 0));
 
   // An element without a help text gives the grid the full height.
@@ -278,7 +253,7 @@ TEST_F(XmlEditorTest, EditedValuesAreStoredEscapedAndReported) {
   ASSERT_TRUE(uitest::PickDropDownEntry(box, 2));
   Pump(200);
   EXPECT_EQ("opengl", screen->FindAttribute("output")->GetValue());
-  EXPECT_EQ(L"opengl", CellText(grid, RowOf(grid, L"output"), 1));
+  EXPECT_EQ(L"opengl", CellText(grid, FindRow(grid, L"output"), 1));
 }
 
 TEST_F(XmlEditorTest, OwnerCanRefuseOrTakeOverAnEdit) {
@@ -289,14 +264,14 @@ TEST_F(XmlEditorTest, OwnerCanRefuseOrTakeOverAnEdit) {
 
   recorder_.answerToEdit = kEditorNoEdit;
   EXPECT_EQ(nullptr, OpenValueEditor(grid, L"Run"));
-  EXPECT_EQ(L"", CellText(grid, RowOf(grid, L"Run"), 1));
+  EXPECT_EQ(L"", CellText(grid, FindRow(grid, L"Run"), 1));
   EXPECT_EQ(run, recorder_.heard.back().node);
 
   recorder_.answerToEdit = kEditorValueSet;
   recorder_.valueToSet = "C:\\KEEN\\KEEN1.EXE";
-  ClickCell(grid, RowOf(grid, L"Run"), 1);
+  ClickCell(grid, FindRow(grid, L"Run"), 1);
   EXPECT_EQ(0, SendMessageW(grid, LVM_GETEDITCONTROL, 0, 0));
-  EXPECT_EQ(L"C:\\KEEN\\KEEN1.EXE", CellText(grid, RowOf(grid, L"Run"), 1));
+  EXPECT_EQ(L"C:\\KEEN\\KEEN1.EXE", CellText(grid, FindRow(grid, L"Run"), 1));
 }
 
 TEST_F(XmlEditorTest, TextAreaIsKeptInTheFirstCDataSection) {
@@ -351,7 +326,7 @@ TEST_F(XmlEditorTest, TextOutsideAsciiShowsAndIsStoredAsUtf8) {
   ClickItem(tree, L"M\u00F6tley Cr\u00FCe");
   EXPECT_EQ(L"M\u00F6tley Cr\u00FCe", CellText(grid, 0, 1));
   EXPECT_EQ(L"Gr\u00FC\u00DFe \u20AC", AreaText(TextArea(editor)));
-  EXPECT_EQ(std::wstring(1500, L'L'), CellText(grid, RowOf(grid, L"Long"), 1));
+  EXPECT_EQ(std::wstring(1500, L'L'), CellText(grid, FindRow(grid, L"Long"), 1));
 
   // "???" makes the box editable; it is not an entry itself.
   HWND box = OpenValueEditor(grid, L"Genre");
