@@ -350,6 +350,22 @@ HWND CreateChild(HWND window, const wchar_t* className, DWORD style, int id) {
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
 }
 
+// Rows as tall as a drop-down editor, so that an open editor covers only its
+// own row. A list view takes its row height from its small images; the list
+// releases the image list with itself.
+void MakeRowsFitEditors(HWND grid) {
+  HDC dc = GetDC(grid);
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(grid, WM_GETFONT, 0, 0)));
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, previous);
+  ReleaseDC(grid, dc);
+  const int rowHeight = metrics.tmHeight + 2 * GetSystemMetrics(SM_CYEDGE) + 6;
+  if (HIMAGELIST rows = ImageList_Create(1, rowHeight, ILC_COLOR, 0, 0)) {
+    SendMessageW(grid, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(rows));
+  }
+}
+
 void AddColumn(HWND grid, int index, int width) {
   LVCOLUMNW column{};
   column.mask = LVCF_WIDTH | LVCF_TEXT;
@@ -381,6 +397,7 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& create) {
   AcquireBoldFont(state->grid);
   SendMessageW(state->grid, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  MakeRowsFitEditors(state->grid);
   AddColumn(state->grid, 0, 70);
   AddColumn(state->grid, 1, 100);
   SendMessageW(window, XEM_FILL, 0, 0);
