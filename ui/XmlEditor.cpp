@@ -254,6 +254,17 @@ LRESULT OnBeginValueEdit(HWND window, XmlEditorState* state, const NMLVDISPINFOW
   return 1;
 }
 
+// F2 or Enter on a selected row edits its value from the keyboard, asking
+// the owner first exactly as a click does.
+void EditSelectedValue(HWND window, XmlEditorState* state) {
+  const int row = static_cast<int>(SendMessageW(state->grid, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  if (row < 0 || SendMessageW(state->grid, LVM_GETEDITCONTROL, 0, 0)) return;
+  NMLVDISPINFOW request{};
+  request.item.iItem = row;
+  request.item.iSubItem = 1;
+  if (OnBeginValueEdit(window, state, request) == 0) SendMessageW(state->grid, GRIDM_EDITCELL, row, 1);
+}
+
 void OnCellChanged(HWND window, XmlEditorState* state, const NMLVDISPINFOW& info) {
   XmlAttribute* attribute = RowAttribute(state->grid, info.item.iItem);
   if (!info.item.pszText || !attribute) return;
@@ -291,6 +302,12 @@ LRESULT OnGridNotify(HWND window, XmlEditorState* state, NMHDR* header) {
       return 0;
     case NM_CUSTOMDRAW:
       return OnGridCustomDraw(state->grid, *reinterpret_cast<NMLVCUSTOMDRAW*>(header));
+    case LVN_KEYDOWN:
+      if (reinterpret_cast<NMLVKEYDOWN*>(header)->wVKey == VK_F2) EditSelectedValue(window, state);
+      return 0;
+    case NM_RETURN:
+      EditSelectedValue(window, state);
+      return 0;
   }
   return DefWindowProcW(window, WM_NOTIFY, header->idFrom, reinterpret_cast<LPARAM>(header));
 }

@@ -247,6 +247,15 @@ TEST_F(XmlEditorTest, EditedValuesAreStoredEscapedAndReported) {
     }
   }
 
+  // From the keyboard: F2 on the selected row edits its value.
+  ClickCell(grid, FindRow(grid, L"mapperfile"), 1);
+  PressKey(VK_ESCAPE);
+  PressKey(VK_F2);
+  ASSERT_NE(0, SendMessageW(grid, LVM_GETEDITCONTROL, 0, 0));
+  TypeText(L"keys.map");
+  PressKey(VK_RETURN);
+  EXPECT_EQ("keys.map", screen->FindAttribute("mapperfile")->GetValue());
+
   // A choice picked in the open list is stored without Enter.
   HWND box = OpenValueEditor(grid, L"output");
   ASSERT_NE(nullptr, box);
