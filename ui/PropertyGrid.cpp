@@ -134,13 +134,6 @@ std::wstring ReadCellText(HWND grid, int row, int column) {
   }
 }
 
-void SetCellText(HWND grid, int row, int column, const wchar_t* text) {
-  LVITEMW item{};
-  item.iSubItem = column;
-  item.pszText = const_cast<wchar_t*>(text);
-  SendMessageW(grid, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-}
-
 // Column 0's own bounds are the whole row, so its cell is taken to run from
 // the grid's left edge to where column 1 starts.
 bool CellRect(HWND grid, int row, int column, RECT& cell) {
@@ -363,33 +356,40 @@ void OnComboCommand(HWND combo, WPARAM wParam) {
   PostMessageW(combo, WM_KEYDOWN, VK_RETURN, 0);
 }
 
-LRESULT EditorProc(const DerivedClass& derived, HWND editor, UINT message, WPARAM wParam, LPARAM lParam) {
+// Keys and focus of an in-place editor, whether they reach the editor itself
+// or the editable drop-down's own text field; passOn hands a message to the
+// receiving window's own procedure. False when the message is not the
+// editor's business.
+template <class PassOn>
+bool OnEditorInput(HWND editor, const DerivedClass& derived, UINT message, WPARAM wParam, PassOn passOn,
+                   LRESULT& result) {
   switch (message) {
     case WM_GETDLGCODE:
       // Enter and Escape are the editor's, also inside a dialog.
-      return CallBase(derived, editor, message, wParam, lParam) | DLGC_WANTALLKEYS;
+      result = passOn() | DLGC_WANTALLKEYS;
+      return true;
     case WM_KEYDOWN:
-      if (OnEditorKey(editor, derived, wParam)) return 0;
-      break;
+      result = 0;
+      return OnEditorKey(editor, derived, wParam);
     case WM_CHAR:
       // The characters of a handled Enter or Escape would only beep.
-      if (ClassifyEditorKey(static_cast<unsigned>(wParam)) != EditorKey::Other) return 0;
-      break;
-    case WM_KILLFOCUS: {
-      const LRESULT result = CallBase(derived, editor, message, wParam, lParam);
+      result = 0;
+      return ClassifyEditorKey(static_cast<unsigned>(wParam)) != EditorKey::Other;
+    case WM_KILLFOCUS:
+      result = passOn();
       OnEditorFocusLost(editor, derived, reinterpret_cast<HWND>(wParam));
-      return result;
-    }
-    case WM_COMMAND:
-      if (&derived == &g_combo) OnComboCommand(editor, wParam);
-      break;
-    case WM_DESTROY:
-      OnEditorDestroy(editor, derived);
-      break;
-    default:
-      break;
+      return true;
   }
-  return CallBase(derived, editor, message, wParam, lParam);
+  return false;
+}
+
+LRESULT EditorProc(const DerivedClass& derived, HWND editor, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = 0;
+  const auto passOn = [&] { return CallBase(derived, editor, message, wParam, lParam); };
+  if (OnEditorInput(editor, derived, message, wParam, passOn, result)) return result;
+  if (message == WM_COMMAND && &derived == &g_combo) OnComboCommand(editor, wParam);
+  if (message == WM_DESTROY) OnEditorDestroy(editor, derived);
+  return passOn();
 }
 
 LRESULT CALLBACK GridEditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -402,28 +402,11 @@ LRESULT CALLBACK GridComboProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 LRESULT CALLBACK ComboEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                DWORD_PTR comboData) {
-  HWND combo = reinterpret_cast<HWND>(comboData);
-  switch (message) {
-    case WM_GETDLGCODE:
-      return DefSubclassProc(edit, message, wParam, lParam) | DLGC_WANTALLKEYS;
-    case WM_KEYDOWN:
-      if (OnEditorKey(combo, g_combo, wParam)) return 0;
-      break;
-    case WM_CHAR:
-      if (ClassifyEditorKey(static_cast<unsigned>(wParam)) != EditorKey::Other) return 0;
-      break;
-    case WM_KILLFOCUS: {
-      const LRESULT result = DefSubclassProc(edit, message, wParam, lParam);
-      OnEditorFocusLost(combo, g_combo, reinterpret_cast<HWND>(wParam));
-      return result;
-    }
-    case WM_NCDESTROY:
-      RemoveWindowSubclass(edit, ComboEditProc, 1);
-      break;
-    default:
-      break;
-  }
-  return DefSubclassProc(edit, message, wParam, lParam);
+  LRESULT result = 0;
+  const auto passOn = [&] { return DefSubclassProc(edit, message, wParam, lParam); };
+  if (OnEditorInput(reinterpret_cast<HWND>(comboData), g_combo, message, wParam, passOn, result)) return result;
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(edit, ComboEditProc, 1);
+  return passOn();
 }
 
 // --- The grid's messages ----------------------------------------------------
@@ -649,6 +632,13 @@ bool DeriveClass(const wchar_t* baseName, const wchar_t* name, WNDPROC proc, HIN
 }
 
 }  // namespace
+
+void SetCellText(HWND grid, int row, int column, const wchar_t* text) {
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = const_cast<wchar_t*>(text);
+  SendMessageW(grid, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+}
 
 bool RegisterGridClasses(HINSTANCE instance) {
   // The list view must be registered before its registration can be copied.

@@ -50,6 +50,9 @@ using CellImageTable = std::vector<CellImage>;
 // kGridTextUnits units; a non-zero result means the buffer holds the new text.
 typedef int(CALLBACK* CellEditCallback)(HWND grid, int row, int column, wchar_t* text);
 
+// Sets a cell's text through the wide message.
+void SetCellText(HWND grid, int row, int column, const wchar_t* text);
+
 // Registers "grid", "gridedit" and "gridcb" (in that order); true only when
 // all three are available. Call once, after the common controls are loaded
 // and before the first grid is made.

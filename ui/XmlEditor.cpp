@@ -153,20 +153,19 @@ void FitValueColumn(HWND grid) {
 void FitNameColumn(HWND grid, const std::vector<std::wstring>& names) {
   SendMessageW(grid, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(LVSCW_AUTOSIZE, 0));
   HDC dc = GetDC(grid);
-  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(grid, WM_GETFONT, 0, 0)));
-  int normalWidest = 0, boldWidest = 0;
-  for (const std::wstring& name : names) {
-    SIZE size{};
-    GetTextExtentPoint32W(dc, name.c_str(), static_cast<int>(name.size()), &size);
-    normalWidest = std::max<int>(normalWidest, size.cx);
-  }
-  SelectObject(dc, boldFont);
-  for (const std::wstring& name : names) {
-    SIZE size{};
-    GetTextExtentPoint32W(dc, name.c_str(), static_cast<int>(name.size()), &size);
-    boldWidest = std::max<int>(boldWidest, size.cx);
-  }
-  SelectObject(dc, previous);
+  const auto widest = [&](HFONT font) {
+    HGDIOBJ previous = SelectObject(dc, font);
+    int width = 0;
+    for (const std::wstring& name : names) {
+      SIZE size{};
+      GetTextExtentPoint32W(dc, name.c_str(), static_cast<int>(name.size()), &size);
+      width = std::max<int>(width, size.cx);
+    }
+    SelectObject(dc, previous);
+    return width;
+  };
+  const int normalWidest = widest(reinterpret_cast<HFONT>(SendMessageW(grid, WM_GETFONT, 0, 0)));
+  const int boldWidest = widest(boldFont);
   ReleaseDC(grid, dc);
   if (boldWidest > normalWidest) {
     SendMessageW(grid, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(ColumnWidth(grid, 0) + boldWidest - normalWidest, 0));
@@ -181,13 +180,6 @@ XmlAttribute* RowAttribute(HWND grid, int row) {
   item.iItem = row;
   if (row < 0 || !SendMessageW(grid, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
   return reinterpret_cast<XmlAttribute*>(item.lParam);
-}
-
-void SetCellText(HWND grid, int row, int column, const std::wstring& text) {
-  LVITEMW item{};
-  item.iSubItem = column;
-  item.pszText = const_cast<wchar_t*>(text.c_str());
-  SendMessageW(grid, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
 }
 
 void AddRow(XmlEditorState* state, HWND window, int index, const AttributeRow& row) {
@@ -212,7 +204,7 @@ void AddRow(XmlEditorState* state, HWND window, int index, const AttributeRow& r
   std::vector<char> value(std::max<std::size_t>(kEditorTextBytes, row.attribute->GetValue(nullptr) + 1), '\0');
   row.attribute->GetValue(value.data(), value.size());
   Notify(state, window, kEditorShowValue, row.attribute, value.data());
-  SetCellText(state->grid, inserted, 1, WideFromUtf8(TextInBuffer(value.data(), value.size())));
+  SetCellText(state->grid, inserted, 1, WideFromUtf8(TextInBuffer(value.data(), value.size())).c_str());
 }
 
 void FillGrid(HWND window, XmlEditorState* state, XmlElement* element) {
@@ -249,7 +241,8 @@ LRESULT OnBeginValueEdit(HWND window, XmlEditorState* state, const NMLVDISPINFOW
   const INT_PTR answer = state->callback(window, kEditorEditValue, attribute, buffer);
   if (answer == kEditorNoEdit) return 1;
   if (answer != kEditorValueSet) return 0;
-  SetCellText(state->grid, info.item.iItem, info.item.iSubItem, WideFromUtf8(TextInBuffer(buffer, sizeof buffer)));
+  SetCellText(state->grid, info.item.iItem, info.item.iSubItem,
+              WideFromUtf8(TextInBuffer(buffer, sizeof buffer)).c_str());
   FitValueColumn(state->grid);
   return 1;
 }

@@ -98,9 +98,7 @@ class XmlEditorTest : public ::testing::Test {
   // Labels of the tree in document order, depth first.
   static std::vector<std::wstring> Labels(HWND tree, HTREEITEM item = nullptr) {
     std::vector<std::wstring> labels;
-    HTREEITEM child = TreeView_GetChild(tree, item ? item : TVI_ROOT);
-    if (!item) child = TreeView_GetRoot(tree);
-    for (; child; child = TreeView_GetNextSibling(tree, child)) {
+    for (HTREEITEM child = item ? TreeView_GetChild(tree, item) : TreeView_GetRoot(tree); child; child = TreeView_GetNextSibling(tree, child)) {
       labels.push_back(uitest::TreeItemText(tree, child));
       for (const std::wstring& below : Labels(tree, child)) labels.push_back(below);
     }
