@@ -1,0 +1,51 @@
+#include "launcher/GameListRows.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "launcher/GameSchema.h"
+
+std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first) {
+  std::vector<GameRow> rows;
+  XmlElement* games = GamesOf(library);
+  if (!games) return rows;
+  const unsigned count = games->GetChildCount();
+  rows.reserve(count);
+  for (unsigned i = 0; i < count; ++i) {
+    GameRow row;
+    row.entry = games->GetChildren()[i];
+    XmlElement* main = Section(row.entry, "Main");
+    row.group = CategoryIndex(AttributeText(main, "Category").c_str());
+    row.name = AttributeText(main, "Name");
+    row.description = AttributeText(main, "Description");
+    if (first == FirstColumn::Number)
+      row.first = std::to_string(i + 1);
+    else if (first == FirstColumn::Category)
+      row.first = CategoryList[row.group];
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+namespace {
+
+bool IsNumber(const char* text) {
+  while (*text == ' ' || *text == '\t') ++text;
+  if (*text == '+' || *text == '-') ++text;
+  return std::isdigit(static_cast<unsigned char>(*text)) != 0;
+}
+
+int Sign(int value) { return (value > 0) - (value < 0); }
+
+}  // namespace
+
+int CompareCells(int column, const char* a, const char* b, int direction) {
+  if (column == 0 && (IsNumber(a) || IsNumber(b))) {
+    // strtoll saturates instead of overflowing; non-numbers read as 0.
+    const long long x = std::strtoll(a, nullptr, 10);
+    const long long y = std::strtoll(b, nullptr, 10);
+    return ((x > y) - (x < y)) * direction;
+  }
+  return Sign(std::strcmp(a, b)) * direction;
+}

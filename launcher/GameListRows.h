@@ -1,0 +1,34 @@
+// What the game list shows for each game, and how its columns sort: the
+// window-free half of the main window's list.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "xml/Xml.h"
+
+struct GameRow {
+  XmlElement* entry = nullptr;  // the game's element under "Games"
+  std::string first;            // column 0 (UTF-8)
+  std::string name;             // column 1: Main/Name
+  std::string description;      // column 2: Main/Description
+  int group = 0;                // position of the game's category in CategoryList
+};
+
+// How column 0 is used.
+enum class FirstColumn {
+  Number,    // groups are off: the game's 1-based position in the library
+  Empty,     // groups are on and the list draws them
+  Category,  // groups are on but the list cannot draw them: the category's name
+};
+
+// One row per child of "Games" in library order. Reading completes each
+// entry (Main, Category, Name and Description are created when missing), as
+// every other reader of an entry does.
+std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first);
+
+// The order of two cells of column: column 0 compares decimal numbers
+// (anything else counts as 0), unless neither cell is a number, when the
+// texts are compared as the other columns' are, byte by byte as unsigned
+// characters. The sign is multiplied by direction (+1 or -1).
+int CompareCells(int column, const char* a, const char* b, int direction);
