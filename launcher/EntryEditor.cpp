@@ -1,12 +1,15 @@
 #include "launcher/EntryEditor.h"
 
 #include "launcher/GameLaunch.h"
+#include "launcher/window/BrowseAttribute.h"
+#include "launcher/window/GameList.h"
 #include "ui/XmlEditor.h"
 
 void OpenEntryEditor(HWND list, int index, XmlElement* element) {
+  const bool fromList = element == nullptr;
   if (!element) element = ListItemEntry(list, index);
   if (!element) return;
-  HWND editor = OpenXmlEditor(list ? GetParent(list) : nullptr, element, nullptr);
+  HWND editor = OpenXmlEditor(list ? GetParent(list) : nullptr, element, BrowseAttributeValue);
   // The editor changes the document in place; the caller decides what to
   // save once it is gone. The rest of the program stays responsive meanwhile.
   MSG message;
@@ -20,4 +23,6 @@ void OpenEntryEditor(HWND list, int index, XmlElement* element) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  // Name, description or category may have changed.
+  if (fromList) FillGameList(list);
 }

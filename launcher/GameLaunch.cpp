@@ -10,6 +10,8 @@
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchPlan.h"
 #include "launcher/Storage.h"
+#include "launcher/window/GameList.h"
+#include "ui/AnsiText.h"
 
 HWND GameListWindow = nullptr;
 
@@ -32,16 +34,6 @@ void StartDosBox(const std::string& commandLine) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
-}
-
-std::string ListItemText(HWND list, int index, int column) {
-  char text[kPathBufferSize] = "";
-  LVITEMA item{};
-  item.iSubItem = column;
-  item.pszText = text;
-  item.cchTextMax = sizeof(text);
-  SendMessageA(list, LVM_GETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
-  return text;
 }
 
 }  // namespace
@@ -89,12 +81,14 @@ void RunConfFile(const char* path) {
 
 void RunShortcut(const char* argument) {
   if (!argument) return;
-  std::string name = argument;
+  // The argument comes in the system's ANSI code page, the names are UTF-8;
+  // a link file holds UTF-8 already.
+  std::string name = AnsiToUtf8(argument);
   if (CanOpenForReading(argument) && !ReadGameLinkName(argument, name)) return;
 
   const int count = static_cast<int>(SendMessageA(GameListWindow, LVM_GETITEMCOUNT, 0, 0));
   for (int index = 0; index < count; ++index) {
-    if (ListItemText(GameListWindow, index, 1) != name) continue;
+    if (GameListText(GameListWindow, index, 1) != name) continue;
     RunGame(GameListWindow, index, LaunchMode::Run, nullptr);
     ExitProcess(0);
   }

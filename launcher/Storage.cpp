@@ -97,3 +97,7 @@ bool FileExists(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0;
 }
+
+bool SaveGameDatabase() {
+  return GameDatabase && GameDatabase->IsIntact() && GameDatabase->Save();
+}

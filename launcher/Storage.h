@@ -62,3 +62,7 @@ bool FileExists(const std::string& path);
 
 // Whether path names a file that can be opened for reading now.
 bool CanOpenForReading(const std::string& path);
+
+// Writes GameDatabase to its file, unless it is missing or not intact (then a
+// save could only lose games). False when nothing was written.
+bool SaveGameDatabase();

@@ -11,7 +11,7 @@
 
 #include "launcher/DatabaseOpen.h"
 #include "launcher/DefaultProfile.h"
-#include "launcher/MainWindow.h"
+#include "launcher/window/MainWindow.h"
 #include "launcher/Storage.h"
 #include "ui/PropertyGrid.h"
 
@@ -86,9 +86,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   SetDefaultProfileSource(EmbeddedProfile);
   EnsureDefaultProfile();
 
-  DialogBoxParamA(instance, "DIALOG_1", nullptr, MainDialogProc, 0);
+  // The wide dialog: game names show, and are typed, in any language.
+  DialogBoxParamW(instance, L"DIALOG_1", nullptr, MainDialogProc, 0);
 
-  if (GameDatabase->IsIntact()) GameDatabase->Save();
+  SaveGameDatabase();
   GameDatabase.reset();
   return 0;
 }

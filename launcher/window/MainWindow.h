@@ -1,4 +1,5 @@
-// The main window: the dialog DIALOG_1 with the game list.
+// The main window: the dialog DIALOG_1 with the game list and the menu that
+// carries every command.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +8,10 @@
 extern HICON ProgramIcon;
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Removes the game of list item index from the library, saves the library at
+// once and refills the list.
+void DeleteGameEntry(HWND list, int index);
 
 // The message parameter of a command replayed by an elevated copy of the
 // program; commands that need elevation then do not ask for it again.

@@ -1,0 +1,253 @@
+#include "launcher/window/MainWindow.h"
+
+#include <commctrl.h>
+#include <process.h>
+#include <shellapi.h>
+#include <stdlib.h>
+
+#include "launcher/CommandLine.h"
+#include "launcher/DefaultProfile.h"
+#include "launcher/EntryEditor.h"
+#include "launcher/GameLaunch.h"
+#include "launcher/Storage.h"
+#include "launcher/WebSearch.h"
+#include "launcher/window/GameList.h"
+#include "launcher/window/NewGameWizard.h"
+#include "resource.h"
+#include "ui/UiText.h"
+#include "ui/XmlEditor.h"
+#include "update/RunUpdateCheck.h"
+
+HICON ProgramIcon = nullptr;
+
+namespace {
+
+const wchar_t kAboutText[] =
+    L"Vantle.\r\n\r\n"
+    L"Keeps your DOS games in one library and starts each of them in DOSBox with its own "
+    L"settings.\r\n\r\n"
+    L"Enter runs the selected game, Ctrl+Enter its setup, Shift+Enter opens its settings.";
+
+HWND ListOf(HWND dialog) { return GetDlgItem(dialog, IDC_GAME_LIST); }
+
+bool KeyDown(int key) { return GetKeyState(key) < 0; }
+
+WORD EnterCommand() {
+  if (KeyDown(VK_CONTROL)) return IDM_SETUP;
+  if (KeyDown(VK_SHIFT)) return IDM_EDIT;
+  return IDM_RUN;
+}
+
+void Post(HWND dialog, WORD command) { PostMessageW(dialog, WM_COMMAND, command, 0); }
+
+void OnSize(HWND dialog) {
+  RECT client;
+  GetClientRect(dialog, &client);
+  SetWindowPos(ListOf(dialog), nullptr, 0, 0, client.right, client.bottom, SWP_NOZORDER);
+}
+
+void StartCommandLineMode(const CommandLineRequest& request) {
+  switch (request.kind) {
+    case CommandLineRequest::Run:
+      PresetExecutable = request.argument;
+      OpenNewGameWizard(nullptr);
+      ExitProcess(0);  // only reached when the program could not be run
+    case CommandLineRequest::Shortcut:
+      RunShortcut(request.argument.c_str());  // returns when no game has that name
+      break;
+    case CommandLineRequest::Conf:
+      RunConfFile(request.argument.c_str());
+      break;
+    default:
+      break;
+  }
+}
+
+BOOL OnInitDialog(HWND dialog) {
+  // The start-up check runs beside the window and is never waited for.
+  _beginthread(RunUpdateCheck, 0, dialog);
+  SetClassLongPtrW(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(ProgramIcon));
+  SetClassLongPtrW(dialog, GCLP_HICONSM, reinterpret_cast<LONG_PTR>(ProgramIcon));
+
+  const CommandLineRequest request = ReadCommandLine(__argc, __argv);
+  // An elevated copy started only to carry out one command: it never builds
+  // the list, and the database is not written back.
+  if (request.kind == CommandLineRequest::Replay) {
+    SendMessageW(dialog, WM_COMMAND, static_cast<WPARAM>(request.command), ElevatedCommandMarker);
+    ExitProcess(0);
+  }
+
+  HWND list = ListOf(dialog);
+  GameListWindow = list;
+  SetUpGameList(list);
+  FillGameList(list);
+  OnSize(dialog);
+  StartCommandLineMode(request);
+  return TRUE;
+}
+
+void DeleteSelectedGame(HWND dialog) {
+  HWND list = ListOf(dialog);
+  const int selected = SelectedGame(list);
+  XmlElement* entry = ListItemEntry(list, selected);
+  if (!entry) return;
+  if (HWND editor = FindXmlEditor(entry)) {
+    // The editor works on this very element; it must outlive the window.
+    MessageBoxW(dialog,
+                L"This game is open in an editor window. Close that window first, then delete "
+                L"the game.",
+                L"Vantle", MB_OK | MB_ICONINFORMATION);
+    SetForegroundWindow(editor);
+    return;
+  }
+  if (MessageBoxW(dialog, L"Are you sure?", L"Vantle", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+      IDYES)
+    DeleteGameEntry(list, selected);
+}
+
+void EditDefaultProfile() {
+  EnsureDefaultProfile();
+  XmlDocument profile(DefaultProfilePath().c_str());
+  OpenEntryEditor(nullptr, -1, profile.GetRoot());
+  profile.Save();
+}
+
+void RestoreDefaultProfile(HWND dialog) {
+  DeleteFileW(WideFromUtf8(DefaultProfilePath()).c_str());
+  MessageBoxW(dialog, L"Default profile restored.", L"Vantle", MB_OK);
+}
+
+void SearchSelectedGame(HWND dialog, SearchSite site) {
+  HWND list = ListOf(dialog);
+  const int selected = SelectedGame(list);
+  if (selected < 0) return;
+  const std::wstring address = WideFromUtf8(SearchAddress(site, GameListText(list, selected, 1)));
+  ShellExecuteW(dialog, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void OnCommand(HWND dialog, WORD command) {
+  HWND list = ListOf(dialog);
+  switch (command) {
+    case IDOK:  // Enter, from the dialog manager
+      Post(dialog, EnterCommand());
+      break;
+    case IDM_NEW:
+      OpenNewGameWizard(dialog);
+      break;
+    case IDM_RUN:
+    case IDM_SETUP: {
+      const int selected = SelectedGame(list);
+      if (selected >= 0)
+        RunGame(list, selected, command == IDM_RUN ? LaunchMode::Run : LaunchMode::Install, nullptr);
+      break;
+    }
+    case IDM_EDIT: {
+      const int selected = SelectedGame(list);
+      if (selected >= 0) OpenEntryEditor(list, selected, nullptr);
+      break;
+    }
+    case IDM_DELETE:
+      DeleteSelectedGame(dialog);
+      break;
+    case IDM_EXIT:
+      PostMessageW(dialog, WM_CLOSE, 0, 0);
+      break;
+    case IDM_SEARCH_DOSBOX:
+      SearchSelectedGame(dialog, SearchSite::DosBoxCompatibility);
+      break;
+    case IDM_SEARCH_WEB:
+      SearchSelectedGame(dialog, SearchSite::WebSearch);
+      break;
+    case IDM_TOGGLE_GROUPS:
+      GroupsShown = !GroupsShown;
+      ApplyGroupView(list);
+      FillGameList(list);
+      break;
+    case IDM_EDIT_DEFAULT_PROFILE:
+      EditDefaultProfile();
+      break;
+    case IDM_RESTORE_DEFAULT_PROFILE:
+      RestoreDefaultProfile(dialog);
+      break;
+    case IDM_UPDATE_CHECK:
+      RunUpdateCheck(dialog);
+      break;
+    case IDM_ABOUT:
+      MessageBoxW(dialog, kAboutText, L"Vantle", MB_OK | MB_ICONINFORMATION);
+      break;
+  }
+}
+
+void OnListKey(HWND dialog, WORD key) {
+  switch (key) {
+    case 'N':
+      if (KeyDown(VK_CONTROL)) Post(dialog, IDM_NEW);
+      break;
+    case VK_F4:
+      Post(dialog, IDM_TOGGLE_GROUPS);
+      break;
+    case VK_F5:
+      Post(dialog, IDM_UPDATE_CHECK);
+      break;
+    case VK_F6:
+      Post(dialog, IDM_SEARCH_DOSBOX);
+      break;
+    case VK_F7:
+      Post(dialog, IDM_SEARCH_WEB);
+      break;
+    case VK_DELETE:
+      Post(dialog, IDM_DELETE);
+      break;
+    case VK_RETURN:
+      Post(dialog, EnterCommand());
+      break;
+  }
+}
+
+void OnNotify(HWND dialog, const NMHDR* header) {
+  if (header->idFrom != IDC_GAME_LIST) return;
+  switch (header->code) {
+    case LVN_KEYDOWN:
+      OnListKey(dialog, reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
+      break;
+    case NM_DBLCLK:
+      Post(dialog, IDM_RUN);
+      break;
+    case LVN_COLUMNCLICK:
+      SortGameList(header->hwndFrom, reinterpret_cast<const NMLISTVIEW*>(header)->iSubItem);
+      break;
+  }
+}
+
+}  // namespace
+
+void DeleteGameEntry(HWND list, int index) {
+  XmlElement* entry = ListItemEntry(list, index);
+  XmlElement* games = entry ? entry->GetParent() : nullptr;
+  if (!games) return;
+  const int position = games->IndexOfChild(entry);
+  if (position < 0) return;
+  games->RemoveChild(static_cast<unsigned>(position));
+  SaveGameDatabase();
+  FillGameList(list);
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog(dialog);
+    case WM_SIZE:
+      OnSize(dialog);
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(dialog, LOWORD(wParam));
+      return TRUE;
+    case WM_NOTIFY:
+      OnNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
+      return TRUE;
+    case WM_CLOSE:
+      EndDialog(dialog, 0);
+      return TRUE;
+  }
+  return FALSE;
+}
