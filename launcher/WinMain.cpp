@@ -13,7 +13,6 @@
 #include "launcher/DefaultProfile.h"
 #include "launcher/window/MainWindow.h"
 #include "launcher/Storage.h"
-#include "ui/PropertyGrid.h"
 
 namespace {
 
@@ -60,12 +59,7 @@ bool ReadModulePath(std::string& modulePath) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   PresetExecutable.clear();
-  ProgramIcon = LoadIconA(instance, "ICON_1");
-  OleInitialize(nullptr);
-  RegisterGridClasses(instance);
-  LoadLibraryA("RICHED20.DLL");
-  INITCOMMONCONTROLSEX controls{sizeof(controls), 0x7FF};
-  InitCommonControlsEx(&controls);
+  PrepareWindows(instance);
 
   std::string modulePath;
   if (!ReadModulePath(modulePath)) {

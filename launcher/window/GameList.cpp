@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <unordered_map>
 #include <vector>
 
 #include "launcher/GameListRows.h"
@@ -15,9 +16,10 @@ int SortDirection = +1;
 namespace {
 
 constexpr int kListColumns = 3;
-// LVM_SORTITEMSEX hands the comparison only one parameter; the list being
-// sorted travels beside it.
-HWND SortedList = nullptr;
+// The sorted column's text of every item, by the item's parameter, read once
+// before the sort: the comparison then never asks the list, whose positions
+// move while it sorts.
+std::unordered_map<LPARAM, std::string> SortTexts;
 
 // Whether the list draws groups. Not every list view can (Wine's cannot, and
 // then keeps no groups at all); column 0 names the category there instead.
@@ -106,16 +108,23 @@ std::string GameListText(HWND list, int index, int column) {
   return Utf8FromWide(text);
 }
 
-int CALLBACK CompareListItems(LPARAM index1, LPARAM index2, LPARAM column) {
-  const int c = static_cast<int>(column);
-  return CompareCells(c, GameListText(SortedList, static_cast<int>(index1), c).c_str(),
-                      GameListText(SortedList, static_cast<int>(index2), c).c_str(), SortDirection);
+int CALLBACK CompareListItems(LPARAM item1, LPARAM item2, LPARAM column) {
+  return CompareCells(static_cast<int>(column), SortTexts[item1].c_str(), SortTexts[item2].c_str(),
+                      SortDirection);
 }
 
 void SortGameList(HWND list, int column) {
-  SortedList = list;
-  SendMessageW(list, LVM_SORTITEMSEX, column, reinterpret_cast<LPARAM>(CompareListItems));
-  SortedList = nullptr;
+  const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  SortTexts.reserve(static_cast<size_t>(count));
+  for (int index = 0; index < count; ++index) {
+    LVITEMW item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    SortTexts[item.lParam] = GameListText(list, index, column);
+  }
+  SendMessageW(list, LVM_SORTITEMS, column, reinterpret_cast<LPARAM>(CompareListItems));
+  SortTexts.clear();
   SortDirection = -SortDirection;
 }
 

@@ -25,9 +25,11 @@ void FillGameList(HWND list);
 // Sorts the items by column in SortDirection, then flips SortDirection.
 void SortGameList(HWND list, int column);
 
-// LVM_SORTITEMSEX's comparison: the two items' texts of column (passed as
-// the sort's parameter, with the list) in SortDirection.
-int CALLBACK CompareListItems(LPARAM index1, LPARAM index2, LPARAM column);
+// The sort's comparison: the texts of column of the two items with these
+// parameters (their games' elements), in SortDirection. Items are told by
+// their parameters, not their positions: the list moves items while it
+// sorts, and not every list view reports positions that still hold then.
+int CALLBACK CompareListItems(LPARAM item1, LPARAM item2, LPARAM column);
 
 // The first selected item, or -1.
 int SelectedGame(HWND list);

@@ -1,6 +1,7 @@
 #include "launcher/window/MainWindow.h"
 
 #include <commctrl.h>
+#include <ole2.h>
 #include <process.h>
 #include <shellapi.h>
 #include <stdlib.h>
@@ -14,6 +15,7 @@
 #include "launcher/window/GameList.h"
 #include "launcher/window/NewGameWizard.h"
 #include "resource.h"
+#include "ui/PropertyGrid.h"
 #include "ui/UiText.h"
 #include "ui/XmlEditor.h"
 #include "update/RunUpdateCheck.h"
@@ -220,6 +222,15 @@ void OnNotify(HWND dialog, const NMHDR* header) {
 }
 
 }  // namespace
+
+void PrepareWindows(HINSTANCE instance) {
+  ProgramIcon = LoadIconA(instance, "ICON_1");
+  OleInitialize(nullptr);
+  RegisterGridClasses(instance);
+  LoadLibraryA("RICHED20.DLL");
+  INITCOMMONCONTROLSEX controls{sizeof(controls), 0x7FF};
+  InitCommonControlsEx(&controls);
+}
 
 void DeleteGameEntry(HWND list, int index) {
   XmlElement* entry = ListItemEntry(list, index);

@@ -7,6 +7,11 @@
 // The program icon, loaded at start; the main window puts it on its class.
 extern HICON ProgramIcon;
 
+// What the windows need before the first one opens, on the thread that will
+// run them: the icon, OLE, the grid's classes, the rich edit control and the
+// common controls.
+void PrepareWindows(HINSTANCE instance);
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Removes the game of list item index from the library, saves the library at

@@ -153,3 +153,70 @@ HWND CreateTestParent(WNDPROC proc, int width, int height) {
 }
 
 }  // namespace uitest
+
+namespace uitest {
+
+namespace {
+
+struct DialogSearch {
+  const wchar_t* title;
+  const wchar_t* showing;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK ChildShows(HWND child, LPARAM lParam) {
+  auto* search = reinterpret_cast<DialogSearch*>(lParam);
+  if (WindowText(child).find(search->showing) == std::wstring::npos) return TRUE;
+  search->found = GetAncestor(child, GA_ROOT);
+  return FALSE;
+}
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<DialogSearch*>(lParam);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  wchar_t className[16] = L"";
+  GetClassNameW(window, className, 16);
+  if (process != GetCurrentProcessId() || !IsWindowVisible(window) ||
+      std::wstring(className) != L"#32770" || WindowText(window) != search->title)
+    return TRUE;
+  if (!search->showing) {
+    search->found = window;
+    return FALSE;
+  }
+  EnumChildWindows(window, ChildShows, lParam);
+  return search->found == nullptr;
+}
+
+HWND FindDialog(const wchar_t* title, const wchar_t* showing) {
+  DialogSearch search{title, showing};
+  EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+}  // namespace
+
+HWND WaitForDialog(const wchar_t* title, const wchar_t* showing, DWORD timeoutMs) {
+  for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+    if (HWND dialog = FindDialog(title, showing)) return dialog;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+bool DialogShown(const wchar_t* title, const wchar_t* showing) {
+  return FindDialog(title, showing) != nullptr;
+}
+
+void PressButton(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+bool AnswerFileDialog(const wchar_t* title, const std::wstring& path) {
+  HWND dialog = WaitForDialog(title ? title : L"Open");
+  if (!dialog) return false;
+  Sleep(300);  // the dialog fills its controls after it shows
+  SendMessageW(GetDlgItem(dialog, 0x47C), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  return true;
+}
+
+}  // namespace uitest

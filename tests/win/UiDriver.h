@@ -54,3 +54,24 @@ bool ProcessHeapsValid();
 HWND CreateTestParent(WNDPROC proc, int width = 600, int height = 400);
 
 }  // namespace uitest
+
+namespace uitest {
+
+// Driving windows of another thread of this process (a modal dialog runs its
+// own loop there): waits up to timeoutMs for a visible dialog ("#32770") of
+// this process titled title that shows showing (when given) in one of its
+// children.
+HWND WaitForDialog(const wchar_t* title, const wchar_t* showing = nullptr, DWORD timeoutMs = 15000);
+
+// Clicks button id of dialog, posted, so that whatever the click opens can
+// be answered in turn.
+void PressButton(HWND dialog, int id);
+
+// Answers the system's file dialog titled title (null: "Open") with path;
+// false when no such dialog came.
+bool AnswerFileDialog(const wchar_t* title, const std::wstring& path);
+
+// Whether a dialog titled title showing showing is there now.
+bool DialogShown(const wchar_t* title, const wchar_t* showing = nullptr);
+
+}  // namespace uitest

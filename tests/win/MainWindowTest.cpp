@@ -1,0 +1,416 @@
+// The main window and the new game wizard, driven like a person drives them:
+// the window runs its own modal loop on a thread of its own, as in the
+// program; the test clicks, presses keys and answers the dialogs, and reads
+// the list, the library file and what the test DOSBOX.EXE recorded.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <thread>
+#include <vector>
+
+#include "LaunchFixture.h"
+#include "UiDriver.h"
+#include "WinTestUtil.h"
+#include "launcher/DatabaseOpen.h"
+#include "launcher/DefaultProfile.h"
+#include "launcher/GameSchema.h"
+#include "launcher/Storage.h"
+#include "launcher/window/GameList.h"
+#include "launcher/window/MainWindow.h"
+#include "resource.h"
+#include "ui/UiText.h"
+#include "ui/XmlEditor.h"
+
+using namespace launchtest;
+
+namespace {
+
+ProfileBytes ProfileFromResource() {
+  HRSRC found = FindResourceA(nullptr, "DEFAULTXML", "DATA");
+  ProfileBytes bytes;
+  bytes.data = static_cast<const char*>(LockResource(LoadResource(nullptr, found)));
+  bytes.size = SizeofResource(nullptr, found);
+  return bytes;
+}
+
+struct Game {
+  const char *name, *category, *run, *install;
+};
+
+class MainWindowTest : public LaunchFolders {
+ protected:
+  void SetUp() override {
+    LaunchFolders::SetUp();
+    ProgramFolder = ProfileFolder = program_.string();
+    DatabasePath = (program_ / "vtl.xml").string();
+    SetDefaultProfileSource(ProfileFromResource);
+    EnsureDefaultProfile();
+    GroupsShown = true;
+    SortDirection = +1;
+    PresetExecutable.clear();
+  }
+
+  void TearDown() override {
+    Close();
+    GameDatabase.reset();
+    LaunchFolders::TearDown();
+  }
+
+  void WriteLibrary(const std::vector<Game>& games) {
+    std::string xml = "<?xml version=\"1.0\"?>\r\n<root><Games>";
+    for (const Game& g : games)
+      xml += std::string("<g><Main Name=\"") + g.name + "\" Description=\"about " + g.name +
+             "\" Category=\"" + g.category + "\" Run=\"" + g.run + "\" Install=\"" + g.install +
+             "\"/></g>";
+    WriteBytes(DatabasePath, xml + "</Games></root>\r\n");
+  }
+
+  // Opens the library and the main window, as the program's start does.
+  void Open() {
+    GameDatabase = OpenGameDatabase(DatabasePath).document;
+    ui_ = std::thread([] {
+      PrepareWindows(GetModuleHandleW(nullptr));
+      DialogBoxParamW(GetModuleHandleW(nullptr), L"DIALOG_1", nullptr, MainDialogProc, 0);
+      SaveGameDatabase();
+    });
+    main_ = uitest::WaitForDialog(L"Vantle");
+    ASSERT_NE(nullptr, main_);
+    list_ = GetDlgItem(main_, IDC_GAME_LIST);
+    uiThread_ = GetWindowThreadProcessId(main_, nullptr);
+    if (!markerSeen_) markerSeen_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    hook_ = SetWindowsHookExW(WH_GETMESSAGE, WatchQueue, nullptr, uiThread_);
+  }
+
+  // Closes the window the way Alt+F4 does; the library is then saved.
+  void Close() {
+    if (!ui_.joinable()) return;
+    // A failed check may leave a message box, the wizard or an editor open;
+    // they are dismissed so that the window can end.
+    for (int i = 0; i < 100 && IsWindow(main_); ++i) {
+      EnumThreadWindows(uiThread_, Dismiss, reinterpret_cast<LPARAM>(main_));
+      PostMessageW(main_, WM_COMMAND, IDM_EXIT, 0);
+      Sleep(100);
+    }
+    ui_.join();
+    UnhookWindowsHookEx(hook_);
+  }
+
+  int Count() const { return static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0)); }
+  std::wstring Cell(int row, int column) const { return uitest::CellText(list_, row, column); }
+  std::wstring Column(int column) const {
+    std::wstring texts;
+    for (int row = 0; row < Count(); ++row) texts += Cell(row, column) + L";";
+    return texts;
+  }
+
+  void Select(int row) {
+    uitest::ClickCell(list_, row, 1);
+    Settle();
+  }
+
+  // A key pressed on the list while the given modifiers are held down.
+  void Key(UINT key, std::vector<BYTE> held = {}) {
+    AttachThreadInput(GetCurrentThreadId(), uiThread_, TRUE);
+    BYTE state[256] = {};
+    for (BYTE h : held) state[h] = 0x80;
+    SetKeyboardState(state);
+    PostMessageW(list_, WM_KEYDOWN, key, 1);
+    PostMessageW(list_, WM_KEYUP, key, 0xC0000001);
+    Settle();
+    BYTE none[256] = {};
+    SetKeyboardState(none);
+    AttachThreadInput(GetCurrentThreadId(), uiThread_, FALSE);
+  }
+
+  void ClickHeader(int column) {
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list_, LVM_GETHEADER, 0, 0));
+    RECT r{};
+    SendMessageW(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&r));
+    uitest::Click(header, POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    Settle();
+  }
+
+  // Waits until the window's thread has handled everything posted so far,
+  // and what that posted in turn: a marker posted behind it is seen taken
+  // from the queue, twice.
+  void Settle() const {
+    for (int round = 0; round < 2; ++round) {
+      PostMessageW(main_, kMarker, 0, 0);
+      WaitForSingleObject(markerSeen_, 30000);
+    }
+  }
+
+  static BOOL CALLBACK Dismiss(HWND window, LPARAM main) {
+    if (window == reinterpret_cast<HWND>(main)) return TRUE;
+    PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    PostMessageW(window, WM_COMMAND, IDNO, 0);
+    wchar_t name[32] = L"";
+    GetClassNameW(window, name, 32);
+    if (std::wstring(name) == XML_EDITOR_CLASS) PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+  }
+
+  static constexpr UINT kMarker = WM_APP + 0x3A7;
+  static HANDLE markerSeen_;
+  static LRESULT CALLBACK WatchQueue(int code, WPARAM removed, LPARAM lParam) {
+    const MSG* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && removed == PM_REMOVE && message->message == kMarker) SetEvent(markerSeen_);
+    return CallNextHookEx(nullptr, code, removed, lParam);
+  }
+
+  std::string SavedLibrary() const { return ReadBytes(DatabasePath); }
+
+  std::thread ui_;
+  HWND main_ = nullptr, list_ = nullptr;
+  DWORD uiThread_ = 0;
+  HHOOK hook_ = nullptr;
+};
+
+HANDLE MainWindowTest::markerSeen_ = nullptr;
+
+}  // namespace
+
+TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirection) {
+  std::vector<Game> games;
+  static const char* const kNames[] = {"Game 1", "Game 2", "Game 3", "Game 4", "Game 5", "Game 6",
+                                       "Game 7", "Game 8", "Game 9", "Game 10", "game 11", "Game 12"};
+  for (const char* name : kNames) games.push_back({name, "Strategy", "C:\\G.EXE", ""});
+  games[0].category = "action";
+  games[1].category = "Racing";
+  WriteLibrary(games);
+  Open();
+
+  ASSERT_EQ(12, Count());
+  EXPECT_EQ(L"Game 1", Cell(0, 1));
+  EXPECT_EQ(L"about Game 1", Cell(0, 2));
+  // This list view draws no groups, so column 0 names each game's category.
+  EXPECT_EQ(L"Action", Cell(0, 0));
+  EXPECT_EQ(L"No Category", Cell(1, 0));
+  EXPECT_EQ(L"Strategy", Cell(11, 0));
+
+  Key(VK_F4);  // groups off: the games are numbered
+  EXPECT_FALSE(GroupsShown);
+  EXPECT_EQ(L"1;2;3;4;5;6;7;8;9;10;11;12;", Column(0));
+
+  ClickHeader(1);  // ascending, byte by byte: capitals first
+  EXPECT_EQ(L"Game 1;Game 10;Game 12;Game 2;Game 3;Game 4;Game 5;Game 6;Game 7;Game 8;Game 9;game 11;",
+            Column(1));
+  ClickHeader(0);  // the next click on any column sorts descending, numerically
+  EXPECT_EQ(L"12;11;10;9;8;7;6;5;4;3;2;1;", Column(0));
+  ClickHeader(0);
+  EXPECT_EQ(L"1;2;3;4;5;6;7;8;9;10;11;12;", Column(0));
+
+  Key(VK_F4);  // and back: the library's order again, by category
+  EXPECT_EQ(L"Action", Cell(0, 0));
+  EXPECT_EQ(L"Game 1", Cell(0, 1));
+}
+
+TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
+  WriteLibrary({{"Keen", "Platform", "C:\\KEEN\\KEEN4.EXE", "C:\\KEEN\\INSTALL.EXE"},
+                {"Doom", "Action", "C:\\DOOM\\DOOM.EXE", ""}});
+  Open();
+
+  Select(0);
+  Key(VK_RETURN);  // Run
+  Key(VK_RETURN, {VK_CONTROL});  // Setup
+  Select(1);
+  const POINT doom = uitest::CellCenter(list_, 1, 1);
+  PostMessageW(list_, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(doom.x, doom.y));
+  PostMessageW(list_, WM_LBUTTONUP, 0, MAKELPARAM(doom.x, doom.y));
+  Settle();
+  ASSERT_EQ(3, CallCount(program_));
+  EXPECT_NE(std::string::npos, CallConf(1).find("KEEN4.EXE"));
+  EXPECT_NE(std::string::npos, CallConf(2).find("INSTALL.EXE"));
+  EXPECT_NE(std::string::npos, CallConf(3).find("DOOM.EXE"));
+
+  // Shift+Enter edits; while the editor is open the game cannot be deleted.
+  Select(0);
+  XmlElement* keen = GamesOf(*GameDatabase)->GetChildren()[0];
+  Key(VK_RETURN, {VK_SHIFT});
+  HWND editor = FindXmlEditor(keen);
+  ASSERT_NE(nullptr, editor);
+  Key(VK_DELETE);
+  HWND refusal = uitest::WaitForDialog(L"Vantle", L"open in an editor");
+  ASSERT_NE(nullptr, refusal);
+  uitest::PressButton(refusal, IDOK);
+  Settle();
+  EXPECT_EQ(2, Count());
+  EXPECT_EQ(keen, GamesOf(*GameDatabase)->GetChildren()[0]);
+  PostMessageW(editor, WM_CLOSE, 0, 0);
+  Settle();
+
+  Key('N', {VK_CONTROL});
+  HWND wizard = uitest::WaitForDialog(L"", L"Specify installer and/or executable now");
+  ASSERT_NE(nullptr, wizard);
+  uitest::PressButton(wizard, IDCANCEL);
+  Settle();
+  EXPECT_EQ(2, Count());
+}
+
+TEST_F(MainWindowTest, DeleteAsksFirstAndSavesAtOnce) {
+  WriteLibrary({{"Keen", "Platform", "", ""}, {"Doom", "Action", "", ""}});
+  Open();
+  Select(1);
+  for (int answer : {IDNO, IDYES}) {
+    Key(VK_DELETE);
+    HWND question = uitest::WaitForDialog(L"Vantle", L"Are you sure?");
+    ASSERT_NE(nullptr, question);
+    uitest::PressButton(question, answer);
+    Settle();
+  }
+  ASSERT_EQ(1, Count());
+  EXPECT_EQ(L"Keen", Cell(0, 1));
+  const std::string saved = SavedLibrary();  // before the program ends
+  EXPECT_EQ(std::string::npos, saved.find("Doom"));
+  EXPECT_NE(std::string::npos, saved.find("Keen"));
+}
+
+TEST_F(MainWindowTest, EditsReachTheListAtOnceAndTheLibraryAtExit) {
+  WriteLibrary({{"Keen", "Platform", "", ""}});
+  Open();
+  Select(0);
+  Key(VK_RETURN, {VK_SHIFT});
+  HWND editor = FindXmlEditor(GamesOf(*GameDatabase)->GetChildren()[0]);
+  ASSERT_NE(nullptr, editor);
+  // Main is labelled by its Name.
+  HWND tree = GetDlgItem(editor, kEditorTreeId), grid = GetDlgItem(editor, kEditorGridId);
+  SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET,
+               reinterpret_cast<LPARAM>(uitest::FindTreeItem(tree, L"Keen")));
+  const int row = uitest::FindRow(grid, L"Name");
+  ASSERT_GE(row, 0);
+  uitest::ClickCell(grid, row, 1);
+  Settle();
+  uitest::ClickCell(grid, row, 1);
+  Settle();
+  HWND edit = reinterpret_cast<HWND>(SendMessageW(grid, LVM_GETEDITCONTROL, 0, 0));
+  ASSERT_NE(nullptr, edit);
+  SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Commander Keen \x00D6"));
+  PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 1);
+  Settle();
+  PostMessageW(editor, WM_CLOSE, 0, 0);
+  Settle();
+  EXPECT_EQ(L"Commander Keen \x00D6", Cell(0, 1));
+  EXPECT_EQ(std::string::npos, SavedLibrary().find("Commander"));
+  Close();
+  EXPECT_NE(std::string::npos, SavedLibrary().find("Name=\"Commander Keen \xC3\x96\""));
+}
+
+TEST_F(MainWindowTest, TheDefaultProfileIsEditedWholeAndRestored) {
+  WriteLibrary({});
+  const fs::path profile = program_ / "defrc.xml";
+  Open();
+  fs::last_write_time(profile, fs::last_write_time(profile) - std::chrono::hours(1));
+  const auto before = fs::last_write_time(profile);
+  PostMessageW(main_, WM_COMMAND, IDM_EDIT_DEFAULT_PROFILE, 0);
+  HWND editor = nullptr;
+  for (int i = 0; i < 100 && !editor; ++i, Sleep(50)) editor = FindWindowW(L"XML_XDB_CLASS", L"root");
+  ASSERT_NE(nullptr, editor);
+  PostMessageW(editor, WM_CLOSE, 0, 0);
+  Settle();
+  EXPECT_GT(fs::last_write_time(profile), before) << "saved even though nothing changed";
+
+  PostMessageW(main_, WM_COMMAND, IDM_RESTORE_DEFAULT_PROFILE, 0);
+  HWND told = uitest::WaitForDialog(L"Vantle", L"Default profile restored.");
+  ASSERT_NE(nullptr, told);
+  EXPECT_FALSE(fs::exists(profile));
+  uitest::PressButton(told, IDOK);
+}
+
+namespace {
+
+// One way through the wizard: what the user picks and answers, and the game
+// it must store.
+struct WizardCase {
+  int mode;          // radio button
+  bool pickFiles;    // check box 301
+  const wchar_t* fileDialog;  // title of the file dialog expected, or null
+  std::string expectedMounts;  // "type local remote;" for each mount
+  bool installerStored, executableStored;
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, TheWizardStoresEveryModeWithItsMounts) {
+  WriteLibrary({});
+  fs::create_directories(root_ / "games");
+  const fs::path program = root_ / "games" / "SETUP.EXE";
+  WriteBytes(program, "MZ");
+  const std::wstring chosen = WideFromUtf8(program.string());
+  const char letter = static_cast<char>(towupper(chosen[0]));
+  const std::string drive = std::string(1, letter) + ":\\";
+  wchar_t windows[MAX_PATH];
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  const std::string system = std::string(1, static_cast<char>(towupper(windows[0]))) + ":\\";
+
+  const WizardCase cases[] = {
+      {IDC_NEW_CD, true, L"Select Installer",
+       "hdd " + system + " C;cdrom " + drive + " " + letter + ";", true, false},
+      {IDC_NEW_ON_DISK, true, L"Select Executable", "hdd " + drive + " " + letter + ";",
+       false, true},
+      {IDC_NEW_ON_DISK, false, nullptr, "hdd " + system + " D;", false, false},
+      {IDC_NEW_FLOPPY, false, nullptr, "hdd " + system + " C;floppy A:\\ A;", false, false},
+      {IDC_NEW_MANUAL, true, nullptr, "  ;  ;  ;  ;  ;  ;", false, false},
+  };
+  Open();
+  int stored = 0;
+  for (const WizardCase& c : cases) {
+    SCOPED_TRACE(stored);
+    PostMessageW(main_, WM_COMMAND, IDM_NEW, 0);
+    HWND wizard = uitest::WaitForDialog(L"", L"Specify installer and/or executable now");
+    ASSERT_NE(nullptr, wizard);
+    SetDlgItemTextW(wizard, IDC_NEW_NAME, L"Zw\x00F6lf \x0416");
+    uitest::PressButton(wizard, c.mode);
+    if (!c.pickFiles) uitest::PressButton(wizard, IDC_NEW_PICK_FILES);
+    uitest::PressButton(wizard, IDOK);
+    if (c.fileDialog) {
+      if (stored == 0) {  // a cancelled file dialog leaves the wizard as it was
+        HWND files = uitest::WaitForDialog(c.fileDialog);
+        ASSERT_NE(nullptr, files);
+        PostMessageW(files, WM_COMMAND, IDCANCEL, 0);
+        Sleep(500);
+        ASSERT_TRUE(IsWindowVisible(wizard));
+        uitest::PressButton(wizard, IDOK);
+      }
+      ASSERT_TRUE(uitest::AnswerFileDialog(c.fileDialog, chosen));
+    }
+    if (c.mode == IDC_NEW_CD) {
+      HWND reminder = uitest::WaitForDialog(L"Vantle", L"as soon as the game is installed");
+      ASSERT_NE(nullptr, reminder);
+      uitest::PressButton(reminder, IDOK);
+    }
+    if (c.mode == IDC_NEW_MANUAL) {  // No keeps the wizard open; Yes goes on
+      for (int answer : {IDNO, IDYES}) {
+        HWND question = uitest::WaitForDialog(L"Vantle", L"manual mounting");
+        ASSERT_NE(nullptr, question);
+        uitest::PressButton(question, answer);
+        if (answer == IDNO) {
+          Sleep(300);
+          ASSERT_TRUE(IsWindowVisible(wizard));
+          uitest::PressButton(wizard, IDOK);
+        }
+      }
+    }
+    for (int i = 0; i < 100 && IsWindow(wizard); ++i) Sleep(50);
+    ASSERT_FALSE(IsWindow(wizard));
+    Settle();
+    ++stored;
+    ASSERT_EQ(stored, Count());
+
+    // What the file on disk now holds, not just the memory.
+    XmlDocument saved(DatabasePath.c_str());
+    XmlElement* game = GamesOf(saved)->GetChildren()[stored - 1];
+    XmlElement* main = Section(game, "Main");
+    EXPECT_EQ("Zw\xC3\xB6lf \xD0\x96", AttributeText(main, "Name"));
+    EXPECT_EQ("No Category", AttributeText(main, "Category"));
+    EXPECT_EQ(c.installerStored ? program.string() : "", AttributeText(main, "Install"));
+    EXPECT_EQ(c.executableStored ? program.string() : "", AttributeText(main, "Run"));
+    std::string mounts;
+    XmlElement* mount = Section(game, "Mount");
+    for (unsigned i = 0; i < mount->GetChildCount(); ++i) {
+      XmlElement* m = mount->GetChildren()[i];
+      mounts += AttributeText(m, "type") + " " + AttributeText(m, "local") + " " +
+                AttributeText(m, "remote") + ";";
+    }
+    EXPECT_EQ(c.expectedMounts, mounts);
+  }
+}
