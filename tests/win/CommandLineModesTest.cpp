@@ -82,3 +82,32 @@ TEST_F(CommandLineModes, AnythingButACompleteModeOpensTheMainWindow) {
   }
   EXPECT_EQ(0, CallCount(program_));
 }
+
+TEST_F(CommandLineModes, RunStartsTheProgramOnItsOwnDriveAndNeverStoresIt) {
+  const std::string library =
+      "<?xml version=\"1.0\"?>\r\n<root><Games><g><Main Name=\"Keen\"/></g></Games></root>\r\n";
+  WriteBytes(program_ / "vtl.xml", library);
+  fs::create_directories(root_ / "dos games");
+  const fs::path game = root_ / "dos games" / "PLAY.EXE";
+  WriteBytes(game, "MZ");
+
+  ExpectEndsByItself("-run \"" + game.string() + "\"");
+  ASSERT_EQ(1, CallCount(program_));
+  const std::string conf = CallConf(1);
+  const std::string drive = game.string().substr(0, 1);
+  EXPECT_NE(std::string::npos, conf.find("mount " + drive + " " + drive + ":\\\r\n")) << conf;
+  EXPECT_NE(std::string::npos, conf.find("PLAY.EXE")) << conf;
+  EXPECT_EQ(library, ReadBytes(program_ / "vtl.xml"));
+  ExpectNoDecoyRun();
+}
+
+TEST_F(CommandLineModes, ShortcutStartsTheNamedGameFromTheFilledList) {
+  WriteBytes(program_ / "vtl.xml",
+             "<?xml version=\"1.0\"?>\r\n<root><Games><g><Main Name=\"Doom\" Run=\"C:\\DOOM\\DOOM.EXE\"/>"
+             "</g><g><Main Name=\"Commander Keen\" Run=\"C:\\KEEN\\KEEN4.EXE\"/></g></Games></root>\r\n");
+  ExpectEndsByItself("-shortcut \"Commander Keen\"");
+  ASSERT_EQ(1, CallCount(program_));
+  EXPECT_NE(std::string::npos, CallConf(1).find("KEEN4.EXE"));
+  ExpectMainWindow("-shortcut \"Commander\"");
+  EXPECT_EQ(1, CallCount(program_));
+}
