@@ -414,3 +414,57 @@ TEST_F(MainWindowTest, TheWizardStoresEveryModeWithItsMounts) {
     EXPECT_EQ(c.expectedMounts, mounts);
   }
 }
+
+namespace {
+
+// Points the https handler at program for as long as it lives, and puts back
+// what was there before.
+class HttpsHandler {
+ public:
+  explicit HttpsHandler(const std::wstring& commandLine) {
+    RegCreateKeyExW(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", 0, nullptr, 0,
+                    KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+    wchar_t old[2048] = L"";
+    DWORD size = sizeof(old);
+    had_ = RegQueryValueExW(key_, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) ==
+           ERROR_SUCCESS;
+    old_ = old;
+    Set(commandLine);
+  }
+  ~HttpsHandler() {
+    if (had_)
+      Set(old_);
+    else
+      RegDeleteValueW(key_, nullptr);
+    RegCloseKey(key_);
+  }
+
+ private:
+  void Set(const std::wstring& value) {
+    RegSetValueExW(key_, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
+  HKEY key_ = nullptr;
+  bool had_ = false;
+  std::wstring old_;
+};
+
+}  // namespace
+
+// The searches go to whatever handles https addresses: here the recorder, so
+// that no browser opens.
+TEST_F(MainWindowTest, SearchesOpenTheNameExactlyAsTyped) {
+  HttpsHandler handler(L"\"" + (program_ / "DOSBOX.EXE").wstring() + L"\" \"%1\"");
+  WriteLibrary({{"Doom &amp; Co #2", "Action", "", ""}});
+  Open();
+  Select(0);
+  Key(VK_F6);
+  Key(VK_F7, {VK_SHIFT});  // with or without modifiers
+  for (int i = 0; i < 200 && CallCount(program_) < 2; ++i) Sleep(50);
+  ASSERT_EQ(2, CallCount(program_));
+  EXPECT_NE(std::string::npos,
+            CallCommandLine(1).find("https://www.dosbox.com/comp_list.php?&search=Doom+%26+Co+%232"))
+      << CallCommandLine(1);
+  EXPECT_NE(std::string::npos, CallCommandLine(2).find("https://www.google.com/search?q=Doom %26 Co %232"))
+      << CallCommandLine(2);
+}
