@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -32,13 +33,74 @@ FirstColumn FirstColumnMode(HWND list) {
   return ListDrawsGroups(list) ? FirstColumn::Empty : FirstColumn::Category;
 }
 
-void SetItemText(HWND list, int index, int column, const std::string& text) {
-  std::wstring wide = WideFromUtf8(text);
+void SetItemText(HWND list, int index, int column, std::wstring& text) {
   LVITEMW item{};
   item.iSubItem = column;
-  item.pszText = wide.data();
+  item.pszText = text.data();
   SendMessageW(list, LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
 }
+
+// The widest text of each column, the way the list measures it. The list's
+// own fitting measures every cell through the system, which takes seconds
+// for tens of thousands of games; here each character's width is looked up
+// once, the texts are summed, and only the few widest are measured exactly.
+class ColumnFitter {
+ public:
+  explicit ColumnFitter(HWND list) : list_(list), dc_(GetDC(list)) {
+    old_ = SelectObject(dc_, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+  }
+  ~ColumnFitter() {
+    SelectObject(dc_, old_);
+    ReleaseDC(list_, dc_);
+  }
+
+  void Add(int column, const std::wstring& text) {
+    const int estimate = Estimate(text);
+    auto& widest = widest_[column];
+    if (widest.size() == kCandidates && estimate <= widest.back().first) return;
+    widest.emplace_back(estimate, text);
+    std::sort(widest.begin(), widest.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    if (widest.size() > kCandidates) widest.pop_back();
+  }
+
+  void Apply() {
+    for (int column = 0; column < kListColumns; ++column) {
+      int width = 0;
+      for (const auto& candidate : widest_[column]) {
+        SIZE size{};
+        GetTextExtentPoint32W(dc_, candidate.second.c_str(), static_cast<int>(candidate.second.size()), &size);
+        width = std::max(width, static_cast<int>(size.cx));
+      }
+      SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, width + kCellPadding);
+    }
+  }
+
+ private:
+  // Kerning makes a sum differ from the real width by a few pixels at most;
+  // measuring this many of the widest exactly finds the real widest.
+  static constexpr size_t kCandidates = 16;
+  // What the list adds around a cell's text.
+  static constexpr int kCellPadding = 12;
+
+  int Estimate(const std::wstring& text) {
+    int sum = 0;
+    for (const wchar_t c : text) {
+      int& width = charWidths_[c];
+      if (width == 0) {
+        INT measured = 0;
+        width = GetCharWidth32W(dc_, c, c, &measured) && measured > 0 ? measured : 1;
+      }
+      sum += width;
+    }
+    return sum;
+  }
+
+  HWND list_;
+  HDC dc_;
+  HGDIOBJ old_;
+  std::unordered_map<wchar_t, int> charWidths_;
+  std::vector<std::pair<int, std::wstring>> widest_[kListColumns];
+};
 
 }  // namespace
 
@@ -76,8 +138,14 @@ void FillGameList(HWND list) {
   SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
   const std::vector<GameRow> rows = GameRows(*GameDatabase, FirstColumnMode(list));
   SendMessageW(list, LVM_SETITEMCOUNT, rows.size(), 0);
+  ColumnFitter fitter(list);
   for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
     std::wstring first = WideFromUtf8(rows[i].first);
+    std::wstring name = WideFromUtf8(rows[i].name);
+    std::wstring description = WideFromUtf8(rows[i].description);
+    fitter.Add(0, first);
+    fitter.Add(1, name);
+    fitter.Add(2, description);
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | (GroupsShown ? LVIF_GROUPID : 0);
     item.iItem = i;
@@ -85,15 +153,11 @@ void FillGameList(HWND list) {
     item.lParam = reinterpret_cast<LPARAM>(rows[i].entry);
     item.iGroupId = rows[i].group;
     const int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    SetItemText(list, index, 1, rows[i].name);
-    SetItemText(list, index, 2, rows[i].description);
+    SetItemText(list, index, 1, name);
+    SetItemText(list, index, 2, description);
   }
-  if (!rows.empty()) {
-    ShowWindow(list, SW_HIDE);
-    for (int column = 0; column < 8; ++column)
-      SendMessageW(list, LVM_SETCOLUMNWIDTH, column, LVSCW_AUTOSIZE);
-    ShowWindow(list, SW_SHOW);
-  }
+  // Every column fits its widest text; an empty library keeps the widths.
+  if (!rows.empty()) fitter.Apply();
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
 }

@@ -188,6 +188,13 @@ TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirec
   EXPECT_EQ(L"No Category", Cell(1, 0));
   EXPECT_EQ(L"Strategy", Cell(11, 0));
 
+  // The columns fit their widest text as the list itself would fit them.
+  for (int column : {0, 1, 2}) {
+    const int fitted = static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0));
+    SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, LVSCW_AUTOSIZE);
+    EXPECT_NEAR(SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0), fitted, 2) << column;
+  }
+
   Key(VK_F4);  // groups off: the games are numbered
   EXPECT_FALSE(GroupsShown);
   EXPECT_EQ(L"1;2;3;4;5;6;7;8;9;10;11;12;", Column(0));

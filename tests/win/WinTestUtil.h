@@ -26,6 +26,7 @@ class Process {
 
   bool started() const { return info_.hProcess != nullptr; }
   DWORD id() const { return info_.dwProcessId; }
+  HANDLE Handle() const { return info_.hProcess; }
   // Waits for the process to end; returns false on timeout.
   bool Wait(DWORD milliseconds, DWORD* exitCode);
 

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Start of vtl64.exe to a filled, visible game list for libraries of 1,000,
+# 10,000 and 35,000 games under Wine, beside the bare XML load of the same
+# file. Run after a Windows build (scripts/test.sh or the README's build):
+#   bash bench/list-start-bench.sh [N...]
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+win="$root/build/win"
+cmake --build "$win" --target vtl64 list_start_bench >/dev/null
+exec "$root/scripts/wine-run.sh" --prefix "$win/wineprefix" --unmanaged \
+  "$win/tests/win/list_start_bench.exe" "$win/launcher/vtl64.exe" "$root/resources/defrc.xml" "$@"
