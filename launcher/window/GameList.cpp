@@ -17,6 +17,7 @@ int SortDirection = +1;
 namespace {
 
 constexpr int kListColumns = 3;
+const wchar_t* const kHeaders[kListColumns] = {L"#", L"Name", L"Description"};
 // The sorted column's text of every item, by the item's parameter, read once
 // before the sort: the comparison then never asks the list, whose positions
 // move while it sorts.
@@ -105,7 +106,6 @@ class ColumnFitter {
 }  // namespace
 
 void SetUpGameList(HWND list) {
-  static const wchar_t* const kHeaders[kListColumns] = {L"#", L"Name", L"Description"};
   static const int kWidths[kListColumns] = {30, 200, 70};
   for (int i = 0; i < kListColumns; ++i) {
     LVCOLUMNW column{};
@@ -139,6 +139,7 @@ void FillGameList(HWND list) {
   const std::vector<GameRow> rows = GameRows(*GameDatabase, FirstColumnMode(list));
   SendMessageW(list, LVM_SETITEMCOUNT, rows.size(), 0);
   ColumnFitter fitter(list);
+  for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
   for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
     std::wstring first = WideFromUtf8(rows[i].first);
     std::wstring name = WideFromUtf8(rows[i].name);
@@ -156,7 +157,8 @@ void FillGameList(HWND list) {
     SetItemText(list, index, 1, name);
     SetItemText(list, index, 2, description);
   }
-  // Every column fits its widest text; an empty library keeps the widths.
+  // Every column fits its widest text, its header included, so that "#" still
+  // reads above short numbers; an empty library keeps the widths.
   if (!rows.empty()) fitter.Apply();
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);

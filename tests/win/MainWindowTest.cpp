@@ -189,7 +189,7 @@ TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirec
   EXPECT_EQ(L"Strategy", Cell(11, 0));
 
   // The columns fit their widest text as the list itself would fit them.
-  for (int column : {0, 1, 2}) {
+  for (int column : {1, 2}) {
     const int fitted = static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0));
     SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, LVSCW_AUTOSIZE);
     EXPECT_NEAR(SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0), fitted, 2) << column;
