@@ -67,8 +67,14 @@ bool RecordedRequest::HasHeader(const std::string& name) const {
   return Lower("\n" + headers).find("\n" + Lower(name) + ":") != std::string::npos;
 }
 
+ScriptedServer::ScriptedServer(std::vector<std::string> replies)
+    : ScriptedServer(std::string()) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  replies_ = std::move(replies);
+}
+
 ScriptedServer::ScriptedServer(std::string reply, std::size_t holdAfter, bool closeAtHold)
-    : reply_(std::move(reply)), holdAfter_(holdAfter), closeAtHold_(closeAtHold) {
+    : replies_{std::move(reply)}, holdAfter_(holdAfter), closeAtHold_(closeAtHold) {
   EnsureWinsock();
   listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address{};
@@ -146,21 +152,23 @@ void ScriptedServer::Answer(SOCKET client) {
     if (got <= 0) break;
     request.body.append(buffer, static_cast<std::size_t>(got));
   }
+  std::string reply;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
+    reply = replies_[std::min(requests_.size(), replies_.size()) - 1];
   }
 
-  const std::size_t first = std::min(holdAfter_, reply_.size());
-  if (!SendAll(client, reply_.data(), first)) return;
-  if (first == reply_.size()) return;
+  const std::size_t first = std::min(holdAfter_, reply.size());
+  if (!SendAll(client, reply.data(), first)) return;
+  if (first == reply.size()) return;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     held_ = true;
     changed_.notify_all();
     changed_.wait(lock, [this] { return released_; });
   }
-  if (!closeAtHold_) SendAll(client, reply_.data() + first, reply_.size() - first);
+  if (!closeAtHold_) SendAll(client, reply.data() + first, reply.size() - first);
 }
 
 unsigned short UnusedPort() {

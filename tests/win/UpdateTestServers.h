@@ -38,6 +38,9 @@ class ScriptedServer {
  public:
   explicit ScriptedServer(std::string reply, std::size_t holdAfter = std::string::npos,
                           bool closeAtHold = false);
+  // Answers the n-th request with replies[n], and every later one with the
+  // last reply.
+  explicit ScriptedServer(std::vector<std::string> replies);
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -54,7 +57,7 @@ class ScriptedServer {
   void Serve();
   void Answer(SOCKET client);
 
-  std::string reply_;
+  std::vector<std::string> replies_;
   std::size_t holdAfter_;
   bool closeAtHold_;
   SOCKET listener_ = INVALID_SOCKET;
