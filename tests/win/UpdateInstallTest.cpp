@@ -212,3 +212,52 @@ TEST(FullRouteReplies, AnyReplyThatIsNotExactlyTheFilesAskedForInstallsNothing) 
     EXPECT_EQ(c.expected == S_OK, Exists(Old(local))) << c.what;
   }
 }
+
+namespace {
+
+bool IsUpdatedMessage(HWND window) { return wintest::WindowText(window) == "Vantle"; }
+
+std::string Label(const std::wstring& program, const std::wstring& folder) {
+  const std::wstring out = folder + L"\\label.txt";
+  DeleteFileW(out.c_str());
+  wintest::Process run("\"" + Narrow(program) + "\" --label \"" + Narrow(out) + "\"");
+  DWORD code = 1;
+  if (!run.started() || !run.Wait(20000, &code) || code != 0) return "<did not run>";
+  return Bytes(out);
+}
+
+}  // namespace
+
+TEST(SelfUpdate, AProgramReplacesItselfWithTheSignedNewReleaseAndEndsThroughItsWindow) {
+  RealServer server;
+  ASSERT_EQ("", server.error());
+  const std::string releaseA = HostFile(VANTLE_PROBE_A), releaseB = HostFile(VANTLE_PROBE_B);
+  ASSERT_GT(releaseA.size(), 10000u);
+  ASSERT_NE(releaseA, releaseB);
+  server.Publish(kProduct, "vtl64.exe", releaseB);
+
+  Installed installed;
+  const std::wstring program = installed.Write("vtl64.exe", releaseA);
+  const std::wstring folder = std::filesystem::path(program).parent_path().wstring();
+  const std::wstring record = folder + L"\\record.txt";
+  ASSERT_EQ("release A", Label(program, folder));
+
+  wintest::Process running("\"" + Narrow(program) + "\" " + Narrow(server.Url()) + " \"" + Narrow(record) + "\"");
+  ASSERT_TRUE(running.started());
+  HWND box = wintest::WaitForTopWindow(running.id(), 60000, IsUpdatedMessage);
+  ASSERT_NE(nullptr, box) << "no message after the update";
+  EXPECT_NE(std::string::npos, wintest::ChildTexts(box).find("Vantle is updated.")) << wintest::ChildTexts(box);
+  // While the box is up, the new release is already in place.
+  EXPECT_TRUE(Bytes(program) == releaseB);
+  EXPECT_TRUE(Bytes(Old(program)) == releaseA);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  DWORD code = 1;
+  ASSERT_TRUE(running.Wait(20000, &code)) << "the program did not end after the message";
+  EXPECT_EQ(0u, code);
+  EXPECT_EQ("closed", Bytes(record)) << "the program did not end through its window";
+
+  EXPECT_EQ("release B", Label(program, folder)) << "the next start runs the new release";
+  const std::vector<std::string> lines = server.LogLines(2);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(std::string::npos, lines[0].find("f=hash")) << lines[0];
+}
