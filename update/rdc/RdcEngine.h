@@ -1,0 +1,140 @@
+// The delta engine: content-defined chunk signatures of a file, and the
+// comparison of two signature streams into a needs list.
+//
+// A file is cut into chunks where its content says so: a 48-byte rolling hash
+// is taken at every position, and a chunk starts where that hash is strictly
+// greater than every other hash within 1024 positions before and after it.
+// Position 0 always starts a chunk, and a chunk never grows past 65535 bytes
+// (it is cut there). Each chunk is signed by its length and a 128-bit strong
+// hash (the first 16 bytes of its SHA-1), so the same content gets the same
+// signatures wherever it sits in either file.
+//
+// Signature stream: a 12-byte header -- "VRDC", version 1, strong hash size
+// 16, then little-endian 16-bit window 48, horizon 1024 and maximum chunk
+// 65535 -- followed by one 18-byte record per chunk in file order: chunk
+// length (16-bit little-endian, 1 to 65535) and its 16 strong hash bytes.
+//
+// The comparator matches the chunks of a new version (the "source") against
+// those of an old one (the "seed") and lists, in new-version order, where
+// each range comes from: RDCNEED_SEED (offset in the old file) or
+// RDCNEED_SOURCE (offset in the new file). Neighbouring ranges of the same
+// kind that continue each other are merged into one record.
+//
+// Both work incrementally on caller buffers and give the same output however
+// the input is split. Rebuilding the new file is: for each need, in order,
+// copy its range from the old file (SEED) or from the new one (SOURCE).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "update/rdc/DiffIo.h"
+#include "update/rdc/RdcCom.h"
+
+namespace DIFF {
+
+constexpr ULONG kReadChunk = 10000;          // input bytes per Process call
+constexpr ULONG kGeneratorOutputSize = 10000;  // generator output buffer per call
+constexpr ULONG kNeedsPerCall = 1024;        // comparator output records per call
+constexpr ULONG kComparatorBufferSize = 3200000;
+
+constexpr unsigned kHashWindow = 48;
+constexpr unsigned kHorizon = 1024;
+constexpr unsigned kMaxChunk = 65535;
+constexpr unsigned kStrongHashSize = 16;
+constexpr std::uint8_t kSignatureVersion = 1;
+constexpr std::size_t kSignatureHeaderSize = 12;
+constexpr std::size_t kSignatureRecordSize = 2 + kStrongHashSize;
+
+// One chunk as a signature stream describes it.
+struct ChunkSignature {
+  std::uint32_t length = 0;  // 1 .. kMaxChunk
+  std::uint8_t hash[kStrongHashSize] = {};
+};
+
+// Reads a whole signature stream; false (and nothing stored) when the header
+// is not ours, a record is cut short, or a chunk length is 0.
+bool ParseSignatureStream(const std::uint8_t* bytes, std::size_t length,
+                          std::vector<ChunkSignature>* chunks);
+
+// Turns a file's bytes, fed in pieces, into its signature stream.
+class SignatureGenerator {
+ public:
+  SignatureGenerator();
+  ~SignatureGenerator();
+  SignatureGenerator(const SignatureGenerator&) = delete;
+  SignatureGenerator& operator=(const SignatureGenerator&) = delete;
+
+  // Takes input bytes (input->m_Used grows by what was taken, which may be
+  // less than offered while output is waiting: offer the rest again) and
+  // fills output (output->m_Used grows by what was written). endOfInput says
+  // that the offered bytes are the file's last; *endOfOutput becomes TRUE on
+  // the call that has taken all input after endOfInput and written the last
+  // signature byte. E_INVALIDARG for null arguments, E_FAIL for a call after
+  // the end of output.
+  HRESULT Process(BOOL endOfInput, BOOL* endOfOutput, RdcBufferPointer* input,
+                  RdcBufferPointer* output);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Compares a source signature stream, fed in pieces, against a seed
+// signature stream read whole through a reader.
+class SignatureComparator {
+ public:
+  SignatureComparator();
+  ~SignatureComparator();
+  SignatureComparator(const SignatureComparator&) = delete;
+  SignatureComparator& operator=(const SignatureComparator&) = delete;
+
+  // Reads the seed signatures (in pieces of at most bufferSize bytes) and
+  // indexes them. E_INVALIDARG for a null reader or a zero buffer size,
+  // E_FAIL when the seed is not a valid signature stream or cannot be read,
+  // E_OUTOFMEMORY. Must succeed before Process.
+  HRESULT Init(IRdcFileReader* seedSignatures, ULONG bufferSize);
+
+  // Takes source signature bytes (input->m_Used grows; all offered bytes are
+  // taken unless the needs array is full) and appends needs to output
+  // (output->m_Used grows). *endOfOutput becomes TRUE on the call that has
+  // taken all input after endOfInput and written the last need. E_FAIL when
+  // the source is not a valid signature stream or the call comes after the
+  // end; E_INVALIDARG for null arguments; E_UNEXPECTED before Init.
+  HRESULT Process(BOOL endOfInput, BOOL* endOfOutput, RdcBufferPointer* input,
+                  RdcNeedPointer* output);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Runs the two procedures over readers, in the program's buffer sizes.
+class RdcEngine {
+ public:
+  // Feeds the reader's bytes to a generator in 10000-byte chunks with a
+  // fresh 10000-byte output buffer per call, writing each output to sink.
+  // E_INVALIDARG for a null reader or sink; E_FAIL when a read comes back
+  // short or the sink refuses; a generator failure is returned as it is.
+  HRESULT GenerateSignatures(IRdcFileReader* reader, DIFFWRITER* sink);
+
+  // Compares the source signatures against the seed signatures and writes
+  // each need to needsSink as 24 bytes (EncodeNeed), 1024 needs at most per
+  // comparator call, with a 3200000-byte comparator buffer. E_INVALIDARG for
+  // null arguments; E_FAIL when a read comes back short or the sink refuses;
+  // a comparator failure is returned as it is.
+  HRESULT CompareSignatures(IRdcFileReader* seedSignatures, IRdcFileReader* sourceSignatures,
+                            DIFFWRITER* needsSink);
+};
+
+// The signature stream of bytes held in memory: byte for byte what
+// RdcEngine::GenerateSignatures writes for the same file.
+std::vector<std::uint8_t> MakeSignatureStream(const std::uint8_t* bytes, std::size_t length);
+
+// The same for a file read from its current position to its end. False when
+// file is null or a read fails (then *signatures is left empty).
+bool MakeSignatureStream(std::FILE* file, std::vector<std::uint8_t>* signatures);
+
+}  // namespace DIFF

@@ -1,0 +1,275 @@
+// Matching a new version's chunks against an old version's.
+//
+// The seed's chunks are indexed by their strong hash; each source chunk is
+// looked up by hash and length. A chunk found in the seed becomes a SEED
+// range, any other a SOURCE range. Ranges are merged while they continue
+// each other, and among equal seed chunks the one that continues the
+// previous range is preferred, so that unchanged stretches come out as one
+// record.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <unordered_map>
+
+#include "update/rdc/RdcEngine.h"
+
+namespace DIFF {
+
+namespace {
+
+bool HeaderIsOurs(const std::uint8_t* h) {
+  return h[0] == 'V' && h[1] == 'R' && h[2] == 'D' && h[3] == 'C' && h[4] == kSignatureVersion &&
+         h[5] == kStrongHashSize && (h[6] | h[7] << 8) == kHashWindow &&
+         (h[8] | h[9] << 8) == kHorizon && (h[10] | h[11] << 8) == kMaxChunk;
+}
+
+std::uint64_t HashKey(const std::uint8_t* hash) {
+  std::uint64_t key = 0;
+  std::memcpy(&key, hash, sizeof key);
+  return key;
+}
+
+// Splits a signature stream, fed in pieces, into its header and records.
+class StreamParser {
+ public:
+  // Feeds bytes; calls onChunk(length, hash) per complete record. False once
+  // the stream is found invalid (the header, or a zero length).
+  template <typename OnChunk>
+  bool Feed(const std::uint8_t* data, std::size_t count, std::size_t* taken, OnChunk&& onChunk,
+            std::size_t maxRecords = SIZE_MAX) {
+    std::size_t at = 0;
+    std::size_t records = 0;
+    while (at < count) {
+      const std::size_t want = (headerDone_ ? kSignatureRecordSize : kSignatureHeaderSize) - carried_;
+      if (records == maxRecords && headerDone_) break;
+      const std::size_t n = std::min(want, count - at);
+      std::memcpy(carry_ + carried_, data + at, n);
+      carried_ += n;
+      at += n;
+      if (n < want) break;
+      carried_ = 0;
+      if (!headerDone_) {
+        if (!HeaderIsOurs(carry_)) return bad_ = true, *taken = at, false;
+        headerDone_ = true;
+        continue;
+      }
+      const std::uint32_t length = carry_[0] | static_cast<std::uint32_t>(carry_[1]) << 8;
+      if (length == 0) return bad_ = true, *taken = at, false;
+      onChunk(length, carry_ + 2);
+      ++records;
+    }
+    *taken = at;
+    return true;
+  }
+  // A stream may end only after its header and between records.
+  bool CompleteAtEnd() const { return headerDone_ && carried_ == 0 && !bad_; }
+
+ private:
+  std::uint8_t carry_[kSignatureRecordSize] = {};
+  std::size_t carried_ = 0;
+  bool headerDone_ = false;
+  bool bad_ = false;
+};
+
+static_assert(kSignatureRecordSize >= kSignatureHeaderSize, "carry holds either");
+
+struct SeedChunk {
+  std::uint8_t hash[kStrongHashSize];
+  std::uint32_t length;
+  std::uint64_t offset;
+  std::uint32_t next;  // next seed chunk with the same key, or kEnd
+};
+constexpr std::uint32_t kEnd = UINT32_MAX;
+
+}  // namespace
+
+bool ParseSignatureStream(const std::uint8_t* bytes, std::size_t length,
+                          std::vector<ChunkSignature>* chunks) {
+  if (chunks == nullptr || (bytes == nullptr && length > 0)) return false;
+  StreamParser parser;
+  std::vector<ChunkSignature> list;
+  std::size_t taken = 0;
+  const bool ok = parser.Feed(bytes, length, &taken, [&](std::uint32_t len, const std::uint8_t* hash) {
+    ChunkSignature c;
+    c.length = len;
+    std::memcpy(c.hash, hash, kStrongHashSize);
+    list.push_back(c);
+  });
+  if (!ok || !parser.CompleteAtEnd()) return false;
+  *chunks = std::move(list);
+  return true;
+}
+
+struct SignatureComparator::State {
+  std::vector<SeedChunk> seed;
+  std::unordered_map<std::uint64_t, std::uint32_t> index;  // key -> first seed chunk
+
+  StreamParser source;
+  std::uint64_t sourceOffset = 0;
+  bool failed = false;
+  bool ended = false;
+
+  // The range being extended, and a finished one waiting for output room.
+  bool havePending = false;
+  RdcNeed pending{};
+  bool haveReady = false;
+  RdcNeed ready{};
+
+  void AddSeed(std::uint32_t length, const std::uint8_t* hash, std::uint64_t offset) {
+    SeedChunk c;
+    std::memcpy(c.hash, hash, kStrongHashSize);
+    c.length = length;
+    c.offset = offset;
+    c.next = kEnd;
+    const std::uint32_t at = static_cast<std::uint32_t>(seed.size());
+    auto slot = index.emplace(HashKey(hash), at);
+    if (!slot.second) {
+      // Keep the chain in file order: append at its end.
+      std::uint32_t k = slot.first->second;
+      while (seed[k].next != kEnd) k = seed[k].next;
+      seed.push_back(c);
+      seed[k].next = at;
+      return;
+    }
+    seed.push_back(c);
+  }
+
+  // Where a source chunk's bytes can be found in the seed, if anywhere.
+  bool FindSeed(std::uint32_t length, const std::uint8_t* hash, std::uint64_t* offset) const {
+    auto it = index.find(HashKey(hash));
+    if (it == index.end()) return false;
+    bool found = false;
+    const bool extending = havePending && pending.m_BlockType == RDCNEED_SEED;
+    const std::uint64_t wanted = extending ? pending.m_FileOffset + pending.m_BlockLength : 0;
+    for (std::uint32_t k = it->second; k != kEnd; k = seed[k].next) {
+      const SeedChunk& c = seed[k];
+      if (c.length != length || std::memcmp(c.hash, hash, kStrongHashSize) != 0) continue;
+      if (!found) *offset = c.offset;
+      found = true;
+      if (!extending || c.offset == wanted) {
+        *offset = c.offset;
+        break;
+      }
+    }
+    return found;
+  }
+
+  void AddRange(RdcNeedType type, std::uint64_t offset, std::uint64_t length) {
+    if (havePending && pending.m_BlockType == type &&
+        pending.m_FileOffset + pending.m_BlockLength == offset) {
+      pending.m_BlockLength += length;
+      return;
+    }
+    if (havePending) {
+      ready = pending;
+      haveReady = true;
+    }
+    pending.m_BlockType = type;
+    pending.m_FileOffset = offset;
+    pending.m_BlockLength = length;
+    havePending = true;
+  }
+};
+
+// A seed index entry per chunk; the seed itself is read in pieces.
+SignatureComparator::SignatureComparator() = default;
+SignatureComparator::~SignatureComparator() = default;
+
+HRESULT SignatureComparator::Init(IRdcFileReader* seedSignatures, ULONG bufferSize) {
+  if (seedSignatures == nullptr || bufferSize == 0) return E_INVALIDARG;
+  state_.reset();
+  try {
+    std::unique_ptr<State> s(new State);
+    ULONGLONG size = 0;
+    if (FAILED(seedSignatures->GetFileSize(&size))) return E_FAIL;
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min<ULONGLONG>(size, bufferSize)));
+    StreamParser parser;
+    std::uint64_t offset = 0;
+    ULONGLONG at = 0;
+    while (at < size) {
+      const ULONG want = static_cast<ULONG>(std::min<ULONGLONG>(size - at, piece.size()));
+      ULONG got = 0;
+      BOOL eof = FALSE;
+      if (FAILED(seedSignatures->Read(at, want, &got, piece.data(), &eof)) || got == 0 || got > want)
+        return E_FAIL;
+      std::size_t taken = 0;
+      if (!parser.Feed(piece.data(), got, &taken, [&](std::uint32_t length, const std::uint8_t* hash) {
+            s->AddSeed(length, hash, offset);
+            offset += length;
+          }))
+        return E_FAIL;
+      at += got;
+    }
+    if (!parser.CompleteAtEnd()) return E_FAIL;
+    if (s->seed.size() >= kEnd) return E_FAIL;
+    state_ = std::move(s);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT SignatureComparator::Process(BOOL endOfInput, BOOL* endOfOutput, RdcBufferPointer* input,
+                                     RdcNeedPointer* output) {
+  if (endOfOutput == nullptr || input == nullptr || output == nullptr) return E_INVALIDARG;
+  if (input->m_Used > input->m_Size || output->m_Used > output->m_Size) return E_INVALIDARG;
+  if ((input->m_Data == nullptr && input->m_Used < input->m_Size) ||
+      (output->m_Data == nullptr && output->m_Used < output->m_Size))
+    return E_INVALIDARG;
+  *endOfOutput = FALSE;
+  if (!state_) return E_UNEXPECTED;
+  State& s = *state_;
+  if (s.failed || s.ended) return E_FAIL;
+
+  try {
+    for (;;) {
+      if (s.haveReady) {
+        if (output->m_Used == output->m_Size) break;  // full: the rest waits
+        output->m_Data[output->m_Used++] = s.ready;
+        s.haveReady = false;
+      }
+      const std::size_t left = input->m_Size - input->m_Used;
+      if (left == 0) {
+        if (!endOfInput) break;
+        if (!s.source.CompleteAtEnd()) {
+          s.failed = true;
+          return E_FAIL;
+        }
+        if (s.havePending) {
+          s.ready = s.pending;
+          s.haveReady = true;
+          s.havePending = false;
+          continue;
+        }
+        s.ended = true;
+        *endOfOutput = TRUE;
+        break;
+      }
+      // One record at a time, so that a full output stops the intake at a
+      // record's end.
+      std::size_t taken = 0;
+      const bool ok = s.source.Feed(
+          input->m_Data + input->m_Used, left, &taken,
+          [&](std::uint32_t length, const std::uint8_t* hash) {
+            std::uint64_t seedOffset = 0;
+            if (s.FindSeed(length, hash, &seedOffset))
+              s.AddRange(RDCNEED_SEED, seedOffset, length);
+            else
+              s.AddRange(RDCNEED_SOURCE, s.sourceOffset, length);
+            s.sourceOffset += length;
+          },
+          1);
+      input->m_Used += static_cast<ULONG>(taken);
+      if (!ok) {
+        s.failed = true;
+        return E_FAIL;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    s.failed = true;
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+}  // namespace DIFF
