@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -50,13 +52,22 @@ class ReleaseFolder {
   std::uint64_t computations_ = 0;
 };
 
-// A zip archive in memory with one deflated entry per file, in the given
-// order, each named by its entry name. False with a reason when a file cannot
-// be read or the archive cannot be written.
+// One entry of an archive: a file on disk or bytes in memory (when bytes is
+// set), whole or only size bytes from offset from.
 struct ZipSource {
   std::string entryName;
   std::string path;
+  std::shared_ptr<const std::string> bytes;
+  std::time_t when = 0;  // the entry's time for bytes; a file's is its own
+  bool ranged = false;
+  std::uint64_t from = 0;
+  std::uint64_t size = 0;
 };
+
+// A zip archive in memory with one deflated entry per source, in the given
+// order, each named by its entry name. False with a reason when a file cannot
+// be read, a range is no longer inside its file, or the archive cannot be
+// written.
 bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::string& error);
 
 }  // namespace vantle_server

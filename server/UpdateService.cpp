@@ -84,10 +84,10 @@ ServiceReply UpdateService::Handle(const std::string& method, const std::string&
   std::vector<RequestedItem> items;
   if (!ParseFormText(body, fields, error) || !ParseItems(fields, items, error))
     return Refuse(400, "body: " + error);
-  for (const RequestedItem& item : items) {
-    // Byte ranges are not served yet; answering them as whole files would
-    // hand the client bytes it did not ask for.
-    if (item.ranged) return Refuse(400, "byte-range requests are not supported");
+  if (function == "hash") {
+    for (const RequestedItem& item : items) {
+      if (item.ranged) return Refuse(400, "a hash query names whole files, not byte ranges");
+    }
   }
 
   const std::string folder = release_.ProductFolder(product);
@@ -116,14 +116,29 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
   std::vector<ZipSource> sources;
   std::uint64_t total = 0;
   for (const RequestedItem& item : items) {
-    std::string path = ReleaseFolder::ReleaseFile(folder, item.name);
-    if (path.empty()) return Refuse(404, "no such file " + Quote(item.name));
+    ZipSource source;
+    source.entryName = item.name;
+    source.path = ReleaseFolder::ReleaseFile(folder, item.name);
+    if (source.path.empty()) return Refuse(404, "no such file " + Quote(item.name));
     std::error_code error;
-    total += std::filesystem::file_size(path, error);
+    const std::uint64_t length = std::filesystem::file_size(source.path, error);
+    if (error) return Refuse(404, "no such file " + Quote(item.name));
+    if (item.ranged) {
+      // A short entry would look like a good block to the client, which
+      // would then rebuild a broken file from it.
+      if (item.from > length || item.size > length - item.from)
+        return Refuse(400, "the range from " + std::to_string(item.from) + ", " + std::to_string(item.size) +
+                               " bytes, is outside " + Quote(item.name) + " (" + std::to_string(length) +
+                               " bytes)");
+      source.ranged = true;
+      source.from = item.from;
+      source.size = item.size;
+    }
+    total += item.ranged ? item.size : length;
     if (total > kMaxArchiveSourceBytes)
       return Refuse(400, "the requested files add up to more than " +
                              std::to_string(kMaxArchiveSourceBytes) + " bytes");
-    sources.push_back(ZipSource{item.name, std::move(path)});
+    sources.push_back(std::move(source));
   }
   ServiceReply reply;
   std::string error;

@@ -5,11 +5,15 @@
 //     -> 200, XML: a root element holding f1..fn, each with the file's SHA-1
 //   POST /update/u.php?f=zip&e=<product>    body f1=<name>...
 //     -> 200, application/zip: one deflated entry per field, in field order
+//   POST /update/u.php?f=zip&e=<product>    body f1=<name>&from1=<offset>&size1=<length>...
+//     -> 200, application/zip: one entry per range, in field order, holding
+//        exactly those bytes of the file
 //
 // Every refusal is a short plain-text reason: 400 for a malformed request,
 // 404 for an unknown path, product or file, 405 for another method on the
-// endpoint, 413 for a body over kMaxBodyBytes; 400 also for an archive whose
-// files add up to more than kMaxArchiveSourceBytes.
+// endpoint, 413 for a body over kMaxBodyBytes; 400 also for a range that
+// does not lie inside its file and for an archive whose files (or ranges) add
+// up to more than kMaxArchiveSourceBytes.
 #pragma once
 
 #include "server/FormRequest.h"

@@ -201,7 +201,7 @@ TEST_F(ServerProcessTest, AnswersEveryRequestAndLogsEachOnce) {
       {"POST", "/update/u.php?f=hash&t=6", "f1=vtl64.exe", 400},                // no product
       {"POST", "/update/u.php?f=hash&e=NOPE&t=7", "f1=vtl64.exe", 404},        // product
       {"POST", kEndpoint + "&f=zip&t=8", "f1=..%2Fwork%2Fport", 404},           // outside
-      {"POST", kEndpoint + "&f=zip&t=9", "f1=big.bin&from1=0&size1=10", 400},   // range
+      {"POST", kEndpoint + "&f=zip&t=9", "f1=big.bin&from1=299995&size1=10", 400},  // outside
       {"GET", kEndpoint + "&f=hash&t=10", "", 405},
       {"PUT", kEndpoint + "&f=hash&t=11", "f1=vtl64.exe", 405},
       {"POST", "/update/other.php?t=12", "f1=vtl64.exe", 404},

@@ -221,11 +221,58 @@ TEST_F(UpdateServiceTest, ZipRefusesMoreBytesThanItWouldHoldInMemory) {
   EXPECT_NE(reply.body.find("add up"), std::string::npos) << reply.body;
 }
 
-TEST_F(UpdateServiceTest, ByteRangeRequestsAreRefusedForNow) {
-  tree_.Write("vtl64.exe", "abcdef");
-  const ServiceReply reply = Post(Query("zip"), "f1=vtl64.exe&from1=0&size1=3");
-  EXPECT_EQ(reply.status, 400);
-  EXPECT_NE(reply.body.find("byte-range"), std::string::npos);
+TEST_F(UpdateServiceTest, RangesComeBackOnePerEntryInRequestOrder) {
+  const std::string a = server_test::RandomText(150000, 7);
+  const std::string b = "0123456789";
+  tree_.Write("a.exe", a);
+  tree_.Write("b.dll", b);
+  // Out of offset order, across files, with an empty range, the whole file,
+  // a range that ends exactly at the end and a whole file between ranges.
+  struct Range {
+    const char* name;
+    std::uint64_t from, size;
+  } ranges[] = {{"a.exe", 140000, 10000}, {"b.dll", 3, 4},     {"a.exe", 0, 65537},
+                {"b.dll", 10, 0},         {"b.dll", 0, 10},    {"a.exe", 65536, 1}};
+  std::string body;
+  int n = 0;
+  for (const Range& r : ranges) {
+    const std::string k = std::to_string(++n);
+    body += (n > 1 ? "&f" : "f") + k + "=" + r.name + "&from" + k + "=" + std::to_string(r.from) + "&size" + k +
+            "=" + std::to_string(r.size);
+  }
+  body += "&f7=b.dll";
+  const ServiceReply reply = Post(Query("zip"), body);
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  std::vector<ZipEntry> entries;
+  ASSERT_TRUE(ReadZip(reply.body, entries));
+  ASSERT_EQ(entries.size(), 7u);
+  for (int i = 0; i < 6; ++i) {
+    const std::string& file = std::string(ranges[i].name) == "a.exe" ? a : b;
+    EXPECT_TRUE(entries[i].bytes == file.substr(ranges[i].from, ranges[i].size)) << "entry " << i;
+  }
+  EXPECT_EQ(entries[6].bytes, b);
+}
+
+TEST_F(UpdateServiceTest, RangesOutsideTheFileAre400) {
+  tree_.Write("b.dll", "0123456789");
+  const std::pair<const char*, const char*> outside[] = {
+      {"11", "0"},                     // starts past the end
+      {"5", "6"},                      // ends past the end
+      {"1", "18446744073709551615"},   // the end would wrap around
+      {"18446744073709551615", "2"},   // so would this one
+  };
+  for (const auto& [from, size] : outside) {
+    // Good requests around it must not be answered on their own either.
+    const std::string body = std::string("f1=b.dll&f2=b.dll&from2=0&size2=1&f3=b.dll&from3=") + from +
+                             "&size3=" + size + "&f4=b.dll";
+    const ServiceReply reply = Post(Query("zip"), body);
+    EXPECT_EQ(reply.status, 400) << body << ": " << reply.body;
+    EXPECT_NE(reply.body.find("outside"), std::string::npos) << reply.body;
+  }
+  // A range of a file that is not there is a missing file, and a hash query
+  // does not take ranges at all.
+  EXPECT_EQ(Post(Query("zip"), "f1=nope.dll&from1=0&size1=1").status, 404);
+  EXPECT_EQ(Post(Query("hash"), "f1=b.dll&from1=0&size1=1").status, 400);
 }
 
 // --- refusals ---------------------------------------------------------------
