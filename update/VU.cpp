@@ -72,10 +72,6 @@ int VU::DownloadFull() {
   return S_OK;
 }
 
-#ifndef VANTLE_DELTA_ROUTE
-int VU::DownloadDelta() { return E_NOTIMPL; }  // interim: until the engine is built
-#endif
-
 void VU::RunStep(int stepMode) {
   // The delta route creates its COM objects on this thread.
   ComApartment com(COINIT_MULTITHREADED);
