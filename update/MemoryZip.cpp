@@ -104,9 +104,19 @@ MemoryZipArchive::~MemoryZipArchive() {
 bool MemoryZipArchive::ReadEntry(std::uint64_t index, std::uint64_t maxBytes, const Sink& sink) {
   if (!archive_ || index >= entries_) return false;
   unzFile archive = static_cast<unzFile>(archive_);
-  if (unzGoToFirstFile(archive) != UNZ_OK) return false;
-  for (std::uint64_t i = 0; i < index; ++i) {
-    if (unzGoToNextFile(archive) != UNZ_OK) return false;
+  // Entries are mostly read in order: walk on from the last one rather than
+  // from the start, which would make reading every entry quadratic.
+  if (!hasCurrent_ || index < current_) {
+    hasCurrent_ = false;
+    if (unzGoToFirstFile(archive) != UNZ_OK) return false;
+    current_ = 0;
+    hasCurrent_ = true;
+  }
+  for (; current_ < index; ++current_) {
+    if (unzGoToNextFile(archive) != UNZ_OK) {
+      hasCurrent_ = false;
+      return false;
+    }
   }
   unz_file_info64 info{};
   if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;

@@ -46,6 +46,8 @@ class MemoryZipArchive {
  private:
   void* archive_ = nullptr;
   std::uint64_t entries_ = 0;
+  std::uint64_t current_ = 0;  // the entry minizip stands on, when hasCurrent_
+  bool hasCurrent_ = false;
 };
 
 }  // namespace VULIBRARY

@@ -145,6 +145,7 @@ TEST(ZipReply, EntriesAreReadByPositionWithinTheirBoundAndDamageIsRefused) {
     EXPECT_FALSE(archive.ReadEntry(1, 100, [](const char*, std::size_t) { return false; })) << "sink refused";
   }
 
+  std::string entry;
   // An entry whose header understates its size inflates no further than the
   // header says, and the short result fails its CRC.
   std::string lying = Zip({std::string(100000, 'z')});
@@ -156,9 +157,23 @@ TEST(ZipReply, EntriesAreReadByPositionWithinTheirBoundAndDamageIsRefused) {
   }
   MemoryZipArchive small(lying);
   ASSERT_TRUE(small.IsOpen());
-  std::string entry;
   EXPECT_FALSE(small.ReadEntry(0, kMaxUpdateFileBytes, &entry));
   EXPECT_LE(entry.size(), 10u);
+
+  // Many entries, read in order and then again from the start.
+  std::vector<std::string> many;
+  for (int i = 0; i < 3000; ++i) many.push_back(std::to_string(i));
+  const std::string manyBytes = Zip(many, 0);
+  MemoryZipArchive blocks(manyBytes);
+  ASSERT_EQ(3000u, blocks.EntryCount());
+  bool allRead = true;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (std::uint64_t i = 0; i < many.size(); i += pass + 1) {
+      allRead = allRead && blocks.ReadEntry(i, 10, &entry) && entry == many[i];
+    }
+  }
+  EXPECT_TRUE(allRead);
+  EXPECT_TRUE(blocks.ReadEntry(5, 10, &entry) && entry == "5") << "back to an earlier entry";
 
   std::string damaged = Zip({second}, 0);
   damaged[damaged.find(second)] ^= 1;
