@@ -18,6 +18,8 @@ namespace {
 
 const std::string kHash = "0123456789ABCDEF0123456789ABCDEF01234567";
 
+// The file request's rules (only out-of-date files, numbered among
+// themselves) are checked on the wire in the Windows tests.
 UpdateFile Record(const wchar_t* name, const std::string& serverHash, const std::string& localHash) {
   UpdateFile file(std::wstring(L"C:\\v\\") + name, name, std::wstring(name) + L".sig", false);
   file.serverHash = serverHash;
@@ -52,20 +54,6 @@ std::string Zip(const std::vector<std::string>& entries, int level = Z_DEFAULT_C
 }
 
 }  // namespace
-
-TEST(DownloadRequest, FileAndSignatureRequestsNameOnlyOutOfDateFilesNumberedAmongThemselves) {
-  std::vector<UpdateFile> files = {Record(L"a.exe", kHash, kHash),               // current
-                                   Record(L"b.exe", kHash, "1111"),              // differs
-                                   Record(L"c.dll", "", ""),                     // never checked
-                                   Record(L"d.dll", "abcdef", "ABCDEF")};        // current, other case
-  files[2].signatureName.clear();  // still asked for, with an empty value
-  EXPECT_EQ((std::vector<std::string>{"f1=b.exe@1", "f2=c.dll@2"}), Fields(MakeFileRequestFields(files)));
-  EXPECT_EQ((std::vector<std::string>{"f1=b.exe.sig@1", "f2=@2"}), Fields(MakeSignatureRequestFields(files)));
-
-  files[1].localHash = kHash;
-  files[2].serverHash = files[2].localHash = kHash;
-  EXPECT_TRUE(MakeFileRequestFields(files).empty());
-}
 
 TEST(DownloadRequest, BlockRequestNumbersBlocksAcrossFilesAndSkipsSeedAndTargetRanges) {
   std::vector<UpdateFile> files = {Record(L"a.exe", "", ""), Record(L"skip", kHash, kHash), Record(L"b.dll", "", "")};
