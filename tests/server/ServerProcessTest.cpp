@@ -11,6 +11,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -328,6 +329,198 @@ TEST_F(ServerProcessTest, ManyClientsAtOnce) {
   for (auto& th : threads) th.join();
   for (int f : failures) EXPECT_EQ(f, 0);
   EXPECT_EQ(server.Stop(SIGTERM), 0);
+}
+
+// --- slow, idle and too many clients -----------------------------------------
+
+// A raw TCP connection to the server from a chosen loopback address.
+class RawClient {
+ public:
+  RawClient(int port, const char* from) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(std::uint16_t(port));
+    remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                 connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+  }
+  ~RawClient() {
+    if (fd_ >= 0) close(fd_);
+  }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  bool Connected() const { return connected_; }
+  bool Send(const std::string& bytes) { return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size()); }
+
+  // What arrives until the server closes the connection or the time is up;
+  // closed tells which.
+  std::string ReadUntilClosed(std::chrono::milliseconds within, bool& closed) {
+    std::string got;
+    closed = false;
+    const auto end = std::chrono::steady_clock::now() + within;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      pollfd p{fd_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, int(left.count())) <= 0) return got;
+      char buf[4096];
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) {
+        closed = true;
+        return got;
+      }
+      got.append(buf, std::size_t(n));
+    }
+  }
+
+  // Still open, with nothing to read: the server has neither answered nor
+  // closed it.
+  bool Waiting() {
+    char c;
+    const ssize_t n = recv(fd_, &c, 1, MSG_DONTWAIT | MSG_PEEK);
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+  }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+};
+
+std::string HashQuery(const std::string& connection) {
+  return "POST " + kEndpoint + "&f=hash HTTP/1.1\r\nHost: x\r\nContent-Type: " + kForm +
+         "\r\nContent-Length: 12\r\nConnection: " + connection + "\r\n\r\nf1=vtl64.exe";
+}
+
+TEST_F(ServerProcessTest, IdleAndSlowClientsDoNotHoldUpOthers) {
+  ServerProcess server(work_);
+  auto args = Args();
+  args.insert(args.end(), {"--per-address-limit", "0", "--request-timeout", "30"});
+  ASSERT_NO_FATAL_FAILURE(server.Start(args));
+  // More half-sent requests and silent connections than the server has
+  // threads, from another address.
+  std::vector<std::unique_ptr<RawClient>> slow;
+  for (int i = 0; i < 150; ++i) {
+    slow.push_back(std::make_unique<RawClient>(server.Port(), "127.0.0.2"));
+    ASSERT_TRUE(slow.back()->Connected()) << i;
+    if (i % 2) {
+      ASSERT_TRUE(slow.back()->Send("POST /update/u.php?f=ha"));
+    }
+  }
+  // Answered while every one of them is still waiting for its deadline.
+  for (int round = 0; round < 3; ++round) {
+    RawClient client(server.Port(), "127.0.0.1");
+    ASSERT_TRUE(client.Connected());
+    ASSERT_TRUE(client.Send(HashQuery("close")));
+    bool closed = false;
+    const std::string reply = client.ReadUntilClosed(std::chrono::seconds(20), closed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
+    EXPECT_NE(reply.find(kAbcDigest), std::string::npos) << reply;
+  }
+  int waiting = 0;
+  for (auto& c : slow) waiting += c->Waiting() ? 1 : 0;
+  EXPECT_EQ(waiting, 150);
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+}
+
+TEST_F(ServerProcessTest, RequestsMustArriveWithinTheDeadline) {
+  ServerProcess server(work_);
+  auto args = Args();
+  args.insert(args.end(), {"--request-timeout", "1", "--log", (work_ / "access.log").string()});
+  ASSERT_NO_FATAL_FAILURE(server.Start(args));
+  const std::string request = HashQuery("keep-alive");
+  struct Case {
+    const char* what;
+    std::string sent;   // then nothing more
+    const char* reply;  // the start of what comes back before the close
+  } cases[] = {
+      {"silent", "", ""},
+      {"half a request line", request.substr(0, 20), "HTTP/1.1 408"},
+      {"header without its end", request.substr(0, request.find("\r\n\r\n")), "HTTP/1.1 408"},
+      {"half a body", request.substr(0, request.size() - 5), "HTTP/1.1 408"},
+      // A whole request is answered, and the wait for the next one is timed too.
+      {"a whole request", request, "HTTP/1.1 200"},
+  };
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (const Case& c : cases) {
+    clients.push_back(std::make_unique<RawClient>(server.Port(), "127.0.0.1"));
+    ASSERT_TRUE(clients.back()->Connected());
+    if (!c.sent.empty()) {
+      ASSERT_TRUE(clients.back()->Send(c.sent));
+    }
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    bool closed = false;
+    const std::string got = clients[i]->ReadUntilClosed(std::chrono::seconds(10), closed);
+    EXPECT_TRUE(closed) << cases[i].what;
+    EXPECT_EQ(got.rfind(cases[i].reply, 0), 0u) << cases[i].what << ": " << got;
+    if (std::string(cases[i].reply).empty()) {
+      EXPECT_EQ(got, "") << cases[i].what;
+    }
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(900));
+  EXPECT_LT(took, std::chrono::seconds(6));
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+  // The late requests are logged; the silent connection is not.
+  const std::string log = ReadFileBytes(work_ / "access.log");
+  EXPECT_EQ(Lines(log).size(), 4u) << log;
+}
+
+TEST_F(ServerProcessTest, ConnectionsBeyondTheAddressLimitAre503) {
+  ServerProcess server(work_);
+  auto args = Args();
+  args.insert(args.end(), {"--per-address-limit", "3", "--log", (work_ / "access.log").string()});
+  ASSERT_NO_FATAL_FAILURE(server.Start(args));
+  std::vector<std::unique_ptr<RawClient>> held;
+  for (int i = 0; i < 3; ++i) {
+    held.push_back(std::make_unique<RawClient>(server.Port(), "127.0.0.1"));
+    ASSERT_TRUE(held.back()->Connected());
+  }
+  // Admission is decided as connections are accepted: one that is answered
+  // shows that the three before it are counted.
+  ASSERT_TRUE(held[2]->Send(HashQuery("keep-alive")));
+  bool closed = false;
+  std::string got = held[2]->ReadUntilClosed(std::chrono::milliseconds(500), closed);
+  ASSERT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+
+  // The fourth from that address is refused at once, whether it has sent
+  // its request or not...
+  for (bool sendFirst : {false, true}) {
+    RawClient extra(server.Port(), "127.0.0.1");
+    ASSERT_TRUE(extra.Connected());
+    if (sendFirst) extra.Send(HashQuery("keep-alive"));
+    got = extra.ReadUntilClosed(std::chrono::seconds(10), closed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(got.rfind("HTTP/1.1 503", 0), 0u) << got;
+    EXPECT_NE(got.find("Retry-After"), std::string::npos) << got;
+  }
+  // ...while another address is served.
+  RawClient other(server.Port(), "127.0.0.2");
+  ASSERT_TRUE(other.Send(HashQuery("close")));
+  got = other.ReadUntilClosed(std::chrono::seconds(10), closed);
+  EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+
+  // A closed connection makes room again.
+  held.pop_back();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  RawClient again(server.Port(), "127.0.0.1");
+  ASSERT_TRUE(again.Send(HashQuery("close")));
+  got = again.ReadUntilClosed(std::chrono::seconds(10), closed);
+  EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+  int refusals = 0;
+  for (const std::string& line : Lines(ReadFileBytes(work_ / "access.log"))) {
+    const std::vector<std::string> f = Fields(line);
+    if (f.size() == 7 && f[4] == "503") ++refusals;
+  }
+  EXPECT_EQ(refusals, 2);
 }
 
 TEST_F(ServerProcessTest, StartupFailuresAreReported) {
