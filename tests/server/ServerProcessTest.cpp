@@ -18,7 +18,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -521,6 +523,48 @@ TEST_F(ServerProcessTest, ConnectionsBeyondTheAddressLimitAre503) {
     if (f.size() == 7 && f[4] == "503") ++refusals;
   }
   EXPECT_EQ(refusals, 2);
+}
+
+// The release script replaces a file under a running server, which answers
+// for the new version at once, signatures included.
+TEST_F(ServerProcessTest, PublishedBuildsAreServedAtOnce) {
+  ServerProcess server(work_);
+  ASSERT_NO_FATAL_FAILURE(server.Start(Args()));
+  httplib::Client client("127.0.0.1", server.Port());
+  auto post = [&](const char* function, const std::string& body) {
+    httplib::Result res = client.Post((kEndpoint + "&f=" + function).c_str(), body, kForm);
+    return res ? std::to_string(res->status) + " " + res->body : std::string("no reply");
+  };
+  const std::string oldSignatures = post("zip", "f1=vtl64.exe.sig");
+
+  const fs::path build = work_ / "build";
+  fs::create_directories(build);
+  std::ofstream(build / "vtl64.exe", std::ios::binary) << "xyz";
+  std::ofstream(build / "signed.exe", std::ios::binary) << "";
+  auto publish = [&](const std::string& args) {
+    const std::string command = std::string("bash ") + VANTLE_PUBLISH_SCRIPT + " --root " + tree_.Root().string() +
+                                " " + args + " >" + (work_ / "publish.out").string() + " 2>&1";
+    return std::system(command.c_str());
+  };
+  ASSERT_EQ(publish("--product " + std::string(ReleaseTree::kProduct) + " " + (build / "vtl64.exe").string()), 0)
+      << ReadFileBytes(work_ / "publish.out");
+  EXPECT_EQ(ReadFileBytes(work_ / "publish.out"), "vtl64.exe 66B27417D37E024C46526C2F6D358A754FC552F3\n");
+  EXPECT_NE(post("hash", "f1=vtl64.exe").find("66B27417D37E024C46526C2F6D358A754FC552F3"), std::string::npos);
+  EXPECT_NE(post("zip", "f1=vtl64.exe.sig"), oldSignatures);
+  // Under another name, with the product id the program is built with.
+  ASSERT_EQ(publish("--name other.dll " + (build / "signed.exe").string()), 0) << ReadFileBytes(work_ / "publish.out");
+  EXPECT_TRUE(fs::exists(tree_.Product() / "other.dll"));
+  // Bad names and missing files publish nothing.
+  EXPECT_NE(publish("--product .. " + (build / "vtl64.exe").string()), 0);
+  EXPECT_NE(publish("--name ../x.exe " + (build / "vtl64.exe").string()), 0);
+  EXPECT_NE(publish("--product P " + (build / "missing.exe").string() + " " + (build / "vtl64.exe").string()), 0);
+  EXPECT_FALSE(fs::exists(tree_.Root() / "P"));
+  // No temporary file is left behind.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(tree_.Product())) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "other.dll", "vtl64.exe"}));
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
 }
 
 TEST_F(ServerProcessTest, StartupFailuresAreReported) {
