@@ -429,6 +429,67 @@ TEST_F(ServerProcessTest, IdleAndSlowClientsDoNotHoldUpOthers) {
   EXPECT_EQ(server.Stop(SIGTERM), 0);
 }
 
+// What clients other than the updater may send: several requests in one
+// write, a body that waits for "100 Continue", HEAD, HTTP/1.0, headers too
+// large, a request line that is not HTTP.
+TEST_F(ServerProcessTest, PipelinedContinuedAndBrokenRequests) {
+  ServerProcess server(work_);
+  ASSERT_NO_FATAL_FAILURE(server.Start(Args()));
+  const std::string zip = "POST " + kEndpoint + "&f=zip HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\nf1=big.bin";
+  struct Case {
+    const char* what;
+    std::string request;
+    std::vector<std::string> replies;  // starts of the replies, in order
+  } cases[] = {
+      {"pipelined", HashQuery("keep-alive") + zip + HashQuery("close"),
+       {"HTTP/1.1 200", "HTTP/1.1 200", "HTTP/1.1 200"}},
+      {"head", "HEAD " + kEndpoint + "&f=hash HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", {"HTTP/1.1 405"}},
+      {"http/1.0", "POST " + kEndpoint + "&f=hash HTTP/1.0\r\nContent-Length: 12\r\n\r\nf1=vtl64.exe",
+       {"HTTP/1.0 200"}},
+      {"huge header", "POST / HTTP/1.1\r\nX: " + std::string(20000, 'x') + "\r\n\r\n", {"HTTP/1.1 431"}},
+      {"not http", "HELLO THERE\r\n\r\n", {"HTTP/1.1 400"}},
+  };
+  for (const Case& c : cases) {
+    RawClient client(server.Port(), "127.0.0.1");
+    ASSERT_TRUE(client.Send(c.request)) << c.what;
+    bool closed = false;
+    const std::string got = client.ReadUntilClosed(std::chrono::seconds(10), closed);
+    EXPECT_TRUE(closed) << c.what;
+    std::size_t at = 0;
+    for (const std::string& start : c.replies) {
+      EXPECT_EQ(got.compare(at, start.size(), start), 0) << c.what << ": " << got.substr(0, 300);
+      const std::size_t next = got.find("HTTP/1.", at + 1);
+      at = next == std::string::npos ? got.size() : next;
+    }
+    EXPECT_EQ(at, got.size()) << c.what << ": one reply too many";
+  }
+  // The head reply names the length of the body it leaves out.
+  {
+    RawClient client(server.Port(), "127.0.0.1");
+    client.Send(cases[1].request);
+    bool closed = false;
+    const std::string got = client.ReadUntilClosed(std::chrono::seconds(10), closed);
+    const std::size_t end = got.find("\r\n\r\n");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(end + 4, got.size());
+    EXPECT_EQ(got.find("Content-Length: 0\r\n"), std::string::npos) << got;
+  }
+  // A client that waits for consent before it sends the body.
+  {
+    RawClient client(server.Port(), "127.0.0.1");
+    client.Send("POST " + kEndpoint + "&f=hash HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                "Content-Length: 12\r\nConnection: close\r\n\r\n");
+    bool closed = false;
+    const std::string consent = client.ReadUntilClosed(std::chrono::milliseconds(1000), closed);
+    EXPECT_EQ(consent, "HTTP/1.1 100 Continue\r\n\r\n");
+    client.Send("f1=vtl64.exe");
+    const std::string got = client.ReadUntilClosed(std::chrono::seconds(10), closed);
+    EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+    EXPECT_NE(got.find(kAbcDigest), std::string::npos);
+  }
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+}
+
 TEST_F(ServerProcessTest, RequestsMustArriveWithinTheDeadline) {
   ServerProcess server(work_);
   auto args = Args();
