@@ -4,6 +4,7 @@
 #include "ServerTestSupport.h"
 
 #include "server/FormRequest.h"
+#include "server/HttpServer.h"
 #include "xml/Xml.h"
 
 #include <gtest/gtest.h>
@@ -626,6 +627,19 @@ TEST_F(ServerProcessTest, PublishedBuildsAreServedAtOnce) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "other.dll", "vtl64.exe"}));
   EXPECT_EQ(server.Stop(SIGTERM), 0);
+}
+
+TEST(ConnectionLimitKey, Ipv4ByAddressIpv6ByNetwork) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"127.0.0.2", "127.0.0.2"},
+      {"::ffff:192.0.2.7", "192.0.2.7"},  // IPv4 through a dual-stack listener
+      {"2001:db8:1:2:aaaa:bbbb:cccc:dddd", "2001:db8:1:2::/64"},
+      {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
+      {"2001:db8:1:3::1", "2001:db8:1:3::/64"},
+      {"::1", "::/64"},
+      {"not an address", "not an address"},
+  };
+  for (const auto& [address, key] : cases) EXPECT_EQ(vantle_server::ConnectionLimitKey(address), key) << address;
 }
 
 TEST_F(ServerProcessTest, StartupFailuresAreReported) {
