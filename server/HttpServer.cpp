@@ -89,13 +89,12 @@ ServiceReply PlainReply(int status, std::string text) {
   return reply;
 }
 
-// The address a per-address limit counts by: IPv4 clients of a dual-stack
-// listener count as the IPv4 address they are.
-std::string ClientAddress(const tcp::endpoint& endpoint) {
-  asio::ip::address address = endpoint.address();
+// IPv4 clients of a dual-stack listener are shown as the IPv4 address they
+// are.
+asio::ip::address Unmapped(asio::ip::address address) {
   if (address.is_v6() && address.to_v6().is_v4_mapped())
-    address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
-  return address.to_string();
+    return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+  return address;
 }
 
 bool IsHttpError(const beast::error_code& ec) {
@@ -183,10 +182,14 @@ class Core {
 // progress deadline, log it, and read the next.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(Core& core, tcp::socket socket, std::string address)
-      : core_(core), socket_(std::move(socket)), timer_(socket_.get_executor()), address_(std::move(address)) {}
+  Connection(Core& core, tcp::socket socket, std::string address, std::string limitKey)
+      : core_(core),
+        socket_(std::move(socket)),
+        timer_(socket_.get_executor()),
+        address_(std::move(address)),
+        limitKey_(std::move(limitKey)) {}
   ~Connection() {
-    if (counted_) core_.Release(address_);
+    if (counted_) core_.Release(limitKey_);
   }
 
   tcp::socket::executor_type Executor() { return socket_.get_executor(); }
@@ -364,7 +367,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Core& core_;
   tcp::socket socket_;
   asio::steady_timer timer_;
-  const std::string address_;
+  const std::string address_;   // for the log
+  const std::string limitKey_;  // for the connection limits
   bool counted_ = false;
 
   beast::flat_buffer buffer_;
@@ -451,9 +455,10 @@ void Core::OnAccepted(tcp::socket socket) {
   // Replies go out as a header write and a body write; without this the body
   // waits for the client's delayed acknowledgement of the header.
   socket.set_option(tcp::no_delay(true), ec);
-  const std::string address = ClientAddress(remote);
-  const bool admitted = Admit(address);
-  auto connection = std::make_shared<Connection>(*this, std::move(socket), address);
+  const std::string address = Unmapped(remote.address()).to_string();
+  std::string key = ConnectionLimitKey(address);
+  const bool admitted = Admit(key);
+  auto connection = std::make_shared<Connection>(*this, std::move(socket), address, std::move(key));
   asio::dispatch(connection->Executor(), [connection, admitted] {
     if (admitted)
       connection->Serve();
@@ -475,6 +480,16 @@ void Core::Run() {
 }
 
 }  // namespace
+
+std::string ConnectionLimitKey(const std::string& text) {
+  beast::error_code ec;
+  const asio::ip::address address = Unmapped(asio::ip::make_address(text, ec));
+  if (ec) return text;
+  if (address.is_v4()) return address.to_string();
+  asio::ip::address_v6::bytes_type bytes = address.to_v6().to_bytes();
+  std::fill(bytes.begin() + 8, bytes.end(), 0);
+  return asio::ip::address_v6(bytes).to_string() + "/64";
+}
 
 struct HttpServer::Impl {
   Impl(HttpOptions options, RequestHandler handler, AccessLog& log)

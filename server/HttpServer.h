@@ -45,6 +45,13 @@ constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
 // is answered and closed without reading on.
 constexpr std::uint64_t kMaxDrainedBodyBytes = 64u << 20;
 
+// What the per-address limit counts a client by: an IPv4 address itself, an
+// IPv6 address by its /64 network (one host is commonly handed a whole /64,
+// so its single addresses cost nothing to change). An IPv4 client of a
+// dual-stack listener counts as its IPv4 address. Text that is not an
+// address comes back unchanged.
+std::string ConnectionLimitKey(const std::string& address);
+
 class HttpServer {
  public:
   HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log);

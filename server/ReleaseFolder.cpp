@@ -2,6 +2,7 @@
 
 #include "update/MemoryZip.h"
 #include "update/Sha1.h"
+#include "update/rdc/RdcEngine.h"
 
 #include <sys/stat.h>
 #include <zip.h>
@@ -150,6 +151,48 @@ class SourceReader {
 };
 
 }  // namespace
+
+bool ReleaseFolder::FileSignature(const std::string& path, Signature& out) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  struct stat info;
+  if (!file || ::fstat(fileno(file.get()), &info) != 0) return false;
+  // Keyed by what the open file says, so that a file replaced by a rename
+  // since the caller looked is taken as the new file it is.
+  const std::uint64_t size = std::uint64_t(info.st_size);
+  const std::int64_t mtime = MtimeNs(info);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = signatures_.find(path);
+    if (it != signatures_.end() && it->second.size == size && it->second.mtimeNs == mtime) {
+      out = it->second.signature;
+      return true;
+    }
+  }
+  // Made outside the lock, as hashes are.
+  std::vector<std::uint8_t> stream;
+  if (!DIFF::MakeSignatureStream(file.get(), &stream)) return false;
+  Signature made;
+  made.bytes = std::make_shared<const std::string>(stream.begin(), stream.end());
+  made.when = info.st_mtim.tv_sec;
+  Sha1Context sha;
+  sha.Reset();
+  sha.Update(made.bytes->data(), made.bytes->size());
+  sha.Final();
+  char text[Sha1Context::kHexSize + 1] = "";
+  sha.ReportHash(text, sizeof text);
+  made.hash = text;
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  signatures_[path] = CachedSignature{size, mtime, made};
+  ++signatureComputations_;
+  out = std::move(made);
+  return true;
+}
+
+std::uint64_t ReleaseFolder::SignatureComputations() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return signatureComputations_;
+}
 
 bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::string& error) {
   archive.clear();

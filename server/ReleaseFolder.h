@@ -39,6 +39,18 @@ class ReleaseFolder {
   // the cache).
   std::uint64_t HashComputations() const;
 
+  // A release file's delta signatures: the stream the updater's own engine
+  // makes for the same bytes, with its SHA-1. Made on first use and again
+  // whenever the file's size or time has changed; false when the file cannot
+  // be read. Safe to call from many threads at once.
+  struct Signature {
+    std::shared_ptr<const std::string> bytes;
+    std::string hash;      // 40 upper-case hex digits
+    std::time_t when = 0;  // the file's time
+  };
+  bool FileSignature(const std::string& path, Signature& out);
+  std::uint64_t SignatureComputations() const;
+
  private:
   struct CachedHash {
     std::uint64_t size = 0;
@@ -48,8 +60,16 @@ class ReleaseFolder {
 
   std::string root_;
   mutable std::mutex mutex_;
+  struct CachedSignature {
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    Signature signature;
+  };
+
   std::unordered_map<std::string, CachedHash> hashes_;
   std::uint64_t computations_ = 0;
+  std::unordered_map<std::string, CachedSignature> signatures_;
+  std::uint64_t signatureComputations_ = 0;
 };
 
 // One entry of an archive: a file on disk or bytes in memory (when bytes is

@@ -5,6 +5,8 @@
 //     -> 200, XML: a root element holding f1..fn, each with the file's SHA-1
 //   POST /update/u.php?f=zip&e=<product>    body f1=<name>...
 //     -> 200, application/zip: one deflated entry per field, in field order
+//   A name "<file>.sig" stands for the delta signatures of <file>, made by
+//   the server from the file as it is now.
 //   POST /update/u.php?f=zip&e=<product>    body f1=<name>&from1=<offset>&size1=<length>...
 //     -> 200, application/zip: one entry per range, in field order, holding
 //        exactly those bytes of the file
@@ -37,6 +39,7 @@ class UpdateService {
  public:
   static constexpr std::size_t kMaxBodyBytes = 1000000;
   static constexpr const char* kEndpoint = "/update/u.php";
+  static constexpr const char* kSignatureSuffix = ".sig";
   // Archives are built in memory; a request naming a large file many times
   // over must not take the server's memory with it.
   static constexpr std::uint64_t kMaxArchiveSourceBytes = std::uint64_t(1) << 30;
@@ -51,6 +54,16 @@ class UpdateService {
   static ServiceReply BodyTooLarge();
 
  private:
+  // What a requested name stands for: a release file of the product, or the
+  // signatures made from one.
+  struct ReleaseItem {
+    std::string path;
+    std::uint64_t size = 0;
+    bool generated = false;
+    ReleaseFolder::Signature signature;
+  };
+  bool Resolve(const std::string& folder, const std::string& name, ReleaseItem& item);
+
   ServiceReply HashReply(const std::string& folder, const std::vector<RequestedItem>& items);
   ServiceReply ZipReply(const std::string& folder, const std::vector<RequestedItem>& items);
 
