@@ -375,7 +375,6 @@ class DeltaRoute : public ::testing::Test {
 
 TEST_F(DeltaRoute, RebuildsTheNewVersionFromTheInstalledFileAndTheFetchedBlocks) {
   server_.Publish(kProduct, "vtl64.exe", ReleaseB());
-  server_.Publish(kProduct, "vtl64.exe.sig", Signatures(ReleaseB()));
   VU& updater = Updater(ReleaseA());
   updater.endpoint = server_.Url();
   ASSERT_EQ(1, updater.Check());
@@ -405,7 +404,6 @@ TEST_F(DeltaRoute, RebuildsTheNewVersionFromTheInstalledFileAndTheFetchedBlocks)
 TEST_F(DeltaRoute, AFileWhoseNewVersionTheInstalledOneAlreadyHoldsNeedsNoBlockRequest) {
   // Out of date by its record only: the server has the very same bytes.
   server_.Publish(kProduct, "vtl64.exe", ReleaseA());
-  server_.Publish(kProduct, "vtl64.exe.sig", Signatures(ReleaseA()));
   VU& updater = Updater(ReleaseA());
   updater.endpoint = server_.Url();
   updater.files[0].serverHash = Sha1Text(ReleaseA());
@@ -538,7 +536,6 @@ TEST(SelfUpdate, AProgramReplacesItselfWithTheSignedNewReleaseAndEndsThroughItsW
   ASSERT_GT(releaseA.size(), 10000u);
   ASSERT_NE(releaseA, releaseB);
   server.Publish(kProduct, "vtl64.exe", releaseB);
-  server.Publish(kProduct, "vtl64.exe.sig", Signatures(releaseB));
 
   Installed installed;
   const std::wstring program = installed.Write("vtl64.exe", releaseA);
