@@ -14,7 +14,7 @@ packages=(
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   dpkg-dev
-  libcpp-httplib-dev libssl-dev wrk openssl coreutils
+  libboost-dev libcpp-httplib-dev libssl-dev wrk openssl coreutils rsync bsdiff
   dosbox nasm osslsigncode
 )
 
@@ -34,23 +34,81 @@ if [ "${#missing[@]}" -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+# The system's own entry for its release's main archive, as "URIs: ..." and,
+# when it names one, "Signed-By: ..." (with any continuation lines): from the
+# deb822 files first, then from one-line entries. Prints nothing when there
+# is none. Our own entry is not read, so that it follows the system's.
+system_archive_entry() {
+  local codename="$1" files=() f
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && [ "$(basename "$f")" != vantle-src.sources ] && files+=("$f")
+  done
+  local found=""
+  if [ "${#files[@]}" -gt 0 ]; then
+    found=$(awk -v cn="$codename" '
+      function flush() {
+        if (!done && uris != "" && tolower(enabled) != "no" &&
+            (" " types " ") ~ / deb / && (" " suites " ") ~ (" " cn " ")) {
+          print "URIs: " uris
+          if (signedBy != "") print "Signed-By:" (signedBy ~ /^\n/ ? "" : " ") signedBy
+          done = 1
+        }
+        types = uris = suites = enabled = signedBy = field = ""
+      }
+      FNR == 1 { flush() }
+      /^[ \t]*#/ { next }
+      /^[ \t]*$/ { flush(); next }
+      /^[ \t]/ { if (field == "signed-by") signedBy = signedBy "\n" $0; next }
+      {
+        colon = index($0, ":")
+        field = tolower(substr($0, 1, colon - 1))
+        value = substr($0, colon + 1)
+        sub(/^[ \t]+/, "", value); sub(/[ \t]+$/, "", value)
+        if (field == "types") types = value
+        else if (field == "uris") uris = value
+        else if (field == "suites") suites = value
+        else if (field == "enabled") enabled = value
+        else if (field == "signed-by") signedBy = value
+      }
+      END { flush() }' "${files[@]}")
+  fi
+  if [ -z "$found" ]; then
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+      [ -f "$f" ] || continue
+      found=$(awk -v cn="$codename" '
+        $1 == "deb" {
+          i = 2; opts = ""
+          if ($2 ~ /^\[/) { while (i <= NF && $i !~ /\]$/) opts = opts " " $(i++); opts = opts " " $(i++) }
+          if ($(i + 1) != cn) next
+          print "URIs: " $i
+          if (match(opts, /signed-by=[^] ]+/)) print "Signed-By: " substr(opts, RSTART + 10, RLENGTH - 10)
+          exit
+        }' "$f")
+      [ -n "$found" ] && break
+    done
+  fi
+  printf '%s' "$found"
+}
+
 # Debian's zlib source package: the mingw build compiles its contrib/minizip.
 # Pinned to the version bookworm's main archive serves.
 zlib_version="1:1.2.13.dfsg-1"
 src="$here/build/deps/zlib-src"
 if [ ! -f "$src/contrib/minizip/unzip.c" ]; then
-  if [ ! -f /etc/apt/sources.list.d/vantle-src.sources ]; then
-    echo "setup: adding a deb-src entry for Debian's main archive"
-    # apt refuses two entries for one archive with different keyrings, so
-    # reuse whatever keyring the system's own entry names.
-    keyring=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '/^Signed-By:/ {print $2; exit}')
-    {
-      echo "Types: deb-src"
-      echo "URIs: http://deb.debian.org/debian"
-      echo "Suites: bookworm"
-      echo "Components: main"
-      if [ -n "$keyring" ]; then echo "Signed-By: $keyring"; fi
-    } | "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/vantle-src.sources >/dev/null
+  # A deb-src entry for the archive the system already uses: its addresses
+  # and keyring (apt refuses two entries for one archive with different
+  # keyrings). Written again only when the system's entry has changed.
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  entry=$(system_archive_entry "$codename")
+  if [ -z "$codename" ] || [ -z "$entry" ]; then
+    echo "setup: no package source for Debian ${codename:-(unknown release)} found in /etc/apt" >&2
+    exit 1
+  fi
+  wanted=$(printf 'Types: deb-src\n%s\nSuites: %s\nComponents: main\n%s\n' \
+    "$(printf '%s\n' "$entry" | head -n 1)" "$codename" "$(printf '%s\n' "$entry" | tail -n +2)")
+  if [ "$(cat /etc/apt/sources.list.d/vantle-src.sources 2>/dev/null)" != "$wanted" ]; then
+    echo "setup: adding a deb-src entry beside the system's own package source"
+    printf '%s\n' "$wanted" | "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/vantle-src.sources >/dev/null
     "${sudo_cmd[@]}" apt-get update -qq
   fi
   # apt checks the files against the archive's signed index; dpkg-source

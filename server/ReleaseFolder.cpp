@@ -2,6 +2,7 @@
 
 #include "update/MemoryZip.h"
 #include "update/Sha1.h"
+#include "update/rdc/RdcEngine.h"
 
 #include <sys/stat.h>
 #include <zip.h>
@@ -89,6 +90,110 @@ std::uint64_t ReleaseFolder::HashComputations() const {
   return computations_;
 }
 
+namespace {
+
+// Hands out a source's bytes piece by piece, from a file or from memory.
+class SourceReader {
+ public:
+  bool Open(const ZipSource& source, std::time_t& when, std::uint64_t& length, std::string& error) {
+    if (source.bytes) {
+      data_ = source.bytes.get();
+      when = source.when;
+      total_ = data_->size();
+    } else {
+      file_.reset(std::fopen(source.path.c_str(), "rb"));
+      struct stat info;
+      if (!file_ || ::fstat(fileno(file_.get()), &info) != 0) {
+        error = "cannot read " + source.entryName;
+        return false;
+      }
+      when = info.st_mtim.tv_sec;
+      total_ = std::uint64_t(info.st_size);
+    }
+    offset_ = 0;
+    left_ = total_;
+    if (source.ranged) {
+      // The file may have changed since the request was checked.
+      if (source.from > total_ || source.size > total_ - source.from) {
+        error = "the range of " + source.entryName + " is no longer inside it";
+        return false;
+      }
+      offset_ = source.from;
+      left_ = source.size;
+      if (file_ && ::fseeko(file_.get(), off_t(offset_), SEEK_SET) != 0) {
+        error = "cannot read " + source.entryName;
+        return false;
+      }
+    }
+    length = left_;
+    return true;
+  }
+
+  // Up to capacity bytes into buffer; 0 at the end. False when the file ends
+  // early or cannot be read.
+  bool Next(char* buffer, std::size_t capacity, std::size_t& got) {
+    got = std::size_t(std::min<std::uint64_t>(capacity, left_));
+    if (got == 0) return true;
+    if (data_) {
+      std::memcpy(buffer, data_->data() + offset_, got);
+    } else if (std::fread(buffer, 1, got, file_.get()) != got) {
+      return false;
+    }
+    offset_ += got;
+    left_ -= got;
+    return true;
+  }
+
+ private:
+  const std::string* data_ = nullptr;
+  std::unique_ptr<std::FILE, FileCloser> file_;
+  std::uint64_t total_ = 0, offset_ = 0, left_ = 0;
+};
+
+}  // namespace
+
+bool ReleaseFolder::FileSignature(const std::string& path, Signature& out) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  struct stat info;
+  if (!file || ::fstat(fileno(file.get()), &info) != 0) return false;
+  // Keyed by what the open file says, so that a file replaced by a rename
+  // since the caller looked is taken as the new file it is.
+  const std::uint64_t size = std::uint64_t(info.st_size);
+  const std::int64_t mtime = MtimeNs(info);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = signatures_.find(path);
+    if (it != signatures_.end() && it->second.size == size && it->second.mtimeNs == mtime) {
+      out = it->second.signature;
+      return true;
+    }
+  }
+  // Made outside the lock, as hashes are.
+  std::vector<std::uint8_t> stream;
+  if (!DIFF::MakeSignatureStream(file.get(), &stream)) return false;
+  Signature made;
+  made.bytes = std::make_shared<const std::string>(stream.begin(), stream.end());
+  made.when = info.st_mtim.tv_sec;
+  Sha1Context sha;
+  sha.Reset();
+  sha.Update(made.bytes->data(), made.bytes->size());
+  sha.Final();
+  char text[Sha1Context::kHexSize + 1] = "";
+  sha.ReportHash(text, sizeof text);
+  made.hash = text;
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  signatures_[path] = CachedSignature{size, mtime, made};
+  ++signatureComputations_;
+  out = std::move(made);
+  return true;
+}
+
+std::uint64_t ReleaseFolder::SignatureComputations() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return signatureComputations_;
+}
+
 bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::string& error) {
   archive.clear();
   zlib_filefunc64_def io = VULIBRARY::MemoryZipWriter(archive);
@@ -99,18 +204,18 @@ bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::
     return false;
   }
   bool ok = true;
-  std::unique_ptr<char[]> buffer(new char[1 << 16]);
+  constexpr std::size_t kPiece = 1 << 16;
+  std::unique_ptr<char[]> buffer(new char[kPiece]);
   for (const ZipSource& source : sources) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(source.path.c_str(), "rb"));
-    struct stat info;
-    if (!file || ::fstat(fileno(file.get()), &info) != 0) {
-      error = "cannot read " + source.entryName;
+    SourceReader reader;
+    std::time_t mtime = 0;
+    std::uint64_t length = 0;
+    if (!reader.Open(source, mtime, length, error)) {
       ok = false;
       break;
     }
     zip_fileinfo zi{};
     std::tm when{};
-    const std::time_t mtime = info.st_mtim.tv_sec;
     gmtime_r(&mtime, &when);
     zi.tmz_date.tm_sec = uInt(when.tm_sec);
     zi.tmz_date.tm_min = uInt(when.tm_min);
@@ -118,7 +223,7 @@ bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::
     zi.tmz_date.tm_mday = uInt(when.tm_mday);
     zi.tmz_date.tm_mon = uInt(when.tm_mon);
     zi.tmz_date.tm_year = uInt(when.tm_year + 1900);
-    const int zip64 = std::uint64_t(info.st_size) >= 0xFFFFFFFFu ? 1 : 0;
+    const int zip64 = length >= 0xFFFFFFFFu ? 1 : 0;
     const uLong utf8Flag = HasNonAscii(source.entryName) ? (1u << 11) : 0;
     if (zipOpenNewFileInZip4_64(zip, source.entryName.c_str(), &zi, nullptr, 0, nullptr, 0, nullptr,
                                 Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL,
@@ -127,10 +232,9 @@ bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::
       ok = false;
       break;
     }
-    std::size_t got;
-    while (ok && (got = std::fread(buffer.get(), 1, 1 << 16, file.get())) > 0)
+    std::size_t got = 0;
+    while (ok && (ok = reader.Next(buffer.get(), kPiece, got)) && got > 0)
       ok = zipWriteInFileInZip(zip, buffer.get(), unsigned(got)) == ZIP_OK;
-    if (ok && std::ferror(file.get())) ok = false;
     if (zipCloseFileInZip(zip) != ZIP_OK) ok = false;
     if (!ok) {
       error = "cannot pack " + source.entryName;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -37,6 +39,18 @@ class ReleaseFolder {
   // the cache).
   std::uint64_t HashComputations() const;
 
+  // A release file's delta signatures: the stream the updater's own engine
+  // makes for the same bytes, with its SHA-1. Made on first use and again
+  // whenever the file's size or time has changed; false when the file cannot
+  // be read. Safe to call from many threads at once.
+  struct Signature {
+    std::shared_ptr<const std::string> bytes;
+    std::string hash;      // 40 upper-case hex digits
+    std::time_t when = 0;  // the file's time
+  };
+  bool FileSignature(const std::string& path, Signature& out);
+  std::uint64_t SignatureComputations() const;
+
  private:
   struct CachedHash {
     std::uint64_t size = 0;
@@ -46,17 +60,34 @@ class ReleaseFolder {
 
   std::string root_;
   mutable std::mutex mutex_;
+  struct CachedSignature {
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    Signature signature;
+  };
+
   std::unordered_map<std::string, CachedHash> hashes_;
   std::uint64_t computations_ = 0;
+  std::unordered_map<std::string, CachedSignature> signatures_;
+  std::uint64_t signatureComputations_ = 0;
 };
 
-// A zip archive in memory with one deflated entry per file, in the given
-// order, each named by its entry name. False with a reason when a file cannot
-// be read or the archive cannot be written.
+// One entry of an archive: a file on disk or bytes in memory (when bytes is
+// set), whole or only size bytes from offset from.
 struct ZipSource {
   std::string entryName;
   std::string path;
+  std::shared_ptr<const std::string> bytes;
+  std::time_t when = 0;  // the entry's time for bytes; a file's is its own
+  bool ranged = false;
+  std::uint64_t from = 0;
+  std::uint64_t size = 0;
 };
+
+// A zip archive in memory with one deflated entry per source, in the given
+// order, each named by its entry name. False with a reason when a file cannot
+// be read, a range is no longer inside its file, or the archive cannot be
+// written.
 bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::string& error);
 
 }  // namespace vantle_server

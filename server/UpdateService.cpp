@@ -84,10 +84,10 @@ ServiceReply UpdateService::Handle(const std::string& method, const std::string&
   std::vector<RequestedItem> items;
   if (!ParseFormText(body, fields, error) || !ParseItems(fields, items, error))
     return Refuse(400, "body: " + error);
-  for (const RequestedItem& item : items) {
-    // Byte ranges are not served yet; answering them as whole files would
-    // hand the client bytes it did not ask for.
-    if (item.ranged) return Refuse(400, "byte-range requests are not supported");
+  if (function == "hash") {
+    for (const RequestedItem& item : items) {
+      if (item.ranged) return Refuse(400, "a hash query names whole files, not byte ranges");
+    }
   }
 
   const std::string folder = release_.ProductFolder(product);
@@ -96,12 +96,33 @@ ServiceReply UpdateService::Handle(const std::string& method, const std::string&
   return function == "hash" ? HashReply(folder, items) : ZipReply(folder, items);
 }
 
+bool UpdateService::Resolve(const std::string& folder, const std::string& name, ReleaseItem& item) {
+  item = ReleaseItem{};
+  // "<file>.sig" is made from <file> itself, so that it always matches the
+  // version being served; a stale copy lying in the folder is not used.
+  const std::size_t suffix = std::char_traits<char>::length(kSignatureSuffix);
+  if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kSignatureSuffix) == 0) {
+    const std::string source = ReleaseFolder::ReleaseFile(folder, name.substr(0, name.size() - suffix));
+    if (!source.empty()) {
+      item.generated = true;
+      return release_.FileSignature(source, item.signature);
+    }
+  }
+  item.path = ReleaseFolder::ReleaseFile(folder, name);
+  if (item.path.empty()) return false;
+  std::error_code error;
+  item.size = std::filesystem::file_size(item.path, error);
+  return !error;
+}
+
 ServiceReply UpdateService::HashReply(const std::string& folder,
                                       const std::vector<RequestedItem>& items) {
   std::vector<std::string> hashes;
   for (const RequestedItem& item : items) {
-    const std::string path = ReleaseFolder::ReleaseFile(folder, item.name);
-    std::string hash = path.empty() ? std::string() : release_.FileHash(path);
+    ReleaseItem found;
+    std::string hash;
+    if (Resolve(folder, item.name, found))
+      hash = found.generated ? found.signature.hash : release_.FileHash(found.path);
     if (hash.empty()) return Refuse(404, "no such file " + Quote(item.name));
     hashes.push_back(std::move(hash));
   }
@@ -116,14 +137,34 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
   std::vector<ZipSource> sources;
   std::uint64_t total = 0;
   for (const RequestedItem& item : items) {
-    std::string path = ReleaseFolder::ReleaseFile(folder, item.name);
-    if (path.empty()) return Refuse(404, "no such file " + Quote(item.name));
-    std::error_code error;
-    total += std::filesystem::file_size(path, error);
+    ReleaseItem found;
+    if (!Resolve(folder, item.name, found)) return Refuse(404, "no such file " + Quote(item.name));
+    ZipSource source;
+    source.entryName = item.name;
+    std::uint64_t length = found.size;
+    if (found.generated) {
+      source.bytes = found.signature.bytes;
+      source.when = found.signature.when;
+      length = source.bytes->size();
+    } else {
+      source.path = std::move(found.path);
+    }
+    if (item.ranged) {
+      // A short entry would look like a good block to the client, which
+      // would then rebuild a broken file from it.
+      if (item.from > length || item.size > length - item.from)
+        return Refuse(400, "the range from " + std::to_string(item.from) + ", " + std::to_string(item.size) +
+                               " bytes, is outside " + Quote(item.name) + " (" + std::to_string(length) +
+                               " bytes)");
+      source.ranged = true;
+      source.from = item.from;
+      source.size = item.size;
+    }
+    total += item.ranged ? item.size : length;
     if (total > kMaxArchiveSourceBytes)
       return Refuse(400, "the requested files add up to more than " +
                              std::to_string(kMaxArchiveSourceBytes) + " bytes");
-    sources.push_back(ZipSource{item.name, std::move(path)});
+    sources.push_back(std::move(source));
   }
   ServiceReply reply;
   std::string error;

@@ -5,11 +5,17 @@
 //     -> 200, XML: a root element holding f1..fn, each with the file's SHA-1
 //   POST /update/u.php?f=zip&e=<product>    body f1=<name>...
 //     -> 200, application/zip: one deflated entry per field, in field order
+//   A name "<file>.sig" stands for the delta signatures of <file>, made by
+//   the server from the file as it is now.
+//   POST /update/u.php?f=zip&e=<product>    body f1=<name>&from1=<offset>&size1=<length>...
+//     -> 200, application/zip: one entry per range, in field order, holding
+//        exactly those bytes of the file
 //
 // Every refusal is a short plain-text reason: 400 for a malformed request,
 // 404 for an unknown path, product or file, 405 for another method on the
-// endpoint, 413 for a body over kMaxBodyBytes; 400 also for an archive whose
-// files add up to more than kMaxArchiveSourceBytes.
+// endpoint, 413 for a body over kMaxBodyBytes; 400 also for a range that
+// does not lie inside its file and for an archive whose files (or ranges) add
+// up to more than kMaxArchiveSourceBytes.
 #pragma once
 
 #include "server/FormRequest.h"
@@ -33,6 +39,7 @@ class UpdateService {
  public:
   static constexpr std::size_t kMaxBodyBytes = 1000000;
   static constexpr const char* kEndpoint = "/update/u.php";
+  static constexpr const char* kSignatureSuffix = ".sig";
   // Archives are built in memory; a request naming a large file many times
   // over must not take the server's memory with it.
   static constexpr std::uint64_t kMaxArchiveSourceBytes = std::uint64_t(1) << 30;
@@ -47,6 +54,16 @@ class UpdateService {
   static ServiceReply BodyTooLarge();
 
  private:
+  // What a requested name stands for: a release file of the product, or the
+  // signatures made from one.
+  struct ReleaseItem {
+    std::string path;
+    std::uint64_t size = 0;
+    bool generated = false;
+    ReleaseFolder::Signature signature;
+  };
+  bool Resolve(const std::string& folder, const std::string& name, ReleaseItem& item);
+
   ServiceReply HashReply(const std::string& folder, const std::vector<RequestedItem>& items);
   ServiceReply ZipReply(const std::string& folder, const std::vector<RequestedItem>& items);
 

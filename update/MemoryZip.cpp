@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <unzip.h>
+
 namespace VULIBRARY {
 namespace {
 
@@ -80,5 +82,75 @@ zlib_filefunc64_def MemoryZipReader(const std::string& archive) {
 }
 
 zlib_filefunc64_def MemoryZipWriter(std::string& archive) { return Functions(OpenForWriting, &archive); }
+
+MemoryZipArchive::MemoryZipArchive(const std::string& bytes) {
+  if (bytes.empty()) return;
+  zlib_filefunc64_def io = MemoryZipReader(bytes);
+  unzFile archive = unzOpen2_64(nullptr, &io);
+  if (!archive) return;
+  unz_global_info64 info{};
+  if (unzGetGlobalInfo64(archive, &info) != UNZ_OK) {
+    unzClose(archive);
+    return;
+  }
+  archive_ = archive;
+  entries_ = info.number_entry;
+}
+
+MemoryZipArchive::~MemoryZipArchive() {
+  if (archive_) unzClose(static_cast<unzFile>(archive_));
+}
+
+bool MemoryZipArchive::ReadEntry(std::uint64_t index, std::uint64_t maxBytes, const Sink& sink) {
+  if (!archive_ || index >= entries_) return false;
+  unzFile archive = static_cast<unzFile>(archive_);
+  // Entries are mostly read in order: walk on from the last one rather than
+  // from the start, which would make reading every entry quadratic.
+  if (!hasCurrent_ || index < current_) {
+    hasCurrent_ = false;
+    if (unzGoToFirstFile(archive) != UNZ_OK) return false;
+    current_ = 0;
+    hasCurrent_ = true;
+  }
+  for (; current_ < index; ++current_) {
+    if (unzGoToNextFile(archive) != UNZ_OK) {
+      hasCurrent_ = false;
+      return false;
+    }
+  }
+  unz_file_info64 info{};
+  if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
+  // The header's size is only a first test: the count below is what holds.
+  if (info.uncompressed_size > maxBytes) return false;
+  if (unzOpenCurrentFile(archive) != UNZ_OK) return false;
+
+  char buffer[65536];
+  std::uint64_t total = 0;
+  bool ok = true;
+  for (;;) {
+    const int got = unzReadCurrentFile(archive, buffer, sizeof buffer);
+    if (got < 0) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    total += static_cast<unsigned>(got);
+    if (total > maxBytes || !sink(buffer, static_cast<std::size_t>(got))) {
+      ok = false;
+      break;
+    }
+  }
+  // Reports a CRC mismatch once the whole entry has been read.
+  const int closed = unzCloseCurrentFile(archive);
+  return ok && closed == UNZ_OK;
+}
+
+bool MemoryZipArchive::ReadEntry(std::uint64_t index, std::uint64_t maxBytes, std::string* bytes) {
+  bytes->clear();
+  return ReadEntry(index, maxBytes, [bytes](const char* data, std::size_t size) {
+    bytes->append(data, size);
+    return true;
+  });
+}
 
 }  // namespace VULIBRARY

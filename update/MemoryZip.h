@@ -4,6 +4,9 @@
 
 #include <ioapi.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace VULIBRARY {
@@ -16,5 +19,35 @@ zlib_filefunc64_def MemoryZipReader(const std::string& archive);
 // once an entry's sizes are known, so writes may land anywhere in what has
 // been written so far.
 zlib_filefunc64_def MemoryZipWriter(std::string& archive);
+
+// An archive held in memory, read entry by entry in the archive's own order.
+// Entry names are never looked at: a reply's entries are matched to its
+// request by position alone.
+class MemoryZipArchive {
+ public:
+  // bytes must outlive the archive. An empty or damaged archive is not open.
+  explicit MemoryZipArchive(const std::string& bytes);
+  ~MemoryZipArchive();
+  MemoryZipArchive(const MemoryZipArchive&) = delete;
+  MemoryZipArchive& operator=(const MemoryZipArchive&) = delete;
+
+  bool IsOpen() const { return archive_ != nullptr; }
+  std::uint64_t EntryCount() const { return entries_; }
+
+  using Sink = std::function<bool(const char* data, std::size_t size)>;
+  // Hands the inflated bytes of entry index (0-based) to sink, piece by
+  // piece. False when there is no such entry, when it is damaged (its CRC is
+  // checked), when it would inflate to more than maxBytes (whatever its
+  // header claims), or when sink refuses a piece.
+  bool ReadEntry(std::uint64_t index, std::uint64_t maxBytes, const Sink& sink);
+  // The same into a string.
+  bool ReadEntry(std::uint64_t index, std::uint64_t maxBytes, std::string* bytes);
+
+ private:
+  void* archive_ = nullptr;
+  std::uint64_t entries_ = 0;
+  std::uint64_t current_ = 0;  // the entry minizip stands on, when hasCurrent_
+  bool hasCurrent_ = false;
+};
 
 }  // namespace VULIBRARY

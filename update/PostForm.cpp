@@ -40,7 +40,7 @@ void ShowProgress(HWND dialog, std::uint64_t received, std::uint64_t total) {
 }  // namespace
 
 HRESULT VU::PostForm(const wchar_t* url, const std::vector<FormField>& fields, std::string& reply,
-                     bool showProgress) {
+                     bool showProgress, std::uint64_t replyLimit) {
   if (!url) return E_INVALIDARG;
   std::string body;
   if (!BuildFormBody(fields, &body)) return E_INVALIDARG;
@@ -101,6 +101,8 @@ HRESULT VU::PostForm(const wchar_t* url, const std::vector<FormField>& fields, s
   }
 
   const std::optional<std::uint64_t> total = ReplyLength(request.get());
+  // A reply announced beyond what could be wanted is not read at all.
+  if (total && *total > replyLimit) return E_FAIL;
   std::string chunk(kReadChunk, '\0');
   std::uint64_t received = 0;
   bool decoding = true;
@@ -117,6 +119,7 @@ HRESULT VU::PostForm(const wchar_t* url, const std::vector<FormField>& fields, s
       got = 0;
     }
     if (got == 0) break;
+    if (got > replyLimit - received) return E_FAIL;
     received += got;
     reply.append(chunk.data(), got);
     if (total && showProgress) {

@@ -99,6 +99,86 @@ Result ReadHashReply(const std::string& reply, std::vector<UpdateFile>& files,
   return result;
 }
 
+std::uint64_t ZipReplyLimit(std::size_t entries, std::uint64_t contentBytes) {
+  // Stored or deflated, an entry never grows by more than a few bytes per
+  // 16 KiB block; 1/64 more is far beyond that.
+  return contentBytes + contentBytes / 64 + (std::uint64_t(entries) + 1) * 65536;
+}
+
+namespace {
+std::vector<FormField> OutOfDateFields(const std::vector<UpdateFile>& files, bool signatures) {
+  std::vector<FormField> fields;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (IsUpToDate(files[i])) continue;
+    fields.push_back(FormField{FieldName(L"f", static_cast<unsigned>(fields.size() + 1)),
+                               signatures ? files[i].signatureName : files[i].remoteName, static_cast<int>(i)});
+  }
+  return fields;
+}
+
+std::uint64_t LoadLittle(const std::uint8_t* bytes, int count) {
+  std::uint64_t value = 0;
+  for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+void StoreLittle(std::uint8_t* bytes, std::uint64_t value, int count) {
+  for (int i = 0; i < count; ++i, value >>= 8) bytes[i] = static_cast<std::uint8_t>(value & 0xFF);
+}
+}  // namespace
+
+std::vector<FormField> MakeFileRequestFields(const std::vector<UpdateFile>& files) {
+  return OutOfDateFields(files, false);
+}
+
+std::vector<FormField> MakeSignatureRequestFields(const std::vector<UpdateFile>& files) {
+  return OutOfDateFields(files, true);
+}
+
+void AppendNeed(std::vector<std::uint8_t>& needs, const Need& need) {
+  std::uint8_t record[kNeedRecordBytes] = {};
+  StoreLittle(record, need.type, 4);
+  StoreLittle(record + 8, need.offset, 8);
+  StoreLittle(record + 16, need.length, 8);
+  needs.insert(needs.end(), record, record + kNeedRecordBytes);
+}
+
+bool ReadNeeds(const std::vector<std::uint8_t>& needs, std::uint64_t seedSize, std::vector<Need>* out) {
+  out->clear();
+  if (needs.size() % kNeedRecordBytes != 0) return false;
+  std::uint64_t total = 0;
+  for (std::size_t at = 0; at < needs.size(); at += kNeedRecordBytes) {
+    Need need;
+    need.type = static_cast<std::uint32_t>(LoadLittle(&needs[at], 4));
+    need.offset = LoadLittle(&needs[at + 8], 8);
+    need.length = LoadLittle(&needs[at + 16], 8);
+    if (need.type != kNeedSource && need.type != kNeedSeed) continue;
+    if (need.length > kMaxUpdateFileBytes - total) return false;
+    total += need.length;
+    if (need.type == kNeedSeed && (need.offset > seedSize || need.length > seedSize - need.offset)) return false;
+    out->push_back(need);
+  }
+  return true;
+}
+
+std::vector<FormField> MakeBlockRequestFields(std::vector<UpdateFile>& files, const std::vector<int>& fetched,
+                                              const std::vector<std::vector<Need>>& needs) {
+  std::vector<FormField> fields;
+  unsigned n = 1;
+  for (std::size_t k = 0; k < fetched.size(); ++k) {
+    UpdateFile& file = files[static_cast<std::size_t>(fetched[k])];
+    for (const Need& need : needs[k]) {
+      if (need.type != kNeedSource) continue;
+      file.sourceBlocks.push_back(SourceBlock{need.offset, need.length, {}});
+      fields.push_back(FormField{FieldName(L"f", n), file.remoteName, fetched[k]});
+      fields.push_back(FormField{FieldName(L"from", n), std::to_wstring(need.offset), fetched[k]});
+      fields.push_back(FormField{FieldName(L"size", n), std::to_wstring(need.length), fetched[k]});
+      ++n;
+    }
+  }
+  return fields;
+}
+
 bool IsSecureUrl(const std::wstring& url) {
   static const wchar_t kScheme[] = L"https:";
   const std::size_t length = sizeof kScheme / sizeof kScheme[0] - 1;

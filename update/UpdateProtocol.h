@@ -115,6 +115,51 @@ Result ReadHashReply(const std::string& reply, std::vector<UpdateFile>& files,
                      const std::atomic<Result>& status,
                      const HashFunction& hashFile = LocalFileHash);
 
+// How large one published file may be. The routes refuse anything that would
+// make a larger one (a reply entry, a needs list, the sum of blocks), so a
+// broken or hostile server cannot fill the memory or the disk.
+constexpr std::uint64_t kMaxUpdateFileBytes = std::uint64_t(64) << 20;
+// A hash reply holds one short element per file.
+constexpr std::uint64_t kMaxHashReplyBytes = std::uint64_t(1) << 20;
+
+// The bound of a zip reply whose entries add up to at most contentBytes:
+// deflate's worst case growth plus a generous allowance per entry for its
+// headers.
+std::uint64_t ZipReplyLimit(std::size_t entries, std::uint64_t contentBytes);
+
+// The zip request for whole files (names) or for their signature files:
+// f1, f2, ... = remoteName (or signatureName) of each out-of-date file, in
+// files order, with fileIndex its position.
+std::vector<FormField> MakeFileRequestFields(const std::vector<UpdateFile>& files);
+std::vector<FormField> MakeSignatureRequestFields(const std::vector<UpdateFile>& files);
+
+// A needs record (24 bytes in the needs list: a 32-bit type, 4 bytes of
+// padding, the 64-bit offset and the 64-bit length).
+constexpr std::uint32_t kNeedSource = 0;  // from the server's new version
+constexpr std::uint32_t kNeedTarget = 1;  // skipped
+constexpr std::uint32_t kNeedSeed = 2;    // from the installed file
+constexpr std::size_t kNeedRecordBytes = 24;
+struct Need {
+  std::uint32_t type = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+};
+// Appends one record in the list's layout.
+void AppendNeed(std::vector<std::uint8_t>& needs, const Need& need);
+
+// Reads a needs list for a rebuild from an installed file of seedSize bytes.
+// False when the list is not whole records, when a seed range lies outside
+// the installed file, or when the ranges add up to more than
+// kMaxUpdateFileBytes: such a list cannot describe a published file.
+bool ReadNeeds(const std::vector<std::uint8_t>& needs, std::uint64_t seedSize, std::vector<Need>* out);
+
+// The block request: f<n>, from<n>, size<n> for each source need of each
+// record in fetched (positions in files, in request order), n running across
+// all files. Also fills each record's sourceBlocks (offsets and lengths).
+std::vector<FormField> MakeBlockRequestFields(std::vector<UpdateFile>& files,
+                                              const std::vector<int>& fetched,
+                                              const std::vector<std::vector<Need>>& needs);
+
 // Whether a URL asks for a secure connection (scheme "https:", any case).
 bool IsSecureUrl(const std::wstring& url);
 // WinINet request flags for the URL: never follow a redirect to https, and for

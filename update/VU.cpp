@@ -30,20 +30,47 @@ int VU::Check() {
   if (files.empty()) return E_INVALIDARG;
   const std::wstring url = MakeRequestUrl(endpoint, L"hash", productId);
   std::string reply;
-  const HRESULT posted = PostForm(url.c_str(), MakeHashQueryFields(files), reply, false);
+  const HRESULT posted = PostForm(url.c_str(), MakeHashQueryFields(files), reply, false, kMaxHashReplyBytes);
   if (FAILED(posted)) return posted;
   return ReadHashReply(reply, files, status);
 }
 
-int VU::Update(HWND, HICON, const wchar_t*) {
-  // The delta and whole-file routes come with the download work; until then
-  // an update installs nothing and says so.
-  return E_NOTIMPL;
+int VU::Update(HWND parent, HICON icon, const wchar_t* mainInstruction) {
+  const int delta = IsProgressDialogAvailable() ? RunStepInDialog(parent, icon, mainInstruction, kModeDelta)
+                                                : DownloadDelta();
+  if (delta >= 0) return delta;
+  // Whatever went wrong with the delta (a cancel too), the whole files are
+  // the way that always works.
+  return IsProgressDialogAvailable() ? RunStepInDialog(parent, icon, mainInstruction, kModeFull)
+                                     : DownloadFull();
 }
 
-int VU::DownloadFull() { return E_NOTIMPL; }
+int VU::DownloadFull() {
+  BeginStep();
+  if (files.empty()) return E_INVALIDARG;
+  const std::vector<FormField> fields = MakeFileRequestFields(files);
+  if (fields.empty()) return S_FALSE;
 
-int VU::DownloadDelta() { return E_NOTIMPL; }
+  std::string reply;
+  const std::wstring url = MakeRequestUrl(endpoint, L"zip", productId);
+  const HRESULT posted =
+      PostForm(url.c_str(), fields, reply, true, ZipReplyLimit(fields.size(), fields.size() * kMaxUpdateFileBytes));
+  if (FAILED(posted)) return posted;
+
+  MemoryZipArchive archive(reply);
+  if (!archive.IsOpen() || archive.EntryCount() != fields.size()) return E_FAIL;
+  for (std::size_t k = 0; k < fields.size(); ++k) {
+    const std::wstring path = MakeTempFileName();
+    if (path.empty()) return E_FAIL;
+    const bool installed = ExtractEntryToFile(archive, k, kMaxUpdateFileBytes, path) &&
+                           SUCCEEDED(InstallFile(files[static_cast<std::size_t>(fields[k].fileIndex)], path));
+    if (!installed) {
+      DeleteFileW(path.c_str());
+      return E_FAIL;
+    }
+  }
+  return S_OK;
+}
 
 void VU::RunStep(int stepMode) {
   // The delta route creates its COM objects on this thread.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "update/MemoryZip.h"
 #include "update/UpdateProtocol.h"
 
 namespace VULIBRARY {
@@ -26,6 +27,27 @@ bool IsProgressDialogAvailable();
 // The progress dialog's callback; its reference data is the VU.
 HRESULT CALLBACK ProgressDialogCallback(HWND window, UINT notification, WPARAM wParam,
                                         LPARAM lParam, LONG_PTR referenceData);
+
+// The installation step of both routes: the new file at newPath must have
+// the server's hash and, when the record asks for it, a valid Authenticode
+// signature; then the installed file is moved aside under kReplacedSuffix
+// and the new one moved in (with the previous version put back when that
+// fails). S_OK or E_FAIL; newPath is left where it was on failure.
+HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath);
+
+// A fresh, unused path in the user's temporary folder (no file is left
+// there); empty when none could be made.
+std::wstring MakeTempFileName();
+
+// WinVerifyTrust's verdict on the file's Authenticode signature, without any
+// user interface or revocation check: negative when the file is rejected.
+LONG VerifyFileSignature(const wchar_t* path);
+
+// Writes entry index of the archive to path (created or overwritten);
+// false when the entry is missing, damaged, larger than maxBytes, or cannot
+// be written. A failed extraction may leave a partial file at path.
+bool ExtractEntryToFile(MemoryZipArchive& archive, std::uint64_t index, std::uint64_t maxBytes,
+                        const std::wstring& path);
 
 class VU {
  public:
@@ -44,10 +66,16 @@ class VU {
   // the post's failure, E_FAIL for a reply not as expected, E_ABORT).
   int Check();
 
-  // Downloads and installs what the check found out of date. The download
-  // routes are not built yet: E_NOTIMPL, and nothing is changed.
+  // Downloads and installs what the check found out of date: the delta route
+  // first, and the whole-file route after any negative result of it (a
+  // cancel included). Each runs under its own progress dialog when the task
+  // dialog exists, else on this thread. Returns the last route's result: 0
+  // installed, 1 nothing to fetch, negative when nothing more was installed.
   int Update(HWND parent, HICON icon, const wchar_t* mainInstruction);
+  // The whole-file route: every out-of-date file in one zip reply.
   int DownloadFull();
+  // The delta route: signatures, the needed blocks, and a rebuild from the
+  // installed file. E_NOTIMPL where the progress dialog is not available.
   int DownloadDelta();
 
   // The worker's body: runs the step of the mode, stores its result in
@@ -62,9 +90,11 @@ class VU {
   // POSTs the fields, form-encoded, to url and appends the reply body to
   // reply. S_OK when the whole reply was read (whatever the HTTP status),
   // E_INVALIDARG for a null url or a body over the limits, E_FAIL for a
-  // network failure, or status when it stopped being "running" (a cancel).
+  // network failure or a reply body longer than replyLimit bytes, or status
+  // when it stopped being "running" (a cancel).
   HRESULT PostForm(const wchar_t* url, const std::vector<FormField>& fields, std::string& reply,
-                   bool showProgress);
+                   bool showProgress, std::uint64_t replyLimit = kNoReplyLimit);
+  static constexpr std::uint64_t kNoReplyLimit = ~std::uint64_t(0);
 
   std::wstring productId;
   std::wstring endpoint;

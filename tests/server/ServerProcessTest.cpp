@@ -4,6 +4,7 @@
 #include "ServerTestSupport.h"
 
 #include "server/FormRequest.h"
+#include "server/HttpServer.h"
 #include "xml/Xml.h"
 
 #include <gtest/gtest.h>
@@ -11,13 +12,16 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -201,7 +205,7 @@ TEST_F(ServerProcessTest, AnswersEveryRequestAndLogsEachOnce) {
       {"POST", "/update/u.php?f=hash&t=6", "f1=vtl64.exe", 400},                // no product
       {"POST", "/update/u.php?f=hash&e=NOPE&t=7", "f1=vtl64.exe", 404},        // product
       {"POST", kEndpoint + "&f=zip&t=8", "f1=..%2Fwork%2Fport", 404},           // outside
-      {"POST", kEndpoint + "&f=zip&t=9", "f1=big.bin&from1=0&size1=10", 400},   // range
+      {"POST", kEndpoint + "&f=zip&t=9", "f1=big.bin&from1=299995&size1=10", 400},  // outside
       {"GET", kEndpoint + "&f=hash&t=10", "", 405},
       {"PUT", kEndpoint + "&f=hash&t=11", "f1=vtl64.exe", 405},
       {"POST", "/update/other.php?t=12", "f1=vtl64.exe", 404},
@@ -328,6 +332,314 @@ TEST_F(ServerProcessTest, ManyClientsAtOnce) {
   for (auto& th : threads) th.join();
   for (int f : failures) EXPECT_EQ(f, 0);
   EXPECT_EQ(server.Stop(SIGTERM), 0);
+}
+
+// --- slow, idle and too many clients -----------------------------------------
+
+// A raw TCP connection to the server from a chosen loopback address.
+class RawClient {
+ public:
+  RawClient(int port, const char* from) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(std::uint16_t(port));
+    remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                 connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+  }
+  ~RawClient() {
+    if (fd_ >= 0) close(fd_);
+  }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  bool Connected() const { return connected_; }
+  bool Send(const std::string& bytes) { return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size()); }
+
+  // What arrives until the server closes the connection or the time is up;
+  // closed tells which.
+  std::string ReadUntilClosed(std::chrono::milliseconds within, bool& closed) {
+    std::string got;
+    closed = false;
+    const auto end = std::chrono::steady_clock::now() + within;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      pollfd p{fd_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, int(left.count())) <= 0) return got;
+      char buf[4096];
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) {
+        closed = true;
+        return got;
+      }
+      got.append(buf, std::size_t(n));
+    }
+  }
+
+  // Still open, with nothing to read: the server has neither answered nor
+  // closed it.
+  bool Waiting() {
+    char c;
+    const ssize_t n = recv(fd_, &c, 1, MSG_DONTWAIT | MSG_PEEK);
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+  }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+};
+
+std::string HashQuery(const std::string& connection) {
+  return "POST " + kEndpoint + "&f=hash HTTP/1.1\r\nHost: x\r\nContent-Type: " + kForm +
+         "\r\nContent-Length: 12\r\nConnection: " + connection + "\r\n\r\nf1=vtl64.exe";
+}
+
+TEST_F(ServerProcessTest, IdleAndSlowClientsDoNotHoldUpOthers) {
+  ServerProcess server(work_);
+  auto args = Args();
+  args.insert(args.end(), {"--per-address-limit", "0", "--request-timeout", "30"});
+  ASSERT_NO_FATAL_FAILURE(server.Start(args));
+  // More half-sent requests and silent connections than the server has
+  // threads, from another address.
+  std::vector<std::unique_ptr<RawClient>> slow;
+  for (int i = 0; i < 150; ++i) {
+    slow.push_back(std::make_unique<RawClient>(server.Port(), "127.0.0.2"));
+    ASSERT_TRUE(slow.back()->Connected()) << i;
+    if (i % 2) {
+      ASSERT_TRUE(slow.back()->Send("POST /update/u.php?f=ha"));
+    }
+  }
+  // Answered while every one of them is still waiting for its deadline.
+  for (int round = 0; round < 3; ++round) {
+    RawClient client(server.Port(), "127.0.0.1");
+    ASSERT_TRUE(client.Connected());
+    ASSERT_TRUE(client.Send(HashQuery("close")));
+    bool closed = false;
+    const std::string reply = client.ReadUntilClosed(std::chrono::seconds(20), closed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
+    EXPECT_NE(reply.find(kAbcDigest), std::string::npos) << reply;
+  }
+  int waiting = 0;
+  for (auto& c : slow) waiting += c->Waiting() ? 1 : 0;
+  EXPECT_EQ(waiting, 150);
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+}
+
+// What clients other than the updater may send: several requests in one
+// write, a body that waits for "100 Continue", HEAD, HTTP/1.0, headers too
+// large, a request line that is not HTTP.
+TEST_F(ServerProcessTest, PipelinedContinuedAndBrokenRequests) {
+  ServerProcess server(work_);
+  ASSERT_NO_FATAL_FAILURE(server.Start(Args()));
+  const std::string zip = "POST " + kEndpoint + "&f=zip HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\nf1=big.bin";
+  struct Case {
+    const char* what;
+    std::string request;
+    std::vector<std::string> replies;  // starts of the replies, in order
+  } cases[] = {
+      {"pipelined", HashQuery("keep-alive") + zip + HashQuery("close"),
+       {"HTTP/1.1 200", "HTTP/1.1 200", "HTTP/1.1 200"}},
+      {"head", "HEAD " + kEndpoint + "&f=hash HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", {"HTTP/1.1 405"}},
+      {"http/1.0", "POST " + kEndpoint + "&f=hash HTTP/1.0\r\nContent-Length: 12\r\n\r\nf1=vtl64.exe",
+       {"HTTP/1.0 200"}},
+      {"huge header", "POST / HTTP/1.1\r\nX: " + std::string(20000, 'x') + "\r\n\r\n", {"HTTP/1.1 431"}},
+      {"not http", "HELLO THERE\r\n\r\n", {"HTTP/1.1 400"}},
+  };
+  for (const Case& c : cases) {
+    RawClient client(server.Port(), "127.0.0.1");
+    ASSERT_TRUE(client.Send(c.request)) << c.what;
+    bool closed = false;
+    const std::string got = client.ReadUntilClosed(std::chrono::seconds(10), closed);
+    EXPECT_TRUE(closed) << c.what;
+    std::size_t at = 0;
+    for (const std::string& start : c.replies) {
+      EXPECT_EQ(got.compare(at, start.size(), start), 0) << c.what << ": " << got.substr(0, 300);
+      const std::size_t next = got.find("HTTP/1.", at + 1);
+      at = next == std::string::npos ? got.size() : next;
+    }
+    EXPECT_EQ(at, got.size()) << c.what << ": one reply too many";
+  }
+  // The head reply names the length of the body it leaves out.
+  {
+    RawClient client(server.Port(), "127.0.0.1");
+    client.Send(cases[1].request);
+    bool closed = false;
+    const std::string got = client.ReadUntilClosed(std::chrono::seconds(10), closed);
+    const std::size_t end = got.find("\r\n\r\n");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(end + 4, got.size());
+    EXPECT_EQ(got.find("Content-Length: 0\r\n"), std::string::npos) << got;
+  }
+  // A client that waits for consent before it sends the body.
+  {
+    RawClient client(server.Port(), "127.0.0.1");
+    client.Send("POST " + kEndpoint + "&f=hash HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                "Content-Length: 12\r\nConnection: close\r\n\r\n");
+    bool closed = false;
+    const std::string consent = client.ReadUntilClosed(std::chrono::milliseconds(1000), closed);
+    EXPECT_EQ(consent, "HTTP/1.1 100 Continue\r\n\r\n");
+    client.Send("f1=vtl64.exe");
+    const std::string got = client.ReadUntilClosed(std::chrono::seconds(10), closed);
+    EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+    EXPECT_NE(got.find(kAbcDigest), std::string::npos);
+  }
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+}
+
+TEST_F(ServerProcessTest, RequestsMustArriveWithinTheDeadline) {
+  ServerProcess server(work_);
+  auto args = Args();
+  args.insert(args.end(), {"--request-timeout", "1", "--log", (work_ / "access.log").string()});
+  ASSERT_NO_FATAL_FAILURE(server.Start(args));
+  const std::string request = HashQuery("keep-alive");
+  struct Case {
+    const char* what;
+    std::string sent;   // then nothing more
+    const char* reply;  // the start of what comes back before the close
+  } cases[] = {
+      {"silent", "", ""},
+      {"half a request line", request.substr(0, 20), "HTTP/1.1 408"},
+      {"header without its end", request.substr(0, request.find("\r\n\r\n")), "HTTP/1.1 408"},
+      {"half a body", request.substr(0, request.size() - 5), "HTTP/1.1 408"},
+      // A whole request is answered, and the wait for the next one is timed too.
+      {"a whole request", request, "HTTP/1.1 200"},
+  };
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (const Case& c : cases) {
+    clients.push_back(std::make_unique<RawClient>(server.Port(), "127.0.0.1"));
+    ASSERT_TRUE(clients.back()->Connected());
+    if (!c.sent.empty()) {
+      ASSERT_TRUE(clients.back()->Send(c.sent));
+    }
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    bool closed = false;
+    const std::string got = clients[i]->ReadUntilClosed(std::chrono::seconds(10), closed);
+    EXPECT_TRUE(closed) << cases[i].what;
+    EXPECT_EQ(got.rfind(cases[i].reply, 0), 0u) << cases[i].what << ": " << got;
+    if (std::string(cases[i].reply).empty()) {
+      EXPECT_EQ(got, "") << cases[i].what;
+    }
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(900));
+  EXPECT_LT(took, std::chrono::seconds(6));
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+  // The late requests are logged; the silent connection is not.
+  const std::string log = ReadFileBytes(work_ / "access.log");
+  EXPECT_EQ(Lines(log).size(), 4u) << log;
+}
+
+TEST_F(ServerProcessTest, ConnectionsBeyondTheAddressLimitAre503) {
+  ServerProcess server(work_);
+  auto args = Args();
+  args.insert(args.end(), {"--per-address-limit", "3", "--log", (work_ / "access.log").string()});
+  ASSERT_NO_FATAL_FAILURE(server.Start(args));
+  std::vector<std::unique_ptr<RawClient>> held;
+  for (int i = 0; i < 3; ++i) {
+    held.push_back(std::make_unique<RawClient>(server.Port(), "127.0.0.1"));
+    ASSERT_TRUE(held.back()->Connected());
+  }
+  // Admission is decided as connections are accepted: one that is answered
+  // shows that the three before it are counted.
+  ASSERT_TRUE(held[2]->Send(HashQuery("keep-alive")));
+  bool closed = false;
+  std::string got = held[2]->ReadUntilClosed(std::chrono::milliseconds(500), closed);
+  ASSERT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+
+  // The fourth from that address is refused at once, whether it has sent
+  // its request or not...
+  for (bool sendFirst : {false, true}) {
+    RawClient extra(server.Port(), "127.0.0.1");
+    ASSERT_TRUE(extra.Connected());
+    if (sendFirst) extra.Send(HashQuery("keep-alive"));
+    got = extra.ReadUntilClosed(std::chrono::seconds(10), closed);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(got.rfind("HTTP/1.1 503", 0), 0u) << got;
+    EXPECT_NE(got.find("Retry-After"), std::string::npos) << got;
+  }
+  // ...while another address is served.
+  RawClient other(server.Port(), "127.0.0.2");
+  ASSERT_TRUE(other.Send(HashQuery("close")));
+  got = other.ReadUntilClosed(std::chrono::seconds(10), closed);
+  EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+
+  // A closed connection makes room again.
+  held.pop_back();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  RawClient again(server.Port(), "127.0.0.1");
+  ASSERT_TRUE(again.Send(HashQuery("close")));
+  got = again.ReadUntilClosed(std::chrono::seconds(10), closed);
+  EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+  int refusals = 0;
+  for (const std::string& line : Lines(ReadFileBytes(work_ / "access.log"))) {
+    const std::vector<std::string> f = Fields(line);
+    if (f.size() == 7 && f[4] == "503") ++refusals;
+  }
+  EXPECT_EQ(refusals, 2);
+}
+
+// The release script replaces a file under a running server, which answers
+// for the new version at once, signatures included.
+TEST_F(ServerProcessTest, PublishedBuildsAreServedAtOnce) {
+  ServerProcess server(work_);
+  ASSERT_NO_FATAL_FAILURE(server.Start(Args()));
+  httplib::Client client("127.0.0.1", server.Port());
+  auto post = [&](const char* function, const std::string& body) {
+    httplib::Result res = client.Post((kEndpoint + "&f=" + function).c_str(), body, kForm);
+    return res ? std::to_string(res->status) + " " + res->body : std::string("no reply");
+  };
+  const std::string oldSignatures = post("zip", "f1=vtl64.exe.sig");
+
+  const fs::path build = work_ / "build";
+  fs::create_directories(build);
+  std::ofstream(build / "vtl64.exe", std::ios::binary) << "xyz";
+  std::ofstream(build / "signed.exe", std::ios::binary) << "";
+  auto publish = [&](const std::string& args) {
+    const std::string command = std::string("bash ") + VANTLE_PUBLISH_SCRIPT + " --root " + tree_.Root().string() +
+                                " " + args + " >" + (work_ / "publish.out").string() + " 2>&1";
+    return std::system(command.c_str());
+  };
+  ASSERT_EQ(publish("--product " + std::string(ReleaseTree::kProduct) + " " + (build / "vtl64.exe").string()), 0)
+      << ReadFileBytes(work_ / "publish.out");
+  EXPECT_EQ(ReadFileBytes(work_ / "publish.out"), "vtl64.exe 66B27417D37E024C46526C2F6D358A754FC552F3\n");
+  EXPECT_NE(post("hash", "f1=vtl64.exe").find("66B27417D37E024C46526C2F6D358A754FC552F3"), std::string::npos);
+  EXPECT_NE(post("zip", "f1=vtl64.exe.sig"), oldSignatures);
+  // Under another name, with the product id the program is built with.
+  ASSERT_EQ(publish("--name other.dll " + (build / "signed.exe").string()), 0) << ReadFileBytes(work_ / "publish.out");
+  EXPECT_TRUE(fs::exists(tree_.Product() / "other.dll"));
+  // Bad names and missing files publish nothing.
+  EXPECT_NE(publish("--product .. " + (build / "vtl64.exe").string()), 0);
+  EXPECT_NE(publish("--name ../x.exe " + (build / "vtl64.exe").string()), 0);
+  EXPECT_NE(publish("--product P " + (build / "missing.exe").string() + " " + (build / "vtl64.exe").string()), 0);
+  EXPECT_FALSE(fs::exists(tree_.Root() / "P"));
+  // No temporary file is left behind.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(tree_.Product())) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "other.dll", "vtl64.exe"}));
+  EXPECT_EQ(server.Stop(SIGTERM), 0);
+}
+
+TEST(ConnectionLimitKey, Ipv4ByAddressIpv6ByNetwork) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"127.0.0.2", "127.0.0.2"},
+      {"::ffff:192.0.2.7", "192.0.2.7"},  // IPv4 through a dual-stack listener
+      {"2001:db8:1:2:aaaa:bbbb:cccc:dddd", "2001:db8:1:2::/64"},
+      {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
+      {"2001:db8:1:3::1", "2001:db8:1:3::/64"},
+      {"::1", "::/64"},
+      {"not an address", "not an address"},
+  };
+  for (const auto& [address, key] : cases) EXPECT_EQ(vantle_server::ConnectionLimitKey(address), key) << address;
 }
 
 TEST_F(ServerProcessTest, StartupFailuresAreReported) {

@@ -5,6 +5,9 @@
 #include "server/AccessLog.h"
 #include "server/FormRequest.h"
 #include "server/UpdateService.h"
+#include "update/Sha1.h"
+#include "update/rdc/DiffIo.h"
+#include "update/rdc/RdcEngine.h"
 #include "xml/Xml.h"
 
 #include <gtest/gtest.h>
@@ -192,15 +195,15 @@ TEST_F(UpdateServiceTest, ZipHoldsOneDeflatedEntryPerFieldInRequestOrder) {
   const std::string big = server_test::RandomText(200000, 1) + std::string(100000, 'z');
   tree_.Write("vtl64.exe", big);
   tree_.Write("empty.dat", "");
-  tree_.Write("vtl64.exe.sig", "signature bytes");
-  const ServiceReply reply = Post(Query("zip"), "f1=vtl64.exe.sig&f2=empty.dat&f3=vtl64.exe&f4=empty.dat");
+  tree_.Write("notes.txt", "signature bytes");
+  const ServiceReply reply = Post(Query("zip"), "f1=notes.txt&f2=empty.dat&f3=vtl64.exe&f4=empty.dat");
   ASSERT_EQ(reply.status, 200) << reply.body;
   EXPECT_EQ(reply.contentType, "application/zip");
 
   std::vector<ZipEntry> entries;
   ASSERT_TRUE(ReadZip(reply.body, entries));
   ASSERT_EQ(entries.size(), 4u);
-  const char* names[] = {"vtl64.exe.sig", "empty.dat", "vtl64.exe", "empty.dat"};
+  const char* names[] = {"notes.txt", "empty.dat", "vtl64.exe", "empty.dat"};
   const std::string contents[] = {"signature bytes", "", big, ""};
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(entries[i].name, names[i]);
@@ -221,11 +224,172 @@ TEST_F(UpdateServiceTest, ZipRefusesMoreBytesThanItWouldHoldInMemory) {
   EXPECT_NE(reply.body.find("add up"), std::string::npos) << reply.body;
 }
 
-TEST_F(UpdateServiceTest, ByteRangeRequestsAreRefusedForNow) {
-  tree_.Write("vtl64.exe", "abcdef");
-  const ServiceReply reply = Post(Query("zip"), "f1=vtl64.exe&from1=0&size1=3");
-  EXPECT_EQ(reply.status, 400);
-  EXPECT_NE(reply.body.find("byte-range"), std::string::npos);
+TEST_F(UpdateServiceTest, RangesComeBackOnePerEntryInRequestOrder) {
+  const std::string a = server_test::RandomText(150000, 7);
+  const std::string b = "0123456789";
+  tree_.Write("a.exe", a);
+  tree_.Write("b.dll", b);
+  // Out of offset order, across files, with an empty range, the whole file,
+  // a range that ends exactly at the end and a whole file between ranges.
+  struct Range {
+    const char* name;
+    std::uint64_t from, size;
+  } ranges[] = {{"a.exe", 140000, 10000}, {"b.dll", 3, 4},     {"a.exe", 0, 65537},
+                {"b.dll", 10, 0},         {"b.dll", 0, 10},    {"a.exe", 65536, 1}};
+  std::string body;
+  int n = 0;
+  for (const Range& r : ranges) {
+    const std::string k = std::to_string(++n);
+    body += (n > 1 ? "&f" : "f") + k + "=" + r.name + "&from" + k + "=" + std::to_string(r.from) + "&size" + k +
+            "=" + std::to_string(r.size);
+  }
+  body += "&f7=b.dll";
+  const ServiceReply reply = Post(Query("zip"), body);
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  std::vector<ZipEntry> entries;
+  ASSERT_TRUE(ReadZip(reply.body, entries));
+  ASSERT_EQ(entries.size(), 7u);
+  for (int i = 0; i < 6; ++i) {
+    const std::string& file = std::string(ranges[i].name) == "a.exe" ? a : b;
+    EXPECT_TRUE(entries[i].bytes == file.substr(ranges[i].from, ranges[i].size)) << "entry " << i;
+  }
+  EXPECT_EQ(entries[6].bytes, b);
+}
+
+TEST_F(UpdateServiceTest, RangesOutsideTheFileAre400) {
+  tree_.Write("b.dll", "0123456789");
+  const std::pair<const char*, const char*> outside[] = {
+      {"11", "0"},                     // starts past the end
+      {"5", "6"},                      // ends past the end
+      {"1", "18446744073709551615"},   // the end would wrap around
+      {"18446744073709551615", "2"},   // so would this one
+  };
+  for (const auto& [from, size] : outside) {
+    // Good requests around it must not be answered on their own either.
+    const std::string body = std::string("f1=b.dll&f2=b.dll&from2=0&size2=1&f3=b.dll&from3=") + from +
+                             "&size3=" + size + "&f4=b.dll";
+    const ServiceReply reply = Post(Query("zip"), body);
+    EXPECT_EQ(reply.status, 400) << body << ": " << reply.body;
+    EXPECT_NE(reply.body.find("outside"), std::string::npos) << reply.body;
+  }
+  // A range of a file that is not there is a missing file, and a hash query
+  // does not take ranges at all.
+  EXPECT_EQ(Post(Query("zip"), "f1=nope.dll&from1=0&size1=1").status, 404);
+  EXPECT_EQ(Post(Query("hash"), "f1=b.dll&from1=0&size1=1").status, 400);
+}
+
+// --- signatures -------------------------------------------------------------
+
+std::string Sha1Of(const std::string& bytes) {
+  Sha1Context sha;
+  sha.Reset();
+  sha.Update(bytes.data(), bytes.size());
+  sha.Final();
+  char text[Sha1Context::kHexSize + 1] = "";
+  sha.ReportHash(text, sizeof text);
+  return text;
+}
+
+std::string SignaturesOf(const std::string& bytes) {
+  const std::vector<std::uint8_t> stream =
+      DIFF::MakeSignatureStream(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  return std::string(stream.begin(), stream.end());
+}
+
+class SignatureTest : public UpdateServiceTest {
+ protected:
+  std::string Fetch(const std::string& body) {
+    const ServiceReply reply = Post(Query("zip"), body);
+    std::vector<ZipEntry> entries;
+    if (reply.status != 200 || !ReadZip(reply.body, entries) || entries.size() != 1)
+      return "(status " + std::to_string(reply.status) + ": " + reply.body + ")";
+    return entries[0].bytes;
+  }
+  std::string HashOf(const std::string& name) {
+    XmlDocument doc;
+    doc.ParseText(Post(Query("hash"), "f1=" + name).body.c_str());
+    return doc.GetRoot() && doc.GetRoot()->FindChild("f1") ? doc.GetRoot()->FindChild("f1")->GetText() : "(none)";
+  }
+};
+
+TEST_F(SignatureTest, SignatureFilesAreMadeFromTheFileAndMadeAgainWhenItChanges) {
+  const std::string v1 = server_test::RandomText(300000, 11);
+  const auto path = tree_.Write("vtl64.exe", v1);
+  tree_.Write("vtl64.exe.sig", "a stale copy that must not be served");
+  const std::string sig1 = Fetch("f1=vtl64.exe.sig");
+  EXPECT_TRUE(sig1 == SignaturesOf(v1));
+  // The stream describes the whole file, chunk by chunk.
+  std::vector<DIFF::ChunkSignature> chunks;
+  ASSERT_TRUE(DIFF::ParseSignatureStream(reinterpret_cast<const std::uint8_t*>(sig1.data()), sig1.size(), &chunks));
+  std::uint64_t covered = 0;
+  for (const auto& c : chunks) covered += c.length;
+  EXPECT_EQ(covered, v1.size());
+  EXPECT_EQ(HashOf("vtl64.exe.sig"), Sha1Of(sig1));
+  EXPECT_TRUE(Fetch("f1=vtl64.exe.sig&from1=4&size1=8") == sig1.substr(4, 8));
+  EXPECT_EQ(service_.Release().SignatureComputations(), 1u);
+
+  // A new version of the same size and a new time: new signatures, once.
+  std::string v2 = v1;
+  v2.replace(150000, 5000, server_test::RandomText(5000, 12));
+  const auto before = fs::last_write_time(path);
+  tree_.Write("vtl64.exe", v2);
+  fs::last_write_time(path, before + std::chrono::seconds(2));
+  const std::string sig2 = Fetch("f1=vtl64.exe.sig");
+  EXPECT_TRUE(sig2 == SignaturesOf(v2));
+  EXPECT_FALSE(sig2 == sig1);
+  EXPECT_EQ(HashOf("vtl64.exe.sig"), Sha1Of(sig2));
+  EXPECT_EQ(service_.Release().SignatureComputations(), 2u);
+
+  // A ".sig" with nothing to make it from is an ordinary file, or missing.
+  tree_.Write("readme.sig", "plain");
+  EXPECT_EQ(Fetch("f1=readme.sig"), "plain");
+  EXPECT_EQ(Post(Query("zip"), "f1=missing.exe.sig").status, 404);
+  EXPECT_EQ(Post(Query("zip"), "f1=..%2Fvtl64.exe.sig").status, 404);
+}
+
+// The delta route end to end against the service: the old file's
+// signatures against the served ones give the needs, the served ranges fill
+// the SOURCE needs, and the rebuilt file is the new version.
+TEST_F(SignatureTest, ServedSignaturesAndRangesRebuildTheNewVersion) {
+  const std::string oldVersion = server_test::RandomText(400000, 21);
+  std::string newVersion = oldVersion.substr(0, 100000) + server_test::RandomText(30000, 22) +
+                           oldVersion.substr(100000, 250000) + server_test::RandomText(777, 23);
+  tree_.Write("vtl64.exe", newVersion);
+
+  const std::string seed = SignaturesOf(oldVersion);
+  const std::string source = Fetch("f1=vtl64.exe.sig");
+  DIFF::MemoryRdcFileReader seedReader(reinterpret_cast<const BYTE*>(seed.data()), seed.size());
+  DIFF::MemoryRdcFileReader sourceReader(reinterpret_cast<const BYTE*>(source.data()), source.size());
+  DIFF::MemoryDiffWriter needBytes;
+  ASSERT_EQ(DIFF::RdcEngine().CompareSignatures(&seedReader, &sourceReader, &needBytes), S_OK);
+  std::vector<RdcNeed> needs;
+  ASSERT_TRUE(DIFF::DecodeNeeds(needBytes.Bytes().data(), needBytes.Bytes().size(), &needs));
+
+  std::string body;
+  unsigned n = 0;
+  std::uint64_t fetched = 0;
+  for (const RdcNeed& need : needs) {
+    if (need.m_BlockType != RDCNEED_SOURCE) continue;
+    const std::string k = std::to_string(++n);
+    body += (n > 1 ? "&f" : "f") + k + "=vtl64.exe&from" + k + "=" + std::to_string(need.m_FileOffset) + "&size" +
+            k + "=" + std::to_string(need.m_BlockLength);
+    fetched += need.m_BlockLength;
+  }
+  ASSERT_GT(n, 0u);
+  EXPECT_LT(fetched, newVersion.size() / 4);  // most of it came from the old file
+  const ServiceReply blocks = Post(Query("zip"), body);
+  ASSERT_EQ(blocks.status, 200) << blocks.body;
+  std::vector<ZipEntry> entries;
+  ASSERT_TRUE(ReadZip(blocks.body, entries));
+  ASSERT_EQ(entries.size(), n);
+
+  std::string rebuilt;
+  std::size_t e = 0;
+  for (const RdcNeed& need : needs) {
+    if (need.m_BlockType == RDCNEED_SEED) rebuilt += oldVersion.substr(need.m_FileOffset, need.m_BlockLength);
+    if (need.m_BlockType == RDCNEED_SOURCE) rebuilt += entries[e++].bytes;
+  }
+  EXPECT_TRUE(rebuilt == newVersion);
 }
 
 // --- refusals ---------------------------------------------------------------

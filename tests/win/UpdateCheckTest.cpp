@@ -113,27 +113,32 @@ TEST_F(WithRealServer, AnUnknownProductIsAFailedCheck) {
   EXPECT_EQ("404", request[4]);
 }
 
-TEST_F(WithRealServer, TheUpdateCommandChecksThisProgramAndInstallsNothingYet) {
+TEST_F(WithRealServer, TheUpdateCommandChecksThisProgramAndInstallsNoUnsignedBuild) {
   const std::string self = OwnExecutable();
   ASSERT_GT(self.size(), 10000u);
 
   server_.Publish(kProduct, "vtl64.exe", self);
-  EXPECT_EQ(0, RunUpdateCheckAt(server_.Url().c_str()));
+  EXPECT_EQ(0, RunUpdateCheckAt(server_.Url().c_str(), nullptr));
 
-  // A newer build on the server: the check finds it; the download routes do
-  // not exist yet, so the command returns quietly instead of ending us.
+  // A newer build on the server, but unsigned: the command fetches it and
+  // refuses it, so this program stays as it is and carries on.
   server_.Publish(kProduct, "vtl64.exe", self + "newer");
-  EXPECT_EQ(1, RunUpdateCheckAt(server_.Url().c_str()));
+  EXPECT_EQ(E_FAIL, RunUpdateCheckAt(server_.Url().c_str(), nullptr));
   EXPECT_EQ(self, OwnExecutable());
 
   const std::vector<std::string> lines = server_.LogLines(2);
-  ASSERT_EQ(2u, lines.size());
-  for (const std::string& line : lines) {
-    const std::vector<std::string> request = Words(line);
-    ASSERT_EQ(8u, request.size()) << line;
+  ASSERT_GE(lines.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::vector<std::string> request = Words(lines[i]);
+    ASSERT_EQ(8u, request.size()) << lines[i];
     EXPECT_EQ("/update/u.php?f=hash&e=" + kProduct, request[3]);
     EXPECT_EQ("body=f1=vtl64.exe", request[7]);
   }
+  // The whole file was asked for last.
+  const std::vector<std::string> last = Words(server_.LogLines(3).back());
+  ASSERT_EQ(8u, last.size());
+  EXPECT_EQ("/update/u.php?f=zip&e=" + kProduct, last[3]);
+  EXPECT_EQ("body=f1=vtl64.exe", last[7]);
 }
 
 TEST(HashQueryOnTheWire, ThePostCarriesTheFixedHeadersAndTheUnescapedBody) {

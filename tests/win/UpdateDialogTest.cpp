@@ -99,8 +99,9 @@ TEST(ProgressDialog, TheTaskDialogIsAvailable) { EXPECT_TRUE(IsProgressDialogAva
 TEST(ProgressDialog, PressingCancelClosesTheDialogAtOnceAndTheStepEndsWithAbort) {
   updatetest::Installed installed;
   const std::wstring program = installed.Write("vtl64.exe", "program");
-  const std::string reply = HttpReply(std::string(2000000, 'z'));
-  ScriptedServer server(reply, reply.size() - 2000000 + 5000);  // stalls after 5,000 bytes
+  // Within the bound of a hash reply, so that it is read until the stall.
+  const std::string reply = HttpReply(std::string(500000, 'z'));
+  ScriptedServer server(reply, reply.size() - 500000 + 5000);  // stalls after 5,000 bytes
   ASSERT_TRUE(server.listening());
   VU updater(L"5E1C9A02-7B3D-4F61-9A8E-2C47D0B3F915", server.Url());
   updater.AddFile(UpdateFile(program, L"vtl64.exe", true));

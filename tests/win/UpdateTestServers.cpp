@@ -67,8 +67,14 @@ bool RecordedRequest::HasHeader(const std::string& name) const {
   return Lower("\n" + headers).find("\n" + Lower(name) + ":") != std::string::npos;
 }
 
-ScriptedServer::ScriptedServer(std::string reply, std::size_t holdAfter, bool closeAtHold)
-    : reply_(std::move(reply)), holdAfter_(holdAfter), closeAtHold_(closeAtHold) {
+ScriptedServer::ScriptedServer(std::vector<std::string> replies)
+    : ScriptedServer(std::string()) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  replies_ = std::move(replies);
+}
+
+ScriptedServer::ScriptedServer(std::string reply, std::size_t holdAfter, bool closeAtHold, bool holdEachRequest)
+    : replies_{std::move(reply)}, holdAfter_(holdAfter), closeAtHold_(closeAtHold), holdEach_(holdEachRequest) {
   EnsureWinsock();
   listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address{};
@@ -86,6 +92,10 @@ ScriptedServer::ScriptedServer(std::string reply, std::size_t holdAfter, bool cl
 
 ScriptedServer::~ScriptedServer() {
   stopping_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    releases_ = static_cast<std::size_t>(-1) / 2;
+  }
   Release();
   if (listener_ != INVALID_SOCKET) closesocket(listener_);
   if (thread_.joinable()) thread_.join();
@@ -98,6 +108,7 @@ std::wstring ScriptedServer::Url() const {
 void ScriptedServer::Release() {
   std::lock_guard<std::mutex> lock(mutex_);
   released_ = true;
+  ++releases_;
   changed_.notify_all();
 }
 
@@ -146,21 +157,25 @@ void ScriptedServer::Answer(SOCKET client) {
     if (got <= 0) break;
     request.body.append(buffer, static_cast<std::size_t>(got));
   }
+  std::string reply;
+  std::size_t number = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
+    number = requests_.size();
+    reply = replies_[std::min(requests_.size(), replies_.size()) - 1];
   }
 
-  const std::size_t first = std::min(holdAfter_, reply_.size());
-  if (!SendAll(client, reply_.data(), first)) return;
-  if (first == reply_.size()) return;
+  const std::size_t first = std::min(holdAfter_, reply.size());
+  if (!SendAll(client, reply.data(), first)) return;
+  if (first == reply.size()) return;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     held_ = true;
     changed_.notify_all();
-    changed_.wait(lock, [this] { return released_; });
+    changed_.wait(lock, [this, number] { return holdEach_ ? releases_ >= number : released_; });
   }
-  if (!closeAtHold_) SendAll(client, reply_.data() + first, reply_.size() - first);
+  if (!closeAtHold_) SendAll(client, reply.data() + first, reply.size() - first);
 }
 
 unsigned short UnusedPort() {

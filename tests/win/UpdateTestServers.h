@@ -37,7 +37,10 @@ struct RecordedRequest {
 class ScriptedServer {
  public:
   explicit ScriptedServer(std::string reply, std::size_t holdAfter = std::string::npos,
-                          bool closeAtHold = false);
+                          bool closeAtHold = false, bool holdEachRequest = false);
+  // Answers the n-th request with replies[n], and every later one with the
+  // last reply.
+  explicit ScriptedServer(std::vector<std::string> replies);
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -45,6 +48,8 @@ class ScriptedServer {
   bool listening() const { return port_ != 0; }
   unsigned short port() const { return port_; }
   std::wstring Url() const;  // http://127.0.0.1:<port>/update/u.php
+  // Lets the held reply go on; with holdEachRequest, one Release lets one
+  // more request past its hold point.
   void Release();
   // True once a connection has reached the hold point.
   bool WaitUntilHeld(DWORD timeoutMs);
@@ -54,7 +59,7 @@ class ScriptedServer {
   void Serve();
   void Answer(SOCKET client);
 
-  std::string reply_;
+  std::vector<std::string> replies_;
   std::size_t holdAfter_;
   bool closeAtHold_;
   SOCKET listener_ = INVALID_SOCKET;
@@ -63,6 +68,8 @@ class ScriptedServer {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool released_ = false;
+  bool holdEach_ = false;
+  std::size_t releases_ = 0;
   bool held_ = false;
   std::vector<RecordedRequest> requests_;
   std::thread thread_;

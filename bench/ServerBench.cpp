@@ -1,0 +1,378 @@
+// server_bench: does the update server keep serving while one address holds
+// thousands of idle and slow connections?
+//
+//   ./server_bench [--server PATH] [--idle N] [--slow N] [--queries N]
+//                  [--connections N] [--duration SECONDS] [--per-address-limit N]
+//                  [--keep]
+//
+// For each of two per-address limits (one that just lets the load run in,
+// and none at all; or only the one given), one server run:
+//   1. hash queries from 127.0.0.1, one connection each, nothing else going on;
+//   2. the load run (wrk, --connections hash queries from 127.0.0.1) alone;
+//   3. hostile clients on 127.0.0.2: --idle connections that send nothing and
+//      --slow that send one byte of an endless request line a second; every
+//      connection the server closes (deadline, 503) is opened again a second
+//      later, so the pressure stays;
+//   4. the hash queries of step 1 again, with the hostile clients there;
+//   5. the load run again, with the hostile clients there.
+// Prints the query latencies (median, 90th percentile, worst), the load
+// run's requests per second with and without the hostile clients and their
+// ratio, and whether the two targets were met: median latency within 100 ms,
+// and requests per second down by no more than a tenth.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char kProduct[] = "5E1C9A02-7B3D-4F61-9A8E-2C47D0B3F915";
+
+struct Options {
+  std::string server = VANTLE_UPDATE_SERVER;
+  int idle = 2000;
+  int slow = 200;
+  int queries = 200;
+  int connections = 1000;
+  int duration = 10;
+  int onlyLimit = -1;  // run one per-address limit only (0: none)
+  bool keep = false;   // keep the work folder (wrk's output, the access log)
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const fs::path& out) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, (out.string() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int Connect(int port, const char* from, bool nonBlocking) {
+  // Not inherited by wrk, whose event loop takes only descriptors below a
+  // few thousand.
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+  if (fd < 0) return -1;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, from, &local.sin_addr);
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(std::uint16_t(port));
+  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0 && errno != EINPROGRESS)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// One hash query on a fresh connection from 127.0.0.1; its time in
+// milliseconds, or a negative number when the reply was not the digest.
+double TimedQuery(int port, const std::string& digest) {
+  const std::string request = std::string("POST /update/u.php?f=hash&e=") + kProduct +
+                              " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                              "Content-Length: 12\r\nConnection: close\r\n\r\nf1=vtl64.exe";
+  const auto start = Clock::now();
+  const int fd = Connect(port, "127.0.0.1", false);
+  if (fd < 0) return -1;
+  timeval limit{30, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string reply;
+  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
+    char buf[4096];
+    ssize_t n;
+    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) reply.append(buf, std::size_t(n));
+  }
+  close(fd);
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  return reply.rfind("HTTP/1.1 200", 0) == 0 && reply.find(digest) != std::string::npos ? ms : -1;
+}
+
+struct Latency {
+  double median = 0, p90 = 0, worst = 0;
+  int failed = 0;
+};
+
+Latency MeasureQueries(int port, int count, const std::string& digest) {
+  std::vector<double> times;
+  Latency result;
+  for (int i = 0; i < count; ++i) {
+    const double ms = TimedQuery(port, digest);
+    if (ms < 0)
+      ++result.failed;
+    else
+      times.push_back(ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (times.empty()) return result;
+  std::sort(times.begin(), times.end());
+  result.median = times[times.size() / 2];
+  result.p90 = times[times.size() * 9 / 10];
+  result.worst = times.back();
+  return result;
+}
+
+// The hostile clients of 127.0.0.2, kept open by a thread of their own.
+class Hostile {
+ public:
+  Hostile(int port, int idle, int slow) : port_(port) {
+    for (int i = 0; i < idle + slow; ++i) sockets_.push_back(Socket{-1, i >= idle, Clock::now()});
+    thread_ = std::thread([this] { Loop(); });
+  }
+  ~Hostile() {
+    stop_ = true;
+    thread_.join();
+    for (Socket& s : sockets_)
+      if (s.fd >= 0) close(s.fd);
+  }
+  int Open() const { return open_; }
+  long Reopened() const { return reopened_; }
+
+ private:
+  struct Socket {
+    int fd;
+    bool slow;
+    Clock::time_point reopenAt;
+  };
+
+  void Loop() {
+    auto nextByte = Clock::now();
+    std::vector<pollfd> polled;
+    while (!stop_) {
+      const auto now = Clock::now();
+      int open = 0;
+      for (Socket& s : sockets_) {
+        if (s.fd < 0 && now >= s.reopenAt) {
+          s.fd = Connect(port_, "127.0.0.2", true);
+          if (s.fd < 0) s.reopenAt = now + std::chrono::seconds(1);
+        }
+        if (s.fd >= 0) ++open;
+      }
+      open_ = open;
+      // One more byte of an endless request line, every second.
+      if (now >= nextByte) {
+        nextByte = now + std::chrono::seconds(1);
+        for (Socket& s : sockets_)
+          if (s.fd >= 0 && s.slow) send(s.fd, "G", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+      }
+      // Whatever the server sends (a 503 or a 408) or a close ends a
+      // connection; it is opened again a second later.
+      polled.clear();
+      for (const Socket& s : sockets_)
+        if (s.fd >= 0) polled.push_back(pollfd{s.fd, POLLIN, 0});
+      if (poll(polled.data(), polled.size(), 100) <= 0) continue;
+      std::size_t k = 0;
+      for (Socket& s : sockets_) {
+        if (s.fd < 0) continue;
+        if (polled[k++].revents & (POLLIN | POLLHUP | POLLERR)) {
+          close(s.fd);
+          s.fd = -1;
+          s.reopenAt = Clock::now() + std::chrono::seconds(1);
+          ++reopened_;
+        }
+      }
+    }
+  }
+
+  int port_;
+  std::vector<Socket> sockets_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> open_{0};
+  std::atomic<long> reopened_{0};
+};
+
+struct LoadResult {
+  double rps = 0;
+  std::string problems;
+};
+
+LoadResult LoadRun(const Options& o, int port, const fs::path& work, const char* tag) {
+  const fs::path script = work / "hash.lua";
+  std::ofstream(script) << "wrk.method = \"POST\"\nwrk.body = \"f1=vtl64.exe\"\n"
+                           "wrk.headers[\"Content-Type\"] = \"application/x-www-form-urlencoded\"\n";
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/update/u.php?f=hash&e=" + kProduct;
+  const fs::path out = work / (std::string("wrk-") + tag + ".out");
+  const pid_t pid = Spawn({"wrk", "-t2", "-c" + std::to_string(o.connections), "-d" + std::to_string(o.duration) + "s",
+                           "--timeout", "5s", "-s", script.string(), url},
+                          out);
+  LoadResult result;
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    result.problems = "wrk did not run";
+    return result;
+  }
+  const std::string text = ReadFile(out);
+  const std::size_t at = text.find("Requests/sec:");
+  if (at != std::string::npos) result.rps = std::atof(text.c_str() + at + 13);
+  for (const char* bad : {"Socket errors", "Non-2xx"}) {
+    const std::size_t b = text.find(bad);
+    if (b != std::string::npos) result.problems += text.substr(b, text.find('\n', b) - b) + "; ";
+  }
+  return result;
+}
+
+bool ParseArgs(int argc, char** argv, Options& o) {
+  if (argc > 1 && std::string(argv[argc - 1]) == "--keep") {
+    o.keep = true;
+    --argc;
+  }
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string a = argv[i];
+    const char* v = argv[i + 1];
+    if (a == "--server") o.server = v;
+    else if (a == "--idle") o.idle = std::atoi(v);
+    else if (a == "--slow") o.slow = std::atoi(v);
+    else if (a == "--queries") o.queries = std::atoi(v);
+    else if (a == "--connections") o.connections = std::atoi(v);
+    else if (a == "--duration") o.duration = std::atoi(v);
+    else if (a == "--per-address-limit") o.onlyLimit = std::atoi(v);
+    else return false;
+  }
+  return argc % 2 == 1 && o.queries > 0 && o.duration > 0;
+}
+
+std::string Sha1Hex(const fs::path& file) {
+  const std::string out = fs::temp_directory_path() / "server-bench-sha1";
+  const pid_t pid = Spawn({"sha1sum", file.string()}, out);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  std::string hex = ReadFile(out).substr(0, 40);
+  for (char& c : hex) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return hex;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!ParseArgs(argc, argv, o)) {
+    std::fprintf(stderr,
+                 "usage: server_bench [--server PATH] [--idle N] [--slow N] [--queries N] [--connections N] "
+                 "[--duration SECONDS] [--per-address-limit N] [--keep]\n");
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  // Both ends of every connection live on this machine: the server, wrk and
+  // the hostile clients inherit this limit.
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+  const std::size_t needed = std::size_t(o.idle + o.slow + o.connections) * 2 + 512;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < needed) {
+    std::fprintf(stderr, "server_bench: needs %zu open files, the limit is %llu\n", needed,
+                 (unsigned long long)limit.rlim_cur);
+    return 2;
+  }
+
+  const fs::path work = fs::temp_directory_path() / ("vantle-server-bench-" + std::to_string(getpid()));
+  fs::create_directories(work / "root" / kProduct);
+  {
+    std::mt19937_64 rng(1);
+    std::string bytes(4000000, '\0');
+    for (char& c : bytes) c = char(rng());
+    std::ofstream(work / "root" / kProduct / "vtl64.exe", std::ios::binary) << bytes;
+  }
+  const std::string digest = Sha1Hex(work / "root" / kProduct / "vtl64.exe");
+
+  std::printf("server_bench: %d idle and %d slow connections from 127.0.0.2; %d timed hash queries and a\n"
+              "load run of %d connections for %d s from 127.0.0.1; %u cores\n",
+              o.idle, o.slow, o.queries, o.connections, o.duration, std::thread::hardware_concurrency());
+  bool allMet = true;
+  const int limits[] = {o.onlyLimit > 0 ? o.onlyLimit : o.connections + 24, 0};
+  for (int perAddress : limits) {
+    if (o.onlyLimit >= 0 && perAddress != o.onlyLimit) continue;
+    const fs::path portFile = work / "port";
+    fs::remove(portFile);
+    const pid_t server = Spawn({o.server, "--root", (work / "root").string(), "--port", "0", "--port-file",
+                                portFile.string(), "--log", (work / "access.log").string(), "--per-address-limit",
+                                std::to_string(perAddress)},
+                               work / "server.out");
+    for (int i = 0; i < 200 && !fs::exists(portFile); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    if (server < 0 || !fs::exists(portFile)) {
+      std::fprintf(stderr, "server_bench: the server did not start: %s\n",
+                   ReadFile(work / "server.out.err").c_str());
+      return 1;
+    }
+    const int port = std::atoi(ReadFile(portFile).c_str());
+
+    const Latency quiet = MeasureQueries(port, o.queries, digest);
+    const LoadResult alone = LoadRun(o, port, work, "alone");
+    Latency loud;
+    LoadResult withHostile;
+    int held = 0;
+    long reopened = 0;
+    {
+      Hostile hostile(port, o.idle, o.slow);
+      std::this_thread::sleep_for(std::chrono::seconds(3));  // all connected, some refused
+      held = hostile.Open();
+      loud = MeasureQueries(port, o.queries, digest);
+      withHostile = LoadRun(o, port, work, "hostile");
+      reopened = hostile.Reopened();
+    }
+    kill(server, SIGTERM);
+    int status = 0;
+    waitpid(server, &status, 0);
+
+    const double ratio = alone.rps > 0 ? withHostile.rps / alone.rps : 0;
+    const bool latencyMet = loud.failed == 0 && loud.median <= 100.0;
+    const bool rpsMet = alone.problems.empty() && withHostile.problems.empty() && ratio >= 0.9;
+    allMet = allMet && latencyMet && rpsMet;
+    std::printf("\nper-address limit %s:\n", perAddress ? std::to_string(perAddress).c_str() : "none");
+    std::printf("  hostile connections open after 3 s: %d of %d; closed by the server and opened again: %ld\n", held,
+                o.idle + o.slow, reopened);
+    std::printf("  hash query, alone:        median %7.2f ms, 90%% %7.2f ms, worst %7.2f ms, failed %d\n",
+                quiet.median, quiet.p90, quiet.worst, quiet.failed);
+    std::printf("  hash query, with hostile: median %7.2f ms, 90%% %7.2f ms, worst %7.2f ms, failed %d  [%s]\n",
+                loud.median, loud.p90, loud.worst, loud.failed, latencyMet ? "within 100 ms" : "MISSED");
+    std::printf("  load run alone:        %10.0f requests/s %s\n", alone.rps, alone.problems.c_str());
+    std::printf("  load run with hostile: %10.0f requests/s %s\n", withHostile.rps, withHostile.problems.c_str());
+    std::printf("  ratio %.3f  [%s]\n", ratio, rpsMet ? "within a tenth" : "MISSED");
+  }
+  std::error_code ignored;
+  if (o.keep)
+    std::printf("server_bench: kept %s\n", work.c_str());
+  else
+    fs::remove_all(work, ignored);
+  std::printf("\nserver_bench: %s\n", allMet ? "both targets met in every run" : "a target was MISSED");
+  return allMet ? 0 : 1;
+}

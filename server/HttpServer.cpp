@@ -1,0 +1,508 @@
+#include "server/HttpServer.h"
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace vantle_server {
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+// How long a connection we are closing may take to read our last reply
+// before its socket goes. Closing at once would reset a connection whose
+// request we did not read, and the client could lose the reply.
+constexpr std::chrono::seconds kLinger{2};
+// Pause after the system refused to accept (no descriptors left), so that
+// the accept loop does not spin.
+constexpr std::chrono::milliseconds kAcceptBackoff{50};
+
+// A request body kept up to the service's limit; what comes beyond it is
+// counted and dropped, so that an oversized request is read to its end and
+// answered 413 on a connection that is still in step.
+struct CappedBody {
+  struct value_type {
+    std::string bytes;
+    std::uint64_t received = 0;
+    bool overflow = false;
+  };
+
+  class reader {
+   public:
+    template <bool isRequest, class Fields>
+    reader(http::header<isRequest, Fields>&, value_type& body) : body_(body) {}
+
+    void init(const boost::optional<std::uint64_t>& length, beast::error_code& ec) {
+      ec = {};
+      if (length && *length <= UpdateService::kMaxBodyBytes) body_.bytes.reserve(std::size_t(*length));
+    }
+
+    template <class ConstBufferSequence>
+    std::size_t put(const ConstBufferSequence& buffers, beast::error_code& ec) {
+      ec = {};
+      std::size_t taken = 0;
+      for (auto it = asio::buffer_sequence_begin(buffers); it != asio::buffer_sequence_end(buffers); ++it) {
+        const asio::const_buffer piece = *it;
+        Append(static_cast<const char*>(piece.data()), piece.size());
+        taken += piece.size();
+      }
+      return taken;
+    }
+
+    void finish(beast::error_code& ec) { ec = {}; }
+
+   private:
+    void Append(const char* data, std::size_t n) {
+      body_.received += n;
+      if (body_.overflow) return;
+      if (body_.bytes.size() + n > UpdateService::kMaxBodyBytes) {
+        body_.overflow = true;
+        return;
+      }
+      body_.bytes.append(data, n);
+    }
+    value_type& body_;
+  };
+};
+
+using Parser = http::request_parser<CappedBody>;
+using Response = http::response<http::string_body>;
+
+ServiceReply PlainReply(int status, std::string text) {
+  ServiceReply reply;
+  reply.status = status;
+  reply.contentType = "text/plain; charset=utf-8";
+  reply.body = std::move(text) + "\n";
+  return reply;
+}
+
+// IPv4 clients of a dual-stack listener are shown as the IPv4 address they
+// are.
+asio::ip::address Unmapped(asio::ip::address address) {
+  if (address.is_v6() && address.to_v6().is_v4_mapped())
+    return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+  return address;
+}
+
+bool IsHttpError(const beast::error_code& ec) {
+  return ec.category() == http::make_error_code(http::error::bad_method).category();
+}
+
+class Connection;
+
+// Everything the connections share: options, the request handler and the
+// log, the counts behind the connection limits, the event loop and the pool.
+class Core {
+ public:
+  Core(HttpOptions options, RequestHandler handler, AccessLog& log)
+      : options_(std::move(options)),
+        handler_(std::move(handler)),
+        log_(log),
+        acceptor_(io_),
+        acceptRetry_(io_),
+        signals_(io_),
+        pool_(std::max(1u, options_.workers)) {}
+
+  bool Listen(std::string& error);
+  int Port() const { return port_; }
+  void Run();
+  void Stop() { io_.stop(); }
+
+  const HttpOptions& Options() const { return options_; }
+  AccessLog& Log() { return log_; }
+  asio::thread_pool& Pool() { return pool_; }
+
+  ServiceReply Handle(const std::string& method, const std::string& target, const std::string& body) {
+    try {
+      return handler_(method, target, body);
+    } catch (const std::exception& e) {
+      return PlainReply(500, std::string("the request could not be served: ") + e.what());
+    }
+  }
+
+  // Counts a new connection in, or says no when a limit is reached.
+  bool Admit(const std::string& address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (served_ >= maxConnections_) return false;
+    std::size_t& mine = perAddress_[address];
+    if (options_.perAddressLimit && mine >= options_.perAddressLimit) {
+      if (mine == 0) perAddress_.erase(address);
+      return false;
+    }
+    ++mine;
+    ++served_;
+    return true;
+  }
+  void Release(const std::string& address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --served_;
+    auto it = perAddress_.find(address);
+    if (it != perAddress_.end() && --it->second == 0) perAddress_.erase(it);
+  }
+
+ private:
+  void Accept();
+  void OnAccepted(tcp::socket socket);
+
+  HttpOptions options_;
+  RequestHandler handler_;
+  AccessLog& log_;
+
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::size_t> perAddress_;
+  std::size_t served_ = 0;
+  std::size_t maxConnections_ = 0;
+
+  // Destroyed in reverse order: the pool is joined first (its tasks post to
+  // the event loop), the event loop last, which destroys the connections
+  // still waiting in it; they release their counts above.
+  asio::io_context io_;
+  tcp::acceptor acceptor_;
+  asio::steady_timer acceptRetry_;
+  asio::signal_set signals_;
+  asio::thread_pool pool_;
+  int port_ = 0;
+};
+
+// One client connection, driven by the event loop on its own strand: read a
+// request under a deadline, hand it to the pool, write the reply under a
+// progress deadline, log it, and read the next.
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(Core& core, tcp::socket socket, std::string address, std::string limitKey)
+      : core_(core),
+        socket_(std::move(socket)),
+        timer_(socket_.get_executor()),
+        address_(std::move(address)),
+        limitKey_(std::move(limitKey)) {}
+  ~Connection() {
+    if (counted_) core_.Release(limitKey_);
+  }
+
+  tcp::socket::executor_type Executor() { return socket_.get_executor(); }
+
+  void Serve() {
+    counted_ = true;
+    ReadRequest();
+  }
+
+  // Answers 503 without reading a request and closes.
+  void Refuse() {
+    ServiceReply reply = PlainReply(503, "too many connections from this address; try again later");
+    Reply(std::move(reply), true);
+  }
+
+ private:
+  void ReadRequest() {
+    parser_.emplace();
+    parser_->header_limit(std::uint32_t(kMaxHeaderBytes));
+    parser_->body_limit(kMaxDrainedBodyBytes);
+    method_.clear();
+    target_.clear();
+    logged_ = false;
+    Arm(core_.Options().requestTimeout);
+    http::async_read_header(socket_, buffer_, *parser_,
+                            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
+  }
+
+  void OnHeader(beast::error_code ec) {
+    if (ec) return ReadFailed(ec);
+    const auto& request = parser_->get();
+    method_ = std::string(request.method_string());
+    target_ = std::string(request.target());
+    if (request.version() >= 11 && beast::iequals(request[http::field::expect], "100-continue")) {
+      static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+      asio::async_write(socket_, asio::buffer(kContinue, sizeof kContinue - 1),
+                        [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                          if (ec) return self->ReadFailed(ec);
+                          self->ReadBody();
+                        });
+      return;
+    }
+    ReadBody();
+  }
+
+  void ReadBody() {
+    http::async_read(socket_, buffer_, *parser_,
+                     [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnBody(ec); });
+  }
+
+  void OnBody(beast::error_code ec) {
+    if (ec) return ReadFailed(ec);
+    Disarm();
+    const auto& request = parser_->get();
+    version_ = request.version();
+    keepAlive_ = request.keep_alive();
+    head_ = request.method() == http::verb::head;
+    if (request.body().overflow) return Reply(UpdateService::BodyTooLarge(), false);
+    // The request is not touched by this strand until the reply comes back.
+    asio::post(core_.Pool(), [self = shared_from_this()] {
+      ServiceReply reply = self->core_.Handle(self->method_, self->target_, self->parser_->get().body().bytes);
+      asio::post(self->socket_.get_executor(),
+                 [self, reply = std::move(reply)]() mutable { self->Reply(std::move(reply), false); });
+    });
+  }
+
+  void ReadFailed(const beast::error_code& ec) {
+    const bool begun = parser_ && (parser_->got_some() || buffer_.size() > 0);
+    if (timedOut_) {
+      if (begun) return Reply(PlainReply(408, "the request did not arrive in time"), true);
+      return Close();
+    }
+    if (ec == http::error::header_limit)
+      return Reply(PlainReply(431, "request header over " + std::to_string(kMaxHeaderBytes) + " bytes"), true);
+    if (ec == http::error::body_limit) return Reply(UpdateService::BodyTooLarge(), true);
+    if (IsHttpError(ec) && ec != http::error::end_of_stream && ec != http::error::partial_message)
+      return Reply(PlainReply(400, "malformed request: " + ec.message()), true);
+    Close();  // the client went away
+  }
+
+  void Reply(ServiceReply reply, bool close) {
+    response_.emplace();
+    Response& res = *response_;
+    res.version(version_);
+    res.result(unsigned(reply.status));
+    if (!reply.contentType.empty()) res.set(http::field::content_type, reply.contentType);
+    if (!reply.allow.empty()) res.set(http::field::allow, reply.allow);
+    if (reply.status == 503) res.set(http::field::retry_after, "10");
+    res.keep_alive(keepAlive_ && !close);
+    res.body() = std::move(reply.body);
+    res.prepare_payload();
+    status_ = reply.status;
+    replyBytes_ = head_ ? 0 : res.body().size();
+    if (head_) res.body().clear();  // the length stays in the header
+    serializer_.emplace(res);
+    WriteSome();
+  }
+
+  void WriteSome() {
+    Arm(core_.Options().requestTimeout);
+    http::async_write_some(socket_, *serializer_,
+                           [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnWritten(ec); });
+  }
+
+  void OnWritten(beast::error_code ec) {
+    if (!ec && !serializer_->is_done()) return WriteSome();
+    Disarm();
+    WriteLog();
+    if (ec) return Close();
+    const bool again = response_->keep_alive();
+    serializer_.reset();
+    response_.reset();
+    if (again) return ReadRequest();
+    Linger();
+  }
+
+  void WriteLog() {
+    if (logged_) return;
+    logged_ = true;
+    LogRecord record;
+    record.when = std::time(nullptr);
+    record.remoteAddr = address_;
+    record.method = method_;
+    record.target = target_;
+    record.status = status_;
+    if (parser_) {
+      record.requestBytes = parser_->get().body().received;
+      record.body = &parser_->get().body().bytes;
+    }
+    record.replyBytes = replyBytes_;
+    core_.Log().Write(record);
+  }
+
+  // Stops sending, reads (and drops) what the client still sends until it
+  // closes or kLinger has passed, then closes.
+  void Linger() {
+    beast::error_code ignored;
+    socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    Arm(kLinger);
+    Drain();
+  }
+  void Drain() {
+    buffer_.consume(buffer_.size());
+    socket_.async_read_some(buffer_.prepare(4096), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec) return self->Close();
+      self->Drain();
+    });
+  }
+
+  void Close() {
+    Disarm();
+    beast::error_code ignored;
+    socket_.shutdown(tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+  }
+
+  // One deadline at a time: a new one replaces the old, and an expired one
+  // cancels whatever the socket is doing.
+  void Arm(std::chrono::steady_clock::duration after) {
+    timedOut_ = false;
+    const std::uint64_t generation = ++generation_;
+    timer_.expires_after(after);
+    timer_.async_wait([self = shared_from_this(), generation](beast::error_code ec) {
+      if (ec || generation != self->generation_) return;
+      self->timedOut_ = true;
+      beast::error_code ignored;
+      self->socket_.cancel(ignored);
+    });
+  }
+  void Disarm() {
+    ++generation_;
+    timer_.cancel();
+  }
+
+  Core& core_;
+  tcp::socket socket_;
+  asio::steady_timer timer_;
+  const std::string address_;   // for the log
+  const std::string limitKey_;  // for the connection limits
+  bool counted_ = false;
+
+  beast::flat_buffer buffer_;
+  std::optional<Parser> parser_;
+  std::string method_, target_;
+  unsigned version_ = 11;
+  bool keepAlive_ = false;
+  bool head_ = false;
+
+  std::optional<Response> response_;
+  std::optional<http::response_serializer<http::string_body>> serializer_;
+  int status_ = 0;
+  std::uint64_t replyBytes_ = 0;
+  bool logged_ = false;
+
+  std::uint64_t generation_ = 0;
+  bool timedOut_ = false;
+};
+
+bool Core::Listen(std::string& error) {
+  beast::error_code ec;
+  const asio::ip::address address = asio::ip::make_address(options_.bind, ec);
+  if (ec) {
+    error = "\"" + options_.bind + "\" is not an IP address";
+    return false;
+  }
+  const tcp::endpoint endpoint(address, static_cast<unsigned short>(options_.port));
+  acceptor_.open(endpoint.protocol(), ec);
+  // SO_REUSEADDR for quick restarts, but not SO_REUSEPORT: a port already in
+  // use is reported, not shared.
+  if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor_.bind(endpoint, ec);
+  if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    error = ec.message();
+    return false;
+  }
+  port_ = acceptor_.local_endpoint(ec).port();
+
+  // Every connection is a descriptor: take all the system allows, and keep
+  // some for the files being served and the log.
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  std::size_t fromLimit = 1024;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur > 0)
+    fromLimit = limit.rlim_cur > 256 ? std::size_t(limit.rlim_cur) - 128 : std::size_t(limit.rlim_cur) / 2;
+  maxConnections_ = options_.maxConnections ? std::min(options_.maxConnections, fromLimit) : fromLimit;
+
+  if (options_.stopOnSignals) {
+    signals_.add(SIGINT);
+    signals_.add(SIGTERM);
+    signals_.async_wait([this](beast::error_code ec, int) {
+      if (!ec) Stop();
+    });
+  }
+  return true;
+}
+
+void Core::Accept() {
+  acceptor_.async_accept(asio::make_strand(io_), [this](beast::error_code ec, tcp::socket socket) {
+    if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
+    if (ec && ec != asio::error::connection_aborted) {
+      // Out of descriptors or memory: the pending connections wait in the
+      // backlog while others close.
+      acceptRetry_.expires_after(kAcceptBackoff);
+      acceptRetry_.async_wait([this](beast::error_code waitError) {
+        if (!waitError) Accept();
+      });
+      return;
+    }
+    if (!ec) OnAccepted(std::move(socket));
+    Accept();
+  });
+}
+
+void Core::OnAccepted(tcp::socket socket) {
+  beast::error_code ec;
+  const tcp::endpoint remote = socket.remote_endpoint(ec);
+  if (ec) return;  // gone already
+  // Replies go out as a header write and a body write; without this the body
+  // waits for the client's delayed acknowledgement of the header.
+  socket.set_option(tcp::no_delay(true), ec);
+  const std::string address = Unmapped(remote.address()).to_string();
+  std::string key = ConnectionLimitKey(address);
+  const bool admitted = Admit(key);
+  auto connection = std::make_shared<Connection>(*this, std::move(socket), address, std::move(key));
+  asio::dispatch(connection->Executor(), [connection, admitted] {
+    if (admitted)
+      connection->Serve();
+    else
+      connection->Refuse();
+  });
+}
+
+void Core::Run() {
+  Accept();
+  std::vector<std::thread> more;
+  for (unsigned i = 1; i < options_.ioThreads; ++i) more.emplace_back([this] { io_.run(); });
+  io_.run();
+  for (std::thread& t : more) t.join();
+  // Requests still being run finish; queued ones are dropped with their
+  // connections.
+  pool_.stop();
+  pool_.join();
+}
+
+}  // namespace
+
+std::string ConnectionLimitKey(const std::string& text) {
+  beast::error_code ec;
+  const asio::ip::address address = Unmapped(asio::ip::make_address(text, ec));
+  if (ec) return text;
+  if (address.is_v4()) return address.to_string();
+  asio::ip::address_v6::bytes_type bytes = address.to_v6().to_bytes();
+  std::fill(bytes.begin() + 8, bytes.end(), 0);
+  return asio::ip::address_v6(bytes).to_string() + "/64";
+}
+
+struct HttpServer::Impl {
+  Impl(HttpOptions options, RequestHandler handler, AccessLog& log)
+      : core(std::move(options), std::move(handler), log) {}
+  Core core;
+};
+
+HttpServer::HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log)
+    : impl_(std::make_unique<Impl>(std::move(options), std::move(handler), log)) {}
+HttpServer::~HttpServer() = default;
+bool HttpServer::Listen(std::string& error) { return impl_->core.Listen(error); }
+int HttpServer::Port() const { return impl_->core.Port(); }
+void HttpServer::Run() { impl_->core.Run(); }
+void HttpServer::Stop() { impl_->core.Stop(); }
+
+}  // namespace vantle_server

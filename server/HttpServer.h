@@ -1,0 +1,78 @@
+// The server's HTTP side: one event loop owns every connection and a small
+// pool of threads runs the requests. A connection that is idle, or that sends
+// its request a byte at a time, costs a socket and a timer, never a thread,
+// so it cannot keep other clients waiting.
+//
+//  - A whole request (header and body) must arrive within requestTimeout of
+//    the moment the connection is ready for it (accepted, or the previous
+//    reply sent). Late requests that had begun get 408; idle connections are
+//    closed without a word.
+//  - Each write of a reply must make progress within requestTimeout.
+//  - No more than perAddressLimit connections from one client address, and
+//    no more than maxConnections in all, are served at once; one more is
+//    answered 503 and closed at once rather than queued.
+#pragma once
+
+#include "server/AccessLog.h"
+#include "server/UpdateService.h"
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vantle_server {
+
+struct HttpOptions {
+  std::string bind = "127.0.0.1";
+  int port = 0;  // 0 picks a free one
+  std::chrono::milliseconds requestTimeout{30000};
+  std::size_t perAddressLimit = 64;  // 0: no limit
+  std::size_t maxConnections = 0;    // 0: from the process's descriptor limit
+  unsigned workers = 16;             // threads that run requests
+  unsigned ioThreads = 1;            // threads that move bytes
+  bool stopOnSignals = true;         // SIGINT and SIGTERM end Run()
+};
+
+using RequestHandler =
+    std::function<ServiceReply(const std::string& method, const std::string& target, const std::string& body)>;
+
+// Largest request header (request line and fields) read; a longer one is 431.
+constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
+// A body over the service's limit is still read, and dropped, up to this
+// size, so that the client reads its 413 in step; beyond it the connection
+// is answered and closed without reading on.
+constexpr std::uint64_t kMaxDrainedBodyBytes = 64u << 20;
+
+// What the per-address limit counts a client by: an IPv4 address itself, an
+// IPv6 address by its /64 network (one host is commonly handed a whole /64,
+// so its single addresses cost nothing to change). An IPv4 client of a
+// dual-stack listener counts as its IPv4 address. Text that is not an
+// address comes back unchanged.
+std::string ConnectionLimitKey(const std::string& address);
+
+class HttpServer {
+ public:
+  HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log);
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  // Binds and listens; false with a reason when the address or port cannot
+  // be had. Stop signals are caught from here on.
+  bool Listen(std::string& error);
+  int Port() const;
+
+  // Serves until Stop() or a stop signal; then ends every connection, waits
+  // for requests being run and returns.
+  void Run();
+  // Safe from any thread.
+  void Stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vantle_server
