@@ -237,9 +237,7 @@ TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
   HWND editor = FindXmlEditor(keen);
   ASSERT_NE(nullptr, editor);
   Key(VK_DELETE);
-  HWND refusal = uitest::WaitForDialog(L"Vantle", L"open in an editor");
-  ASSERT_NE(nullptr, refusal);
-  uitest::PressButton(refusal, IDOK);
+  ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"open in an editor", IDOK));
   Settle();
   EXPECT_EQ(2, Count());
   EXPECT_EQ(keen, GamesOf(*GameDatabase)->GetChildren()[0]);
@@ -247,9 +245,7 @@ TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
   Settle();
 
   Key('N', {VK_CONTROL});
-  HWND wizard = uitest::WaitForDialog(L"", L"Specify installer and/or executable now");
-  ASSERT_NE(nullptr, wizard);
-  uitest::PressButton(wizard, IDCANCEL);
+  ASSERT_TRUE(uitest::AnswerDialog(L"", L"Specify installer and/or executable now", IDCANCEL));
   Settle();
   EXPECT_EQ(2, Count());
 }
@@ -260,9 +256,7 @@ TEST_F(MainWindowTest, DeleteAsksFirstAndSavesAtOnce) {
   Select(1);
   for (int answer : {IDNO, IDYES}) {
     Key(VK_DELETE);
-    HWND question = uitest::WaitForDialog(L"Vantle", L"Are you sure?");
-    ASSERT_NE(nullptr, question);
-    uitest::PressButton(question, answer);
+    ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"Are you sure?", answer));
     Settle();
   }
   ASSERT_EQ(1, Count());
@@ -381,15 +375,11 @@ TEST_F(MainWindowTest, TheWizardStoresEveryModeWithItsMounts) {
       ASSERT_TRUE(uitest::AnswerFileDialog(c.fileDialog, chosen));
     }
     if (c.mode == IDC_NEW_CD) {
-      HWND reminder = uitest::WaitForDialog(L"Vantle", L"as soon as the game is installed");
-      ASSERT_NE(nullptr, reminder);
-      uitest::PressButton(reminder, IDOK);
+      ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"as soon as the game is installed", IDOK));
     }
     if (c.mode == IDC_NEW_MANUAL) {  // No keeps the wizard open; Yes goes on
       for (int answer : {IDNO, IDYES}) {
-        HWND question = uitest::WaitForDialog(L"Vantle", L"manual mounting");
-        ASSERT_NE(nullptr, question);
-        uitest::PressButton(question, answer);
+        ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"manual mounting", answer));
         if (answer == IDNO) {
           Sleep(300);
           ASSERT_TRUE(IsWindowVisible(wizard));

@@ -210,6 +210,12 @@ bool DialogShown(const wchar_t* title, const wchar_t* showing) {
 
 void PressButton(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
+bool AnswerDialog(const wchar_t* title, const wchar_t* showing, int id) {
+  HWND dialog = WaitForDialog(title, showing);
+  if (dialog) PressButton(dialog, id);
+  return dialog != nullptr;
+}
+
 bool AnswerFileDialog(const wchar_t* title, const std::wstring& path) {
   HWND dialog = WaitForDialog(title ? title : L"Open");
   if (!dialog) return false;

@@ -67,6 +67,9 @@ HWND WaitForDialog(const wchar_t* title, const wchar_t* showing = nullptr, DWORD
 // be answered in turn.
 void PressButton(HWND dialog, int id);
 
+// Waits for the dialog and presses its button id; false when none came.
+bool AnswerDialog(const wchar_t* title, const wchar_t* showing, int id);
+
 // Answers the system's file dialog titled title (null: "Open") with path;
 // false when no such dialog came.
 bool AnswerFileDialog(const wchar_t* title, const std::wstring& path);
