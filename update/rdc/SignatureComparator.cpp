@@ -101,8 +101,11 @@ bool ParseSignatureStream(const std::uint8_t* bytes, std::size_t length,
 }
 
 struct SignatureComparator::State {
-  std::vector<SeedChunk> seed;
-  std::unordered_map<std::uint64_t, std::uint32_t> index;  // key -> first seed chunk
+  struct Chain {
+    std::uint32_t first, last;
+  };
+  std::vector<SeedChunk> seed;                        // in seed order, so sorted by offset
+  std::unordered_map<std::uint64_t, Chain> index;     // key -> seed chunks with that key
 
   StreamParser source;
   std::uint64_t sourceOffset = 0;
@@ -122,36 +125,40 @@ struct SignatureComparator::State {
     c.offset = offset;
     c.next = kEnd;
     const std::uint32_t at = static_cast<std::uint32_t>(seed.size());
-    auto slot = index.emplace(HashKey(hash), at);
-    if (!slot.second) {
-      // Keep the chain in file order: append at its end.
-      std::uint32_t k = slot.first->second;
-      while (seed[k].next != kEnd) k = seed[k].next;
-      seed.push_back(c);
-      seed[k].next = at;
-      return;
-    }
     seed.push_back(c);
+    auto slot = index.emplace(HashKey(hash), Chain{at, at});
+    if (!slot.second) {
+      seed[slot.first->second.last].next = at;
+      slot.first->second.last = at;
+    }
   }
 
-  // Where a source chunk's bytes can be found in the seed, if anywhere.
+  static bool Same(const SeedChunk& c, std::uint32_t length, const std::uint8_t* hash) {
+    return c.length == length && std::memcmp(c.hash, hash, kStrongHashSize) == 0;
+  }
+
+  // Where a source chunk's bytes can be found in the seed, if anywhere:
+  // right after the seed range being extended when the seed has them there,
+  // else their first place in the seed.
   bool FindSeed(std::uint32_t length, const std::uint8_t* hash, std::uint64_t* offset) const {
-    auto it = index.find(HashKey(hash));
-    if (it == index.end()) return false;
-    bool found = false;
-    const bool extending = havePending && pending.m_BlockType == RDCNEED_SEED;
-    const std::uint64_t wanted = extending ? pending.m_FileOffset + pending.m_BlockLength : 0;
-    for (std::uint32_t k = it->second; k != kEnd; k = seed[k].next) {
-      const SeedChunk& c = seed[k];
-      if (c.length != length || std::memcmp(c.hash, hash, kStrongHashSize) != 0) continue;
-      if (!found) *offset = c.offset;
-      found = true;
-      if (!extending || c.offset == wanted) {
-        *offset = c.offset;
-        break;
+    if (havePending && pending.m_BlockType == RDCNEED_SEED) {
+      const std::uint64_t wanted = pending.m_FileOffset + pending.m_BlockLength;
+      auto next = std::lower_bound(seed.begin(), seed.end(), wanted,
+                                   [](const SeedChunk& c, std::uint64_t at) { return c.offset < at; });
+      if (next != seed.end() && next->offset == wanted && Same(*next, length, hash)) {
+        *offset = wanted;
+        return true;
       }
     }
-    return found;
+    auto it = index.find(HashKey(hash));
+    if (it == index.end()) return false;
+    for (std::uint32_t k = it->second.first; k != kEnd; k = seed[k].next) {
+      if (Same(seed[k], length, hash)) {
+        *offset = seed[k].offset;
+        return true;
+      }
+    }
+    return false;
   }
 
   void AddRange(RdcNeedType type, std::uint64_t offset, std::uint64_t length) {

@@ -20,6 +20,7 @@
 
 #include "update/Sha1.h"
 #include "update/rdc/RdcEngine.h"
+#include "update/rdc/RollingHash.h"
 
 namespace DIFF {
 
@@ -35,29 +36,10 @@ constexpr std::size_t kPendingLimit = 4096;
 // Input taken in one step between checks of the waiting output.
 constexpr std::size_t kStep = 65536;
 
-struct BuzTable {
-  std::uint32_t t[256];
-  constexpr BuzTable() : t() {
-    std::uint64_t x = 0x5652444348554E4Bull;  // fixed seed: the table is part of the format
-    for (int i = 0; i < 256; ++i) {
-      x += 0x9E3779B97F4A7C15ull;  // splitmix64
-      std::uint64_t z = x;
-      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-      z ^= z >> 31;
-      t[i] = static_cast<std::uint32_t>(z >> 32);
-    }
-  }
-};
-constexpr BuzTable kBuz;
-
-inline std::uint32_t Rotl(std::uint32_t x, unsigned n) {
-  return (x << (n & 31)) | (x >> ((32 - n) & 31));
-}
-
+// The hash of a window of zero bytes: what stands before the file's start.
 std::uint32_t ZeroWindowHash() {
   std::uint32_t h = 0;
-  for (unsigned i = 0; i < kHashWindow; ++i) h = Rotl(h, 1) ^ kBuz.t[0];
+  for (unsigned i = 0; i < kHashWindow; ++i) h = rolling::Rotl(h, 1) ^ rolling::kTable.t[0];
   return h;
 }
 
@@ -154,7 +136,7 @@ void SignatureGenerator::State::Take(const std::uint8_t* data, std::size_t count
     }
     if (p - start > static_cast<std::int64_t>(kMaxChunk) && cand > start + kMaxChunk)
       Emit(start + kMaxChunk);
-    roll = Rotl(roll, 1) ^ Rotl(kBuz.t[b[i - kHashWindow]], kHashWindow) ^ kBuz.t[b[i]];
+    roll = rolling::Roll(roll, b[i - kHashWindow], b[i]);
   }
   this->roll = roll;
   pos = p;

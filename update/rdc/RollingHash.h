@@ -1,0 +1,44 @@
+// The rolling hash that places chunk boundaries (internal to the engine and
+// its tests; its table is part of the signature format: changing it changes
+// every signature, which needs a new format version).
+//
+// A cyclic-polynomial hash over kHashWindow bytes: each byte maps to a
+// 32-bit table value, rotated by its distance from the window's newest byte,
+// and the values are XORed together, so a byte can be taken out again when
+// it leaves the window.
+#pragma once
+
+#include <cstdint>
+
+#include "update/rdc/RdcEngine.h"
+
+namespace DIFF {
+namespace rolling {
+
+struct Table {
+  std::uint32_t t[256];
+  constexpr Table() : t() {
+    std::uint64_t x = 0x5652444348554E4Bull;  // fixed seed
+    for (int i = 0; i < 256; ++i) {
+      x += 0x9E3779B97F4A7C15ull;  // splitmix64
+      std::uint64_t z = x;
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+      z ^= z >> 31;
+      t[i] = static_cast<std::uint32_t>(z >> 32);
+    }
+  }
+};
+inline constexpr Table kTable;
+
+inline std::uint32_t Rotl(std::uint32_t x, unsigned n) {
+  return (x << (n & 31)) | (x >> ((32 - n) & 31));
+}
+
+// The window moves one byte on: out leaves it, in enters it.
+inline std::uint32_t Roll(std::uint32_t h, std::uint8_t out, std::uint8_t in) {
+  return Rotl(h, 1) ^ Rotl(kTable.t[out], kHashWindow) ^ kTable.t[in];
+}
+
+}  // namespace rolling
+}  // namespace DIFF
