@@ -228,6 +228,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     parser_->body_limit(kMaxDrainedBodyBytes);
     method_.clear();
     target_.clear();
+    version_ = 11;
+    keepAlive_ = false;
+    head_ = false;
     logged_ = false;
     Arm(core_.Options().requestTimeout);
     http::async_read_header(socket_, buffer_, *parser_,
@@ -239,6 +242,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const auto& request = parser_->get();
     method_ = std::string(request.method_string());
     target_ = std::string(request.target());
+    version_ = request.version();
+    head_ = request.method() == http::verb::head;
     if (request.version() >= 11 && beast::iequals(request[http::field::expect], "100-continue")) {
       static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
       asio::async_write(socket_, asio::buffer(kContinue, sizeof kContinue - 1),
@@ -260,9 +265,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (ec) return ReadFailed(ec);
     Disarm();
     const auto& request = parser_->get();
-    version_ = request.version();
     keepAlive_ = request.keep_alive();
-    head_ = request.method() == http::verb::head;
     if (request.body().overflow) return Reply(UpdateService::BodyTooLarge(), false);
     // The request is not touched by this strand until the reply comes back.
     asio::post(core_.Pool(), [self = shared_from_this()] {
