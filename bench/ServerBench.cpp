@@ -3,7 +3,7 @@
 //
 //   ./server_bench [--server PATH] [--idle N] [--slow N] [--queries N]
 //                  [--connections N] [--duration SECONDS] [--rounds N]
-//                  [--per-address-limit N] [--keep]
+//                  [--per-address-limit N] [--hold-only] [--keep]
 //
 // For each of two per-address limits (one that just lets the load run in,
 // and none at all; or only the one given), one server run:
@@ -13,7 +13,8 @@
 //   3. hostile clients on 127.0.0.2: --idle connections that send nothing and
 //      --slow that send one byte of an endless request line a second; every
 //      connection the server closes (deadline, 503) is opened again a second
-//      later, so the pressure stays;
+//      later, so the pressure stays (with --hold-only it is not: the clients
+//      keep what they were let in with);
 //   4. (first round only) the hash queries of step 1 again, with the hostile
 //      clients there;
 //   5. the load run again, with the hostile clients there;
@@ -72,6 +73,7 @@ struct Options {
   int rounds = 3;
   int onlyLimit = -1;  // run one per-address limit only (0: none)
   bool keep = false;   // keep the work folder (wrk's output, the access log)
+  bool reopen = true;  // open again what the server closes (--hold-only: not)
 };
 
 std::string ReadFile(const fs::path& path) {
@@ -164,7 +166,8 @@ Latency MeasureQueries(int port, int count, const std::string& digest) {
 // touches only the connections that something happened to.
 class Hostile {
  public:
-  Hostile(int port, int idle, int slow) : port_(port), epoll_(epoll_create1(EPOLL_CLOEXEC)) {
+  Hostile(int port, int idle, int slow, bool reopen)
+      : port_(port), reopenClosed_(reopen), epoll_(epoll_create1(EPOLL_CLOEXEC)) {
     const auto now = Clock::now();
     for (int i = 0; i < idle + slow; ++i) {
       sockets_.push_back(Socket{-1, i >= idle});
@@ -225,6 +228,7 @@ class Hostile {
         close(s.fd);  // leaves the epoll set with it
         s.fd = -1;
         --open;
+        if (!reopenClosed_) continue;
         reopen_.push_back({Clock::now() + std::chrono::seconds(1), int(events[k].data.u32)});
         ++reopened_;
       }
@@ -232,6 +236,7 @@ class Hostile {
   }
 
   int port_;
+  bool reopenClosed_;
   int epoll_;
   std::vector<Socket> sockets_;
   std::deque<std::pair<Clock::time_point, int>> reopen_;  // in time order
@@ -309,9 +314,12 @@ LoadResult LoadRun(const Options& o, pid_t server, int port, const fs::path& wor
 }
 
 bool ParseArgs(int argc, char** argv, Options& o) {
-  if (argc > 1 && std::string(argv[argc - 1]) == "--keep") {
-    o.keep = true;
-    --argc;
+  for (bool more = true; more && argc > 1;) {
+    const std::string last = argv[argc - 1];
+    more = last == "--keep" || last == "--hold-only";
+    if (last == "--keep") o.keep = true;
+    if (last == "--hold-only") o.reopen = false;
+    if (more) --argc;
   }
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
@@ -346,7 +354,7 @@ int main(int argc, char** argv) {
   if (!ParseArgs(argc, argv, o)) {
     std::fprintf(stderr,
                  "usage: server_bench [--server PATH] [--idle N] [--slow N] [--queries N] [--connections N] "
-                 "[--duration SECONDS] [--rounds N] [--per-address-limit N] [--keep]\n");
+                 "[--duration SECONDS] [--rounds N] [--per-address-limit N] [--hold-only] [--keep]\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
@@ -408,7 +416,7 @@ int main(int argc, char** argv) {
       alone.push_back(a.rps);
       cpuAlone.push_back(a.cpuMicrosPerRequest);
       problems += a.problems;
-      Hostile hostile(port, o.idle, o.slow);
+      Hostile hostile(port, o.idle, o.slow, o.reopen);
       std::this_thread::sleep_for(std::chrono::seconds(3));  // all connected, some refused
       if (round == 0) {
         held = hostile.Open();
@@ -429,7 +437,8 @@ int main(int argc, char** argv) {
     const bool latencyMet = loud.failed == 0 && loud.median <= 100.0;
     const bool rpsMet = problems.empty() && ratio >= 0.9;
     allMet = allMet && latencyMet && rpsMet;
-    std::printf("\nper-address limit %s:\n", perAddress ? std::to_string(perAddress).c_str() : "none");
+    std::printf("\nper-address limit %s%s:\n", perAddress ? std::to_string(perAddress).c_str() : "none",
+                o.reopen ? "" : ", closed hostile connections not opened again");
     std::printf("  hostile connections open after 3 s: %d of %d; closed by the server and opened again: %ld\n", held,
                 o.idle + o.slow, reopened);
     std::printf("  hash query, alone:        median %7.2f ms, 90%% %7.2f ms, worst %7.2f ms, failed %d\n",
