@@ -13,16 +13,20 @@
 //   otherwise            method POST ('P' is a POST)
 //
 // The release folder is made once per process in a temporary folder:
-//   BASE/root/<product>/vtl64.exe, vtl64.exe.sig   what may be served
+//   BASE/root/<product>/vtl64.exe, notes.txt       what may be served, whole
+//                                                  or in ranges
+//   BASE/root/<product>/vtl64.exe.sig              a stale copy: the server
+//                                                  makes vtl64.exe.sig itself
 //   BASE/root/<product>/sub/secret.txt             not a file of the product
 //   BASE/root/secret.txt, BASE/outside/secret.txt  outside the product
 // Every secret file holds kMarker; no 200 reply may carry it, nor the SHA-1
-// of a secret file.
+// of a secret file or of the stale signatures.
 #include "ServerTestSupport.h"
 
 #include "server/FormRequest.h"
 #include "server/UpdateService.h"
 #include "update/Sha1.h"
+#include "update/rdc/RdcEngine.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -119,7 +123,8 @@ void CheckZipReply(const std::string& body) {
   for (const server_test::ZipEntry& entry : entries) {
     auto found = g_fixture->published.find(entry.name);
     if (found == g_fixture->published.end()) Broken("zip entry of no published file: " + entry.name);
-    if (entry.bytes != found->second) Broken("zip entry " + entry.name + " is not that file's content");
+    // The whole file, or a range of it.
+    if (!Contains(found->second, entry.bytes)) Broken("zip entry " + entry.name + " is not that file's content");
     if (entry.method != 8) Broken("zip entry " + entry.name + " is not deflated");
     if (Contains(entry.bytes, kMarker)) Broken("zip entry holds a secret");
   }
@@ -210,12 +215,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fs::create_directories(product / "sub");
   fs::create_directories(g_fixture->base / "outside");
 
-  g_fixture->published["vtl64.exe"] = std::string("MZ\x90\0\x03\0\0\0", 8) + std::string(300, 'v') + "end";
-  g_fixture->published["vtl64.exe.sig"] = "signature of vtl64.exe\n";
+  const std::string program = std::string("MZ\x90\0\x03\0\0\0", 8) + std::string(300, 'v') + "end";
+  g_fixture->published["vtl64.exe"] = program;
+  g_fixture->published["notes.txt"] = "0123456789";
   for (const auto& [name, bytes] : g_fixture->published) {
     WriteFile(product / name, bytes);
     g_fixture->publishedDigests.push_back(Digest(bytes));
   }
+  const std::vector<std::uint8_t> signatures =
+      DIFF::MakeSignatureStream(reinterpret_cast<const std::uint8_t*>(program.data()), program.size());
+  g_fixture->published["vtl64.exe.sig"] = std::string(signatures.begin(), signatures.end());
+  g_fixture->publishedDigests.push_back(Digest(g_fixture->published["vtl64.exe.sig"]));
+  const std::string stale = std::string(kMarker) + " stale signatures\n";
+  WriteFile(product / "vtl64.exe.sig", stale);
+  g_fixture->secretDigests.push_back(Digest(stale));
   const std::pair<fs::path, const char*> secrets[] = {
       {product / "sub" / "secret.txt", "in a folder of the product"},
       {root / "secret.txt", "beside the products"},

@@ -26,6 +26,10 @@ using tcp = asio::ip::tcp;
 // before its socket goes. Closing at once would reset a connection whose
 // request we did not read, and the client could lose the reply.
 constexpr std::chrono::seconds kLinger{2};
+// At most this many connections linger at once; beyond it (a flood of
+// refused connections, say) they are closed at once, so that lingering
+// cannot use up the descriptors that clients being served need.
+constexpr std::size_t kMaxLingering = 1024;
 // Pause after the system refused to accept (no descriptors left), so that
 // the accept loop does not spin.
 constexpr std::chrono::milliseconds kAcceptBackoff{50};
@@ -146,6 +150,16 @@ class Core {
     ++served_;
     return true;
   }
+  bool StartLingering() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (lingering_ >= kMaxLingering) return false;
+    ++lingering_;
+    return true;
+  }
+  void EndLingering() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --lingering_;
+  }
   void Release(const std::string& address) {
     std::lock_guard<std::mutex> lock(mutex_);
     --served_;
@@ -165,6 +179,7 @@ class Core {
   std::unordered_map<std::string, std::size_t> perAddress_;
   std::size_t served_ = 0;
   std::size_t maxConnections_ = 0;
+  std::size_t lingering_ = 0;
 
   // Destroyed in reverse order: the pool is joined first (its tasks post to
   // the event loop), the event loop last, which destroys the connections
@@ -190,6 +205,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         limitKey_(std::move(limitKey)) {}
   ~Connection() {
     if (counted_) core_.Release(limitKey_);
+    if (lingering_) core_.EndLingering();
   }
 
   tcp::socket::executor_type Executor() { return socket_.get_executor(); }
@@ -212,6 +228,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     parser_->body_limit(kMaxDrainedBodyBytes);
     method_.clear();
     target_.clear();
+    version_ = 11;
+    keepAlive_ = false;
+    head_ = false;
     logged_ = false;
     Arm(core_.Options().requestTimeout);
     http::async_read_header(socket_, buffer_, *parser_,
@@ -223,6 +242,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const auto& request = parser_->get();
     method_ = std::string(request.method_string());
     target_ = std::string(request.target());
+    version_ = request.version();
+    head_ = request.method() == http::verb::head;
     if (request.version() >= 11 && beast::iequals(request[http::field::expect], "100-continue")) {
       static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
       asio::async_write(socket_, asio::buffer(kContinue, sizeof kContinue - 1),
@@ -244,9 +265,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (ec) return ReadFailed(ec);
     Disarm();
     const auto& request = parser_->get();
-    version_ = request.version();
     keepAlive_ = request.keep_alive();
-    head_ = request.method() == http::verb::head;
     if (request.body().overflow) return Reply(UpdateService::BodyTooLarge(), false);
     // The request is not touched by this strand until the reply comes back.
     asio::post(core_.Pool(), [self = shared_from_this()] {
@@ -326,6 +345,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Stops sending, reads (and drops) what the client still sends until it
   // closes or kLinger has passed, then closes.
   void Linger() {
+    if (!core_.StartLingering()) return Close();
+    lingering_ = true;
     beast::error_code ignored;
     socket_.shutdown(tcp::socket::shutdown_send, ignored);
     Arm(kLinger);
@@ -370,6 +391,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   const std::string address_;   // for the log
   const std::string limitKey_;  // for the connection limits
   bool counted_ = false;
+  bool lingering_ = false;
 
   beast::flat_buffer buffer_;
   std::optional<Parser> parser_;

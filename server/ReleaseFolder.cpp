@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 
 namespace vantle_server {
@@ -187,6 +188,39 @@ bool ReleaseFolder::FileSignature(const std::string& path, Signature& out) {
   ++signatureComputations_;
   out = std::move(made);
   return true;
+}
+
+namespace {
+
+// The names in a folder, or none when it cannot be read; never throws.
+std::vector<std::string> NamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder, error), end;
+  while (!error && it != end) {
+    names.push_back(it->path().filename().string());
+    it.increment(error);
+  }
+  return names;
+}
+
+}  // namespace
+
+std::size_t ReleaseFolder::Refresh() {
+  std::size_t seen = 0;
+  for (const std::string& product : NamesIn(root_)) {
+    const std::string folder = ProductFolder(product);
+    if (folder.empty()) continue;
+    for (const std::string& name : NamesIn(folder)) {
+      const std::string path = ReleaseFile(folder, name);
+      if (path.empty()) continue;
+      ++seen;
+      FileHash(path);
+      Signature ignored;
+      FileSignature(path, ignored);
+    }
+  }
+  return seen;
 }
 
 std::uint64_t ReleaseFolder::SignatureComputations() const {

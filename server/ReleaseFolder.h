@@ -2,6 +2,7 @@
 // (cached while a file's size and time stay the same) and zip archives of them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -50,6 +51,12 @@ class ReleaseFolder {
   };
   bool FileSignature(const std::string& path, Signature& out);
   std::uint64_t SignatureComputations() const;
+
+  // Hashes and signs every regular file of every product folder that is new
+  // or has changed since it was last done, so that clients do not wait for
+  // it; returns how many files were looked at. Files already in step cost
+  // one stat each.
+  std::size_t Refresh();
 
  private:
   struct CachedHash {

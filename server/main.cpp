@@ -3,6 +3,7 @@
 //   vantle-update-server --root DIR --port N [--bind ADDR] [--port-file FILE]
 //                        [--log FILE] [--log-bodies] [--request-timeout SECONDS]
 //                        [--per-address-limit N] [--max-connections N] [--workers N]
+//                        [--refresh SECONDS]
 //
 // Options, the port file and the log stream only. What a request means is
 // decided by UpdateService, how it travels by HttpServer.
@@ -15,6 +16,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,12 +38,14 @@ struct Options {
   std::string portFile;
   std::string logFile;
   bool logBodies = false;
+  long refreshSeconds = 60;
 };
 
 const char kUsage[] =
     "usage: vantle-update-server --root DIR --port N [--bind ADDR] [--port-file FILE]\n"
     "                            [--log FILE] [--log-bodies] [--request-timeout SECONDS]\n"
     "                            [--per-address-limit N] [--max-connections N] [--workers N]\n"
+    "                            [--refresh SECONDS]\n"
     "  --root DIR               release folder: DIR/<product id>/<file name>\n"
     "  --port N                 port to listen on; 0 picks a free one\n"
     "  --bind ADDR              address to listen on (default 127.0.0.1)\n"
@@ -52,7 +58,10 @@ const char kUsage[] =
     "                           is answered 503 (default 64; 0 for no limit)\n"
     "  --max-connections N      connections served at once in all (default: as many as the\n"
     "                           descriptor limit allows)\n"
-    "  --workers N              threads that run requests (default 16)\n";
+    "  --workers N              threads that run requests (default 16)\n"
+    "  --refresh S              hash and sign new or changed release files at start and\n"
+    "                           then every S seconds, before clients ask (default 60;\n"
+    "                           0: at start only)\n";
 
 // A whole number in [min, max], or false.
 bool ParseCount(const std::string& text, long min, long max, long& out) {
@@ -109,6 +118,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     } else if (arg == "--max-connections") {
       if (!count(1, 10000000, n)) return false;
       o.http.maxConnections = std::size_t(n);
+    } else if (arg == "--refresh") {
+      if (!count(0, 86400 * 365, n)) return false;
+      o.refreshSeconds = n;
     } else if (arg == "--workers") {
       if (!count(1, 1024, n)) return false;
       o.http.workers = unsigned(n);
@@ -182,7 +194,31 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // Digests and signatures are made ahead of the clients that will ask for
+  // them, once at start and then whenever the folder is looked at again.
+  std::mutex refreshMutex;
+  std::condition_variable refreshWake;
+  bool stopping = false;
+  std::thread refresher([&] {
+    std::unique_lock<std::mutex> lock(refreshMutex);
+    while (!stopping) {
+      lock.unlock();
+      service.Release().Refresh();
+      lock.lock();
+      if (options.refreshSeconds == 0)
+        refreshWake.wait(lock, [&] { return stopping; });
+      else
+        refreshWake.wait_for(lock, std::chrono::seconds(options.refreshSeconds), [&] { return stopping; });
+    }
+  });
+
   server.Run();
+  {
+    std::lock_guard<std::mutex> lock(refreshMutex);
+    stopping = true;
+  }
+  refreshWake.notify_all();
+  refresher.join();
   if (logStream != stdout) std::fclose(logStream);
   return 0;
 }

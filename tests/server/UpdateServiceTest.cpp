@@ -347,6 +347,29 @@ TEST_F(SignatureTest, SignatureFilesAreMadeFromTheFileAndMadeAgainWhenItChanges)
   EXPECT_EQ(Post(Query("zip"), "f1=..%2Fvtl64.exe.sig").status, 404);
 }
 
+TEST_F(SignatureTest, RefreshMakesWhatIsNewOrChangedAheadOfTheClients) {
+  const auto path = tree_.Write("vtl64.exe", server_test::RandomText(70000, 31));
+  tree_.Write("other.dll", "abc");
+  fs::create_directories(tree_.Root() / "SECOND-PRODUCT" / "sub");
+  std::ofstream(tree_.Root() / "SECOND-PRODUCT" / "x.exe") << "x";
+  std::ofstream(tree_.Root() / "not-a-product.txt") << "y";
+  EXPECT_EQ(service_.Release().Refresh(), 3u);  // folders and stray files left out
+  EXPECT_EQ(service_.Release().HashComputations(), 3u);
+  EXPECT_EQ(service_.Release().SignatureComputations(), 3u);
+  // The clients are served from what was made.
+  EXPECT_EQ(HashOf("other.dll"), kAbcDigest);
+  EXPECT_EQ(Fetch("f1=other.dll.sig"), SignaturesOf("abc"));
+  EXPECT_EQ(service_.Release().HashComputations(), 3u);
+  EXPECT_EQ(service_.Release().SignatureComputations(), 3u);
+  // Only the file that changed is made again.
+  const auto before = fs::last_write_time(path);
+  tree_.Write("vtl64.exe", "new");
+  fs::last_write_time(path, before + std::chrono::seconds(2));
+  EXPECT_EQ(service_.Release().Refresh(), 3u);
+  EXPECT_EQ(service_.Release().HashComputations(), 4u);
+  EXPECT_EQ(service_.Release().SignatureComputations(), 4u);
+}
+
 // The delta route end to end against the service: the old file's
 // signatures against the served ones give the needs, the served ranges fill
 // the SOURCE needs, and the rebuilt file is the new version.
