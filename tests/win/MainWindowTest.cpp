@@ -465,3 +465,45 @@ TEST_F(MainWindowTest, SearchesOpenTheNameExactlyAsTyped) {
   EXPECT_NE(std::string::npos, CallCommandLine(2).find("https://www.google.com/search?q=Doom %26 Co %232"))
       << CallCommandLine(2);
 }
+
+// Before a program path is edited the editor offers the file dialog; before
+// a mount's folder, the folder browser. No leaves the editing to the editor.
+TEST_F(MainWindowTest, TheEditorOffersDialogsForPathsAndFolders) {
+  WriteLibrary({{"Keen", "Platform", "C:\\OLD\\KEEN.EXE", ""}});
+  fs::create_directories(root_ / "keen");
+  const fs::path program = root_ / "keen" / "KEEN4.EXE";
+  WriteBytes(program, "MZ");
+  Open();
+  XmlElement* keen = GamesOf(*GameDatabase)->GetChildren()[0];
+  Section(keen, "Mount")->AddChildFromText("<m type=\"hdd\" local=\"C:\\\" remote=\"C\" />");
+  Select(0);
+  Key(VK_RETURN, {VK_SHIFT});
+  HWND editor = FindXmlEditor(keen);
+  ASSERT_NE(nullptr, editor);
+  HWND tree = GetDlgItem(editor, kEditorTreeId), grid = GetDlgItem(editor, kEditorGridId);
+  auto editValue = [&](const wchar_t* section, const wchar_t* name) {
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET,
+                 reinterpret_cast<LPARAM>(uitest::FindTreeItem(tree, section)));
+    const int row = uitest::FindRow(grid, name);
+    uitest::ClickCell(grid, row, 1);
+    Settle();
+    uitest::ClickCell(grid, row, 1);
+    return row;
+  };
+
+  const int run = editValue(L"Keen", L"Run");
+  ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"Do you want to specify a local file ?", IDYES));
+  ASSERT_TRUE(uitest::AnswerFileDialog(nullptr, program.wstring()));
+  Settle();
+  EXPECT_EQ(program.wstring(), uitest::CellText(grid, run, 1));
+  EXPECT_EQ(program.string(), AttributeText(Section(keen, "Main"), "Run"));
+  EXPECT_EQ(nullptr, reinterpret_cast<HWND>(SendMessageW(grid, LVM_GETEDITCONTROL, 0, 0)));
+
+  editValue(L"m", L"local");
+  ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"Do you want to specify a local folder ?", IDNO));
+  Settle();
+  EXPECT_NE(nullptr, reinterpret_cast<HWND>(SendMessageW(grid, LVM_GETEDITCONTROL, 0, 0)))
+      << "No edits the folder in place";
+  PostMessageW(editor, WM_CLOSE, 0, 0);
+  Settle();
+}
