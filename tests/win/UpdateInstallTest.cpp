@@ -570,3 +570,57 @@ TEST(SelfUpdate, AProgramReplacesItselfWithTheSignedNewReleaseAndEndsThroughItsW
   std::printf("release B: %zu bytes; delta replies: %llu bytes\n", releaseB.size(),
               static_cast<unsigned long long>(wire));
 }
+
+namespace {
+
+bool IsMainWindow(HWND window) { return wintest::HasMenu(window); }
+bool ShowsUpdated(HWND window) {
+  return wintest::WindowText(window) == "Vantle" &&
+         wintest::ChildTexts(window).find("Vantle is updated.") != std::string::npos;
+}
+
+}  // namespace
+
+// The program itself: release A, started with a library beside it, finds
+// release B on the server, installs it by the delta route, says so, and ends
+// through its window, so that the library is saved as at any orderly end.
+TEST(SelfUpdate, VantleUpdatesItselfSavesItsLibraryAndTheNextStartRunsTheNewRelease) {
+  RealServer server(VANTLE_TEST_UPDATE_PORT);
+  ASSERT_EQ("", server.error());
+  const std::string releaseA = HostFile(VANTLE_RELEASE_A), releaseB = HostFile(VANTLE_RELEASE_B);
+  ASSERT_NE(releaseA, releaseB);
+  server.Publish(kProduct, "vtl64.exe", releaseB);
+
+  Installed installed;
+  const std::wstring program = installed.Write("vtl64.exe", releaseA);
+  const std::wstring folder = std::filesystem::path(program).parent_path().wstring();
+  // Reading a game completes it, so a library saved at the end holds Main.
+  const std::wstring library = folder + L"\\vtl.xml";
+  updatetest::WriteFileBytes(Narrow(library), "<?xml version=\"1.0\"?>\r\n<root><Games><g/></Games></root>\r\n");
+
+  {
+    wintest::Process running("\"" + Narrow(program) + "\"");
+    ASSERT_TRUE(running.started());
+    HWND box = wintest::WaitForTopWindow(running.id(), 60000, ShowsUpdated);
+    ASSERT_NE(nullptr, box) << "no message after the update";
+    EXPECT_TRUE(Bytes(program) == releaseB);
+    EXPECT_TRUE(Bytes(Old(program)) == releaseA);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    DWORD code = 1;
+    ASSERT_TRUE(running.Wait(20000, &code)) << "the program did not end after the message";
+    EXPECT_EQ(0u, code);
+  }
+  EXPECT_NE(std::string::npos, Bytes(library).find("<Main")) << "the library was not saved at the end";
+  std::vector<std::string> lines = server.LogLines(3);
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_NE(std::string::npos, lines[1].find("body=f1=vtl64.exe.sig")) << "by the delta route";
+
+  // The next start runs B, which finds nothing newer and opens as usual.
+  wintest::Process next("\"" + Narrow(program) + "\"");
+  HWND main = wintest::WaitForTopWindow(next.id(), 60000, IsMainWindow);
+  ASSERT_NE(nullptr, main);
+  EXPECT_EQ(4u, server.LogLines(4).size()) << "one hash query, nothing fetched";
+  PostMessageW(main, WM_CLOSE, 0, 0);
+  next.Wait(20000, nullptr);
+  EXPECT_TRUE(Bytes(program) == releaseB);
+}

@@ -239,7 +239,7 @@ std::string HostProcessId() {
 
 }  // namespace
 
-RealServer::RealServer() {
+RealServer::RealServer(unsigned short port) {
   static int counter = 0;
   folder_ = std::string(VANTLE_UPDATE_TEST_WORK) + "/" + std::to_string(GetCurrentProcessId()) + "-" +
             std::to_string(++counter);
@@ -267,7 +267,7 @@ RealServer::RealServer() {
   // "running" file goes away or this test process is gone (also after a
   // crash), and leaves "stopped" behind when it has.
   const std::string script =
-      server + " --root " + folder_ + "/root --port 0 --port-file " + folder_ +
+      server + " --root " + folder_ + "/root --port " + std::to_string(port) + " --port-file " + folder_ +
       "/port --log " + folder_ + "/server.log --log-bodies & s=$!; while [ -e " + folder_ +
       "/running ] && kill -0 $s 2>/dev/null && kill -0 " + testProcess +
       " 2>/dev/null; do sleep 0.1; done; { kill -9 $s; wait $s; } 2>/dev/null; touch " + folder_ + "/stopped";

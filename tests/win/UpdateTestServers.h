@@ -78,11 +78,12 @@ class ScriptedServer {
 // A port on 127.0.0.1 that nobody listens on (bound once, then let go).
 unsigned short UnusedPort();
 
-// The real update server on a free port, serving a release folder of its
-// own, with its access log (request bodies included) in that folder.
+// The real update server on a free port (or the one given), serving a
+// release folder of its own, with its access log (request bodies included)
+// in that folder.
 class RealServer {
  public:
-  RealServer();
+  explicit RealServer(unsigned short port = 0);
   ~RealServer();
   RealServer(const RealServer&) = delete;
   RealServer& operator=(const RealServer&) = delete;
