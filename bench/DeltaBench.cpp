@@ -44,15 +44,7 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-std::string Sha1(const std::string& bytes) {
-  Sha1Context sha;
-  sha.Reset();
-  sha.Update(bytes.data(), bytes.size());
-  sha.Final();
-  char text[100] = "";
-  sha.ReportHash(text, sizeof text);
-  return text;
-}
+std::string Sha1(const std::string& bytes) { return ::Sha1Text(bytes); }
 
 struct Row {
   std::string name;

@@ -75,15 +75,7 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   if (!out) Broken("cannot write " + path.string());
 }
 
-std::string Digest(const std::string& bytes) {
-  Sha1Context sha;
-  sha.Reset();
-  sha.Update(bytes.data(), bytes.size());
-  sha.Final();
-  char text[Sha1Context::kHexSize + 1] = "";
-  sha.ReportHash(text, sizeof text);
-  return text;
-}
+std::string Digest(const std::string& bytes) { return ::Sha1Text(bytes); }
 
 bool Contains(const std::string& haystack, const std::string& needle) {
   return haystack.find(needle) != std::string::npos;

@@ -175,13 +175,7 @@ bool ReleaseFolder::FileSignature(const std::string& path, Signature& out) {
   Signature made;
   made.bytes = std::make_shared<const std::string>(stream.begin(), stream.end());
   made.when = info.st_mtim.tv_sec;
-  Sha1Context sha;
-  sha.Reset();
-  sha.Update(made.bytes->data(), made.bytes->size());
-  sha.Final();
-  char text[Sha1Context::kHexSize + 1] = "";
-  sha.ReportHash(text, sizeof text);
-  made.hash = text;
+  made.hash = Sha1Text(*made.bytes);
 
   std::lock_guard<std::mutex> lock(mutex_);
   signatures_[path] = CachedSignature{size, mtime, made};

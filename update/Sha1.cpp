@@ -271,3 +271,13 @@ bool Sha1Context::HashOpenFile(void* opened) {
   }
   return true;
 }
+
+std::string Sha1Text(const void* data, std::size_t size) {
+  Sha1Context sha;
+  sha.Reset();
+  sha.Update(data, size);
+  sha.Final();
+  char text[Sha1Context::kHexSize + 1] = "";
+  sha.ReportHash(text, sizeof text);
+  return text;
+}

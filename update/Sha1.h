@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 class Sha1Context {
  public:
@@ -61,3 +62,9 @@ class Sha1Context {
   std::uint32_t blockUsed_;
   std::uint8_t digest_[kDigestSize];
 };
+
+// The SHA-1 of size bytes at data as ReportHash writes it (40 upper-case
+// hexadecimal digits).
+std::string Sha1Text(const void* data, std::size_t size);
+inline std::string Sha1Text(const std::string& bytes) { return Sha1Text(bytes.data(), bytes.size()); }
+

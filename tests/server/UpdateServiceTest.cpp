@@ -280,15 +280,7 @@ TEST_F(UpdateServiceTest, RangesOutsideTheFileAre400) {
 
 // --- signatures -------------------------------------------------------------
 
-std::string Sha1Of(const std::string& bytes) {
-  Sha1Context sha;
-  sha.Reset();
-  sha.Update(bytes.data(), bytes.size());
-  sha.Final();
-  char text[Sha1Context::kHexSize + 1] = "";
-  sha.ReportHash(text, sizeof text);
-  return text;
-}
+std::string Sha1Of(const std::string& bytes) { return ::Sha1Text(bytes); }
 
 std::string SignaturesOf(const std::string& bytes) {
   const std::vector<std::uint8_t> stream =

@@ -200,15 +200,7 @@ void WriteFileBytes(const std::string& windowsPath, const std::string& bytes) {
   std::ofstream(windowsPath, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-std::string Sha1Text(const std::string& bytes) {
-  Sha1Context sha;
-  sha.Reset();
-  sha.Update(bytes.data(), bytes.size());
-  sha.Final();
-  char text[100] = "";
-  sha.ReportHash(text, sizeof text);
-  return text;
-}
+std::string Sha1Text(const std::string& bytes) { return ::Sha1Text(bytes); }
 
 Installed::Installed() {
   static int counter = 0;
