@@ -81,8 +81,12 @@ int main(int argc, char** argv) {
     { XmlDocument document(library.string().c_str()); }
     const double loadSeconds = Seconds(load);
     const double startSeconds = StartToFilledList(folder / "vtl64.exe", games);
-    std::printf("%8d %10.1f %14.3f %18.3f %8.2f\n", games, fs::file_size(library) / 1048576.0,
-                loadSeconds, startSeconds, loadSeconds > 0 ? startSeconds / loadSeconds : 0.0);
+    // Below a millisecond of loading the ratio says nothing but the cost of
+    // starting a process.
+    char ratio[16] = "-";
+    if (loadSeconds >= 0.001) std::snprintf(ratio, sizeof ratio, "%.2f", startSeconds / loadSeconds);
+    std::printf("%8d %10.1f %14.3f %18.3f %8s\n", games, fs::file_size(library) / 1048576.0, loadSeconds,
+                startSeconds, ratio);
     std::fflush(stdout);
   }
   fs::remove_all(folder);
