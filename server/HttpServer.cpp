@@ -85,13 +85,6 @@ struct CappedBody {
 using Parser = http::request_parser<CappedBody>;
 using Response = http::response<http::string_body>;
 
-ServiceReply PlainReply(int status, std::string text) {
-  ServiceReply reply;
-  reply.status = status;
-  reply.contentType = "text/plain; charset=utf-8";
-  reply.body = std::move(text) + "\n";
-  return reply;
-}
 
 // IPv4 clients of a dual-stack listener are shown as the IPv4 address they
 // are.
@@ -133,7 +126,7 @@ class Core {
     try {
       return handler_(method, target, body);
     } catch (const std::exception& e) {
-      return PlainReply(500, std::string("the request could not be served: ") + e.what());
+      return TextReply(500, std::string("the request could not be served: ") + e.what());
     }
   }
 
@@ -217,7 +210,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // Answers 503 without reading a request and closes.
   void Refuse() {
-    ServiceReply reply = PlainReply(503, "too many connections from this address; try again later");
+    ServiceReply reply = TextReply(503, "too many connections from this address; try again later");
     Reply(std::move(reply), true);
   }
 
@@ -278,14 +271,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void ReadFailed(const beast::error_code& ec) {
     const bool begun = parser_ && (parser_->got_some() || buffer_.size() > 0);
     if (timedOut_) {
-      if (begun) return Reply(PlainReply(408, "the request did not arrive in time"), true);
+      if (begun) return Reply(TextReply(408, "the request did not arrive in time"), true);
       return Close();
     }
     if (ec == http::error::header_limit)
-      return Reply(PlainReply(431, "request header over " + std::to_string(kMaxHeaderBytes) + " bytes"), true);
+      return Reply(TextReply(431, "request header over " + std::to_string(kMaxHeaderBytes) + " bytes"), true);
     if (ec == http::error::body_limit) return Reply(UpdateService::BodyTooLarge(), true);
     if (IsHttpError(ec) && ec != http::error::end_of_stream && ec != http::error::partial_message)
-      return Reply(PlainReply(400, "malformed request: " + ec.message()), true);
+      return Reply(TextReply(400, "malformed request: " + ec.message()), true);
     Close();  // the client went away
   }
 

@@ -5,15 +5,16 @@
 #include <filesystem>
 
 namespace vantle_server {
-namespace {
 
-ServiceReply Refuse(int status, std::string reason) {
+ServiceReply TextReply(int status, std::string reason) {
   ServiceReply reply;
   reply.status = status;
   reply.contentType = "text/plain; charset=utf-8";
   reply.body = std::move(reason) + "\n";
   return reply;
 }
+
+namespace {
 
 // The query's f and e values; other parameters are ignored, but f and e
 // must each come once, since two different answers could otherwise be meant.
@@ -53,7 +54,7 @@ bool ReadQuery(const std::string& query, std::string& function, std::string& pro
 }  // namespace
 
 ServiceReply UpdateService::BodyTooLarge() {
-  return Refuse(413, "request body over " + std::to_string(kMaxBodyBytes) + " bytes");
+  return TextReply(413, "request body over " + std::to_string(kMaxBodyBytes) + " bytes");
 }
 
 std::string HashReplyXml(const std::vector<std::string>& hashes) {
@@ -69,29 +70,29 @@ std::string HashReplyXml(const std::vector<std::string>& hashes) {
 ServiceReply UpdateService::Handle(const std::string& method, const std::string& target,
                                    const std::string& body) {
   const Target parts = SplitTarget(target);
-  if (parts.path != kEndpoint) return Refuse(404, "no such path " + Quote(parts.path));
+  if (parts.path != kEndpoint) return TextReply(404, "no such path " + Quote(parts.path));
   if (method != "POST") {
-    ServiceReply reply = Refuse(405, "only POST is answered here, not " + Quote(method));
+    ServiceReply reply = TextReply(405, "only POST is answered here, not " + Quote(method));
     reply.allow = "POST";
     return reply;
   }
   if (body.size() > kMaxBodyBytes) return BodyTooLarge();
 
   std::string function, product, error;
-  if (!ReadQuery(parts.query, function, product, error)) return Refuse(400, error);
+  if (!ReadQuery(parts.query, function, product, error)) return TextReply(400, error);
 
   FormFields fields;
   std::vector<RequestedItem> items;
   if (!ParseFormText(body, fields, error) || !ParseItems(fields, items, error))
-    return Refuse(400, "body: " + error);
+    return TextReply(400, "body: " + error);
   if (function == "hash") {
     for (const RequestedItem& item : items) {
-      if (item.ranged) return Refuse(400, "a hash query names whole files, not byte ranges");
+      if (item.ranged) return TextReply(400, "a hash query names whole files, not byte ranges");
     }
   }
 
   const std::string folder = release_.ProductFolder(product);
-  if (folder.empty()) return Refuse(404, "unknown product " + Quote(product));
+  if (folder.empty()) return TextReply(404, "unknown product " + Quote(product));
 
   return function == "hash" ? HashReply(folder, items) : ZipReply(folder, items);
 }
@@ -123,7 +124,7 @@ ServiceReply UpdateService::HashReply(const std::string& folder,
     std::string hash;
     if (Resolve(folder, item.name, found))
       hash = found.generated ? found.signature.hash : release_.FileHash(found.path);
-    if (hash.empty()) return Refuse(404, "no such file " + Quote(item.name));
+    if (hash.empty()) return TextReply(404, "no such file " + Quote(item.name));
     hashes.push_back(std::move(hash));
   }
   ServiceReply reply;
@@ -138,7 +139,7 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
   std::uint64_t total = 0;
   for (const RequestedItem& item : items) {
     ReleaseItem found;
-    if (!Resolve(folder, item.name, found)) return Refuse(404, "no such file " + Quote(item.name));
+    if (!Resolve(folder, item.name, found)) return TextReply(404, "no such file " + Quote(item.name));
     ZipSource source;
     source.entryName = item.name;
     std::uint64_t length = found.size;
@@ -153,7 +154,7 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
       // A short entry would look like a good block to the client, which
       // would then rebuild a broken file from it.
       if (item.from > length || item.size > length - item.from)
-        return Refuse(400, "the range from " + std::to_string(item.from) + ", " + std::to_string(item.size) +
+        return TextReply(400, "the range from " + std::to_string(item.from) + ", " + std::to_string(item.size) +
                                " bytes, is outside " + Quote(item.name) + " (" + std::to_string(length) +
                                " bytes)");
       source.ranged = true;
@@ -162,13 +163,13 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
     }
     total += item.ranged ? item.size : length;
     if (total > kMaxArchiveSourceBytes)
-      return Refuse(400, "the requested files add up to more than " +
+      return TextReply(400, "the requested files add up to more than " +
                              std::to_string(kMaxArchiveSourceBytes) + " bytes");
     sources.push_back(std::move(source));
   }
   ServiceReply reply;
   std::string error;
-  if (!BuildZip(sources, reply.body, error)) return Refuse(500, error);
+  if (!BuildZip(sources, reply.body, error)) return TextReply(500, error);
   reply.contentType = "application/zip";
   return reply;
 }

@@ -35,6 +35,9 @@ struct ServiceReply {
   std::string allow;  // the Allow header for 405, else empty
 };
 
+// A refusal: status and a short plain-text reason.
+ServiceReply TextReply(int status, std::string reason);
+
 class UpdateService {
  public:
   static constexpr std::size_t kMaxBodyBytes = 1000000;
