@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "UpdateTestServers.h"
@@ -529,21 +530,34 @@ std::string Label(const std::wstring& program, const std::wstring& folder) {
 
 }  // namespace
 
-TEST(SelfUpdate, AProgramReplacesItselfWithTheSignedNewReleaseAndEndsThroughItsWindow) {
-  RealServer server;
-  ASSERT_EQ("", server.error());
-  const std::string releaseA = HostFile(VANTLE_PROBE_A), releaseB = HostFile(VANTLE_PROBE_B);
-  ASSERT_GT(releaseA.size(), 10000u);
-  ASSERT_NE(releaseA, releaseB);
-  server.Publish(kProduct, "vtl64.exe", releaseB);
+// Release B published on a server of the test's own, release A installed
+// as vtl64.exe in a folder of its own: where both self-updates start.
+class SelfUpdate : public ::testing::Test {
+ protected:
+  void Prepare(unsigned short port, const char* fileA, const char* fileB) {
+    server.emplace(port);
+    ASSERT_EQ("", server->error());
+    releaseA = HostFile(fileA);
+    releaseB = HostFile(fileB);
+    ASSERT_NE(releaseA, releaseB);
+    server->Publish(kProduct, "vtl64.exe", releaseB);
+    program = installed.Write("vtl64.exe", releaseA);
+    folder = std::filesystem::path(program).parent_path().wstring();
+  }
 
+  std::optional<RealServer> server;
+  std::string releaseA, releaseB;
   Installed installed;
-  const std::wstring program = installed.Write("vtl64.exe", releaseA);
-  const std::wstring folder = std::filesystem::path(program).parent_path().wstring();
+  std::wstring program, folder;
+};
+
+TEST_F(SelfUpdate, AProgramReplacesItselfWithTheSignedNewReleaseAndEndsThroughItsWindow) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(0, VANTLE_PROBE_A, VANTLE_PROBE_B));
+  ASSERT_GT(releaseA.size(), 10000u);
   const std::wstring record = folder + L"\\record.txt";
   ASSERT_EQ("release A", Label(program, folder));
 
-  wintest::Process running("\"" + Narrow(program) + "\" " + Narrow(server.Url()) + " \"" + Narrow(record) + "\"");
+  wintest::Process running("\"" + Narrow(program) + "\" " + Narrow(server->Url()) + " \"" + Narrow(record) + "\"");
   ASSERT_TRUE(running.started());
   HWND box = wintest::WaitForTopWindow(running.id(), 60000, IsUpdatedMessage);
   ASSERT_NE(nullptr, box) << "no message after the update";
@@ -560,7 +574,7 @@ TEST(SelfUpdate, AProgramReplacesItselfWithTheSignedNewReleaseAndEndsThroughItsW
   EXPECT_EQ("release B", Label(program, folder)) << "the next start runs the new release";
   // By the delta route: the hash, the signatures, the changed blocks, and
   // never the whole file.
-  const std::vector<std::string> lines = server.LogLines(3);
+  const std::vector<std::string> lines = server->LogLines(3);
   ASSERT_EQ(3u, lines.size());
   EXPECT_NE(std::string::npos, lines[0].find("f=hash")) << lines[0];
   EXPECT_NE(std::string::npos, lines[1].find("body=f1=vtl64.exe.sig")) << lines[1];
@@ -584,16 +598,8 @@ bool ShowsUpdated(HWND window) {
 // The program itself: release A, started with a library beside it, finds
 // release B on the server, installs it by the delta route, says so, and ends
 // through its window, so that the library is saved as at any orderly end.
-TEST(SelfUpdate, VantleUpdatesItselfSavesItsLibraryAndTheNextStartRunsTheNewRelease) {
-  RealServer server(VANTLE_TEST_UPDATE_PORT);
-  ASSERT_EQ("", server.error());
-  const std::string releaseA = HostFile(VANTLE_RELEASE_A), releaseB = HostFile(VANTLE_RELEASE_B);
-  ASSERT_NE(releaseA, releaseB);
-  server.Publish(kProduct, "vtl64.exe", releaseB);
-
-  Installed installed;
-  const std::wstring program = installed.Write("vtl64.exe", releaseA);
-  const std::wstring folder = std::filesystem::path(program).parent_path().wstring();
+TEST_F(SelfUpdate, VantleUpdatesItselfSavesItsLibraryAndTheNextStartRunsTheNewRelease) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(VANTLE_TEST_UPDATE_PORT, VANTLE_RELEASE_A, VANTLE_RELEASE_B));
   // Reading a game completes it, so a library saved at the end holds Main.
   const std::wstring library = folder + L"\\vtl.xml";
   updatetest::WriteFileBytes(Narrow(library), "<?xml version=\"1.0\"?>\r\n<root><Games><g/></Games></root>\r\n");
@@ -611,7 +617,7 @@ TEST(SelfUpdate, VantleUpdatesItselfSavesItsLibraryAndTheNextStartRunsTheNewRele
     EXPECT_EQ(0u, code);
   }
   EXPECT_NE(std::string::npos, Bytes(library).find("<Main")) << "the library was not saved at the end";
-  std::vector<std::string> lines = server.LogLines(3);
+  std::vector<std::string> lines = server->LogLines(3);
   ASSERT_EQ(3u, lines.size());
   EXPECT_NE(std::string::npos, lines[1].find("body=f1=vtl64.exe.sig")) << "by the delta route";
 
@@ -619,7 +625,7 @@ TEST(SelfUpdate, VantleUpdatesItselfSavesItsLibraryAndTheNextStartRunsTheNewRele
   wintest::Process next("\"" + Narrow(program) + "\"");
   HWND main = wintest::WaitForTopWindow(next.id(), 60000, IsMainWindow);
   ASSERT_NE(nullptr, main);
-  EXPECT_EQ(4u, server.LogLines(4).size()) << "one hash query, nothing fetched";
+  EXPECT_EQ(4u, server->LogLines(4).size()) << "one hash query, nothing fetched";
   PostMessageW(main, WM_CLOSE, 0, 0);
   next.Wait(20000, nullptr);
   EXPECT_TRUE(Bytes(program) == releaseB);
