@@ -2,9 +2,7 @@
 // where the files live, opens the game database, runs the main window and
 // writes the database back when it closes.
 #include <windows.h>
-#include <commctrl.h>
 #include <objbase.h>
-#include <ole2.h>
 #include <shlobj.h>
 
 #include <string>
