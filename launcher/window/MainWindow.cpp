@@ -14,6 +14,7 @@
 #include "launcher/WebSearch.h"
 #include "launcher/window/GameList.h"
 #include "launcher/window/NewGameWizard.h"
+#include "launcher/window/ShellIntegration.h"
 #include "resource.h"
 #include "ui/PropertyGrid.h"
 #include "ui/UiText.h"
@@ -127,7 +128,7 @@ void SearchSelectedGame(HWND dialog, SearchSite site) {
   ShellExecuteW(dialog, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-void OnCommand(HWND dialog, WORD command) {
+void OnCommand(HWND dialog, WORD command, LPARAM marker) {
   HWND list = ListOf(dialog);
   switch (command) {
     case IDOK:  // Enter, from the dialog manager
@@ -173,6 +174,25 @@ void OnCommand(HWND dialog, WORD command) {
       break;
     case IDM_UPDATE_CHECK:
       RunUpdateCheck(dialog);
+      break;
+    case IDM_CREATE_SHORTCUT:
+      CreateGameShortcut(list, SelectedGame(list));
+      break;
+    case IDM_SAVE_CONF: {
+      const int selected = SelectedGame(list);
+      if (selected >= 0) SaveConfFile(list, selected);
+      break;
+    }
+    case IDM_CONF_FOR_EXECUTABLE:
+      SaveConfFile(list, -1);
+      break;
+    // Without administrator rights the registry refuses; an elevated copy
+    // replays the command with the marker and so never asks again.
+    case IDM_REGISTER_SHELL:
+      if (!RegisterShellVerbs() && marker != ElevatedCommandMarker) RelaunchElevated("192");
+      break;
+    case IDM_UNREGISTER_SHELL:
+      if (!UnregisterShellVerbs() && marker != ElevatedCommandMarker) RelaunchElevated("195");
       break;
     case IDM_ABOUT:
       MessageBoxW(dialog, kAboutText, L"Vantle", MB_OK | MB_ICONINFORMATION);
@@ -251,7 +271,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       OnSize(dialog);
       return TRUE;
     case WM_COMMAND:
-      OnCommand(dialog, LOWORD(wParam));
+      OnCommand(dialog, LOWORD(wParam), lParam);
       return TRUE;
     case WM_NOTIFY:
       OnNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));

@@ -1,5 +1,6 @@
 // What the main window's list shows and how it sorts, the web search
-// addresses, and the games the new game wizard builds.
+// addresses, the games the new game wizard builds, and the names handed to
+// the shell.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +10,7 @@
 #include "launcher/GameListRows.h"
 #include "launcher/GameSchema.h"
 #include "launcher/NewGameEntry.h"
+#include "launcher/ShellNames.h"
 #include "launcher/WebSearch.h"
 
 TEST(GameRows, ShowNumbersCategoriesOrNothingInColumnZeroAndCompleteEntries) {
@@ -133,4 +135,43 @@ TEST(NewGameMode, PresetMeansDiskAndNoChoiceMeansManual) {
   EXPECT_EQ(MountMode::Manual, DecideMountMode(false, false, false, false));
   EXPECT_EQ('\0', DriveLetterOf("\\\\server\\share\\GAME.EXE"));
   EXPECT_EQ('Q', DriveLetterOf("q:"));
+}
+
+TEST(ShellNames, GameNamesBecomeSafeFileNamesAndArgumentsThatParseBack) {
+  struct Stem {
+    const char *name, *stem;
+  };
+  for (const Stem& c : std::initializer_list<Stem>{
+           {"Commander Keen", "Commander Keen"},
+           {"AC/DC: \"Live\" <1991> | a\\b*?", "AC_DC_ _Live_ _1991_ _ a_b__"},
+           {"Tab\there\x7F", "Tab_here_"},
+           {"M\xC3\xB6tley Cr\xC3\xBC""e", "M\xC3\xB6tley Cr\xC3\xBC""e"},
+           {"Dots... ", "Dots"},
+           {"..", "Game"},
+           {"", "Game"},
+           {"con", "con_"},
+           {"LPT1.txt", "LPT1_.txt"},
+           {"COM10", "COM10"},
+           {"Console", "Console"}})
+    EXPECT_EQ(c.stem, FileNameStem(c.name)) << c.name;
+
+  // Each quoted argument is read back whole by the C runtime's rules: a
+  // quote is escaped, backslashes double only before a quote.
+  struct Quote {
+    const char *argument, *quoted;
+  };
+  for (const Quote& c : std::initializer_list<Quote>{
+           {"New Game", "\"New Game\""},
+           {"Say \"Hi\"", "\"Say \\\"Hi\\\"\""},
+           {"C:\\Games\\", "\"C:\\Games\\\\\""},
+           {"a\\\"b", "\"a\\\\\\\"b\""},
+           {"a\\b", "\"a\\b\""}})
+    EXPECT_EQ(c.quoted, QuoteArgument(c.argument)) << c.argument;
+
+  EXPECT_EQ("C:\\GAMES\\KEEN", FolderOfRunPath("C:\\GAMES\\KEEN\\KEEN4.EXE"));
+  EXPECT_EQ("KEEN4.EXE", FolderOfRunPath("KEEN4.EXE"));
+  EXPECT_EQ("\"C:\\Program Files\\V\\vtl64.exe\" -run \"%1\"",
+            ShellVerbCommand("C:\\Program Files\\V\\vtl64.exe", false));
+  EXPECT_EQ("\"C:\\V\\vtl64.exe\" -conf \"%1\"", ShellVerbCommand("C:\\V\\vtl64.exe", true));
+  EXPECT_EQ("\"C:\\V\\vtl64.exe\" -shortcut \"%1\"", LinkOpenCommand("C:\\V\\vtl64.exe"));
 }

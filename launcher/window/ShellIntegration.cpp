@@ -1,0 +1,297 @@
+#include "launcher/window/ShellIntegration.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "launcher/ConfWriter.h"
+#include "launcher/GameLaunch.h"
+#include "launcher/GameSchema.h"
+#include "launcher/ShellNames.h"
+#include "launcher/Storage.h"
+#include "launcher/window/PickPath.h"
+#include "ui/UiText.h"
+
+namespace {
+
+const wchar_t kVerbKey[] = L"\\shell\\Simulate with Vantle";
+
+std::wstring ProgramPath() {
+  wchar_t path[kPathBufferSize];
+  const DWORD length = GetModuleFileNameW(nullptr, path, kPathBufferSize);
+  return std::wstring(path, length < kPathBufferSize ? length : 0);
+}
+
+std::wstring FromAnsi(const std::string& text) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return wide;
+}
+
+// The file type that extension names; type is empty when it names none. The
+// result of opening the extension's key with full access.
+LSTATUS ReadFileType(const char* extension, std::wstring& type) {
+  type.clear();
+  HKEY key;
+  const LSTATUS opened =
+      RegOpenKeyExW(HKEY_CLASSES_ROOT, WideFromUtf8(extension).c_str(), 0, KEY_ALL_ACCESS, &key);
+  if (opened != ERROR_SUCCESS) return opened;
+  wchar_t value[1000] = L"";
+  DWORD size = sizeof(value) - sizeof(wchar_t);
+  DWORD kind = REG_NONE;
+  const LSTATUS status =
+      RegQueryValueExW(key, nullptr, nullptr, &kind, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  if (status == ERROR_SUCCESS && kind == REG_SZ) type.assign(value, size / sizeof(wchar_t));
+  while (!type.empty() && type.back() == L'\0') type.pop_back();
+  return ERROR_SUCCESS;
+}
+
+// Creates (or opens) HKEY_CLASSES_ROOT\path and sets its default value.
+bool SetClassValue(const std::wstring& path, const std::wstring& data) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  const LSTATUS status =
+      RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                     static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+HWND OwnerOf(HWND list) { return list ? GetAncestor(list, GA_ROOT) : nullptr; }
+
+void Tell(HWND owner, const std::wstring& text, UINT icon) {
+  MessageBoxW(owner, text.c_str(), L"Vantle", MB_OK | icon);
+}
+
+std::wstring SystemMessage(HRESULT result) {
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, static_cast<DWORD>(result), 0, reinterpret_cast<wchar_t*>(&text), 0,
+                 nullptr);
+  std::wstring message = text ? text : L"";
+  LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r'))
+    message.pop_back();
+  if (message.empty()) {
+    wchar_t code[32];
+    wsprintfW(code, L"Error 0x%08lX.", static_cast<unsigned long>(result));
+    message = code;
+  }
+  return message;
+}
+
+bool IsFolder(const std::wstring& folder) {
+  // Only an absolute path names the same folder whatever the current one is.
+  const bool absolute = (folder.size() >= 2 && folder[1] == L':') ||
+                        folder.compare(0, 2, L"\\\\") == 0;
+  if (!absolute) return false;
+  const DWORD attributes = GetFileAttributesW((folder + L"\\").c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+HRESULT SaveShortcut(const std::wstring& file, const std::wstring& arguments) {
+  const std::wstring program = ProgramPath();
+  // The wide interface keeps a name that is not in the ANSI code page intact
+  // in the link; the narrow one would read its UTF-8 as ANSI.
+  IShellLinkW* link = nullptr;
+  HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                    reinterpret_cast<void**>(&link));
+  if (FAILED(result)) return result;
+  link->SetPath(program.c_str());
+  link->SetWorkingDirectory(FromAnsi(ProgramFolder).c_str());
+  link->SetDescription(L"VTL Shortcut");
+  link->SetArguments(arguments.c_str());
+  link->SetIconLocation(program.c_str(), 0);
+  IPersistFile* persist = nullptr;
+  result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist));
+  if (SUCCEEDED(result)) {
+    result = persist->Save(file.c_str(), TRUE);
+    persist->Release();
+  }
+  link->Release();
+  if (SUCCEEDED(result) && GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
+    result = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  return result;
+}
+
+// The configuration writer takes narrow (ANSI) paths. A path with characters
+// outside the ANSI code page is reached through its short form instead, which
+// needs the file to exist.
+bool NarrowPathFor(const std::wstring& path, std::string& narrow) {
+  auto toAnsi = [&narrow](const std::wstring& wide) {
+    BOOL lossy = FALSE;
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr,
+                                           0, nullptr, &lossy);
+    if (length <= 0 || lossy) return false;
+    narrow.assign(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &narrow[0], length, nullptr,
+                        nullptr);
+    narrow.pop_back();
+    return true;
+  };
+  if (toAnsi(path)) return true;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  wchar_t shortPath[kPathBufferSize];
+  const DWORD length = GetShortPathNameW(path.c_str(), shortPath, kPathBufferSize);
+  return length > 0 && length < kPathBufferSize && toAnsi(shortPath);
+}
+
+bool AskSavePath(HWND owner, const std::wstring& proposed, const std::wstring& startFolder,
+                 std::wstring& chosen) {
+  static const wchar_t kFilter[] = L"CONF Files (*.conf)\0*.conf\0";
+  wchar_t path[kPathBufferSize] = L"";
+  if (proposed.size() < kPathBufferSize) proposed.copy(path, proposed.size());
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = kFilter;
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = static_cast<DWORD>(kPathBufferSize);
+  dialog.lpstrInitialDir = startFolder.empty() ? nullptr : startFolder.c_str();
+  dialog.lpstrDefExt = L"conf";
+  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (!GetSaveFileNameW(&dialog)) return false;
+  chosen = path;
+  return true;
+}
+
+}  // namespace
+
+bool RegisterShellVerb(const char* extension, bool confForm) {
+  std::wstring type;
+  // A key without a type name would put the verb at the root of the classes.
+  if (ReadFileType(extension, type) != ERROR_SUCCESS || type.empty()) return false;
+  const std::wstring command =
+      WideFromUtf8(ShellVerbCommand(Utf8FromWide(ProgramPath()), confForm));
+  if (!SetClassValue(type + kVerbKey + L"\\command", command)) return false;
+  RegisterLinkFileType();
+  return true;
+}
+
+bool RegisterShellVerbs() {
+  for (const char* extension : {".exe", ".com", ".bat"})
+    if (!RegisterShellVerb(extension, false)) return false;
+  RegisterShellVerb(".conf", true);
+  return true;
+}
+
+bool UnregisterShellVerb(const char* extension) {
+  std::wstring type;
+  const LSTATUS opened = ReadFileType(extension, type);
+  // Without the extension or its type nothing can have been registered for
+  // it; only a key that refuses full access is a failure (one that rights
+  // would mend).
+  if (opened == ERROR_FILE_NOT_FOUND || (opened == ERROR_SUCCESS && type.empty())) return true;
+  if (opened != ERROR_SUCCESS) return false;
+  const std::wstring verb = type + kVerbKey;
+  RegDeleteKeyW(HKEY_CLASSES_ROOT, (verb + L"\\command").c_str());
+  RegDeleteKeyW(HKEY_CLASSES_ROOT, verb.c_str());
+  return true;
+}
+
+bool UnregisterShellVerbs() {
+  for (const char* extension : {".exe", ".com", ".bat", ".conf"})
+    if (!UnregisterShellVerb(extension)) return false;
+  return true;
+}
+
+void RegisterLinkFileType() {
+  const std::string program = Utf8FromWide(ProgramPath());
+  SetClassValue(L".vtl", L"VantleFile");
+  SetClassValue(L"VantleFile", L"Vantle File");
+  SetClassValue(L"VantleFile\\DefaultIcon", WideFromUtf8(program + ",0"));
+  SetClassValue(L"VantleFile\\Shell\\open\\command", WideFromUtf8(LinkOpenCommand(program)));
+}
+
+void RelaunchElevated(const char* parameters) {
+  const std::wstring program = ProgramPath();
+  const std::wstring wideParameters = WideFromUtf8(parameters);
+  SHELLEXECUTEINFOW execute{};
+  execute.cbSize = sizeof(execute);
+  execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  execute.lpVerb = L"runas";
+  execute.lpFile = program.c_str();
+  execute.lpParameters = wideParameters.c_str();
+  execute.nShow = SW_SHOWNORMAL;
+  ShellExecuteExW(&execute);
+}
+
+void CreateGameShortcut(HWND list, int index) {
+  XmlElement* entry = ListItemEntry(list, index);
+  if (!entry) return;
+  XmlElement* main = Section(entry, "Main");
+  const std::string name = AttributeText(main, "Name");
+  const std::wstring runFolder = WideFromUtf8(FolderOfRunPath(AttributeText(main, "Run")));
+
+  std::wstring folder = runFolder;
+  const bool onDesktop = !IsFolder(runFolder);
+  if (onDesktop) {
+    // The program's folder is often a path inside DOSBox's drives.
+    wchar_t desktop[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop);
+    folder = desktop;
+  }
+  const std::wstring file = folder + L"\\" + WideFromUtf8(FileNameStem(name)) + L".lnk";
+  const HRESULT result =
+      folder.empty() ? HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
+                     : SaveShortcut(file, WideFromUtf8("-shortcut " + QuoteArgument(name)));
+
+  HWND owner = OwnerOf(list);
+  if (FAILED(result)) {
+    Tell(owner, L"The shortcut could not be written to\r\n" + file + L"\r\n\r\n" + SystemMessage(result),
+         MB_ICONERROR);
+  } else if (onDesktop) {
+    std::wstring text = L"The shortcut was written to the desktop:\r\n" + file;
+    if (!runFolder.empty())
+      text += L"\r\n\r\nThe folder of the game's program, " + runFolder + L", does not exist here.";
+    Tell(owner, text, MB_ICONINFORMATION);
+  } else {
+    Tell(owner, L"The shortcut was written to\r\n" + file, MB_ICONINFORMATION);
+  }
+}
+
+void SaveConfFile(HWND list, int index) {
+  HWND owner = OwnerOf(list);
+  XmlElement* entry = nullptr;
+  std::string proposed, startFolder;
+  bool hasProgram = false;
+  if (index >= 0) {
+    entry = ListItemEntry(list, index);
+    if (!entry) return;
+    XmlElement* main = Section(entry, "Main");
+    const std::string run = AttributeText(main, "Run");
+    hasProgram = !run.empty();
+    proposed = FileNameStem(AttributeText(main, "Name")) + ".conf";
+    startFolder = FolderOfRunPath(run);
+  } else {
+    // The program names the file and its folder; the settings are the
+    // default profile's.
+    std::string program;
+    if (!PickProgramFile(owner, nullptr, std::string(), program)) return;
+    startFolder = FolderOfRunPath(program);
+    std::string stem = program.substr(program.rfind('\\') + 1);
+    stem = stem.substr(0, stem.rfind('.'));
+    proposed = stem + ".conf";
+  }
+
+  std::wstring chosen;
+  if (!AskSavePath(owner, WideFromUtf8(proposed), WideFromUtf8(startFolder), chosen)) return;
+  DeleteFileW(chosen.c_str());
+  std::string target;
+  // Without a program the writer reports the file as incomplete: it ends
+  // after the pre-commands, which is all there is to write.
+  const bool written = NarrowPathFor(chosen, target) &&
+                       WriteDosBoxConf(entry, target, LaunchMode::Run);
+  if (GetFileAttributesW(chosen.c_str()) == INVALID_FILE_ATTRIBUTES || (hasProgram && !written))
+    Tell(owner, L"The configuration could not be written to\r\n" + chosen, MB_ICONERROR);
+}
