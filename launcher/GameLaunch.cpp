@@ -81,9 +81,9 @@ void RunConfFile(const char* path) {
 
 void RunShortcut(const char* argument) {
   if (!argument) return;
-  // The argument comes in the system's ANSI code page, the names are UTF-8;
-  // a link file holds UTF-8 already.
-  std::string name = AnsiToUtf8(argument);
+  // The argument comes in the system's ANSI code page, the names are UTF-8
+  // and may hold characters outside it; a link file holds UTF-8 already.
+  std::string name = CommandLineArgumentUtf8(argument);
   if (CanOpenForReading(argument) && !ReadGameLinkName(argument, name)) return;
 
   const int count = static_cast<int>(SendMessageA(GameListWindow, LVM_GETITEMCOUNT, 0, 0));

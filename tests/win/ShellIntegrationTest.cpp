@@ -222,28 +222,30 @@ TEST_F(ShellClasses, TheMenuAndACommandLineReplayWriteTheSameAndElevateOnlyOnRef
 
 namespace {
 
-// A shortcut's properties, read back through the narrow interface.
+// A shortcut's properties (UTF-8), read back through the wide interface, which
+// shows what the shell hands the program.
 struct ShortcutFields {
   std::string path, arguments, folder, description, icon;
   int iconIndex = -1;
 };
 
 bool ReadShortcut(const std::wstring& file, ShortcutFields& fields) {
-  IShellLinkA* link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+  IShellLinkW* link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                               reinterpret_cast<void**>(&link))))
     return false;
   IPersistFile* persist = nullptr;
   link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist));
   const bool loaded = persist && SUCCEEDED(persist->Load(file.c_str(), STGM_READ));
-  char text[5][MAX_PATH * 2] = {};
+  wchar_t text[5][MAX_PATH * 2] = {};
   if (loaded) {
     link->GetPath(text[0], MAX_PATH, nullptr, SLGP_RAWPATH);
     link->GetArguments(text[1], MAX_PATH);
     link->GetWorkingDirectory(text[2], MAX_PATH);
     link->GetDescription(text[3], MAX_PATH);
     link->GetIconLocation(text[4], MAX_PATH, &fields.iconIndex);
-    fields = {text[0], text[1], text[2], text[3], text[4], fields.iconIndex};
+    fields = {Utf8FromWide(text[0]), Utf8FromWide(text[1]), Utf8FromWide(text[2]),
+              Utf8FromWide(text[3]), Utf8FromWide(text[4]), fields.iconIndex};
   }
   if (persist) persist->Release();
   link->Release();
@@ -288,7 +290,7 @@ class ShellWindow : public MainWindowTest {
 };
 
 // A name with characters no file name may hold, as the library holds it.
-const char kQuoted[] = "AC/DC: &quot;Live&quot; in K\xC3\xB6ln";
+const char kQuoted[] = "AC/DC: &quot;Live&quot; in K\xC3\xB6ln \xD0\x96";
 
 }  // namespace
 
@@ -301,7 +303,7 @@ TEST_F(ShellWindow, ShortcutsReadBackStartTheirGameAndFallBackToTheDesktop) {
 
   const std::wstring keenLink = (games_ / "Commander Keen.lnk").wstring();
   EXPECT_NE(std::string::npos, CommandWithMessage(0, IDM_CREATE_SHORTCUT).find("written to"));
-  const std::wstring liveLink = DesktopFolder() + L"\\AC_DC_ _Live_ in K\x00F6ln.lnk";
+  const std::wstring liveLink = DesktopFolder() + L"\\AC_DC_ _Live_ in K\x00F6ln \x0416.lnk";
   desktopFiles_.push_back(liveLink);
   const std::string told = CommandWithMessage(1, IDM_CREATE_SHORTCUT);
   EXPECT_NE(std::string::npos, told.find("desktop")) << told;
@@ -310,14 +312,13 @@ TEST_F(ShellWindow, ShortcutsReadBackStartTheirGameAndFallBackToTheDesktop) {
   EXPECT_NE(std::string::npos, tooLong.find("could not be written")) << tooLong;
   Close();
 
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::string self = Utf8FromWide(SelfPath());
   struct Case {
     std::wstring file;
     std::string arguments;
   };
   for (const Case& c : {Case{keenLink, "-shortcut \"Commander Keen\""},
-                        Case{liveLink, "-shortcut \"AC/DC: \\\"Live\\\" in K\xF6ln\""}}) {
+                        Case{liveLink, "-shortcut \"AC/DC: \\\"Live\\\" in K\xC3\xB6ln \xD0\x96\""}}) {
     ShortcutFields fields;
     ASSERT_TRUE(ReadShortcut(c.file, fields)) << Utf8FromWide(c.file);
     EXPECT_EQ(self, fields.path);
@@ -334,9 +335,17 @@ TEST_F(ShellWindow, ShortcutsReadBackStartTheirGameAndFallBackToTheDesktop) {
   for (const std::wstring& link : {keenLink, liveLink}) {
     ShortcutFields fields;
     ReadShortcut(link, fields);
-    wintest::Process vantle("\"" + (program_ / "vtl64.exe").string() + "\" " + fields.arguments);
-    DWORD exitCode = 1;
-    ASSERT_TRUE(vantle.Wait(30000, &exitCode));
+    std::wstring line = L"\"" + (program_ / "vtl64.exe").wstring() + L"\" " + WideFromUtf8(fields.arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION vantle{};
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &vantle));
+    const DWORD waited = WaitForSingleObject(vantle.hProcess, 30000);
+    if (waited != WAIT_OBJECT_0) TerminateProcess(vantle.hProcess, 1);  // its window opened
+    EXPECT_EQ(WAIT_OBJECT_0, waited) << fields.arguments;
+    CloseHandle(vantle.hThread);
+    CloseHandle(vantle.hProcess);
     ASSERT_EQ(++calls, CallCount(program_)) << fields.arguments;
   }
   EXPECT_NE(std::string::npos, CallConf(1).find("KEEN4.EXE"));
@@ -356,7 +365,7 @@ TEST_F(ShellWindow, ExportedConfigurationsAreWhatTheWriterWrites) {
     const char* file;
   };
   const Export kExports[] = {{0, IDM_SAVE_CONF, L"Commander Keen.conf", "keen.conf"},
-                             {1, IDM_SAVE_CONF, L"AC_DC_ _Live_ in K\x00F6ln.conf", "live.conf"},
+                             {1, IDM_SAVE_CONF, L"AC_DC_ _Live_ in K\x00F6ln \x0416.conf", "live.conf"},
                              {0, IDM_CONF_FOR_EXECUTABLE, L"KEEN4.conf", "KEEN4.conf"}};
   for (const Export& e : kExports) {
     Select(e.row);
