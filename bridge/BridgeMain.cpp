@@ -119,8 +119,8 @@ std::wstring OwnFolder() {
   return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
-// The log beside this program, open for DOSBox to write into as well (the
-// handle is inherited). Falls back to the temporary folder when this
+// The log beside this program, which DOSBox's output is appended to as well.
+// Falls back to the temporary folder when this
 // program's folder cannot be written.
 class Log {
  public:
@@ -129,9 +129,8 @@ class Log {
     const DWORD tempLength = GetTempPathW(MAX_PATH, temp);
     for (const std::wstring& folder : {OwnFolder(), std::wstring(temp, tempLength)}) {
       path_ = folder + (folder.empty() || folder.back() == L'\\' ? L"" : L"\\") + L"DOSBOX.log";
-      SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
       file_ = CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          &inherit, OPEN_ALWAYS, 0, nullptr);
+                          nullptr, OPEN_ALWAYS, 0, nullptr);
       if (file_ == INVALID_HANDLE_VALUE) continue;
       LARGE_INTEGER size{};
       if (GetFileSizeEx(file_, &size) && size.QuadPart > kLogLimit) {
@@ -206,8 +205,11 @@ struct OwnConf {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  wineUnixName = reinterpret_cast<UnixNameFunction>(GetProcAddress(kernel, "wine_get_unix_file_name"));
-  wineDosName = reinterpret_cast<DosNameFunction>(GetProcAddress(kernel, "wine_get_dos_file_name"));
+  // Only Wine's kernel32 has these; looking them up is how Wine is told.
+  wineUnixName = reinterpret_cast<UnixNameFunction>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+  wineDosName =
+      reinterpret_cast<DosNameFunction>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
   if (!wineUnixName || !wineDosName) {
     return Fail(L"This DOSBOX.EXE only stands in for DOSBox when Vantle runs under Wine on Linux: "
                 L"it hands each game to the Linux system's own DOSBox, and there is none here.\n\n"
@@ -270,28 +272,32 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     arguments[index] = conf.hostPath;
   }
 
-  // Redirected output is held back by DOSBox until it ends; stdbuf lets each
-  // line through at once, so that the moment DOSBox has read its file shows.
+  // A program without a console, as this one is, cannot hand a host program
+  // its standard handles under Wine, so a shell sends DOSBox's output to the
+  // log. Redirected output is held back by DOSBox until it ends; stdbuf lets
+  // each line through at once, so that the moment DOSBox has read its file
+  // shows.
+  const std::string shell = "/bin/sh", stdbuf = "/usr/bin/stdbuf";
+  const std::string logHost = log.handle() != INVALID_HANDLE_VALUE ? UnixPath(log.path()) : std::string();
+  const bool captured = !logHost.empty() && HostFileExists(shell);
+  const bool lineByLine = captured && HostFileExists(stdbuf);
   std::string commandLine;
-  const std::string stdbuf = "/usr/bin/stdbuf";
-  const bool lineByLine = log.handle() != INVALID_HANDLE_VALUE && HostFileExists(stdbuf);
-  if (lineByLine) commandLine = QuoteArgument(stdbuf) + " -oL -eL ";
+  if (captured) {
+    commandLine = QuoteArgument(shell) + " -c " +
+                  QuoteArgument("log=$1; shift; exec \"$@\" </dev/null >>\"$log\" 2>&1") + " sh " +
+                  QuoteArgument(logHost) + " ";
+  }
+  if (lineByLine) commandLine += QuoteArgument(stdbuf) + " -oL -eL ";
   commandLine += QuoteArgument(dosbox);
   for (const std::string& argument : arguments) commandLine += " " + QuoteArgument(argument);
   log.Line("starting: " + commandLine);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  if (log.handle() != INVALID_HANDLE_VALUE) {
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = log.handle();
-    startup.hStdError = log.handle();
-  }
   const LONGLONG outputStart = log.Position();
   std::wstring wideLine = Widen(commandLine, CP_UTF8);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, &wideLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(nullptr, &wideLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();
     removeOwn();
     log.Line("could not start DOSBox (error " + std::to_string(error) + ")");
