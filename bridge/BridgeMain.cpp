@@ -158,6 +158,18 @@ class Log {
     WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   }
 
+  // A line after DOSBox has started: written at the end as it is then, since
+  // this handle's position knows nothing of what DOSBox added.
+  void Append(const std::string& text) const {
+    HANDLE file = CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const std::string line = text + "\r\n";
+    DWORD written = 0;
+    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+
   LONGLONG Position() const {
     LARGE_INTEGER zero{}, position{};
     if (file_ == INVALID_HANDLE_VALUE || !SetFilePointerEx(file_, zero, &position, FILE_CURRENT)) return 0;
@@ -308,11 +320,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   if (process.hProcess) CloseHandle(process.hProcess);
 
   const DWORD started = GetTickCount();
+  bool reported = true;
   for (OwnConf& conf : own) {
-    while (GetTickCount() - started < kReadWaitMilliseconds &&
-           !(lineByLine && DosBoxHasReadConf(log.From(outputStart), conf.hostPath)))
+    while (!(lineByLine && DosBoxHasReadConf(log.From(outputStart), conf.hostPath))) {
+      if (GetTickCount() - started >= kReadWaitMilliseconds) {
+        reported = false;
+        break;
+      }
       Sleep(50);
+    }
   }
   removeOwn();
+  if (!reported && lineByLine) {
+    log.Append("DOSBox did not report loading its configuration within " +
+               std::to_string(kReadWaitMilliseconds / 1000) + " seconds; the file is removed all the same");
+  }
   return 0;
 }

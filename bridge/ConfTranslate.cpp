@@ -148,6 +148,10 @@ struct Mount {
   bool directory = false;    // a folder mount, which CD lines can lie in
 };
 
+// The longest current directory DOS keeps: 64 characters after "X:\".
+// (DOSBox 0.74 goes a little further, to 71 in all.)
+constexpr std::size_t kLongestDosPath = 67;
+
 // Letters DOSBox lets a mount take: its own Z: is never one of them.
 constexpr const char* kFreeLetters = "CDEFGHIJKLMNOPQRSTUVWXY";
 
@@ -439,14 +443,15 @@ class Translator {
     }
     if (parts.empty()) dosPath += "\\";
     programFolder_ = path;
-    if (plain) {
+    if (plain && dosPath.size() <= kLongestDosPath) {
       const std::string line = "CD " + dosPath;
       if (line != trimmed) Note(trimmed + " -> " + line);
       Emit(line, end);
       return true;
     }
     // DOSBox makes its own "~" names for these folders, and which one a folder
-    // gets depends on its neighbours: the folder itself becomes a drive.
+    // gets depends on its neighbours; a path too long for DOS cannot be
+    // entered at all. Either way the folder itself becomes a drive.
     const char folderLetter = host.find('"') == std::string::npos ? TakeFreeLetter(used_) : 0;
     if (!folderLetter) {
       Note("cannot reach " + host + " inside DOSBox: " + trimmed + " stays");
