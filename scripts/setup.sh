@@ -15,7 +15,7 @@ packages=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   dpkg-dev
   libboost-dev libcpp-httplib-dev libssl-dev wrk openssl coreutils rsync bsdiff
-  dosbox nasm osslsigncode
+  dosbox nasm genisoimage osslsigncode
 )
 
 missing=()

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "bridge/ConfTranslate.h"
 #include "launcher/ConfWriter.h"
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchPlan.h"
@@ -187,4 +188,43 @@ TEST_F(DosBoxRun, AGameWithoutAProgramRunsItsInstaller) {
   const DosBoxResult result = Launch();
   EXPECT_EQ("THE INSTALLER RAN\r\n", Left("INSTALL/SETUP.TXT")) << result.console;
   EXPECT_EQ("<missing>", Left("GAMES/KEEN/PLAYED.TXT"));
+}
+
+// What the Wine bridge hands this DOSBox for a game anywhere on the host, as
+// the wizard stores it: the host's root mounted as Z:, the program in folders
+// whose names are no DOS names. Wine's path conversion is played by a
+// function that maps Z:\ to the root.
+TEST_F(DosBoxRun, TheBridgedConfigurationReachesTheGameAndEveryTemplateSettingIsAccepted) {
+  const fs::path game = drive_ / "My Games" / "Commander Keen";
+  fs::create_directories(game);
+  fs::copy_file(VANTLE_PLAY_COM, game / "PLAY.COM");
+  XmlElement* root = Section(entry_, "Mount")->AddChildFromText("<m>");
+  SetAttributeText(root, "type", "hdd");
+  SetAttributeText(root, "iso", "no");
+  SetAttributeText(root, "local", "Z:\\");
+  SetAttributeText(root, "remote", "Z");
+  std::string run = "Z:" + (game / "PLAY.COM").string();
+  for (char& c : run) c = c == '/' ? '\\' : c;
+  SetProgram(run.c_str(), "");
+
+  const std::string conf = dir_.File("woa2B.tmp");
+  ASSERT_TRUE(WriteLaunchConf(entry_, conf, LaunchMode::Run));
+  const TranslatedConf bridged = TranslateConf(xmltest::ReadFile(conf), [](const std::string& path) {
+    if (path.compare(0, 3, "Z:\\") != 0) return std::string();
+    std::string host = "/" + path.substr(3);
+    for (char& c : host) c = c == '\\' ? '/' : c;
+    return host;
+  });
+  const std::string bridgedConf = dir_.File("vdb2C.tmp");
+  xmltest::WriteFile(bridgedConf, bridged.text);
+  const DosBoxResult result = RunDosBox(bridgedConf, (fs::path(dir_.Path()) / "home").string());
+  EXPECT_EQ(0, result.exitCode) << result.console;
+  EXPECT_EQ("THE GAME RAN\r\n", Left("My Games/Commander Keen/PLAYED.TXT")) << bridged.text << result.console;
+  EXPECT_EQ("before\r\n", Left("BEFORE.TXT"));
+
+  std::string rejected;
+  for (const std::string& line : SplitText(Complaints(result.console).c_str(), "\n"))
+    if (line.find("valid value") != std::string::npos) rejected += line + "\n";
+  EXPECT_EQ("", rejected) << bridged.text;
+  EXPECT_EQ("", UnknownSettings(ReadSettings(bridged.text), DosBoxSettings())) << bridged.text;
 }

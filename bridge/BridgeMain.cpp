@@ -1,0 +1,339 @@
+// DOSBOX.EXE for Vantle under Wine: takes the command line Vantle gives
+// DOSBox, makes the configuration fit the host's DOSBox (see ConfTranslate.h)
+// and starts that DOSBox with the same parameters. The file Vantle wrote is
+// read at once, well before Vantle deletes it; the translated copy is removed
+// as soon as DOSBox says that it has loaded it. What was translated, and what
+// DOSBox itself prints, goes to DOSBOX.log beside this program.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "bridge/ConfTranslate.h"
+#include "bridge/HostLaunch.h"
+
+namespace {
+
+constexpr wchar_t kTitle[] = L"DOSBox for Vantle";
+constexpr DWORD kReadWaitMilliseconds = 20000;
+constexpr LONGLONG kLogLimit = 1 << 20;  // a longer log starts afresh
+
+using UnixNameFunction = char*(CDECL*)(LPCWSTR);
+using DosNameFunction = WCHAR*(CDECL*)(const char*);
+
+UnixNameFunction wineUnixName = nullptr;
+DosNameFunction wineDosName = nullptr;
+
+std::wstring Widen(const std::string& text, UINT codePage) {
+  if (text.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(length, L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& text, UINT codePage) {
+  if (text.empty()) return std::string();
+  const int length =
+      WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(length, '\0');
+  WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
+  return narrow;
+}
+
+// Wine's own conversion; the result is UTF-8 as the host's file names are.
+std::string UnixPath(const std::wstring& windowsPath) {
+  char* unix = wineUnixName(windowsPath.c_str());
+  if (!unix) return std::string();
+  std::string path = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  return path;
+}
+
+// Paths in the configuration are in the system's ANSI code page, as Vantle
+// writes them.
+std::string HostPathOfAnsi(const std::string& windowsPath) {
+  return UnixPath(Widen(windowsPath, CP_ACP));
+}
+
+bool HostFileExists(const std::string& hostPath) {
+  WCHAR* dos = wineDosName(hostPath.c_str());
+  if (!dos) return false;
+  const DWORD attributes = GetFileAttributesW(dos);
+  HeapFree(GetProcessHeap(), 0, dos);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring EnvironmentText(const wchar_t* name) {
+  wchar_t value[4096];
+  const DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+  return length > 0 && length < ARRAYSIZE(value) ? std::wstring(value, length) : std::wstring();
+}
+
+// The host's DOSBox: the one VANTLE_HOST_DOSBOX names when it is set (and
+// only that one), otherwise the first of the usual places.
+std::string FindHostDosBox(std::wstring& looked) {
+  const std::string chosen = Narrow(EnvironmentText(L"VANTLE_HOST_DOSBOX"), CP_UTF8);
+  if (!chosen.empty()) {
+    looked = Widen(chosen, CP_UTF8) + L" (VANTLE_HOST_DOSBOX)";
+    return HostFileExists(chosen) ? chosen : std::string();
+  }
+  for (const std::string& candidate : HostDosBoxCandidates()) {
+    looked += Widen(candidate, CP_UTF8) + L"\n";
+    if (HostFileExists(candidate)) return candidate;
+  }
+  return std::string();
+}
+
+int Fail(const std::wstring& message, int exitCode) {
+  MessageBoxW(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
+  return exitCode;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char buffer[16384];
+  DWORD got = 0;
+  bool ok = true;
+  while ((ok = ReadFile(file, buffer, sizeof(buffer), &got, nullptr) != 0) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return ok;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size();
+  return CloseHandle(file) && ok;
+}
+
+std::wstring OwnFolder() {
+  wchar_t path[MAX_PATH * 4];
+  const DWORD length = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+  std::wstring folder(path, length);
+  return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+// The log beside this program, which DOSBox's output is appended to as well.
+// Falls back to the temporary folder when this
+// program's folder cannot be written.
+class Log {
+ public:
+  Log() {
+    wchar_t temp[MAX_PATH];
+    const DWORD tempLength = GetTempPathW(MAX_PATH, temp);
+    for (const std::wstring& folder : {OwnFolder(), std::wstring(temp, tempLength)}) {
+      path_ = folder + (folder.empty() || folder.back() == L'\\' ? L"" : L"\\") + L"DOSBOX.log";
+      file_ = CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_ALWAYS, 0, nullptr);
+      if (file_ == INVALID_HANDLE_VALUE) continue;
+      LARGE_INTEGER size{};
+      if (GetFileSizeEx(file_, &size) && size.QuadPart > kLogLimit) {
+        SetFilePointer(file_, 0, nullptr, FILE_BEGIN);
+        SetEndOfFile(file_);
+      }
+      SetFilePointer(file_, 0, nullptr, FILE_END);
+      return;
+    }
+    file_ = INVALID_HANDLE_VALUE;
+  }
+  ~Log() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+
+  HANDLE handle() const { return file_; }
+  const std::wstring& path() const { return path_; }
+
+  void Line(const std::string& text) {
+    if (file_ == INVALID_HANDLE_VALUE) return;
+    const std::string line = text + "\r\n";
+    DWORD written = 0;
+    WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
+
+  // A line after DOSBox has started: written at the end as it is then, since
+  // this handle's position knows nothing of what DOSBox added.
+  void Append(const std::string& text) const {
+    HANDLE file = CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const std::string line = text + "\r\n";
+    DWORD written = 0;
+    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+
+  LONGLONG Position() const {
+    LARGE_INTEGER zero{}, position{};
+    if (file_ == INVALID_HANDLE_VALUE || !SetFilePointerEx(file_, zero, &position, FILE_CURRENT)) return 0;
+    return position.QuadPart;
+  }
+
+  // What was written to the log from offset on, by anyone.
+  std::string From(LONGLONG offset) const {
+    std::string bytes;
+    HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    LARGE_INTEGER start{};
+    start.QuadPart = offset;
+    if (SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+      char buffer[8192];
+      DWORD got = 0;
+      while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
+    }
+    CloseHandle(file);
+    return bytes;
+  }
+
+ private:
+  std::wstring path_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+std::string Now() {
+  SYSTEMTIME time;
+  GetLocalTime(&time);
+  char text[64];
+  wsprintfA(text, "%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+            time.wSecond);
+  return text;
+}
+
+// A configuration file of our own, holding the translated text.
+struct OwnConf {
+  std::wstring windowsPath;
+  std::string hostPath;
+};
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  // Only Wine's kernel32 has these; looking them up is how Wine is told.
+  wineUnixName = reinterpret_cast<UnixNameFunction>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+  wineDosName =
+      reinterpret_cast<DosNameFunction>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
+  if (!wineUnixName || !wineDosName) {
+    return Fail(L"This DOSBOX.EXE only stands in for DOSBox when Vantle runs under Wine on Linux: "
+                L"it hands each game to the Linux system's own DOSBox, and there is none here.\n\n"
+                L"On Windows, put the real DOSBox (DOSBox.exe) beside vtl64.exe instead.",
+                2);
+  }
+
+  std::wstring looked;
+  const std::string dosbox = FindHostDosBox(looked);
+  if (dosbox.empty()) {
+    return Fail(L"DOSBox is not installed on this Linux system, so the game cannot start.\n\n"
+                L"Install it (on Debian or Ubuntu: sudo apt-get install dosbox), or set VANTLE_HOST_DOSBOX "
+                L"to the Linux path of a dosbox program.\n\nLooked for:\n" + looked,
+                3);
+  }
+
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 1; argv && i < count; ++i) arguments.push_back(Narrow(argv[i], CP_UTF8));
+  if (argv) LocalFree(argv);
+
+  Log log;
+  log.Line("--- " + Now());
+  log.Line("received: " + Narrow(GetCommandLineW(), CP_UTF8));
+
+  // Vantle deletes its file three seconds after the start: read it first.
+  std::vector<OwnConf> own;
+  auto removeOwn = [&own]() {
+    for (const OwnConf& conf : own) DeleteFileW(conf.windowsPath.c_str());
+  };
+  wchar_t tempFolder[MAX_PATH];
+  GetTempPathW(MAX_PATH, tempFolder);
+  for (std::size_t index : ConfArgumentIndices(arguments)) {
+    const std::wstring given = Widen(arguments[index], CP_UTF8);
+    std::string text;
+    if (!ReadWholeFile(given, text)) {
+      removeOwn();
+      log.Line("cannot read " + arguments[index]);
+      return Fail(L"DOSBox was to start on the configuration file\n" + given + L"\nbut it cannot be read.", 4);
+    }
+    const TranslatedConf translated = TranslateConf(text, HostPathOfAnsi);
+    for (const std::string& note : translated.notes) log.Line("  " + note);
+
+    wchar_t ownPath[MAX_PATH];
+    OwnConf conf;
+    if (GetTempFileNameW(tempFolder, L"vdb", 0, ownPath)) {
+      conf.windowsPath = ownPath;
+      own.push_back(conf);
+    }
+    if (conf.windowsPath.empty() || !WriteWholeFile(conf.windowsPath, translated.text) ||
+        (conf.hostPath = UnixPath(conf.windowsPath)).empty()) {
+      removeOwn();
+      log.Line("cannot write the translated configuration to the temporary folder");
+      return Fail(L"The configuration for DOSBox could not be written to the temporary folder\n" +
+                      std::wstring(tempFolder),
+                  6);
+    }
+    own.back().hostPath = conf.hostPath;
+    arguments[index] = conf.hostPath;
+  }
+
+  // A program without a console, as this one is, cannot hand a host program
+  // its standard handles under Wine, so a shell sends DOSBox's output to the
+  // log. Redirected output is held back by DOSBox until it ends; stdbuf lets
+  // each line through at once, so that the moment DOSBox has read its file
+  // shows.
+  const std::string shell = "/bin/sh", stdbuf = "/usr/bin/stdbuf";
+  const std::string logHost = log.handle() != INVALID_HANDLE_VALUE ? UnixPath(log.path()) : std::string();
+  const bool captured = !logHost.empty() && HostFileExists(shell);
+  const bool lineByLine = captured && HostFileExists(stdbuf);
+  std::string commandLine;
+  if (captured) {
+    commandLine = QuoteArgument(shell) + " -c " +
+                  QuoteArgument("log=$1; shift; exec \"$@\" </dev/null >>\"$log\" 2>&1") + " sh " +
+                  QuoteArgument(logHost) + " ";
+  }
+  if (lineByLine) commandLine += QuoteArgument(stdbuf) + " -oL -eL ";
+  commandLine += QuoteArgument(dosbox);
+  for (const std::string& argument : arguments) commandLine += " " + QuoteArgument(argument);
+  log.Line("starting: " + commandLine);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  const LONGLONG outputStart = log.Position();
+  std::wstring wideLine = Widen(commandLine, CP_UTF8);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, &wideLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    const DWORD error = GetLastError();
+    removeOwn();
+    log.Line("could not start DOSBox (error " + std::to_string(error) + ")");
+    return Fail(L"The Linux system's DOSBox could not be started:\n" + Widen(dosbox, CP_UTF8), 5);
+  }
+  // Wine starts a host program without a handle to wait on.
+  if (process.hThread) CloseHandle(process.hThread);
+  if (process.hProcess) CloseHandle(process.hProcess);
+
+  const DWORD started = GetTickCount();
+  bool reported = true;
+  for (OwnConf& conf : own) {
+    while (!(lineByLine && DosBoxHasReadConf(log.From(outputStart), conf.hostPath))) {
+      if (GetTickCount() - started >= kReadWaitMilliseconds) {
+        reported = false;
+        break;
+      }
+      Sleep(50);
+    }
+  }
+  removeOwn();
+  if (!reported && lineByLine) {
+    log.Append("DOSBox did not report loading its configuration within " +
+               std::to_string(kReadWaitMilliseconds / 1000) + " seconds; the file is removed all the same");
+  }
+  return 0;
+}

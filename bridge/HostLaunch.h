@@ -1,0 +1,23 @@
+// What the bridge hands the host's DOSBox, apart from the configuration
+// itself: where DOSBox is looked for, how the command line is quoted, and how
+// the bridge tells that DOSBox has read the file made for it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Host places where a packaged DOSBox lies, in the order they are tried
+// (after the VANTLE_HOST_DOSBOX environment variable).
+const std::vector<std::string>& HostDosBoxCandidates();
+
+// One argument quoted so that the usual Windows rules (which Wine follows
+// when it starts a host program) give it back unchanged.
+std::string QuoteArgument(const std::string& argument);
+
+// The indices of the arguments that follow a "-conf" (DOSBox accepts the
+// option more than once; case as DOSBox reads it).
+std::vector<std::size_t> ConfArgumentIndices(const std::vector<std::string>& arguments);
+
+// Whether DOSBox's output says that it has loaded the configuration file at
+// hostPath.
+bool DosBoxHasReadConf(const std::string& output, const std::string& hostPath);
