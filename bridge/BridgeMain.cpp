@@ -295,13 +295,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   const bool lineByLine = captured && HostFileExists(stdbuf);
   std::string commandLine;
   if (captured) {
-    commandLine = QuoteArgument(shell) + " -c " +
-                  QuoteArgument("log=$1; shift; exec \"$@\" </dev/null >>\"$log\" 2>&1") + " sh " +
-                  QuoteArgument(logHost) + " ";
+    commandLine = CommandLineArgument(shell) + " -c " +
+                  CommandLineArgument("log=$1; shift; exec \"$@\" </dev/null >>\"$log\" 2>&1") + " sh " +
+                  CommandLineArgument(logHost) + " ";
   }
-  if (lineByLine) commandLine += QuoteArgument(stdbuf) + " -oL -eL ";
-  commandLine += QuoteArgument(dosbox);
-  for (const std::string& argument : arguments) commandLine += " " + QuoteArgument(argument);
+  if (lineByLine) commandLine += CommandLineArgument(stdbuf) + " -oL -eL ";
+  commandLine += CommandLineArgument(dosbox);
+  for (const std::string& argument : arguments) commandLine += " " + CommandLineArgument(argument);
   log.Line("starting: " + commandLine);
 
   STARTUPINFOW startup{};

@@ -1,5 +1,7 @@
 #include "bridge/HostLaunch.h"
 
+#include "launcher/ShellNames.h"
+
 const std::vector<std::string>& HostDosBoxCandidates() {
   static const std::vector<std::string> candidates = {
       "/usr/local/bin/dosbox", "/usr/bin/dosbox", "/usr/games/dosbox", "/usr/local/games/dosbox",
@@ -7,22 +9,9 @@ const std::vector<std::string>& HostDosBoxCandidates() {
   return candidates;
 }
 
-std::string QuoteArgument(const std::string& argument) {
+std::string CommandLineArgument(const std::string& argument) {
   if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
-  std::string quoted = "\"";
-  std::size_t backslashes = 0;
-  for (char c : argument) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes count double only in front of a quote.
-    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, '\\');
-  return quoted + "\"";
+  return QuoteArgument(argument);
 }
 
 std::vector<std::size_t> ConfArgumentIndices(const std::vector<std::string>& arguments) {

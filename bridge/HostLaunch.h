@@ -10,9 +10,10 @@
 // (after the VANTLE_HOST_DOSBOX environment variable).
 const std::vector<std::string>& HostDosBoxCandidates();
 
-// One argument quoted so that the usual Windows rules (which Wine follows
-// when it starts a host program) give it back unchanged.
-std::string QuoteArgument(const std::string& argument);
+// One argument as the usual Windows rules (which Wine follows when it starts a
+// host program) give it back unchanged: bare when it holds no blank, tab or
+// quote, otherwise quoted.
+std::string CommandLineArgument(const std::string& argument);
 
 // The indices of the arguments that follow a "-conf" (DOSBox accepts the
 // option more than once; case as DOSBox reads it).

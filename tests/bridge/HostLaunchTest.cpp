@@ -18,7 +18,7 @@ TEST(HostLaunch, ArgumentsSurviveWindowsQuotingAndConfFilesAreFound) {
       {"C:\\plain\\", "C:\\plain\\"},
       {"a\\\\\"b c", "\"a\\\\\\\\\\\"b c\""},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.quoted, QuoteArgument(c.argument)) << c.argument;
+  for (const Case& c : cases) EXPECT_EQ(c.quoted, CommandLineArgument(c.argument)) << c.argument;
 
   EXPECT_EQ((std::vector<std::size_t>{2, 4}),
             ConfArgumentIndices({"-noconsole", "-conf", "a.conf", "-conf", "-conf", "-CONF", "x", "-conf"}));
