@@ -6,21 +6,34 @@
 #include "launcher/Storage.h"
 #include "ui/UiText.h"
 
-bool PickProgramFile(HWND owner, const wchar_t* title, const std::string& initial,
-                     std::string& chosen) {
-  static const wchar_t kFilter[] = L"*.EXE;*.COM;*.BAT\0*.EXE;*.COM;*.BAT\0";
-  wchar_t path[kPathBufferSize] = L"";
-  const std::wstring start = WideFromUtf8(initial);
-  if (start.size() < kPathBufferSize) start.copy(path, start.size());
+namespace {
 
+// What both file dialogs share: the owner, the filter, and path (which the
+// dialog fills in) starting as initial.
+OPENFILENAMEW FileDialog(HWND owner, const wchar_t* filter, wchar_t* path,
+                         const std::string& initial) {
+  const std::wstring start = WideFromUtf8(initial);
+  const std::size_t length = start.size() < kPathBufferSize ? start.size() : 0;
+  start.copy(path, length);
+  path[length] = L'\0';
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof(dialog);
   dialog.hwndOwner = owner;
-  dialog.lpstrFilter = kFilter;
+  dialog.lpstrFilter = filter;
   dialog.lpstrFile = path;
   dialog.nMaxFile = static_cast<DWORD>(kPathBufferSize);
-  dialog.lpstrTitle = title;
   dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  return dialog;
+}
+
+}  // namespace
+
+bool PickProgramFile(HWND owner, const wchar_t* title, const std::string& initial,
+                     std::string& chosen) {
+  wchar_t path[kPathBufferSize];
+  OPENFILENAMEW dialog =
+      FileDialog(owner, L"*.EXE;*.COM;*.BAT\0*.EXE;*.COM;*.BAT\0", path, initial);
+  dialog.lpstrTitle = title;
   if (!GetOpenFileNameW(&dialog)) {
     // A value that is no host path (a path inside DOSBox, a typo) must not
     // keep the dialog from opening at all.
@@ -41,6 +54,19 @@ bool PickFolder(HWND owner, std::string& chosen) {
   const bool found = SHGetPathFromIDListW(folder, path) != FALSE;
   CoTaskMemFree(folder);
   if (!found) return false;
+  chosen = Utf8FromWide(path);
+  return true;
+}
+
+bool PickConfSaveFile(HWND owner, const std::string& proposed, const std::string& startFolder,
+                      std::string& chosen) {
+  wchar_t path[kPathBufferSize];
+  OPENFILENAMEW dialog = FileDialog(owner, L"CONF Files (*.conf)\0*.conf\0", path, proposed);
+  const std::wstring folder = WideFromUtf8(startFolder);
+  dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+  dialog.lpstrDefExt = L"conf";
+  dialog.Flags |= OFN_OVERWRITEPROMPT;
+  if (!GetSaveFileNameW(&dialog)) return false;
   chosen = Utf8FromWide(path);
   return true;
 }

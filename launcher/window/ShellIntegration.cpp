@@ -1,6 +1,5 @@
 #include "launcher/window/ShellIntegration.h"
 
-#include <commdlg.h>
 #include <shlobj.h>
 
 #include <string>
@@ -146,25 +145,6 @@ bool NarrowPathFor(const std::wstring& path, std::string& narrow) {
   return length > 0 && length < kPathBufferSize && toAnsi(shortPath);
 }
 
-bool AskSavePath(HWND owner, const std::wstring& proposed, const std::wstring& startFolder,
-                 std::wstring& chosen) {
-  static const wchar_t kFilter[] = L"CONF Files (*.conf)\0*.conf\0";
-  wchar_t path[kPathBufferSize] = L"";
-  if (proposed.size() < kPathBufferSize) proposed.copy(path, proposed.size());
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof(dialog);
-  dialog.hwndOwner = owner;
-  dialog.lpstrFilter = kFilter;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = static_cast<DWORD>(kPathBufferSize);
-  dialog.lpstrInitialDir = startFolder.empty() ? nullptr : startFolder.c_str();
-  dialog.lpstrDefExt = L"conf";
-  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-  if (!GetSaveFileNameW(&dialog)) return false;
-  chosen = path;
-  return true;
-}
-
 }  // namespace
 
 bool RegisterShellVerb(const char* extension, bool confForm) {
@@ -284,8 +264,9 @@ void SaveConfFile(HWND list, int index) {
     proposed = stem + ".conf";
   }
 
-  std::wstring chosen;
-  if (!AskSavePath(owner, WideFromUtf8(proposed), WideFromUtf8(startFolder), chosen)) return;
+  std::string chosenUtf8;
+  if (!PickConfSaveFile(owner, proposed, startFolder, chosenUtf8)) return;
+  const std::wstring chosen = WideFromUtf8(chosenUtf8);
   DeleteFileW(chosen.c_str());
   std::string target;
   // Without a program the writer reports the file as incomplete: it ends
