@@ -10,6 +10,7 @@
 #include "launcher/ShellNames.h"
 #include "launcher/Storage.h"
 #include "launcher/window/PickPath.h"
+#include "ui/AnsiText.h"
 #include "ui/UiText.h"
 
 namespace {
@@ -20,14 +21,6 @@ std::wstring ProgramPath() {
   wchar_t path[kPathBufferSize];
   const DWORD length = GetModuleFileNameW(nullptr, path, kPathBufferSize);
   return std::wstring(path, length < kPathBufferSize ? length : 0);
-}
-
-std::wstring FromAnsi(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-  return wide;
 }
 
 // The file type that extension names; type is empty when it names none. The
@@ -104,7 +97,7 @@ HRESULT SaveShortcut(const std::wstring& file, const std::wstring& arguments) {
                                     reinterpret_cast<void**>(&link));
   if (FAILED(result)) return result;
   link->SetPath(program.c_str());
-  link->SetWorkingDirectory(FromAnsi(ProgramFolder).c_str());
+  link->SetWorkingDirectory(WideFromUtf8(AnsiToUtf8(ProgramFolder)).c_str());
   link->SetDescription(L"VTL Shortcut");
   link->SetArguments(arguments.c_str());
   link->SetIconLocation(program.c_str(), 0);

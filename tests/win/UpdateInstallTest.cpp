@@ -517,7 +517,10 @@ TEST(DeltaFallback, CancellingTheDeltaRouteStartsTheWholeFileRouteAndCancellingT
 
 namespace {
 
-bool IsUpdatedMessage(HWND window) { return wintest::WindowText(window) == "Vantle"; }
+bool ShowsUpdated(HWND window) {
+  return wintest::WindowText(window) == "Vantle" &&
+         wintest::ChildTexts(window).find("Vantle is updated.") != std::string::npos;
+}
 
 std::string Label(const std::wstring& program, const std::wstring& folder) {
   const std::wstring out = folder + L"\\label.txt";
@@ -545,6 +548,20 @@ class SelfUpdate : public ::testing::Test {
     folder = std::filesystem::path(program).parent_path().wstring();
   }
 
+  // The running release says that it is updated, with the new release
+  // already in place; answered, it must end by itself with 0.
+  void ExpectUpdatedAndEnded(wintest::Process& running) {
+    ASSERT_TRUE(running.started());
+    HWND box = wintest::WaitForTopWindow(running.id(), 60000, ShowsUpdated);
+    ASSERT_NE(nullptr, box) << "no message after the update";
+    EXPECT_TRUE(Bytes(program) == releaseB);
+    EXPECT_TRUE(Bytes(Old(program)) == releaseA);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    DWORD code = 1;
+    ASSERT_TRUE(running.Wait(20000, &code)) << "the program did not end after the message";
+    EXPECT_EQ(0u, code);
+  }
+
   std::optional<RealServer> server;
   std::string releaseA, releaseB;
   Installed installed;
@@ -558,17 +575,7 @@ TEST_F(SelfUpdate, AProgramReplacesItselfWithTheSignedNewReleaseAndEndsThroughIt
   ASSERT_EQ("release A", Label(program, folder));
 
   wintest::Process running("\"" + Narrow(program) + "\" " + Narrow(server->Url()) + " \"" + Narrow(record) + "\"");
-  ASSERT_TRUE(running.started());
-  HWND box = wintest::WaitForTopWindow(running.id(), 60000, IsUpdatedMessage);
-  ASSERT_NE(nullptr, box) << "no message after the update";
-  EXPECT_NE(std::string::npos, wintest::ChildTexts(box).find("Vantle is updated.")) << wintest::ChildTexts(box);
-  // While the box is up, the new release is already in place.
-  EXPECT_TRUE(Bytes(program) == releaseB);
-  EXPECT_TRUE(Bytes(Old(program)) == releaseA);
-  PostMessageW(box, WM_COMMAND, IDOK, 0);
-  DWORD code = 1;
-  ASSERT_TRUE(running.Wait(20000, &code)) << "the program did not end after the message";
-  EXPECT_EQ(0u, code);
+  ASSERT_NO_FATAL_FAILURE(ExpectUpdatedAndEnded(running));
   EXPECT_EQ("closed", Bytes(record)) << "the program did not end through its window";
 
   EXPECT_EQ("release B", Label(program, folder)) << "the next start runs the new release";
@@ -588,10 +595,6 @@ TEST_F(SelfUpdate, AProgramReplacesItselfWithTheSignedNewReleaseAndEndsThroughIt
 namespace {
 
 bool IsMainWindow(HWND window) { return wintest::HasMenu(window); }
-bool ShowsUpdated(HWND window) {
-  return wintest::WindowText(window) == "Vantle" &&
-         wintest::ChildTexts(window).find("Vantle is updated.") != std::string::npos;
-}
 
 }  // namespace
 
@@ -606,15 +609,7 @@ TEST_F(SelfUpdate, VantleUpdatesItselfSavesItsLibraryAndTheNextStartRunsTheNewRe
 
   {
     wintest::Process running("\"" + Narrow(program) + "\"");
-    ASSERT_TRUE(running.started());
-    HWND box = wintest::WaitForTopWindow(running.id(), 60000, ShowsUpdated);
-    ASSERT_NE(nullptr, box) << "no message after the update";
-    EXPECT_TRUE(Bytes(program) == releaseB);
-    EXPECT_TRUE(Bytes(Old(program)) == releaseA);
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-    DWORD code = 1;
-    ASSERT_TRUE(running.Wait(20000, &code)) << "the program did not end after the message";
-    EXPECT_EQ(0u, code);
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdatedAndEnded(running));
   }
   EXPECT_NE(std::string::npos, Bytes(library).find("<Main")) << "the library was not saved at the end";
   std::vector<std::string> lines = server->LogLines(3);
