@@ -100,7 +100,8 @@ class Scanner {
           const std::function<void(int)>& progress, const std::atomic<bool>* cancel)
       : list_(list), known_(known), progress_(progress), cancel_(cancel) {}
 
-  ImportScan Run(const std::string& root) {
+  ImportScan Run(const std::string& root, const std::string& rootIdentity) {
+    if (!rootIdentity.empty()) seen_.insert(rootIdentity);
     std::vector<FolderItem> items;
     if (!List(root, items)) return std::move(result_);
     for (const FolderItem& item : items) {
@@ -233,8 +234,8 @@ std::string ChooseInstaller(const std::vector<std::string>& names) {
 
 ImportScan ScanForGames(const std::string& root, const ListFolderFunction& list,
                         const std::vector<std::string>& knownFolders, const std::function<void(int)>& progress,
-                        const std::atomic<bool>* cancel) {
-  return Scanner(list, knownFolders, progress, cancel).Run(root);
+                        const std::atomic<bool>* cancel, const std::string& rootIdentity) {
+  return Scanner(list, knownFolders, progress, cancel).Run(root, rootIdentity);
 }
 
 std::vector<std::string> LibraryRunFolders(const XmlDocument& library) {

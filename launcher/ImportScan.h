@@ -57,11 +57,12 @@ std::string ChooseInstaller(const std::vector<std::string>& names);
 // subfolders are not games of their own). knownFolders are the folders the
 // library's games run from, compared without regard to case; progress, when
 // given, is called with the number of folders listed so far; cancel, when
-// set, ends the scan early.
+// set, ends the scan early. rootIdentity, when known, is the chosen folder's
+// identity, so that a link back to it is not followed.
 ImportScan ScanForGames(const std::string& root, const ListFolderFunction& list,
                         const std::vector<std::string>& knownFolders,
                         const std::function<void(int)>& progress = nullptr,
-                        const std::atomic<bool>* cancel = nullptr);
+                        const std::atomic<bool>* cancel = nullptr, const std::string& rootIdentity = std::string());
 
 // The folders the library's games run from (the folder of each Run path).
 std::vector<std::string> LibraryRunFolders(const XmlDocument& library);

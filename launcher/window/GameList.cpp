@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "launcher/GameFind.h"
 #include "launcher/GameListRows.h"
 #include "launcher/GameSchema.h"
 #include "launcher/Storage.h"
@@ -18,10 +19,26 @@ namespace {
 
 constexpr int kListColumns = 3;
 const wchar_t* const kHeaders[kListColumns] = {L"#", L"Name", L"Description"};
+const int kInitialWidths[kListColumns] = {30, 200, 70};
 // The sorted column's text of every item, by the item's parameter, read once
 // before the sort: the comparison then never asks the list, whose positions
 // move while it sorts.
 std::unordered_map<LPARAM, std::string> SortTexts;
+
+// The rows of the last fill, and the text each is found by (made when first
+// needed): typing into the find box filters these without reading the
+// library again. Every change to the library fills the list anew.
+std::vector<GameRow> FilledRows;
+std::vector<std::string> FilledFindTexts;
+std::string TextToFind;
+
+const wchar_t kEmptyLibraryHint[] =
+    L"No games yet. Press Ctrl+N to add a game, or Ctrl+I to bring in a whole folder of games.";
+const wchar_t kNothingFoundHint[] = L"No game holds the text to find. Escape shows every game again.";
+
+// Type-ahead: what was typed into the list since the last pause.
+std::wstring TypedPrefix;
+DWORD LastTypedTime = 0;
 
 // Whether the list draws groups. Not every list view can (Wine's cannot, and
 // then keeps no groups at all); column 0 names the category there instead.
@@ -64,9 +81,11 @@ class ColumnFitter {
     if (widest.size() > kCandidates) widest.pop_back();
   }
 
-  void Apply() {
+  // An empty list keeps at least the widths it was set up with, so that
+  // its headers read whole above the hint.
+  void Apply(bool empty) {
     for (int column = 0; column < kListColumns; ++column) {
-      int width = 0;
+      int width = empty ? kInitialWidths[column] - kCellPadding : 0;
       for (const auto& candidate : widest_[column]) {
         SIZE size{};
         GetTextExtentPoint32W(dc_, candidate.second.c_str(), static_cast<int>(candidate.second.size()), &size);
@@ -103,15 +122,81 @@ class ColumnFitter {
   std::vector<std::pair<int, std::wstring>> widest_[kListColumns];
 };
 
+// Says what to do where an empty list would show only white.
+void PaintHint(HWND list) {
+  if (SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) != 0) return;
+  RECT area;
+  GetClientRect(list, &area);
+  RECT header{};
+  if (HWND headerWindow = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)))
+    GetWindowRect(headerWindow, &header);
+  area.top += (header.bottom - header.top) + 16;
+  InflateRect(&area, -16, 0);
+  HDC dc = GetDC(list);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+  DrawTextW(dc, TextToFind.empty() ? kEmptyLibraryHint : kNothingFoundHint, -1, &area,
+            DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(list, dc);
+}
+
+// Type-ahead by the game's name, whatever column 0 shows (a category, a
+// number): the next game whose name begins with what was typed since the
+// last pause is selected.
+bool TypeAhead(HWND list, wchar_t typed) {
+  if (typed < L' ' || GetKeyState(VK_CONTROL) < 0) return false;
+  const DWORD now = GetTickCount();
+  if (now - LastTypedTime > 1000) TypedPrefix.clear();
+  LastTypedTime = now;
+  TypedPrefix += typed;
+  const std::string prefix = FoldForFind(Utf8FromWide(TypedPrefix));
+  const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  const int selected = SelectedGame(list);
+  // A first letter moves on from the selected game, so that pressing it
+  // again steps through the games that begin with it; more letters refine.
+  const int start = selected < 0 ? 0 : (TypedPrefix.size() == 1 ? selected + 1 : selected);
+  for (int step = 0; step < count; ++step) {
+    const int index = (start + step) % count;
+    if (FoldForFind(GameListText(list, index, 1)).rfind(prefix, 0) != 0) continue;
+    LVITEMW clear{};
+    clear.stateMask = LVIS_SELECTED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&clear));
+    LVITEMW item{};
+    item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+    break;
+  }
+  return true;
+}
+
+LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  switch (message) {
+    case WM_CHAR:
+      if (TypeAhead(list, static_cast<wchar_t>(wParam))) return 0;
+      break;
+    case WM_PAINT: {
+      const LRESULT result = DefSubclassProc(list, message, wParam, lParam);
+      PaintHint(list);
+      return result;
+    }
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(list, ListProc, 0);
+      break;
+  }
+  return DefSubclassProc(list, message, wParam, lParam);
+}
+
 }  // namespace
 
 void SetUpGameList(HWND list) {
-  static const int kWidths[kListColumns] = {30, 200, 70};
   for (int i = 0; i < kListColumns; ++i) {
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
     column.pszText = const_cast<wchar_t*>(kHeaders[i]);
-    column.cx = kWidths[i];
+    column.cx = kInitialWidths[i];
     column.iSubItem = i;
     SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
   }
@@ -126,42 +211,86 @@ void SetUpGameList(HWND list) {
     SendMessageW(list, LVM_INSERTGROUP, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&group));
   }
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  SetWindowSubclass(list, ListProc, 0, 0);
 }
 
 void ApplyGroupView(HWND list) { SendMessageW(list, LVM_ENABLEGROUPVIEW, GroupsShown, 0); }
 
-void FillGameList(HWND list) {
-  if (!list || !GameDatabase) return;
+namespace {
+
+// Inserts rows[shown[i]] as the list's items; column widths follow the texts
+// when fit is set.
+void InsertRows(HWND list, const std::vector<int>& shown, bool fit) {
   // One repaint at the end instead of one per item: large libraries fill in a
   // fraction of the time.
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
-  const std::vector<GameRow> rows = GameRows(*GameDatabase, FirstColumnMode(list));
-  SendMessageW(list, LVM_SETITEMCOUNT, rows.size(), 0);
+  SendMessageW(list, LVM_SETITEMCOUNT, shown.size(), 0);
   ColumnFitter fitter(list);
   for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
-  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-    std::wstring first = WideFromUtf8(rows[i].first);
-    std::wstring name = WideFromUtf8(rows[i].name);
-    std::wstring description = WideFromUtf8(rows[i].description);
-    fitter.Add(0, first);
-    fitter.Add(1, name);
-    fitter.Add(2, description);
+  for (int i = 0; i < static_cast<int>(shown.size()); ++i) {
+    const GameRow& row = FilledRows[static_cast<std::size_t>(shown[static_cast<std::size_t>(i)])];
+    std::wstring first = WideFromUtf8(row.first);
+    std::wstring name = WideFromUtf8(row.name);
+    std::wstring description = WideFromUtf8(row.description);
+    if (fit) {
+      fitter.Add(0, first);
+      fitter.Add(1, name);
+      fitter.Add(2, description);
+    }
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | (GroupsShown ? LVIF_GROUPID : 0);
     item.iItem = i;
     item.pszText = first.data();
-    item.lParam = reinterpret_cast<LPARAM>(rows[i].entry);
-    item.iGroupId = rows[i].group;
+    item.lParam = reinterpret_cast<LPARAM>(row.entry);
+    item.iGroupId = row.group;
     const int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     SetItemText(list, index, 1, name);
     SetItemText(list, index, 2, description);
   }
   // Every column fits its widest text, its header included, so that "#" still
-  // reads above short numbers; an empty library keeps the widths.
-  if (!rows.empty()) fitter.Apply();
+  // reads above short numbers.
+  if (fit) fitter.Apply(shown.empty());
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
+}
+
+// The rows of the last fill that hold the text to find.
+std::vector<int> ShownRows() {
+  if (TextToFind.empty()) {
+    std::vector<int> all(FilledRows.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+    return all;
+  }
+  if (FilledFindTexts.size() != FilledRows.size()) {
+    FilledFindTexts.clear();
+    FilledFindTexts.reserve(FilledRows.size());
+    for (const GameRow& row : FilledRows) FilledFindTexts.push_back(FindTextOf(row));
+  }
+  return MatchingRows(FilledFindTexts, TextToFind);
+}
+
+}  // namespace
+
+void FillGameList(HWND list) {
+  if (!list || !GameDatabase) return;
+  FilledRows = GameRows(*GameDatabase, FirstColumnMode(list));
+  FilledFindTexts.clear();
+  InsertRows(list, ShownRows(), true);
+}
+
+void FindInGameList(HWND list, const std::string& text) {
+  if (!list || text == TextToFind) return;
+  TextToFind = text;
+  // Widths stay as the whole library set them, so the columns hold still
+  // while the user types.
+  InsertRows(list, ShownRows(), false);
+  if (SelectedGame(list) < 0 && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0) {
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&item));
+  }
 }
 
 std::string GameListText(HWND list, int index, int column) {

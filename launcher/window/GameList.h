@@ -13,14 +13,23 @@ extern bool GroupsShown;
 // after every sort.
 extern int SortDirection;
 
-// Inserts the columns and the groups and sets the list's extended styles.
+// Inserts the columns and the groups, sets the list's extended styles, and
+// teaches it to find games by their name as the user types and to say what
+// to do while it is empty.
 void SetUpGameList(HWND list);
 
 // Switches the list's group view to GroupsShown.
 void ApplyGroupView(HWND list);
 
-// Rebuilds every item from GameDatabase, in library order.
+// Rebuilds the items from GameDatabase, in library order: every game, or
+// those that hold the text to find while there is one.
 void FillGameList(HWND list);
+
+// Shows only the games whose name, description or category holds text
+// (UTF-8), whatever the case and the accents; an empty text shows all. The
+// text holds for every later fill until it is changed. The first game shown
+// is selected when no shown game is.
+void FindInGameList(HWND list, const std::string& text);
 
 // Sorts the items by column in SortDirection, then flips SortDirection.
 void SortGameList(HWND list, int column);

@@ -13,10 +13,12 @@
 #include "launcher/Storage.h"
 #include "launcher/WebSearch.h"
 #include "launcher/window/GameList.h"
+#include "launcher/window/ImportGames.h"
 #include "launcher/window/NewGameWizard.h"
 #include "launcher/window/ShellIntegration.h"
 #include "resource.h"
 #include "ui/PropertyGrid.h"
+#include "text/AnsiText.h"
 #include "text/TextConvert.h"
 #include "ui/XmlEditor.h"
 #include "update/RunUpdateCheck.h"
@@ -32,6 +34,7 @@ const wchar_t kAboutText[] =
     L"Enter runs the selected game, Ctrl+Enter its setup, Shift+Enter opens its settings.";
 
 HWND ListOf(HWND dialog) { return GetDlgItem(dialog, IDC_GAME_LIST); }
+HWND FindBoxOf(HWND dialog) { return GetDlgItem(dialog, IDC_FIND_BOX); }
 
 bool KeyDown(int key) { return GetKeyState(key) < 0; }
 
@@ -43,10 +46,59 @@ WORD EnterCommand() {
 
 void Post(HWND dialog, WORD command) { PostMessageW(dialog, WM_COMMAND, command, 0); }
 
+// The find box's height: a line of its font and the frame around it.
+int FindBoxHeight(HWND box) {
+  HDC dc = GetDC(box);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(box, dc);
+  return metrics.tmHeight + 2 * GetSystemMetrics(SM_CYEDGE) + 4;
+}
+
+// The find box takes a line at the top; the list has the rest.
 void OnSize(HWND dialog) {
   RECT client;
   GetClientRect(dialog, &client);
-  SetWindowPos(ListOf(dialog), nullptr, 0, 0, client.right, client.bottom, SWP_NOZORDER);
+  HWND box = FindBoxOf(dialog);
+  const int top = box ? FindBoxHeight(box) : 0;
+  if (box) SetWindowPos(box, nullptr, 0, 0, client.right, top, SWP_NOZORDER);
+  SetWindowPos(ListOf(dialog), nullptr, 0, top, client.right, client.bottom - top, SWP_NOZORDER);
+}
+
+// Down arrow moves from the find box to the list; Enter and Escape reach the
+// dialog as its OK and Cancel.
+LRESULT CALLBACK FindBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (message == WM_KEYDOWN && wParam == VK_DOWN) {
+    SetFocus(ListOf(GetParent(box)));
+    return 0;
+  }
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(box, FindBoxProc, 0);
+  return DefSubclassProc(box, message, wParam, lParam);
+}
+
+void CreateFindBox(HWND dialog) {
+  HWND box = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
+                             0, 0, 0, 0, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_FIND_BOX)),
+                             GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(box, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
+  SendMessageW(box, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"Find a game by its name, description or category (Ctrl+F)"));
+  SetWindowSubclass(box, FindBoxProc, 0, 0);
+  // Tab order: the list first, as before the box was there.
+  SetWindowPos(box, ListOf(dialog), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+std::string FindBoxText(HWND dialog) {
+  wchar_t text[kPathBufferSize] = L"";
+  GetWindowTextW(FindBoxOf(dialog), text, static_cast<int>(kPathBufferSize));
+  return Utf8FromWide(text);
+}
+
+// Escape in the find box clears it and gives the list the focus back.
+void LeaveFindBox(HWND dialog) {
+  SetWindowTextW(FindBoxOf(dialog), L"");
+  SetFocus(ListOf(dialog));
 }
 
 void StartCommandLineMode(const CommandLineRequest& request) {
@@ -61,6 +113,8 @@ void StartCommandLineMode(const CommandLineRequest& request) {
     case CommandLineRequest::Conf:
       RunConfFile(request.argument.c_str());
       break;
+    case CommandLineRequest::Import:
+      ExitProcess(static_cast<UINT>(ImportFolderQuietly(CommandLineArgumentUtf8(request.argument))));
     default:
       break;
   }
@@ -82,6 +136,7 @@ BOOL OnInitDialog(HWND dialog) {
 
   HWND list = ListOf(dialog);
   GameListWindow = list;
+  CreateFindBox(dialog);
   SetUpGameList(list);
   FillGameList(list);
   OnSize(dialog);
@@ -131,8 +186,14 @@ void SearchSelectedGame(HWND dialog, SearchSite site) {
 void OnCommand(HWND dialog, WORD command, LPARAM marker) {
   HWND list = ListOf(dialog);
   switch (command) {
-    case IDOK:  // Enter, from the dialog manager
+    case IDOK:  // Enter, from the dialog manager (also in the find box)
       Post(dialog, EnterCommand());
+      break;
+    case IDCANCEL:  // Escape, from the dialog manager
+      if (GetFocus() == FindBoxOf(dialog)) LeaveFindBox(dialog);
+      break;
+    case IDM_IMPORT_FOLDER:
+      OpenImportDialog(dialog);
       break;
     case IDM_NEW:
       OpenNewGameWizard(dialog);
@@ -205,6 +266,12 @@ void OnListKey(HWND dialog, WORD key) {
     case 'N':
       if (KeyDown(VK_CONTROL)) Post(dialog, IDM_NEW);
       break;
+    case 'I':
+      if (KeyDown(VK_CONTROL)) Post(dialog, IDM_IMPORT_FOLDER);
+      break;
+    case 'F':
+      if (KeyDown(VK_CONTROL)) SetFocus(FindBoxOf(dialog));
+      break;
     case VK_F4:
       Post(dialog, IDM_TOGGLE_GROUPS);
       break;
@@ -271,6 +338,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       OnSize(dialog);
       return TRUE;
     case WM_COMMAND:
+      if (LOWORD(wParam) == IDC_FIND_BOX) {
+        if (HIWORD(wParam) == EN_CHANGE) FindInGameList(ListOf(dialog), FindBoxText(dialog));
+        return TRUE;
+      }
       OnCommand(dialog, LOWORD(wParam), lParam);
       return TRUE;
     case WM_NOTIFY:

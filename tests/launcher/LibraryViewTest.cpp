@@ -140,9 +140,9 @@ TEST(ImportScan, FindsGamesTwoLevelsDownAndSkipsWhatItCannotTake) {
   tree.folders["/g/Collections/Quest CD"] = {File("quest.bin"), File("quest.cue"), File("quest.iso")};
   tree.folders["/g/Collections/Only Setup"] = {File("SETUP.EXE")};
   tree.folders["/g/Empty"] = {};
-  tree.folders["/g/Loop"] = {Dir("Loop", "id-g")};
+  tree.folders["/g/Loop"] = {Dir("Loop", "id-g"), Dir("Keen")};
   int progress = 0;
-  ImportScan scan = ScanForGames("/g", tree.Lister(), {}, [&](int n) { progress = n; });
+  ImportScan scan = ScanForGames("/g", tree.Lister(), {}, [&](int n) { progress = n; }, nullptr, "id-g");
   ASSERT_EQ(4u, scan.games.size());
   EXPECT_EQ("Lemmings", scan.games[0].name);
   EXPECT_EQ("/g/Collections/Lemmings/LEMMINGS.EXE", scan.games[0].run);
@@ -154,8 +154,8 @@ TEST(ImportScan, FindsGamesTwoLevelsDownAndSkipsWhatItCannotTake) {
   EXPECT_EQ("/g/Keen/INSTALL.EXE", scan.games[3].install);
   EXPECT_EQ(1, scan.unreadable);  // Locked
   EXPECT_EQ(1, scan.badNames);
-  EXPECT_EQ(2, scan.loops);  // Zlink is Lemmings through a link, Loop/Loop is Loop
-  EXPECT_EQ(9, progress);
+  EXPECT_EQ(2, scan.loops);  // Zlink is Lemmings through a link, Loop the chosen folder
+  EXPECT_EQ(8, progress);
   EXPECT_FALSE(scan.cancelled);
 
   // Importing again finds every folder in the library already.
