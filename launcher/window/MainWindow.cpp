@@ -67,12 +67,33 @@ void OnSize(HWND dialog) {
   SetWindowPos(ListOf(dialog), nullptr, 0, top, client.right, client.bottom - top, SWP_NOZORDER);
 }
 
+// What the empty find box is for, drawn in grey. The edit control's own cue
+// banner would do, but Wine's frees its copy from the wrong heap.
+void PaintFindHint(HWND box) {
+  if (GetWindowTextLengthW(box) > 0) return;
+  RECT area;
+  SendMessageW(box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+  HDC dc = GetDC(box);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+  DrawTextW(dc, L"Find a game by its name, description or category (Ctrl+F)", -1, &area,
+            DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  SelectObject(dc, old);
+  ReleaseDC(box, dc);
+}
+
 // Down arrow moves from the find box to the list; Enter and Escape reach the
 // dialog as its OK and Cancel.
 LRESULT CALLBACK FindBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   if (message == WM_KEYDOWN && wParam == VK_DOWN) {
     SetFocus(ListOf(GetParent(box)));
     return 0;
+  }
+  if (message == WM_PAINT) {
+    const LRESULT result = DefSubclassProc(box, message, wParam, lParam);
+    PaintFindHint(box);
+    return result;
   }
   if (message == WM_NCDESTROY) RemoveWindowSubclass(box, FindBoxProc, 0);
   return DefSubclassProc(box, message, wParam, lParam);
@@ -83,7 +104,6 @@ void CreateFindBox(HWND dialog) {
                              0, 0, 0, 0, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_FIND_BOX)),
                              GetModuleHandleW(nullptr), nullptr);
   SendMessageW(box, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
-  SendMessageW(box, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"Find a game by its name, description or category (Ctrl+F)"));
   SetWindowSubclass(box, FindBoxProc, 0, 0);
   // Tab order: the list first, as before the box was there.
   SetWindowPos(box, ListOf(dialog), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
