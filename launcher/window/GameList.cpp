@@ -122,9 +122,34 @@ class ColumnFitter {
   std::vector<std::pair<int, std::wstring>> widest_[kListColumns];
 };
 
+}  // namespace
+
+void SetUpGameList(HWND list) {
+  for (int i = 0; i < kListColumns; ++i) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    column.pszText = const_cast<wchar_t*>(kHeaders[i]);
+    column.cx = kInitialWidths[i];
+    column.iSubItem = i;
+    SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+  }
+  SendMessageW(list, LVM_ENABLEGROUPVIEW, TRUE, 0);
+  for (int i = 0; i < kCategoryCount; ++i) {
+    std::wstring header = WideFromUtf8(CategoryList[i]);
+    LVGROUP group{};
+    group.cbSize = sizeof(group);
+    group.mask = LVGF_HEADER | LVGF_GROUPID;
+    group.pszHeader = header.data();
+    group.iGroupId = i;
+    SendMessageW(list, LVM_INSERTGROUP, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&group));
+  }
+  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+}
+
+namespace {
+
 // Says what to do where an empty list would show only white.
-void PaintHint(HWND list) {
-  if (SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) != 0) return;
+void PaintHint(HWND list, HDC dc) {
   RECT area;
   GetClientRect(list, &area);
   RECT header{};
@@ -132,20 +157,20 @@ void PaintHint(HWND list) {
     GetWindowRect(headerWindow, &header);
   area.top += (header.bottom - header.top) + 16;
   InflateRect(&area, -16, 0);
-  HDC dc = GetDC(list);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
   DrawTextW(dc, TextToFind.empty() ? kEmptyLibraryHint : kNothingFoundHint, -1, &area,
             DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
   SelectObject(dc, old);
-  ReleaseDC(list, dc);
 }
 
 // Type-ahead by the game's name, whatever column 0 shows (a category, a
 // number): the next game whose name begins with what was typed since the
 // last pause is selected.
-bool TypeAhead(HWND list, wchar_t typed) {
+}  // namespace
+
+bool GameListTypeAhead(HWND list, wchar_t typed) {
   if (typed < L' ' || GetKeyState(VK_CONTROL) < 0) return false;
   const DWORD now = GetTickCount();
   if (now - LastTypedTime > 1000) TypedPrefix.clear();
@@ -172,46 +197,12 @@ bool TypeAhead(HWND list, wchar_t typed) {
   return true;
 }
 
-LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
-  switch (message) {
-    case WM_CHAR:
-      if (TypeAhead(list, static_cast<wchar_t>(wParam))) return 0;
-      break;
-    case WM_PAINT: {
-      const LRESULT result = DefSubclassProc(list, message, wParam, lParam);
-      PaintHint(list);
-      return result;
-    }
-    case WM_NCDESTROY:
-      RemoveWindowSubclass(list, ListProc, 0);
-      break;
-  }
-  return DefSubclassProc(list, message, wParam, lParam);
-}
-
-}  // namespace
-
-void SetUpGameList(HWND list) {
-  for (int i = 0; i < kListColumns; ++i) {
-    LVCOLUMNW column{};
-    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    column.pszText = const_cast<wchar_t*>(kHeaders[i]);
-    column.cx = kInitialWidths[i];
-    column.iSubItem = i;
-    SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
-  }
-  SendMessageW(list, LVM_ENABLEGROUPVIEW, TRUE, 0);
-  for (int i = 0; i < kCategoryCount; ++i) {
-    std::wstring header = WideFromUtf8(CategoryList[i]);
-    LVGROUP group{};
-    group.cbSize = sizeof(group);
-    group.mask = LVGF_HEADER | LVGF_GROUPID;
-    group.pszHeader = header.data();
-    group.iGroupId = i;
-    SendMessageW(list, LVM_INSERTGROUP, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&group));
-  }
-  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-  SetWindowSubclass(list, ListProc, 0, 0);
+LRESULT GameListCustomDraw(const NMLVCUSTOMDRAW* draw) {
+  HWND list = draw->nmcd.hdr.hwndFrom;
+  if (SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) != 0) return CDRF_DODEFAULT;
+  if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYPOSTPAINT;
+  if (draw->nmcd.dwDrawStage == CDDS_POSTPAINT) PaintHint(list, draw->nmcd.hdc);
+  return CDRF_DODEFAULT;
 }
 
 void ApplyGroupView(HWND list) { SendMessageW(list, LVM_ENABLEGROUPVIEW, GroupsShown, 0); }

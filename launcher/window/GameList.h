@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 
@@ -13,9 +14,7 @@ extern bool GroupsShown;
 // after every sort.
 extern int SortDirection;
 
-// Inserts the columns and the groups, sets the list's extended styles, and
-// teaches it to find games by their name as the user types and to say what
-// to do while it is empty.
+// Inserts the columns and the groups and sets the list's extended styles.
 void SetUpGameList(HWND list);
 
 // Switches the list's group view to GroupsShown.
@@ -39,6 +38,17 @@ void SortGameList(HWND list, int column);
 // their parameters, not their positions: the list moves items while it
 // sorts, and not every list view reports positions that still hold then.
 int CALLBACK CompareListItems(LPARAM item1, LPARAM item2, LPARAM column);
+
+// Type-ahead by the game's name, whatever column 0 shows: a character typed
+// into the list selects the next game whose name begins with what was typed
+// since the last pause. False for what is no character to find by.
+bool GameListTypeAhead(HWND list, wchar_t typed);
+
+// The list's custom drawing (NM_CUSTOMDRAW): an empty list says how to add
+// games, or that nothing holds the text to find. The list itself is never
+// subclassed for this: under Wine every message to a subclassed control
+// pays for it, which costs seconds when tens of thousands of games fill in.
+LRESULT GameListCustomDraw(const NMLVCUSTOMDRAW* draw);
 
 // The first selected item, or -1.
 int SelectedGame(HWND list);

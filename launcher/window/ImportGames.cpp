@@ -91,6 +91,7 @@ std::wstring SkippedText(const ImportScan& scan) {
 // --- the dialog -------------------------------------------------------------------
 
 struct ImportState {
+  std::string root;  // the folder of the last scan
   std::thread worker;
   std::atomic<int> listed{0};
   std::atomic<bool> cancel{false};
@@ -104,6 +105,15 @@ ImportState* StateOf(HWND dialog) { return reinterpret_cast<ImportState*>(GetWin
 HWND ListOf(HWND dialog) { return GetDlgItem(dialog, IDC_IMPORT_LIST); }
 
 void SetStatus(HWND dialog, const std::wstring& text) { SetDlgItemTextW(dialog, IDC_IMPORT_STATUS, text.c_str()); }
+
+// A path as the list shows it: from the chosen folder on, which the user
+// just typed or picked.
+std::string Shown(const std::string& path, const std::string& root) {
+  if (root.empty() || path.compare(0, root.size(), root) != 0) return path;
+  std::size_t from = root.size();
+  while (from < path.size() && (path[from] == '\\' || path[from] == '/')) ++from;
+  return path.substr(from);
+}
 
 void SetCell(HWND list, int index, int column, const std::string& text) {
   std::wstring wide = WideFromUtf8(text);
@@ -141,6 +151,7 @@ void StartScan(HWND dialog) {
   if (folder.empty()) return;
   if (state->worker.joinable()) state->worker.join();
   state->scanning = true;
+  state->root = folder;
   state->listed = 0;
   state->cancel = false;
   SendMessageW(ListOf(dialog), LVM_DELETEALLITEMS, 0, 0);
@@ -180,8 +191,8 @@ void OnScanDone(HWND dialog) {
     item.pszText = name.data();
     item.lParam = i;
     const int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    SetCell(list, index, 1, game.run);
-    SetCell(list, index, 2, game.image.empty() ? game.install : game.image);
+    SetCell(list, index, 1, Shown(game.run, state->root));
+    SetCell(list, index, 2, Shown(game.image.empty() ? game.install : game.image, state->root));
     LVITEMW check{};
     check.stateMask = LVIS_STATEIMAGEMASK;
     check.state = INDEXTOSTATEIMAGEMASK(2);

@@ -121,6 +121,19 @@ void LeaveFindBox(HWND dialog) {
   SetFocus(ListOf(dialog));
 }
 
+// Characters typed into the list find games by name. They are taken from
+// the thread's queue on their way to the list, so that no message sent to
+// the list pays for it.
+HHOOK TypeAheadHook = nullptr;
+
+LRESULT CALLBACK WatchListCharacters(int code, WPARAM removed, LPARAM lParam) {
+  MSG* message = reinterpret_cast<MSG*>(lParam);
+  if (code == HC_ACTION && removed == PM_REMOVE && message->message == WM_CHAR && message->hwnd == GameListWindow &&
+      GameListTypeAhead(message->hwnd, static_cast<wchar_t>(message->wParam)))
+    message->message = WM_NULL;
+  return CallNextHookEx(nullptr, code, removed, lParam);
+}
+
 void StartCommandLineMode(const CommandLineRequest& request) {
   switch (request.kind) {
     case CommandLineRequest::Run:
@@ -158,6 +171,7 @@ BOOL OnInitDialog(HWND dialog) {
   GameListWindow = list;
   CreateFindBox(dialog);
   SetUpGameList(list);
+  TypeAheadHook = SetWindowsHookExW(WH_GETMESSAGE, WatchListCharacters, nullptr, GetCurrentThreadId());
   FillGameList(list);
   OnSize(dialog);
   StartCommandLineMode(request);
@@ -314,8 +328,13 @@ void OnListKey(HWND dialog, WORD key) {
 }
 
 void OnNotify(HWND dialog, const NMHDR* header) {
+  SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
   if (header->idFrom != IDC_GAME_LIST) return;
   switch (header->code) {
+    case NM_CUSTOMDRAW:
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT,
+                        GameListCustomDraw(reinterpret_cast<const NMLVCUSTOMDRAW*>(header)));
+      break;
     case LVN_KEYDOWN:
       OnListKey(dialog, reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
       break;
@@ -368,6 +387,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       OnNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
       return TRUE;
     case WM_CLOSE:
+      if (TypeAheadHook) UnhookWindowsHookEx(TypeAheadHook);
+      TypeAheadHook = nullptr;
       EndDialog(dialog, 0);
       return TRUE;
   }
