@@ -30,6 +30,10 @@ std::unordered_map<LPARAM, std::string> SortTexts;
 // library again. Every change to the library fills the list anew.
 std::vector<GameRow> FilledRows;
 std::vector<std::string> FilledFindTexts;
+// Where each game's row is in FilledRows, by the item's parameter: the list
+// holds no texts of its own and asks for them as it draws (LVN_GETDISPINFO),
+// so that filling it costs one message per game instead of three.
+std::unordered_map<LPARAM, std::size_t> RowOfItem;
 std::string TextToFind;
 
 const wchar_t kEmptyLibraryHint[] =
@@ -49,13 +53,6 @@ bool ListDrawsGroups(HWND list) {
 FirstColumn FirstColumnMode(HWND list) {
   if (!GroupsShown) return FirstColumn::Number;
   return ListDrawsGroups(list) ? FirstColumn::Empty : FirstColumn::Category;
-}
-
-void SetItemText(HWND list, int index, int column, std::wstring& text) {
-  LVITEMW item{};
-  item.iSubItem = column;
-  item.pszText = text.data();
-  SendMessageW(list, LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
 }
 
 // The widest text of each column, the way the list measures it. The list's
@@ -197,6 +194,27 @@ bool GameListTypeAhead(HWND list, wchar_t typed) {
   return true;
 }
 
+void GameListDispInfo(NMLVDISPINFOW* info) {
+  if (!(info->item.mask & LVIF_TEXT) || !info->item.pszText || info->item.cchTextMax <= 0) return;
+  LPARAM parameter = info->item.lParam;
+  if (!parameter) {
+    LVITEMW item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = info->item.iItem;
+    SendMessageW(info->hdr.hwndFrom, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    parameter = item.lParam;
+  }
+  const auto found = RowOfItem.find(parameter);
+  info->item.pszText[0] = L'\0';
+  if (found == RowOfItem.end()) return;
+  const GameRow& row = FilledRows[found->second];
+  const std::string& text = info->item.iSubItem == 0 ? row.first : info->item.iSubItem == 1 ? row.name : row.description;
+  const std::wstring wide = WideFromUtf8(text);
+  const std::size_t length = std::min(wide.size(), static_cast<std::size_t>(info->item.cchTextMax - 1));
+  wide.copy(info->item.pszText, length);
+  info->item.pszText[length] = L'\0';
+}
+
 LRESULT GameListCustomDraw(const NMLVCUSTOMDRAW* draw) {
   HWND list = draw->nmcd.hdr.hwndFrom;
   if (SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) != 0) return CDRF_DODEFAULT;
@@ -221,23 +239,18 @@ void InsertRows(HWND list, const std::vector<int>& shown, bool fit) {
   for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
   for (int i = 0; i < static_cast<int>(shown.size()); ++i) {
     const GameRow& row = FilledRows[static_cast<std::size_t>(shown[static_cast<std::size_t>(i)])];
-    std::wstring first = WideFromUtf8(row.first);
-    std::wstring name = WideFromUtf8(row.name);
-    std::wstring description = WideFromUtf8(row.description);
     if (fit) {
-      fitter.Add(0, first);
-      fitter.Add(1, name);
-      fitter.Add(2, description);
+      fitter.Add(0, WideFromUtf8(row.first));
+      fitter.Add(1, WideFromUtf8(row.name));
+      fitter.Add(2, WideFromUtf8(row.description));
     }
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | (GroupsShown ? LVIF_GROUPID : 0);
     item.iItem = i;
-    item.pszText = first.data();
+    item.pszText = LPSTR_TEXTCALLBACKW;
     item.lParam = reinterpret_cast<LPARAM>(row.entry);
     item.iGroupId = row.group;
-    const int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    SetItemText(list, index, 1, name);
-    SetItemText(list, index, 2, description);
+    SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
   // Every column fits its widest text, its header included, so that "#" still
   // reads above short numbers.
@@ -267,6 +280,9 @@ void FillGameList(HWND list) {
   if (!list || !GameDatabase) return;
   FilledRows = GameRows(*GameDatabase, FirstColumnMode(list));
   FilledFindTexts.clear();
+  RowOfItem.clear();
+  RowOfItem.reserve(FilledRows.size());
+  for (std::size_t i = 0; i < FilledRows.size(); ++i) RowOfItem[reinterpret_cast<LPARAM>(FilledRows[i].entry)] = i;
   InsertRows(list, ShownRows(), true);
 }
 

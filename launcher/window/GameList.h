@@ -44,6 +44,10 @@ int CALLBACK CompareListItems(LPARAM item1, LPARAM item2, LPARAM column);
 // since the last pause. False for what is no character to find by.
 bool GameListTypeAhead(HWND list, wchar_t typed);
 
+// The text of a cell, which the list asks for as it draws (LVN_GETDISPINFO):
+// the games' texts are kept here, not in the list.
+void GameListDispInfo(NMLVDISPINFOW* info);
+
 // The list's custom drawing (NM_CUSTOMDRAW): an empty list says how to add
 // games, or that nothing holds the text to find. The list itself is never
 // subclassed for this: under Wine every message to a subclassed control

@@ -331,6 +331,14 @@ void OnNotify(HWND dialog, const NMHDR* header) {
   SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
   if (header->idFrom != IDC_GAME_LIST) return;
   switch (header->code) {
+    case LVN_DELETEALLITEMS:
+      // No LVN_DELETEITEM for each of them: a refill of tens of thousands of
+      // games would wait for as many notifications.
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+      break;
+    case LVN_GETDISPINFOW:
+      GameListDispInfo(reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(header)));
+      break;
     case NM_CUSTOMDRAW:
       SetWindowLongPtrW(dialog, DWLP_MSGRESULT,
                         GameListCustomDraw(reinterpret_cast<const NMLVCUSTOMDRAW*>(header)));
