@@ -35,6 +35,8 @@ std::vector<std::string> FilledFindTexts;
 // so that filling it costs one message per game instead of three.
 std::unordered_map<LPARAM, std::size_t> RowOfItem;
 std::string TextToFind;
+// The rows the list shows now, as positions in FilledRows.
+std::vector<int> ShownNow;
 
 const wchar_t kEmptyLibraryHint[] =
     L"No games yet. Press Ctrl+N to add a game, or Ctrl+I to bring in a whole folder of games.";
@@ -230,6 +232,7 @@ namespace {
 // Inserts rows[shown[i]] as the list's items; column widths follow the texts
 // when fit is set.
 void InsertRows(HWND list, const std::vector<int>& shown, bool fit) {
+  ShownNow = shown;
   // One repaint at the end instead of one per item: large libraries fill in a
   // fraction of the time.
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
@@ -289,9 +292,12 @@ void FillGameList(HWND list) {
 void FindInGameList(HWND list, const std::string& text) {
   if (!list || text == TextToFind) return;
   TextToFind = text;
+  // Most keys of a longer word leave the same games shown: the list stays.
+  std::vector<int> shown = ShownRows();
+  if (shown == ShownNow) return;
   // Widths stay as the whole library set them, so the columns hold still
   // while the user types.
-  InsertRows(list, ShownRows(), false);
+  InsertRows(list, shown, false);
   if (SelectedGame(list) < 0 && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0) {
     LVITEMW item{};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
