@@ -52,6 +52,11 @@ bool ListDrawsGroups(HWND list) {
   return SendMessageW(list, LVM_GETGROUPCOUNT, 0, 0) > 0;
 }
 
+// A list that cannot draw groups is made anew with LVS_OWNERDATA: it holds
+// no items at all, only their number, and asks for what it shows. Filling it
+// or finding in it costs the same for ten games as for tens of thousands.
+bool IsOwnerData(HWND list) { return (GetWindowLongPtrW(list, GWL_STYLE) & LVS_OWNERDATA) != 0; }
+
 FirstColumn FirstColumnMode(HWND list) {
   if (!GroupsShown) return FirstColumn::Number;
   return ListDrawsGroups(list) ? FirstColumn::Empty : FirstColumn::Category;
@@ -123,7 +128,9 @@ class ColumnFitter {
 
 }  // namespace
 
-void SetUpGameList(HWND list) {
+namespace {
+
+void InsertColumns(HWND list) {
   for (int i = 0; i < kListColumns; ++i) {
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
@@ -132,6 +139,33 @@ void SetUpGameList(HWND list) {
     column.iSubItem = i;
     SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
   }
+  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+}
+
+// The same list, holding its games' data itself: in the same place, with the
+// same identifier, style, font and place in the tab order.
+HWND RemakeAsOwnerData(HWND list) {
+  HWND parent = GetParent(list);
+  RECT area;
+  GetWindowRect(list, &area);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
+  const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(list, GWL_STYLE)) | LVS_OWNERDATA;
+  const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(list, GWL_EXSTYLE));
+  const int id = GetDlgCtrlID(list);
+  HWND made = CreateWindowExW(exStyle, WC_LISTVIEWW, L"", style, area.left, area.top, area.right - area.left,
+                              area.bottom - area.top, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                              GetModuleHandleW(nullptr), nullptr);
+  if (!made) return list;
+  SendMessageW(made, WM_SETFONT, SendMessageW(list, WM_GETFONT, 0, 0), FALSE);
+  SetWindowPos(made, list, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  DestroyWindow(list);
+  return made;
+}
+
+}  // namespace
+
+HWND SetUpGameList(HWND list) {
+  InsertColumns(list);
   SendMessageW(list, LVM_ENABLEGROUPVIEW, TRUE, 0);
   for (int i = 0; i < kCategoryCount; ++i) {
     std::wstring header = WideFromUtf8(CategoryList[i]);
@@ -142,7 +176,10 @@ void SetUpGameList(HWND list) {
     group.iGroupId = i;
     SendMessageW(list, LVM_INSERTGROUP, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&group));
   }
-  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  if (ListDrawsGroups(list)) return list;
+  list = RemakeAsOwnerData(list);
+  if (IsOwnerData(list)) InsertColumns(list);
+  return list;
 }
 
 namespace {
@@ -198,18 +235,26 @@ bool GameListTypeAhead(HWND list, wchar_t typed) {
 
 void GameListDispInfo(NMLVDISPINFOW* info) {
   if (!(info->item.mask & LVIF_TEXT) || !info->item.pszText || info->item.cchTextMax <= 0) return;
+  const GameRow* shownRow = nullptr;
+  if (IsOwnerData(info->hdr.hwndFrom)) {
+    if (info->item.iItem < 0 || info->item.iItem >= static_cast<int>(ShownNow.size())) return;
+    shownRow = &FilledRows[static_cast<std::size_t>(ShownNow[static_cast<std::size_t>(info->item.iItem)])];
+  }
   LPARAM parameter = info->item.lParam;
-  if (!parameter) {
+  if (!shownRow && !parameter) {
     LVITEMW item{};
     item.mask = LVIF_PARAM;
     item.iItem = info->item.iItem;
     SendMessageW(info->hdr.hwndFrom, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     parameter = item.lParam;
   }
-  const auto found = RowOfItem.find(parameter);
   info->item.pszText[0] = L'\0';
-  if (found == RowOfItem.end()) return;
-  const GameRow& row = FilledRows[found->second];
+  if (!shownRow) {
+    const auto found = RowOfItem.find(parameter);
+    if (found == RowOfItem.end()) return;
+    shownRow = &FilledRows[found->second];
+  }
+  const GameRow& row = *shownRow;
   const std::string& text = info->item.iSubItem == 0 ? row.first : info->item.iSubItem == 1 ? row.name : row.description;
   const std::wstring wide = WideFromUtf8(text);
   const std::size_t length = std::min(wide.size(), static_cast<std::size_t>(info->item.cchTextMax - 1));
@@ -233,6 +278,25 @@ namespace {
 // when fit is set.
 void InsertRows(HWND list, const std::vector<int>& shown, bool fit) {
   ShownNow = shown;
+  if (IsOwnerData(list)) {
+    if (fit) {
+      ColumnFitter fitter(list);
+      for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
+      for (const int index : shown) {
+        const GameRow& row = FilledRows[static_cast<std::size_t>(index)];
+        fitter.Add(0, WideFromUtf8(row.first));
+        fitter.Add(1, WideFromUtf8(row.name));
+        fitter.Add(2, WideFromUtf8(row.description));
+      }
+      fitter.Apply(shown.empty());
+    }
+    LVITEMW unselect{};
+    unselect.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&unselect));
+    SendMessageW(list, LVM_SETITEMCOUNT, shown.size(), 0);
+    InvalidateRect(list, nullptr, TRUE);
+    return;
+  }
   // One repaint at the end instead of one per item: large libraries fill in a
   // fraction of the time.
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
@@ -316,12 +380,48 @@ std::string GameListText(HWND list, int index, int column) {
   return Utf8FromWide(text);
 }
 
+XmlElement* GameListEntry(HWND list, int index) {
+  if (!list || index < 0) return nullptr;
+  if (IsOwnerData(list)) {
+    if (index >= static_cast<int>(ShownNow.size())) return nullptr;
+    return FilledRows[static_cast<std::size_t>(ShownNow[static_cast<std::size_t>(index)])].entry;
+  }
+  LVITEMW item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = index;
+  if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
+  return reinterpret_cast<XmlElement*>(item.lParam);
+}
+
 int CALLBACK CompareListItems(LPARAM item1, LPARAM item2, LPARAM column) {
   return CompareCells(static_cast<int>(column), SortTexts[item1].c_str(), SortTexts[item2].c_str(),
                       SortDirection);
 }
 
 void SortGameList(HWND list, int column) {
+  if (IsOwnerData(list)) {
+    // The list holds no items to sort: the shown rows are sorted, and the
+    // selected game stays selected.
+    XmlElement* selected = GameListEntry(list, SelectedGame(list));
+    const auto text = [column](int row) -> const std::string& {
+      const GameRow& game = FilledRows[static_cast<std::size_t>(row)];
+      return column == 0 ? game.first : column == 1 ? game.name : game.description;
+    };
+    std::stable_sort(ShownNow.begin(), ShownNow.end(), [&](int a, int b) {
+      return CompareCells(column, text(a).c_str(), text(b).c_str(), SortDirection) < 0;
+    });
+    SortDirection = -SortDirection;
+    LVITEMW state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    for (std::size_t i = 0; selected && i < ShownNow.size(); ++i) {
+      if (FilledRows[static_cast<std::size_t>(ShownNow[i])].entry != selected) continue;
+      state.state = LVIS_SELECTED | LVIS_FOCUSED;
+      SendMessageW(list, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
+    }
+    InvalidateRect(list, nullptr, TRUE);
+    return;
+  }
   const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   SortTexts.reserve(static_cast<size_t>(count));
   for (int index = 0; index < count; ++index) {

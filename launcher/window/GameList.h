@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "xml/Xml.h"
+
 // Whether the list shows one group per category (drawn by the list, or named
 // in column 0 where the list cannot draw groups).
 extern bool GroupsShown;
@@ -15,7 +17,10 @@ extern bool GroupsShown;
 extern int SortDirection;
 
 // Inserts the columns and the groups and sets the list's extended styles.
-void SetUpGameList(HWND list);
+// A list that cannot draw groups (Wine's) is made anew as one that holds no
+// items of its own (LVS_OWNERDATA), where filling and finding cost nothing
+// per game; the list to use from then on is returned.
+HWND SetUpGameList(HWND list);
 
 // Switches the list's group view to GroupsShown.
 void ApplyGroupView(HWND list);
@@ -53,6 +58,9 @@ void GameListDispInfo(NMLVDISPINFOW* info);
 // subclassed for this: under Wine every message to a subclassed control
 // pays for it, which costs seconds when tens of thousands of games fill in.
 LRESULT GameListCustomDraw(const NMLVCUSTOMDRAW* draw);
+
+// The game of item index, or null.
+XmlElement* GameListEntry(HWND list, int index);
 
 // The first selected item, or -1.
 int SelectedGame(HWND list);

@@ -167,10 +167,9 @@ BOOL OnInitDialog(HWND dialog) {
     ExitProcess(0);
   }
 
-  HWND list = ListOf(dialog);
-  GameListWindow = list;
   CreateFindBox(dialog);
-  SetUpGameList(list);
+  HWND list = SetUpGameList(ListOf(dialog));
+  GameListWindow = list;
   TypeAheadHook = SetWindowsHookExW(WH_GETMESSAGE, WatchListCharacters, nullptr, GetCurrentThreadId());
   FillGameList(list);
   OnSize(dialog);
