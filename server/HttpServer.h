@@ -8,6 +8,10 @@
 //    reply sent). Late requests that had begun get 408; idle connections are
 //    closed without a word.
 //  - Each write of a reply must make progress within requestTimeout.
+//  - Zip replies are written on a lane of their own (zipWorkers threads at a
+//    lower priority), a piece at a time as the client takes them, so that
+//    however many archives are asked for, hash queries are answered at
+//    once and no reply is ever held whole in memory.
 //  - No more than perAddressLimit connections from one client address, and
 //    no more than maxConnections in all, are served at once; one more is
 //    answered 503 and closed at once rather than queued.
@@ -31,6 +35,7 @@ struct HttpOptions {
   std::size_t perAddressLimit = 64;  // 0: no limit
   std::size_t maxConnections = 0;    // 0: from the process's descriptor limit
   unsigned workers = 16;             // threads that run requests
+  unsigned zipWorkers = 0;           // threads that write zip replies; 0: half the cores, at least 1
   unsigned ioThreads = 1;            // threads that move bytes
   bool stopOnSignals = true;         // SIGINT and SIGTERM end Run()
 };

@@ -4,7 +4,8 @@
 //   POST /update/u.php?f=hash&e=<product>   body f1=<name>&f2=<name>...
 //     -> 200, XML: a root element holding f1..fn, each with the file's SHA-1
 //   POST /update/u.php?f=zip&e=<product>    body f1=<name>...
-//     -> 200, application/zip: one deflated entry per field, in field order
+//     -> 200, application/zip: one deflated entry per field, in field order,
+//        written while it is sent (ServiceReply::stream)
 //   A name "<file>.sig" stands for the delta signatures of <file>, made by
 //   the server from the file as it is now.
 //   POST /update/u.php?f=zip&e=<product>    body f1=<name>&from1=<offset>&size1=<length>...
@@ -14,8 +15,10 @@
 // Every refusal is a short plain-text reason: 400 for a malformed request,
 // 404 for an unknown path, product or file, 405 for another method on the
 // endpoint, 413 for a body over kMaxBodyBytes; 400 also for a range that
-// does not lie inside its file and for an archive whose files (or ranges) add
-// up to more than kMaxArchiveSourceBytes.
+// does not lie inside its file, for two different ranges of a file that
+// overlap, and for an archive whose files and ranges add up to more than
+// kMaxArchiveSourceBytes. A file or range named more than once is sent and
+// counted once: the archive's other entries for it point at the same data.
 #pragma once
 
 #include "server/FormRequest.h"
@@ -23,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +37,8 @@ struct ServiceReply {
   std::string contentType;
   std::string body;
   std::string allow;  // the Allow header for 405, else empty
+  // When set, the body is made while it is sent, and body is empty.
+  std::shared_ptr<BodyStream> stream;
 };
 
 // A refusal: status and a short plain-text reason.
@@ -43,9 +49,9 @@ class UpdateService {
   static constexpr std::size_t kMaxBodyBytes = 1000000;
   static constexpr const char* kEndpoint = "/update/u.php";
   static constexpr const char* kSignatureSuffix = ".sig";
-  // Archives are built in memory; a request naming a large file many times
-  // over must not take the server's memory with it.
-  static constexpr std::uint64_t kMaxArchiveSourceBytes = std::uint64_t(1) << 30;
+  // No more than the program itself accepts in one reply: anything beyond
+  // it is work for nobody.
+  static constexpr std::uint64_t kMaxArchiveSourceBytes = ReleaseFolder::kMaxPackedBytes;
 
   explicit UpdateService(std::string root) : release_(std::move(root)) {}
 
