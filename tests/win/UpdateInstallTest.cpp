@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -437,6 +438,23 @@ TEST(DeltaFallback, EveryFailureOfTheDeltaRouteEndsInTheWholeFileRoute) {
     record[2] = static_cast<char>(i >> 8);
     huge += record;
   }
+  // A known chunk and an unknown one-byte chunk in turn, one pair more than a
+  // block request can carry: refused before the request is built.
+  const std::string known = Signatures(a);
+  const std::size_t header = DIFF::kSignatureHeaderSize, record = DIFF::kSignatureRecordSize;
+  auto length = [](const std::string& r) { return static_cast<unsigned char>(r[0]) | static_cast<unsigned char>(r[1]) << 8; };
+  std::string shortest = known.substr(header, record);
+  for (std::size_t at = header; at + record <= known.size(); at += record) {
+    if (length(known.substr(at, record)) < length(shortest)) shortest = known.substr(at, record);
+  }
+  std::string alternating = known.substr(0, header);
+  for (std::size_t i = 0; i <= kMaxSourceBlocks; ++i) {
+    std::string unknown(record, 'u');
+    unknown[0] = 1;
+    unknown[1] = 0;
+    std::memcpy(&unknown[2], &i, sizeof i);
+    alternating += shortest + unknown;
+  }
   struct Case {
     const char* what;
     std::vector<std::string> replies;  // signatures, then blocks when asked for, then the whole file
@@ -447,6 +465,7 @@ TEST(DeltaFallback, EveryFailureOfTheDeltaRouteEndsInTheWholeFileRoute) {
       {"one signature entry too many", {HttpReply(Zip({Signatures(b), Signatures(b)})), full}, 1},
       {"a signature entry that is no signature stream", {HttpReply(Zip({"garbage"})), full}, 1},
       {"a needs list larger than any release file", {HttpReply(Zip({huge})), full}, 1},
+      {"more blocks than one request can carry", {HttpReply(Zip({alternating})), full}, 1},
       {"block reply with no entries", {HttpReply(Zip({Signatures(b)})), HttpReply(Zip({})), full}, 2},
       {"blocks with the wrong bytes", {HttpReply(Zip({Signatures(b)})), HttpReply(Zip(wrongBlocks)), full}, 2},
       {"a block shorter than asked for", {HttpReply(Zip({Signatures(b)})), HttpReply(Zip({"short"})), full}, 2},
