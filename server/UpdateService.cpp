@@ -17,6 +17,14 @@ ServiceReply TextReply(int status, std::string reason) {
   return reply;
 }
 
+bool MakeBodyWhole(ServiceReply& reply, std::string& error) {
+  while (reply.stream && !reply.stream->Done()) {
+    if (!reply.stream->Next(reply.body, error)) return false;
+  }
+  reply.stream.reset();
+  return true;
+}
+
 namespace {
 
 // The query's f and e values; other parameters are ignored, but f and e

@@ -44,6 +44,10 @@ struct ServiceReply {
 // A refusal: status and a short plain-text reason.
 ServiceReply TextReply(int status, std::string reason);
 
+// Makes a streamed body whole in body, for callers that want the reply in
+// memory (benchmarks, tests). False with a reason when the stream fails.
+bool MakeBodyWhole(ServiceReply& reply, std::string& error);
+
 class UpdateService {
  public:
   static constexpr std::size_t kMaxBodyBytes = 1000000;

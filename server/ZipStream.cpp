@@ -17,7 +17,6 @@ constexpr std::uint32_t kDataDescriptor = 0x08074b50;
 constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::size_t kCentralHeaderSize = 46;
 constexpr std::size_t kEndSize = 22;
-constexpr std::size_t kDescriptorSize = 16;
 constexpr std::uint16_t kVersion = 20;
 constexpr std::uint16_t kDeflated = 8;
 constexpr std::uint16_t kSizesFollow = 1u << 3;

@@ -36,13 +36,10 @@ class UpdateServiceTest : public ::testing::Test {
   // The reply with its body made whole, as a client receives it.
   ServiceReply Post(const std::string& target, const std::string& body) {
     ServiceReply reply = service_.Handle("POST", target, body);
+    const std::optional<std::uint64_t> length = reply.stream ? reply.stream->Length() : std::nullopt;
     std::string error;
-    while (reply.stream && !reply.stream->Done()) {
-      if (!reply.stream->Next(reply.body, error)) return TextReply(599, "stream ended: " + error);
-    }
-    if (reply.stream && reply.stream->Length()) {
-      EXPECT_EQ(*reply.stream->Length(), reply.body.size());
-    }
+    if (!MakeBodyWhole(reply, error)) return TextReply(599, "stream ended: " + error);
+    EXPECT_EQ(length.value_or(reply.body.size()), reply.body.size());
     return reply;
   }
   ReleaseTree tree_;
