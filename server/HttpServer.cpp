@@ -119,9 +119,10 @@ class Connection;
 // log, the counts behind the connection limits, the event loop and the pool.
 class Core {
  public:
-  Core(HttpOptions options, RequestHandler handler, AccessLog& log)
+  Core(HttpOptions options, RequestHandler handler, AccessLog& log, QuickHandler quick)
       : options_(std::move(options)),
         handler_(std::move(handler)),
+        quick_(std::move(quick)),
         log_(log),
         acceptor_(io_),
         acceptRetry_(io_),
@@ -144,6 +145,16 @@ class Core {
       return handler_(method, target, body);
     } catch (const std::exception& e) {
       return TextReply(500, std::string("the request could not be served: ") + e.what());
+    }
+  }
+
+  std::optional<ServiceReply> HandleQuick(const std::string& method, const std::string& target,
+                                          const std::string& body) {
+    if (!quick_) return std::nullopt;
+    try {
+      return quick_(method, target, body);
+    } catch (const std::exception&) {
+      return std::nullopt;  // a worker tries it the long way
     }
   }
 
@@ -183,6 +194,7 @@ class Core {
 
   HttpOptions options_;
   RequestHandler handler_;
+  QuickHandler quick_;
   AccessLog& log_;
 
   std::mutex mutex_;
@@ -278,6 +290,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const auto& request = parser_->get();
     keepAlive_ = request.keep_alive();
     if (request.body().overflow) return Reply(UpdateService::BodyTooLarge(), false);
+    if (std::optional<ServiceReply> quick = core_.HandleQuick(method_, target_, request.body().bytes))
+      return Reply(std::move(*quick), false);
     // The request is not touched by this strand until the reply comes back.
     asio::post(core_.Pool(), [self = shared_from_this()] {
       ServiceReply reply = self->core_.Handle(self->method_, self->target_, self->parser_->get().body().bytes);
@@ -614,13 +628,13 @@ std::string ConnectionLimitKey(const std::string& text) {
 }
 
 struct HttpServer::Impl {
-  Impl(HttpOptions options, RequestHandler handler, AccessLog& log)
-      : core(std::move(options), std::move(handler), log) {}
+  Impl(HttpOptions options, RequestHandler handler, AccessLog& log, QuickHandler quick)
+      : core(std::move(options), std::move(handler), log, std::move(quick)) {}
   Core core;
 };
 
-HttpServer::HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log)
-    : impl_(std::make_unique<Impl>(std::move(options), std::move(handler), log)) {}
+HttpServer::HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log, QuickHandler quick)
+    : impl_(std::make_unique<Impl>(std::move(options), std::move(handler), log, std::move(quick))) {}
 HttpServer::~HttpServer() = default;
 bool HttpServer::Listen(std::string& error) { return impl_->core.Listen(error); }
 int HttpServer::Port() const { return impl_->core.Port(); }

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vantle_server {
@@ -42,6 +43,10 @@ struct HttpOptions {
 
 using RequestHandler =
     std::function<ServiceReply(const std::string& method, const std::string& target, const std::string& body)>;
+// Answers on the thread that read the request when it can do so at once
+// (nothing: the request goes to a worker).
+using QuickHandler = std::function<std::optional<ServiceReply>(const std::string& method, const std::string& target,
+                                                               const std::string& body)>;
 
 // Largest request header (request line and fields) read; a longer one is 431.
 constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
@@ -59,7 +64,7 @@ std::string ConnectionLimitKey(const std::string& address);
 
 class HttpServer {
  public:
-  HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log);
+  HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log, QuickHandler quick = nullptr);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;

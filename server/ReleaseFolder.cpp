@@ -78,6 +78,26 @@ std::string ReleaseFolder::FileHash(const std::string& path) {
   return text;
 }
 
+std::string ReleaseFolder::KnownFileHash(const std::string& path) const {
+  struct stat info;
+  if (!StatFile(path, info)) return {};
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = hashes_.find(path);
+  if (it == hashes_.end() || it->second.size != std::uint64_t(info.st_size) || it->second.mtimeNs != MtimeNs(info))
+    return {};
+  return it->second.hash;
+}
+
+std::string ReleaseFolder::KnownSignatureHash(const std::string& path) const {
+  struct stat info;
+  if (!StatFile(path, info)) return {};
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = signatures_.find(path);
+  if (it == signatures_.end() || it->second.size != std::uint64_t(info.st_size) || it->second.mtimeNs != MtimeNs(info))
+    return {};
+  return it->second.signature.hash;
+}
+
 std::uint64_t ReleaseFolder::HashComputations() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return computations_;

@@ -80,6 +80,16 @@ std::string HashReplyXml(const std::vector<std::string>& hashes) {
 
 ServiceReply UpdateService::Handle(const std::string& method, const std::string& target,
                                    const std::string& body) {
+  return *Serve(method, target, body, false);
+}
+
+std::optional<ServiceReply> UpdateService::HandleQuick(const std::string& method, const std::string& target,
+                                                       const std::string& body) {
+  return Serve(method, target, body, true);
+}
+
+std::optional<ServiceReply> UpdateService::Serve(const std::string& method, const std::string& target,
+                                                 const std::string& body, bool quickOnly) {
   const Target parts = SplitTarget(target);
   if (parts.path != kEndpoint) return TextReply(404, "no such path " + Quote(parts.path));
   if (method != "POST") {
@@ -105,7 +115,19 @@ ServiceReply UpdateService::Handle(const std::string& method, const std::string&
   const std::string folder = release_.ProductFolder(product);
   if (folder.empty()) return TextReply(404, "unknown product " + Quote(product));
 
-  return function == "hash" ? HashReply(folder, items) : ZipReply(folder, items);
+  if (function == "hash") return HashReply(folder, items, quickOnly);
+  if (quickOnly) return std::nullopt;
+  return ZipReply(folder, items);
+}
+
+std::string UpdateService::QuickHash(const std::string& folder, const std::string& name) {
+  const std::size_t suffix = std::char_traits<char>::length(kSignatureSuffix);
+  if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kSignatureSuffix) == 0) {
+    const std::string source = ReleaseFolder::ReleaseFile(folder, name.substr(0, name.size() - suffix));
+    if (!source.empty()) return release_.KnownSignatureHash(source);
+  }
+  const std::string path = ReleaseFolder::ReleaseFile(folder, name);
+  return path.empty() ? std::string() : release_.KnownFileHash(path);
 }
 
 bool UpdateService::Resolve(const std::string& folder, const std::string& name, ReleaseItem& item) {
@@ -127,13 +149,17 @@ bool UpdateService::Resolve(const std::string& folder, const std::string& name, 
   return !error;
 }
 
-ServiceReply UpdateService::HashReply(const std::string& folder,
-                                      const std::vector<RequestedItem>& items) {
+std::optional<ServiceReply> UpdateService::HashReply(const std::string& folder,
+                                                     const std::vector<RequestedItem>& items, bool quickOnly) {
   std::vector<std::string> hashes;
   for (const RequestedItem& item : items) {
-    ReleaseItem found;
     std::string hash;
-    if (Resolve(folder, item.name, found))
+    if (quickOnly) {
+      hash = QuickHash(folder, item.name);
+      if (hash.empty()) return std::nullopt;
+    }
+    ReleaseItem found;
+    if (hash.empty() && Resolve(folder, item.name, found))
       hash = found.generated ? found.signature.hash : release_.FileHash(found.path);
     if (hash.empty()) return TextReply(404, "no such file " + Quote(item.name));
     hashes.push_back(std::move(hash));

@@ -185,7 +185,10 @@ int main(int argc, char** argv) {
       [&service](const std::string& method, const std::string& target, const std::string& body) {
         return service.Handle(method, target, body);
       },
-      log);
+      log,
+      [&service](const std::string& method, const std::string& target, const std::string& body) {
+        return service.HandleQuick(method, target, body);
+      });
 
   std::string error;
   if (!server.Listen(error)) {

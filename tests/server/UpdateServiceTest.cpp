@@ -395,10 +395,20 @@ TEST_F(SignatureTest, RefreshMakesWhatIsNewOrChangedAheadOfTheClients) {
   EXPECT_EQ(Fetch("f1=other.dll.sig"), SignaturesOf("abc"));
   EXPECT_EQ(service_.Release().HashComputations(), 3u);
   EXPECT_EQ(service_.Release().SignatureComputations(), 3u);
+  // What is known is answered at once, what is not (or not a hash) is not.
+  auto quick = [this](const char* function, const char* body) {
+    const std::optional<ServiceReply> reply = service_.HandleQuick("POST", Query(function), body);
+    return reply ? std::to_string(reply->status) + " " + reply->body : std::string("(none)");
+  };
+  EXPECT_EQ(quick("hash", "f1=other.dll&f2=vtl64.exe.sig"), "200 " + Post(Query("hash"), "f1=other.dll&f2=vtl64.exe.sig").body);
+  EXPECT_EQ(quick("hash", "f2=other.dll"), "400 " + Post(Query("hash"), "f2=other.dll").body);
+  EXPECT_EQ(quick("zip", "f1=other.dll"), "(none)");
+  EXPECT_EQ(quick("hash", "f1=missing.dll"), "(none)");
   // Only the file that changed is made again.
   const auto before = fs::last_write_time(path);
   tree_.Write("vtl64.exe", "new");
   fs::last_write_time(path, before + std::chrono::seconds(2));
+  EXPECT_EQ(quick("hash", "f1=vtl64.exe"), "(none)");
   EXPECT_EQ(service_.Release().Refresh(), 3u);
   EXPECT_EQ(service_.Release().HashComputations(), 4u);
   EXPECT_EQ(service_.Release().SignatureComputations(), 4u);
