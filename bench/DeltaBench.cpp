@@ -124,8 +124,8 @@ bool MeasureUpdate(const std::string& oldBytes, const std::string& newBytes, con
   if (rebuilt != newBytes) return Fail("the rebuilt file differs from the new one");
 
   if (!BuildFormBody(MakeFileRequestFields(files), &body)) return Fail("file request");
-  const vantle_server::ServiceReply whole = service.Handle("POST", kTarget, body);
-  if (whole.status != 200) return Fail("whole-file reply");
+  vantle_server::ServiceReply whole = service.Handle("POST", kTarget, body);
+  if (whole.status != 200 || !vantle_server::MakeBodyWhole(whole, streamError)) return Fail("whole-file reply");
   row->wholeZip = body.size() + whole.body.size();
   return true;
 }

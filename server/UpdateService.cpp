@@ -101,6 +101,9 @@ std::optional<ServiceReply> UpdateService::Serve(const std::string& method, cons
 
   std::string function, product, error;
   if (!ReadQuery(parts.query, function, product, error)) return TextReply(400, error);
+  // The quick way is for the hash queries clients send, a few names long;
+  // a large body is parsed by a worker, not by the thread that moves bytes.
+  if (quickOnly && (function != "hash" || body.size() > kMaxQuickBodyBytes)) return std::nullopt;
 
   FormFields fields;
   std::vector<RequestedItem> items;

@@ -52,6 +52,7 @@ bool MakeBodyWhole(ServiceReply& reply, std::string& error);
 class UpdateService {
  public:
   static constexpr std::size_t kMaxBodyBytes = 1000000;
+  static constexpr std::size_t kMaxQuickBodyBytes = 4096;  // HandleQuick answers no larger body
   static constexpr const char* kEndpoint = "/update/u.php";
   static constexpr const char* kSignatureSuffix = ".sig";
   // No more than the program itself accepts in one reply: anything beyond
@@ -62,7 +63,8 @@ class UpdateService {
 
   ServiceReply Handle(const std::string& method, const std::string& target, const std::string& body);
   // What Handle answers, when that needs no file to be read: a refusal of a
-  // malformed request, or a hash query whose digests are all known already.
+  // malformed request, or a hash query (of at most kMaxQuickBodyBytes) whose
+  // digests are all known already.
   // Nothing otherwise. Cheap enough for the thread that moves the bytes,
   // which spares a hash query two trips between threads.
   std::optional<ServiceReply> HandleQuick(const std::string& method, const std::string& target,

@@ -402,6 +402,7 @@ TEST_F(SignatureTest, RefreshMakesWhatIsNewOrChangedAheadOfTheClients) {
   };
   EXPECT_EQ(quick("hash", "f1=other.dll&f2=vtl64.exe.sig"), "200 " + Post(Query("hash"), "f1=other.dll&f2=vtl64.exe.sig").body);
   EXPECT_EQ(quick("hash", "f2=other.dll"), "400 " + Post(Query("hash"), "f2=other.dll").body);
+  EXPECT_EQ(quick("zip", "f2=other.dll"), "(none)");
   EXPECT_EQ(quick("zip", "f1=other.dll"), "(none)");
   EXPECT_EQ(quick("hash", "f1=missing.dll"), "(none)");
   // Only the file that changed is made again.
