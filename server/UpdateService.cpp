@@ -252,21 +252,20 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
                                 " bytes");
   }
 
-  // Whole files come deflated from the cache; signature ranges are small and
-  // in memory already; file ranges are deflated as they are sent.
+  // Whole files come deflated from the cache; ranges, of files or of
+  // signatures in memory, are deflated by the zip lane as they are sent.
   for (ZipPart& part : parts) {
     const Source& source = sources.at(part.name);
     const ReleaseFolder::Signature& signature = source.found.signature;
-    const bool ranged = rangedPart[&part - parts.data()];
-    if (source.found.generated) {
-      part.packed = ranged ? PackBytes(signature.bytes->substr(std::size_t(part.from), std::size_t(part.size)),
-                                       signature.when)
-                           : signature.packed;
-      part.path.clear();
-    } else if (!ranged) {
-      part.packed = release_.PackedFile(source.found.path);
+    if (rangedPart[&part - parts.data()]) {
+      if (source.found.generated) {
+        part.bytes = signature.bytes;
+        part.when = signature.when;
+      }
+      continue;
     }
-    if (!part.packed && part.path.empty()) return TextReply(500, "cannot pack " + Quote(part.name));
+    part.packed = source.found.generated ? signature.packed : release_.PackedFile(source.found.path);
+    if (!part.packed) return TextReply(500, "cannot pack " + Quote(part.name));
   }
 
   ServiceReply reply;

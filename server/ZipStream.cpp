@@ -154,6 +154,10 @@ bool ZipStream::NextPart(std::string& out, std::string& error) {
       w.size = part.packed->size;
       w.packedSize = part.packed->deflated.size();
       when = part.packed->when;
+    } else if (part.bytes) {
+      when = part.when;
+      w.flags = kSizesFollow;
+      w.size = part.size;
     } else {
       file_ = ::open(part.path.c_str(), O_RDONLY | O_CLOEXEC);
       struct stat info;
@@ -196,7 +200,7 @@ bool ZipStream::NextPart(std::string& out, std::string& error) {
     if (!NextRangePiece(out, error)) return false;
     finished = done_ == part.size;
     if (finished) {
-      ::close(file_);
+      if (file_ >= 0) ::close(file_);
       file_ = -1;
       Put32(out, kDataDescriptor);
       Put32(out, w.crc);
@@ -216,7 +220,8 @@ bool ZipStream::NextRangePiece(std::string& out, std::string& error) {
   Written& w = written_[part_];
   const std::size_t n = std::size_t(std::min<std::uint64_t>(kRangePiece, part.size - done_));
   std::string input(n, '\0');
-  std::size_t got = 0;
+  std::size_t got = part.bytes ? n : 0;
+  if (part.bytes) input.assign(*part.bytes, std::size_t(part.from + done_), n);
   while (got < n) {
     const ssize_t r = ::pread(file_, &input[got], n - got, off_t(part.from + done_ + got));
     if (r <= 0) {

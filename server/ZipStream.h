@@ -31,8 +31,10 @@ std::shared_ptr<const PackedEntry> PackBytes(const std::string& bytes, std::time
 // One distinct piece of an archive, stored once under its entry name.
 struct ZipPart {
   std::string name;
-  std::shared_ptr<const PackedEntry> packed;  // a whole entry, or
-  std::string path;                           // a range of a file, deflated while sending
+  std::shared_ptr<const PackedEntry> packed;  // a whole entry, or a range deflated while sending:
+  std::string path;                           //   of a file,
+  std::shared_ptr<const std::string> bytes;   //   or of bytes in memory (made at when)
+  std::time_t when = 0;
   std::uint64_t from = 0;
   std::uint64_t size = 0;
 };
