@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <deque>
+#include <functional>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -113,6 +115,48 @@ bool IsHttpError(const beast::error_code& ec) {
   return ec.category() == http::make_error_code(http::error::bad_method).category();
 }
 
+// Runs zip work a piece at a time on a pool, taking turns between client
+// addresses: one address with many connections gets no more of the lane than
+// another with one.
+class FairLane {
+ public:
+  explicit FairLane(asio::thread_pool& pool) : pool_(pool) {}
+
+  void Post(const std::string& key, std::function<void()> task) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::deque<std::function<void()>>& queue = queues_[key];
+      if (queue.empty()) turns_.push_back(key);
+      queue.push_back(std::move(task));
+    }
+    asio::post(pool_, [this] { RunOne(); });
+  }
+
+ private:
+  void RunOne() {
+    std::function<void()> task;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (turns_.empty()) return;
+      const std::string key = std::move(turns_.front());
+      turns_.pop_front();
+      auto queue = queues_.find(key);
+      task = std::move(queue->second.front());
+      queue->second.pop_front();
+      if (queue->second.empty())
+        queues_.erase(queue);
+      else
+        turns_.push_back(key);
+    }
+    task();
+  }
+
+  asio::thread_pool& pool_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::deque<std::function<void()>>> queues_;
+  std::deque<std::string> turns_;  // addresses with work, in the order they get their next turn
+};
+
 class Connection;
 
 // Everything the connections share: options, the request handler and the
@@ -128,6 +172,7 @@ class Core {
         acceptRetry_(io_),
         signals_(io_),
         pool_(std::max(1u, options_.workers)),
+        zipLane_(zipPool_),
         zipPool_(ZipWorkers(options_.zipWorkers)) {}
 
   bool Listen(std::string& error);
@@ -138,7 +183,7 @@ class Core {
   const HttpOptions& Options() const { return options_; }
   AccessLog& Log() { return log_; }
   asio::thread_pool& Pool() { return pool_; }
-  asio::thread_pool& ZipPool() { return zipPool_; }
+  FairLane& ZipLane() { return zipLane_; }
 
   ServiceReply Handle(const std::string& method, const std::string& target, const std::string& body) {
     try {
@@ -211,6 +256,9 @@ class Core {
   asio::steady_timer acceptRetry_;
   asio::signal_set signals_;
   asio::thread_pool pool_;
+  // The lane's queued work holds connections: it goes after the zip pool is
+  // joined and before the event loop.
+  FairLane zipLane_;
   asio::thread_pool zipPool_;
   int port_ = 0;
 };
@@ -387,7 +435,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void MakePiece() {
     Disarm();  // the wait is ours, not the client's
-    asio::post(core_.ZipPool(), [self = shared_from_this()] {
+    core_.ZipLane().Post(limitKey_, [self = shared_from_this()] {
       LowerThisThread();
       auto piece = std::make_shared<std::string>();
       std::string error;
