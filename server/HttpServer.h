@@ -11,7 +11,8 @@
 //  - Zip replies are written on a lane of their own (zipWorkers threads at a
 //    lower priority), a piece at a time as the client takes them, so that
 //    however many archives are asked for, hash queries are answered at
-//    once and no reply is ever held whole in memory.
+//    once and no reply is ever held whole in memory. The lane takes turns
+//    between client addresses.
 //  - No more than perAddressLimit connections from one client address, and
 //    no more than maxConnections in all, are served at once; one more is
 //    answered 503 and closed at once rather than queued.
