@@ -191,7 +191,7 @@ void AddRow(XmlEditorState* state, HWND window, int index, const AttributeRow& r
   item.lParam = reinterpret_cast<LPARAM>(row.attribute);
   const int inserted = static_cast<int>(SendMessageW(state->grid, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 
-  if (!row.choices.empty()) {
+  if (row.offersChoices) {
     ChoiceList choices;
     choices.row = inserted;
     choices.column = 1;
