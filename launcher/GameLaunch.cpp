@@ -11,7 +11,7 @@
 #include "launcher/LaunchPlan.h"
 #include "launcher/Storage.h"
 #include "launcher/window/GameList.h"
-#include "ui/AnsiText.h"
+#include "text/AnsiText.h"
 
 HWND GameListWindow = nullptr;
 

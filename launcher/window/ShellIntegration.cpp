@@ -10,8 +10,8 @@
 #include "launcher/ShellNames.h"
 #include "launcher/Storage.h"
 #include "launcher/window/PickPath.h"
-#include "ui/AnsiText.h"
-#include "ui/UiText.h"
+#include "text/AnsiText.h"
+#include "text/TextConvert.h"
 
 namespace {
 
@@ -117,17 +117,7 @@ HRESULT SaveShortcut(const std::wstring& file, const std::wstring& arguments) {
 // outside the ANSI code page is reached through its short form instead, which
 // needs the file to exist.
 bool NarrowPathFor(const std::wstring& path, std::string& narrow) {
-  auto toAnsi = [&narrow](const std::wstring& wide) {
-    BOOL lossy = FALSE;
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr,
-                                           0, nullptr, &lossy);
-    if (length <= 0 || lossy) return false;
-    narrow.assign(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &narrow[0], length, nullptr,
-                        nullptr);
-    narrow.pop_back();
-    return true;
-  };
+  auto toAnsi = [&narrow](const std::wstring& wide) { return Utf8ToAnsi(Utf8FromWide(wide), narrow); };
   if (toAnsi(path)) return true;
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
