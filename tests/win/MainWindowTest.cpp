@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "MainWindowFixture.h"
@@ -109,20 +111,35 @@ TEST_F(MainWindowTest, DeleteAsksFirstAndSavesAtOnce) {
   EXPECT_NE(std::string::npos, saved.find("Keen"));
 }
 
+namespace {
+
+// Runs a shell command of the host in folder and waits (five seconds at most)
+// until it has left the file named done: Wine gives no handle to wait on.
+void RunOnHost(const std::string& command, const fs::path& folder, const char* done) {
+  std::string line = "Z:\\bin\\sh -c \"" + command + " && touch " + done + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.string().c_str(), &startup,
+                     &process)) {
+    for (HANDLE h : {process.hThread, process.hProcess})
+      if (h) CloseHandle(h);
+  }
+  for (int i = 0; i < 100 && !fs::exists(folder / done); ++i) Sleep(50);
+  fs::remove(folder / done);
+}
+
+}  // namespace
+
 // A library kept elsewhere (a synced folder) behind a link named vtl.xml is
 // saved into the file the link leads to; the link stays.
 TEST_F(MainWindowTest, ALinkedLibraryIsSavedThroughItsLink) {
   WriteLibrary({{"Keen", "Platform", "", ""}, {"Doom", "Action", "", ""}});
   fs::rename(DatabasePath, program_ / "synced.xml");
-  // Wine makes no links of its own; the host's ln makes one, and is waited for.
-  STARTUPINFOA startup{sizeof(startup)};
-  PROCESS_INFORMATION process{};
-  char command[] = "Z:\\bin\\ln -s synced.xml vtl.xml";
-  ASSERT_TRUE(CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, program_.string().c_str(),
-                             &startup, &process));
-  for (HANDLE h : {process.hThread, process.hProcess})
-    if (h) CloseHandle(h);
-  for (int i = 0; i < 100 && !fs::exists(DatabasePath); ++i) Sleep(50);
+  // Wine makes no links of its own, and deletes a link's target rather than
+  // the link: the host makes the link and takes it away again.
+  RunOnHost("ln -s synced.xml vtl.xml", program_, "linked");
+  const std::shared_ptr<void> unlink(nullptr, [&](void*) { RunOnHost("rm vtl.xml", program_, "unlinked"); });
   Open();
   ASSERT_EQ(2, Count());
   Select(1);
