@@ -1,0 +1,36 @@
+// The temporary configuration of a launch: a new file in the profile folder
+// that only this object ever opens by name. It is created exclusively (an
+// existing file, or a link planted at the name, is never opened or
+// followed), written through the handle that created it, and deleted through
+// that handle as well, so that nothing else can be overwritten or removed in
+// its stead. Windows only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class TempConfFile {
+ public:
+  TempConfFile() = default;
+  ~TempConfFile();  // deletes the file
+  TempConfFile(const TempConfFile&) = delete;
+  TempConfFile& operator=(const TempConfFile&) = delete;
+
+  // Creates "woa<hex>.tmp" in folder (ANSI) and writes bytes into it. False,
+  // with GetLastError's code kept in error(), when no file could be made or
+  // written; whatever was made is gone again.
+  bool Create(const std::string& folder, const std::string& bytes);
+
+  const std::string& path() const { return path_; }
+  DWORD error() const { return error_; }
+
+  // Deletes the file. Readers that do not share deletion (DOSBox) hold it
+  // back; the attempt is repeated for up to waitMilliseconds.
+  void Delete(DWORD waitMilliseconds = 0);
+
+ private:
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  std::string path_;
+  DWORD error_ = 0;
+};
