@@ -150,3 +150,116 @@ TEST(ReadCommandLine, ReadsNumbersLikeTheCLibraryWithoutOverflowing) {
   EXPECT_EQ(INT_MIN, LeadingNumber("-99999999999999999999999"));
   EXPECT_EQ(0, LeadingNumber(nullptr));
 }
+
+namespace {
+
+// The host of these checks: a game folder with its program, an image, and a
+// Cyrillic folder (no short name, a code page without Cyrillic).
+PathKind FakeKind(const std::string& path) {
+  for (const char* folder : {"C:\\", "C:\\GAMES", "C:\\GAMES\\", "E:\\\xD0\x98", "F:\\50%off & Co's"})
+    if (path == folder) return PathKind::Folder;
+  for (const char* file : {"C:\\GAMES\\KEEN4EGA.EXE", "C:\\GAMES\\SETUP\\INSTALL.EXE", "D:\\keen.iso",
+                           "E:\\\xD0\x98\\GO.EXE", "F:\\50%off & Co's\\GO.EXE"})
+    if (path == file) return PathKind::File;
+  return PathKind::Missing;
+}
+
+bool AsciiOnly(const std::string& text, std::string& out) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  out = text;
+  return true;
+}
+
+const HostPathServices kFakeHost{NoShortForm, AsciiOnly, FakeKind};
+
+}  // namespace
+
+TEST(CheckLaunch, EveryPathIsThereAndSayableBeforeDosBoxStarts) {
+  using P = LaunchProblem;
+  const std::string keen = "<m type=\"hdd\" iso=\"no\" local=\"C:\\GAMES\" remote=\"C\"/>";
+  const std::string root = "<m type=\"hdd\" iso=\"no\" local=\"C:\\\" remote=\"C\"/>";
+  struct Case {
+    const char* what;
+    std::string mounts, run, install;
+    LaunchMode mode;
+    P::Kind kind;
+    P::Role role;
+    const char* path;
+  } const cases[] = {
+      {"the program through its folder's mount", keen, "C:\\KEEN4EGA.EXE", "", LaunchMode::Run, P::None, P::Program, ""},
+      {"the installer below the drive's root", root, "", "C:\\GAMES\\SETUP\\INSTALL.EXE", LaunchMode::Install, P::None,
+       P::Program, ""},
+      {"a program gone", root, "C:\\GAMES\\KEEN5.EXE", "", LaunchMode::Run, P::Missing, P::Program,
+       "C:\\GAMES\\KEEN5.EXE"},
+      {"an installer gone", keen, "", "C:\\INSTALL.EXE", LaunchMode::Install, P::Missing, P::Installer,
+       "C:\\GAMES\\INSTALL.EXE"},
+      {"a folder mount gone", "<m type=\"hdd\" iso=\"no\" local=\"C:\\OLD\" remote=\"C\"/>", "C:\\KEEN4EGA.EXE", "",
+       LaunchMode::Run, P::Missing, P::MountFolder, "C:\\OLD"},
+      {"an image gone; a program inside an image is left to DOSBox",
+       root + "<m type=\"iso\" iso=\"yes\" local=\"D:\\gone.iso\" remote=\"D\"/>", "D:\\GAME.EXE", "", LaunchMode::Run,
+       P::Missing, P::MountImage, "D:\\gone.iso"},
+      {"a file mounted as a folder", "<m type=\"hdd\" iso=\"no\" local=\"D:\\keen.iso\" remote=\"C\"/>", "KEEN.EXE",
+       "", LaunchMode::Run, P::Missing, P::MountFolder, "D:\\keen.iso"},
+      {"an image (quoted as a user may write it), and a drive no mount provides",
+       root + "<m type=\"iso\" iso=\"YES\" local=\"&quot;D:\\keen.iso&quot;\" remote=\"D\"/>", "G:\\ANY.EXE", "",
+       LaunchMode::Run, P::None, P::Program, ""},
+      {"mounts without a type are not written, so not looked at",
+       keen + "<m type=\"\" iso=\"no\" local=\"Q:\\nowhere\" remote=\"Q\"/>", "C:\\KEEN4EGA.EXE", "", LaunchMode::Run,
+       P::None, P::Program, ""},
+      {"a line break in the program's folder, even where it exists", root, "C:\\GAMES\nECHO\\KEEN4EGA.EXE", "",
+       LaunchMode::Run, P::ControlCharacter, P::Program, "C:\\GAMES\nECHO\\KEEN4EGA.EXE"},
+      {"a line break in a mount", "<m type=\"hdd\" iso=\"no\" local=\"C:\\GAMES&#10;DEL\" remote=\"C\"/>", "C:\\A.EXE",
+       "", LaunchMode::Run, P::ControlCharacter, P::MountFolder, "C:\\GAMES\nDEL"},
+      {"a folder the code page cannot hold, without a short name",
+       "<m type=\"hdd\" iso=\"no\" local=\"E:\\\xD0\x98\" remote=\"E\"/>", "E:\\GO.EXE", "", LaunchMode::Run,
+       P::NoConfName, P::MountFolder, "E:\\\xD0\x98"},
+      {"'%', '&' and an apostrophe are names like any other",
+       "<m type=\"hdd\" iso=\"no\" local=\"F:\\50%off &amp; Co's\" remote=\"F\"/>", "F:\\GO.EXE", "", LaunchMode::Run,
+       P::None, P::Program, ""},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<XmlDocument> doc;
+    XmlElement* entry = EntryOf(doc, "<Main Run=\"" + c.run + "\" Install=\"" + c.install + "\"/><Mount>" +
+                                         c.mounts + "</Mount>");
+    const LaunchProblem problem = CheckLaunch(entry, c.mode, kFakeHost);
+    EXPECT_EQ(c.kind, problem.kind) << c.what;
+    if (c.kind == P::None) continue;
+    EXPECT_EQ(c.role, problem.role) << c.what;
+    EXPECT_EQ(c.path, problem.path) << c.what;
+  }
+}
+
+TEST(CheckLaunch, ThePreparedLaunchChecksTheProgramThatRunsAndTheMessageNamesIt) {
+  std::unique_ptr<XmlDocument> doc;
+  XmlElement* entry = EntryOf(doc, "<Main Run=\"\" Install=\"C:\\SETUP.EXE\"/><Mount><m type=\"hdd\" iso=\"no\" "
+                                   "local=\"C:\\GAMES\" remote=\"C\"/></Mount>");
+  const PreparedLaunch launch = PrepareLaunch(entry, LaunchMode::Run, kFakeHost);
+  ASSERT_TRUE(launch.complete);
+  EXPECT_EQ(LaunchMode::Install, launch.mode);
+  EXPECT_NE(std::string::npos, launch.conf.find("\r\nSETUP.EXE\r\n"));
+  EXPECT_EQ(LaunchProblem::Missing, launch.problem.kind);
+  EXPECT_EQ(LaunchProblem::Installer, launch.problem.role);
+
+  const std::string offered = LaunchProblemText(launch.problem, true);
+  EXPECT_NE(std::string::npos, offered.find("The installer of this game cannot be found:\n\nC:\\GAMES\\SETUP.EXE\n"))
+      << offered;
+  EXPECT_NE(std::string::npos, offered.find("Open the game's settings?"));
+  EXPECT_EQ(std::string::npos, LaunchProblemText(launch.problem, false).find("settings"));
+
+  LaunchProblem broken;
+  broken.kind = LaunchProblem::ControlCharacter;
+  broken.role = LaunchProblem::MountFolder;
+  broken.path = "C:\\A\r\nB";
+  broken.drive = "C";
+  const std::string text = LaunchProblemText(broken, false);
+  EXPECT_NE(std::string::npos, text.find("drive C:")) << text;
+  EXPECT_NE(std::string::npos, text.find("C:\\A[line break][line break]B")) << text;
+  EXPECT_EQ("", LaunchProblemText(LaunchProblem(), true));
+}
+
+TEST(CheckLaunch, TemporaryNamesFollowTheSystemsPattern) {
+  EXPECT_EQ("woa1.tmp", TempConfName(1));
+  EXPECT_EQ("woaFFFF.tmp", TempConfName(0xFFFF));
+  EXPECT_EQ("woaA0B.tmp", TempConfName(0x10A0B)) << "four hexadecimal digits at most";
+}
