@@ -22,6 +22,14 @@ namespace {
 // DOSBox is given this long to read its configuration before the file goes.
 constexpr DWORD kConfReadMilliseconds = 3000;
 
+// The window a message belongs to: the main window once it shows. Before
+// that (the command-line modes) a message of its own, which the taskbar
+// shows.
+HWND OwnerOf(HWND list) {
+  HWND window = list ? GetParent(list) : nullptr;
+  return window && IsWindowVisible(window) ? window : nullptr;
+}
+
 void Tell(HWND owner, const std::string& text) {
   MessageBoxW(owner, WideFromUtf8(text).c_str(), L"Vantle", MB_OK | MB_ICONERROR);
 }
@@ -70,7 +78,7 @@ std::string AnsiOrSame(const std::string& text) {
 // Says what keeps the game from starting; offers its settings where they can
 // be changed and kept.
 void TellProblem(HWND list, int index, const LaunchProblem& problem, bool offerSettings) {
-  HWND owner = list ? GetParent(list) : nullptr;
+  HWND owner = OwnerOf(list);
   const std::wstring text = WideFromUtf8(LaunchProblemText(problem, offerSettings));
   if (!offerSettings) {
     MessageBoxW(owner, text.c_str(), L"Vantle", MB_OK | MB_ICONERROR);
@@ -95,7 +103,7 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
     TellProblem(list, index, launch.problem, offerSettings && ListItemEntry(list, index) == entry);
     return;
   }
-  HWND owner = list ? GetParent(list) : nullptr;
+  HWND owner = OwnerOf(list);
   TempConfFile conf;
   if (!conf.Create(ProfileFolder, launch.conf)) {
     Tell(owner, "The configuration for DOSBox could not be written to the folder\n\n" + AnsiToUtf8(ProfileFolder) +

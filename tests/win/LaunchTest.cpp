@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <future>
 #include <memory>
 #include <string>
 
@@ -154,14 +155,74 @@ TEST_F(RunGameTest, TakesTheGameOfTheListItemAndIgnoresItemsWithoutOne) {
   EXPECT_EQ("", TempFiles(program_));
 }
 
-TEST_F(RunGameTest, AMissingDosBoxIsSilentAndStartsNothingElse) {
+namespace {
+
+// Answers the next message box of this process with button; hands back its
+// title and text.
+std::future<std::string> AnswerMessage(int button) {
+  return std::async(std::launch::async, [button] {
+    HWND box = wintest::WaitForTopWindow(GetCurrentProcessId(), 20000);
+    if (!box) return std::string("<no message>");
+    const std::string said = wintest::WindowText(box) + ": " + wintest::ChildTexts(box);
+    PostMessageA(box, WM_COMMAND, button, 0);
+    return said;
+  });
+}
+
+}  // namespace
+
+TEST_F(RunGameTest, AMissingDosBoxIsToldAtOnceAndNothingRemains) {
   fs::remove(program_ / "DOSBOX.EXE");
   SetProgram("C:\\GAME.EXE", "");
-  const ULONGLONG start = GetTickCount64();
+  auto message = AnswerMessage(IDOK);
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
-  EXPECT_GE(GetTickCount64() - start, 2900u) << "DOSBox is given three seconds in any case";
+  const std::string said = message.get();
+  EXPECT_NE(std::string::npos, said.find("DOSBox could not be started")) << said;
+  EXPECT_NE(std::string::npos, said.find(program_.string() + "\\DOSBOX.EXE")) << said;
   EXPECT_EQ("", TempFiles(program_));
   ExpectNoDecoyRun();
+}
+
+// Paths that would fail inside DOSBox stop the launch with a message that
+// names them; a game of the list is offered its settings.
+TEST_F(RunGameTest, MissingPathsAndLineBreaksAreToldAndNothingStarts) {
+  fs::create_directories(root_ / "games");
+  WriteBytes(root_ / "games" / "KEEN4EGA.EXE", "MZ");
+  const std::string games = (root_ / "games").string();
+  struct Case {
+    std::string local, run, said;
+  } const cases[] = {
+      {games, "C:\\KEEN5.EXE", "The program of this game cannot be found:\n\n" + games + "\\KEEN5.EXE"},
+      {(root_ / "gone").string(), "C:\\KEEN4EGA.EXE",
+       "The folder this game mounts as drive C: cannot be found:\n\n" + (root_ / "gone").string()},
+      {games, "C:\\A\nECHO\\KEEN4EGA.EXE", "C:\\A[line break]ECHO\\KEEN4EGA.EXE"},
+  };
+  GameList list;
+  list.Add(entry_);
+  for (const Case& c : cases) {
+    XmlElement* mounts = Section(entry_, "Mount");
+    while (mounts->GetChildCount()) mounts->RemoveChild(0u);
+    XmlElement* mount = mounts->AddChildFromText("<m>");
+    SetAttributeText(mount, "type", "hdd");
+    SetAttributeText(mount, "iso", "no");
+    SetAttributeText(mount, "local", c.local.c_str());
+    SetAttributeText(mount, "remote", "C");
+    SetProgram(c.run.c_str(), "");
+    auto message = AnswerMessage(IDNO);
+    RunGame(list.handle(), 0, LaunchMode::Run, nullptr);
+    const std::string said = message.get();
+    EXPECT_NE(std::string::npos, said.find(c.said)) << said;
+    EXPECT_NE(std::string::npos, said.find("DOSBox was not started.\n\nOpen the game's settings?")) << said;
+  }
+  Sleep(500);
+  EXPECT_EQ(0, CallCount(program_));
+  EXPECT_EQ("", TempFiles(program_));
+
+  // And the game that is there starts, its folder mounted by name.
+  SetProgram("C:\\KEEN4EGA.EXE", "");
+  RunGame(list.handle(), 0, LaunchMode::Run, nullptr);
+  ASSERT_EQ(1, CallCount(program_));
+  EXPECT_NE(std::string::npos, CallConf(1).find("\r\nKEEN4EGA.EXE\r\n")) << CallConf(1);
 }
 
 namespace {
