@@ -183,48 +183,6 @@ TEST_F(RunGameTest, AMissingDosBoxIsToldAtOnceAndNothingRemains) {
   ExpectNoDecoyRun();
 }
 
-// Paths that would fail inside DOSBox stop the launch with a message that
-// names them; a game of the list is offered its settings.
-TEST_F(RunGameTest, MissingPathsAndLineBreaksAreToldAndNothingStarts) {
-  fs::create_directories(root_ / "games");
-  WriteBytes(root_ / "games" / "KEEN4EGA.EXE", "MZ");
-  const std::string games = (root_ / "games").string();
-  struct Case {
-    std::string local, run, said;
-  } const cases[] = {
-      {games, "C:\\KEEN5.EXE", "The program of this game cannot be found:\n\n" + games + "\\KEEN5.EXE"},
-      {(root_ / "gone").string(), "C:\\KEEN4EGA.EXE",
-       "The folder this game mounts as drive C: cannot be found:\n\n" + (root_ / "gone").string()},
-      {games, "C:\\A\nECHO\\KEEN4EGA.EXE", "C:\\A[line break]ECHO\\KEEN4EGA.EXE"},
-  };
-  GameList list;
-  list.Add(entry_);
-  for (const Case& c : cases) {
-    XmlElement* mounts = Section(entry_, "Mount");
-    while (mounts->GetChildCount()) mounts->RemoveChild(0u);
-    XmlElement* mount = mounts->AddChildFromText("<m>");
-    SetAttributeText(mount, "type", "hdd");
-    SetAttributeText(mount, "iso", "no");
-    SetAttributeText(mount, "local", c.local.c_str());
-    SetAttributeText(mount, "remote", "C");
-    SetProgram(c.run.c_str(), "");
-    auto message = AnswerMessage(IDNO);
-    RunGame(list.handle(), 0, LaunchMode::Run, nullptr);
-    const std::string said = message.get();
-    EXPECT_NE(std::string::npos, said.find(c.said)) << said;
-    EXPECT_NE(std::string::npos, said.find("DOSBox was not started.\n\nOpen the game's settings?")) << said;
-  }
-  Sleep(500);
-  EXPECT_EQ(0, CallCount(program_));
-  EXPECT_EQ("", TempFiles(program_));
-
-  // And the game that is there starts, its folder mounted by name.
-  SetProgram("C:\\KEEN4EGA.EXE", "");
-  RunGame(list.handle(), 0, LaunchMode::Run, nullptr);
-  ASSERT_EQ(1, CallCount(program_));
-  EXPECT_NE(std::string::npos, CallConf(1).find("\r\nKEEN4EGA.EXE\r\n")) << CallConf(1);
-}
-
 namespace {
 
 // Runs the shortcut driver on a database of games named and started as given.
