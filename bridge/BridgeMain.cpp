@@ -7,11 +7,13 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bridge/ConfTranslate.h"
 #include "bridge/HostLaunch.h"
+#include "launcher/TempConfFile.h"
 
 namespace {
 
@@ -96,15 +98,6 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   while ((ok = ReadFile(file, buffer, sizeof(buffer), &got, nullptr) != 0) && got > 0) bytes.append(buffer, got);
   CloseHandle(file);
   return ok;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                  written == bytes.size();
-  return CloseHandle(file) && ok;
 }
 
 std::wstring OwnFolder() {
@@ -213,9 +206,10 @@ int Fail(Log& log, const std::wstring& message, int exitCode) {
   return exitCode;
 }
 
-// A configuration file of our own, holding the translated text.
+// A configuration file of our own, holding the translated text. It is made
+// and removed as Vantle's own is: created new, deleted through its handle.
 struct OwnConf {
-  std::wstring windowsPath;
+  std::unique_ptr<TempConfFile> file = std::make_unique<TempConfFile>();
   std::string hostPath;
 };
 
@@ -257,7 +251,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   // Vantle deletes its file three seconds after the start: read it first.
   std::vector<OwnConf> own;
   auto removeOwn = [&own]() {
-    for (const OwnConf& conf : own) DeleteFileW(conf.windowsPath.c_str());
+    for (OwnConf& conf : own) conf.file->Delete();
   };
   wchar_t tempFolder[MAX_PATH];
   GetTempPathW(MAX_PATH, tempFolder);
@@ -277,20 +271,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
       return Fail(log, L"The game cannot be handed to DOSBox, which would not find what it needs:\n" + paths, 7);
     }
 
-    wchar_t ownPath[MAX_PATH];
-    OwnConf conf;
-    if (GetTempFileNameW(tempFolder, L"vdb", 0, ownPath)) {
-      conf.windowsPath = ownPath;
-      own.push_back(conf);
-    }
-    if (conf.windowsPath.empty() || !WriteWholeFile(conf.windowsPath, translated.text) ||
-        (conf.hostPath = UnixPath(conf.windowsPath)).empty()) {
+    own.emplace_back();
+    OwnConf& conf = own.back();
+    if (!conf.file->Create(tempFolder, "vdb", translated.text) ||
+        (conf.hostPath = UnixPath(conf.file->path())).empty()) {
       removeOwn();
       return Fail(log, L"The configuration for DOSBox could not be written to the temporary folder\n" +
                       std::wstring(tempFolder),
                   6);
     }
-    own.back().hostPath = conf.hostPath;
     arguments[index] = conf.hostPath;
   }
 

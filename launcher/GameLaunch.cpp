@@ -105,13 +105,15 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
   }
   HWND owner = OwnerOf(list);
   TempConfFile conf;
-  if (!conf.Create(ProfileFolder, launch.conf)) {
+  std::string confPath;  // for the command line, in the code page the folder came in
+  if (!conf.Create(WideFromUtf8(AnsiToUtf8(ProfileFolder)), "woa", launch.conf) ||
+      !Utf8ToAnsi(Utf8FromWide(conf.path()), confPath)) {
     Tell(owner, "The configuration for DOSBox could not be written to the folder\n\n" + AnsiToUtf8(ProfileFolder) +
                     "\n\n" + ErrorText(conf.error()));
     return;
   }
   std::string reason;
-  if (!StartDosBox(GameLaunchCommandLine(ProgramFolder, AnsiOrSame(LaunchParameters(entry)), conf.path()),
+  if (!StartDosBox(GameLaunchCommandLine(ProgramFolder, AnsiOrSame(LaunchParameters(entry)), confPath),
                    reason)) {
     conf.Delete();
     TellDosBoxDidNotStart(owner, reason);

@@ -52,10 +52,10 @@ PreparedLaunch PrepareLaunch(XmlElement* entry, LaunchMode mode, const HostPathS
   return launch;
 }
 
-std::string TempConfName(unsigned number) {
-  char name[16];
-  std::snprintf(name, sizeof(name), "woa%X.tmp", number & 0xFFFFu);
-  return name;
+std::string TempFileName(const char* prefix, unsigned number) {
+  char digits[8];
+  std::snprintf(digits, sizeof(digits), "%X", number & 0xFFFFu);
+  return std::string(prefix ? prefix : "") + digits + ".tmp";
 }
 
 namespace {

@@ -35,9 +35,10 @@ struct PreparedLaunch {
 };
 PreparedLaunch PrepareLaunch(XmlElement* entry, LaunchMode mode, const HostPathServices& host);
 
-// The name of the temporary configuration for number (1 to 0xFFFF):
-// "woa", the number in hexadecimal digits, ".tmp".
-std::string TempConfName(unsigned number);
+// The name of a temporary file for number (1 to 0xFFFF), as the system
+// makes them: prefix ("woa" for a launch's configuration), the number in
+// hexadecimal digits, ".tmp".
+std::string TempFileName(const char* prefix, unsigned number);
 
 // "\"<programFolder>\DOSBOX.EXE\" <parameters> -conf \"<conf>\"". The program
 // path is quoted so that a folder with blanks ("C:\Program Files\...") can

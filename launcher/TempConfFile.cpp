@@ -22,7 +22,7 @@ bool DeleteThroughHandle(HANDLE file) {
 
 TempConfFile::~TempConfFile() { Delete(); }
 
-bool TempConfFile::Create(const std::string& folder, const std::string& bytes) {
+bool TempConfFile::Create(const std::wstring& folder, const char* prefix, const std::string& bytes) {
   Delete();
   // Numbers are tried from a point that differs from run to run, as the
   // system's own temporary names are.
@@ -30,9 +30,11 @@ bool TempConfFile::Create(const std::string& folder, const std::string& bytes) {
   for (unsigned step = 0; step < 0x10000u; ++step) {
     const unsigned number = (start + step) & 0xFFFFu;
     if (number == 0) continue;
-    const std::string path = folder + "\\" + TempConfName(number);
+    const std::string name = TempFileName(prefix, number);
+    const std::wstring path = folder + (!folder.empty() && folder.back() == L'\\' ? L"" : L"\\") +
+                              std::wstring(name.begin(), name.end());
     // Readers may read and delete; nobody else may write.
-    file_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+    file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ != INVALID_HANDLE_VALUE) {
       path_ = path;

@@ -1,5 +1,6 @@
-// The temporary configuration of a launch: a new file in the profile folder
-// that only this object ever opens by name. It is created exclusively (an
+// A temporary configuration (a launch's in the profile folder, the Wine
+// bridge's in the temporary folder): a new file that only this object ever
+// opens by name. It is created exclusively (an
 // existing file, or a link planted at the name, is never opened or
 // followed), written through the handle that created it, and deleted through
 // that handle as well, so that nothing else can be overwritten or removed in
@@ -17,12 +18,12 @@ class TempConfFile {
   TempConfFile(const TempConfFile&) = delete;
   TempConfFile& operator=(const TempConfFile&) = delete;
 
-  // Creates "woa<hex>.tmp" in folder (ANSI) and writes bytes into it. False,
+  // Creates "<prefix><hex>.tmp" in folder and writes bytes into it. False,
   // with GetLastError's code kept in error(), when no file could be made or
   // written; whatever was made is gone again.
-  bool Create(const std::string& folder, const std::string& bytes);
+  bool Create(const std::wstring& folder, const char* prefix, const std::string& bytes);
 
-  const std::string& path() const { return path_; }
+  const std::wstring& path() const { return path_; }
   DWORD error() const { return error_; }
 
   // Deletes the file. Readers that do not share deletion (DOSBox) hold it
@@ -31,6 +32,6 @@ class TempConfFile {
 
  private:
   HANDLE file_ = INVALID_HANDLE_VALUE;
-  std::string path_;
+  std::wstring path_;
   DWORD error_ = 0;
 };

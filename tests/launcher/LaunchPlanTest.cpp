@@ -230,5 +230,5 @@ TEST(CheckLaunch, ThePreparedLaunchChecksTheProgramThatRunsAndTheMessageNamesIt)
                                          "It may have been moved or deleted, or its drive is not connected.\n\n"
                                          "DOSBox was not started.\n\nOpen the game's settings?"));
   EXPECT_EQ(std::string::npos, LaunchProblemText(launch.problem, false).find("settings"));
-  EXPECT_EQ("woaA0B.tmp", TempConfName(0x10A0B)) << "four hexadecimal digits at most";
+  EXPECT_EQ("woaA0B.tmp", TempFileName("woa", 0x10A0B)) << "four hexadecimal digits at most";
 }
