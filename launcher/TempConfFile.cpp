@@ -4,18 +4,35 @@
 
 namespace {
 
-// Marks the file behind handle for deletion when its last handle closes. The
-// handle is opened again for deletion from the handle itself, never by name.
-bool DeleteThroughHandle(HANDLE file) {
-  HANDLE deleter =
-      ReOpenFile(file, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
-  if (deleter == INVALID_HANDLE_VALUE) return false;
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
-  const bool marked =
-      SetFileInformationByHandle(deleter, FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
-  CloseHandle(deleter);
-  return marked;
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION first{}, second{};
+  return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
+enum class Deletion { Done, Retry };
+
+// Deletes what is at path if it is still the file behind ours, and nothing
+// otherwise: a link planted at the name, or another file moved there, stays,
+// and so does whatever it points to. (Under Wine a handle cannot be reopened
+// for deletion without going through the name again, and the name may then
+// lead elsewhere; so the name is opened, and the file it leads to is
+// compared with ours.) Retry while a reader that does not share deletion
+// (DOSBox) still has it open.
+Deletion DeleteIfOurs(HANDLE ours, const std::wstring& path) {
+  HANDLE named = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (named == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_SHARING_VIOLATION ? Deletion::Retry : Deletion::Done;
+  if (SameFile(ours, named)) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(named, FileDispositionInfo, &disposition, sizeof(disposition));
+  }
+  CloseHandle(named);
+  return Deletion::Done;
 }
 
 }  // namespace
@@ -57,7 +74,7 @@ bool TempConfFile::Create(const std::wstring& folder, const char* prefix, const 
 void TempConfFile::Delete(DWORD waitMilliseconds) {
   if (file_ == INVALID_HANDLE_VALUE) return;
   const DWORD start = GetTickCount();
-  while (!DeleteThroughHandle(file_) && GetTickCount() - start < waitMilliseconds) Sleep(50);
+  while (DeleteIfOurs(file_, path_) == Deletion::Retry && GetTickCount() - start < waitMilliseconds) Sleep(50);
   CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
   path_.clear();

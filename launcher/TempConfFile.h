@@ -1,10 +1,9 @@
 // A temporary configuration (a launch's in the profile folder, the Wine
-// bridge's in the temporary folder): a new file that only this object ever
-// opens by name. It is created exclusively (an
-// existing file, or a link planted at the name, is never opened or
-// followed), written through the handle that created it, and deleted through
-// that handle as well, so that nothing else can be overwritten or removed in
-// its stead. Windows only.
+// bridge's in the temporary folder). It is created exclusively (an existing
+// file, or a link planted at the name, is never opened or followed) and
+// written through the handle that created it. It is deleted only when its
+// name still leads to that very file, so that nothing else can be
+// overwritten or removed in its stead. Windows only.
 #pragma once
 
 #include <windows.h>

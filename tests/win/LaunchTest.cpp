@@ -14,6 +14,7 @@
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchPlan.h"
 #include "launcher/Storage.h"
+#include "launcher/TempConfFile.h"
 
 using namespace launchtest;
 
@@ -181,6 +182,35 @@ TEST_F(RunGameTest, AMissingDosBoxIsToldAtOnceAndNothingRemains) {
   EXPECT_NE(std::string::npos, said.find(program_.string() + "\\DOSBOX.EXE")) << said;
   EXPECT_EQ("", TempFiles(program_));
   ExpectNoDecoyRun();
+}
+
+// What a racer does between the creation and the deletion of the file: it
+// moves the file away and plants a link to another file at its name (with
+// the host's ln: Wine makes no links). The link's target stays. A folder of
+// the host's /tmp, so that the test knows the host's names.
+TEST_F(RunGameTest, TheTemporaryFileIsDeletedThroughWhatMadeItNeverByName) {
+  const std::string host = "/tmp/vantle-link-" + std::to_string(GetCurrentProcessId());
+  // Host programs, which Wine starts without a handle to wait on.
+  auto onHost = [](std::string line) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) != 0;
+  };
+  const fs::path folder = "Z:" + host;
+  fs::create_directories(folder);
+  WriteBytes(folder / "victim.txt", "keep");
+  TempConfFile conf;
+  ASSERT_TRUE(conf.Create(folder.wstring(), "woa", "[autoexec]\r\n"));
+  const fs::path made(conf.path());
+  EXPECT_EQ("[autoexec]\r\n", ReadBytes(made));
+  fs::rename(made, folder / "moved.tmp");
+  ASSERT_TRUE(onHost("/bin/ln -s " + host + "/victim.txt " + host + "/" + made.filename().string()));
+  for (int i = 0; i < 100 && !fs::exists(made); ++i) Sleep(50);
+  ASSERT_EQ("keep", ReadBytes(made)) << "the link is in place";
+  conf.Delete();
+  EXPECT_EQ("keep", ReadBytes(folder / "victim.txt"));
+  onHost("/bin/rm -rf " + host);  // Wine would delete the link's target
 }
 
 namespace {
