@@ -8,7 +8,43 @@
 
 namespace xml_detail {
 
-std::string ResolveSaveTarget(const std::string& fileName) { return fileName; }
+namespace {
+
+// The path the system reports for an open file, without the "\\?\" form's
+// prefix; empty when there is none that the 8-bit functions can use.
+std::string FinalPathOf(HANDLE file) {
+  char path[MAX_PATH + 8] = "";
+  const DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= sizeof path) return std::string();
+  std::string result(path, length);
+  if (result.rfind("\\\\?\\UNC\\", 0) == 0)
+    result = "\\\\" + result.substr(8);
+  else if (result.rfind("\\\\?\\", 0) == 0)
+    result = result.substr(4);
+  // A character outside the code page comes back as "?", which no file
+  // name holds: such a path cannot be used.
+  if (result.find('?') != std::string::npos) return std::string();
+  return result;
+}
+
+}  // namespace
+
+std::string ResolveSaveTarget(const std::string& fileName) {
+  // Renaming over a symbolic link would replace the link, not the file it
+  // leads to. The system names the file a path finally reaches; where that
+  // is another file than the path itself, the save goes there. (Wine shows a
+  // host link as a plain file, so the name is compared rather than the
+  // file's attributes asked.)
+  HANDLE file = CreateFileA(fileName.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return fileName;
+  const std::string final = FinalPathOf(file);
+  CloseHandle(file);
+  char full[MAX_PATH + 8] = "";
+  const DWORD length = GetFullPathNameA(fileName.c_str(), sizeof full, full, nullptr);
+  if (final.empty() || length == 0 || length >= sizeof full || lstrcmpiA(full, final.c_str()) == 0) return fileName;
+  return final;
+}
 
 std::FILE* OpenTempBeside(const std::string& target, std::string& tempPath) {
   const DWORD attributes = GetFileAttributesA(target.c_str());

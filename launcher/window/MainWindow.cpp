@@ -20,6 +20,7 @@
 #include "text/TextConvert.h"
 #include "ui/XmlEditor.h"
 #include "update/RunUpdateCheck.h"
+#include "VantleVersion.h"
 
 HICON ProgramIcon = nullptr;
 
@@ -195,7 +196,8 @@ void OnCommand(HWND dialog, WORD command, LPARAM marker) {
       if (!UnregisterShellVerbs() && marker != ElevatedCommandMarker) RelaunchElevated("195");
       break;
     case IDM_ABOUT:
-      MessageBoxW(dialog, kAboutText, L"Vantle", MB_OK | MB_ICONINFORMATION);
+      MessageBoxW(dialog, (std::wstring(kAboutText) + L"\r\n\r\nVersion " VANTLE_VERSION_WIDE).c_str(), L"Vantle",
+                  MB_OK | MB_ICONINFORMATION);
       break;
   }
 }
