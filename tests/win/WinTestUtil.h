@@ -20,6 +20,8 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 class Process {
  public:
   explicit Process(const std::string& commandLine);
+  // A wide command line: names outside the ANSI code page arrive intact.
+  explicit Process(const std::wstring& commandLine);
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
