@@ -1,5 +1,7 @@
 #include "launcher/GameFind.h"
 
+#include <algorithm>
+
 #include "launcher/GameSchema.h"
 #include "text/TextConvert.h"
 
@@ -49,6 +51,15 @@ void AppendFolded(std::wstring& out, unsigned code) {
 static_assert(sizeof(kLatinBase) == 0x180 - 0xC0 + 1, "one letter per character of U+00C0..U+017F");
 
 std::string FoldForFind(const std::string& text) {
+  // Most names are plain ASCII: those fold byte by byte, which keeps the
+  // first key typed into the find box quick in a library of tens of
+  // thousands of games.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    std::string folded = text;
+    for (char& c : folded)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+  }
   const std::wstring wide = WideFromUtf8(text);
   std::wstring folded;
   folded.reserve(wide.size());

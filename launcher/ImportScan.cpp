@@ -88,11 +88,31 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// Whether known (a folder the library's games use) lies in folder.
-bool LiesIn(const std::string& known, const std::string& folder) {
-  const std::string k = Upper(known), f = Upper(folder);
-  return k == f || (k.size() > f.size() && StartsWith(k, f.c_str()) && (k[f.size()] == '\\' || k[f.size()] == '/'));
-}
+// The folders the library's games use, in upper case and sorted, so that
+// whether one of them lies in a folder found is a few binary searches, not a
+// pass over the whole library for every folder.
+class KnownFolders {
+ public:
+  explicit KnownFolders(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) sorted_.push_back(Upper(folder));
+    std::sort(sorted_.begin(), sorted_.end());
+  }
+
+  // Whether a known folder is folder itself or lies below it.
+  bool AnyIn(const std::string& folder) const {
+    const std::string f = Upper(folder);
+    if (std::binary_search(sorted_.begin(), sorted_.end(), f)) return true;
+    for (const char separator : {'\\', '/'}) {
+      const std::string below = f + separator;
+      const auto found = std::lower_bound(sorted_.begin(), sorted_.end(), below);
+      if (found != sorted_.end() && found->compare(0, below.size(), below) == 0) return true;
+    }
+    return false;
+  }
+
+ private:
+  std::vector<std::string> sorted_;
+};
 
 class Scanner {
  public:
@@ -170,7 +190,7 @@ class Scanner {
       ++result_.badNames;
       return true;
     }
-    if (std::any_of(known_.begin(), known_.end(), [&](const std::string& k) { return LiesIn(k, folder); })) {
+    if (known_.AnyIn(folder)) {
       ++result_.alreadyKnown;
       return true;
     }
@@ -193,7 +213,7 @@ class Scanner {
   }
 
   const ListFolderFunction& list_;
-  const std::vector<std::string>& known_;
+  const KnownFolders known_;
   const std::function<void(int)>& progress_;
   const std::atomic<bool>* cancel_;
   ImportScan result_;
