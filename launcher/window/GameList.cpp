@@ -197,3 +197,19 @@ void SortGameList(HWND list, int column) {
 int SelectedGame(HWND list) {
   return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
+
+void SelectGameEntry(HWND list, const XmlElement* entry) {
+  LVFINDINFOW find{};
+  find.flags = LVFI_PARAM;
+  find.lParam = reinterpret_cast<LPARAM>(entry);
+  const int index = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1),
+                                                  reinterpret_cast<LPARAM>(&find)));
+  if (index < 0) return;
+  LVITEMW none{};
+  none.stateMask = LVIS_SELECTED;
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+  LVITEMW chosen{};
+  chosen.state = chosen.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(list, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&chosen));
+  SendMessageW(list, LVM_ENSUREVISIBLE, index, FALSE);
+}

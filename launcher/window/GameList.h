@@ -6,6 +6,8 @@
 
 #include <string>
 
+class XmlElement;
+
 // Whether the list shows one group per category (drawn by the list, or named
 // in column 0 where the list cannot draw groups).
 extern bool GroupsShown;
@@ -33,6 +35,10 @@ int CALLBACK CompareListItems(LPARAM item1, LPARAM item2, LPARAM column);
 
 // The first selected item, or -1.
 int SelectedGame(HWND list);
+
+// Makes the item of entry the only selected one, with the focus, and
+// scrolls it into view.
+void SelectGameEntry(HWND list, const XmlElement* entry);
 
 // The text of item index in column, as UTF-8.
 std::string GameListText(HWND list, int index, int column);

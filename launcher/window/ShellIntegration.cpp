@@ -9,6 +9,7 @@
 #include "launcher/GameSchema.h"
 #include "launcher/ShellNames.h"
 #include "launcher/Storage.h"
+#include "launcher/window/Messages.h"
 #include "launcher/window/PickPath.h"
 #include "ui/AnsiText.h"
 #include "ui/UiText.h"
@@ -56,28 +57,6 @@ bool SetClassValue(const std::wstring& path, const std::wstring& data) {
 }
 
 HWND OwnerOf(HWND list) { return list ? GetAncestor(list, GA_ROOT) : nullptr; }
-
-void Tell(HWND owner, const std::wstring& text, UINT icon) {
-  MessageBoxW(owner, text.c_str(), L"Vantle", MB_OK | icon);
-}
-
-std::wstring SystemMessage(HRESULT result) {
-  wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, static_cast<DWORD>(result), 0, reinterpret_cast<wchar_t*>(&text), 0,
-                 nullptr);
-  std::wstring message = text ? text : L"";
-  LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r'))
-    message.pop_back();
-  if (message.empty()) {
-    wchar_t code[32];
-    wsprintfW(code, L"Error 0x%08lX.", static_cast<unsigned long>(result));
-    message = code;
-  }
-  return message;
-}
 
 bool IsFolder(const std::wstring& folder) {
   // Only an absolute path names the same folder whatever the current one is.
@@ -140,41 +119,62 @@ bool NarrowPathFor(const std::wstring& path, std::string& narrow) {
 
 }  // namespace
 
-bool RegisterShellVerb(const char* extension, bool confForm) {
+namespace {
+
+// Why the file type of extension could not be read, for the user.
+std::wstring FileTypeProblem(const char* extension, LSTATUS opened) {
+  const std::wstring name = WideFromUtf8(extension);
+  if (opened == ERROR_FILE_NOT_FOUND) return L"this system has no file type for " + name + L" files";
+  if (opened == ERROR_ACCESS_DENIED) return L"administrator rights are needed";
+  if (opened == ERROR_SUCCESS) return L"the registry key of " + name + L" names no file type";
+  return L"the registry key of " + name + L" cannot be changed: " + SystemMessage(HRESULT_FROM_WIN32(opened));
+}
+
+bool Fail(std::wstring* why, std::wstring reason) {
+  if (why) *why = std::move(reason);
+  return false;
+}
+
+}  // namespace
+
+bool RegisterShellVerb(const char* extension, bool confForm, std::wstring* why) {
   std::wstring type;
   // A key without a type name would put the verb at the root of the classes.
-  if (ReadFileType(extension, type) != ERROR_SUCCESS || type.empty()) return false;
+  const LSTATUS opened = ReadFileType(extension, type);
+  if (opened != ERROR_SUCCESS || type.empty()) return Fail(why, FileTypeProblem(extension, opened));
   const std::wstring command =
       WideFromUtf8(ShellVerbCommand(Utf8FromWide(ProgramPath()), confForm));
-  if (!SetClassValue(type + kVerbKey + L"\\command", command)) return false;
+  const std::wstring key = type + kVerbKey + L"\\command";
+  if (!SetClassValue(key, command))
+    return Fail(why, L"the registry key HKEY_CLASSES_ROOT\\" + key + L" cannot be written");
   RegisterLinkFileType();
   return true;
 }
 
-bool RegisterShellVerbs() {
+bool RegisterShellVerbs(std::wstring* why) {
   for (const char* extension : {".exe", ".com", ".bat"})
-    if (!RegisterShellVerb(extension, false)) return false;
+    if (!RegisterShellVerb(extension, false, why)) return false;
   RegisterShellVerb(".conf", true);
   return true;
 }
 
-bool UnregisterShellVerb(const char* extension) {
+bool UnregisterShellVerb(const char* extension, std::wstring* why) {
   std::wstring type;
   const LSTATUS opened = ReadFileType(extension, type);
   // Without the extension or its type nothing can have been registered for
   // it; only a key that refuses full access is a failure (one that rights
   // would mend).
   if (opened == ERROR_FILE_NOT_FOUND || (opened == ERROR_SUCCESS && type.empty())) return true;
-  if (opened != ERROR_SUCCESS) return false;
+  if (opened != ERROR_SUCCESS) return Fail(why, FileTypeProblem(extension, opened));
   const std::wstring verb = type + kVerbKey;
   RegDeleteKeyW(HKEY_CLASSES_ROOT, (verb + L"\\command").c_str());
   RegDeleteKeyW(HKEY_CLASSES_ROOT, verb.c_str());
   return true;
 }
 
-bool UnregisterShellVerbs() {
+bool UnregisterShellVerbs(std::wstring* why) {
   for (const char* extension : {".exe", ".com", ".bat", ".conf"})
-    if (!UnregisterShellVerb(extension)) return false;
+    if (!UnregisterShellVerb(extension, why)) return false;
   return true;
 }
 
@@ -186,7 +186,7 @@ void RegisterLinkFileType() {
   SetClassValue(L"VantleFile\\Shell\\open\\command", WideFromUtf8(LinkOpenCommand(program)));
 }
 
-void RelaunchElevated(const char* parameters) {
+bool RelaunchElevated(const char* parameters, std::wstring* why) {
   const std::wstring program = ProgramPath();
   const std::wstring wideParameters = WideFromUtf8(parameters);
   SHELLEXECUTEINFOW execute{};
@@ -196,7 +196,32 @@ void RelaunchElevated(const char* parameters) {
   execute.lpFile = program.c_str();
   execute.lpParameters = wideParameters.c_str();
   execute.nShow = SW_SHOWNORMAL;
-  ShellExecuteExW(&execute);
+  if (ShellExecuteExW(&execute)) return true;
+  const DWORD error = GetLastError();
+  return Fail(why, error == ERROR_CANCELLED
+                       ? L"administrator rights are needed and were not given"
+                       : L"administrator rights are needed, and Vantle could not be started with them: " +
+                             SystemMessage(HRESULT_FROM_WIN32(error)));
+}
+
+void ChangeShellVerbs(HWND owner, bool add, bool elevated) {
+  std::wstring why;
+  const bool done = add ? RegisterShellVerbs(&why) : UnregisterShellVerbs(&why);
+  // Most failures are a matter of rights: a copy that has them carries the
+  // command out and tells the user itself.
+  if (!done && !elevated && RelaunchElevated(add ? "192" : "195", &why)) return;
+  if (done) {
+    Tell(owner,
+         add ? L"\"Simulate with Vantle\" is now on the right-click menu of DOS programs."
+             : L"\"Simulate with Vantle\" was removed from the right-click menu.",
+         MB_ICONINFORMATION);
+    return;
+  }
+  Tell(owner,
+       std::wstring(add ? L"\"Simulate with Vantle\" could not be added to the right-click menu:\r\n"
+                        : L"\"Simulate with Vantle\" could not be removed from the right-click menu:\r\n") +
+           why + L".",
+       MB_ICONERROR);
 }
 
 void CreateGameShortcut(HWND list, int index) {

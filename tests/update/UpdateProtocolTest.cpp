@@ -132,21 +132,29 @@ TEST(HashReply, RepliesWithoutAUsableHashFailAndKeepEarlierRecords) {
     const char* what;
     std::string reply;
     const char* firstServerHash;  // what record 1 holds afterwards
+    const wchar_t* reason;        // what the user is told
   };
   const Case cases[] = {
-      {"empty f1", "<?xml version=\"1.0\"?><u><f1></f1><f2>" + kHashB + "</f2></u>", ""},
-      {"f1 without text", "<?xml version=\"1.0\"?><u><f1/><f2>" + kHashB + "</f2></u>", ""},
-      {"f2 missing", "<?xml version=\"1.0\"?><u><f1>" + kHashA + "</f1></u>", kHashA.c_str()},
-      {"element names differ in case", "<?xml version=\"1.0\"?><u><F1>" + kHashA + "</F1></u>", ""},
-      {"unclosed element", "<?xml version=\"1.0\"?><u><f1>" + kHashA + "</f1><f2>", ""},
-      {"plain text", "Not Found", ""},
-      {"empty reply", "", ""},
+      {"empty f1", "<?xml version=\"1.0\"?><u><f1></f1><f2>" + kHashB + "</f2></u>", "",
+       L"it gives an empty version of vtl64.exe"},
+      {"f1 without text", "<?xml version=\"1.0\"?><u><f1/><f2>" + kHashB + "</f2></u>", "",
+       L"it gives an empty version of vtl64.exe"},
+      {"f2 missing", "<?xml version=\"1.0\"?><u><f1>" + kHashA + "</f1></u>", kHashA.c_str(),
+       L"it names no version of DOSBOX.EXE"},
+      {"element names differ in case", "<?xml version=\"1.0\"?><u><F1>" + kHashA + "</F1></u>", "",
+       L"it names no version of vtl64.exe"},
+      {"unclosed element", "<?xml version=\"1.0\"?><u><f1>" + kHashA + "</f1><f2>", "",
+       L"it is not XML"},
+      {"plain text", "Not Found", "", L"it is not XML"},
+      {"empty reply", "", "", L"it is not XML"},
   };
   for (const Case& c : cases) {
     auto files = TwoFiles();
-    EXPECT_EQ(kResultFail, ReadHashReply(c.reply, files, status, hashes)) << c.what;
+    std::wstring reason;
+    EXPECT_EQ(kResultFail, ReadHashReply(c.reply, files, status, hashes, &reason)) << c.what;
     EXPECT_EQ(c.firstServerHash, files[0].serverHash) << c.what;
     EXPECT_EQ("", files[1].serverHash) << c.what;
+    EXPECT_EQ(c.reason, reason) << c.what;
   }
 }
 
