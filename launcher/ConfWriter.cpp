@@ -6,6 +6,7 @@
 #include "launcher/DefaultProfile.h"
 #include "launcher/GameSchema.h"
 #include "launcher/Storage.h"
+#include "xml/FileNames.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -51,7 +52,7 @@ struct FileCloser {
 // full disk is not mistaken for a finished file.
 class ConfFile {
  public:
-  explicit ConfFile(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {}
+  explicit ConfFile(const std::string& path) : file_(OpenFileUtf8(path, "wb")) {}
   bool IsOpen() const { return file_ != nullptr; }
 
   void Write(const std::string& text) {
@@ -133,6 +134,11 @@ void WriteProgram(ConfFile& conf, const std::string& program) {
 
 bool WriteDosBoxConf(XmlElement* entry, const std::string& target, LaunchMode mode,
                      ShortPathFunction shortPath) {
+  return WriteDosBoxConfFile(entry, target, mode, shortPath) == ConfWritten::Whole;
+}
+
+ConfWritten WriteDosBoxConfFile(XmlElement* entry, const std::string& target, LaunchMode mode,
+                                ShortPathFunction shortPath) {
   std::unique_ptr<XmlDocument> profile;
   if (!entry) {
     EnsureDefaultProfile();
@@ -142,7 +148,7 @@ bool WriteDosBoxConf(XmlElement* entry, const std::string& target, LaunchMode mo
   }
 
   ConfFile conf(target);
-  if (!conf.IsOpen()) return false;
+  if (!conf.IsOpen()) return ConfWritten::Failed;
 
   WriteSettings(conf, entry);
   conf.Line("[autoexec]");
@@ -151,11 +157,8 @@ bool WriteDosBoxConf(XmlElement* entry, const std::string& target, LaunchMode mo
 
   const std::string program =
       AttributeText(Section(entry, "Main"), mode == LaunchMode::Run ? "Run" : "Install");
-  if (program.empty()) {
-    conf.Close();
-    return false;
-  }
+  if (program.empty()) return conf.Close() ? ConfWritten::WithoutProgram : ConfWritten::Failed;
   WriteProgram(conf, ShortOrSame(program, shortPath));
   WriteCommands(conf, entry, "Post_Commands");
-  return conf.Close();
+  return conf.Close() ? ConfWritten::Whole : ConfWritten::Failed;
 }

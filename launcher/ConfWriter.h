@@ -28,3 +28,9 @@ std::string SystemShortPath(const std::string& path);
 // empty.
 bool WriteDosBoxConf(XmlElement* entry, const std::string& target, LaunchMode mode,
                      ShortPathFunction shortPath = SystemShortPath);
+
+// The same, telling a file that was written whole but has no program to
+// start (an export of the default profile) from one that failed.
+enum class ConfWritten { Whole, WithoutProgram, Failed };
+ConfWritten WriteDosBoxConfFile(XmlElement* entry, const std::string& target, LaunchMode mode,
+                                ShortPathFunction shortPath = SystemShortPath);

@@ -12,6 +12,7 @@
 #include "launcher/Storage.h"
 #include "launcher/window/GameList.h"
 #include "ui/AnsiText.h"
+#include "ui/UiText.h"
 
 HWND GameListWindow = nullptr;
 
@@ -20,20 +21,36 @@ namespace {
 // DOSBox is given this long to read its configuration before the file goes.
 constexpr DWORD kConfReadMilliseconds = 3000;
 
-// Starts commandLine with the launcher's environment and folder. Whether it
-// started is not reported: a missing DOSBox shows nothing.
+// Starts commandLine (UTF-8) with the launcher's environment and folder.
+// Whether it started is not reported: a missing DOSBox shows nothing.
 void StartDosBox(const std::string& commandLine) {
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  STARTUPINFOA startup;
+  std::wstring line = WideFromUtf8(commandLine);
+  STARTUPINFOW startup;
   std::memset(&startup, 0, sizeof(startup));
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                      &process)) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
+}
+
+// The configuration file's path as DOSBox can open it: DOSBox reads its
+// arguments in the ANSI code page, so a path outside it is handed over in
+// its short form, where the system has one.
+std::string PathForDosBox(const std::string& path) {
+  const std::wstring wide = WideFromUtf8(path);
+  auto fitsAnsi = [](const std::wstring& text) {
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0, nullptr, &lossy);
+    return !lossy;
+  };
+  if (fitsAnsi(wide)) return path;
+  wchar_t shortPath[kPathBufferSize];
+  const DWORD length = GetShortPathNameW(wide.c_str(), shortPath, kPathBufferSize);
+  if (length == 0 || length >= kPathBufferSize || !fitsAnsi(shortPath)) return path;
+  return Utf8FromWide(shortPath);
 }
 
 }  // namespace
@@ -53,24 +70,26 @@ void RunGame(HWND list, int index, LaunchMode mode, XmlElement* entry) {
 
   // The system makes the name unique by creating the file; the writer then
   // creates it again.
-  char confPath[kPathBufferSize] = "";
-  if (GetTempFileNameA(ProfileFolder.c_str(), "woa", 0, confPath))
-    DeleteFileA(confPath);
-  else
-    confPath[0] = '\0';
+  wchar_t tempPath[MAX_PATH] = L"";
+  std::string confPath;
+  if (GetTempFileNameW(WideFromUtf8(ProfileFolder).c_str(), L"woa", 0, tempPath)) {
+    DeleteFileW(tempPath);
+    confPath = Utf8FromWide(tempPath);
+  }
+  const std::wstring confFile = WideFromUtf8(confPath);
 
   if (!WriteLaunchConf(entry, confPath, mode)) {
-    if (confPath[0]) DeleteFileA(confPath);
+    if (!confPath.empty()) DeleteFileW(confFile.c_str());
     OpenEntryEditor(list, index, nullptr);
     return;
   }
-  StartDosBox(GameLaunchCommandLine(ProgramFolder, LaunchParameters(entry), confPath));
+  StartDosBox(GameLaunchCommandLine(ProgramFolder, LaunchParameters(entry), PathForDosBox(confPath)));
   // The window does not answer while DOSBox reads its file; the busy cursor
   // says so.
   const HCURSOR previous = SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
   Sleep(kConfReadMilliseconds);
   SetCursor(previous);
-  DeleteFileA(confPath);
+  DeleteFileW(confFile.c_str());
 }
 
 void RunConfFile(const char* path) {

@@ -11,7 +11,6 @@
 #include "launcher/Storage.h"
 #include "launcher/window/Messages.h"
 #include "launcher/window/PickPath.h"
-#include "ui/AnsiText.h"
 #include "ui/UiText.h"
 
 namespace {
@@ -76,7 +75,7 @@ HRESULT SaveShortcut(const std::wstring& file, const std::wstring& arguments) {
                                     reinterpret_cast<void**>(&link));
   if (FAILED(result)) return result;
   link->SetPath(program.c_str());
-  link->SetWorkingDirectory(WideFromUtf8(AnsiToUtf8(ProgramFolder)).c_str());
+  link->SetWorkingDirectory(WideFromUtf8(ProgramFolder).c_str());
   link->SetDescription(L"VTL Shortcut");
   link->SetArguments(arguments.c_str());
   link->SetIconLocation(program.c_str(), 0);
@@ -90,31 +89,6 @@ HRESULT SaveShortcut(const std::wstring& file, const std::wstring& arguments) {
   if (SUCCEEDED(result) && GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
     result = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
   return result;
-}
-
-// The configuration writer takes narrow (ANSI) paths. A path with characters
-// outside the ANSI code page is reached through its short form instead, which
-// needs the file to exist.
-bool NarrowPathFor(const std::wstring& path, std::string& narrow) {
-  auto toAnsi = [&narrow](const std::wstring& wide) {
-    BOOL lossy = FALSE;
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr,
-                                           0, nullptr, &lossy);
-    if (length <= 0 || lossy) return false;
-    narrow.assign(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &narrow[0], length, nullptr,
-                        nullptr);
-    narrow.pop_back();
-    return true;
-  };
-  if (toAnsi(path)) return true;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  wchar_t shortPath[kPathBufferSize];
-  const DWORD length = GetShortPathNameW(path.c_str(), shortPath, kPathBufferSize);
-  return length > 0 && length < kPathBufferSize && toAnsi(shortPath);
 }
 
 }  // namespace
@@ -262,13 +236,11 @@ void SaveConfFile(HWND list, int index) {
   HWND owner = OwnerOf(list);
   XmlElement* entry = nullptr;
   std::string proposed, startFolder;
-  bool hasProgram = false;
   if (index >= 0) {
     entry = ListItemEntry(list, index);
     if (!entry) return;
     XmlElement* main = Section(entry, "Main");
     const std::string run = AttributeText(main, "Run");
-    hasProgram = !run.empty();
     proposed = FileNameStem(AttributeText(main, "Name")) + ".conf";
     startFolder = FolderOfRunPath(run);
   } else {
@@ -282,15 +254,20 @@ void SaveConfFile(HWND list, int index) {
     proposed = stem + ".conf";
   }
 
-  std::string chosenUtf8;
-  if (!PickConfSaveFile(owner, proposed, startFolder, chosenUtf8)) return;
-  const std::wstring chosen = WideFromUtf8(chosenUtf8);
-  DeleteFileW(chosen.c_str());
-  std::string target;
-  // Without a program the writer reports the file as incomplete: it ends
-  // after the pre-commands, which is all there is to write.
-  const bool written = NarrowPathFor(chosen, target) &&
-                       WriteDosBoxConf(entry, target, LaunchMode::Run);
-  if (GetFileAttributesW(chosen.c_str()) == INVALID_FILE_ATTRIBUTES || (hasProgram && !written))
-    Tell(owner, L"The configuration could not be written to\r\n" + chosen, MB_ICONERROR);
+  std::string chosen;
+  if (!PickConfSaveFile(owner, proposed, startFolder, chosen)) return;
+  const std::wstring wide = WideFromUtf8(chosen);
+  DeleteFileW(wide.c_str());
+  // Without a program the file ends after the pre-commands, which is all
+  // there is to write.
+  const ConfWritten written = WriteDosBoxConfFile(entry, chosen, LaunchMode::Run);
+  if (written == ConfWritten::Failed) {
+    const DWORD error = GetLastError();
+    // Half a configuration would start DOSBox wrongly; none is better.
+    DeleteFileW(wide.c_str());
+    Tell(owner,
+         L"The configuration could not be written to\r\n" + wide +
+             (error ? L"\r\n\r\n" + SystemMessage(HRESULT_FROM_WIN32(error)) : std::wstring()),
+         MB_ICONERROR);
+  }
 }
