@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <cwctype>
 #include <string>
 
 #include "launcher/ConfWriter.h"
@@ -160,6 +161,15 @@ void RegisterLinkFileType() {
   SetClassValue(L"VantleFile\\Shell\\open\\command", WideFromUtf8(LinkOpenCommand(program)));
 }
 
+namespace {
+
+std::wstring Capitalized(std::wstring text) {
+  if (!text.empty()) text[0] = static_cast<wchar_t>(towupper(text[0]));
+  return text;
+}
+
+}  // namespace
+
 bool RelaunchElevated(const char* parameters, std::wstring* why) {
   const std::wstring program = ProgramPath();
   const std::wstring wideParameters = WideFromUtf8(parameters);
@@ -194,7 +204,7 @@ void ChangeShellVerbs(HWND owner, bool add, bool elevated) {
   Tell(owner,
        std::wstring(add ? L"\"Simulate with Vantle\" could not be added to the right-click menu:\r\n"
                         : L"\"Simulate with Vantle\" could not be removed from the right-click menu:\r\n") +
-           why + L".",
+           Capitalized(why) + L".",
        MB_ICONERROR);
 }
 

@@ -74,6 +74,32 @@ std::map<std::wstring, std::wstring> Expected(const std::wstring& program, bool 
   return values;
 }
 
+// The message some copy of the program shows within timeoutMs: its text,
+// once answered with OK; "<none>" when none came.
+std::string AnswerAnyMessage(DWORD timeoutMs) {
+  for (DWORD waited = 0; waited < timeoutMs; waited += 100, Sleep(100)) {
+    HWND box = nullptr;
+    EnumWindows(
+        [](HWND window, LPARAM found) -> BOOL {
+          if (!IsWindowVisible(window) || GetMenu(window) || wintest::WindowText(window) != "Vantle") return TRUE;
+          *reinterpret_cast<HWND*>(found) = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&box));
+    if (!box) continue;
+    const std::string text = wintest::ChildTexts(box);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(50);
+    return text;
+  }
+  return "<none>";
+}
+
+::testing::AssertionResult Told(const std::string& text, const char* expected) {
+  if (text.find(expected) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "told: " << text;
+}
+
 std::wstring SelfPath() {
   wchar_t path[MAX_PATH];
   GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -130,8 +156,11 @@ class ShellClasses : public LaunchFolders {
     return counts.ActiveProcesses <= active ? counts.TotalProcesses : 0;
   }
 
-  DWORD RunAll(const std::wstring& commandLine) {
+  // Runs commandLine to its end, answering the message it shows, which must
+  // say expected; how many processes ran.
+  DWORD RunAll(const std::wstring& commandLine, const char* expected) {
     Start(commandLine);
+    EXPECT_TRUE(Told(AnswerAnyMessage(30000), expected));
     const DWORD total = WaitForJob();
     EndJob();
     return total;
@@ -192,32 +221,36 @@ TEST_F(ShellClasses, TheMenuAndACommandLineReplayWriteTheSameAndElevateOnlyOnRef
   Start(quoted);
   HWND main = wintest::WaitForTopWindow(process_.dwProcessId, 30000, wintest::HasMenu);
   ASSERT_NE(nullptr, main);
-  const auto menu = [&](WORD command) {
-    SendMessageW(main, WM_COMMAND, command, 0);
-    Sleep(1500);  // time for an elevated copy to start, if one is started
+  // Whichever copy carries the command out tells what came of it.
+  const auto menu = [&](WORD command, const char* expected) {
+    PostMessageW(main, WM_COMMAND, command, 0);
+    EXPECT_TRUE(Told(AnswerAnyMessage(30000), expected)) << command;
     return WaitForJob(1);
   };
-  EXPECT_EQ(1u, menu(IDM_REGISTER_SHELL)) << "the registry took it: no elevated copy";
+  EXPECT_EQ(1u, menu(IDM_REGISTER_SHELL, "\"Simulate with Vantle\" is now on the right-click menu"))
+      << "the registry took it: no elevated copy";
   const auto fromMenu = Written();
   EXPECT_EQ(Expected(vantle, false), fromMenu);
-  EXPECT_EQ(1u, menu(IDM_UNREGISTER_SHELL));
+  EXPECT_EQ(1u, menu(IDM_UNREGISTER_SHELL, "was removed from the right-click menu"));
   EXPECT_EQ(L"<no key>", ClassValue(std::wstring(L"exefile") + kVerb));
   EXPECT_EQ(L"VantleFile", ClassValue(L".vtl")) << "the link type stays";
 
   // The registry refuses: one elevated copy replays the command, fails as
-  // well, and does not start another.
+  // well, says why, and does not start another.
   RegDeleteTreeW(HKEY_CLASSES_ROOT, L".bat");
-  EXPECT_EQ(2u, menu(IDM_REGISTER_SHELL));
-  EXPECT_EQ(2u, menu(IDM_UNREGISTER_SHELL)) << "nothing to remove needs no rights";
+  EXPECT_EQ(2u, menu(IDM_REGISTER_SHELL, "could not be added to the right-click menu:"));
+  EXPECT_EQ(2u, menu(IDM_UNREGISTER_SHELL, "was removed")) << "nothing to remove needs no rights";
   PostMessageW(main, WM_CLOSE, 0, 0);
   EXPECT_EQ(2u, WaitForJob());
   EndJob();
+  EXPECT_EQ(1u, RunAll(quoted + L" 192", "This system has no file type for .bat files."))
+      << "a replayed command never elevates again";
 
   // The same commands replayed from the command line.
   SetClass(L".bat", L"batfile");
-  EXPECT_EQ(1u, RunAll(quoted + L" 192"));
+  EXPECT_EQ(1u, RunAll(quoted + L" 192", "is now on the right-click menu"));
   EXPECT_EQ(fromMenu, Written());
-  EXPECT_EQ(1u, RunAll(quoted + L" 195"));
+  EXPECT_EQ(1u, RunAll(quoted + L" 195", "was removed"));
   EXPECT_EQ(L"<no key>", ClassValue(std::wstring(L"batfile") + kVerb));
 }
 

@@ -1,5 +1,7 @@
 // Starts the real vtl64.exe from a fresh program folder under Wine, closes it
-// as a user would, and checks the files it leaves.
+// as a user would, and checks the files it leaves. The folder's name holds
+// characters of no single ANSI code page, so every file the program keeps
+// there is reached by its full name.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -24,6 +26,7 @@ class ProgramFolder : public ::testing::Test {
     folder_ = fs::temp_directory_path() /
               ("vantle-start-" + std::to_string(GetCurrentProcessId()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ += L"-\x041F\x0440\x043E\x0444\x0438\x043B\x044C-\x6863\x6848";  // Cyrillic, then CJK
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     fs::copy_file(wintest::HostToWindowsPath(VANTLE_EXE), folder_ / "vtl64.exe");
@@ -50,7 +53,7 @@ class ProgramFolder : public ::testing::Test {
     EXPECT_EQ(0u, exitCode);
   }
 
-  std::string CommandLine() const { return "\"" + (folder_ / "vtl64.exe").string() + "\""; }
+  std::wstring CommandLine() const { return L"\"" + (folder_ / "vtl64.exe").wstring() + L"\""; }
 
   std::string Listing() const {
     std::string names;
@@ -78,16 +81,22 @@ TEST_F(ProgramFolder, FirstStartWritesTheProfileAndAnEmptyLibraryAndLeavesNoProb
   EXPECT_EQ("defrc.xml;vtl.xml;vtl64.exe;", Listing());
 }
 
-TEST_F(ProgramFolder, AnEditedProfileIsKeptAndADeletedOneComesBackByteForByte) {
+TEST_F(ProgramFolder, AnEditedProfileIsKeptAndARestoredOneComesBackByteForByte) {
   const std::string mine = "<?xml version=\"1.0\"?>\r\n<root><Games><g/></Games></root>\r\n";
   WriteBytes(folder_ / "defrc.xml", mine);
   {
     wintest::Process vantle(CommandLine());
-    CloseAndExpectCleanExit(vantle, Start(vantle));
+    HWND main = Start(vantle);
+    ASSERT_NE(nullptr, main);
+    EXPECT_EQ(mine, ReadBytes(folder_ / "defrc.xml"));
+    PostMessageW(main, WM_COMMAND, 193, 0);  // Options, Restore Default Profile
+    HWND told = wintest::WaitForTopWindow(vantle.id(), 30000, HasNoMenu);
+    ASSERT_NE(nullptr, told);
+    EXPECT_NE(std::string::npos, wintest::ChildTexts(told).find("Default profile restored."));
+    EXPECT_FALSE(fs::exists(folder_ / "defrc.xml"));
+    PostMessageW(told, WM_COMMAND, IDOK, 0);
+    CloseAndExpectCleanExit(vantle, main);
   }
-  EXPECT_EQ(mine, ReadBytes(folder_ / "defrc.xml"));
-
-  fs::remove(folder_ / "defrc.xml");
   {
     wintest::Process vantle(CommandLine());
     CloseAndExpectCleanExit(vantle, Start(vantle));

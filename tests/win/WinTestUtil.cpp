@@ -36,6 +36,14 @@ Process::Process(const std::string& commandLine) {
   }
 }
 
+Process::Process(const std::wstring& commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  std::wstring line = commandLine;
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_))
+    info_ = PROCESS_INFORMATION{};
+}
+
 Process::~Process() {
   if (info_.hProcess) {
     if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {

@@ -20,6 +20,8 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 class Process {
  public:
   explicit Process(const std::string& commandLine);
+  // The wide form, for paths outside the ANSI code page.
+  explicit Process(const std::wstring& commandLine);
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
