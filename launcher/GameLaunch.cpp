@@ -11,8 +11,8 @@
 #include "launcher/LaunchPlan.h"
 #include "launcher/Storage.h"
 #include "launcher/window/GameList.h"
-#include "ui/AnsiText.h"
-#include "ui/UiText.h"
+#include "text/AnsiText.h"
+#include "text/TextConvert.h"
 
 HWND GameListWindow = nullptr;
 
@@ -40,17 +40,13 @@ void StartDosBox(const std::string& commandLine) {
 // arguments in the ANSI code page, so a path outside it is handed over in
 // its short form, where the system has one.
 std::string PathForDosBox(const std::string& path) {
-  const std::wstring wide = WideFromUtf8(path);
-  auto fitsAnsi = [](const std::wstring& text) {
-    BOOL lossy = FALSE;
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0, nullptr, &lossy);
-    return !lossy;
-  };
-  if (fitsAnsi(wide)) return path;
+  std::string ansi;
+  if (Utf8ToAnsi(path, ansi)) return path;
   wchar_t shortPath[kPathBufferSize];
-  const DWORD length = GetShortPathNameW(wide.c_str(), shortPath, kPathBufferSize);
-  if (length == 0 || length >= kPathBufferSize || !fitsAnsi(shortPath)) return path;
-  return Utf8FromWide(shortPath);
+  const DWORD length = GetShortPathNameW(WideFromUtf8(path).c_str(), shortPath, kPathBufferSize);
+  if (length == 0 || length >= kPathBufferSize) return path;
+  const std::string shortUtf8 = Utf8FromWide(std::wstring(shortPath, length));
+  return Utf8ToAnsi(shortUtf8, ansi) ? shortUtf8 : path;
 }
 
 }  // namespace

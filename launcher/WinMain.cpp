@@ -11,7 +11,7 @@
 #include "launcher/DefaultProfile.h"
 #include "launcher/window/MainWindow.h"
 #include "launcher/Storage.h"
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 
 namespace {
 

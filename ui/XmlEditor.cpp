@@ -10,7 +10,7 @@
 
 #include "ui/EditorModel.h"
 #include "ui/PropertyGrid.h"
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "update/Sha1.h"
 
 #include "update/Sha1Compress.h"
-#include "update/Utf8.h"
+#include "text/TextConvert.h"
 
 #include <cstdio>
 #include <cstring>
@@ -96,40 +96,6 @@ void Compress(std::uint32_t state[5], const std::uint8_t* data, std::size_t bloc
   }();
   chosen(state, data, blocks);
 }
-
-// Paths arrive as UTF-8 or as wide text; each platform opens files by one of
-// the two, so the other is converted here (no locale involved).
-#ifdef _WIN32
-// UTF-8 to UTF-16; malformed sequences become U+FFFD, which names no file.
-std::wstring WideFromUtf8(const char* s) {
-  std::wstring out;
-  const auto* p = reinterpret_cast<const unsigned char*>(s);
-  while (*p) {
-    std::uint32_t cp = 0xFFFD;
-    int extra = *p >= 0xF0 ? 3 : *p >= 0xE0 ? 2 : *p >= 0xC0 ? 1 : 0;
-    if (*p < 0x80) {
-      cp = *p++;
-    } else if (*p < 0xC0 || *p >= 0xF8) {
-      ++p;
-    } else {
-      std::uint32_t v = *p++ & (0x3F >> extra);
-      int i = 0;
-      for (; i < extra && (*p & 0xC0) == 0x80; ++i) v = (v << 6) | (*p++ & 0x3F);
-      if (i == extra) cp = v;
-    }
-    if (cp >= 0x10000 && cp <= 0x10FFFF) {
-      cp -= 0x10000;
-      out += wchar_t(0xD800 + (cp >> 10));
-      out += wchar_t(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += wchar_t(cp > 0x10FFFF ? 0xFFFD : cp);
-    }
-  }
-  return out;
-}
-#else
-std::string Utf8FromWide(const wchar_t* s) { return VULIBRARY::ToUtf8(s); }
-#endif
 
 struct FileCloser {
   std::FILE* file;

@@ -39,7 +39,7 @@ bool BuildFormBody(const std::vector<FormField>& fields, std::string* utf8Body) 
     body += fields[i].value;
     if (!last) body += L'&';
   }
-  std::string utf8 = ToUtf8(body);
+  std::string utf8 = Utf8FromWide(body);
   if (utf8.size() > kMaxBodyBytes) return false;
   *utf8Body = std::move(utf8);
   return true;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "update/Utf8.h"
+#include "text/TextConvert.h"
 
 namespace VULIBRARY {
 

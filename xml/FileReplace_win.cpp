@@ -4,15 +4,15 @@
 #include <io.h>
 #include <windows.h>
 
+#include "text/TextConvert.h"
 #include "xml/FileNames.h"
-#include "xml/FileNamesWin.h"
 
 namespace xml_detail {
 
 std::string ResolveSaveTarget(const std::string& fileName) { return fileName; }
 
 std::FILE* OpenTempBeside(const std::string& target, std::string& tempPath) {
-  const DWORD attributes = GetFileAttributesW(WidePath(target).c_str());
+  const DWORD attributes = GetFileAttributesW(WideFromUtf8(target).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return nullptr;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = target + ".~" + std::to_string(attempt) + ".tmp";
@@ -31,7 +31,7 @@ bool FlushToDisk(std::FILE* file) { return std::fflush(file) == 0 && _commit(_fi
 
 bool MoveOver(const std::string& temp, const std::string& target) {
   // rename() refuses an existing target here; this replaces it in one step.
-  return MoveFileExW(WidePath(temp).c_str(), WidePath(target).c_str(),
+  return MoveFileExW(WideFromUtf8(temp).c_str(), WideFromUtf8(target).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 

@@ -2,6 +2,7 @@
 // rest of the program.
 #pragma once
 
+#include "text/TextConvert.h"
 #include "xml/Xml.h"
 
 #include <cstddef>
@@ -122,15 +123,10 @@ struct Access {
 
 // --- text -------------------------------------------------------------------
 
-// Writes code point cp (at most U+10FFFF, not a surrogate) as UTF-8; returns 1 to 4.
-std::size_t PutUtf8(std::uint32_t cp, char* out);
 // Converts UTF-16LE bytes (an odd last byte is ignored) up to the first zero
 // code unit. Surrogate pairs become one character, a lone surrogate U+FFFD.
 // dst needs room for 3 bytes per code unit; no terminator is written.
 std::size_t Utf16LeToUtf8(const unsigned char* src, std::size_t byteCount, char* dst);
-// The longest prefix of s[0, length) of at most limit bytes that does not end
-// inside a UTF-8 sequence.
-std::size_t CutAtCharBoundary(const char* s, std::size_t length, std::size_t limit);
 // XmlEncodeEntities of the first length bytes of src.
 std::size_t EncodeRange(const char* src, std::size_t length, char* dst);
 std::string DecodeToString(const char* stored, std::size_t length);

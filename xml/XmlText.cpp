@@ -26,7 +26,7 @@ void Text::Borrow(const char* data, std::uint32_t size) noexcept {
 }
 
 void Text::Copy(const char* data, std::size_t size) {
-  if (size > kMaxTextSize) size = CutAtCharBoundary(data, size, kMaxTextSize);
+  if (size > kMaxTextSize) size = Utf8PrefixLength(data, size, kMaxTextSize);
   char* copy = new char[size + 1];
   if (size) std::memcpy(copy, data, size);
   copy[size] = '\0';
@@ -46,85 +46,35 @@ void Text::Swap(Text& other) noexcept {
   std::swap(owned_, other.owned_);
 }
 
-// --- UTF-8 ------------------------------------------------------------------
+// --- UTF-16 files --------------------------------------------------------------
 
-std::size_t PutUtf8(std::uint32_t cp, char* out) {
-  if (cp < 0x80) {
-    out[0] = static_cast<char>(cp);
-    return 1;
+std::size_t Utf16LeToUtf8(const unsigned char* src, std::size_t byteCount, char* dst) {
+  std::wstring units;
+  units.reserve(byteCount / 2);
+  for (std::size_t i = 0; i + 1 < byteCount; i += 2) {
+    const wchar_t unit = static_cast<wchar_t>(src[i] | (src[i + 1] << 8));
+    if (unit == 0) break;
+    units += unit;
   }
-  if (cp < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (cp >> 6));
-    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 2;
-  }
-  if (cp < 0x10000) {
-    out[0] = static_cast<char>(0xE0 | (cp >> 12));
-    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<char>(0xF0 | (cp >> 18));
-  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
-  return 4;
+  const std::string utf8 = Utf8FromWide(units);
+  std::memcpy(dst, utf8.data(), utf8.size());
+  return utf8.size();
 }
+
+// --- entities ---------------------------------------------------------------
 
 namespace {
 
+// Character references may spell a character beyond the first plane as a
+// UTF-16 pair, as some writers do.
 constexpr std::uint32_t kReplacement = 0xFFFD;
-
 bool IsHighSurrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 std::uint32_t CombineSurrogates(std::uint32_t high, std::uint32_t low) {
   return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
 }
 
-bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-std::size_t SequenceLength(char lead) {
-  unsigned char c = static_cast<unsigned char>(lead);
-  if (c >= 0xF0) return 4;
-  if (c >= 0xE0) return 3;
-  if (c >= 0xC0) return 2;
-  return 1;
-}
-
 }  // namespace
-
-std::size_t Utf16LeToUtf8(const unsigned char* src, std::size_t byteCount, char* dst) {
-  const std::size_t units = byteCount / 2;
-  std::size_t out = 0;
-  for (std::size_t i = 0; i < units; ++i) {
-    std::uint32_t u = src[2 * i] | (static_cast<std::uint32_t>(src[2 * i + 1]) << 8);
-    if (u == 0) break;
-    std::uint32_t cp = u;
-    if (IsHighSurrogate(u) && i + 1 < units) {
-      std::uint32_t next = src[2 * i + 2] | (static_cast<std::uint32_t>(src[2 * i + 3]) << 8);
-      if (IsLowSurrogate(next)) {
-        cp = CombineSurrogates(u, next);
-        ++i;
-      }
-    }
-    if (IsHighSurrogate(cp) || IsLowSurrogate(cp)) cp = kReplacement;
-    out += PutUtf8(cp, dst + out);
-  }
-  return out;
-}
-
-std::size_t CutAtCharBoundary(const char* s, std::size_t length, std::size_t limit) {
-  if (length <= limit) return length;
-  // s[limit] is the first byte left out. If it continues a sequence whose lead
-  // byte is kept, the lead byte goes too; three steps back is as far as a
-  // sequence reaches, beyond that the text is not UTF-8 and any cut will do.
-  std::size_t lead = limit;
-  for (int back = 0; back < 3 && lead > 0 && IsContinuation(s[lead]); ++back) --lead;
-  if (lead < limit && !IsContinuation(s[lead]) && lead + SequenceLength(s[lead]) > limit) return lead;
-  return limit;
-}
-
-// --- entities ---------------------------------------------------------------
 
 std::size_t EncodeRange(const char* src, std::size_t length, char* dst) {
   std::size_t out = 0;
@@ -310,7 +260,7 @@ std::size_t WritePlain(const Text& stored, char* buffer, std::size_t bufferSize)
   // takes the plain form whole.
   if (stored.Size() < bufferSize) return XmlDecodeEntities(stored.Get(), buffer, stored.Size());
   std::string plain = DecodeToString(stored.Get(), stored.Size());
-  std::size_t n = CutAtCharBoundary(plain.data(), plain.size(), bufferSize - 1);
+  std::size_t n = Utf8PrefixLength(plain.data(), plain.size(), bufferSize - 1);
   std::memcpy(buffer, plain.data(), n);
   buffer[n] = '\0';
   return n;

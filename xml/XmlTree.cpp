@@ -143,7 +143,7 @@ namespace {
 void SetEncoded(Text& target, const char* plain, std::size_t length) {
   std::size_t encodedLength = EncodeRange(plain, length, nullptr);
   if (encodedLength > kMaxTextSize) {
-    length = CutAtCharBoundary(plain, length, kMaxTextSize / 6);
+    length = Utf8PrefixLength(plain, length, kMaxTextSize / 6);
     encodedLength = EncodeRange(plain, length, nullptr);
   }
   char* stored = new char[encodedLength + 1];
@@ -298,7 +298,7 @@ std::string XmlElement::GetPath() const {
     if (!path.empty()) path += '\\';
     path += (*it)->GetName();
   }
-  path.resize(CutAtCharBoundary(path.data(), path.size(), kMaxPath));
+  path.resize(Utf8PrefixLength(path.data(), path.size(), kMaxPath));
   return path;
 }
 
@@ -307,7 +307,7 @@ std::size_t XmlElement::GetPath(char* buffer, std::size_t bufferSize) const {
   const std::string path = GetPath();
   if (!buffer) return path.size();
   if (bufferSize == 0) return 0;
-  const std::size_t n = CutAtCharBoundary(path.data(), path.size(), bufferSize - 1);
+  const std::size_t n = Utf8PrefixLength(path.data(), path.size(), bufferSize - 1);
   std::memcpy(buffer, path.data(), n);
   buffer[n] = '\0';
   return n;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "launcher/window/PickPath.h"
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 #include "ui/XmlEditor.h"
 #include "xml/Xml.h"
 

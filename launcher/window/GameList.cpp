@@ -9,7 +9,7 @@
 #include "launcher/GameListRows.h"
 #include "launcher/GameSchema.h"
 #include "launcher/Storage.h"
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 
 bool GroupsShown = true;
 int SortDirection = +1;

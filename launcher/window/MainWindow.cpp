@@ -17,7 +17,7 @@
 #include "launcher/window/ShellIntegration.h"
 #include "resource.h"
 #include "ui/PropertyGrid.h"
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 #include "ui/XmlEditor.h"
 #include "update/UpdateCheckThread.h"
 

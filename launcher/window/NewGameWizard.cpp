@@ -10,8 +10,8 @@
 #include "launcher/window/GameList.h"
 #include "launcher/window/PickPath.h"
 #include "resource.h"
-#include "ui/AnsiText.h"
-#include "ui/UiText.h"
+#include "text/AnsiText.h"
+#include "text/TextConvert.h"
 
 namespace {
 

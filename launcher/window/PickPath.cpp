@@ -4,7 +4,7 @@
 #include <shlobj.h>
 
 #include "launcher/Storage.h"
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "launcher/Storage.h"
 #include "launcher/window/Messages.h"
 #include "launcher/window/PickPath.h"
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 
 namespace {
 

@@ -70,7 +70,7 @@ TEST(UpdateRequest, FormBodyJoinsFieldsWithoutTrailingSeparatorAsUtf8) {
   // Sent as they are: no escaping of reserved or non-ASCII characters.
   ASSERT_TRUE(BuildFormBody({{L"f1", L"a b&c=\u00e9\U0001F600", 0}}, &body));
   EXPECT_EQ("f1=a b&c=\xC3\xA9\xF0\x9F\x98\x80", body);
-  EXPECT_EQ("\xEF\xBF\xBD", ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))));
+  EXPECT_EQ("\xEF\xBF\xBD", Utf8FromWide(std::wstring(1, static_cast<wchar_t>(0xD800))));
 }
 
 TEST(UpdateRequest, BodiesOverTheLimitsAreRefusedInsteadOfCut) {

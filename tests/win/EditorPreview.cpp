@@ -10,7 +10,7 @@
 #include "UiDriver.h"
 #include "launcher/GameSchema.h"
 #include "ui/PropertyGrid.h"
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 #include "ui/XmlEditor.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "MainWindowFixture.h"
 #include "launcher/GameSchema.h"
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 
 using namespace launchtest;
 

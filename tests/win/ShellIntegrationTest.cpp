@@ -16,7 +16,7 @@
 #include "launcher/ConfWriter.h"
 #include "launcher/GameSchema.h"
 #include "launcher/window/ShellIntegration.h"
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 
 using namespace launchtest;
 

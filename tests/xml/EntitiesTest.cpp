@@ -115,13 +115,3 @@ TEST(Utf16, PairsCombineLoneSurrogatesAreReplacedAndZeroEnds) {
   EXPECT_EQ(convert({'a', 0, 0, 0, 'b', 0}), "a");
   EXPECT_EQ(convert({'a', 0, 'b'}), "a");  // an odd last byte is no code unit
 }
-
-TEST(CutAtCharBoundary, NeverSplitsAUtf8Sequence) {
-  const std::string text = "a\xC3\xA9\xE2\x98\xBA\xF0\x9F\x98\x80";  // 1 + 2 + 3 + 4 bytes
-  const std::size_t expected[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 10};
-  for (std::size_t limit = 0; limit <= 11; ++limit)
-    EXPECT_EQ(CutAtCharBoundary(text.data(), text.size(), limit), expected[limit]) << "limit " << limit;
-  // Not UTF-8: cut where asked.
-  EXPECT_EQ(CutAtCharBoundary("ab\x80\x80\x80\x80", 6, 4), 4u);
-  EXPECT_EQ(CutAtCharBoundary("a\x80", 2, 1), 1u);
-}

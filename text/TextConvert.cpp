@@ -1,9 +1,6 @@
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 
-#include <cstdint>
 #include <cstring>
-
-#include "update/Utf8.h"
 
 namespace {
 
@@ -45,6 +42,9 @@ std::size_t DecodeSequence(const unsigned char* text, std::size_t available, std
   return length;
 }
 
+bool IsHighSurrogate(std::uint32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(std::uint32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
 void AppendWide(std::wstring& out, std::uint32_t code) {
   if (sizeof(wchar_t) == 2 && code >= 0x10000) {
     code -= 0x10000;
@@ -77,7 +77,48 @@ std::wstring WideFromUtf8(const char* text, std::size_t length) {
 
 std::wstring WideFromUtf8(const std::string& text) { return WideFromUtf8(text.data(), text.size()); }
 
-std::string Utf8FromWide(const std::wstring& text) { return VULIBRARY::ToUtf8(text); }
+std::wstring WideFromUtf8(const char* text) { return text ? WideFromUtf8(text, std::strlen(text)) : std::wstring(); }
+
+std::size_t PutUtf8(std::uint32_t cp, char* out) {
+  if (cp < 0x80) {
+    out[0] = static_cast<char>(cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (cp >> 6));
+    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (cp >> 12));
+    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (cp >> 18));
+  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+std::string Utf8FromWide(const std::wstring& text) {
+  constexpr std::uint32_t kReplacement = 0xFFFD;
+  std::string out;
+  out.reserve(text.size());
+  char bytes[4];
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t c = static_cast<std::uint32_t>(text[i]);
+    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(static_cast<std::uint32_t>(text[i + 1]))) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(text[i + 1]) - 0xDC00);
+      ++i;
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c) || c > 0x10FFFF) {
+      c = kReplacement;
+    }
+    out.append(bytes, PutUtf8(c, bytes));
+  }
+  return out;
+}
 
 std::string Utf8FromWide(const wchar_t* text) { return text ? Utf8FromWide(std::wstring(text)) : std::string(); }
 

@@ -1,10 +1,11 @@
-// Text between the files and the windows: the files hold UTF-8, the windows
-// take UTF-16 through the wide messages. Every window converts here, at its
-// boundary, so that what the user sees is what the file holds and what the
-// user types is stored as UTF-8.
+// Text conversion for the whole program: UTF-8 in the files and inside the
+// program, UTF-16 (wchar_t) at the Windows calls. One converter per
+// direction and one rule for bad input, so that a name reads the same in the
+// list, the editor, a file dialog and a hash of the file it names.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // UTF-8 to wide text (UTF-16 on Windows, code points where wchar_t is wider).
@@ -13,10 +14,16 @@
 // so such text still shows as written (and is stored as UTF-8 once edited).
 std::wstring WideFromUtf8(const char* text, std::size_t length);
 std::wstring WideFromUtf8(const std::string& text);
+std::wstring WideFromUtf8(const char* text);
 
-// Wide text to UTF-8; a lone surrogate becomes U+FFFD.
+// Wide text to UTF-8. Surrogate pairs are joined; a lone surrogate, or a
+// value past U+10FFFF where wchar_t is wider, becomes U+FFFD.
 std::string Utf8FromWide(const std::wstring& text);
 std::string Utf8FromWide(const wchar_t* text);
+
+// Writes the UTF-8 form of code point cp (at most U+10FFFF) at out, which
+// has room for four bytes; returns the number of bytes written.
+std::size_t PutUtf8(std::uint32_t cp, char* out);
 
 // The longest prefix of text, at most maxBytes long, that does not end inside
 // a UTF-8 sequence.

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "ui/UiText.h"
+#include "text/TextConvert.h"
 
 namespace {
 
-TEST(UiText, WellFormedTextSurvivesTheRoundTrip) {
+TEST(TextConvert, WellFormedTextSurvivesTheRoundTrip) {
   for (const char* text : {"", "plain ASCII", "M\xC3\xB6tley Cr\xC3\xBC" "e", "\xE6\x97\xA5\xE6\x9C\xAC",
                            "\xF0\x9F\x98\x80 beyond the basic plane", "\xEF\xBF\xBF\xF4\x8F\xBF\xBF"}) {
     EXPECT_EQ(text, Utf8FromWide(WideFromUtf8(text))) << text;
@@ -19,7 +19,7 @@ TEST(UiText, WellFormedTextSurvivesTheRoundTrip) {
   EXPECT_EQ(sizeof(wchar_t) == 2 ? 2u : 1u, WideFromUtf8("\xF0\x9F\x98\x80").size());
 }
 
-TEST(UiText, BytesThatAreNotUtf8ReadAsTheWindowsCodePage) {
+TEST(TextConvert, BytesThatAreNotUtf8ReadAsTheWindowsCodePage) {
   const struct {
     const char* bytes;
     std::wstring shown;
@@ -39,7 +39,7 @@ TEST(UiText, BytesThatAreNotUtf8ReadAsTheWindowsCodePage) {
   }
 }
 
-TEST(UiText, CutsFallBetweenCharacters) {
+TEST(TextConvert, CutsFallBetweenCharacters) {
   const struct {
     const char* text;
     std::size_t max, expected;
@@ -52,6 +52,11 @@ TEST(UiText, CutsFallBetweenCharacters) {
   for (const auto& c : cases) {
     EXPECT_EQ(c.expected, Utf8PrefixLength(c.text, std::strlen(c.text), c.max)) << c.text << " " << c.max;
   }
+
+  const std::string mixed = "a\xC3\xA9\xE2\x98\xBA\xF0\x9F\x98\x80";  // 1 + 2 + 3 + 4 bytes
+  const std::size_t atLimit[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 10};
+  for (std::size_t limit = 0; limit <= 11; ++limit)
+    EXPECT_EQ(atLimit[limit], Utf8PrefixLength(mixed.data(), mixed.size(), limit)) << "limit " << limit;
 
   char buffer[6];
   std::memset(buffer, '#', sizeof buffer);

@@ -1,0 +1,63 @@
+#include "text/AnsiText.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "text/TextConvert.h"
+
+namespace {
+
+// Wide text in the ANSI code page; false when a character has no exact form.
+bool AnsiFromWide(const std::wstring& wide, std::string& ansi) {
+  ansi.clear();
+  if (wide.empty()) return true;
+  BOOL lossy = FALSE;
+  const int size = static_cast<int>(wide.size());
+  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0, nullptr, &lossy);
+  if (length <= 0 || lossy) return false;
+  ansi.assign(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, &ansi[0], length, nullptr, &lossy);
+  if (!lossy) return true;
+  ansi.clear();
+  return false;
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(const std::string& text) {
+  if (text.empty()) return text;
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) return text;
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return Utf8FromWide(wide);
+}
+
+bool Utf8ToAnsi(const std::string& text, std::string& ansi) { return AnsiFromWide(WideFromUtf8(text), ansi); }
+
+std::vector<std::string> CommandLineArgumentsUtf8() {
+  std::vector<std::string> result;
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int i = 0; arguments && i < count; ++i) result.push_back(Utf8FromWide(arguments[i]));
+  LocalFree(arguments);
+  return result;
+}
+
+std::string CommandLineArgumentUtf8(const std::string& ansiArgument) {
+  const std::vector<std::string> arguments = CommandLineArgumentsUtf8();
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    std::string ansi;
+    // Characters outside the code page became "?" in the narrow form, so
+    // compare with the same lossy conversion the system made.
+    const std::wstring wide = WideFromUtf8(argument);
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) continue;
+    ansi.assign(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0], length, nullptr, nullptr);
+    ansi.pop_back();
+    if (ansi == ansiArgument) return argument;
+  }
+  return AnsiToUtf8(ansiArgument);
+}
