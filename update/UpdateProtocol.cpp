@@ -88,10 +88,15 @@ Result ReadHashReply(const std::string& reply, std::vector<UpdateFile>& files,
   for (std::size_t i = 0; i < files.size(); ++i) {
     const Result now = status.load();
     if (now != kResultRunning) return now;
+    if (reply.empty()) return fail(L"it is empty");
     if (!root) return fail(L"it is not XML");
     const std::string name = "f" + std::to_string(i + 1);
     const XmlElement* element = root->FindChild(name.c_str());
-    if (!element) return fail(L"it names no version of " + files[i].remoteName);
+    if (!element) {
+      // Plain text parses as a document without elements (status 1).
+      return fail(document.GetParseStatus() == 0 ? L"it names no version of " + files[i].remoteName
+                                                 : L"it is not XML");
+    }
     std::string serverHash = element->GetText();
     if (serverHash.empty()) return fail(L"it gives an empty version of " + files[i].remoteName);
 

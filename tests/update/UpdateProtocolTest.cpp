@@ -147,7 +147,7 @@ TEST(HashReply, RepliesWithoutAUsableHashFailAndKeepEarlierRecords) {
       {"unclosed element", "<?xml version=\"1.0\"?><u><f1>" + kHashA + "</f1><f2>", "",
        L"it is not XML"},
       {"plain text", "Not Found", "", L"it is not XML"},
-      {"empty reply", "", "", L"it is not XML"},
+      {"empty reply", "", "", L"it is empty"},
   };
   for (const Case& c : cases) {
     auto files = TwoFiles();
