@@ -104,6 +104,7 @@ HRESULT VU::PostForm(const wchar_t* url, const std::vector<FormField>& fields, s
   const std::wstring unreachable = L"the update server (" + host + L") could not be reached";
   if (!connection) return networkFailed(unreachable);
   SetDecoding(connection.get(), TRUE);
+  SetTimeouts(connection.get(), timeoutMs);
 
   const std::wstring object = path + extra;  // the query string rides along
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
@@ -111,6 +112,8 @@ HRESULT VU::PostForm(const wchar_t* url, const std::vector<FormField>& fields, s
                                           acceptTypes, RequestFlagsForUrl(url), 0));
   if (!request) return networkFailed(unreachable);
   SetDecoding(request.get(), TRUE);
+  // Not every WinINet hands the session's timeouts down to its requests.
+  SetTimeouts(request.get(), timeoutMs);
 
   HttpAddRequestHeadersW(request.get(), L"Accept-Encoding: */*\r\n", static_cast<DWORD>(-1),
                          HTTP_ADDREQ_FLAG_ADD_IF_NEW);

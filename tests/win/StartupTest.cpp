@@ -90,7 +90,7 @@ TEST_F(ProgramFolder, AnEditedProfileIsKeptAndARestoredOneComesBackByteForByte) 
     ASSERT_NE(nullptr, main);
     EXPECT_EQ(mine, ReadBytes(folder_ / "defrc.xml"));
     PostMessageW(main, WM_COMMAND, 193, 0);  // Options, Restore Default Profile
-    HWND told = wintest::WaitForTopWindow(vantle.id(), 30000, HasNoMenu);
+    HWND told = wintest::WaitForTopWindow(vantle.id(), 30000, HasNoMenu, true);
     ASSERT_NE(nullptr, told);
     EXPECT_NE(std::string::npos, wintest::ChildTexts(told).find("Default profile restored."));
     EXPECT_FALSE(fs::exists(folder_ / "defrc.xml"));

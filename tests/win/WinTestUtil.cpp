@@ -67,13 +67,14 @@ struct WindowSearch {
   DWORD processId;
   HWND found;
   bool (*accept)(HWND);
+  bool ownedToo;
 };
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<WindowSearch*>(param);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner == search->processId && IsWindowVisible(window) && !GetWindow(window, GW_OWNER) &&
+  if (owner == search->processId && IsWindowVisible(window) && (search->ownedToo || !GetWindow(window, GW_OWNER)) &&
       (!search->accept || search->accept(window))) {
     search->found = window;
     return FALSE;
@@ -86,10 +87,10 @@ HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs) {
   return WaitForTopWindow(processId, timeoutMs, nullptr);
 }
 
-HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND)) {
+HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND), bool ownedToo) {
   const ULONGLONG end = GetTickCount64() + timeoutMs;
   while (GetTickCount64() < end) {
-    WindowSearch search{processId, nullptr, accept};
+    WindowSearch search{processId, nullptr, accept, ownedToo};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
     Sleep(50);

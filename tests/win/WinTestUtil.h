@@ -39,8 +39,9 @@ class Process {
 // Polls until a visible top-level window of the process appears.
 HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs);
 // The same, for the first such window that accept takes (a message box, a
-// window with a menu, ...).
-HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND));
+// window with a menu, ...); with ownedToo also windows that have an owner
+// (a message box of the main window).
+HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND), bool ownedToo = false);
 
 // Whether window has a menu bar: how the main window is told from message
 // boxes and other windows of the program.
