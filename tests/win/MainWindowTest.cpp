@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "MainWindowFixture.h"
+#include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
 #include "text/TextConvert.h"
 
@@ -175,7 +176,13 @@ struct WizardCase {
 }  // namespace
 
 TEST_F(MainWindowTest, TheWizardStoresEveryModeWithItsMounts) {
-  WriteLibrary({});
+  // More games than the list shows at once: each new one must be scrolled to.
+  const int kEarlier = 60;
+  std::vector<std::string> names;
+  for (int i = 0; i < kEarlier; ++i) names.push_back("Game " + std::to_string(i));
+  std::vector<Game> earlier;
+  for (const std::string& name : names) earlier.push_back({name.c_str(), "Action", "", ""});
+  WriteLibrary(earlier);
   fs::create_directories(root_ / "games");
   const fs::path program = root_ / "games" / "SETUP.EXE";
   WriteBytes(program, "MZ");
@@ -234,11 +241,18 @@ TEST_F(MainWindowTest, TheWizardStoresEveryModeWithItsMounts) {
     ASSERT_FALSE(IsWindow(wizard));
     Settle();
     ++stored;
-    ASSERT_EQ(stored, Count());
+    ASSERT_EQ(kEarlier + stored, Count());
+    // The new game is the one selection, and in view.
+    const int selected = SelectedGame(list_);
+    EXPECT_EQ(GamesOf(*GameDatabase)->GetChildren()[kEarlier + stored - 1], ListItemEntry(list_, selected));
+    EXPECT_EQ(1, SendMessageW(list_, LVM_GETSELECTEDCOUNT, 0, 0));
+    const int top = static_cast<int>(SendMessageW(list_, LVM_GETTOPINDEX, 0, 0));
+    EXPECT_TRUE(selected >= top && selected < top + SendMessageW(list_, LVM_GETCOUNTPERPAGE, 0, 0))
+        << selected << " not in view from " << top;
 
     // What the file on disk now holds, not just the memory.
     XmlDocument saved(DatabasePath.c_str());
-    XmlElement* game = GamesOf(saved)->GetChildren()[stored - 1];
+    XmlElement* game = GamesOf(saved)->GetChildren()[kEarlier + stored - 1];
     XmlElement* main = Section(game, "Main");
     EXPECT_EQ("Zw\xC3\xB6lf \xD0\x96", AttributeText(main, "Name"));
     EXPECT_EQ("No Category", AttributeText(main, "Category"));
@@ -278,6 +292,8 @@ class HttpsHandler {
       RegDeleteValueW(key_, nullptr);
     RegCloseKey(key_);
   }
+  // No program for web addresses at all.
+  void Remove() { RegDeleteValueW(key_, nullptr); }
 
  private:
   void Set(const std::wstring& value) {
@@ -299,6 +315,8 @@ TEST_F(MainWindowTest, SearchesOpenTheNameExactlyAsTyped) {
   Open();
   Select(0);
   Key(VK_F6);
+  // The recorder writes as it starts: one search at a time keeps their order.
+  for (int i = 0; i < 200 && CallCount(program_) < 1; ++i) Sleep(50);
   Key(VK_F7, {VK_SHIFT});  // with or without modifiers
   for (int i = 0; i < 200 && CallCount(program_) < 2; ++i) Sleep(50);
   ASSERT_EQ(2, CallCount(program_));
@@ -307,6 +325,14 @@ TEST_F(MainWindowTest, SearchesOpenTheNameExactlyAsTyped) {
       << CallCommandLine(1);
   EXPECT_NE(std::string::npos, CallCommandLine(2).find("https://www.google.com/search?q=Doom %26 Co %232"))
       << CallCommandLine(2);
+
+  handler.Remove();
+  Key(VK_F7);
+  HWND told = uitest::WaitForDialog(L"Vantle", L"No program is registered to open web addresses");
+  ASSERT_NE(nullptr, told) << "nothing said when no program takes the address";
+  uitest::PressButton(told, IDOK);
+  Settle();
+  EXPECT_EQ(2, CallCount(program_));
 }
 
 // Before a program path is edited the editor offers the file dialog; before

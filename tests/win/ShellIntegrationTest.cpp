@@ -295,25 +295,31 @@ std::wstring DesktopFolder() {
 class ShellWindow : public MainWindowTest {
  protected:
   void SetUp() override {
+    // First, so that a failing set-up never leaves it empty: the desktop
+    // may be the host's home folder.
+    desktopBefore_ = DesktopFiles();
+    desktopRead_ = true;
     MainWindowTest::SetUp();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     games_ = root_ / "DOS Games" / "Commander Keen";
     fs::create_directories(games_);
-    desktopBefore_ = DesktopFiles();
   }
   void TearDown() override {
     MainWindowTest::TearDown();
-    // Whatever a test put on the desktop goes, even under a name it did not
-    // expect.
-    for (const fs::path& file : DesktopFiles())
-      if (!desktopBefore_.count(file)) fs::remove(file);
+    // Whatever shortcut a test put on the desktop goes, even under a name it
+    // did not expect.
+    std::error_code ignored;
+    if (desktopRead_)
+      for (const fs::path& file : DesktopFiles())
+        if (!desktopBefore_.count(file)) fs::remove(file, ignored);
     CoUninitialize();
   }
 
   static std::set<fs::path> DesktopFiles() {
     std::set<fs::path> files;
     std::error_code ignored;
-    for (const auto& item : fs::directory_iterator(DesktopFolder(), ignored)) files.insert(item.path());
+    for (const auto& item : fs::directory_iterator(DesktopFolder(), ignored))
+      if (item.path().extension() == ".lnk" && item.is_regular_file(ignored)) files.insert(item.path());
     return files;
   }
 
@@ -332,6 +338,7 @@ class ShellWindow : public MainWindowTest {
 
   fs::path games_;
   std::set<fs::path> desktopBefore_;
+  bool desktopRead_ = false;
 };
 
 // A name with characters no file name may hold, as the library holds it.
@@ -406,11 +413,13 @@ TEST_F(ShellWindow, ExportedConfigurationsAreWhatTheWriterWrites) {
     int row;
     WORD command;
     const wchar_t* proposed;
-    const char* file;
+    const wchar_t* file;
   };
-  const Export kExports[] = {{0, IDM_SAVE_CONF, L"Commander Keen.conf", "keen.conf"},
-                             {1, IDM_SAVE_CONF, L"AC_DC_ _Live_ in K\x00F6ln \x0416.conf", "live.conf"},
-                             {0, IDM_CONF_FOR_EXECUTABLE, L"KEEN4.conf", "KEEN4.conf"}};
+  // One name outside every ANSI code page: written by its full name, whole.
+  const wchar_t kLiveFile[] = L"live \x0416\x6863.conf";
+  const Export kExports[] = {{0, IDM_SAVE_CONF, L"Commander Keen.conf", L"keen.conf"},
+                             {1, IDM_SAVE_CONF, L"AC_DC_ _Live_ in K\x00F6ln \x0416.conf", kLiveFile},
+                             {0, IDM_CONF_FOR_EXECUTABLE, L"KEEN4.conf", L"KEEN4.conf"}};
   for (const Export& e : kExports) {
     Select(e.row);
     PostMessageW(main_, WM_COMMAND, e.command, 0);
@@ -424,6 +433,23 @@ TEST_F(ShellWindow, ExportedConfigurationsAreWhatTheWriterWrites) {
     ASSERT_TRUE(uitest::AnswerFileDialog(L"Save As", (root_ / e.file).wstring()));
     Settle();
   }
+
+  // A file that is in use cannot be replaced: the user is told, and it stays
+  // as it was. (Wine titles the save dialog's question "Error".)
+  const fs::path locked = root_ / "locked.conf";
+  wintest::WriteBytes(locked, "mine");
+  HANDLE inUse = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, inUse);
+  Select(0);
+  PostMessageW(main_, WM_COMMAND, IDM_CONF_FOR_EXECUTABLE, 0);
+  const bool picked = uitest::AnswerFileDialog(nullptr, (games_ / "KEEN4.EXE").wstring()) &&
+                      uitest::AnswerFileDialog(L"Save As", locked.wstring());
+  const bool replaceAsked = picked && uitest::AnswerDialog(L"Error", L"already exists", IDYES);
+  const bool told = uitest::AnswerDialog(L"Vantle", L"The configuration could not be written to", IDOK);
+  Settle();
+  CloseHandle(inUse);
+  EXPECT_TRUE(picked && replaceAsked && told) << picked << replaceAsked << told;
+  EXPECT_EQ("mine", ReadBytes(locked));
   Close();
 
   XmlElement* games = GamesOf(*GameDatabase);
@@ -435,7 +461,7 @@ TEST_F(ShellWindow, ExportedConfigurationsAreWhatTheWriterWrites) {
   const std::string keen = expected(games->GetChildren()[0]);
   EXPECT_NE(std::string::npos, keen.find("KEEN4.EXE")) << keen;
   EXPECT_EQ(keen, ReadBytes(root_ / "keen.conf"));
-  EXPECT_EQ(expected(games->GetChildren()[1]), ReadBytes(root_ / "live.conf"));
+  EXPECT_EQ(expected(games->GetChildren()[1]), ReadBytes(root_ / kLiveFile));
   EXPECT_EQ(expected(nullptr), ReadBytes(root_ / "KEEN4.conf"));
   EXPECT_NE(std::string::npos, ReadBytes(root_ / "KEEN4.conf").find("[autoexec]"));
 }
