@@ -131,10 +131,11 @@ void RestoreDefaultProfile(HWND dialog) {
   const std::wstring path = WideFromUtf8(DefaultProfilePath());
   // A profile that is not there is restored already: the built-in one is
   // written again when it is next needed.
-  if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+  const DWORD error = DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
     Tell(dialog,
          L"The default profile could not be restored: this file could not be deleted.\r\n" + path +
-             L"\r\n\r\n" + SystemMessage(HRESULT_FROM_WIN32(GetLastError())),
+             L"\r\n\r\n" + SystemMessage(HRESULT_FROM_WIN32(error)),
          MB_ICONERROR);
     return;
   }

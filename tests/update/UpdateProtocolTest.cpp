@@ -237,26 +237,34 @@ TEST(UpdateTransport, ProgressShowsWholePercentAndTruncatedKilobytes) {
 TEST(CheckOutcomeText, EveryOutcomeIsToldAndAFailureWithItsReason) {
   const std::wstring notChecked = L"Vantle could not check for updates.\r\n\r\n";
   struct Case {
-    CheckOutcome outcome;
+    Result result;
+    bool updateFound;
+    const wchar_t* reason;
     std::wstring message;
   };
   const Case cases[] = {
-      {{kResultOk, false, L""}, L"Vantle is up to date."},
-      {{kResultOk, true, L""}, L"Vantle is updated."},
-      {{kResultDifferent, true, L""}, L"Vantle is updated."},
-      {{static_cast<Result>(0x80072EFDu), false, L"the update server (example.org) could not be reached: no "
-                                                 L"connection could be made (error 12029)"},
+      {kResultOk, false, L"", L"Vantle is up to date."},
+      {kResultOk, true, L"", L"Vantle is updated."},
+      {kResultDifferent, true, L"", L"Vantle is updated."},
+      {static_cast<Result>(0x80072EFDu), false,
+       L"the update server (example.org) could not be reached: no connection could be made (error 12029)",
        notChecked + L"The update server (example.org) could not be reached: no connection could be made (error 12029)."},
-      {{static_cast<Result>(0x80072EE2u), false, L""}, notChecked + L"The server did not answer in time (error 12002)."},
-      {{static_cast<Result>(0x80072F00u), false, L""}, notChecked + L"Network error 12032."},
-      {{static_cast<Result>(0x80070005u), false, L""}, notChecked + L"Windows error 5."},
-      {{static_cast<Result>(0x8009000Fu), false, L""}, notChecked + L"Error 0x8009000F."},
-      {{kResultFail, true, L""},
+      {static_cast<Result>(0x80072EE2u), false, L"", notChecked + L"The server did not answer in time (error 12002)."},
+      {static_cast<Result>(0x80072F00u), false, L"", notChecked + L"Network error 12032."},
+      {static_cast<Result>(0x80070005u), false, L"", notChecked + L"Windows error 5."},
+      {static_cast<Result>(0x8009000Fu), false, L"", notChecked + L"Error 0x8009000F."},
+      {kResultFail, true, L"",
        L"A newer Vantle was found but could not be installed.\r\n\r\n"
        L"The server's reply or a downloaded file was not as expected."},
-      {{kResultAbort, true, L""}, L"The update was cancelled; Vantle stays as it is."},
-      {{kResultAbort, false, L"updates are not checked while a debugger is attached"},
+      {kResultAbort, true, L"", L"The update was cancelled; Vantle stays as it is."},
+      {kResultAbort, false, L"updates are not checked while a debugger is attached",
        notChecked + L"Updates are not checked while a debugger is attached."},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.message, CheckOutcomeMessage(c.outcome)) << c.outcome.result;
+  for (const Case& c : cases) {
+    CheckOutcome outcome;
+    outcome.result = c.result;
+    outcome.updateFound = c.updateFound;
+    outcome.reason = c.reason;
+    EXPECT_EQ(c.message, CheckOutcomeMessage(outcome)) << c.result;
+  }
 }

@@ -89,12 +89,25 @@ TEST_F(ProgramFolder, AnEditedProfileIsKeptAndARestoredOneComesBackByteForByte) 
     HWND main = Start(vantle);
     ASSERT_NE(nullptr, main);
     EXPECT_EQ(mine, ReadBytes(folder_ / "defrc.xml"));
-    PostMessageW(main, WM_COMMAND, 193, 0);  // Options, Restore Default Profile
-    HWND told = wintest::WaitForTopWindow(vantle.id(), 30000, HasNoMenu, true);
-    ASSERT_NE(nullptr, told);
-    EXPECT_NE(std::string::npos, wintest::ChildTexts(told).find("Default profile restored."));
+    // Options, Restore Default Profile: the message says what came of it.
+    const auto restore = [&] {
+      PostMessageW(main, WM_COMMAND, 193, 0);
+      HWND told = wintest::WaitForTopWindow(vantle.id(), 30000, HasNoMenu, true);
+      const std::string text = told ? wintest::ChildTexts(told) : "<no message>";
+      PostMessageW(told, WM_COMMAND, IDOK, 0);
+      for (int i = 0; i < 100 && IsWindow(told); ++i) Sleep(50);
+      return text;
+    };
+    // In use elsewhere, the file cannot go, and the user learns so.
+    HANDLE inUse = CreateFileW((folder_ / "defrc.xml").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, inUse);
+    const std::string refused = restore();
+    CloseHandle(inUse);
+    EXPECT_NE(std::string::npos, refused.find("could not be restored")) << refused;
+    EXPECT_EQ(mine, ReadBytes(folder_ / "defrc.xml"));
+    const std::string restored = restore();
+    EXPECT_NE(std::string::npos, restored.find("Default profile restored.")) << restored;
     EXPECT_FALSE(fs::exists(folder_ / "defrc.xml"));
-    PostMessageW(told, WM_COMMAND, IDOK, 0);
     CloseAndExpectCleanExit(vantle, main);
   }
   {
