@@ -70,7 +70,9 @@ bool MeasureUpdate(const std::string& oldBytes, const std::string& newBytes, con
   files[0].serverHash = Sha1(newBytes);
   std::string body;
   if (!BuildFormBody(MakeSignatureRequestFields(files), &body)) return Fail("signature request");
-  const vantle_server::ServiceReply signatureReply = service.Handle("POST", kTarget, body);
+  vantle_server::ServiceReply signatureReply = service.Handle("POST", kTarget, body);
+  std::string streamError;
+  if (!vantle_server::MakeBodyWhole(signatureReply, streamError)) return Fail(streamError);
   if (signatureReply.status != 200) return Fail("signature reply " + std::to_string(signatureReply.status));
   row->signatureExchange = body.size() + signatureReply.body.size();
 
@@ -99,7 +101,8 @@ bool MeasureUpdate(const std::string& oldBytes, const std::string& newBytes, con
   std::string blockReplyBody;
   if (!blockFields.empty()) {
     if (!BuildFormBody(blockFields, &body)) return Fail("block request over the body limit");
-    const vantle_server::ServiceReply blockReply = service.Handle("POST", kTarget, body);
+    vantle_server::ServiceReply blockReply = service.Handle("POST", kTarget, body);
+    if (!vantle_server::MakeBodyWhole(blockReply, streamError)) return Fail(streamError);
     if (blockReply.status != 200) return Fail("block reply " + std::to_string(blockReply.status) + " " + blockReply.body);
     row->blockExchange = body.size() + blockReply.body.size();
     blockReplyBody = blockReply.body;
@@ -121,8 +124,8 @@ bool MeasureUpdate(const std::string& oldBytes, const std::string& newBytes, con
   if (rebuilt != newBytes) return Fail("the rebuilt file differs from the new one");
 
   if (!BuildFormBody(MakeFileRequestFields(files), &body)) return Fail("file request");
-  const vantle_server::ServiceReply whole = service.Handle("POST", kTarget, body);
-  if (whole.status != 200) return Fail("whole-file reply");
+  vantle_server::ServiceReply whole = service.Handle("POST", kTarget, body);
+  if (whole.status != 200 || !vantle_server::MakeBodyWhole(whole, streamError)) return Fail("whole-file reply");
   row->wholeZip = body.size() + whole.body.size();
   return true;
 }

@@ -4,6 +4,7 @@
 //   ./server_bench [--server PATH] [--idle N] [--slow N] [--queries N]
 //                  [--connections N] [--duration SECONDS] [--rounds N]
 //                  [--per-address-limit N] [--hold-only] [--keep]
+//   ./server_bench --attack [--duration SECONDS] [--server PATH] [--keep]
 //
 // For each of two per-address limits (one that just lets the load run in,
 // and none at all; or only the one given), one server run:
@@ -26,6 +27,16 @@
 // machine is doing), and whether the two
 // targets were met: median latency within 100 ms, and requests per second
 // down by no more than a tenth.
+//
+// With --attack, one server run of another kind: 16 connections from
+// 127.0.0.2 ask, one request after another, for the most the server will
+// give (every byte of a 60 MB release file as 1 MB ranges, and the 4 MB
+// program named 500 times over), while 127.0.0.1 sends a hash query every
+// 300 ms for --duration seconds (default 30), then fetches the program whole
+// three times, as an updating client would. Prints the queries' latency, the
+// fetches' times, the server's largest resident memory and the archives
+// served, and whether the targets were met: median under 50 ms, memory
+// under 512 MB.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -69,11 +80,12 @@ struct Options {
   int slow = 200;
   int queries = 200;
   int connections = 1000;
-  int duration = 5;
+  int duration = 0;  // 0: 5 s, or 30 s with --attack
   int rounds = 3;
   int onlyLimit = -1;  // run one per-address limit only (0: none)
   bool keep = false;   // keep the work folder (wrk's output, the access log)
   bool reopen = true;  // open again what the server closes (--hold-only: not)
+  bool attack = false;
 };
 
 std::string ReadFile(const fs::path& path) {
@@ -316,8 +328,9 @@ LoadResult LoadRun(const Options& o, pid_t server, int port, const fs::path& wor
 bool ParseArgs(int argc, char** argv, Options& o) {
   for (bool more = true; more && argc > 1;) {
     const std::string last = argv[argc - 1];
-    more = last == "--keep" || last == "--hold-only";
+    more = last == "--keep" || last == "--hold-only" || last == "--attack";
     if (last == "--keep") o.keep = true;
+    if (last == "--attack") o.attack = true;
     if (last == "--hold-only") o.reopen = false;
     if (more) --argc;
   }
@@ -334,7 +347,7 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     else if (a == "--per-address-limit") o.onlyLimit = std::atoi(v);
     else return false;
   }
-  return argc % 2 == 1 && o.queries > 0 && o.duration > 0 && o.rounds > 0;
+  return argc % 2 == 1 && o.queries > 0 && o.duration >= 0 && o.rounds > 0;
 }
 
 std::string Sha1Hex(const fs::path& file) {
@@ -345,6 +358,139 @@ std::string Sha1Hex(const fs::path& file) {
   std::string hex = ReadFile(out).substr(0, 40);
   for (char& c : hex) c = char(std::toupper(static_cast<unsigned char>(c)));
   return hex;
+}
+
+// The largest resident set the process has had so far, in megabytes.
+double PeakRssMb(pid_t pid) {
+  const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+  const std::size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? 0 : std::atof(status.c_str() + at + 6) / 1024.0;
+}
+
+// One connection's worth of the attack: the most expensive request, sent
+// again as soon as its reply has been read to the end.
+void Attacker(int port, const std::string& request, const std::atomic<bool>& stop, std::atomic<long>& replies,
+              std::atomic<long long>& bytes) {
+  while (!stop) {
+    const int fd = Connect(port, "127.0.0.2", false);
+    if (fd < 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      continue;
+    }
+    timeval limit{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    long long got = 0;
+    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
+      char buf[65536];
+      ssize_t n;
+      while (!stop && (n = recv(fd, buf, sizeof buf, 0)) > 0) got += n;
+    }
+    close(fd);
+    bytes += got;
+    if (!stop) ++replies;
+  }
+}
+
+int AttackRun(const Options& o, const fs::path& work, const std::string& digest) {
+  constexpr int kAttackers = 16;
+  constexpr std::uint64_t kBig = 60000000, kRange = 1000000;
+  {
+    std::mt19937_64 rng(2);
+    std::string bytes(kBig, '\0');
+    for (char& c : bytes) c = char(rng());
+    std::ofstream(work / "root" / kProduct / "big.bin", std::ios::binary) << bytes;
+  }
+  std::string body;
+  int n = 0;
+  for (std::uint64_t from = 0; from < kBig; from += kRange) {
+    const std::string k = std::to_string(++n);
+    body += (n > 1 ? "&f" : "f") + k + "=big.bin&from" + k + "=" + std::to_string(from) + "&size" + k + "=" +
+            std::to_string(kRange);
+  }
+  for (int i = 0; i < 500; ++i) body += "&f" + std::to_string(++n) + "=vtl64.exe";
+  const std::string request = std::string("POST /update/u.php?f=zip&e=") + kProduct +
+                              " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                              "Content-Length: " +
+                              std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+
+  const fs::path portFile = work / "port";
+  const pid_t server = Spawn({o.server, "--root", (work / "root").string(), "--port", "0", "--port-file",
+                              portFile.string(), "--log", (work / "access.log").string()},
+                             work / "server.out");
+  for (int i = 0; i < 400 && !fs::exists(portFile); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  if (server < 0 || !fs::exists(portFile)) {
+    std::fprintf(stderr, "server_bench: the server did not start: %s\n", ReadFile(work / "server.out.err").c_str());
+    return 1;
+  }
+  const int port = std::atoi(ReadFile(portFile).c_str());
+  std::printf("server_bench --attack: %d connections from 127.0.0.2 each asking for %d entries (%.0f MB of\n"
+              "source) again and again; a hash query from 127.0.0.1 every 300 ms for %d s; %u cores\n",
+              kAttackers, n, double(kBig + 4000000) / 1e6, o.duration, std::thread::hardware_concurrency());
+
+  std::atomic<bool> stop{false};
+  std::atomic<long> replies{0};
+  std::atomic<long long> bytes{0};
+  std::vector<std::thread> attackers;
+  for (int i = 0; i < kAttackers; ++i)
+    attackers.emplace_back(Attacker, port, std::cref(request), std::cref(stop), std::ref(replies), std::ref(bytes));
+  std::this_thread::sleep_for(std::chrono::seconds(2));  // every attacker at work
+
+  std::vector<double> times;
+  int failed = 0;
+  const auto end = Clock::now() + std::chrono::seconds(o.duration);
+  while (Clock::now() < end) {
+    const auto next = Clock::now() + std::chrono::milliseconds(300);
+    const double ms = TimedQuery(port, digest);
+    if (ms < 0)
+      ++failed;
+    else
+      times.push_back(ms);
+    std::this_thread::sleep_until(next);
+  }
+  // An updating client from another address, fetching the whole program.
+  const std::string fetchBody = "f1=vtl64.exe";
+  const std::string fetch = std::string("POST /update/u.php?f=zip&e=") + kProduct +
+                            " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                            "Content-Length: 12\r\nConnection: close\r\n\r\n" + fetchBody;
+  std::vector<double> fetches;
+  for (int i = 0; i < 3; ++i) {
+    const auto start = Clock::now();
+    const int fd = Connect(port, "127.0.0.1", false);
+    long long got = 0;
+    if (fd >= 0 && send(fd, fetch.data(), fetch.size(), MSG_NOSIGNAL) == ssize_t(fetch.size())) {
+      char buf[65536];
+      ssize_t n;
+      while ((n = recv(fd, buf, sizeof buf, 0)) > 0) got += n;
+    }
+    if (fd >= 0) close(fd);
+    if (got > 4000000) fetches.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  const double rss = PeakRssMb(server);
+  const double cpu = CpuSeconds(server);
+  stop = true;
+  kill(server, SIGTERM);
+  for (std::thread& t : attackers) t.join();
+  int status = 0;
+  waitpid(server, &status, 0);
+
+  Latency l;
+  std::sort(times.begin(), times.end());
+  if (!times.empty()) {
+    l.median = times[times.size() / 2];
+    l.p90 = times[times.size() * 9 / 10];
+    l.worst = times.back();
+  }
+  const bool latencyMet = failed == 0 && !times.empty() && l.median < 50.0;
+  const bool memoryMet = rss < 512.0;
+  std::printf("  hash query under attack: %zu answered, median %7.2f ms, 90%% %7.2f ms, worst %7.2f ms, failed %d  [%s]\n",
+              times.size(), l.median, l.p90, l.worst, failed, latencyMet ? "under 50 ms" : "MISSED");
+  std::printf("  the 4 MB program fetched whole from 127.0.0.1 meanwhile: %zu of 3, median %.0f ms\n", fetches.size(),
+              Median(fetches));
+  std::printf("  server's peak resident memory: %.0f MB  [%s]\n", rss, memoryMet ? "under 512 MB" : "MISSED");
+  std::printf("  attack archives read to the end: %ld, %.0f MB in all; server CPU %.1f s\n", replies.load(),
+              double(bytes.load()) / 1e6, cpu);
+  std::printf("\nserver_bench: %s\n", latencyMet && memoryMet ? "both targets met" : "a target was MISSED");
+  return latencyMet && memoryMet ? 0 : 1;
 }
 
 }  // namespace
@@ -381,6 +527,18 @@ int main(int argc, char** argv) {
   }
   const std::string digest = Sha1Hex(work / "root" / kProduct / "vtl64.exe");
 
+  if (o.attack) {
+    if (o.duration == 0) o.duration = 30;
+    const int result = AttackRun(o, work, digest);
+    std::error_code ignored;
+    if (o.keep)
+      std::printf("server_bench: kept %s\n", work.c_str());
+    else
+      fs::remove_all(work, ignored);
+    return result;
+  }
+
+  if (o.duration == 0) o.duration = 5;
   std::printf("server_bench: %d idle and %d slow connections from 127.0.0.2; %d timed hash queries and a\n"
               "load run of %d connections for %d s from 127.0.0.1, %d rounds each way; %u cores\n",
               o.idle, o.slow, o.queries, o.connections, o.duration, o.rounds, std::thread::hardware_concurrency());

@@ -254,6 +254,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (body.size() < length) body.append(length - body.size(), '&');
   }
 
-  CheckServiceReply(method, g_fixture->service->Handle(method, target, body));
+  vantle_server::ServiceReply reply = g_fixture->service->Handle(method, target, body);
+  std::string error;
+  if (!vantle_server::MakeBodyWhole(reply, error)) Broken("a reply stream failed");
+  CheckServiceReply(method, reply);
   return 0;
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Load run of vantle-update-server: many concurrent hash queries on loopback
 # with wrk. Fails on any non-2xx reply or socket error; prints requests per
-# second. Speed is reported, never asserted.
+# second. Speed is reported, never asserted. When nginx is installed, the
+# same wrk run against nginx serving the same reply as a static file follows,
+# and the ratio of the two is printed.
 #
 #   scripts/load-server.sh [--server PATH] [--connections N] [--duration SECONDS]
 #                          [--threads N] [--timeout SECONDS]
@@ -78,6 +80,7 @@ check_reply() {
   printf 'POST /update/u.php?f=hash&e=%s HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: 12\r\nConnection: close\r\n\r\nf1=vtl64.exe' "$product" >&3
   reply="$(cat <&3)"
   exec 3<&-
+  reply_body="${reply#*$'\r\n\r\n'}"
   if [[ "$reply" != *"<f1>$expected</f1>"* ]]; then
     echo "load-server.sh: wrong reply $1: $reply" >&2
     exit 1
@@ -126,6 +129,47 @@ if ! wait "$server_pid"; then
 fi
 server_pid=""
 
-echo "load-server.sh: $connections connections, $requests requests, $lines log lines," \
-  "$(awk '/Requests\/sec/ {print $2}' "$work/wrk.out") requests/s"
+ours="$(awk '/Requests\/sec/ {print $2}' "$work/wrk.out")"
+echo "load-server.sh: $connections connections, $requests requests, $lines log lines, $ours requests/s"
+
+# The peer, in the same run: nginx with one worker per core and its access
+# log on, answering a GET for a static file that holds the same reply (it
+# refuses a POST to a static file).
+nginx_bin="$(command -v nginx || true)"
+[[ -z "$nginx_bin" && -x /usr/sbin/nginx ]] && nginx_bin=/usr/sbin/nginx
+if [[ -n "$nginx_bin" ]]; then
+  mkdir -p "$work/www" "$work/nginx"
+  printf '%s' "$reply_body" > "$work/www/reply.xml"
+  nginx_port=$((20000 + RANDOM % 20000))
+  cat > "$work/nginx.conf" <<CONF
+worker_processes auto;
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections $((connections + 256)); }
+http {
+  access_log $work/nginx/access.log;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  server { listen 127.0.0.1:$nginx_port; root $work/www; }
+}
+CONF
+  "$nginx_bin" -p "$work/nginx" -c "$work/nginx.conf" 2> "$work/nginx/start.err" &
+  nginx_pid=$!
+  for _ in $(seq 1 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null && break
+    sleep 0.05
+  done
+  wrk -t"$threads" -c"$connections" -d"${duration}s" --timeout "${timeout}s" \
+    "http://127.0.0.1:$nginx_port/reply.xml" > "$work/wrk-nginx.out" || true
+  kill -TERM "$nginx_pid" 2>/dev/null || true
+  wait "$nginx_pid" 2>/dev/null || true
+  peer="$(awk '/Requests\/sec/ {print $2}' "$work/wrk-nginx.out")"
+  if [[ -n "$peer" ]]; then
+    echo "load-server.sh: nginx, same reply as a static file: $peer requests/s;" \
+      "vantle-update-server at $(awk -v a="$ours" -v b="$peer" 'BEGIN { printf "%.2f", a / b }')x nginx"
+  else
+    echo "load-server.sh: nginx did not run: $(cat "$work/nginx/start.err")"
+  fi
+fi
 exit "$failed"

@@ -16,6 +16,7 @@ packages=(
   dpkg-dev
   libboost-dev libcpp-httplib-dev libssl-dev wrk openssl coreutils rsync bsdiff
   dosbox nasm genisoimage osslsigncode
+  nginx-light
 )
 
 missing=()
@@ -31,7 +32,10 @@ sudo_cmd=()
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # nginx is only the peer of the server's load run: RUNLEVEL=1 keeps its
+  # package from starting a server of its own.
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive RUNLEVEL=1 \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The system's own entry for its release's main archive, as "URIs: ..." and,

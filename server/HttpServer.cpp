@@ -5,8 +5,11 @@
 #include <boost/beast/http.hpp>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <deque>
+#include <functional>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -84,6 +87,20 @@ struct CappedBody {
 
 using Parser = http::request_parser<CappedBody>;
 using Response = http::response<http::string_body>;
+using StreamResponse = http::response<http::buffer_body>;
+
+unsigned ZipWorkers(unsigned asked) {
+  if (asked) return asked;
+  return std::max(1u, std::thread::hardware_concurrency() / 2);
+}
+
+// Zip work yields to everything else the machine does, hash queries first.
+void LowerThisThread() {
+  thread_local bool lowered = false;
+  if (lowered) return;
+  lowered = true;
+  ::setpriority(PRIO_PROCESS, id_t(::gettid()), 10);
+}
 
 
 // IPv4 clients of a dual-stack listener are shown as the IPv4 address they
@@ -98,20 +115,65 @@ bool IsHttpError(const beast::error_code& ec) {
   return ec.category() == http::make_error_code(http::error::bad_method).category();
 }
 
+// Runs zip work a piece at a time on a pool, taking turns between client
+// addresses: one address with many connections gets no more of the lane than
+// another with one.
+class FairLane {
+ public:
+  explicit FairLane(asio::thread_pool& pool) : pool_(pool) {}
+
+  void Post(const std::string& key, std::function<void()> task) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::deque<std::function<void()>>& queue = queues_[key];
+      if (queue.empty()) turns_.push_back(key);
+      queue.push_back(std::move(task));
+    }
+    asio::post(pool_, [this] { RunOne(); });
+  }
+
+ private:
+  void RunOne() {
+    std::function<void()> task;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (turns_.empty()) return;
+      const std::string key = std::move(turns_.front());
+      turns_.pop_front();
+      auto queue = queues_.find(key);
+      task = std::move(queue->second.front());
+      queue->second.pop_front();
+      if (queue->second.empty())
+        queues_.erase(queue);
+      else
+        turns_.push_back(key);
+    }
+    task();
+  }
+
+  asio::thread_pool& pool_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::deque<std::function<void()>>> queues_;
+  std::deque<std::string> turns_;  // addresses with work, in the order they get their next turn
+};
+
 class Connection;
 
 // Everything the connections share: options, the request handler and the
 // log, the counts behind the connection limits, the event loop and the pool.
 class Core {
  public:
-  Core(HttpOptions options, RequestHandler handler, AccessLog& log)
+  Core(HttpOptions options, RequestHandler handler, AccessLog& log, QuickHandler quick)
       : options_(std::move(options)),
         handler_(std::move(handler)),
+        quick_(std::move(quick)),
         log_(log),
         acceptor_(io_),
         acceptRetry_(io_),
         signals_(io_),
-        pool_(std::max(1u, options_.workers)) {}
+        pool_(std::max(1u, options_.workers)),
+        zipLane_(zipPool_),
+        zipPool_(ZipWorkers(options_.zipWorkers)) {}
 
   bool Listen(std::string& error);
   int Port() const { return port_; }
@@ -121,12 +183,23 @@ class Core {
   const HttpOptions& Options() const { return options_; }
   AccessLog& Log() { return log_; }
   asio::thread_pool& Pool() { return pool_; }
+  FairLane& ZipLane() { return zipLane_; }
 
   ServiceReply Handle(const std::string& method, const std::string& target, const std::string& body) {
     try {
       return handler_(method, target, body);
     } catch (const std::exception& e) {
       return TextReply(500, std::string("the request could not be served: ") + e.what());
+    }
+  }
+
+  std::optional<ServiceReply> HandleQuick(const std::string& method, const std::string& target,
+                                          const std::string& body) {
+    if (!quick_) return std::nullopt;
+    try {
+      return quick_(method, target, body);
+    } catch (const std::exception&) {
+      return std::nullopt;  // a worker tries it the long way
     }
   }
 
@@ -166,6 +239,7 @@ class Core {
 
   HttpOptions options_;
   RequestHandler handler_;
+  QuickHandler quick_;
   AccessLog& log_;
 
   std::mutex mutex_;
@@ -182,6 +256,10 @@ class Core {
   asio::steady_timer acceptRetry_;
   asio::signal_set signals_;
   asio::thread_pool pool_;
+  // The lane's queued work holds connections: it goes after the zip pool is
+  // joined and before the event loop.
+  FairLane zipLane_;
+  asio::thread_pool zipPool_;
   int port_ = 0;
 };
 
@@ -260,6 +338,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const auto& request = parser_->get();
     keepAlive_ = request.keep_alive();
     if (request.body().overflow) return Reply(UpdateService::BodyTooLarge(), false);
+    if (std::optional<ServiceReply> quick = core_.HandleQuick(method_, target_, request.body().bytes))
+      return Reply(std::move(*quick), false);
     // The request is not touched by this strand until the reply comes back.
     asio::post(core_.Pool(), [self = shared_from_this()] {
       ServiceReply reply = self->core_.Handle(self->method_, self->target_, self->parser_->get().body().bytes);
@@ -283,6 +363,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void Reply(ServiceReply reply, bool close) {
+    if (reply.stream) return ReplyStreamed(std::move(reply));
     response_.emplace();
     Response& res = *response_;
     res.version(version_);
@@ -308,14 +389,96 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void OnWritten(beast::error_code ec) {
     if (!ec && !serializer_->is_done()) return WriteSome();
-    Disarm();
-    WriteLog();
-    if (ec) return Close();
     const bool again = response_->keep_alive();
     serializer_.reset();
     response_.reset();
+    Finished(ec, again);
+  }
+
+  void Finished(const beast::error_code& ec, bool again) {
+    Disarm();
+    WriteLog();
+    if (ec) return Close();
     if (again) return ReadRequest();
     Linger();
+  }
+
+  // A body made while it is sent: the header first, then one piece at a
+  // time, each made on the zip lane and written before the next is made.
+  // Chunked when its length is not known ahead (an HTTP/1.0 client reads
+  // to the close instead).
+  void ReplyStreamed(ServiceReply reply) {
+    stream_ = std::move(reply.stream);
+    streamResponse_.emplace();
+    StreamResponse& res = *streamResponse_;
+    res.version(version_);
+    res.result(unsigned(reply.status));
+    if (!reply.contentType.empty()) res.set(http::field::content_type, reply.contentType);
+    const std::optional<std::uint64_t> length = stream_->Length();
+    if (length)
+      res.content_length(*length);
+    else if (version_ >= 11)
+      res.chunked(true);
+    res.keep_alive(keepAlive_ && (length || version_ >= 11));
+    res.body().data = nullptr;
+    res.body().more = true;
+    status_ = reply.status;
+    replyBytes_ = 0;
+    streamSerializer_.emplace(res);
+    Arm(core_.Options().requestTimeout);
+    http::async_write_header(socket_, *streamSerializer_,
+                             [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                               if (ec) return self->EndStream(ec);
+                               self->MakePiece();
+                             });
+  }
+
+  void MakePiece() {
+    Disarm();  // the wait is ours, not the client's
+    core_.ZipLane().Post(limitKey_, [self = shared_from_this()] {
+      LowerThisThread();
+      auto piece = std::make_shared<std::string>();
+      std::string error;
+      const bool ok = self->stream_->Next(*piece, error);
+      asio::post(self->socket_.get_executor(), [self, ok, piece] { self->WritePiece(ok, piece); });
+    });
+  }
+
+  void WritePiece(bool ok, const std::shared_ptr<std::string>& piece) {
+    // A reply that cannot be finished is cut off: the client sees it end
+    // early and refuses it.
+    if (!ok) return EndStream(asio::error::operation_aborted);
+    piece_ = piece;
+    SetPiece(piece_->empty() ? nullptr : piece_->data(), piece_->size(), true);
+    replyBytes_ += piece_->size();
+    WriteStream();
+  }
+
+  void SetPiece(void* data, std::size_t size, bool more) {
+    http::buffer_body::value_type& body = streamResponse_->body();
+    body.data = data;
+    body.size = size;
+    body.more = more;
+  }
+
+  void WriteStream() {
+    Arm(core_.Options().requestTimeout);
+    http::async_write(socket_, *streamSerializer_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec == http::error::need_buffer) ec = {};
+      if (ec || self->streamSerializer_->is_done()) return self->EndStream(ec);
+      if (!self->stream_->Done()) return self->MakePiece();
+      self->SetPiece(nullptr, 0, false);  // the end (the last chunk)
+      self->WriteStream();
+    });
+  }
+
+  void EndStream(const beast::error_code& ec) {
+    const bool again = streamResponse_->keep_alive();
+    streamSerializer_.reset();
+    streamResponse_.reset();
+    stream_.reset();
+    piece_.reset();
+    Finished(ec, again);
   }
 
   void WriteLog() {
@@ -395,6 +558,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   std::optional<Response> response_;
   std::optional<http::response_serializer<http::string_body>> serializer_;
+  std::shared_ptr<BodyStream> stream_;
+  std::optional<StreamResponse> streamResponse_;
+  std::optional<http::response_serializer<http::buffer_body>> streamSerializer_;
+  std::shared_ptr<std::string> piece_;
   int status_ = 0;
   std::uint64_t replyBytes_ = 0;
   bool logged_ = false;
@@ -492,6 +659,8 @@ void Core::Run() {
   // connections.
   pool_.stop();
   pool_.join();
+  zipPool_.stop();
+  zipPool_.join();
 }
 
 }  // namespace
@@ -507,13 +676,13 @@ std::string ConnectionLimitKey(const std::string& text) {
 }
 
 struct HttpServer::Impl {
-  Impl(HttpOptions options, RequestHandler handler, AccessLog& log)
-      : core(std::move(options), std::move(handler), log) {}
+  Impl(HttpOptions options, RequestHandler handler, AccessLog& log, QuickHandler quick)
+      : core(std::move(options), std::move(handler), log, std::move(quick)) {}
   Core core;
 };
 
-HttpServer::HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log)
-    : impl_(std::make_unique<Impl>(std::move(options), std::move(handler), log)) {}
+HttpServer::HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log, QuickHandler quick)
+    : impl_(std::make_unique<Impl>(std::move(options), std::move(handler), log, std::move(quick))) {}
 HttpServer::~HttpServer() = default;
 bool HttpServer::Listen(std::string& error) { return impl_->core.Listen(error); }
 int HttpServer::Port() const { return impl_->core.Port(); }

@@ -8,6 +8,11 @@
 //    reply sent). Late requests that had begun get 408; idle connections are
 //    closed without a word.
 //  - Each write of a reply must make progress within requestTimeout.
+//  - Zip replies are written on a lane of their own (zipWorkers threads at a
+//    lower priority), a piece at a time as the client takes them, so that
+//    however many archives are asked for, hash queries are answered at
+//    once and no reply is ever held whole in memory. The lane takes turns
+//    between client addresses.
 //  - No more than perAddressLimit connections from one client address, and
 //    no more than maxConnections in all, are served at once; one more is
 //    answered 503 and closed at once rather than queued.
@@ -20,6 +25,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vantle_server {
@@ -31,12 +37,17 @@ struct HttpOptions {
   std::size_t perAddressLimit = 64;  // 0: no limit
   std::size_t maxConnections = 0;    // 0: from the process's descriptor limit
   unsigned workers = 16;             // threads that run requests
+  unsigned zipWorkers = 0;           // threads that write zip replies; 0: half the cores, at least 1
   unsigned ioThreads = 1;            // threads that move bytes
   bool stopOnSignals = true;         // SIGINT and SIGTERM end Run()
 };
 
 using RequestHandler =
     std::function<ServiceReply(const std::string& method, const std::string& target, const std::string& body)>;
+// Answers on the thread that read the request when it can do so at once
+// (nothing: the request goes to a worker).
+using QuickHandler = std::function<std::optional<ServiceReply>(const std::string& method, const std::string& target,
+                                                               const std::string& body)>;
 
 // Largest request header (request line and fields) read; a longer one is 431.
 constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
@@ -54,7 +65,7 @@ std::string ConnectionLimitKey(const std::string& address);
 
 class HttpServer {
  public:
-  HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log);
+  HttpServer(HttpOptions options, RequestHandler handler, AccessLog& log, QuickHandler quick = nullptr);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;

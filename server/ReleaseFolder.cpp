@@ -1,11 +1,9 @@
 #include "server/ReleaseFolder.h"
 
-#include "update/MemoryZip.h"
 #include "update/Sha1.h"
 #include "update/rdc/RdcEngine.h"
 
 #include <sys/stat.h>
-#include <zip.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,12 +24,6 @@ std::int64_t MtimeNs(const struct stat& info) {
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
-
-bool HasNonAscii(const std::string& s) {
-  for (unsigned char c : s)
-    if (c >= 0x80) return true;
-  return false;
-}
 
 }  // namespace
 
@@ -86,72 +78,30 @@ std::string ReleaseFolder::FileHash(const std::string& path) {
   return text;
 }
 
+std::string ReleaseFolder::KnownFileHash(const std::string& path) const {
+  struct stat info;
+  if (!StatFile(path, info)) return {};
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = hashes_.find(path);
+  if (it == hashes_.end() || it->second.size != std::uint64_t(info.st_size) || it->second.mtimeNs != MtimeNs(info))
+    return {};
+  return it->second.hash;
+}
+
+std::string ReleaseFolder::KnownSignatureHash(const std::string& path) const {
+  struct stat info;
+  if (!StatFile(path, info)) return {};
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = signatures_.find(path);
+  if (it == signatures_.end() || it->second.size != std::uint64_t(info.st_size) || it->second.mtimeNs != MtimeNs(info))
+    return {};
+  return it->second.signature.hash;
+}
+
 std::uint64_t ReleaseFolder::HashComputations() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return computations_;
 }
-
-namespace {
-
-// Hands out a source's bytes piece by piece, from a file or from memory.
-class SourceReader {
- public:
-  bool Open(const ZipSource& source, std::time_t& when, std::uint64_t& length, std::string& error) {
-    if (source.bytes) {
-      data_ = source.bytes.get();
-      when = source.when;
-      total_ = data_->size();
-    } else {
-      file_.reset(std::fopen(source.path.c_str(), "rb"));
-      struct stat info;
-      if (!file_ || ::fstat(fileno(file_.get()), &info) != 0) {
-        error = "cannot read " + source.entryName;
-        return false;
-      }
-      when = info.st_mtim.tv_sec;
-      total_ = std::uint64_t(info.st_size);
-    }
-    offset_ = 0;
-    left_ = total_;
-    if (source.ranged) {
-      // The file may have changed since the request was checked.
-      if (source.from > total_ || source.size > total_ - source.from) {
-        error = "the range of " + source.entryName + " is no longer inside it";
-        return false;
-      }
-      offset_ = source.from;
-      left_ = source.size;
-      if (file_ && ::fseeko(file_.get(), off_t(offset_), SEEK_SET) != 0) {
-        error = "cannot read " + source.entryName;
-        return false;
-      }
-    }
-    length = left_;
-    return true;
-  }
-
-  // Up to capacity bytes into buffer; 0 at the end. False when the file ends
-  // early or cannot be read.
-  bool Next(char* buffer, std::size_t capacity, std::size_t& got) {
-    got = std::size_t(std::min<std::uint64_t>(capacity, left_));
-    if (got == 0) return true;
-    if (data_) {
-      std::memcpy(buffer, data_->data() + offset_, got);
-    } else if (std::fread(buffer, 1, got, file_.get()) != got) {
-      return false;
-    }
-    offset_ += got;
-    left_ -= got;
-    return true;
-  }
-
- private:
-  const std::string* data_ = nullptr;
-  std::unique_ptr<std::FILE, FileCloser> file_;
-  std::uint64_t total_ = 0, offset_ = 0, left_ = 0;
-};
-
-}  // namespace
 
 bool ReleaseFolder::FileSignature(const std::string& path, Signature& out) {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
@@ -176,6 +126,8 @@ bool ReleaseFolder::FileSignature(const std::string& path, Signature& out) {
   made.bytes = std::make_shared<const std::string>(stream.begin(), stream.end());
   made.when = info.st_mtim.tv_sec;
   made.hash = Sha1Text(*made.bytes);
+  made.packed = PackBytes(*made.bytes, made.when);
+  if (!made.packed) return false;
 
   std::lock_guard<std::mutex> lock(mutex_);
   signatures_[path] = CachedSignature{size, mtime, made};
@@ -200,6 +152,33 @@ std::vector<std::string> NamesIn(const std::string& folder) {
 
 }  // namespace
 
+std::shared_ptr<const PackedEntry> ReleaseFolder::PackedFile(const std::string& path) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  struct stat info;
+  if (!file || ::fstat(fileno(file.get()), &info) != 0 || std::uint64_t(info.st_size) > kMaxPackedBytes) return nullptr;
+  const std::uint64_t size = std::uint64_t(info.st_size);
+  const std::int64_t mtime = MtimeNs(info);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = packs_.find(path);
+    if (it != packs_.end() && it->second.size == size && it->second.mtimeNs == mtime) return it->second.packed;
+  }
+  std::string bytes(std::size_t(size), '\0');
+  if (size > 0 && std::fread(&bytes[0], 1, bytes.size(), file.get()) != bytes.size()) return nullptr;
+  std::shared_ptr<const PackedEntry> packed = PackBytes(bytes, info.st_mtim.tv_sec);
+  if (!packed) return nullptr;
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  packs_[path] = CachedPack{size, mtime, packed};
+  ++packComputations_;
+  return packed;
+}
+
+std::uint64_t ReleaseFolder::PackComputations() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return packComputations_;
+}
+
 std::size_t ReleaseFolder::Refresh() {
   std::size_t seen = 0;
   for (const std::string& product : NamesIn(root_)) {
@@ -212,6 +191,7 @@ std::size_t ReleaseFolder::Refresh() {
       FileHash(path);
       Signature ignored;
       FileSignature(path, ignored);
+      PackedFile(path);
     }
   }
   return seen;
@@ -220,61 +200,6 @@ std::size_t ReleaseFolder::Refresh() {
 std::uint64_t ReleaseFolder::SignatureComputations() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return signatureComputations_;
-}
-
-bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::string& error) {
-  archive.clear();
-  zlib_filefunc64_def io = VULIBRARY::MemoryZipWriter(archive);
-
-  zipFile zip = zipOpen2_64("memory", APPEND_STATUS_CREATE, nullptr, &io);
-  if (!zip) {
-    error = "cannot start the archive";
-    return false;
-  }
-  bool ok = true;
-  constexpr std::size_t kPiece = 1 << 16;
-  std::unique_ptr<char[]> buffer(new char[kPiece]);
-  for (const ZipSource& source : sources) {
-    SourceReader reader;
-    std::time_t mtime = 0;
-    std::uint64_t length = 0;
-    if (!reader.Open(source, mtime, length, error)) {
-      ok = false;
-      break;
-    }
-    zip_fileinfo zi{};
-    std::tm when{};
-    gmtime_r(&mtime, &when);
-    zi.tmz_date.tm_sec = uInt(when.tm_sec);
-    zi.tmz_date.tm_min = uInt(when.tm_min);
-    zi.tmz_date.tm_hour = uInt(when.tm_hour);
-    zi.tmz_date.tm_mday = uInt(when.tm_mday);
-    zi.tmz_date.tm_mon = uInt(when.tm_mon);
-    zi.tmz_date.tm_year = uInt(when.tm_year + 1900);
-    const int zip64 = length >= 0xFFFFFFFFu ? 1 : 0;
-    const uLong utf8Flag = HasNonAscii(source.entryName) ? (1u << 11) : 0;
-    if (zipOpenNewFileInZip4_64(zip, source.entryName.c_str(), &zi, nullptr, 0, nullptr, 0, nullptr,
-                                Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL,
-                                Z_DEFAULT_STRATEGY, nullptr, 0, 0, utf8Flag, zip64) != ZIP_OK) {
-      error = "cannot add " + source.entryName + " to the archive";
-      ok = false;
-      break;
-    }
-    std::size_t got = 0;
-    while (ok && (ok = reader.Next(buffer.get(), kPiece, got)) && got > 0)
-      ok = zipWriteInFileInZip(zip, buffer.get(), unsigned(got)) == ZIP_OK;
-    if (zipCloseFileInZip(zip) != ZIP_OK) ok = false;
-    if (!ok) {
-      error = "cannot pack " + source.entryName;
-      break;
-    }
-  }
-  if (zipClose(zip, nullptr) != ZIP_OK && ok) {
-    error = "cannot finish the archive";
-    ok = false;
-  }
-  if (!ok) archive.clear();
-  return ok;
 }
 
 }  // namespace vantle_server

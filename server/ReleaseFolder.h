@@ -1,6 +1,9 @@
-// The release folder: ROOT/<product id>/<file name>, the SHA-1 of its files
-// (cached while a file's size and time stay the same) and zip archives of them.
+// The release folder: ROOT/<product id>/<file name>, the SHA-1 of its files,
+// their delta signatures and their deflated forms (each cached while a file's
+// size and time stay the same).
 #pragma once
+
+#include "server/ZipStream.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +39,11 @@ class ReleaseFolder {
   // Safe to call from many threads at once.
   std::string FileHash(const std::string& path);
 
+  // The digest of a file, or of its signatures, when one was made for the
+  // file's present size and time; empty otherwise. Reads no file.
+  std::string KnownFileHash(const std::string& path) const;
+  std::string KnownSignatureHash(const std::string& path) const;
+
   // How many times a file was actually read for hashing (the rest came from
   // the cache).
   std::uint64_t HashComputations() const;
@@ -48,11 +56,20 @@ class ReleaseFolder {
     std::shared_ptr<const std::string> bytes;
     std::string hash;      // 40 upper-case hex digits
     std::time_t when = 0;  // the file's time
+    std::shared_ptr<const PackedEntry> packed;  // the stream deflated
   };
   bool FileSignature(const std::string& path, Signature& out);
   std::uint64_t SignatureComputations() const;
 
-  // Hashes and signs every regular file of every product folder that is new
+  // A release file deflated as a whole zip entry: made once for each
+  // version of the file (at refresh, or on first use after a change), not
+  // for every request. Null when the file cannot be read or is larger than
+  // any reply may hold (it is then not read at all).
+  static constexpr std::uint64_t kMaxPackedBytes = std::uint64_t(64) << 20;
+  std::shared_ptr<const PackedEntry> PackedFile(const std::string& path);
+  std::uint64_t PackComputations() const;
+
+  // Hashes, signs and packs every regular file of every product folder that is new
   // or has changed since it was last done, so that clients do not wait for
   // it; returns how many files were looked at. Files already in step cost
   // one stat each.
@@ -77,24 +94,13 @@ class ReleaseFolder {
   std::uint64_t computations_ = 0;
   std::unordered_map<std::string, CachedSignature> signatures_;
   std::uint64_t signatureComputations_ = 0;
+  struct CachedPack {
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    std::shared_ptr<const PackedEntry> packed;
+  };
+  std::unordered_map<std::string, CachedPack> packs_;
+  std::uint64_t packComputations_ = 0;
 };
-
-// One entry of an archive: a file on disk or bytes in memory (when bytes is
-// set), whole or only size bytes from offset from.
-struct ZipSource {
-  std::string entryName;
-  std::string path;
-  std::shared_ptr<const std::string> bytes;
-  std::time_t when = 0;  // the entry's time for bytes; a file's is its own
-  bool ranged = false;
-  std::uint64_t from = 0;
-  std::uint64_t size = 0;
-};
-
-// A zip archive in memory with one deflated entry per source, in the given
-// order, each named by its entry name. False with a reason when a file cannot
-// be read, a range is no longer inside its file, or the archive cannot be
-// written.
-bool BuildZip(const std::vector<ZipSource>& sources, std::string& archive, std::string& error);
 
 }  // namespace vantle_server

@@ -2,7 +2,10 @@
 
 #include "xml/Xml.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <tuple>
 
 namespace vantle_server {
 
@@ -12,6 +15,14 @@ ServiceReply TextReply(int status, std::string reason) {
   reply.contentType = "text/plain; charset=utf-8";
   reply.body = std::move(reason) + "\n";
   return reply;
+}
+
+bool MakeBodyWhole(ServiceReply& reply, std::string& error) {
+  while (reply.stream && !reply.stream->Done()) {
+    if (!reply.stream->Next(reply.body, error)) return false;
+  }
+  reply.stream.reset();
+  return true;
 }
 
 namespace {
@@ -69,6 +80,16 @@ std::string HashReplyXml(const std::vector<std::string>& hashes) {
 
 ServiceReply UpdateService::Handle(const std::string& method, const std::string& target,
                                    const std::string& body) {
+  return *Serve(method, target, body, false);
+}
+
+std::optional<ServiceReply> UpdateService::HandleQuick(const std::string& method, const std::string& target,
+                                                       const std::string& body) {
+  return Serve(method, target, body, true);
+}
+
+std::optional<ServiceReply> UpdateService::Serve(const std::string& method, const std::string& target,
+                                                 const std::string& body, bool quickOnly) {
   const Target parts = SplitTarget(target);
   if (parts.path != kEndpoint) return TextReply(404, "no such path " + Quote(parts.path));
   if (method != "POST") {
@@ -80,6 +101,9 @@ ServiceReply UpdateService::Handle(const std::string& method, const std::string&
 
   std::string function, product, error;
   if (!ReadQuery(parts.query, function, product, error)) return TextReply(400, error);
+  // The quick way is for the hash queries clients send, a few names long;
+  // a large body is parsed by a worker, not by the thread that moves bytes.
+  if (quickOnly && (function != "hash" || body.size() > kMaxQuickBodyBytes)) return std::nullopt;
 
   FormFields fields;
   std::vector<RequestedItem> items;
@@ -94,7 +118,19 @@ ServiceReply UpdateService::Handle(const std::string& method, const std::string&
   const std::string folder = release_.ProductFolder(product);
   if (folder.empty()) return TextReply(404, "unknown product " + Quote(product));
 
-  return function == "hash" ? HashReply(folder, items) : ZipReply(folder, items);
+  if (function == "hash") return HashReply(folder, items, quickOnly);
+  if (quickOnly) return std::nullopt;
+  return ZipReply(folder, items);
+}
+
+std::string UpdateService::QuickHash(const std::string& folder, const std::string& name) {
+  const std::size_t suffix = std::char_traits<char>::length(kSignatureSuffix);
+  if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kSignatureSuffix) == 0) {
+    const std::string source = ReleaseFolder::ReleaseFile(folder, name.substr(0, name.size() - suffix));
+    if (!source.empty()) return release_.KnownSignatureHash(source);
+  }
+  const std::string path = ReleaseFolder::ReleaseFile(folder, name);
+  return path.empty() ? std::string() : release_.KnownFileHash(path);
 }
 
 bool UpdateService::Resolve(const std::string& folder, const std::string& name, ReleaseItem& item) {
@@ -116,13 +152,17 @@ bool UpdateService::Resolve(const std::string& folder, const std::string& name, 
   return !error;
 }
 
-ServiceReply UpdateService::HashReply(const std::string& folder,
-                                      const std::vector<RequestedItem>& items) {
+std::optional<ServiceReply> UpdateService::HashReply(const std::string& folder,
+                                                     const std::vector<RequestedItem>& items, bool quickOnly) {
   std::vector<std::string> hashes;
   for (const RequestedItem& item : items) {
-    ReleaseItem found;
     std::string hash;
-    if (Resolve(folder, item.name, found))
+    if (quickOnly) {
+      hash = QuickHash(folder, item.name);
+      if (hash.empty()) return std::nullopt;
+    }
+    ReleaseItem found;
+    if (hash.empty() && Resolve(folder, item.name, found))
       hash = found.generated ? found.signature.hash : release_.FileHash(found.path);
     if (hash.empty()) return TextReply(404, "no such file " + Quote(item.name));
     hashes.push_back(std::move(hash));
@@ -133,44 +173,104 @@ ServiceReply UpdateService::HashReply(const std::string& folder,
   return reply;
 }
 
+namespace {
+
+std::string RangeText(std::uint64_t from, std::uint64_t size) {
+  return "from " + std::to_string(from) + ", " + std::to_string(size) + " bytes,";
+}
+
+}  // namespace
+
 ServiceReply UpdateService::ZipReply(const std::string& folder,
                                      const std::vector<RequestedItem>& items) {
-  std::vector<ZipSource> sources;
-  std::uint64_t total = 0;
-  for (const RequestedItem& item : items) {
+  if (items.size() > ZipStream::kMaxEntries)
+    return TextReply(400, "more than " + std::to_string(ZipStream::kMaxEntries) + " entries asked for");
+  // What each named file (or signature file) is asked for: whole, or ranges.
+  struct Source {
     ReleaseItem found;
-    if (!Resolve(folder, item.name, found)) return TextReply(404, "no such file " + Quote(item.name));
-    ZipSource source;
-    source.entryName = item.name;
-    std::uint64_t length = found.size;
-    if (found.generated) {
-      source.bytes = found.signature.bytes;
-      source.when = found.signature.when;
-      length = source.bytes->size();
-    } else {
-      source.path = std::move(found.path);
+    std::uint64_t length = 0;
+    bool whole = false;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+  };
+  std::map<std::string, Source> sources;
+  // A piece named again is one more directory entry, nothing else.
+  std::map<std::tuple<std::string, bool, std::uint64_t, std::uint64_t>, std::size_t> partOf;
+  std::vector<ZipPart> parts;
+  std::vector<bool> rangedPart;
+  std::vector<std::size_t> entries;
+  entries.reserve(items.size());
+  for (const RequestedItem& item : items) {
+    const auto key = std::make_tuple(item.name, item.ranged, item.from, item.size);
+    auto known = partOf.find(key);
+    if (known != partOf.end()) {
+      entries.push_back(known->second);
+      continue;
     }
+    auto [at, fresh] = sources.try_emplace(item.name);
+    Source& source = at->second;
+    if (fresh) {
+      if (!Resolve(folder, item.name, source.found)) return TextReply(404, "no such file " + Quote(item.name));
+      source.length = source.found.generated ? source.found.signature.bytes->size() : source.found.size;
+    }
+    ZipPart part;
+    part.name = item.name;
     if (item.ranged) {
       // A short entry would look like a good block to the client, which
       // would then rebuild a broken file from it.
-      if (item.from > length || item.size > length - item.from)
-        return TextReply(400, "the range from " + std::to_string(item.from) + ", " + std::to_string(item.size) +
-                               " bytes, is outside " + Quote(item.name) + " (" + std::to_string(length) +
-                               " bytes)");
-      source.ranged = true;
-      source.from = item.from;
-      source.size = item.size;
+      if (item.from > source.length || item.size > source.length - item.from)
+        return TextReply(400, "the range " + RangeText(item.from, item.size) + " is outside " + Quote(item.name) +
+                                  " (" + std::to_string(source.length) + " bytes)");
+      if (item.size > 0) source.ranges.emplace_back(item.from, item.size);
+      part.path = source.found.path;
+      part.from = item.from;
+      part.size = item.size;
+    } else {
+      source.whole = true;
     }
-    total += item.ranged ? item.size : length;
-    if (total > kMaxArchiveSourceBytes)
-      return TextReply(400, "the requested files add up to more than " +
-                             std::to_string(kMaxArchiveSourceBytes) + " bytes");
-    sources.push_back(std::move(source));
+    partOf.emplace(key, parts.size());
+    entries.push_back(parts.size());
+    parts.push_back(std::move(part));
+    rangedPart.push_back(item.ranged);
   }
+
+  // Each byte of each file is counted once; two different ranges that share
+  // bytes are not what any client asks for.
+  std::uint64_t total = 0;
+  for (auto& [name, source] : sources) {
+    std::sort(source.ranges.begin(), source.ranges.end());
+    std::uint64_t ranged = 0;
+    for (std::size_t i = 0; i < source.ranges.size(); ++i) {
+      const auto& [from, size] = source.ranges[i];
+      if (i > 0 && source.ranges[i - 1].first + source.ranges[i - 1].second > from)
+        return TextReply(400, "the ranges " + RangeText(source.ranges[i - 1].first, source.ranges[i - 1].second) +
+                                  " and " + RangeText(from, size) + " of " + Quote(name) + " overlap");
+      ranged += size;
+    }
+    total += source.whole ? source.length : ranged;
+    if (total > kMaxArchiveSourceBytes)
+      return TextReply(400, "the requested files add up to more than " + std::to_string(kMaxArchiveSourceBytes) +
+                                " bytes");
+  }
+
+  // Whole files come deflated from the cache; ranges, of files or of
+  // signatures in memory, are deflated by the zip lane as they are sent.
+  for (ZipPart& part : parts) {
+    const Source& source = sources.at(part.name);
+    const ReleaseFolder::Signature& signature = source.found.signature;
+    if (rangedPart[&part - parts.data()]) {
+      if (source.found.generated) {
+        part.bytes = signature.bytes;
+        part.when = signature.when;
+      }
+      continue;
+    }
+    part.packed = source.found.generated ? signature.packed : release_.PackedFile(source.found.path);
+    if (!part.packed) return TextReply(500, "cannot pack " + Quote(part.name));
+  }
+
   ServiceReply reply;
-  std::string error;
-  if (!BuildZip(sources, reply.body, error)) return TextReply(500, error);
   reply.contentType = "application/zip";
+  reply.stream = std::make_shared<ZipStream>(std::move(parts), std::move(entries));
   return reply;
 }
 

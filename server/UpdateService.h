@@ -4,7 +4,8 @@
 //   POST /update/u.php?f=hash&e=<product>   body f1=<name>&f2=<name>...
 //     -> 200, XML: a root element holding f1..fn, each with the file's SHA-1
 //   POST /update/u.php?f=zip&e=<product>    body f1=<name>...
-//     -> 200, application/zip: one deflated entry per field, in field order
+//     -> 200, application/zip: one deflated entry per field, in field order,
+//        written while it is sent (ServiceReply::stream)
 //   A name "<file>.sig" stands for the delta signatures of <file>, made by
 //   the server from the file as it is now.
 //   POST /update/u.php?f=zip&e=<product>    body f1=<name>&from1=<offset>&size1=<length>...
@@ -14,8 +15,10 @@
 // Every refusal is a short plain-text reason: 400 for a malformed request,
 // 404 for an unknown path, product or file, 405 for another method on the
 // endpoint, 413 for a body over kMaxBodyBytes; 400 also for a range that
-// does not lie inside its file and for an archive whose files (or ranges) add
-// up to more than kMaxArchiveSourceBytes.
+// does not lie inside its file, for two different ranges of a file that
+// overlap, and for an archive whose files and ranges add up to more than
+// kMaxArchiveSourceBytes. A file or range named more than once is sent and
+// counted once: the archive's other entries for it point at the same data.
 #pragma once
 
 #include "server/FormRequest.h"
@@ -23,6 +26,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,23 +38,37 @@ struct ServiceReply {
   std::string contentType;
   std::string body;
   std::string allow;  // the Allow header for 405, else empty
+  // When set, the body is made while it is sent, and body is empty.
+  std::shared_ptr<BodyStream> stream;
 };
 
 // A refusal: status and a short plain-text reason.
 ServiceReply TextReply(int status, std::string reason);
 
+// Makes a streamed body whole in body, for callers that want the reply in
+// memory (benchmarks, tests). False with a reason when the stream fails.
+bool MakeBodyWhole(ServiceReply& reply, std::string& error);
+
 class UpdateService {
  public:
   static constexpr std::size_t kMaxBodyBytes = 1000000;
+  static constexpr std::size_t kMaxQuickBodyBytes = 4096;  // HandleQuick answers no larger body
   static constexpr const char* kEndpoint = "/update/u.php";
   static constexpr const char* kSignatureSuffix = ".sig";
-  // Archives are built in memory; a request naming a large file many times
-  // over must not take the server's memory with it.
-  static constexpr std::uint64_t kMaxArchiveSourceBytes = std::uint64_t(1) << 30;
+  // No more than the program itself accepts in one reply: anything beyond
+  // it is work for nobody.
+  static constexpr std::uint64_t kMaxArchiveSourceBytes = ReleaseFolder::kMaxPackedBytes;
 
   explicit UpdateService(std::string root) : release_(std::move(root)) {}
 
   ServiceReply Handle(const std::string& method, const std::string& target, const std::string& body);
+  // What Handle answers, when that needs no file to be read: a refusal of a
+  // malformed request, or a hash query (of at most kMaxQuickBodyBytes) whose
+  // digests are all known already.
+  // Nothing otherwise. Cheap enough for the thread that moves the bytes,
+  // which spares a hash query two trips between threads.
+  std::optional<ServiceReply> HandleQuick(const std::string& method, const std::string& target,
+                                          const std::string& body);
 
   ReleaseFolder& Release() { return release_; }
 
@@ -66,8 +85,14 @@ class UpdateService {
     ReleaseFolder::Signature signature;
   };
   bool Resolve(const std::string& folder, const std::string& name, ReleaseItem& item);
+  // The digest of a release file or of its signatures when it is known for
+  // the file as it is now; empty otherwise.
+  std::string QuickHash(const std::string& folder, const std::string& name);
 
-  ServiceReply HashReply(const std::string& folder, const std::vector<RequestedItem>& items);
+  std::optional<ServiceReply> Serve(const std::string& method, const std::string& target, const std::string& body,
+                                    bool quickOnly);
+  std::optional<ServiceReply> HashReply(const std::string& folder, const std::vector<RequestedItem>& items,
+                                        bool quickOnly);
   ServiceReply ZipReply(const std::string& folder, const std::vector<RequestedItem>& items);
 
   ReleaseFolder release_;

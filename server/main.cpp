@@ -3,7 +3,7 @@
 //   vantle-update-server --root DIR --port N [--bind ADDR] [--port-file FILE]
 //                        [--log FILE] [--log-bodies] [--request-timeout SECONDS]
 //                        [--per-address-limit N] [--max-connections N] [--workers N]
-//                        [--refresh SECONDS]
+//                        [--zip-workers N] [--refresh SECONDS]
 //
 // Options, the port file and the log stream only. What a request means is
 // decided by UpdateService, how it travels by HttpServer.
@@ -45,7 +45,7 @@ const char kUsage[] =
     "usage: vantle-update-server --root DIR --port N [--bind ADDR] [--port-file FILE]\n"
     "                            [--log FILE] [--log-bodies] [--request-timeout SECONDS]\n"
     "                            [--per-address-limit N] [--max-connections N] [--workers N]\n"
-    "                            [--refresh SECONDS]\n"
+    "                            [--zip-workers N] [--refresh SECONDS]\n"
     "  --root DIR               release folder: DIR/<product id>/<file name>\n"
     "  --port N                 port to listen on; 0 picks a free one\n"
     "  --bind ADDR              address to listen on (default 127.0.0.1)\n"
@@ -59,6 +59,8 @@ const char kUsage[] =
     "  --max-connections N      connections served at once in all (default: as many as the\n"
     "                           descriptor limit allows)\n"
     "  --workers N              threads that run requests (default 16)\n"
+    "  --zip-workers N          threads that write zip replies, apart from the others so that\n"
+    "                           hash queries never wait for them (default: half the cores)\n"
     "  --refresh S              hash and sign new or changed release files at start and\n"
     "                           then every S seconds, before clients ask (default 60;\n"
     "                           0: at start only)\n";
@@ -124,6 +126,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     } else if (arg == "--workers") {
       if (!count(1, 1024, n)) return false;
       o.http.workers = unsigned(n);
+    } else if (arg == "--zip-workers") {
+      if (!count(1, 1024, n)) return false;
+      o.http.zipWorkers = unsigned(n);
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
@@ -180,7 +185,10 @@ int main(int argc, char** argv) {
       [&service](const std::string& method, const std::string& target, const std::string& body) {
         return service.Handle(method, target, body);
       },
-      log);
+      log,
+      [&service](const std::string& method, const std::string& target, const std::string& body) {
+        return service.HandleQuick(method, target, body);
+      });
 
   std::string error;
   if (!server.Listen(error)) {

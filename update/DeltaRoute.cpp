@@ -69,7 +69,9 @@ HRESULT CompareWithNewVersion(DIFF::RdcEngine& engine, const std::wstring& local
   if (!signatures.valid()) return E_FAIL;
   Reader seed(localSignatures.CreateReader());
   Reader source(new DIFF::FileRdcFileReader(signatures.handle));
-  DIFF::MemoryDiffWriter needsSink;
+  // A hostile signature stream can describe millions of tiny chunks: the
+  // list stops growing where no request could fetch it.
+  DIFF::MemoryDiffWriter needsSink(kMaxNeeds * kNeedRecordBytes);
   if (!seed || FAILED(engine.CompareSignatures(seed.get(), source.get(), &needsSink))) return E_FAIL;
   *needs = needsSink.TakeBytes();
   return S_OK;
@@ -143,6 +145,7 @@ int VU::DownloadDelta() {
   DIFF::RdcEngine engine;
   std::vector<int> fetched;
   std::vector<std::vector<Need>> needs;
+  std::size_t sourceBlocks = 0;  // of all files: they share one block request
   {
     MemoryZipArchive archive(reply);
     if (!archive.IsOpen() || archive.EntryCount() != signatureFields.size()) return E_FAIL;
@@ -158,6 +161,8 @@ int VU::DownloadDelta() {
       }
       std::vector<Need> parsed;
       if (!ReadNeeds(file.needs, localSize, &parsed)) return E_FAIL;
+      for (const Need& need : parsed) sourceBlocks += need.type == kNeedSource ? 1 : 0;
+      if (sourceBlocks > kMaxSourceBlocks) return E_FAIL;
       fetched.push_back(signatureFields[k].fileIndex);
       needs.push_back(std::move(parsed));
     }

@@ -75,10 +75,25 @@ bool ExtractEntryToFile(MemoryZipArchive& archive, std::uint64_t index, std::uin
   });
 }
 
-HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath) {
+HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath, const std::wstring& runningProgram) {
   if (!SameHash(LocalFileHash(newPath), file.serverHash)) return E_FAIL;
   if (file.verifySignature && VerifyFileSignature(newPath.c_str()) < 0) return E_FAIL;
+  if (file.verifySignature && !IsOwnRelease(runningProgram, newPath)) return E_FAIL;
   return PutNewVersionInPlace(WindowsFileOperations(), file.localPath, newPath);
+}
+
+HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath) {
+  std::wstring self(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, &self[0], static_cast<DWORD>(self.size()));
+    if (length == 0) return E_FAIL;
+    if (length < self.size()) {
+      self.resize(length);
+      break;
+    }
+    self.resize(self.size() * 2);
+  }
+  return InstallFile(file, newPath, self);
 }
 
 }  // namespace VULIBRARY

@@ -126,6 +126,7 @@ bool MemoryZipArchive::ReadEntry(std::uint64_t index, std::uint64_t maxBytes, co
 
   char buffer[65536];
   std::uint64_t total = 0;
+  uLong crc = crc32(0, nullptr, 0);
   bool ok = true;
   for (;;) {
     const int got = unzReadCurrentFile(archive, buffer, sizeof buffer);
@@ -135,14 +136,17 @@ bool MemoryZipArchive::ReadEntry(std::uint64_t index, std::uint64_t maxBytes, co
     }
     if (got == 0) break;
     total += static_cast<unsigned>(got);
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer), static_cast<uInt>(got));
     if (total > maxBytes || !sink(buffer, static_cast<std::size_t>(got))) {
       ok = false;
       break;
     }
   }
-  // Reports a CRC mismatch once the whole entry has been read.
+  // minizip tests the CRC only when the data ran as long as the header said;
+  // an entry that ends early, or whose bytes do not match, is refused here
+  // whatever it does.
   const int closed = unzCloseCurrentFile(archive);
-  return ok && closed == UNZ_OK;
+  return ok && closed == UNZ_OK && total == info.uncompressed_size && crc == info.crc;
 }
 
 bool MemoryZipArchive::ReadEntry(std::uint64_t index, std::uint64_t maxBytes, std::string* bytes) {

@@ -36,9 +36,10 @@ class MemoryZipArchive {
 
   using Sink = std::function<bool(const char* data, std::size_t size)>;
   // Hands the inflated bytes of entry index (0-based) to sink, piece by
-  // piece. False when there is no such entry, when it is damaged (its CRC is
-  // checked), when it would inflate to more than maxBytes (whatever its
-  // header claims), or when sink refuses a piece.
+  // piece. False when there is no such entry, when it is damaged (its
+  // length and CRC must be what its header says), when it would inflate to
+  // more than maxBytes (whatever its header claims), or when sink refuses a
+  // piece. A refused entry may have handed some bytes to sink already.
   bool ReadEntry(std::uint64_t index, std::uint64_t maxBytes, const Sink& sink);
   // The same into a string.
   bool ReadEntry(std::uint64_t index, std::uint64_t maxBytes, std::string* bytes);

@@ -155,8 +155,9 @@ void AppendNeed(std::vector<std::uint8_t>& needs, const Need& need) {
 
 bool ReadNeeds(const std::vector<std::uint8_t>& needs, std::uint64_t seedSize, std::vector<Need>* out) {
   out->clear();
-  if (needs.size() % kNeedRecordBytes != 0) return false;
+  if (needs.size() % kNeedRecordBytes != 0 || needs.size() / kNeedRecordBytes > kMaxNeeds) return false;
   std::uint64_t total = 0;
+  std::size_t sources = 0;
   for (std::size_t at = 0; at < needs.size(); at += kNeedRecordBytes) {
     Need need;
     need.type = static_cast<std::uint32_t>(LoadLittle(&needs[at], 4));
@@ -166,6 +167,7 @@ bool ReadNeeds(const std::vector<std::uint8_t>& needs, std::uint64_t seedSize, s
     if (need.length > kMaxUpdateFileBytes - total) return false;
     total += need.length;
     if (need.type == kNeedSeed && (need.offset > seedSize || need.length > seedSize - need.offset)) return false;
+    if (need.type == kNeedSource && ++sources > kMaxSourceBlocks) return false;
     out->push_back(need);
   }
   return true;

@@ -148,9 +148,19 @@ struct Need {
 // Appends one record in the list's layout.
 void AppendNeed(std::vector<std::uint8_t>& needs, const Need& need);
 
+// How many source ranges one block request may name: each takes three fields
+// of about 50 bytes in all, and the body must stay within kMaxBodyBytes. A
+// needs list with more could never be fetched, so it is refused before
+// anything is built from it (the whole file is fetched instead).
+constexpr std::size_t kMaxSourceBlocks = 16384;
+// Seed and source ranges take turns in a list (neighbours of one kind are
+// merged), so it holds at most one seed range more than source ranges.
+constexpr std::size_t kMaxNeeds = 2 * kMaxSourceBlocks + 1;
+
 // Reads a needs list for a rebuild from an installed file of seedSize bytes.
-// False when the list is not whole records, when a seed range lies outside
-// the installed file, or when the ranges add up to more than
+// False when the list is not whole records, when it holds more than
+// kMaxNeeds records or kMaxSourceBlocks source ranges, when a seed range lies
+// outside the installed file, or when the ranges add up to more than
 // kMaxUpdateFileBytes: such a list cannot describe a published file.
 bool ReadNeeds(const std::vector<std::uint8_t>& needs, std::uint64_t seedSize, std::vector<Need>* out);
 

@@ -1,6 +1,9 @@
 // The updater object, the check and the worker step.
 #include "update/VU.h"
 
+#include <new>
+#include <stdexcept>
+
 #include <commctrl.h>
 #include <objbase.h>
 
@@ -44,14 +47,31 @@ int VU::Check() {
   return result;
 }
 
+namespace {
+
+// A reply can ask for more memory than there is; that ends the step with a
+// failure, never the program (an exception leaving a worker thread would).
+template <class Step>
+Result Guarded(Step step) {
+  try {
+    return step();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::length_error&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace
+
 int VU::Update(HWND parent, HICON icon, const wchar_t* mainInstruction) {
   const int delta = IsProgressDialogAvailable() ? RunStepInDialog(parent, icon, mainInstruction, kModeDelta)
-                                                : DownloadDelta();
+                                                : Guarded([this] { return DownloadDelta(); });
   if (delta >= 0) return delta;
   // Whatever went wrong with the delta (a cancel too), the whole files are
   // the way that always works.
   return IsProgressDialogAvailable() ? RunStepInDialog(parent, icon, mainInstruction, kModeFull)
-                                     : DownloadFull();
+                                     : Guarded([this] { return DownloadFull(); });
 }
 
 int VU::DownloadFull() {
@@ -87,12 +107,12 @@ void VU::RunStep(int stepMode) {
   inWorker_ = true;
   Result result = E_NOTIMPL;
   if (stepMode == kModeDelta) {
-    result = DownloadDelta();
+    result = Guarded([this] { return DownloadDelta(); });
   } else if (stepMode == kModeFull) {
-    result = DownloadFull();
+    result = Guarded([this] { return DownloadFull(); });
   } else {
     if (HWND window = dialog.load()) SendMessageW(window, TDM_SET_PROGRESS_BAR_MARQUEE, TRUE, 0);
-    result = Check();
+    result = Guarded([this] { return Check(); });
   }
   inWorker_ = false;
   // Stored before the click, so that the dialog's button handler finds the

@@ -30,10 +30,24 @@ HRESULT CALLBACK ProgressDialogCallback(HWND window, UINT notification, WPARAM w
 
 // The installation step of both routes: the new file at newPath must have
 // the server's hash and, when the record asks for it, a valid Authenticode
-// signature; then the installed file is moved aside under kReplacedSuffix
-// and the new one moved in (with the previous version put back when that
-// fails). S_OK or E_FAIL; newPath is left where it was on failure.
+// signature and (IsOwnRelease) come from the running program's publisher
+// without being an older version; then the installed file is moved aside
+// under kReplacedSuffix and the new one moved in (with the previous version
+// put back when that fails). S_OK or E_FAIL; newPath is left where it was on
+// failure. runningProgram is the program whose publisher and version count,
+// this process's own unless a caller names another.
 HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath);
+HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath, const std::wstring& runningProgram);
+
+// Whether the file at newPath may take the place of the program at
+// runningProgram. A server that can name any hash could otherwise install
+// any validly signed program of anybody, or an older one of ours with its
+// old faults. So when the running program is signed, the new file must be
+// signed by a certificate of the same subject and issuer (the same
+// certificate, or its renewal), and its file version (VS_FIXEDFILEINFO) must
+// not be lower than the running program's. An unsigned running program (a
+// developer's build) takes whatever passes the other tests.
+bool IsOwnRelease(const std::wstring& runningProgram, const std::wstring& newPath);
 
 // A fresh, unused path in the user's temporary folder (no file is left
 // there); empty when none could be made.

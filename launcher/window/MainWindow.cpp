@@ -20,6 +20,7 @@
 #include "text/TextConvert.h"
 #include "ui/XmlEditor.h"
 #include "update/UpdateCheckThread.h"
+#include "VantleVersion.h"
 
 HICON ProgramIcon = nullptr;
 
@@ -249,7 +250,8 @@ void OnCommand(HWND dialog, WORD command, LPARAM marker) {
       ChangeShellVerbs(dialog, command == IDM_REGISTER_SHELL, marker == ElevatedCommandMarker);
       break;
     case IDM_ABOUT:
-      MessageBoxW(dialog, kAboutText, L"Vantle", MB_OK | MB_ICONINFORMATION);
+      MessageBoxW(dialog, (std::wstring(kAboutText) + L"\r\n\r\nVersion " VANTLE_VERSION_WIDE).c_str(), L"Vantle",
+                  MB_OK | MB_ICONINFORMATION);
       break;
   }
 }

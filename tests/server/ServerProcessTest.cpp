@@ -437,13 +437,16 @@ TEST_F(ServerProcessTest, PipelinedContinuedAndBrokenRequests) {
   ServerProcess server(work_);
   ASSERT_NO_FATAL_FAILURE(server.Start(Args()));
   const std::string zip = "POST " + kEndpoint + "&f=zip HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\nf1=big.bin";
+  // Ranges are deflated while they are sent: a chunked reply.
+  const std::string ranges = "POST " + kEndpoint +
+                             "&f=zip HTTP/1.1\r\nHost: x\r\nContent-Length: 29\r\n\r\nf1=big.bin&from1=7&size1=9000";
   struct Case {
     const char* what;
     std::string request;
     std::vector<std::string> replies;  // starts of the replies, in order
   } cases[] = {
-      {"pipelined", HashQuery("keep-alive") + zip + HashQuery("close"),
-       {"HTTP/1.1 200", "HTTP/1.1 200", "HTTP/1.1 200"}},
+      {"pipelined", HashQuery("keep-alive") + zip + ranges + HashQuery("close"),
+       {"HTTP/1.1 200", "HTTP/1.1 200", "HTTP/1.1 200", "HTTP/1.1 200"}},
       {"head", "HEAD " + kEndpoint + "&f=hash HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", {"HTTP/1.1 405"}},
       {"http/1.0", "POST " + kEndpoint + "&f=hash HTTP/1.0\r\nContent-Length: 12\r\n\r\nf1=vtl64.exe",
        {"HTTP/1.0 200"}},

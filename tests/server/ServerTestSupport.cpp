@@ -14,13 +14,13 @@ namespace server_test {
 
 ReleaseTree::ReleaseTree() {
   std::random_device rd;
-  root_ = fs::temp_directory_path() / ("vantle-server-test-" + std::to_string(rd()) + std::to_string(rd()));
+  root_ = fs::temp_directory_path() / ("vantle-server-test-" + std::to_string(rd()) + std::to_string(rd())) / "root";
   fs::create_directories(Product());
 }
 
 ReleaseTree::~ReleaseTree() {
   std::error_code ignored;
-  fs::remove_all(root_, ignored);
+  fs::remove_all(Outside(), ignored);
 }
 
 fs::path ReleaseTree::Write(const std::string& name, const std::string& bytes) const {

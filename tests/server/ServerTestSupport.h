@@ -20,6 +20,8 @@ class ReleaseTree {
   ReleaseTree& operator=(const ReleaseTree&) = delete;
 
   const fs::path& Root() const { return root_; }
+  // The folder that holds the root: what an escape through ".." would reach.
+  fs::path Outside() const { return root_.parent_path(); }
   fs::path Product() const { return root_ / kProduct; }
   fs::path Write(const std::string& name, const std::string& bytes) const;  // in the product folder
 

@@ -33,8 +33,14 @@ std::string Query(const std::string& function, const std::string& product = Rele
 
 class UpdateServiceTest : public ::testing::Test {
  protected:
+  // The reply with its body made whole, as a client receives it.
   ServiceReply Post(const std::string& target, const std::string& body) {
-    return service_.Handle("POST", target, body);
+    ServiceReply reply = service_.Handle("POST", target, body);
+    const std::optional<std::uint64_t> length = reply.stream ? reply.stream->Length() : std::nullopt;
+    std::string error;
+    if (!MakeBodyWhole(reply, error)) return TextReply(599, "stream ended: " + error);
+    EXPECT_EQ(length.value_or(reply.body.size()), reply.body.size());
+    return reply;
   }
   ReleaseTree tree_;
   UpdateService service_{tree_.Root().string()};
@@ -213,15 +219,51 @@ TEST_F(UpdateServiceTest, ZipHoldsOneDeflatedEntryPerFieldInRequestOrder) {
   EXPECT_LT(reply.body.size(), big.size());  // the compressible tail did shrink
 }
 
-TEST_F(UpdateServiceTest, ZipRefusesMoreBytesThanItWouldHoldInMemory) {
-  tree_.Write("a", std::string(20000, 'x'));
-  // 60,000 fields of 20,000 bytes each: 1.2 GB, refused before packing.
+// A request costs what a client can use: every file and range once, however
+// often it is named, and no more than the program accepts in one reply.
+TEST_F(UpdateServiceTest, ZipSendsAndCountsEachPieceOnceAndRefusesWhatNoClientUses) {
+  const std::string a = server_test::RandomText(20000, 3);
+  tree_.Write("a", a);
   std::string body;
-  for (int i = 1; i <= 60000; ++i) body += (i > 1 ? "&f" : "f") + std::to_string(i) + "=a";
+  for (int i = 1; i <= 30000; ++i) {
+    const std::string n = std::to_string(i);
+    body += (i > 1 ? "&f" : "f") + n + "=a" + (i % 2 ? "" : "&from" + n + "=100&size" + n + "=19000");
+  }
   ASSERT_LE(body.size(), UpdateService::kMaxBodyBytes);
-  const ServiceReply reply = Post(Query("zip"), body);
-  EXPECT_EQ(reply.status, 400);
-  EXPECT_NE(reply.body.find("add up"), std::string::npos) << reply.body;
+  for (int round = 0; round < 2; ++round) {
+    const ServiceReply reply = Post(Query("zip"), body);
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    // The file and the range once each, then a directory entry per name.
+    EXPECT_LT(reply.body.size(), 2 * a.size() + 30000u * (46 + 1) + 200);
+    std::vector<ZipEntry> entries;
+    ASSERT_TRUE(ReadZip(reply.body, entries));
+    ASSERT_EQ(entries.size(), 30000u);
+    EXPECT_TRUE(entries[0].bytes == a && entries[29998].bytes == a && entries[29999].bytes == a.substr(100, 19000));
+  }
+  EXPECT_EQ(service_.Release().PackComputations(), 1u);  // deflated once, not per request
+
+  // Sparse files: their size is all that is looked at before the refusal.
+  const std::uint64_t mib = 1 << 20;
+  fs::resize_file(tree_.Write("big", ""), 40 * mib);
+  fs::resize_file(tree_.Write("other", ""), 30 * mib);
+  const std::string half = std::to_string(20 * mib);
+  struct Case {
+    std::string body;
+    int status;
+    const char* reason;
+  } cases[] = {
+      {"f1=big&f2=other", 400, "add up"},
+      {"f1=big&f2=big&from2=0&size2=" + half + "&f3=big&from3=" + half + "&size3=" + half, 200, ""},
+      {"f1=big&from1=0&size1=1000&f2=big&from2=999&size2=10", 400, "overlap"},
+      {"f1=big&from1=10&size1=10&f2=big&from2=0&size2=11", 400, "overlap"},
+      {"f1=big&from1=0&size1=1000&f2=big&from2=1000&size2=10&f3=big&from3=0&size3=1000", 200, ""},
+  };
+  for (const Case& c : cases) {
+    const ServiceReply reply = service_.Handle("POST", Query("zip"), c.body);
+    EXPECT_EQ(reply.status, c.status) << c.body << ": " << reply.body;
+    EXPECT_NE(reply.body.find(c.reason), std::string::npos) << reply.body;
+  }
+  EXPECT_EQ(service_.Release().PackComputations(), 2u);  // only the one accepted whole file
 }
 
 TEST_F(UpdateServiceTest, RangesComeBackOnePerEntryInRequestOrder) {
@@ -235,7 +277,7 @@ TEST_F(UpdateServiceTest, RangesComeBackOnePerEntryInRequestOrder) {
     const char* name;
     std::uint64_t from, size;
   } ranges[] = {{"a.exe", 140000, 10000}, {"b.dll", 3, 4},     {"a.exe", 0, 65537},
-                {"b.dll", 10, 0},         {"b.dll", 0, 10},    {"a.exe", 65536, 1}};
+                {"b.dll", 10, 0},         {"b.dll", 7, 3},     {"a.exe", 65537, 1}};
   std::string body;
   int n = 0;
   for (const Range& r : ranges) {
@@ -353,10 +395,21 @@ TEST_F(SignatureTest, RefreshMakesWhatIsNewOrChangedAheadOfTheClients) {
   EXPECT_EQ(Fetch("f1=other.dll.sig"), SignaturesOf("abc"));
   EXPECT_EQ(service_.Release().HashComputations(), 3u);
   EXPECT_EQ(service_.Release().SignatureComputations(), 3u);
+  // What is known is answered at once, what is not (or not a hash) is not.
+  auto quick = [this](const char* function, const char* body) {
+    const std::optional<ServiceReply> reply = service_.HandleQuick("POST", Query(function), body);
+    return reply ? std::to_string(reply->status) + " " + reply->body : std::string("(none)");
+  };
+  EXPECT_EQ(quick("hash", "f1=other.dll&f2=vtl64.exe.sig"), "200 " + Post(Query("hash"), "f1=other.dll&f2=vtl64.exe.sig").body);
+  EXPECT_EQ(quick("hash", "f2=other.dll"), "400 " + Post(Query("hash"), "f2=other.dll").body);
+  EXPECT_EQ(quick("zip", "f2=other.dll"), "(none)");
+  EXPECT_EQ(quick("zip", "f1=other.dll"), "(none)");
+  EXPECT_EQ(quick("hash", "f1=missing.dll"), "(none)");
   // Only the file that changed is made again.
   const auto before = fs::last_write_time(path);
   tree_.Write("vtl64.exe", "new");
   fs::last_write_time(path, before + std::chrono::seconds(2));
+  EXPECT_EQ(quick("hash", "f1=vtl64.exe"), "(none)");
   EXPECT_EQ(service_.Release().Refresh(), 3u);
   EXPECT_EQ(service_.Release().HashComputations(), 4u);
   EXPECT_EQ(service_.Release().SignatureComputations(), 4u);
@@ -459,9 +512,15 @@ TEST_F(UpdateServiceTest, UnknownProductsAndFilesAre404AndStayInside) {
     const ServiceReply reply = Post(Query("hash", product), "f1=secret.txt");
     EXPECT_EQ(reply.status, 404) << product;
   }
-  // ".." as the product would make ROOT/../<root name>/secret.txt reachable.
-  const std::string rootName = tree_.Root().filename().string();
-  EXPECT_EQ(Post(Query("hash", ".."), "f1=" + rootName).status, 404);
+  // ".." as the product would make ROOT/../<name> reachable.
+  std::ofstream(tree_.Outside() / "outside.txt") << "secret";
+  for (const char* function : {"hash", "zip"}) {
+    for (const char* product : {"..", "%2E%2E"}) {
+      const ServiceReply reply = Post(Query(function, product), "f1=outside.txt");
+      EXPECT_EQ(reply.status, 404) << function << " " << product;
+      EXPECT_EQ(reply.body.find("secret"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(UpdateServiceTest, PathAndMethodAndSize) {

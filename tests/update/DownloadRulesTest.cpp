@@ -112,6 +112,17 @@ TEST(NeedsList, RecordsRoundTripAndListsThatCannotDescribeAPublishedFileAreRefus
   }
   good.pop_back();
   EXPECT_FALSE(ReadNeeds(good, 100, &read)) << "a cut record";
+
+  // Counted before anything is built: one record more than a block request
+  // can carry is refused, whatever the bytes add up to.
+  for (const bool seedTurns : {false, true}) {
+    std::vector<std::uint8_t> many;
+    const std::size_t count = seedTurns ? kMaxNeeds : kMaxSourceBlocks;
+    for (std::size_t i = 0; i < count; ++i) AppendNeed(many, {seedTurns && i % 2 == 0 ? kNeedSeed : kNeedSource, 0, 1});
+    EXPECT_TRUE(ReadNeeds(many, 100, &read)) << count;
+    AppendNeed(many, {kNeedSource, 0, 1});
+    EXPECT_FALSE(ReadNeeds(many, 100, &read)) << count + 1;
+  }
 }
 
 TEST(ZipReply, EntriesAreReadByPositionWithinTheirBoundAndDamageIsRefused) {
@@ -147,6 +158,15 @@ TEST(ZipReply, EntriesAreReadByPositionWithinTheirBoundAndDamageIsRefused) {
   ASSERT_TRUE(small.IsOpen());
   EXPECT_FALSE(small.ReadEntry(0, kMaxUpdateFileBytes, &entry));
   EXPECT_LE(entry.size(), 10u);
+  // One whose header claims more than its data holds, with the CRC of what
+  // is there: minizip ends at the data's end without a word.
+  for (int level : {0, Z_DEFAULT_COMPRESSION}) {
+    std::string longer = Zip({second}, level);
+    const std::size_t directory = longer.rfind(std::string("PK\1\2", 4));
+    longer[22] = longer[directory + 24] = static_cast<char>(second.size() + 1);
+    MemoryZipArchive overstated(longer);
+    EXPECT_FALSE(overstated.ReadEntry(0, 100, &entry)) << "declared longer than its data, level " << level;
+  }
 
   // Many entries, read in order and then again from the start.
   std::vector<std::string> many;

@@ -179,7 +179,7 @@ TEST(RdcGenerator, ChunksFollowTheBoundaryRuleAndSignTheirBytes) {
     SCOPED_TRACE(c.name);
     const Bytes sigs = Signatures(c.data);
     ASSERT_GE(sigs.size(), kSignatureHeaderSize);
-    EXPECT_EQ(0, std::memcmp(sigs.data(), "VRDC\x01\x10\x30\x00\x00\x04\xff\xff", 12));
+    EXPECT_EQ(0, std::memcmp(sigs.data(), "VRDC\x02\x08\x30\x00\x00\x04\xff\xff", 12));
     EXPECT_EQ(ReferenceChunks(c.data), Lengths(sigs));
     std::vector<ChunkSignature> chunks;
     ASSERT_TRUE(ParseSignatureStream(sigs.data(), sigs.size(), &chunks));
@@ -231,6 +231,31 @@ TEST(RdcGenerator, FeedingInOddPiecesGivesTheOnePassStream) {
   EXPECT_EQ(expected, fromFile);
 }
 
+// The stream a server of the first format sends for data: version 1, with
+// 16 hash bytes a chunk.
+Bytes Version1(const Bytes& data) {
+  Bytes v1 = {'V', 'R', 'D', 'C', 1, 16, 0x30, 0, 0, 4, 0xFF, 0xFF};
+  std::size_t at = 0;
+  for (std::uint32_t length : Lengths(Signatures(data))) {
+    Sha1Context sha;
+    sha.Update(data.data() + at, length);
+    sha.Final();
+    v1.push_back(static_cast<std::uint8_t>(length & 0xFF));
+    v1.push_back(static_cast<std::uint8_t>(length >> 8));
+    v1.insert(v1.end(), sha.Digest(), sha.Digest() + 16);
+    at += length;
+  }
+  return v1;
+}
+
+std::string Text(const std::vector<RdcNeed>& needs) {
+  std::string text;
+  for (const RdcNeed& n : needs)
+    text += std::to_string(n.m_BlockType) + ":" + std::to_string(n.m_FileOffset) + "+" +
+            std::to_string(n.m_BlockLength) + " ";
+  return text;
+}
+
 TEST(RdcTransfer, RebuildsTheNewFileFetchingOnlyWhatChanged) {
   const Bytes base = Random(7, 1 << 20);
   Bytes inserted = base;
@@ -257,6 +282,7 @@ TEST(RdcTransfer, RebuildsTheNewFileFetchingOnlyWhatChanged) {
     SCOPED_TRACE(c.name);
     const Transfer t = Rebuild(c.oldFile, c.newFile);
     EXPECT_TRUE(t.rebuilt == c.newFile);
+    EXPECT_EQ(Text(t.needs), Text(Needs(Signatures(c.oldFile), Version1(c.newFile)))) << "from an older server";
     EXPECT_LE(t.sourceBytes, c.maxSource);
     for (std::size_t i = 1; i < t.needs.size(); ++i) {
       const RdcNeed& a = t.needs[i - 1];
@@ -340,7 +366,7 @@ class FaultyReader : public RdcReaderBase {
 TEST(RdcEngine, RefusesBrokenStreamsReadersAndSinks) {
   const Bytes sigs = Signatures(Random(16, 30000));
   Bytes badHeader = sigs;
-  badHeader[4] = 2;  // another format version
+  badHeader[4] = 3;  // another format version
   Bytes zeroLength = sigs;
   zeroLength[kSignatureHeaderSize] = zeroLength[kSignatureHeaderSize + 1] = 0;
   const Bytes cutShort(sigs.begin(), sigs.end() - 5);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "VantleVersion.h"
 #include "WinTestUtil.h"
 
 #include <commctrl.h>
@@ -161,6 +162,24 @@ TEST(Resources, TheMenuCarriesEveryCommandWithItsNumber) {
                                    {197, "Update Check...\tF5"},
                                    {198, "About..."}});
   DestroyMenu(menu);
+}
+
+// The version an update may not go below is the one the build declares.
+TEST(Resources, TheFileVersionIsTheBuildsVersion) {
+  const std::string path = wintest::HostToWindowsPath(VANTLE_EXE);
+  DWORD ignored = 0;
+  std::vector<char> data(GetFileVersionInfoSizeA(path.c_str(), &ignored));
+  ASSERT_FALSE(data.empty());
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
+  void* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\", &fixed, &length));
+  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+  EXPECT_EQ(static_cast<DWORD>(MAKELONG(VANTLE_VERSION_MINOR, VANTLE_VERSION_MAJOR)), info->dwFileVersionMS);
+  EXPECT_EQ(static_cast<DWORD>(MAKELONG(0, VANTLE_VERSION_PATCH)), info->dwFileVersionLS);
+  char* text = nullptr;
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\FileVersion", reinterpret_cast<void**>(&text), &length));
+  EXPECT_EQ(VANTLE_VERSION_TEXT, std::string(text));
 }
 
 TEST(Resources, TheMainDialogHoldsOneMultiSelectReportList) {

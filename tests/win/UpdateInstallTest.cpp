@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -174,8 +175,13 @@ UpdateFile Record(const std::wstring& path, const std::string& serverBytes, bool
 
 }  // namespace
 
+// With a signed program running, a new file must also come from its
+// publisher and not be an older version: release A is version 1.0.0.1 and B
+// 1.0.0.2, both signed by us; B is signed once more by another publisher and
+// by a renewal of our certificate.
 TEST(InstallStep, OnlyANewFileWithTheServersHashAndWhenAskedAValidSignatureIsInstalled) {
-  const std::string signedB = HostFile(VANTLE_PROBE_B);
+  const std::string signedA = HostFile(VANTLE_PROBE_A), signedB = HostFile(VANTLE_PROBE_B);
+  const std::string otherB = HostFile(VANTLE_PROBE_B_OTHER), renewedB = HostFile(VANTLE_PROBE_B_RENEWED);
   const std::string unsignedA = HostFile(VANTLE_PROBE_UNSIGNED);
   ASSERT_GT(signedB.size(), 10000u);
   ASSERT_GT(unsignedA.size(), 10000u);
@@ -188,6 +194,7 @@ TEST(InstallStep, OnlyANewFileWithTheServersHashAndWhenAskedAValidSignatureIsIns
     std::string serverBytes;  // what the check said the server has
     bool verify;
     HRESULT expected;
+    const std::string* running = nullptr;  // the program that runs; by default this unsigned test
   };
   const Case cases[] = {
       {"signed, signature asked for", signedB, signedB, true, S_OK},
@@ -195,6 +202,12 @@ TEST(InstallStep, OnlyANewFileWithTheServersHashAndWhenAskedAValidSignatureIsIns
       {"unsigned, signature asked for", unsignedA, unsignedA, true, E_FAIL},
       {"signed but changed after signing", tampered, tampered, true, E_FAIL},
       {"another version than the check saw", signedB, signedB + "x", false, E_FAIL},
+      {"unsigned program running, another publisher's file", otherB, otherB, true, S_OK, &unsignedA},
+      {"our newer release", signedB, signedB, true, S_OK, &signedA},
+      {"our release of the same version", signedB, signedB, true, S_OK, &signedB},
+      {"our release under our renewed certificate", renewedB, renewedB, true, S_OK, &signedA},
+      {"another publisher's file", otherB, otherB, true, E_FAIL, &signedA},
+      {"our older release", signedA, signedA, true, E_FAIL, &signedB},
   };
   for (const Case& c : cases) {
     Installed folder;
@@ -202,7 +215,10 @@ TEST(InstallStep, OnlyANewFileWithTheServersHashAndWhenAskedAValidSignatureIsIns
     folder.Write("vtl64.exe" + Narrow(kReplacedSuffix), "from an earlier update");
     const std::wstring fresh = folder.Write("download.tmp", c.newBytes);
 
-    EXPECT_EQ(c.expected, InstallFile(Record(local, c.serverBytes, c.verify), fresh)) << c.what;
+    const UpdateFile record = Record(local, c.serverBytes, c.verify);
+    const HRESULT result = c.running ? InstallFile(record, fresh, folder.Write("running.exe", *c.running))
+                                     : InstallFile(record, fresh);
+    EXPECT_EQ(c.expected, result) << c.what;
     if (c.expected == S_OK) {
       EXPECT_TRUE(Bytes(local) == c.newBytes) << c.what;
       EXPECT_EQ("installed", Bytes(Old(local))) << c.what;
@@ -437,6 +453,23 @@ TEST(DeltaFallback, EveryFailureOfTheDeltaRouteEndsInTheWholeFileRoute) {
     record[2] = static_cast<char>(i >> 8);
     huge += record;
   }
+  // A known chunk and an unknown one-byte chunk in turn, one pair more than a
+  // block request can carry: refused before the request is built.
+  const std::string known = Signatures(a);
+  const std::size_t header = DIFF::kSignatureHeaderSize, record = DIFF::kSignatureRecordSize;
+  auto length = [](const std::string& r) { return static_cast<unsigned char>(r[0]) | static_cast<unsigned char>(r[1]) << 8; };
+  std::string shortest = known.substr(header, record);
+  for (std::size_t at = header; at + record <= known.size(); at += record) {
+    if (length(known.substr(at, record)) < length(shortest)) shortest = known.substr(at, record);
+  }
+  std::string alternating = known.substr(0, header);
+  for (std::size_t i = 0; i <= kMaxSourceBlocks; ++i) {
+    std::string unknown(record, 'u');
+    unknown[0] = 1;
+    unknown[1] = 0;
+    std::memcpy(&unknown[2], &i, sizeof i);
+    alternating += shortest + unknown;
+  }
   struct Case {
     const char* what;
     std::vector<std::string> replies;  // signatures, then blocks when asked for, then the whole file
@@ -447,6 +480,7 @@ TEST(DeltaFallback, EveryFailureOfTheDeltaRouteEndsInTheWholeFileRoute) {
       {"one signature entry too many", {HttpReply(Zip({Signatures(b), Signatures(b)})), full}, 1},
       {"a signature entry that is no signature stream", {HttpReply(Zip({"garbage"})), full}, 1},
       {"a needs list larger than any release file", {HttpReply(Zip({huge})), full}, 1},
+      {"more blocks than one request can carry", {HttpReply(Zip({alternating})), full}, 1},
       {"block reply with no entries", {HttpReply(Zip({Signatures(b)})), HttpReply(Zip({})), full}, 2},
       {"blocks with the wrong bytes", {HttpReply(Zip({Signatures(b)})), HttpReply(Zip(wrongBlocks)), full}, 2},
       {"a block shorter than asked for", {HttpReply(Zip({Signatures(b)})), HttpReply(Zip({"short"})), full}, 2},

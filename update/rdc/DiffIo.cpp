@@ -12,6 +12,7 @@ bool SameGuid(const GUID& a, const GUID& b) {
 
 HRESULT MemoryDiffWriter::Write(const BYTE* data, ULONG count) {
   if (data == nullptr) return E_INVALIDARG;
+  if (count > limit_ - bytes_.size()) return E_OUTOFMEMORY;
   try {
     bytes_.insert(bytes_.end(), data, data + count);
   } catch (const std::bad_alloc&) {

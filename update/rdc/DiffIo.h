@@ -10,6 +10,7 @@
 // used by one thread: their counts are plain integers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -30,10 +31,14 @@ class DIFFWRITER {
   virtual HRESULT Finish() = 0;
 };
 
-// A sink whose data is one growable byte buffer, empty when made.
+// A sink whose data is one growable byte buffer, empty when made, and never
+// longer than its limit.
 class MemoryDiffWriter : public DIFFWRITER {
  public:
-  HRESULT Write(const BYTE* data, ULONG count) override;  // E_OUTOFMEMORY when it cannot grow
+  explicit MemoryDiffWriter(std::size_t limit = SIZE_MAX) : limit_(limit) {}
+  // E_OUTOFMEMORY when it cannot grow or would pass its limit (then nothing
+  // of data is kept).
+  HRESULT Write(const BYTE* data, ULONG count) override;
   // Reads the buffer in place: this writer must outlive the reader and must
   // not be written to while the reader is in use.
   IRdcFileReader* CreateReader() override;
@@ -43,6 +48,7 @@ class MemoryDiffWriter : public DIFFWRITER {
   std::vector<std::uint8_t> TakeBytes() { return std::move(bytes_); }
 
  private:
+  std::size_t limit_;
   std::vector<std::uint8_t> bytes_;
 };
 

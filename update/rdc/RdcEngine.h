@@ -5,14 +5,19 @@
 // is taken at every position, and a chunk starts where that hash is strictly
 // greater than every other hash within 1024 positions before and after it.
 // Position 0 always starts a chunk, and a chunk never grows past 65535 bytes
-// (it is cut there). Each chunk is signed by its length and a 128-bit strong
-// hash (the first 16 bytes of its SHA-1), so the same content gets the same
-// signatures wherever it sits in either file.
+// (it is cut there). Each chunk is signed by its length and a 64-bit strong
+// hash (the first 8 bytes of its SHA-1), so the same content gets the same
+// signatures wherever it sits in either file. 64 bits make a wrong match rare
+// enough: a rebuilt file is checked against its whole SHA-1 before it is
+// installed, and a mismatch falls back to the whole file.
 //
-// Signature stream: a 12-byte header -- "VRDC", version 1, strong hash size
-// 16, then little-endian 16-bit window 48, horizon 1024 and maximum chunk
-// 65535 -- followed by one 18-byte record per chunk in file order: chunk
-// length (16-bit little-endian, 1 to 65535) and its 16 strong hash bytes.
+// Signature stream: a 12-byte header -- "VRDC", version 2, strong hash size
+// 8, then little-endian 16-bit window 48, horizon 1024 and maximum chunk
+// 65535 -- followed by one 10-byte record per chunk in file order: chunk
+// length (16-bit little-endian, 1 to 65535) and its 8 strong hash bytes.
+// Version 1 streams (16 hash bytes, 18-byte records, as older servers send
+// them) are still read; their hashes are compared by their first 8 bytes.
+// Older programs refuse version 2 and fetch the whole file instead.
 //
 // The comparator matches the chunks of a new version (the "source") against
 // those of an old one (the "seed") and lists, in new-version order, where
@@ -43,10 +48,11 @@ constexpr ULONG kComparatorBufferSize = 3200000;
 constexpr unsigned kHashWindow = 48;
 constexpr unsigned kHorizon = 1024;
 constexpr unsigned kMaxChunk = 65535;
-constexpr unsigned kStrongHashSize = 16;
-constexpr std::uint8_t kSignatureVersion = 1;
+constexpr unsigned kStrongHashSize = 8;
+constexpr std::uint8_t kSignatureVersion = 2;
 constexpr std::size_t kSignatureHeaderSize = 12;
 constexpr std::size_t kSignatureRecordSize = 2 + kStrongHashSize;
+constexpr unsigned kVersion1HashSize = 16;
 
 // One chunk as a signature stream describes it.
 struct ChunkSignature {

@@ -17,10 +17,13 @@ namespace DIFF {
 
 namespace {
 
-bool HeaderIsOurs(const std::uint8_t* h) {
-  return h[0] == 'V' && h[1] == 'R' && h[2] == 'D' && h[3] == 'C' && h[4] == kSignatureVersion &&
-         h[5] == kStrongHashSize && (h[6] | h[7] << 8) == kHashWindow &&
-         (h[8] | h[9] << 8) == kHorizon && (h[10] | h[11] << 8) == kMaxChunk;
+// The record size of a stream with this header, or 0 when it is not ours.
+std::size_t RecordSizeOf(const std::uint8_t* h) {
+  const bool ours = h[0] == 'V' && h[1] == 'R' && h[2] == 'D' && h[3] == 'C' && (h[6] | h[7] << 8) == kHashWindow &&
+                    (h[8] | h[9] << 8) == kHorizon && (h[10] | h[11] << 8) == kMaxChunk;
+  if (ours && h[4] == kSignatureVersion && h[5] == kStrongHashSize) return kSignatureRecordSize;
+  if (ours && h[4] == 1 && h[5] == kVersion1HashSize) return 2 + kVersion1HashSize;
+  return 0;
 }
 
 std::uint64_t HashKey(const std::uint8_t* hash) {
@@ -40,7 +43,7 @@ class StreamParser {
     std::size_t at = 0;
     std::size_t records = 0;
     while (at < count) {
-      const std::size_t want = (headerDone_ ? kSignatureRecordSize : kSignatureHeaderSize) - carried_;
+      const std::size_t want = (headerDone_ ? recordSize_ : kSignatureHeaderSize) - carried_;
       if (records == maxRecords && headerDone_) break;
       const std::size_t n = std::min(want, count - at);
       std::memcpy(carry_ + carried_, data + at, n);
@@ -49,7 +52,8 @@ class StreamParser {
       if (n < want) break;
       carried_ = 0;
       if (!headerDone_) {
-        if (!HeaderIsOurs(carry_)) return bad_ = true, *taken = at, false;
+        recordSize_ = RecordSizeOf(carry_);
+        if (recordSize_ == 0) return bad_ = true, *taken = at, false;
         headerDone_ = true;
         continue;
       }
@@ -65,13 +69,15 @@ class StreamParser {
   bool CompleteAtEnd() const { return headerDone_ && carried_ == 0 && !bad_; }
 
  private:
-  std::uint8_t carry_[kSignatureRecordSize] = {};
+  std::uint8_t carry_[2 + kVersion1HashSize] = {};
   std::size_t carried_ = 0;
+  std::size_t recordSize_ = 0;
   bool headerDone_ = false;
   bool bad_ = false;
 };
 
-static_assert(kSignatureRecordSize >= kSignatureHeaderSize, "carry holds either");
+static_assert(2 + kVersion1HashSize >= kSignatureHeaderSize && kVersion1HashSize >= kStrongHashSize,
+              "the carry holds a header or a record of either version");
 
 struct SeedChunk {
   std::uint8_t hash[kStrongHashSize];
