@@ -178,11 +178,7 @@ struct WizardCase {
 TEST_F(MainWindowTest, TheWizardStoresEveryModeWithItsMounts) {
   // More games than the list shows at once: each new one must be scrolled to.
   const int kEarlier = 60;
-  std::vector<std::string> names;
-  for (int i = 0; i < kEarlier; ++i) names.push_back("Game " + std::to_string(i));
-  std::vector<Game> earlier;
-  for (const std::string& name : names) earlier.push_back({name.c_str(), "Action", "", ""});
-  WriteLibrary(earlier);
+  WriteLibrary(std::vector<Game>(kEarlier, Game{"Earlier", "Action", "", ""}));
   fs::create_directories(root_ / "games");
   const fs::path program = root_ / "games" / "SETUP.EXE";
   WriteBytes(program, "MZ");
@@ -243,12 +239,10 @@ TEST_F(MainWindowTest, TheWizardStoresEveryModeWithItsMounts) {
     ++stored;
     ASSERT_EQ(kEarlier + stored, Count());
     // The new game is the one selection, and in view.
-    const int selected = SelectedGame(list_);
+    const int selected = SelectedGame(list_), top = static_cast<int>(SendMessageW(list_, LVM_GETTOPINDEX, 0, 0));
     EXPECT_EQ(GamesOf(*GameDatabase)->GetChildren()[kEarlier + stored - 1], ListItemEntry(list_, selected));
     EXPECT_EQ(1, SendMessageW(list_, LVM_GETSELECTEDCOUNT, 0, 0));
-    const int top = static_cast<int>(SendMessageW(list_, LVM_GETTOPINDEX, 0, 0));
-    EXPECT_TRUE(selected >= top && selected < top + SendMessageW(list_, LVM_GETCOUNTPERPAGE, 0, 0))
-        << selected << " not in view from " << top;
+    EXPECT_TRUE(selected >= top && selected < top + SendMessageW(list_, LVM_GETCOUNTPERPAGE, 0, 0)) << top;
 
     // What the file on disk now holds, not just the memory.
     XmlDocument saved(DatabasePath.c_str());
@@ -292,8 +286,7 @@ class HttpsHandler {
       RegDeleteValueW(key_, nullptr);
     RegCloseKey(key_);
   }
-  // No program for web addresses at all.
-  void Remove() { RegDeleteValueW(key_, nullptr); }
+  void Remove() { RegDeleteValueW(key_, nullptr); }  // no program for web addresses at all
 
  private:
   void Set(const std::wstring& value) {
@@ -328,11 +321,7 @@ TEST_F(MainWindowTest, SearchesOpenTheNameExactlyAsTyped) {
 
   handler.Remove();
   Key(VK_F7);
-  HWND told = uitest::WaitForDialog(L"Vantle", L"No program is registered to open web addresses");
-  ASSERT_NE(nullptr, told) << "nothing said when no program takes the address";
-  uitest::PressButton(told, IDOK);
-  Settle();
-  EXPECT_EQ(2, CallCount(program_));
+  EXPECT_TRUE(uitest::AnswerDialog(L"Vantle", L"No program is registered to open web addresses", IDOK));
 }
 
 // Before a program path is edited the editor offers the file dialog; before

@@ -1,7 +1,6 @@
 // Starts the real vtl64.exe from a fresh program folder under Wine, closes it
-// as a user would, and checks the files it leaves. The folder's name holds
-// characters of no single ANSI code page, so every file the program keeps
-// there is reached by its full name.
+// as a user would, and checks the files it leaves. The folder's name is in
+// no single ANSI code page: every file is reached by its full name.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -87,26 +86,16 @@ TEST_F(ProgramFolder, AnEditedProfileIsKeptAndARestoredOneComesBackByteForByte) 
   {
     wintest::Process vantle(CommandLine());
     HWND main = Start(vantle);
-    ASSERT_NE(nullptr, main);
     EXPECT_EQ(mine, ReadBytes(folder_ / "defrc.xml"));
-    // Options, Restore Default Profile: the message says what came of it.
-    const auto restore = [&] {
-      PostMessageW(main, WM_COMMAND, 193, 0);
-      HWND told = wintest::WaitForTopWindow(vantle.id(), 30000, HasNoMenu, true);
-      const std::string text = told ? wintest::ChildTexts(told) : "<no message>";
-      PostMessageW(told, WM_COMMAND, IDOK, 0);
-      for (int i = 0; i < 100 && IsWindow(told); ++i) Sleep(50);
-      return text;
-    };
-    // In use elsewhere, the file cannot go, and the user learns so.
+    // Options, Restore Default Profile: a file in use elsewhere cannot go,
+    // and the user learns so; then it goes.
     HANDLE inUse = CreateFileW((folder_ / "defrc.xml").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, inUse);
-    const std::string refused = restore();
+    PostMessageW(main, WM_COMMAND, 193, 0);
+    const std::string refused = wintest::AnswerMessage(vantle.id(), 30000);
     CloseHandle(inUse);
     EXPECT_NE(std::string::npos, refused.find("could not be restored")) << refused;
-    EXPECT_EQ(mine, ReadBytes(folder_ / "defrc.xml"));
-    const std::string restored = restore();
-    EXPECT_NE(std::string::npos, restored.find("Default profile restored.")) << restored;
+    PostMessageW(main, WM_COMMAND, 193, 0);
+    EXPECT_NE(std::string::npos, wintest::AnswerMessage(vantle.id(), 30000).find("Default profile restored."));
     EXPECT_FALSE(fs::exists(folder_ / "defrc.xml"));
     CloseAndExpectCleanExit(vantle, main);
   }

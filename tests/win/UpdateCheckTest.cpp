@@ -130,9 +130,7 @@ TEST_F(WithRealServer, TheUpdateCommandChecksThisProgramAndInstallsNoUnsignedBui
   // refuses it, so this program stays as it is and carries on.
   server_.Publish(kProduct, "vtl64.exe", self + "newer");
   const CheckOutcome refused = RunUpdateCheckAt(server_.Url().c_str(), nullptr);
-  EXPECT_EQ(E_FAIL, refused.result);
-  EXPECT_TRUE(refused.updateFound);
-  EXPECT_EQ(0u, CheckOutcomeMessage(refused).find(L"A newer Vantle was found but could not be installed."));
+  EXPECT_TRUE(refused.result == E_FAIL && refused.updateFound) << refused.result;
   EXPECT_EQ(self, OwnExecutable());
 
   const std::vector<std::string> lines = server_.LogLines(2);
@@ -226,19 +224,14 @@ TEST(HashQueryOnTheWire, NoFilesSendsNothingAndAServerThatIsDownOrSilentFailsWit
   // A server that takes the request and never answers holds the check only
   // as long as the timeout.
   ScriptedServer silent(HttpReply("<u/>"), 0);
-  ASSERT_TRUE(silent.listening());
   VU waiting(VANTLE_PRODUCT_ID, silent.Url());
   waiting.timeoutMs = 1500;
-  waiting.AddFile(UpdateFile(installed.Write("vtl64.exe", "x"), L"vtl64.exe", true));
+  waiting.AddFile(nobody.files[0]);
   const DWORD start = GetTickCount();
-  const int result = waiting.Check();
-  EXPECT_LT(GetTickCount() - start, 10000u);
-  // Wine's WinINet calls the timeout an aborted connection.
+  const int result = waiting.Check();  // Wine's WinINet calls the timeout an aborted connection
   EXPECT_TRUE(result == HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) ||
-              result == HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED))
-      << std::hex << result;
-  EXPECT_EQ(0u, waiting.failure.find(L"the update server (127.0.0.1) could not be reached: ")) << result;
-  silent.Release();
+              result == HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED)) << std::hex << result;
+  EXPECT_LT(GetTickCount() - start, 10000u);
 }
 
 TEST(FormPost, AnyStatusWithOrWithoutLengthDeliversTheWholeBody) {
@@ -307,78 +300,51 @@ TEST(FormPost, ACancelEndsTheReadingAfterTheCurrentChunkWithAbort) {
   EXPECT_EQ(std::string(received.size(), 'z'), received);
 }
 
-namespace {
-
-bool IsVantleMessage(HWND window) { return !wintest::HasMenu(window) && wintest::WindowText(window) == "Vantle"; }
-
-// The message the program shows within timeoutMs: its text, after it has
-// been answered with OK; "<none>" when none came.
-std::string AnswerMessage(const wintest::Process& program, DWORD timeoutMs) {
-  HWND box = wintest::WaitForTopWindow(program.id(), timeoutMs, IsVantleMessage, true);
-  if (!box) return "<none>";
-  const std::string text = wintest::ChildTexts(box);
-  PostMessageW(box, WM_COMMAND, IDOK, 0);
-  for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(50);
-  return text;
-}
-
-}  // namespace
-
 // The program's own window with its endpoint on a loopback port: the check
 // at start-up says nothing, one asked for by F5 or the menu tells what it
 // found or why it failed, and one asked for while another runs starts none.
 TEST(ManualUpdateCheck, TheWindowTellsWhatEachCheckFoundAndWhyOneFailed) {
   const std::string release = updatetest::ReadFileBytes(wintest::HostToWindowsPath(VANTLE_RELEASE_UNSIGNED));
-  ASSERT_GT(release.size(), 10000u);
   Installed installed;
-  const std::wstring program = installed.Write("vtl64.exe", release);
-  wintest::Process vantle("\"" + std::filesystem::path(program).string() + "\"");
+  wintest::Process vantle("\"" + std::filesystem::path(installed.Write("vtl64.exe", release)).string() + "\"");
   HWND main = wintest::WaitForTopWindow(vantle.id(), 30000, wintest::HasMenu);
   ASSERT_NE(nullptr, main);
-  EXPECT_EQ("<none>", AnswerMessage(vantle, 2000)) << "the start-up check is silent";
-
-  const auto byKey = [&] {
-    HWND list = GetDlgItem(main, 901);
-    PostMessageW(list, WM_KEYDOWN, VK_F5, 1);
-    PostMessageW(list, WM_KEYUP, VK_F5, 0xC0000001);
-  };
-  const auto byMenu = [&] { PostMessageW(main, WM_COMMAND, 197, 0); };
-  const auto told = [&](const std::string& text, const char* expected) {
+  const auto told = [&](const char* expected, DWORD timeoutMs = 30000) {
+    const std::string text = wintest::AnswerMessage(vantle.id(), timeoutMs);
     return text.find(expected) != std::string::npos ? ::testing::AssertionSuccess()
                                                     : ::testing::AssertionFailure() << text;
   };
+  EXPECT_TRUE(told("<none>", 2000)) << "the start-up check is silent";
+  const auto byKey = [&] { PostMessageW(GetDlgItem(main, 901), WM_KEYDOWN, VK_F5, 1); };
+  const auto byMenu = [&] { PostMessageW(main, WM_COMMAND, 197, 0); };
   const unsigned short port = VANTLE_TEST_UPDATE_PORT;
 
   byKey();  // nobody listens on the port
-  std::string text = AnswerMessage(vantle, 30000);
-  EXPECT_TRUE(told(text, "Vantle could not check for updates."));
-  EXPECT_TRUE(told(text, "The update server (127.0.0.1) could not be reached: no connection could be made"));
+  EXPECT_TRUE(told("Vantle could not check for updates.\r\n\r\nThe update server (127.0.0.1) could not be "
+                   "reached: no connection could be made"));
   {
     RealServer server(port);
     ASSERT_EQ("", server.error());
     server.Publish(kProduct, "vtl64.exe", release);
     byMenu();
-    EXPECT_TRUE(told(AnswerMessage(vantle, 30000), "Vantle is up to date."));
+    EXPECT_TRUE(told("Vantle is up to date."));
   }
   {
     ScriptedServer server(HttpReply("<html><body>Service Unavailable"), std::string::npos, false, false, port);
-    ASSERT_TRUE(server.listening());
     byKey();
-    EXPECT_TRUE(told(AnswerMessage(vantle, 30000), "The update server's reply could not be read: it is not XML."));
+    EXPECT_TRUE(told("The update server's reply could not be read: it is not XML."));
   }
   {
     ScriptedServer server(HttpReply("<html>"), 0, false, false, port);
-    ASSERT_TRUE(server.listening());
     byMenu();
     ASSERT_TRUE(server.WaitUntilHeld(20000));
     byKey();
-    EXPECT_TRUE(told(AnswerMessage(vantle, 10000), "An update check is already running."));
+    EXPECT_TRUE(told("An update check is already running.", 10000));
     server.Release();
-    EXPECT_TRUE(told(AnswerMessage(vantle, 30000), "it is not XML"));
+    EXPECT_TRUE(told("it is not XML"));
     EXPECT_EQ(1u, server.Requests().size()) << "the second request started no check";
   }
   PostMessageW(main, WM_CLOSE, 0, 0);
   DWORD code = 1;
-  EXPECT_TRUE(vantle.Wait(20000, &code));
-  EXPECT_EQ(0u, code);
+  EXPECT_TRUE(vantle.Wait(20000, &code) && code == 0);
 }

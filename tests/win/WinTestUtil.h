@@ -43,6 +43,10 @@ HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs);
 // (a message box of the main window).
 HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND), bool ownedToo = false);
 
+// The text of the "Vantle" message box of the process (0: any) within
+// timeoutMs, once answered with OK; "<none>" when none came.
+std::string AnswerMessage(DWORD processId, DWORD timeoutMs);
+
 // Whether window has a menu bar: how the main window is told from message
 // boxes and other windows of the program.
 bool HasMenu(HWND window);
