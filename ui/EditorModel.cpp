@@ -1,7 +1,28 @@
 #include "ui/EditorModel.h"
 
-#include "launcher/GameSchema.h"
-#include "launcher/LaunchPlan.h"
+#include <cstring>
+
+namespace {
+
+const char* FirstCDataText(const XmlElement* element) {
+  if (!element || element->GetCDataCount() == 0) return nullptr;
+  return const_cast<XmlElement*>(element)->GetCDatas()[0]->GetText();  // the model has no const getter
+}
+
+// The non-empty pieces of a choice text between its "|||" separators.
+std::vector<std::string> ChoicePieces(const std::string& text) {
+  static const char kSeparator[] = "|||";
+  std::vector<std::string> pieces;
+  for (std::size_t from = 0; from <= text.size();) {
+    std::size_t at = text.find(kSeparator, from);
+    if (at == std::string::npos) at = text.size();
+    if (at > from) pieces.push_back(text.substr(from, at - from));
+    from = at + std::strlen(kSeparator);
+  }
+  return pieces;
+}
+
+}  // namespace
 
 std::string ShownName(std::string name) {
   for (char& c : name) {
@@ -27,7 +48,9 @@ std::vector<AttributeRow> AttributeRows(XmlElement* element) {
     row.attribute = attributes[i];
     row.name = ShownName(name);
     if (XmlAttribute* choices = element->FindAttribute(("__" + name).c_str())) {
-      row.choices = SplitText(choices->GetValue().c_str(), "|||");
+      const std::string text = choices->GetValue();
+      row.offersChoices = !text.empty();
+      row.choices = ChoicePieces(text);
     }
     rows.push_back(std::move(row));
   }
@@ -41,7 +64,7 @@ std::string EditorText(const XmlElement* element) {
 
 std::string StoredLineBreaks(const std::string& typed, const XmlElement* element) {
   const char* old = FirstCDataText(element);
-  if (old && std::string(old).find("\r\n") != std::string::npos) return typed;
+  if (!old || !std::strchr(old, '\n') || std::strstr(old, "\r\n")) return typed;
   std::string out;
   out.reserve(typed.size());
   for (std::size_t i = 0; i < typed.size(); ++i) {

@@ -17,11 +17,14 @@ std::string ShownName(std::string name);
 std::string TreeLabel(XmlElement* element);
 
 // One grid row: an attribute whose name does not start with "__", its shown
-// name, and the choices of its companion attribute "__<name>" (empty when it
-// has none).
+// name, and the choices of its companion attribute "__<name>", the pieces of
+// its value between "|||" separators. A row offers a choice list whenever
+// that value is not empty, even when it holds separators only: such a value
+// is then picked from an empty list, never typed.
 struct AttributeRow {
   XmlAttribute* attribute = nullptr;
   std::string name;
+  bool offersChoices = false;
   std::vector<std::string> choices;
 };
 std::vector<AttributeRow> AttributeRows(XmlElement* element);
@@ -30,8 +33,10 @@ std::vector<AttributeRow> AttributeRows(XmlElement* element);
 std::string EditorText(const XmlElement* element);
 
 // Text typed into the text area, with the control's line breaks ("\r\n")
-// turned into the ones the element's text already uses ("\n" when it has
-// none or uses plain ones), so that storing an unchanged line keeps its bytes.
+// kept, unless the element's text already breaks its lines with a plain "\n"
+// and never with "\r\n": then they become "\n", so that storing an unchanged
+// line keeps its bytes. Command lists are split at "\r\n", so a break typed
+// into a text that had none must stay one.
 std::string StoredLineBreaks(const std::string& typed, const XmlElement* element);
 
 // Writes text into the element's first CDATA section, adding one when there

@@ -296,6 +296,11 @@ bool EndEdit(HWND editor, const DerivedClass& derived, bool commit, bool focusTo
   const int row = state->editRow;
   const int column = state->editColumn;
   const UINT_PTR id = ControlId(editor);
+  // A list-only drop-down with nothing chosen (its list is empty) has no
+  // value to give: Enter there keeps the cell as Escape does.
+  if (commit && &derived == &g_combo && (GetWindowLongPtrW(editor, GWL_STYLE) & 3) == CBS_DROPDOWNLIST &&
+      SendMessageW(editor, CB_GETCURSEL, 0, 0) == CB_ERR)
+    commit = false;
   const std::wstring text = commit ? WindowText(editor) : std::wstring();
   const UINT code = column == 0 ? LVN_ENDLABELEDITW : GRIDN_ENDSUBITEMEDIT;
   const LRESULT answer = Notify(grid, code, id, row, column, 0, commit ? text.c_str() : nullptr);

@@ -23,6 +23,7 @@ struct XmlEditorState {
   HWND grid = nullptr;
   HWND text = nullptr;
   wchar_t pendingHighSurrogate = 0;
+  bool changed = false;  // a value or a text was stored: the owner hears so at the end
 };
 
 // The rich edit's own procedure, which the text area's subclass passes on to.
@@ -112,6 +113,7 @@ void StoreTextArea(XmlEditorState* state, XmlElement* element) {
   const std::string typed = AreaText(state->text);
   StoreEditorText(element, StoredLineBreaks(typed, element));
   SendMessageW(state->text, EM_SETMODIFY, FALSE, 0);
+  state->changed = true;
 }
 
 XmlElement* SelectedElement(XmlEditorState* state) {
@@ -191,7 +193,7 @@ void AddRow(XmlEditorState* state, HWND window, int index, const AttributeRow& r
   item.lParam = reinterpret_cast<LPARAM>(row.attribute);
   const int inserted = static_cast<int>(SendMessageW(state->grid, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 
-  if (!row.choices.empty()) {
+  if (row.offersChoices) {
     ChoiceList choices;
     choices.row = inserted;
     choices.column = 1;
@@ -241,6 +243,7 @@ LRESULT OnBeginValueEdit(HWND window, XmlEditorState* state, const NMLVDISPINFOW
   const INT_PTR answer = state->callback(window, kEditorEditValue, attribute, buffer);
   if (answer == kEditorNoEdit) return 1;
   if (answer != kEditorValueSet) return 0;
+  state->changed = true;
   SetCellText(state->grid, info.item.iItem, info.item.iSubItem,
               WideFromUtf8(TextInBuffer(buffer, sizeof buffer)).c_str());
   FitValueColumn(state->grid);
@@ -263,6 +266,7 @@ void OnCellChanged(HWND window, XmlEditorState* state, const NMLVDISPINFOW& info
   if (!info.item.pszText || !attribute) return;
   std::string committed = Utf8FromWide(info.item.pszText);
   attribute->SetValue(committed.c_str());
+  state->changed = true;
   Notify(state, window, kEditorValueStored, attribute, &committed[0]);
 }
 
@@ -423,9 +427,12 @@ void OnFill(HWND window, XmlEditorState* state) {
 }
 
 // The text area is kept here rather than only on WM_CLOSE, so that an editor
-// destroyed along with its owner loses nothing either.
+// destroyed along with its owner loses nothing either. A window that changed
+// something tells its owner, who keeps the document, so that the changes can
+// reach the file now rather than whenever the program ends.
 void OnDestroy(HWND window, XmlEditorState* state) {
   if (state->tree && state->text) StoreTextArea(state, SelectedElement(state));
+  if (state->changed) Notify(state, window, kEditorClosing, state->element, nullptr);
   openEditors.erase(std::remove_if(openEditors.begin(), openEditors.end(),
                                    [window](const auto& open) { return open.first == window; }),
                     openEditors.end());

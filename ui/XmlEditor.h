@@ -30,6 +30,7 @@ enum XmlEditorEvent {
   kEditorGridFilled = 4,    // XmlElement*, none
   kEditorGridFilling = 5,   // XmlElement*, none
   kEditorValueStored = 6,   // XmlAttribute*, the committed UTF-8 text
+  kEditorClosing = 7,       // the edited XmlElement*, none; only when something was changed
 };
 // Answers of the owner to kEditorEditValue.
 constexpr INT_PTR kEditorNoEdit = 1;

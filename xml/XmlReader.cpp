@@ -41,10 +41,10 @@ bool StartsWith(const char* p, const char* bound, const char* literal, std::size
   return static_cast<std::size_t>(bound - p) >= length && std::memcmp(p, literal, length) == 0;
 }
 
-// What the "<" at lt opens. "<?...>" and "<!...>" other than comments and
-// CDATA (processing instructions, a late DOCTYPE) are skipped as a whole, by
-// the depth scan and the body parse alike; the program's files hold none.
-enum class Construct { kCData, kComment, kEndTag, kSkipped, kTag };
+// What the "<" at lt opens. Processing instructions and "<!...>" declarations
+// other than comments and CDATA (a late DOCTYPE) are skipped as a whole, by the
+// depth scan and the body parse alike; the program's files hold none.
+enum class Construct { kCData, kComment, kEndTag, kInstruction, kDeclaration, kTag };
 
 Construct Classify(const char* lt, const char* bound) {
   if (lt + 1 >= bound) return Construct::kTag;
@@ -52,31 +52,92 @@ Construct Classify(const char* lt, const char* bound) {
     case '/':
       return Construct::kEndTag;
     case '?':
-      return Construct::kSkipped;
+      return Construct::kInstruction;
     case '!':
       if (StartsWith(lt, bound, "<![CDATA[", 9)) return Construct::kCData;
       if (StartsWith(lt, bound, "<!--", 4)) return Construct::kComment;
-      return Construct::kSkipped;
+      return Construct::kDeclaration;
     default:
       return Construct::kTag;
   }
 }
 
-// Where a start tag's scan stops: the first "/" or ">" outside double quotes.
-const char* ScanTagEnd(const char* p, const char* bound) {
-  while (p < bound) {
-    const char c = *p;
-    if (c == '"') {
-      const char* close = FindChar(p + 1, bound, '"');
+bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+// The ">" that ends the tag whose text goes on at from, or null. Attribute
+// values are passed over whole, so a ">" or "/>" inside one ends nothing; a
+// value is the quoted text (double or single quotes) that follows an "=".
+const char* FindTagEnd(const char* from, const char* bound) {
+  const char* gt = FindChar(from, bound, '>');
+  for (const char* p = from; gt;) {
+    const char* equals = FindChar(p, gt, '=');
+    if (!equals) return gt;
+    p = equals + 1;
+    while (p < gt && IsBlank(*p)) ++p;
+    if (p < gt && IsQuote(*p)) {
+      const char* close = FindChar(p + 1, bound, *p);
       if (!close) return nullptr;
       p = close + 1;
-    } else if (c == '/' || c == '>') {
-      return p;
-    } else {
-      ++p;
+      if (close > gt) gt = FindChar(p, bound, '>');
     }
   }
   return nullptr;
+}
+
+// Just after the "?>" that ends the processing instruction at lt, or null.
+const char* InstructionEnd(const char* lt, const char* bound) {
+  for (const char* gt = FindChar(lt + 3, bound, '>'); gt; gt = FindChar(gt + 1, bound, '>'))
+    if (gt[-1] == '?') return gt + 1;
+  return nullptr;
+}
+
+// Just after the ">" that ends the declaration at lt ("<!DOCTYPE ...>"), or
+// null. Quoted literals and an internal subset in brackets, with the
+// declarations, comments and instructions inside it, are passed over whole.
+const char* DeclarationEnd(const char* lt, const char* bound) {
+  int brackets = 0;
+  for (const char* p = lt + 2; p < bound; ++p) {
+    switch (*p) {
+      case '"':
+      case '\'':
+        p = FindChar(p + 1, bound, *p);
+        if (!p) return nullptr;
+        break;
+      case '[':
+        ++brackets;
+        break;
+      case ']':
+        if (brackets > 0) --brackets;
+        break;
+      case '<':
+        if (brackets > 0 && StartsWith(p, bound, "<!--", 4)) {
+          const char* close = FindClosing(p + 2, bound, '-', '-');
+          if (!close) return nullptr;
+          p = close + 2;
+        } else if (brackets > 0 && StartsWith(p, bound, "<?", 2)) {
+          const char* end = InstructionEnd(p, bound);
+          if (!end) return nullptr;
+          p = end - 1;
+        }
+        break;
+      case '>':
+        if (brackets == 0) return p + 1;
+        break;
+      default:
+        break;
+    }
+  }
+  return nullptr;
+}
+
+// Just after the end of a skipped construct. One whose proper end is missing
+// ends at its first ">", as it always has, so that a text read before stays
+// read the same way.
+const char* SkippedEnd(Construct kind, const char* lt, const char* bound) {
+  const char* end = kind == Construct::kInstruction ? InstructionEnd(lt, bound) : DeclarationEnd(lt, bound);
+  if (end) return end;
+  const char* gt = FindChar(lt + 1, bound, '>');
+  return gt ? gt + 1 : nullptr;
 }
 
 // The depth-counting scan for an element's end. The recorder hears about every
@@ -89,7 +150,8 @@ bool ScanElementEnd(const char* lt, const char* bound, ElementEnd* out, Recorder
   for (;;) {
     p = FindChar(p, bound, '<');
     if (!p) return false;
-    switch (Classify(p, bound)) {
+    const Construct kind = Classify(p, bound);
+    switch (kind) {
       case Construct::kEndTag: {
         const char* gt = FindChar(p + 1, bound, '>');
         if (!gt) return false;
@@ -114,20 +176,21 @@ bool ScanElementEnd(const char* lt, const char* bound, ElementEnd* out, Recorder
         p = close + 3;
         break;
       }
-      case Construct::kSkipped: {
-        const char* gt = FindChar(p + 1, bound, '>');
-        if (!gt) return false;
-        p = gt + 1;
+      case Construct::kInstruction:
+      case Construct::kDeclaration: {
+        const char* end = SkippedEnd(kind, p, bound);
+        if (!end) return false;
+        p = end;
         break;
       }
       case Construct::kTag: {
-        const char* stop = ScanTagEnd(p + 1, bound);
-        if (!stop) return false;
-        if (*stop == '>') {
+        const char* gt = FindTagEnd(p + 1, bound);
+        if (!gt) return false;
+        if (gt[-1] != '/') {
           ++depth;
           recorder.Open(p);
         }
-        p = stop + 1;
+        p = gt + 1;
         break;
       }
     }
@@ -246,11 +309,15 @@ class ElementBuilder {
       if (!equals) break;
       const char* nameStop = equals;
       while (nameStop > p && nameStop[-1] == ' ') --nameStop;
-      const char* open = FindChar(equals + 1, end, '"');
+      // The value is quoted in either style right after "="; anything else
+      // there is skipped up to the next double quote, as it always was.
+      const char* open = equals + 1;
+      while (open < end && IsBlank(*open)) ++open;
+      if (open == end || !IsQuote(*open)) open = FindChar(open, end, '"');
       if (!open) break;
-      const char* close = FindChar(open + 1, end, '"');
+      const char* close = FindChar(open + 1, end, *open);
       if (!close) break;
-      spans_.push_back(AttributeSpans{p, nameStop, open + 1, close});
+      spans_.push_back(AttributeSpans{p, nameStop, open + 1, close, *open});
       p = close + 1;
     }
 
@@ -262,7 +329,10 @@ class ElementBuilder {
       const AttributeSpans& s = spans_[i];
       Access::SetParent(block[i], element);
       Store(Access::Name(block[i]), s.nameBegin, s.nameEnd, text, writable);
-      Store(Access::Value(block[i]), s.valueBegin, s.valueEnd, text, writable);
+      if (s.quote == '\'' && FindChar(s.valueBegin, s.valueEnd, '"'))
+        StoreDoubleQuotable(Access::Value(block[i]), s.valueBegin, s.valueEnd, arena);
+      else
+        Store(Access::Value(block[i]), s.valueBegin, s.valueEnd, text, writable);
     }
     return element;
   }
@@ -273,6 +343,7 @@ class ElementBuilder {
     const char* nameEnd;
     const char* valueBegin;
     const char* valueEnd;
+    char quote;
   };
 
   static void Store(Text& target, const char* begin, const char* end, const char* text, char* writable) {
@@ -283,6 +354,24 @@ class ElementBuilder {
     }
     writable[end - text] = '\0';
     target.Borrow(writable + (begin - text), static_cast<std::uint32_t>(length));
+  }
+
+  // A value that was written in single quotes and holds a double quote is
+  // stored with that quote as "&quot;": the stored form is what stands
+  // between the double quotes the writer puts around every value.
+  static void StoreDoubleQuotable(Text& target, const char* begin, const char* end, Arena* arena) {
+    std::string stored;
+    for (const char* p = begin; p < end; ++p) {
+      if (*p == '"')
+        stored += "&quot;";
+      else
+        stored += *p;
+    }
+    if (!arena) {
+      target.Copy(stored.data(), stored.size());
+      return;
+    }
+    target.Borrow(arena->CopyString(stored.data(), stored.size()), static_cast<std::uint32_t>(stored.size()));
   }
 
   // Element names are always stored encoded.
@@ -365,9 +454,9 @@ class Reader {
     if (char* lt = Mutable(FindChar(pos, end_, '<'))) {
       pos = lt;
       if (lt + 1 < end_ && lt[1] == '!' && !StartsWith(lt, end_, "<!--", 4)) {
-        if (const char* gt = FindChar(lt + 2, end_, '>')) {
-          Access::Doctype(*header).Copy(lt + 2, static_cast<std::size_t>(gt - lt - 2));
-          pos = Mutable(gt + 1);
+        if (const char* end = SkippedEnd(Construct::kDeclaration, lt, end_)) {
+          Access::Doctype(*header).Copy(lt + 2, static_cast<std::size_t>(end - 1 - (lt + 2)));
+          pos = Mutable(end);
         }
       }
       root = ParseBody(pos, Mutable(end_));
@@ -497,7 +586,8 @@ class Reader {
         done = true;
       } else {
         AddContent(f, f.cur, lt);
-        switch (Classify(lt, f.end)) {
+        const Construct kind = Classify(lt, f.end);
+        switch (kind) {
           case Construct::kCData: {
             char* close = Mutable(FindClosing(lt + 9, f.end, ']', ']'));
             if (!close) {
@@ -536,13 +626,14 @@ class Reader {
             f.cur = gt + 1;
             break;
           }
-          case Construct::kSkipped: {
-            char* gt = Mutable(FindChar(lt + 1, f.end, '>'));
-            if (!gt) {
+          case Construct::kInstruction:
+          case Construct::kDeclaration: {
+            char* end = Mutable(SkippedEnd(kind, lt, f.end));
+            if (!end) {
               done = true;
               break;
             }
-            f.cur = gt + 1;
+            f.cur = end;
             break;
           }
           case Construct::kTag:
@@ -559,7 +650,7 @@ class Reader {
   // element, which invalidates references into frames.
   bool StartTag(std::vector<Frame>& frames, char* lt, int& headerCommentPosition) {
     Frame& f = frames.back();
-    char* gt = Mutable(FindChar(lt + 1, f.end, '>'));
+    char* gt = Mutable(FindTagEnd(lt + 1, f.end));
     if (!gt) return true;
     if (!f.parent) headerCommentPosition = 1;
     const std::size_t tagLength = static_cast<std::size_t>(gt - lt);

@@ -1,5 +1,5 @@
 // Writing the tree back to its file in the fixed layout: CR LF line ends, one
-// TAB per level, stored strings written as they are.
+// TAB per level (up to a fixed depth), stored strings written as they are.
 #include "xml/FileNames.h"
 #include "xml/FileReplace.h"
 #include "xml/XmlInternal.h"
@@ -13,6 +13,8 @@ namespace {
 
 // Collects the output in one large block and hands it to the stream in big
 // writes; remembers whether any write failed.
+constexpr std::size_t kMaxIndent = 8;
+
 class Output {
  public:
   explicit Output(std::FILE* file) : file_(file), data_(new char[kSize]) {}
@@ -31,10 +33,12 @@ class Output {
   void Put(const Text& text) { Put(text.Get(), text.Size()); }
   void Put(const char* literal) { Put(literal, std::strlen(literal)); }
 
+  // One TAB per level, up to kMaxIndent: indenting every line by its full
+  // depth would make the file grow with the square of the nesting, and a
+  // deeply nested file would save to more than can ever be read back.
   void Tabs(std::size_t count) {
-    static const char kTabs[] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
-    for (; count > 16; count -= 16) Put(kTabs, 16);
-    Put(kTabs, count);
+    static const char kTabs[kMaxIndent + 1] = "\t\t\t\t\t\t\t\t";
+    Put(kTabs, count < kMaxIndent ? count : kMaxIndent);
   }
 
   bool Finish() {

@@ -31,21 +31,25 @@ TEST(EditorModel, RowsLeaveOutChoiceAttributesAndSplitTheirLists) {
   auto document = Parse(
       "<Main Name=\"New Game\" Category=\"Category\" __Category=\"No Category|||Action|||Arcade\" "
       "cycle_up=\"500\" __cycle_up=\"|||a||||||b|||\" __orphan=\"x|||y\" sbtype=\"sb16\" "
-      "__sbtype=\"none|||sb&amp;16\"/>");
+      "__sbtype=\"none|||sb&amp;16\" bare=\"b\" __bare=\"|||\" free=\"f\" __free=\"\"/>");
   const std::vector<AttributeRow> rows = AttributeRows(document->GetRoot());
-  ASSERT_EQ(4u, rows.size());
+  ASSERT_EQ(6u, rows.size());
   const struct {
     const char* name;
+    bool offered;
     std::vector<std::string> choices;
     const char* value;
   } expected[] = {
-      {"Name", {}, "New Game"},
-      {"Category", {"No Category", "Action", "Arcade"}, "Category"},
-      {"cycle up", {"a", "b"}, "500"},  // no empty entries from doubled or outer separators
-      {"sbtype", {"none", "sb&16"}, "sb16"},
+      {"Name", false, {}, "New Game"},
+      {"Category", true, {"No Category", "Action", "Arcade"}, "Category"},
+      {"cycle up", true, {"a", "b"}, "500"},  // no empty entries from doubled or outer separators
+      {"sbtype", true, {"none", "sb&16"}, "sb16"},
+      {"bare", true, {}, "b"},  // separators only: an empty list, not free text
+      {"free", false, {}, "f"},
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     EXPECT_EQ(expected[i].name, rows[i].name);
+    EXPECT_EQ(expected[i].offered, rows[i].offersChoices) << expected[i].name;
     EXPECT_EQ(expected[i].choices, rows[i].choices) << expected[i].name;
     EXPECT_EQ(expected[i].value, rows[i].attribute->GetValue());
   }
@@ -66,11 +70,13 @@ TEST(EditorModel, TypedTextGoesIntoTheFirstCDataSection) {
   EXPECT_EQ("added", EditorText(b));
   EXPECT_EQ("keep\nme", EditorText(c));
 
-  // The control hands over "\r\n"; an element keeps the breaks it has.
+  // The control hands over "\r\n": kept unless the element breaks its lines
+  // with plain "\n" only, and kept where it held no line at all.
   EXPECT_EQ("1\n2", StoredLineBreaks("1\r\n2", c));
-  EXPECT_EQ("1\n2", StoredLineBreaks("1\r\n2", b));
-  StoreEditorText(b, "x\r\ny");
   EXPECT_EQ("1\r\n2", StoredLineBreaks("1\r\n2", b));
+  EXPECT_EQ("1\r\n2", StoredLineBreaks("1\r\n2", g));
+  StoreEditorText(c, "x\r\ny\nz");
+  EXPECT_EQ("1\r\n2", StoredLineBreaks("1\r\n2", c));
 }
 
 TEST(EditorModel, TextHoldingTheSectionEndStillReadsBack) {

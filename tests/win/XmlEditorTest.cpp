@@ -209,6 +209,8 @@ TEST_F(XmlEditorTest, GameEntryShowsItsTreeRowsAndChoices) {
   ClickItem(tree, L"Commands");
   EXPECT_EQ(0, ListView_GetItemCount(grid));
   EXPECT_EQ(0, Height(TextArea(editor)));
+  SendMessageW(editor, WM_CLOSE, 0, 0);
+  EXPECT_EQ(0, recorder_.Count(kEditorClosing));  // nothing was changed
 }
 
 TEST_F(XmlEditorTest, EditedValuesAreStoredEscapedAndReported) {
@@ -312,6 +314,8 @@ TEST_F(XmlEditorTest, TextAreaIsKeptInTheFirstCDataSection) {
   Pump();
   EXPECT_FALSE(IsWindow(editor));
   EXPECT_STREQ("ipx on", FirstCDataText(ipx));
+  ASSERT_EQ(1, recorder_.Count(kEditorClosing));  // the owner hears of the changes, last
+  EXPECT_EQ(game_, recorder_.heard.back().node);
 }
 
 TEST_F(XmlEditorTest, TextOutsideAsciiShowsAndIsStoredAsUtf8) {

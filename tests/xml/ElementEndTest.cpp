@@ -16,11 +16,52 @@ using xmltest::Dump;
 
 namespace {
 
+constexpr auto npos = std::string_view::npos;
+
+// Where a "<?...?>" or "<!...>" that begins at open ends (just after it), or
+// npos. A declaration passes over quoted literals and a bracketed subset with
+// the comments and instructions in it; either kind without its proper end
+// ends at its first ">".
+std::size_t SkippedEnd(std::string_view text, std::size_t open) {
+  std::size_t end = npos;
+  if (text[open + 1] == '?') {
+    const std::size_t close = text.find("?>", open + 2);
+    end = close == npos ? npos : close + 2;
+  } else {
+    int brackets = 0;
+    for (std::size_t j = open + 2; j < text.size() && end == npos; ++j) {
+      const char c = text[j];
+      const std::string_view rest = text.substr(j);
+      if (c == '"' || c == '\'') {
+        j = text.find(c, j + 1);
+        if (j == npos) break;
+      } else if (c == '[') {
+        ++brackets;
+      } else if (c == ']' && brackets > 0) {
+        --brackets;
+      } else if (brackets > 0 && rest.substr(0, 4) == "<!--") {
+        j = text.find("-->", j + 2);
+        if (j == npos) break;
+        j += 2;
+      } else if (brackets > 0 && rest.substr(0, 2) == "<?") {
+        j = text.find("?>", j + 2);
+        if (j == npos) break;
+        j += 1;
+      } else if (c == '>' && brackets == 0) {
+        end = j + 1;
+      }
+    }
+  }
+  if (end != npos) return end;
+  const std::size_t gt = text.find('>', open + 1);
+  return gt == npos ? npos : gt + 1;
+}
+
 // The rule, plainly: from the start tag, count depth over everything that
-// follows; an end tag that brings it back to 0 ends the element.
+// follows; an end tag that brings it back to 0 ends the element. A tag ends
+// at its first ">" outside the values quoted (either way) after an "=".
 bool ReferenceEnd(const char* lt, const char* bound, ElementEnd* out) {
   const std::string_view text(lt, static_cast<std::size_t>(bound - lt));
-  constexpr auto npos = std::string_view::npos;
   long depth = 0;
   std::size_t i = 0;
   for (;;) {
@@ -46,20 +87,25 @@ bool ReferenceEnd(const char* lt, const char* bound, ElementEnd* out) {
       if (close == npos) return false;
       next = close + 3;
     } else if (rest.size() >= 2 && (rest[1] == '!' || rest[1] == '?')) {
-      const std::size_t gt = text.find('>', open + 1);
-      if (gt == npos) return false;
-      next = gt + 1;
+      next = SkippedEnd(text, open);
+      if (next == npos) return false;
     } else {
-      bool quoted = false;
+      bool afterEquals = false;
       std::size_t j = open + 1;
-      for (; j < text.size(); ++j) {
-        if (text[j] == '"')
-          quoted = !quoted;
-        else if (!quoted && (text[j] == '/' || text[j] == '>'))
-          break;
+      for (; j < text.size() && text[j] != '>'; ++j) {
+        const char c = text[j];
+        if (afterEquals && (c == '"' || c == '\'')) {
+          j = text.find(c, j + 1);
+          if (j == npos) return false;
+          afterEquals = false;
+        } else if (c == '=') {
+          afterEquals = true;
+        } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+          afterEquals = false;
+        }
       }
       if (j == text.size()) return false;
-      if (text[j] == '>') ++depth;
+      if (text[j - 1] != '/') ++depth;
       next = j + 1;
     }
     i = next;
@@ -76,7 +122,8 @@ const std::vector<std::string>& Pieces() {
   static const std::vector<std::string> pieces = {
       "<", ">", "/", "\"", "!", "?", "-", "[", "]", "=", " ", "a", "b", "\r\n", "<a>", "</a>", "<b x=\"1\">",
       "</b>", "<c/>", "<a/ >", "<d y=\"/>\">", "<!--", "-->", "<!-->", "<![CDATA[", "]]>", "<?p?>", "<!D>",
-      "</", "/>", "text", "&amp;", "<?xml?>", "\"/\"", "<e\"", "<<f>"};
+      "</", "/>", "text", "&amp;", "<?xml?>", "\"/\"", "<e\"", "<<f>", "'", "='>'", "<g v='\"/>'>",
+      "<?p > q?>", "<!D [<!E \">\">]>", "<!D [", "]>"};
   return pieces;
 }
 

@@ -3,9 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <regex>
 #include <string>
+#include <utility>
+#include <vector>
+
+#ifdef VANTLE_HAVE_PUGIXML
+#include <pugixml.hpp>
+#endif
 
 using xmltest::Dump;
 using xmltest::Parse;
@@ -25,6 +32,60 @@ std::string SavedBody(const std::string& text, const TempDir& dir) {
 }
 
 std::string WithoutPositions(const std::string& dump) { return std::regex_replace(dump, std::regex("@-?[0-9]+"), ""); }
+
+// What a tree holds as any XML reader sees it: each element with its depth,
+// name, attributes in order and texts (sorted, since the layout may move
+// them), in document order; walked without recursion.
+template <class Node, class Describe>
+std::string Shape(Node top, Describe describe) {
+  std::string out;
+  std::vector<std::pair<Node, int>> stack{{top, 0}};
+  while (!stack.empty()) {
+    auto [node, depth] = stack.back();
+    stack.pop_back();
+    std::vector<std::string> texts;
+    std::vector<Node> children;
+    out += std::to_string(depth) + describe(node, texts, children);
+    std::sort(texts.begin(), texts.end());
+    for (const std::string& t : texts) out += " [" + t + "]";
+    out += "\n";
+    for (auto it = children.rbegin(); it != children.rend(); ++it) stack.emplace_back(*it, depth + 1);
+  }
+  return out;
+}
+
+std::string Shape(XmlElement* root) {
+  return Shape(root, [](XmlElement* e, std::vector<std::string>& texts, std::vector<XmlElement*>& children) {
+    std::string line = " " + e->GetName();
+    for (unsigned i = 0; i < e->GetAttributeCount(); ++i)
+      line += " " + e->GetAttributes()[i]->GetName() + "=" + e->GetAttributes()[i]->GetValue();
+    for (unsigned i = 0; i < e->GetContentCount(); ++i) texts.push_back(e->GetContents()[i]->GetText());
+    for (unsigned i = 0; i < e->GetCDataCount(); ++i) texts.push_back(e->GetCDatas()[i]->GetText());
+    children.assign(e->GetChildren(), e->GetChildren() + e->GetChildCount());
+    return line;
+  });
+}
+
+#ifdef VANTLE_HAVE_PUGIXML
+// The reference reader's view of a text: its DOCTYPE and its root's shape.
+std::string Reference(const std::string& text) {
+  pugi::xml_document doc;
+  const unsigned options = pugi::parse_default | pugi::parse_doctype | pugi::parse_trim_pcdata;
+  if (!doc.load_buffer(text.data(), text.size(), options)) return "not XML";
+  const pugi::xml_node doctype = doc.find_child([](pugi::xml_node n) { return n.type() == pugi::node_doctype; });
+  return std::string(doctype.value()) + "\n" +
+         Shape(doc.document_element(), [](pugi::xml_node n, std::vector<std::string>& texts,
+                                           std::vector<pugi::xml_node>& children) {
+           std::string line = std::string(" ") + n.name();
+           for (pugi::xml_attribute a : n.attributes()) line += std::string(" ") + a.name() + "=" + a.value();
+           for (pugi::xml_node c : n.children()) {
+             if (c.type() == pugi::node_element) children.push_back(c);
+             if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) texts.push_back(c.value());
+           }
+           return line;
+         });
+}
+#endif
 
 }  // namespace
 
@@ -163,5 +224,49 @@ TEST(RoundTrip, RandomTreesSurviveSaveAndLoad) {
     ASSERT_EQ(WithoutPositions(Dump(reread)), WithoutPositions(Dump(doc))) << first;
     ASSERT_TRUE(reread.Save());
     ASSERT_EQ(ReadFile(path), first);
+  }
+}
+
+// Well-formed XML comes back as it went in: each construct in an open and a
+// self-closing tag, the saved file is XML again and reads back the same.
+TEST(RoundTrip, WellFormedFilesKeepEverythingAnyReaderSees) {
+  TempDir dir;
+  const std::string path = dir.File("wellformed.xml");
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<a>";
+  for (int i = 0; i < 100000; ++i) deep += "</a>";
+  const std::string cases[] = {
+      "<g Name=\"Lemmings 2 > Lemmings 1\" Run=\"L.EXE\"><d>about</d></g>",
+      "<g Name=\"Lemmings 2 > Lemmings 1\" Run=\"L.EXE\"/>",
+      "<g v=\"a/>b\" w=\"/\">t<c v=\"/>\"/></g>",
+      "<g x='1' v='say \"hi\"' w = 'it&apos;s'>t</g>",
+      "<g x='1' v='say \"hi\" />' y=\"'\"/>",
+      "<?pi a > b?><g><?pi c > d?>text<i/><?pi ?>tail</g>",
+      "<?pi a > b?><g a='>'/><?pi e > f?>",
+      "<!DOCTYPE g [<!ENTITY a \"b>\"><!-- ]> --><?p ]>?>]><g n='1'>x</g>",
+      "<!DOCTYPE g SYSTEM \"g>.dtd\"><g/>",
+      deep,
+  };
+  for (const std::string& body : cases) {
+    const std::string text = kDecl + "\r\n" + body;
+    const std::string label = text.substr(0, 120);
+    xmltest::WriteFile(path, text);
+    XmlDocument doc(path.c_str());
+    ASSERT_EQ(doc.GetParseStatus(), 0) << label;
+#ifdef VANTLE_HAVE_PUGIXML
+    const std::string reference = Reference(text);
+    ASSERT_NE(reference, "not XML") << label;
+    EXPECT_EQ(reference.substr(reference.find('\n') + 1), Shape(doc.GetRoot())) << label;
+#endif
+    ASSERT_TRUE(doc.Save()) << label;
+    const std::string saved = ReadFile(path);
+    EXPECT_LE(saved.size(), 4 * text.size()) << label;  // linear, however deep
+#ifdef VANTLE_HAVE_PUGIXML
+    EXPECT_EQ(Reference(saved), reference) << saved.substr(0, 400);
+#endif
+    XmlDocument reread(path.c_str());
+    ASSERT_EQ(reread.GetParseStatus(), 0) << label;
+    EXPECT_STREQ(reread.GetHeader()->GetDoctype(), doc.GetHeader()->GetDoctype()) << label;
+    EXPECT_EQ(Shape(reread.GetRoot()), Shape(doc.GetRoot())) << label;
   }
 }
