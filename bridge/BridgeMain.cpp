@@ -7,11 +7,13 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bridge/ConfTranslate.h"
 #include "bridge/HostLaunch.h"
+#include "launcher/TempConfFile.h"
 
 namespace {
 
@@ -86,11 +88,6 @@ std::string FindHostDosBox(std::wstring& looked) {
   return std::string();
 }
 
-int Fail(const std::wstring& message, int exitCode) {
-  MessageBoxW(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
-  return exitCode;
-}
-
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, 0, nullptr);
@@ -103,15 +100,6 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   return ok;
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                  written == bytes.size();
-  return CloseHandle(file) && ok;
-}
-
 std::wstring OwnFolder() {
   wchar_t path[MAX_PATH * 4];
   const DWORD length = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
@@ -120,6 +108,7 @@ std::wstring OwnFolder() {
 }
 
 // The log beside this program, which DOSBox's output is appended to as well.
+// Its lines end as DOSBox's own output on the host does, in a line feed.
 // Falls back to the temporary folder when this
 // program's folder cannot be written.
 class Log {
@@ -153,7 +142,7 @@ class Log {
 
   void Line(const std::string& text) {
     if (file_ == INVALID_HANDLE_VALUE) return;
-    const std::string line = text + "\r\n";
+    const std::string line = text + "\n";
     DWORD written = 0;
     WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   }
@@ -164,7 +153,7 @@ class Log {
     HANDLE file = CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
-    const std::string line = text + "\r\n";
+    const std::string line = text + "\n";
     DWORD written = 0;
     WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(file);
@@ -207,9 +196,20 @@ std::string Now() {
   return text;
 }
 
-// A configuration file of our own, holding the translated text.
+// Every refusal and failure is shown and also kept in the log, where the
+// output of the DOSBox runs that did start is.
+int Fail(Log& log, const std::wstring& message, int exitCode) {
+  std::string line = Narrow(message, CP_UTF8);
+  for (char& c : line) c = c == '\n' ? ' ' : c;
+  log.Line("not started: " + line);
+  MessageBoxW(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
+  return exitCode;
+}
+
+// A configuration file of our own, holding the translated text. It is made
+// and removed as Vantle's own is: created new, deleted through its handle.
 struct OwnConf {
-  std::wstring windowsPath;
+  std::unique_ptr<TempConfFile> file = std::make_unique<TempConfFile>();
   std::string hostPath;
 };
 
@@ -222,8 +222,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
       reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
   wineDosName =
       reinterpret_cast<DosNameFunction>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
+  Log log;
+  log.Line("--- " + Now());
+  log.Line("received: " + Narrow(GetCommandLineW(), CP_UTF8));
   if (!wineUnixName || !wineDosName) {
-    return Fail(L"This DOSBOX.EXE only stands in for DOSBox when Vantle runs under Wine on Linux: "
+    return Fail(log, L"This DOSBOX.EXE only stands in for DOSBox when Vantle runs under Wine on Linux: "
                 L"it hands each game to the Linux system's own DOSBox, and there is none here.\n\n"
                 L"On Windows, put the real DOSBox (DOSBox.exe) beside vtl64.exe instead.",
                 2);
@@ -232,7 +235,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   std::wstring looked;
   const std::string dosbox = FindHostDosBox(looked);
   if (dosbox.empty()) {
-    return Fail(L"DOSBox is not installed on this Linux system, so the game cannot start.\n\n"
+    return Fail(log, L"DOSBox is not installed on this Linux system, so the game cannot start.\n\n"
                 L"Install it (on Debian or Ubuntu: sudo apt-get install dosbox), or set VANTLE_HOST_DOSBOX "
                 L"to the Linux path of a dosbox program.\n\nLooked for:\n" + looked,
                 3);
@@ -243,15 +246,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   std::vector<std::string> arguments;
   for (int i = 1; argv && i < count; ++i) arguments.push_back(Narrow(argv[i], CP_UTF8));
   if (argv) LocalFree(argv);
-
-  Log log;
-  log.Line("--- " + Now());
-  log.Line("received: " + Narrow(GetCommandLineW(), CP_UTF8));
+  for (const std::string& note : DropHostSwitches(arguments)) log.Line("  " + note);
 
   // Vantle deletes its file three seconds after the start: read it first.
   std::vector<OwnConf> own;
   auto removeOwn = [&own]() {
-    for (const OwnConf& conf : own) DeleteFileW(conf.windowsPath.c_str());
+    for (OwnConf& conf : own) conf.file->Delete();
   };
   wchar_t tempFolder[MAX_PATH];
   GetTempPathW(MAX_PATH, tempFolder);
@@ -260,27 +260,26 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     std::string text;
     if (!ReadWholeFile(given, text)) {
       removeOwn();
-      log.Line("cannot read " + arguments[index]);
-      return Fail(L"DOSBox was to start on the configuration file\n" + given + L"\nbut it cannot be read.", 4);
+      return Fail(log, L"DOSBox was to start on the configuration file\n" + given + L"\nbut it cannot be read.", 4);
     }
     const TranslatedConf translated = TranslateConf(text, HostPathOfAnsi);
     for (const std::string& note : translated.notes) log.Line("  " + note);
-
-    wchar_t ownPath[MAX_PATH];
-    OwnConf conf;
-    if (GetTempFileNameW(tempFolder, L"vdb", 0, ownPath)) {
-      conf.windowsPath = ownPath;
-      own.push_back(conf);
-    }
-    if (conf.windowsPath.empty() || !WriteWholeFile(conf.windowsPath, translated.text) ||
-        (conf.hostPath = UnixPath(conf.windowsPath)).empty()) {
+    if (!translated.failures.empty()) {
       removeOwn();
-      log.Line("cannot write the translated configuration to the temporary folder");
-      return Fail(L"The configuration for DOSBox could not be written to the temporary folder\n" +
+      std::wstring paths;
+      for (const std::string& failure : translated.failures) paths += L"\n" + Widen(failure, CP_UTF8);
+      return Fail(log, L"The game cannot be handed to DOSBox, which would not find what it needs:\n" + paths, 7);
+    }
+
+    own.emplace_back();
+    OwnConf& conf = own.back();
+    if (!conf.file->Create(tempFolder, "vdb", translated.text) ||
+        (conf.hostPath = UnixPath(conf.file->path())).empty()) {
+      removeOwn();
+      return Fail(log, L"The configuration for DOSBox could not be written to the temporary folder\n" +
                       std::wstring(tempFolder),
                   6);
     }
-    own.back().hostPath = conf.hostPath;
     arguments[index] = conf.hostPath;
   }
 
@@ -312,8 +311,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   if (!CreateProcessW(nullptr, &wideLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();
     removeOwn();
-    log.Line("could not start DOSBox (error " + std::to_string(error) + ")");
-    return Fail(L"The Linux system's DOSBox could not be started:\n" + Widen(dosbox, CP_UTF8), 5);
+    return Fail(log, L"The Linux system's DOSBox could not be started (error " + std::to_wstring(error) + L"):\n" +
+                         Widen(dosbox, CP_UTF8),
+                5);
   }
   // Wine starts a host program without a handle to wait on.
   if (process.hThread) CloseHandle(process.hThread);

@@ -90,6 +90,25 @@ std::vector<Word> SplitWords(const std::string& line) {
   return words;
 }
 
+// "%%" is one "%" in a batch line; DOSBox reads [autoexec] as one.
+std::string BatchText(const std::string& line) {
+  std::string text;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    text += line[i];
+    if (line[i] == '%' && i + 1 < line.size() && line[i + 1] == '%') ++i;
+  }
+  return text;
+}
+
+std::string BatchLine(const std::string& text) {
+  std::string line;
+  for (char c : text) {
+    if (c == '%') line += '%';
+    line += c;
+  }
+  return line;
+}
+
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 // ---- settings -------------------------------------------------------------
@@ -146,6 +165,7 @@ struct Mount {
   std::vector<std::string> hostPaths;  // parallel; "" where no host path was found
   std::string options;       // everything after the paths, as written
   bool directory = false;    // a folder mount, which CD lines can lie in
+  bool dropped = false;      // the host's root with nothing on it in use
 };
 
 // The longest current directory DOS keeps: 64 characters after "X:\".
@@ -167,7 +187,8 @@ char TakeFreeLetter(std::set<char>& used) {
 
 // Parses "mount C path [-t type] ..." and "imgmount D a.iso [b.iso] -t iso".
 bool ParseMount(const std::string& body, Mount& mount) {
-  const std::vector<Word> words = SplitWords(body);
+  std::vector<Word> words = SplitWords(body);
+  for (Word& word : words) word.text = BatchText(word.text);
   if (words.size() < 3) return false;
   const std::string command = Lower(words[0].text);
   if (command != "mount" && command != "imgmount") return false;
@@ -312,6 +333,7 @@ class Translator {
       mountLines_[i] = mounts_.size();
       mounts_.push_back(mount);
     }
+    NarrowRootMounts();
     used_.insert('Z');
     for (Mount& mount : mounts_) {
       if (mount.letter != 'Z') continue;
@@ -324,22 +346,80 @@ class Translator {
     }
   }
 
+  // The Windows path a CD line changes to, as DOS reads it ("" for other
+  // lines).
+  static std::string CdPath(const std::string& trimmed) {
+    const std::vector<Word> words = SplitWords(trimmed);
+    if (words.size() < 2 || !IsCdCommand(words[0].text)) return std::string();
+    std::string path = BatchText(Trim(trimmed.substr(trimmed.find_first_of(" \t"))));
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
+    return path.size() >= 2 && IsLetter(path[0]) && path[1] == ':' ? path : std::string();
+  }
+
+  // A folder mount of the host's root ("Game is already in my disk" under
+  // Wine mounts Z:, which is /) would hand the DOS program the whole
+  // system. It becomes the narrowest folder that holds the folders the CD
+  // lines of its drive name, or goes when nothing on it is used.
+  void NarrowRootMounts() {
+    for (Mount& mount : mounts_) {
+      if (!mount.directory || mount.hostPaths.size() != 1 || WithoutClosingSlash(mount.hostPaths[0]) != "/")
+        continue;
+      std::vector<std::string> common;
+      bool any = false;
+      std::string section;
+      for (const Line& line : lines_) {
+        const std::string trimmed = Trim(line.body);
+        if (!trimmed.empty() && trimmed[0] == '[' && trimmed.find(']') != std::string::npos) {
+          section = Lower(Trim(trimmed.substr(1, trimmed.find(']') - 1)));
+          continue;
+        }
+        const std::string path = section == "autoexec" ? CdPath(trimmed) : std::string();
+        if (path.empty() || UpperLetter(path[0]) != mount.letter) continue;
+        std::vector<std::string> parts;
+        const std::string host = Host(path);
+        if (host.empty() || !ComponentsBelow("/", host, parts)) continue;
+        if (!any) common = parts;
+        std::size_t same = 0;
+        while (same < common.size() && same < parts.size() && common[same] == parts[same]) ++same;
+        common.resize(same);
+        any = true;
+      }
+      const std::string before = Trim(lines_[mount.line].body);
+      if (!any) {
+        mount.dropped = true;
+        Note(before + " left out: it mounts the host's root, and nothing on it is used");
+        continue;
+      }
+      if (common.empty()) {
+        result_.failures.push_back(before + ": the game's folders have only the host's root in common, "
+                                   "which is not mounted");
+        continue;
+      }
+      std::string narrowed;
+      for (const std::string& part : common) narrowed += "/" + part;
+      mount.hostPaths[0] = narrowed;
+    }
+  }
+
   void EmitMount(const Mount& mount, const std::string& end) {
+    if (mount.dropped) return;
     std::string line = mount.command + " " + std::string(1, mount.newLetter);
     bool complete = true;
     for (std::size_t p = 0; p < mount.windowsPaths.size(); ++p) {
       const std::string& host = mount.hostPaths[p];
-      // A host path DOSBox cannot be handed in quotes stays Windows' own; DOSBox
-      // then says that it cannot find it.
-      if (host.empty() || host.find('"') != std::string::npos) {
+      // DOSBox takes a path with blanks only in quotes, and has no way to
+      // write a quote inside them.
+      if (host.empty() || host.find('"') != std::string::npos || WithoutClosingSlash(host) == "/") {
         complete = false;
         line += " " + Quoted(mount.windowsPaths[p]);
-        Note("no host path for " + mount.windowsPaths[p]);
+        result_.failures.push_back(host.empty() ? "no host path for " + mount.windowsPaths[p]
+                                                : "DOSBox cannot be handed " + host + " (" +
+                                                      mount.windowsPaths[p] + ")");
       } else {
         line += " " + Quoted(host);
       }
     }
-    line += mount.options;
+    line = BatchLine(line) + mount.options;
     if (complete) {
       Note(Trim(lines_[mount.line].body) + " -> " + line +
            (mount.newLetter != mount.letter ? " (Z: is DOSBox's own drive)" : ""));
@@ -400,7 +480,7 @@ class Translator {
     const Mount* best = nullptr;
     std::size_t bestLength = 0;
     for (const Mount& mount : mounts_) {
-      if (!mount.directory || mount.hostPaths.size() != 1 || mount.hostPaths[0].empty()) continue;
+      if (mount.dropped || !mount.directory || mount.hostPaths.size() != 1 || mount.hostPaths[0].empty()) continue;
       std::vector<std::string> below;
       if (!ComponentsBelow(mount.hostPaths[0], host, below)) continue;
       const std::size_t length = WithoutClosingSlash(mount.hostPaths[0]).size() + (mount.letter == letter ? 100000 : 0);
@@ -415,9 +495,8 @@ class Translator {
 
   // Returns whether the next command line names the program in that folder.
   bool TranslateCd(const std::string& trimmed, const std::string& end) {
-    std::string path = Trim(trimmed.substr(trimmed.find_first_of(" \t")));
-    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
-    if (path.size() < 2 || !IsLetter(path[0]) || path[1] != ':') {
+    const std::string path = CdPath(trimmed);
+    if (path.empty()) {
       Emit(trimmed, end);
       return false;
     }
@@ -427,7 +506,7 @@ class Translator {
     const Mount* mount = host.empty() ? nullptr : MountHolding(host, letter, parts);
     if (!mount) {
       if (moved_.count(letter)) {
-        const std::string line = "CD " + std::string(1, moved_[letter]) + path.substr(1);
+        const std::string line = BatchLine("CD " + std::string(1, moved_[letter]) + path.substr(1));
         Note(trimmed + " -> " + line);
         Emit(line, end);
       } else {
@@ -444,7 +523,7 @@ class Translator {
     if (parts.empty()) dosPath += "\\";
     programFolder_ = path;
     if (plain && dosPath.size() <= kLongestDosPath) {
-      const std::string line = "CD " + dosPath;
+      const std::string line = BatchLine("CD " + dosPath);
       if (line != trimmed) Note(trimmed + " -> " + line);
       Emit(line, end);
       return true;
@@ -454,11 +533,11 @@ class Translator {
     // entered at all. Either way the folder itself becomes a drive.
     const char folderLetter = host.find('"') == std::string::npos ? TakeFreeLetter(used_) : 0;
     if (!folderLetter) {
-      Note("cannot reach " + host + " inside DOSBox: " + trimmed + " stays");
+      result_.failures.push_back("cannot reach " + host + " inside DOSBox (" + path + ")");
       Emit(trimmed, end);
       return false;
     }
-    const std::string mountLine = "mount " + std::string(1, folderLetter) + " " + Quoted(host);
+    const std::string mountLine = BatchLine("mount " + std::string(1, folderLetter) + " " + Quoted(host));
     const std::string driveLine = std::string(1, folderLetter) + ":";
     Note(trimmed + " -> " + mountLine + " and " + driveLine + " (" + host +
          " has names that are not DOS names)");
@@ -470,7 +549,7 @@ class Translator {
   void TranslateProgram(const Line& line) {
     const std::string trimmed = Trim(line.body);
     const std::size_t blank = trimmed.find_first_of(" \t");
-    const std::string name = trimmed.substr(0, blank);
+    const std::string name = BatchText(trimmed.substr(0, blank));
     const std::string rest = blank == std::string::npos ? std::string() : trimmed.substr(blank);
     const std::string host =
         name.find_first_of("\\:\"") == std::string::npos ? Host(programFolder_ + "\\" + name) : std::string();
@@ -481,7 +560,7 @@ class Translator {
     const std::string hostName = BaseName(host);
     const std::string dosName = IsPlainDosName(hostName) ? Upper(hostName) : DosBoxShortName(hostName);
     if (dosName != name) Note("program " + name + " -> " + dosName + " (host name " + hostName + ")");
-    Emit(dosName + rest, line.end);
+    Emit(BatchLine(dosName) + rest, line.end);
   }
 
   std::vector<Line> lines_;

@@ -17,8 +17,16 @@ struct TranslatedConf {
   std::string text;
   // What was changed and why, one entry per change, for the log.
   std::vector<std::string> notes;
+  // Paths the host's DOSBox could not be handed (no host path, a host path
+  // with a double quote, a folder DOS cannot reach): DOSBox must not start.
+  std::vector<std::string> failures;
 };
 
+// The host's root is never mounted: a drive that Wine maps to it (Z:) becomes
+// the narrowest host folder that holds every folder the CD lines name, and
+// those lines follow. The "%" of batch lines is read doubled, as the writer
+// doubles it, and written doubled.
+//
 // The whole file in, the whole file out. Line ends are kept as they come;
 // lines that need no change are copied byte for byte.
 TranslatedConf TranslateConf(const std::string& text, HostPathFunction toHost);

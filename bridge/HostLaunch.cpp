@@ -1,5 +1,8 @@
 #include "bridge/HostLaunch.h"
 
+#include <cstddef>
+
+#include "launcher/GameSchema.h"
 #include "launcher/ShellNames.h"
 
 const std::vector<std::string>& HostDosBoxCandidates() {
@@ -14,12 +17,43 @@ std::string CommandLineArgument(const std::string& argument) {
   return QuoteArgument(argument);
 }
 
+namespace {
+
+bool IsSwitch(const std::string& argument, const char* name) { return EqualIgnoringCase(argument.c_str(), name); }
+
+}  // namespace
+
 std::vector<std::size_t> ConfArgumentIndices(const std::vector<std::string>& arguments) {
   std::vector<std::size_t> indices;
   for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
-    if (arguments[i] == "-conf") indices.push_back(++i);
+    if (IsSwitch(arguments[i], "-conf")) indices.push_back(++i);
   }
   return indices;
+}
+
+std::vector<std::string> DropHostSwitches(std::vector<std::string>& arguments) {
+  struct HostSwitch {
+    const char* name;
+    bool takesProgram;
+  };
+  static const HostSwitch kSwitches[] = {{"-editconf", true},    {"-opencaptures", true}, {"-eraseconf", false},
+                                         {"-resetconf", false},  {"-erasemapper", false}, {"-resetmapper", false}};
+  std::vector<std::string> notes;
+  for (std::size_t i = 0; i < arguments.size();) {
+    const HostSwitch* found = nullptr;
+    for (const HostSwitch& host : kSwitches)
+      if (IsSwitch(arguments[i], host.name)) found = &host;
+    if (!found) {
+      ++i;
+      continue;
+    }
+    const std::size_t count = found->takesProgram && i + 1 < arguments.size() ? 2 : 1;
+    std::string dropped = arguments[i] + (count == 2 ? " " + arguments[i + 1] : std::string());
+    notes.push_back("left out " + dropped + ": a game launch does not start or delete anything on the host");
+    arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i),
+                    arguments.begin() + static_cast<std::ptrdiff_t>(i + count));
+  }
+  return notes;
 }
 
 bool DosBoxHasReadConf(const std::string& output, const std::string& hostPath) {

@@ -16,8 +16,16 @@ const std::vector<std::string>& HostDosBoxCandidates();
 std::string CommandLineArgument(const std::string& argument);
 
 // The indices of the arguments that follow a "-conf" (DOSBox accepts the
-// option more than once; case as DOSBox reads it).
+// option more than once, in any case).
 std::vector<std::size_t> ConfArgumentIndices(const std::vector<std::string>& arguments);
+
+// Removes the switches with which DOSBox starts or changes things on the host
+// outside the game: -editconf and -opencaptures start the program that
+// follows them, -eraseconf, -resetconf, -erasemapper and -resetmapper delete
+// the user's files. DOSBox finds them anywhere on its command line and in any
+// case, so they are removed wherever they are. Returns one line per removal,
+// for the log.
+std::vector<std::string> DropHostSwitches(std::vector<std::string>& arguments);
 
 // Whether DOSBox's output says that it has loaded the configuration file at
 // hostPath.

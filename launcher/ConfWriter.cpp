@@ -10,18 +10,58 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "text/AnsiText.h"
+#include "text/TextConvert.h"
 #endif
 
 std::string SystemShortPath(const std::string& path) {
 #ifdef _WIN32
-  char shortPath[kPathBufferSize];
-  const DWORD length = GetShortPathNameA(path.c_str(), shortPath, sizeof(shortPath));
-  if (length == 0 || length >= sizeof(shortPath)) return std::string();
-  return std::string(shortPath, length);
+  const std::wstring wide = WideFromUtf8(path);
+  const DWORD size = GetShortPathNameW(wide.c_str(), nullptr, 0);
+  if (size == 0) return std::string();
+  std::wstring shortPath(size, L'\0');
+  const DWORD length = GetShortPathNameW(wide.c_str(), &shortPath[0], size);
+  if (length == 0 || length >= size) return std::string();
+  shortPath.resize(length);
+  return Utf8FromWide(shortPath);
 #else
   (void)path;
   return std::string();
 #endif
+}
+
+bool SystemConfText(const std::string& text, std::string& confText) {
+#ifdef _WIN32
+  return Utf8ToAnsi(text, confText);
+#else
+  confText = text;
+  return true;
+#endif
+}
+
+bool ConfPathText(const std::string& path, ShortPathFunction shortPath, ConfTextFunction confText,
+                  std::string& written) {
+  const std::string shortForm = shortPath && !path.empty() ? shortPath(path) : std::string();
+  for (const std::string& form : {shortForm, path}) {
+    if (form.empty() && !path.empty()) continue;
+    if (!confText) {
+      written = form;
+      return true;
+    }
+    if (confText(form, written)) return true;
+  }
+  written.clear();
+  return false;
+}
+
+std::string BatchEscaped(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '%') escaped += '%';
+    escaped += c;
+  }
+  return escaped;
 }
 
 namespace {
@@ -48,35 +88,36 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// Collects the lines and remembers whether every write succeeded, so that a
-// full disk is not mistaken for a finished file.
-class ConfFile {
+// Collects the lines of the file in the code page DOSBox reads.
+class ConfText {
  public:
-  explicit ConfFile(const std::string& path) : file_(OpenFileUtf8(path, "wb")) {}
-  bool IsOpen() const { return file_ != nullptr; }
+  ConfText(ShortPathFunction shortPath, ConfTextFunction confText) : shortPath_(shortPath), confText_(confText) {}
 
-  void Write(const std::string& text) {
-    if (ok_ && !text.empty()) ok_ = std::fwrite(text.data(), 1, text.size(), file_.get()) == text.size();
+  // Stored text (UTF-8) as the code page has it; text it cannot hold is kept
+  // as stored, since no other form of it exists.
+  std::string Text(const std::string& stored) const {
+    std::string converted;
+    if (!confText_) return stored;
+    return confText_(stored, converted) ? converted : stored;
   }
-  void Line(const std::string& text) { Write(text + "\r\n"); }
+  // A host path by a name DOSBox can open; as stored when there is none (the
+  // launch refuses such a path before it gets here).
+  std::string Path(const std::string& stored) const {
+    std::string written;
+    return ConfPathText(stored, shortPath_, confText_, written) ? written : stored;
+  }
 
-  bool Close() {
-    const bool closed = std::fclose(file_.release()) == 0;
-    return ok_ && closed;
-  }
+  void Line(const std::string& stored) { Written(Text(stored)); }
+  void Written(const std::string& converted) { text_ += converted + "\r\n"; }
+  std::string& text() { return text_; }
 
  private:
-  std::unique_ptr<std::FILE, FileCloser> file_;
-  bool ok_ = true;
+  ShortPathFunction shortPath_;
+  ConfTextFunction confText_;
+  std::string text_;
 };
 
-std::string ShortOrSame(const std::string& path, ShortPathFunction shortPath) {
-  if (!shortPath || path.empty()) return path;
-  const std::string converted = shortPath(path);
-  return converted.empty() ? path : converted;
-}
-
-void WriteSettings(ConfFile& conf, XmlElement* entry) {
+void WriteSettings(ConfText& conf, XmlElement* entry) {
   for (const SettingSection& section : kSettingSections) {
     XmlElement* element = Section(section.underSound ? Section(entry, "Sound") : entry, section.element);
     conf.Line(section.header);
@@ -91,54 +132,55 @@ void WriteSettings(ConfFile& conf, XmlElement* entry) {
   }
 }
 
-void WriteMounts(ConfFile& conf, XmlElement* entry, ShortPathFunction shortPath) {
+// A mount's host path with the quotes a user may have put around it.
+std::string Unquoted(const std::string& path) {
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') return path.substr(1, path.size() - 2);
+  return path;
+}
+
+void WriteMounts(ConfText& conf, XmlElement* entry) {
   XmlElement* mounts = Section(entry, "Mount");
   for (unsigned i = 0; i < mounts->GetChildCount(); ++i) {
     XmlElement* mount = mounts->GetChildren()[i];
     const std::string type = AttributeText(mount, "type");
     const std::string iso = AttributeText(mount, "iso");
     if (type.empty()) continue;
-    std::string local = ShortOrSame(AttributeText(mount, "local"), shortPath);
+    const std::string stored = AttributeText(mount, "local");
+    std::string local = conf.Path(Unquoted(stored));
     // DOSBox splits its commands at blanks. A folder whose short form still
-    // has one (8.3 names are off on many volumes) is quoted; every other
-    // path is written exactly as it is.
-    if (local.find(' ') != std::string::npos && local.front() != '"') local = "\"" + local + "\"";
-    const std::string remote = AttributeText(mount, "remote");
+    // has one (8.3 names are off on many volumes), or that was quoted, is
+    // quoted; every other path is written exactly as it is.
+    if (local.find(' ') != std::string::npos || stored != Unquoted(stored)) local = "\"" + local + "\"";
+    const std::string remote = conf.Text(AttributeText(mount, "remote"));
     const std::string command = EqualIgnoringCase(iso.c_str(), "yes") ? "imgmount " : "mount ";
-    if (EqualIgnoringCase(type.c_str(), "hdd"))
-      conf.Line(command + remote + " " + local);
-    else
-      conf.Line(command + remote + " " + local + " -t " + type);
+    std::string line = command + remote + " " + local;
+    if (!EqualIgnoringCase(type.c_str(), "hdd")) line += " -t " + conf.Text(type);
+    conf.Written(BatchEscaped(line));
   }
 }
 
-void WriteCommands(ConfFile& conf, XmlElement* entry, const char* section) {
+void WriteCommands(ConfText& conf, XmlElement* entry, const char* section) {
   if (const char* text = FirstCDataText(Section(entry, section))) conf.Line(text);
 }
 
 // Drive, directory and program: "C:\GAMES\KEEN\KEEN.EXE" becomes "C:",
 // "CD C:\GAMES\KEEN" and "KEEN.EXE".
-void WriteProgram(ConfFile& conf, const std::string& program) {
+void WriteProgram(ConfText& conf, const std::string& program) {
   const std::size_t colon = program.find(':');
-  if (colon != std::string::npos) conf.Line(program.substr(0, colon) + ":");
+  if (colon != std::string::npos) conf.Written(BatchEscaped(program.substr(0, colon) + ":"));
   const std::size_t backslash = program.rfind('\\');
   if (backslash == std::string::npos) {
-    conf.Line(program);
+    conf.Written(BatchEscaped(program));
     return;
   }
-  conf.Line("CD " + program.substr(0, backslash));
-  conf.Line(program.substr(backslash + 1));
+  conf.Written(BatchEscaped("CD " + program.substr(0, backslash)));
+  conf.Written(BatchEscaped(program.substr(backslash + 1)));
 }
 
 }  // namespace
 
-bool WriteDosBoxConf(XmlElement* entry, const std::string& target, LaunchMode mode,
-                     ShortPathFunction shortPath) {
-  return WriteDosBoxConfFile(entry, target, mode, shortPath) == ConfWritten::Whole;
-}
-
-ConfWritten WriteDosBoxConfFile(XmlElement* entry, const std::string& target, LaunchMode mode,
-                                ShortPathFunction shortPath) {
+bool MakeDosBoxConf(XmlElement* entry, LaunchMode mode, std::string& text, ShortPathFunction shortPath,
+                    ConfTextFunction confText) {
   std::unique_ptr<XmlDocument> profile;
   if (!entry) {
     EnsureDefaultProfile();
@@ -147,18 +189,36 @@ ConfWritten WriteDosBoxConfFile(XmlElement* entry, const std::string& target, La
     entry = TemplateEntry(*profile);
   }
 
-  ConfFile conf(target);
-  if (!conf.IsOpen()) return ConfWritten::Failed;
-
+  ConfText conf(shortPath, confText);
   WriteSettings(conf, entry);
   conf.Line("[autoexec]");
-  WriteMounts(conf, entry, shortPath);
+  WriteMounts(conf, entry);
   WriteCommands(conf, entry, "Pre_Commands");
 
   const std::string program =
       AttributeText(Section(entry, "Main"), mode == LaunchMode::Run ? "Run" : "Install");
-  if (program.empty()) return conf.Close() ? ConfWritten::WithoutProgram : ConfWritten::Failed;
-  WriteProgram(conf, ShortOrSame(program, shortPath));
-  WriteCommands(conf, entry, "Post_Commands");
-  return conf.Close() ? ConfWritten::Whole : ConfWritten::Failed;
+  bool complete = false;
+  if (!program.empty()) {
+    WriteProgram(conf, conf.Path(program));
+    WriteCommands(conf, entry, "Post_Commands");
+    complete = true;
+  }
+  text.swap(conf.text());
+  return complete;
+}
+
+bool WriteDosBoxConf(XmlElement* entry, const std::string& target, LaunchMode mode, ShortPathFunction shortPath,
+                     ConfTextFunction confText) {
+  return WriteDosBoxConfFile(entry, target, mode, shortPath, confText) == ConfWritten::Whole;
+}
+
+ConfWritten WriteDosBoxConfFile(XmlElement* entry, const std::string& target, LaunchMode mode,
+                                ShortPathFunction shortPath, ConfTextFunction confText) {
+  std::string text;
+  const bool complete = MakeDosBoxConf(entry, mode, text, shortPath, confText);
+  std::unique_ptr<std::FILE, FileCloser> file(OpenFileUtf8(target, "wb"));
+  if (!file) return ConfWritten::Failed;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+  if (std::fclose(file.release()) != 0 || !written) return ConfWritten::Failed;
+  return complete ? ConfWritten::Whole : ConfWritten::WithoutProgram;
 }

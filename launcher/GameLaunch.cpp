@@ -10,6 +10,7 @@
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchPlan.h"
 #include "launcher/Storage.h"
+#include "launcher/TempConfFile.h"
 #include "launcher/window/GameList.h"
 #include "text/AnsiText.h"
 #include "text/TextConvert.h"
@@ -21,32 +22,116 @@ namespace {
 // DOSBox is given this long to read its configuration before the file goes.
 constexpr DWORD kConfReadMilliseconds = 3000;
 
-// Starts commandLine (UTF-8) with the launcher's environment and folder.
-// Whether it started is not reported: a missing DOSBox shows nothing.
-void StartDosBox(const std::string& commandLine) {
-  std::wstring line = WideFromUtf8(commandLine);
-  STARTUPINFOW startup;
+// The window a message belongs to: the main window once it shows. Before
+// that (the command-line modes) a message of its own, which the taskbar
+// shows.
+HWND OwnerOf(HWND list) {
+  HWND window = list ? GetParent(list) : nullptr;
+  return window && IsWindowVisible(window) ? window : nullptr;
+}
+
+void Tell(HWND owner, const std::string& text) {
+  MessageBoxW(owner, WideFromUtf8(text).c_str(), L"Vantle", MB_OK | MB_ICONERROR);
+}
+
+// The system's description of error, without its closing line end.
+std::string ErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string described = text ? Utf8FromWide(text) : std::string();
+  if (text) LocalFree(text);
+  while (!described.empty() && (described.back() == '\n' || described.back() == '\r' || described.back() == ' '))
+    described.pop_back();
+  return described.empty() ? "error " + std::to_string(error) : described;
+}
+
+// Starts commandLine (ANSI) with the launcher's environment and folder; false,
+// with the reason, when it did not start.
+bool StartDosBox(const std::string& commandLine, std::string& reason) {
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof(startup));
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    reason = ErrorText(GetLastError());
+    return false;
   }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
 }
 
-// The configuration file's path as DOSBox can open it: DOSBox reads its
-// arguments in the ANSI code page, so a path outside it is handed over in
-// its short form, where the system has one.
-std::string PathForDosBox(const std::string& path) {
+// The program folder (UTF-8) as the ANSI command line can name it: itself,
+// or its short form where the code page lacks one of its characters.
+std::string CommandLineProgramFolder() {
+  std::string named;
+  return ConfPathText(ProgramFolder, SystemShortPath, SystemConfText, named) ? named : ProgramFolder;
+}
+
+void TellDosBoxDidNotStart(HWND owner, const std::string& reason) {
+  Tell(owner, "DOSBox could not be started:\n\n" + ProgramFolder + "\\DOSBOX.EXE\n\n" + reason);
+}
+
+// Stored text in the ANSI code page of the command line; as stored where the
+// code page lacks a character.
+std::string AnsiOrSame(const std::string& text) {
   std::string ansi;
-  if (Utf8ToAnsi(path, ansi)) return path;
-  wchar_t shortPath[kPathBufferSize];
-  const DWORD length = GetShortPathNameW(WideFromUtf8(path).c_str(), shortPath, kPathBufferSize);
-  if (length == 0 || length >= kPathBufferSize) return path;
-  const std::string shortUtf8 = Utf8FromWide(std::wstring(shortPath, length));
-  return Utf8ToAnsi(shortUtf8, ansi) ? shortUtf8 : path;
+  return SystemConfText(text, ansi) ? ansi : text;
+}
+
+// Says what keeps the game from starting; offers its settings where they can
+// be changed and kept.
+void TellProblem(HWND list, int index, const LaunchProblem& problem, bool offerSettings) {
+  HWND owner = OwnerOf(list);
+  const std::wstring text = WideFromUtf8(LaunchProblemText(problem, offerSettings));
+  if (!offerSettings) {
+    MessageBoxW(owner, text.c_str(), L"Vantle", MB_OK | MB_ICONERROR);
+    return;
+  }
+  if (MessageBoxW(owner, text.c_str(), L"Vantle", MB_YESNO | MB_ICONERROR) == IDYES)
+    OpenEntryEditor(list, index, nullptr);
+}
+
+// RunGame, with offerSettings false where edits would not be kept (a
+// command-line mode never writes the library).
+void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offerSettings) {
+  if (!entry) entry = ListItemEntry(list, index);
+  if (!entry) return;
+
+  const PreparedLaunch launch = PrepareLaunch(entry, mode, SystemHostPaths());
+  if (!launch.complete) {
+    OpenEntryEditor(list, index, nullptr);
+    return;
+  }
+  if (launch.problem.kind != LaunchProblem::None) {
+    TellProblem(list, index, launch.problem, offerSettings && ListItemEntry(list, index) == entry);
+    return;
+  }
+  HWND owner = OwnerOf(list);
+  TempConfFile conf;
+  std::string confPath;  // for the command line, in the code page the folder came in
+  if (!conf.Create(WideFromUtf8(ProfileFolder), "woa", launch.conf) ||
+      !Utf8ToAnsi(Utf8FromWide(conf.path()), confPath)) {
+    Tell(owner, "The configuration for DOSBox could not be written to the folder\n\n" + ProfileFolder +
+                    "\n\n" + ErrorText(conf.error()));
+    return;
+  }
+  std::string reason;
+  if (!StartDosBox(GameLaunchCommandLine(CommandLineProgramFolder(), AnsiOrSame(LaunchParameters(entry)), confPath),
+                   reason)) {
+    conf.Delete();
+    TellDosBoxDidNotStart(owner, reason);
+    return;
+  }
+  // The window does not answer while DOSBox reads its file; the busy cursor
+  // says so.
+  const HCURSOR previous = SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+  Sleep(kConfReadMilliseconds);
+  SetCursor(previous);
+  conf.Delete(kConfReadMilliseconds);
 }
 
 }  // namespace
@@ -61,36 +146,15 @@ XmlElement* ListItemEntry(HWND list, int index) {
 }
 
 void RunGame(HWND list, int index, LaunchMode mode, XmlElement* entry) {
-  if (!entry) entry = ListItemEntry(list, index);
-  if (!entry) return;
-
-  // The system makes the name unique by creating the file; the writer then
-  // creates it again.
-  wchar_t tempPath[MAX_PATH] = L"";
-  std::string confPath;
-  if (GetTempFileNameW(WideFromUtf8(ProfileFolder).c_str(), L"woa", 0, tempPath)) {
-    DeleteFileW(tempPath);
-    confPath = Utf8FromWide(tempPath);
-  }
-  const std::wstring confFile = WideFromUtf8(confPath);
-
-  if (!WriteLaunchConf(entry, confPath, mode)) {
-    if (!confPath.empty()) DeleteFileW(confFile.c_str());
-    OpenEntryEditor(list, index, nullptr);
-    return;
-  }
-  StartDosBox(GameLaunchCommandLine(ProgramFolder, LaunchParameters(entry), PathForDosBox(confPath)));
-  // The window does not answer while DOSBox reads its file; the busy cursor
-  // says so.
-  const HCURSOR previous = SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
-  Sleep(kConfReadMilliseconds);
-  SetCursor(previous);
-  DeleteFileW(confFile.c_str());
+  Launch(list, index, mode, entry, true);
 }
 
 void RunConfFile(const char* path) {
-  StartDosBox(ConfCommandLine(ProgramFolder, path ? path : ""));
-  Sleep(kConfReadMilliseconds);
+  std::string reason;
+  if (StartDosBox(ConfCommandLine(CommandLineProgramFolder(), path ? path : ""), reason))
+    Sleep(kConfReadMilliseconds);
+  else
+    TellDosBoxDidNotStart(nullptr, reason);
   ExitProcess(0);
 }
 
@@ -104,7 +168,7 @@ void RunShortcut(const char* argument) {
   const int count = static_cast<int>(SendMessageA(GameListWindow, LVM_GETITEMCOUNT, 0, 0));
   for (int index = 0; index < count; ++index) {
     if (GameListText(GameListWindow, index, 1) != name) continue;
-    RunGame(GameListWindow, index, LaunchMode::Run, nullptr);
+    Launch(GameListWindow, index, LaunchMode::Run, nullptr, false);
     ExitProcess(0);
   }
 }

@@ -19,10 +19,14 @@ XmlElement* ListItemEntry(HWND list, int index);
 // Writes a temporary configuration for entry (or, when entry is null, for the
 // list item's game) into the profile folder, starts DOSBox on it, gives DOSBox
 // three seconds to read it and deletes it. When neither the program nor the
-// installer of the game is known, the game's editor opens instead.
+// installer of the game is known, the game's editor opens instead. A path
+// that DOSBox would not find or could not be handed (see LaunchCheck.h), and
+// a DOSBox that does not start, are told in a message; a game of the list is
+// offered its settings.
 void RunGame(HWND list, int index, LaunchMode mode, XmlElement* entry);
 
-// Starts DOSBox on the configuration file path and ends the process.
+// Starts DOSBox on the configuration file path (telling when it does not
+// start) and ends the process.
 void RunConfFile(const char* path);
 
 // Starts the first game of the list whose name is argument, or the name held

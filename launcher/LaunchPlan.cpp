@@ -1,5 +1,6 @@
 #include "launcher/LaunchPlan.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "launcher/GameSchema.h"
@@ -37,6 +38,24 @@ bool WriteLaunchConf(XmlElement* entry, const std::string& target, LaunchMode mo
                      ShortPathFunction shortPath) {
   if (WriteDosBoxConf(entry, target, mode, shortPath)) return true;
   return mode == LaunchMode::Run && WriteDosBoxConf(entry, target, LaunchMode::Install, shortPath);
+}
+
+PreparedLaunch PrepareLaunch(XmlElement* entry, LaunchMode mode, const HostPathServices& host) {
+  PreparedLaunch launch;
+  launch.mode = mode;
+  launch.complete = MakeDosBoxConf(entry, mode, launch.conf, host.shortPath, host.confText);
+  if (!launch.complete && mode == LaunchMode::Run) {
+    launch.mode = LaunchMode::Install;
+    launch.complete = MakeDosBoxConf(entry, launch.mode, launch.conf, host.shortPath, host.confText);
+  }
+  if (launch.complete) launch.problem = CheckLaunch(entry, launch.mode, host);
+  return launch;
+}
+
+std::string TempFileName(const char* prefix, unsigned number) {
+  char digits[8];
+  std::snprintf(digits, sizeof(digits), "%X", number & 0xFFFFu);
+  return std::string(prefix ? prefix : "") + digits + ".tmp";
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "launcher/ConfWriter.h"
+#include "launcher/LaunchCheck.h"
 #include "xml/Xml.h"
 
 // text cut at every occurrence of separator, in order, without empty pieces.
@@ -22,6 +23,22 @@ std::string LaunchParameters(XmlElement* entry);
 // file could be written.
 bool WriteLaunchConf(XmlElement* entry, const std::string& target, LaunchMode mode,
                      ShortPathFunction shortPath = SystemShortPath);
+
+// A launch made ready: the configuration's bytes for the mode that runs (a
+// game whose program is not known yet runs its installer), and what stands
+// in the way of starting it.
+struct PreparedLaunch {
+  bool complete = false;  // false: neither program is known, nothing can start
+  LaunchMode mode = LaunchMode::Run;
+  std::string conf;
+  LaunchProblem problem;
+};
+PreparedLaunch PrepareLaunch(XmlElement* entry, LaunchMode mode, const HostPathServices& host);
+
+// The name of a temporary file for number (1 to 0xFFFF), as the system
+// makes them: prefix ("woa" for a launch's configuration), the number in
+// hexadecimal digits, ".tmp".
+std::string TempFileName(const char* prefix, unsigned number);
 
 // "\"<programFolder>\DOSBOX.EXE\" <parameters> -conf \"<conf>\"". The program
 // path is quoted so that a folder with blanks ("C:\Program Files\...") can

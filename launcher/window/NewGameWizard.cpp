@@ -61,7 +61,8 @@ bool AskForPrograms(HWND dialog, NewGameAnswers& answers) {
                          L"Vantle", MB_YESNO) == IDYES;
     case MountMode::Disk:
       if (!PresetExecutable.empty()) {
-        answers.executable = AnsiToUtf8(PresetExecutable);  // from the command line
+        // From the command line, whose narrow form lost what the code page lacks.
+        answers.executable = CommandLineArgumentUtf8(PresetExecutable);
         if (DriveLetterOf(answers.executable)) return true;
         Tell(dialog, kNoDriveLetter);
         return false;

@@ -14,7 +14,8 @@ namespace {
 // short names lead to the long ones.
 std::string FakeHostPath(const std::string& windowsPath) {
   static const std::map<std::string, std::string> shortNames = {
-      {"X_Y~~R0B", "x y"}, {"COMM~M54", "Commander Keen"}, {"PLAY~AB1.COM", "play game.com"}};
+      {"X_Y~~R0B", "x y"}, {"COMM~M54", "Commander Keen"}, {"PLAY~AB1.COM", "play game.com"},
+      {"SAYHI~1", "say \"hi\""}, {"TOMJE~1", "Tom & Jerry's"}, {"GAMES~1", ".games"}};
   std::string root;
   if (windowsPath.compare(0, 3, "Z:\\") == 0)
     root = "/";
@@ -79,36 +80,44 @@ TEST(ConfTranslate, OldSettingNamesBecomeThisDosBoxsAndEverythingElseStaysByteFo
   for (const Case& c : cases) EXPECT_EQ(c.out, TranslateConf(c.in, FakeHostPath).text) << c.in;
 }
 
-TEST(ConfTranslate, TheHostRootMovesOffZAndTheGameFolderIsReachedThroughDosNames) {
+TEST(ConfTranslate, TheHostRootIsNarrowedToTheGameFolderAndDosNamesLeadThere) {
   struct Case {
     const char* what;
     std::vector<std::string> autoexec, expected;
   } cases[] = {
-      {"a -run game in plain folders: the drive moves to the first free letter",
+      {"a -run game in plain folders: the drive moves to the first free letter and holds the game's folder",
        {"mount Z Z:\\", "REM before", "Z:", "CD Z:\\GAMES\\KEEN", "KEEN4.EXE", "exit"},
-       {"mount C \"/\"", "REM before", "C:", "CD C:\\GAMES\\KEEN", "KEEN4.EXE", "exit"}},
+       {"mount C \"/GAMES/KEEN\"", "REM before", "C:", "CD C:\\", "KEEN4.EXE", "exit"}},
       {"C is taken by the prefix's drive; Wine's short names of folders that are no DOS names",
        {"mount C C:\\", "mount Z Z:\\", "Z:", "CD Z:\\tmp\\X_Y~~R0B\\COMM~M54", "PLAY.COM -x"},
-       {"mount C \"/home/me/.wine/drive_c/\"", "mount D \"/\"", "D:", "mount E \"/tmp/x y/Commander Keen\"", "E:",
+       {"mount C \"/home/me/.wine/drive_c/\"", "mount D \"/tmp/x y/Commander Keen\"", "D:", "CD D:\\",
         "PLAY.COM -x"}},
-      {"the program's own long name, and lower-case plain folders",
-       {"mount Z Z:\\", "Z:", "CD Z:\\tmp\\games", "PLAY~AB1.COM"},
-       {"mount C \"/\"", "C:", "CD C:\\TMP\\GAMES", "PLAYGA~1.COM"}},
-      {"an image with blanks keeps its options; a path with no host form stays; so do other lines",
-       {"imgmount D \"Z:\\tmp\\X_Y~~R0B\\keen cd.iso\" -t cdrom", "mount A A:\\ -t floppy",
-        "mount Q /already/host", "D:", "CD D:", "CDGAME.COM"},
-       {"imgmount D \"/tmp/x y/keen cd.iso\" -t cdrom", "mount A \"A:\\\" -t floppy", "mount Q /already/host",
-        "D:", "CD D:", "CDGAME.COM"}},
+      {"two folders on the drive: their common folder, and DOS names below it",
+       {"mount Z Z:\\", "Z:", "CD Z:\\tmp\\games\\setup", "INSTALL.EXE", "CD Z:\\tmp\\games", "PLAY~AB1.COM"},
+       {"mount C \"/tmp/games\"", "C:", "CD C:\\SETUP", "INSTALL.EXE", "CD C:\\", "PLAYGA~1.COM"}},
+      {"an image with blanks keeps its options; other lines stay",
+       {"imgmount D \"Z:\\tmp\\X_Y~~R0B\\keen cd.iso\" -t cdrom", "mount Q /already/host", "D:", "CD D:",
+        "CDGAME.COM"},
+       {"imgmount D \"/tmp/x y/keen cd.iso\" -t cdrom", "mount Q /already/host", "D:", "CD D:", "CDGAME.COM"}},
       {"a game folder below a mounted sub-folder of the prefix's drive",
        {"mount C C:\\GAMES", "C:", "CD C:\\GAMES\\KEEN", "KEEN.EXE"},
        {"mount C \"/home/me/.wine/drive_c/GAMES\"", "C:", "CD C:\\KEEN", "KEEN.EXE"}},
-      {"a folder deeper than DOS can enter",
-       {"mount Z Z:\\", "Z:", "CD Z:\\GAMES\\ID\\KEEN\\EPISODE4\\DATA\\LEVELS\\SAVED\\GAMES2\\USER1\\PART\\SUBPART", "K.EXE"},
-       {"mount C \"/\"", "C:", "mount D \"/GAMES/ID/KEEN/EPISODE4/DATA/LEVELS/SAVED/GAMES2/USER1/PART/SUBPART\"", "D:",
-        "K.EXE"}},
-      {"the drive's root itself",
-       {"mount Z Z:\\", "Z:", "CD Z:", "RUN.BAT"},
-       {"mount C \"/\"", "C:", "CD C:", "RUN.BAT"}},
+      {"a folder deeper than DOS can enter, below a plain one",
+       {"mount C C:\\", "C:", "CD C:\\GAMES\\ID\\KEEN\\EPISODE4\\DATA\\LEVELS\\SAVED\\GAMES2\\USER1\\PART\\SUBPART",
+        "K.EXE"},
+       {"mount C \"/home/me/.wine/drive_c/\"", "C:",
+        "mount D \"/home/me/.wine/drive_c/GAMES/ID/KEEN/EPISODE4/DATA/LEVELS/SAVED/GAMES2/USER1/PART/SUBPART\"",
+        "D:", "K.EXE"}},
+      {"nothing used on the host's root: it is not mounted at all",
+       {"mount Z Z:\\", "Z:", "CD Z:", "RUN.BAT"}, {"C:", "CD C:", "RUN.BAT"}},
+      {"'%' is doubled in batch lines, read as one and written doubled again; an eight-letter name is a DOS name",
+       {"mount Z Z:\\", "Z:", "CD Z:\\tmp\\50%%off\\KEEN4EGA", "KEEN4EGA.EXE", "echo 100%%"},
+       {"mount C \"/tmp/50%%off/KEEN4EGA\"", "C:", "CD C:\\", "KEEN4EGA.EXE", "echo 100%%"}},
+      {"'%' below a plain mount; '&', the apostrophe and leading dots in host names",
+       {"mount C C:\\", "mount Z Z:\\", "C:", "CD C:\\50%%OFF", "SETUP.BAT", "Z:", "CD Z:\\tmp\\TOMJE~1\\GAMES~1",
+        "GO.BAT"},
+       {"mount C \"/home/me/.wine/drive_c/\"", "mount D \"/tmp/Tom & Jerry's/.games\"", "C:", "CD C:\\50%%OFF",
+        "SETUP.BAT", "D:", "CD D:\\", "GO.BAT"}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> in = {"[dos]", "xms=true", "[autoexec]"};
@@ -117,13 +126,34 @@ TEST(ConfTranslate, TheHostRootMovesOffZAndTheGameFolderIsReachedThroughDosNames
     out.insert(out.end(), c.expected.begin(), c.expected.end());
     const TranslatedConf translated = TranslateConf(Lines(in), FakeHostPath);
     EXPECT_EQ(Lines(out), translated.text) << c.what << "\n" << Notes(translated);
+    EXPECT_TRUE(translated.failures.empty()) << c.what;
+  }
+
+  // What DOSBox cannot be handed stops the launch, and says which path it is.
+  struct Refused {
+    std::vector<std::string> autoexec;
+    const char* failure;
+  } refused[] = {
+      {{"mount A A:\\ -t floppy"}, "no host path for A:\\"},
+      {{"mount Z Z:\\", "Z:", "CD Z:\\tmp\\SAYHI~1", "PLAY.COM"}, "/tmp/say \"hi\""},
+      {{"imgmount D Z:\\tmp\\SAYHI~1\\cd.iso -t iso"}, "/tmp/say \"hi\"/cd.iso"},
+      {{"mount C C:\\", "C:", "CD C:\\SAYHI~1", "PLAY.COM"}, "/home/me/.wine/drive_c/say \"hi\""},
+      {{"mount Z Z:\\", "CD Z:\\tmp\\games", "CD Z:\\usr\\games"}, "only the host's root in common"},
+  };
+  for (const Refused& r : refused) {
+    std::vector<std::string> in = {"[autoexec]"};
+    in.insert(in.end(), r.autoexec.begin(), r.autoexec.end());
+    const TranslatedConf translated = TranslateConf(Lines(in), FakeHostPath);
+    ASSERT_FALSE(translated.failures.empty()) << r.autoexec[0] << "\n" << translated.text;
+    EXPECT_NE(std::string::npos, translated.failures[0].find(r.failure)) << translated.failures[0];
   }
 
   // Every letter up to Y taken: Z stays where it is rather than overwrite
   // another drive.
   std::string full = "[autoexec]\n";
   for (char letter = 'C'; letter <= 'Y'; ++letter) full += std::string("mount ") + letter + " /d" + letter + "\n";
-  EXPECT_EQ(full + "mount Z \"/\"\n", TranslateConf(full + "mount Z Z:\\\n", FakeHostPath).text);
+  EXPECT_EQ(full + "mount Z \"/tmp/games\"\nCD Z:\\\n",
+            TranslateConf(full + "mount Z Z:\\\nCD Z:\\tmp\\games\n", FakeHostPath).text);
 }
 
 TEST(ConfTranslate, DosNames) {
@@ -133,6 +163,8 @@ TEST(ConfTranslate, DosNames) {
     const char* shortName;
   } cases[] = {
       {"KEEN4.EXE", true, "KEEN4~1.EXE"},     {"keen", true, "KEEN~1"},
+      {"KEEN4EGA.EXE", true, ""},            {"KEEN4EGA", true, ""},
+      {"KEEN4EGA1.EXE", false, "KEEN4E~1.EXE"}, {"50%OFF", true, ""},
       {"GAMES_1", true, "GAMES_~1"},          {"Commander Keen", false, "COMMAN~1"},
       {"My Games", false, "MYGAME~1"},        {"LONGNAME9.EXE", false, "LONGNA~1.EXE"},
       {"A.TEXT", false, "A~1.TEX"},           {"A.B.C", false, "A~1.C"},

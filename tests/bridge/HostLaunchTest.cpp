@@ -20,9 +20,20 @@ TEST(HostLaunch, ArgumentsSurviveWindowsQuotingAndConfFilesAreFound) {
   };
   for (const Case& c : cases) EXPECT_EQ(c.quoted, CommandLineArgument(c.argument)) << c.argument;
 
-  EXPECT_EQ((std::vector<std::size_t>{2, 4}),
+  // DOSBox reads its switches in any case.
+  EXPECT_EQ((std::vector<std::size_t>{2, 4, 6}),
             ConfArgumentIndices({"-noconsole", "-conf", "a.conf", "-conf", "-conf", "-CONF", "x", "-conf"}));
   EXPECT_TRUE(ConfArgumentIndices({"-fullscreen"}).empty());
+}
+
+TEST(HostLaunch, SwitchesThatStartOrDeleteThingsOnTheHostAreLeftOut) {
+  std::vector<std::string> arguments = {"-noconsole", "-editconf", "/bin/sh", "-conf", "a.conf", "-OpenCaptures",
+                                        "xterm", "-eraseconf", "-c", "mount c /", "-RESETMAPPER", "-editconf"};
+  EXPECT_EQ(5u, DropHostSwitches(arguments).size());
+  EXPECT_EQ((std::vector<std::string>{"-noconsole", "-conf", "a.conf", "-c", "mount c /"}), arguments);
+  std::vector<std::string> plain = {"-noconsole", "-conf", "-editconf.conf"};
+  EXPECT_TRUE(DropHostSwitches(plain).empty());
+  EXPECT_EQ(3u, plain.size());
 }
 
 TEST(HostLaunch, DosBoxHasReadItsFileOnlyWhenItsLineIsComplete) {

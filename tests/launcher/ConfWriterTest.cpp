@@ -90,7 +90,7 @@ class ConfWriter : public ::testing::Test {
 
   std::string Written(XmlElement* entry, LaunchMode mode, bool expected,
                       ShortPathFunction shortPath = NoShortForm) {
-    EXPECT_EQ(expected, WriteDosBoxConf(entry, target_, mode, shortPath));
+    EXPECT_EQ(expected, WriteDosBoxConf(entry, target_, mode, shortPath, confText_));
     return xmltest::ReadFile(target_);
   }
 
@@ -108,6 +108,7 @@ class ConfWriter : public ::testing::Test {
   std::unique_ptr<XmlDocument> bare_;
   XmlElement* entry_ = nullptr;
   std::string target_;
+  ConfTextFunction confText_ = nullptr;  // text as stored
 };
 
 }  // namespace
@@ -292,3 +293,46 @@ TEST_F(ConfWriter, TheSystemShortFormsReplaceExistingLongPaths) {
   EXPECT_EQ(std::string::npos, lines.find("Long")) << lines;
 }
 #endif
+
+namespace {
+
+// A code page of one byte per character up to U+00FF, as Windows-1252 holds
+// the letters of western Europe and no Cyrillic.
+bool Latin1(const std::string& text, std::string& out) {
+  out.clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80 && (c > 0xC3 || c < 0xC2 || i + 1 == text.size())) return false;
+    out += c < 0x80 ? static_cast<char>(c) : static_cast<char>(((c & 3) << 6) | (text[++i] & 0x3F));
+  }
+  return true;
+}
+
+// A Cyrillic folder with an 8.3 name of its own.
+std::string CyrillicShortForm(const std::string& path) {
+  const std::string folder = "C:\\\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B";
+  return path.compare(0, folder.size(), folder) == 0 ? "C:\\9D3F~1" + path.substr(folder.size()) : "";
+}
+
+}  // namespace
+
+// The file is in the code page DOSBox reads; a path it cannot hold goes by
+// its short name, and "%" is doubled in the lines made from paths.
+TEST_F(ConfWriter, PathsAreWrittenInTheConfCodePageOrByTheirShortNames) {
+  std::string written;
+  EXPECT_FALSE(ConfPathText("D:\\\xD0\x98\\GO.EXE", CyrillicShortForm, Latin1, written)) << "no name at all";
+  XmlElement* entry = Bare(
+      "<Cpu note=\"Zw\xC3\xB6lf\"/><Main Run=\"C:\\\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B\\GAME.EXE\"/>"
+      "<Pre_Commands><![CDATA[echo 100%% \xC3\xA4]]></Pre_Commands>");
+  AddMount(entry, "<m type=\"hdd\" iso=\"no\" local=\"C:\\\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B\" remote=\"C\">");
+  AddMount(entry, "<m type=\"hdd\" iso=\"no\" local=\"D:\\50%off & Co's\" remote=\"D\">");
+  AddMount(entry, "<m type=\"cdrom\" iso=\"yes\" local=\"D:\\\xC3\x84pfel 2.iso\" remote=\"E\">");
+  confText_ = Latin1;
+  EXPECT_EQ(
+      "mount C C:\\9D3F~1\r\nmount D \"D:\\50%%off & Co's\"\r\nimgmount E \"D:\\\xC4pfel 2.iso\" -t cdrom\r\n"
+      "echo 100%% \xE4\r\nC:\r\nCD C:\\9D3F~1\r\nGAME.EXE\r\n",
+      Autoexec(entry, LaunchMode::Run, true, CyrillicShortForm));
+  EXPECT_NE(std::string::npos, Written(entry, LaunchMode::Run, true).find("note=Zw\xF6lf\r\n"));
+  SetAttributeText(Main(entry), "Run", "C:\\50%OFF\\GO.BAT");
+  EXPECT_NE(std::string::npos, Autoexec(entry, LaunchMode::Run, true).find("C:\r\nCD C:\\50%%OFF\r\nGO.BAT\r\n"));
+}

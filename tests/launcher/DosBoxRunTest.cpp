@@ -192,10 +192,10 @@ TEST_F(DosBoxRun, AGameWithoutAProgramRunsItsInstaller) {
 
 // What the Wine bridge hands this DOSBox for a game anywhere on the host, as
 // the wizard stores it: the host's root mounted as Z:, the program in folders
-// whose names are no DOS names. Wine's path conversion is played by a
+// whose names are no DOS names, with a "%" that batch lines expand. Wine's path conversion is played by a
 // function that maps Z:\ to the root.
 TEST_F(DosBoxRun, TheBridgedConfigurationReachesTheGameAndEveryTemplateSettingIsAccepted) {
-  const fs::path game = drive_ / "My Games" / "Commander Keen";
+  const fs::path game = drive_ / "My Games" / "50%off & Zw\xC3\xB6lf's";
   fs::create_directories(game);
   fs::copy_file(VANTLE_PLAY_COM, game / "PLAY.COM");
   XmlElement* root = Section(entry_, "Mount")->AddChildFromText("<m>");
@@ -219,7 +219,8 @@ TEST_F(DosBoxRun, TheBridgedConfigurationReachesTheGameAndEveryTemplateSettingIs
   xmltest::WriteFile(bridgedConf, bridged.text);
   const DosBoxResult result = RunDosBox(bridgedConf, (fs::path(dir_.Path()) / "home").string());
   EXPECT_EQ(0, result.exitCode) << result.console;
-  EXPECT_EQ("THE GAME RAN\r\n", Left("My Games/Commander Keen/PLAYED.TXT")) << bridged.text << result.console;
+  EXPECT_EQ("THE GAME RAN\r\n", Left("My Games/50%off & Zw\xC3\xB6lf's/PLAYED.TXT")) << bridged.text << result.console;
+  EXPECT_EQ(std::string::npos, result.console.find("Mounting / is")) << result.console;
   EXPECT_EQ("before\r\n", Left("BEFORE.TXT"));
 
   std::string rejected;

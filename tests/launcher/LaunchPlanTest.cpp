@@ -150,3 +150,85 @@ TEST(ReadCommandLine, ReadsNumbersLikeTheCLibraryWithoutOverflowing) {
   EXPECT_EQ(INT_MIN, LeadingNumber("-99999999999999999999999"));
   EXPECT_EQ(0, LeadingNumber(nullptr));
 }
+
+namespace {
+
+// The host of these checks: a game folder with its program, an image, a
+// Cyrillic folder (no short name, a code page without Cyrillic).
+PathKind FakeKind(const std::string& path) {
+  for (const char* folder : {"C:\\", "C:\\GAMES", "E:\\\xD0\x98", "F:\\50%off & Co's"})
+    if (path == folder) return PathKind::Folder;
+  for (const char* file :
+       {"C:\\GAMES\\KEEN4EGA.EXE", "D:\\keen.iso", "E:\\\xD0\x98\\GO.EXE", "F:\\50%off & Co's\\GO.EXE"})
+    if (path == file) return PathKind::File;
+  return PathKind::Missing;
+}
+
+bool AsciiOnly(const std::string& text, std::string& out) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  out = text;
+  return true;
+}
+
+const HostPathServices kFakeHost{NoShortForm, AsciiOnly, FakeKind};
+
+}  // namespace
+
+TEST(CheckLaunch, EveryPathIsThereAndSayableBeforeDosBoxStarts) {
+  using P = LaunchProblem;
+  const std::string games = "<m type=\"hdd\" iso=\"no\" local=\"C:\\GAMES\" remote=\"C\"/>";
+  struct Case {
+    std::string mounts, run;
+    LaunchMode mode;
+    P::Kind kind;
+    P::Role role;
+    const char* path;
+  } const cases[] = {
+      {games, "C:\\KEEN4EGA.EXE", LaunchMode::Run, P::None, P::Program, ""},
+      {games, "C:\\KEEN5.EXE", LaunchMode::Run, P::Missing, P::Program, "C:\\GAMES\\KEEN5.EXE"},
+      {"<m type=\"hdd\" iso=\"no\" local=\"C:\\\" remote=\"C\"/>", "C:\\GAMES\\SETUP.EXE", LaunchMode::Install,
+       P::Missing, P::Installer, "C:\\GAMES\\SETUP.EXE"},
+      {"<m type=\"hdd\" iso=\"no\" local=\"D:\\keen.iso\" remote=\"C\"/>", "KEEN.EXE", LaunchMode::Run, P::Missing,
+       P::MountFolder, "D:\\keen.iso"},
+      // A program inside an image, or on a drive no mount provides, is left to
+      // DOSBox; a mount without a type is written nowhere.
+      {games + "<m type=\"iso\" iso=\"YES\" local=\"&quot;D:\\keen.iso&quot;\" remote=\"D\"/><m type=\"\" local=\"Q:\\\"/>",
+       "D:\\GAME.EXE", LaunchMode::Run, P::None, P::Program, ""},
+      {games + "<m type=\"iso\" iso=\"yes\" local=\"D:\\gone.iso\" remote=\"D\"/>", "G:\\A.EXE", LaunchMode::Run,
+       P::Missing, P::MountImage, "D:\\gone.iso"},
+      {games, "C:\\GAMES\nECHO\\KEEN4EGA.EXE", LaunchMode::Run, P::ControlCharacter, P::Program,
+       "C:\\GAMES\nECHO\\KEEN4EGA.EXE"},
+      {"<m type=\"hdd\" iso=\"no\" local=\"C:\\GAMES&#10;DEL\" remote=\"C\"/>", "A.EXE", LaunchMode::Run,
+       P::ControlCharacter, P::MountFolder, "C:\\GAMES\nDEL"},
+      {"<m type=\"hdd\" iso=\"no\" local=\"E:\\\xD0\x98\" remote=\"E\"/>", "E:\\GO.EXE", LaunchMode::Run,
+       P::NoConfName, P::MountFolder, "E:\\\xD0\x98"},
+      {"<m type=\"hdd\" iso=\"no\" local=\"F:\\50%off &amp; Co's\" remote=\"F\"/>", "F:\\GO.EXE", LaunchMode::Run,
+       P::None, P::Program, ""},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<XmlDocument> doc;
+    const char* attribute = c.mode == LaunchMode::Run ? "Run" : "Install";
+    XmlElement* entry =
+        EntryOf(doc, "<Main " + std::string(attribute) + "=\"" + c.run + "\"/><Mount>" + c.mounts + "</Mount>");
+    const LaunchProblem problem = CheckLaunch(entry, c.mode, kFakeHost);
+    EXPECT_EQ(c.kind, problem.kind) << c.run;
+    if (c.kind == P::None) continue;
+    EXPECT_EQ(c.role, problem.role) << c.run;
+    EXPECT_EQ(c.path, problem.path) << c.run;
+  }
+}
+
+TEST(CheckLaunch, ThePreparedLaunchChecksTheProgramThatRunsAndTheMessageNamesIt) {
+  std::unique_ptr<XmlDocument> doc;
+  const PreparedLaunch launch = PrepareLaunch(
+      EntryOf(doc, "<Main Install=\"C:\\SETUP.EXE\"/><Mount><m type=\"hdd\" local=\"C:\\GAMES\" remote=\"C\"/></Mount>"),
+      LaunchMode::Run, kFakeHost);
+  EXPECT_NE(std::string::npos, launch.conf.find("\r\nSETUP.EXE\r\n"));
+  EXPECT_NE(std::string::npos, LaunchProblemText(launch.problem, true)
+                                   .find("The installer of this game cannot be found:\n\nC:\\GAMES\\SETUP.EXE\n\n"
+                                         "It may have been moved or deleted, or its drive is not connected.\n\n"
+                                         "DOSBox was not started.\n\nOpen the game's settings?"));
+  EXPECT_EQ(std::string::npos, LaunchProblemText(launch.problem, false).find("settings"));
+  EXPECT_EQ("woaA0B.tmp", TempFileName("woa", 0x10A0B)) << "four hexadecimal digits at most";
+}

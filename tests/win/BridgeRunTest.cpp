@@ -8,11 +8,13 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 
 #include "WinTestUtil.h"
 #include "gtest/gtest.h"
+#include "text/TextConvert.h"
 
 namespace fs = std::filesystem;
 using wintest::ReadBytes;
@@ -112,10 +114,15 @@ class BridgedRun : public ::testing::Test {
   }
 
   // Runs vtl64.exe with arguments; it must end by itself, and DOSBox must
-  // leave result behind with the program's text.
+  // leave result behind with the program's text. The host's root is never
+  // mounted on the way.
   void ExpectGameRuns(const std::string& arguments, const fs::path& result, const std::string& text) {
+    ExpectGameRuns(WideFromUtf8(arguments), result, text);
+  }
+  void ExpectGameRuns(const std::wstring& wideArguments, const fs::path& result, const std::string& text) {
+    const std::string arguments = Utf8FromWide(wideArguments);
     const std::size_t logBefore = fs::exists(app_ / "DOSBOX.log") ? ReadBytes(app_ / "DOSBOX.log").size() : 0;
-    wintest::Process vantle("\"" + (app_ / "vtl64.exe").string() + "\" " + arguments);
+    wintest::Process vantle(L"\"" + (app_ / "vtl64.exe").wstring() + L"\" " + wideArguments);
     ASSERT_TRUE(vantle.started());
     DWORD exitCode = 12345;
     ASSERT_TRUE(vantle.Wait(30000, &exitCode)) << arguments << ": still running";
@@ -129,6 +136,8 @@ class BridgedRun : public ::testing::Test {
     const std::string log = ReadBytes(app_ / "DOSBOX.log").substr(logBefore);
     EXPECT_NE(std::string::npos, log.find("CONFIG:Loading primary settings")) << log;
     EXPECT_EQ(std::string::npos, log.find("not a valid value")) << log;
+    EXPECT_EQ(std::string::npos, log.find("Mounting / is")) << log;
+    EXPECT_EQ(std::string::npos, log.find(" \"/\"")) << log;
   }
 
   fs::path root_, game_, app_, temp_;
@@ -140,8 +149,7 @@ class BridgedRun : public ::testing::Test {
 TEST_F(BridgedRun, RunStartsAProgramInLongNamedFoldersOutsideThePrefix) {
   ExpectGameRuns("-run \"" + (game_ / "PLAY.COM").string() + "\"", game_ / "PLAYED.TXT", "THE GAME RAN\r\n");
   const std::string log = ReadBytes(app_ / "DOSBOX.log");
-  EXPECT_NE(std::string::npos, log.find("mount C \"/\" (Z: is DOSBox's own drive)")) << log;
-  EXPECT_NE(std::string::npos, log.find("mount D \"" + HostPath(game_) + "\"")) << log;
+  EXPECT_NE(std::string::npos, log.find("mount C \"" + HostPath(game_) + "\" (Z: is DOSBox's own drive)")) << log;
   EXPECT_NE(std::string::npos, log.find("machine=vga -> machine=svga_s3")) << log;
 }
 
@@ -195,6 +203,42 @@ TEST_F(BridgedRun, WithoutAHostDosBoxTheBridgeSaysWhatIsMissingAndLeavesNothing)
   EXPECT_NE(0u, exitCode);
 
   EXPECT_EQ(before, TempFiles(temp_, "vdb"));
-  EXPECT_FALSE(fs::exists(app_ / "DOSBOX.log"));
+  const std::string log = ReadBytes(app_ / "DOSBOX.log");
+  EXPECT_NE(std::string::npos, log.find("not started: DOSBox is not installed")) << log;
+  EXPECT_EQ(std::string::npos, log.find('\r')) << "one line ending";
   EXPECT_EQ(conf, ReadBytes(app_ / "game.conf"));
+}
+
+// Folders named as people name them, each game started the way a user
+// would: -run on the program, or -shortcut on the game stored in the
+// library. The program of eight letters keeps its name in DOSBox.
+TEST_F(BridgedRun, GamesStartFromFoldersOfAnyName) {
+  struct Folder {
+    std::wstring name;
+    const wchar_t* program;
+    bool run;
+  } const folders[] = {
+      {L"Zw\u00f6lf Boxk\u00e4mpfer", L"PLAY.COM", true},
+      {L"\u0418\u0433\u0440\u044b", L"PLAY.COM", false},
+      {L"\u0421\u0442\u0430\u0440\u044b\u0435 \u0438\u0433\u0440\u044b", L"KEEN4EGA.COM", true},
+      {L"50%off", L"KEEN4EGA.COM", false},
+      {L"Tom & Jerry's", L"PLAY.COM", true},
+      {L".dot games", L"PLAY.COM", false},
+  };
+  std::string games;
+  for (std::size_t i = 0; i < std::size(folders); ++i) {
+    const fs::path folder = root_ / folders[i].name;
+    fs::create_directories(folder);
+    fs::copy_file(wintest::HostToWindowsPath(VANTLE_PLAY_COM), folder / folders[i].program);
+    const std::string run = Replaced(Utf8FromWide((folder / folders[i].program).wstring()), "&", "&amp;");
+    games += Game("Game " + std::to_string(i), Mount("hdd", "no", "Z:\\", "Z"), run);
+  }
+  WriteBytes(app_ / "vtl.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root>\r\n<Games>\r\n" +
+                                   games + "\r\n</Games>\r\n</root>\r\n");
+  for (std::size_t i = 0; i < std::size(folders); ++i) {
+    const fs::path folder = root_ / folders[i].name;
+    const std::wstring arguments = folders[i].run ? L"-run \"" + (folder / folders[i].program).wstring() + L"\""
+                                                  : L"-shortcut \"Game " + std::to_wstring(i) + L"\"";
+    ExpectGameRuns(arguments, folder / "PLAYED.TXT", "THE GAME RAN\r\n");
+  }
 }

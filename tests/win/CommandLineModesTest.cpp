@@ -111,3 +111,37 @@ TEST_F(CommandLineModes, ShortcutStartsTheNamedGameFromTheFilledList) {
   ExpectMainWindow("-shortcut \"Commander\"");
   EXPECT_EQ(1, CallCount(program_));
 }
+
+// A mode that cannot start its game says why, and no DOSBox starts: -run on
+// a program that is gone, -shortcut on a game whose folder name holds a line
+// break (which would end the DOS command and start the rest as another).
+TEST_F(CommandLineModes, AMissingProgramOrALineBreakIsToldAndNoDosBoxStarts) {
+  WriteBytes(program_ / "vtl.xml",
+             "<?xml version=\"1.0\"?>\r\n<root><Games><g><Main Name=\"Broken\" Run=\"C:\\GAMES&#10;DEL *.*\\GO.EXE\"/>"
+             "<Mount><m type=\"hdd\" iso=\"no\" local=\"C:\\\" remote=\"C\"/></Mount></g></Games></root>\r\n");
+  const std::string gone = (root_ / "gone" / "PLAY.EXE").string();
+  struct Case {
+    std::string arguments, said;
+  } const cases[] = {
+      {"-run \"" + gone + "\"", "The program of this game cannot be found:\n\n" + gone},
+      {"-shortcut Broken", "C:\\GAMES[line break]DEL *.*\\GO.EXE"},
+  };
+  for (const Case& c : cases) {
+    wintest::Process vantle(Vantle(c.arguments));
+    ASSERT_TRUE(vantle.started());
+    // The wizard of -run may be up as well: the message is the window that says it.
+    HWND message = wintest::WaitForTopWindow(vantle.id(), 30000, [](HWND window) {
+      return wintest::ChildTexts(window).find("DOSBox was not started") != std::string::npos;
+    });
+    ASSERT_NE(nullptr, message) << c.arguments << ": no message";
+    const std::string said = wintest::ChildTexts(message);
+    EXPECT_NE(std::string::npos, said.find(c.said)) << said;
+    EXPECT_EQ(std::string::npos, said.find("settings")) << "a mode never writes the library: " << said;
+    PostMessageA(message, WM_COMMAND, IDOK, 0);
+    DWORD exitCode = 12345;
+    ASSERT_TRUE(vantle.Wait(30000, &exitCode)) << c.arguments;
+    EXPECT_EQ(0u, exitCode) << c.arguments;
+  }
+  EXPECT_EQ(0, CallCount(program_));
+  EXPECT_EQ("", TempFiles(program_));
+}

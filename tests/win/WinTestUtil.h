@@ -20,7 +20,7 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 class Process {
  public:
   explicit Process(const std::string& commandLine);
-  // The wide form, for paths outside the ANSI code page.
+  // A wide command line: names outside the ANSI code page arrive intact.
   explicit Process(const std::wstring& commandLine);
   ~Process();
   Process(const Process&) = delete;

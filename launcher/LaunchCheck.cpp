@@ -1,0 +1,184 @@
+#include "launcher/LaunchCheck.h"
+
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "launcher/GameSchema.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "text/TextConvert.h"
+#endif
+
+PathKind SystemPathKind(const std::string& path) {
+  if (path.empty()) return PathKind::Missing;
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  return attributes & FILE_ATTRIBUTE_DIRECTORY ? PathKind::Folder : PathKind::File;
+#else
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return PathKind::Missing;
+  return S_ISDIR(info.st_mode) ? PathKind::Folder : PathKind::File;
+#endif
+}
+
+HostPathServices SystemHostPaths() { return HostPathServices{SystemShortPath, SystemConfText, SystemPathKind}; }
+
+namespace {
+
+struct MountPaths {
+  std::string drive;  // remote, without a colon
+  std::string local;  // without the quotes a user may have put around it
+  bool image = false;
+};
+
+bool HasControlCharacter(const std::string& text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+  return false;
+}
+
+std::string Unquoted(const std::string& path) {
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') return path.substr(1, path.size() - 2);
+  return path;
+}
+
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameDrive(const std::string& drive, char letter) {
+  return (drive.size() == 1 || (drive.size() == 2 && drive[1] == ':')) && UpperAscii(drive[0]) == UpperAscii(letter);
+}
+
+// The host path of DOS path program through the first mount of its drive (as
+// DOSBox refuses a second); "" when no folder mount provides it.
+std::string HostPathOfProgram(const std::vector<MountPaths>& mounts, const std::string& program) {
+  if (program.size() < 2 || program[1] != ':') return std::string();
+  for (const MountPaths& mount : mounts) {
+    if (!SameDrive(mount.drive, program[0])) continue;
+    if (mount.image) return std::string();
+    std::string rest = program.substr(2);
+    if (!rest.empty() && rest[0] == '\\') rest.erase(0, 1);
+    std::string folder = mount.local;
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+    return folder + rest;
+  }
+  return std::string();
+}
+
+LaunchProblem Problem(LaunchProblem::Kind kind, LaunchProblem::Role role, const std::string& path,
+                      const std::string& drive = std::string()) {
+  LaunchProblem problem;
+  problem.kind = kind;
+  problem.role = role;
+  problem.path = path;
+  problem.drive = drive;
+  return problem;
+}
+
+}  // namespace
+
+LaunchProblem CheckLaunch(XmlElement* entry, LaunchMode mode, const HostPathServices& host) {
+  std::vector<MountPaths> mounts;
+  XmlElement* mountSection = Section(entry, "Mount");
+  for (unsigned i = 0; i < mountSection->GetChildCount(); ++i) {
+    XmlElement* mount = mountSection->GetChildren()[i];
+    const std::string type = AttributeText(mount, "type");
+    if (type.empty()) continue;  // written nowhere
+    MountPaths paths;
+    paths.drive = AttributeText(mount, "remote");
+    paths.local = Unquoted(AttributeText(mount, "local"));
+    paths.image = EqualIgnoringCase(AttributeText(mount, "iso").c_str(), "yes");
+    mounts.push_back(paths);
+  }
+  const LaunchProblem::Role programRole =
+      mode == LaunchMode::Run ? LaunchProblem::Program : LaunchProblem::Installer;
+  const std::string program = AttributeText(Section(entry, "Main"), mode == LaunchMode::Run ? "Run" : "Install");
+
+  // Names that would end a DOS command line, whether they exist or not.
+  for (const MountPaths& mount : mounts) {
+    const LaunchProblem::Role role = mount.image ? LaunchProblem::MountImage : LaunchProblem::MountFolder;
+    if (HasControlCharacter(mount.local) || HasControlCharacter(mount.drive))
+      return Problem(LaunchProblem::ControlCharacter, role, mount.local, mount.drive);
+  }
+  if (HasControlCharacter(program)) return Problem(LaunchProblem::ControlCharacter, programRole, program);
+
+  for (const MountPaths& mount : mounts) {
+    const LaunchProblem::Role role = mount.image ? LaunchProblem::MountImage : LaunchProblem::MountFolder;
+    const PathKind wanted = mount.image ? PathKind::File : PathKind::Folder;
+    if (!host.kind || host.kind(mount.local) != wanted)
+      return Problem(LaunchProblem::Missing, role, mount.local, mount.drive);
+  }
+  const std::string programOnHost = HostPathOfProgram(mounts, program);
+  if (!programOnHost.empty() && (!host.kind || host.kind(programOnHost) != PathKind::File))
+    return Problem(LaunchProblem::Missing, programRole, programOnHost);
+
+  std::string written;
+  for (const MountPaths& mount : mounts) {
+    if (!ConfPathText(mount.local, host.shortPath, host.confText, written))
+      return Problem(LaunchProblem::NoConfName, mount.image ? LaunchProblem::MountImage : LaunchProblem::MountFolder,
+                     mount.local, mount.drive);
+  }
+  if (!ConfPathText(program, host.shortPath, host.confText, written))
+    return Problem(LaunchProblem::NoConfName, programRole, program);
+  return LaunchProblem();
+}
+
+namespace {
+
+// The path as the message shows it: control characters, which would break
+// the message's own lines, are named.
+std::string Shown(const std::string& path) {
+  std::string shown;
+  for (char c : path) {
+    if (c == '\n' || c == '\r')
+      shown += "[line break]";
+    else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+      shown += "[control character]";
+    else
+      shown += c;
+  }
+  return shown;
+}
+
+std::string WhatItIs(const LaunchProblem& problem) {
+  switch (problem.role) {
+    case LaunchProblem::Program:
+      return "The program of this game";
+    case LaunchProblem::Installer:
+      return "The installer of this game";
+    case LaunchProblem::MountFolder:
+      return "The folder this game mounts as drive " + Shown(problem.drive) + ":";
+    case LaunchProblem::MountImage:
+      return "The image this game mounts as drive " + Shown(problem.drive) + ":";
+  }
+  return "A path of this game";
+}
+
+}  // namespace
+
+std::string LaunchProblemText(const LaunchProblem& problem, bool offerSettings) {
+  std::string text;
+  switch (problem.kind) {
+    case LaunchProblem::None:
+      return std::string();
+    case LaunchProblem::Missing:
+      text = WhatItIs(problem) + " cannot be found:\n\n" + Shown(problem.path) +
+             "\n\nIt may have been moved or deleted, or its drive is not connected.";
+      break;
+    case LaunchProblem::ControlCharacter:
+      text = WhatItIs(problem) + " has a name that DOS cannot carry (it holds a line break or another control "
+             "character):\n\n" + Shown(problem.path) + "\n\nRename the folder or file on disk.";
+      break;
+    case LaunchProblem::NoConfName:
+      text = WhatItIs(problem) + " has letters that DOSBox cannot read on this system, and no short (8.3) name "
+             "to use instead:\n\n" + Shown(problem.path) + "\n\nRename it, or move the game to a folder whose "
+             "name uses plain letters.";
+      break;
+  }
+  text += "\n\nDOSBox was not started.";
+  if (offerSettings) text += "\n\nOpen the game's settings?";
+  return text;
+}

@@ -1,0 +1,50 @@
+// What must hold on the host before DOSBox is started for a game: every path
+// the configuration hands over exists, DOS can carry its name, and DOSBox can
+// open it by a name written in its configuration. A launch that would fail
+// inside DOSBox is stopped here, where Vantle can say why.
+#pragma once
+
+#include <string>
+
+#include "launcher/ConfWriter.h"
+#include "xml/Xml.h"
+
+enum class PathKind { Missing, File, Folder };
+
+// What a host path (UTF-8) names now.
+using PathKindFunction = PathKind (*)(const std::string& path);
+PathKind SystemPathKind(const std::string& path);
+
+// The system calls the check and the writer need, passed in so that both can
+// be tried without the system.
+struct HostPathServices {
+  ShortPathFunction shortPath;
+  ConfTextFunction confText;
+  PathKindFunction kind;
+};
+HostPathServices SystemHostPaths();
+
+struct LaunchProblem {
+  enum Kind {
+    None,
+    Missing,           // the path names nothing on the host
+    ControlCharacter,  // a line break or the like, which would end the DOS command
+    NoConfName,        // DOSBox could open it by no name its configuration can hold
+  };
+  enum Role { Program, Installer, MountFolder, MountImage };
+  Kind kind = None;
+  Role role = Program;
+  std::string path;  // as stored
+  std::string drive;  // the DOS drive of a mount ("C")
+};
+
+// The first problem of the paths the launch in mode uses: each mount's host
+// folder or image and its drive, and the program (mode's Main attribute).
+// The program is looked for on the host through the mount of its drive; a
+// program on a drive that no mount element provides (or on an image) is left
+// to DOSBox, since the pre-commands may mount it.
+LaunchProblem CheckLaunch(XmlElement* entry, LaunchMode mode, const HostPathServices& host);
+
+// The message that tells the user. offerSettings adds the question whether
+// to open the game's settings (answered with Yes or No).
+std::string LaunchProblemText(const LaunchProblem& problem, bool offerSettings);
