@@ -64,11 +64,14 @@ bool StartDosBox(const std::string& commandLine, std::string& reason) {
   return true;
 }
 
-// The program folder (UTF-8) as the ANSI command line can name it: itself,
-// or its short form where the code page lacks one of its characters.
+// The program folder (UTF-8) as the ANSI command line can name it: itself
+// in that code page, or its short form where the code page lacks one of its
+// characters.
 std::string CommandLineProgramFolder() {
-  std::string named;
-  return ConfPathText(ProgramFolder, SystemShortPath, SystemConfText, named) ? named : ProgramFolder;
+  std::string ansi;
+  if (SystemConfText(ProgramFolder, ansi)) return ansi;
+  const std::string shortForm = SystemShortPath(ProgramFolder);
+  return !shortForm.empty() && SystemConfText(shortForm, ansi) ? ansi : ProgramFolder;
 }
 
 void TellDosBoxDidNotStart(HWND owner, const std::string& reason) {
