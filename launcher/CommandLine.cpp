@@ -34,6 +34,8 @@ CommandLineRequest ReadCommandLine(int argc, const char* const* argv) {
     request.kind = CommandLineRequest::Shortcut;
   else if (std::strcmp(mode, "-conf") == 0)
     request.kind = CommandLineRequest::Conf;
+  else if (std::strcmp(mode, "-import") == 0)
+    request.kind = CommandLineRequest::Import;
   else
     return request;
   request.argument = argv[2];

@@ -12,6 +12,7 @@ struct CommandLineRequest {
     Run,       // -run: add and start the DOS program `argument`
     Shortcut,  // -shortcut: start the game named `argument` (or named by that link file)
     Conf,      // -conf: start DOSBox on the configuration file `argument`
+    Import,    // -import: add the games found in the folder `argument`, save, end
   };
   Kind kind = None;
   int command = 0;

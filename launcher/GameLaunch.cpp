@@ -139,14 +139,7 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
 
 }  // namespace
 
-XmlElement* ListItemEntry(HWND list, int index) {
-  if (!list || index < 0) return nullptr;
-  LVITEMA item{};
-  item.mask = LVIF_PARAM;
-  item.iItem = index;
-  if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
-  return reinterpret_cast<XmlElement*>(item.lParam);
-}
+XmlElement* ListItemEntry(HWND list, int index) { return GameListEntry(list, index); }
 
 void RunGame(HWND list, int index, LaunchMode mode, XmlElement* entry) {
   Launch(list, index, mode, entry, true);

@@ -1,5 +1,6 @@
 #include "launcher/GameListRows.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,11 @@ std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first) {
       row.first = CategoryList[row.group];
     rows.push_back(std::move(row));
   }
+  // Where column 0 names the category in place of drawn groups, the games of
+  // a category stay together, in the categories' order and library order
+  // within each, so that the list reads as the groups do.
+  if (first == FirstColumn::Category)
+    std::stable_sort(rows.begin(), rows.end(), [](const GameRow& a, const GameRow& b) { return a.group < b.group; });
   return rows;
 }
 

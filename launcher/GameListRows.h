@@ -22,7 +22,8 @@ enum class FirstColumn {
   Category,  // groups are on but the list cannot draw them: the category's name
 };
 
-// One row per child of "Games" in library order. Reading completes each
+// One row per child of "Games" in library order (by category first where
+// column 0 names the category). Reading completes each
 // entry (Main, Category, Name and Description are created when missing), as
 // every other reader of an entry does.
 std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first);

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "launcher/GameFind.h"
 #include "launcher/GameListRows.h"
 #include "launcher/GameSchema.h"
 #include "launcher/Storage.h"
@@ -18,10 +19,32 @@ namespace {
 
 constexpr int kListColumns = 3;
 const wchar_t* const kHeaders[kListColumns] = {L"#", L"Name", L"Description"};
+const int kInitialWidths[kListColumns] = {30, 200, 70};
 // The sorted column's text of every item, by the item's parameter, read once
 // before the sort: the comparison then never asks the list, whose positions
 // move while it sorts.
 std::unordered_map<LPARAM, std::string> SortTexts;
+
+// The rows of the last fill, and the text each is found by (made when first
+// needed): typing into the find box filters these without reading the
+// library again. Every change to the library fills the list anew.
+std::vector<GameRow> FilledRows;
+std::vector<std::string> FilledFindTexts;
+// Where each game's row is in FilledRows, by the item's parameter: the list
+// holds no texts of its own and asks for them as it draws (LVN_GETDISPINFO),
+// so that filling it costs one message per game instead of three.
+std::unordered_map<LPARAM, std::size_t> RowOfItem;
+std::string TextToFind;
+// The rows the list shows now, as positions in FilledRows.
+std::vector<int> ShownNow;
+
+const wchar_t kEmptyLibraryHint[] =
+    L"No games yet. Press Ctrl+N to add a game, or Ctrl+I to bring in a whole folder of games.";
+const wchar_t kNothingFoundHint[] = L"No game holds the text to find. Escape shows every game again.";
+
+// Type-ahead: what was typed into the list since the last pause.
+std::wstring TypedPrefix;
+DWORD LastTypedTime = 0;
 
 // Whether the list draws groups. Not every list view can (Wine's cannot, and
 // then keeps no groups at all); column 0 names the category there instead.
@@ -29,16 +52,14 @@ bool ListDrawsGroups(HWND list) {
   return SendMessageW(list, LVM_GETGROUPCOUNT, 0, 0) > 0;
 }
 
+// A list that cannot draw groups is made anew with LVS_OWNERDATA: it holds
+// no items at all, only their number, and asks for what it shows. Filling it
+// or finding in it costs the same for ten games as for tens of thousands.
+bool IsOwnerData(HWND list) { return (GetWindowLongPtrW(list, GWL_STYLE) & LVS_OWNERDATA) != 0; }
+
 FirstColumn FirstColumnMode(HWND list) {
   if (!GroupsShown) return FirstColumn::Number;
   return ListDrawsGroups(list) ? FirstColumn::Empty : FirstColumn::Category;
-}
-
-void SetItemText(HWND list, int index, int column, std::wstring& text) {
-  LVITEMW item{};
-  item.iSubItem = column;
-  item.pszText = text.data();
-  SendMessageW(list, LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
 }
 
 // The widest text of each column, the way the list measures it. The list's
@@ -64,9 +85,11 @@ class ColumnFitter {
     if (widest.size() > kCandidates) widest.pop_back();
   }
 
-  void Apply() {
+  // An empty list keeps at least the widths it was set up with, so that
+  // its headers read whole above the hint.
+  void Apply(bool empty) {
     for (int column = 0; column < kListColumns; ++column) {
-      int width = 0;
+      int width = empty ? kInitialWidths[column] - kCellPadding : 0;
       for (const auto& candidate : widest_[column]) {
         SIZE size{};
         GetTextExtentPoint32W(dc_, candidate.second.c_str(), static_cast<int>(candidate.second.size()), &size);
@@ -105,16 +128,44 @@ class ColumnFitter {
 
 }  // namespace
 
-void SetUpGameList(HWND list) {
-  static const int kWidths[kListColumns] = {30, 200, 70};
+namespace {
+
+void InsertColumns(HWND list) {
   for (int i = 0; i < kListColumns; ++i) {
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
     column.pszText = const_cast<wchar_t*>(kHeaders[i]);
-    column.cx = kWidths[i];
+    column.cx = kInitialWidths[i];
     column.iSubItem = i;
     SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
   }
+  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+}
+
+// The same list, holding its games' data itself: in the same place, with the
+// same identifier, style, font and place in the tab order.
+HWND RemakeAsOwnerData(HWND list) {
+  HWND parent = GetParent(list);
+  RECT area;
+  GetWindowRect(list, &area);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
+  const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(list, GWL_STYLE)) | LVS_OWNERDATA;
+  const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(list, GWL_EXSTYLE));
+  const int id = GetDlgCtrlID(list);
+  HWND made = CreateWindowExW(exStyle, WC_LISTVIEWW, L"", style, area.left, area.top, area.right - area.left,
+                              area.bottom - area.top, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                              GetModuleHandleW(nullptr), nullptr);
+  if (!made) return list;
+  SendMessageW(made, WM_SETFONT, SendMessageW(list, WM_GETFONT, 0, 0), FALSE);
+  SetWindowPos(made, list, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  DestroyWindow(list);
+  return made;
+}
+
+}  // namespace
+
+HWND SetUpGameList(HWND list) {
+  InsertColumns(list);
   SendMessageW(list, LVM_ENABLEGROUPVIEW, TRUE, 0);
   for (int i = 0; i < kCategoryCount; ++i) {
     std::wstring header = WideFromUtf8(CategoryList[i]);
@@ -125,43 +176,198 @@ void SetUpGameList(HWND list) {
     group.iGroupId = i;
     SendMessageW(list, LVM_INSERTGROUP, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&group));
   }
-  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  if (ListDrawsGroups(list)) return list;
+  list = RemakeAsOwnerData(list);
+  if (IsOwnerData(list)) InsertColumns(list);
+  return list;
+}
+
+namespace {
+
+// Says what to do where an empty list would show only white.
+void PaintHint(HWND list, HDC dc) {
+  RECT area;
+  GetClientRect(list, &area);
+  RECT header{};
+  if (HWND headerWindow = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)))
+    GetWindowRect(headerWindow, &header);
+  area.top += (header.bottom - header.top) + 16;
+  InflateRect(&area, -16, 0);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+  DrawTextW(dc, TextToFind.empty() ? kEmptyLibraryHint : kNothingFoundHint, -1, &area,
+            DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+}
+
+// Type-ahead by the game's name, whatever column 0 shows (a category, a
+// number): the next game whose name begins with what was typed since the
+// last pause is selected.
+}  // namespace
+
+bool GameListTypeAhead(HWND list, wchar_t typed) {
+  if (typed < L' ' || GetKeyState(VK_CONTROL) < 0) return false;
+  const DWORD now = GetTickCount();
+  if (now - LastTypedTime > 1000) TypedPrefix.clear();
+  LastTypedTime = now;
+  TypedPrefix += typed;
+  const std::string prefix = FoldForFind(Utf8FromWide(TypedPrefix));
+  const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  const int selected = SelectedGame(list);
+  // A first letter moves on from the selected game, so that pressing it
+  // again steps through the games that begin with it; more letters refine.
+  const int start = selected < 0 ? 0 : (TypedPrefix.size() == 1 ? selected + 1 : selected);
+  for (int step = 0; step < count; ++step) {
+    const int index = (start + step) % count;
+    if (FoldForFind(GameListText(list, index, 1)).rfind(prefix, 0) != 0) continue;
+    LVITEMW clear{};
+    clear.stateMask = LVIS_SELECTED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&clear));
+    LVITEMW item{};
+    item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+    break;
+  }
+  return true;
+}
+
+void GameListDispInfo(NMLVDISPINFOW* info) {
+  if (!(info->item.mask & LVIF_TEXT) || !info->item.pszText || info->item.cchTextMax <= 0) return;
+  const GameRow* shownRow = nullptr;
+  if (IsOwnerData(info->hdr.hwndFrom)) {
+    if (info->item.iItem < 0 || info->item.iItem >= static_cast<int>(ShownNow.size())) return;
+    shownRow = &FilledRows[static_cast<std::size_t>(ShownNow[static_cast<std::size_t>(info->item.iItem)])];
+  }
+  LPARAM parameter = info->item.lParam;
+  if (!shownRow && !parameter) {
+    LVITEMW item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = info->item.iItem;
+    SendMessageW(info->hdr.hwndFrom, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    parameter = item.lParam;
+  }
+  info->item.pszText[0] = L'\0';
+  if (!shownRow) {
+    const auto found = RowOfItem.find(parameter);
+    if (found == RowOfItem.end()) return;
+    shownRow = &FilledRows[found->second];
+  }
+  const GameRow& row = *shownRow;
+  const std::string& text = info->item.iSubItem == 0 ? row.first : info->item.iSubItem == 1 ? row.name : row.description;
+  const std::wstring wide = WideFromUtf8(text);
+  const std::size_t length = std::min(wide.size(), static_cast<std::size_t>(info->item.cchTextMax - 1));
+  wide.copy(info->item.pszText, length);
+  info->item.pszText[length] = L'\0';
+}
+
+LRESULT GameListCustomDraw(const NMLVCUSTOMDRAW* draw) {
+  HWND list = draw->nmcd.hdr.hwndFrom;
+  if (SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) != 0) return CDRF_DODEFAULT;
+  if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYPOSTPAINT;
+  if (draw->nmcd.dwDrawStage == CDDS_POSTPAINT) PaintHint(list, draw->nmcd.hdc);
+  return CDRF_DODEFAULT;
 }
 
 void ApplyGroupView(HWND list) { SendMessageW(list, LVM_ENABLEGROUPVIEW, GroupsShown, 0); }
 
-void FillGameList(HWND list) {
-  if (!list || !GameDatabase) return;
+namespace {
+
+// Inserts rows[shown[i]] as the list's items; column widths follow the texts
+// when fit is set.
+void InsertRows(HWND list, const std::vector<int>& shown, bool fit) {
+  ShownNow = shown;
+  if (IsOwnerData(list)) {
+    if (fit) {
+      ColumnFitter fitter(list);
+      for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
+      for (const int index : shown) {
+        const GameRow& row = FilledRows[static_cast<std::size_t>(index)];
+        fitter.Add(0, WideFromUtf8(row.first));
+        fitter.Add(1, WideFromUtf8(row.name));
+        fitter.Add(2, WideFromUtf8(row.description));
+      }
+      fitter.Apply(shown.empty());
+    }
+    LVITEMW unselect{};
+    unselect.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&unselect));
+    SendMessageW(list, LVM_SETITEMCOUNT, shown.size(), 0);
+    InvalidateRect(list, nullptr, TRUE);
+    return;
+  }
   // One repaint at the end instead of one per item: large libraries fill in a
   // fraction of the time.
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
-  const std::vector<GameRow> rows = GameRows(*GameDatabase, FirstColumnMode(list));
-  SendMessageW(list, LVM_SETITEMCOUNT, rows.size(), 0);
+  SendMessageW(list, LVM_SETITEMCOUNT, shown.size(), 0);
   ColumnFitter fitter(list);
   for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
-  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-    std::wstring first = WideFromUtf8(rows[i].first);
-    std::wstring name = WideFromUtf8(rows[i].name);
-    std::wstring description = WideFromUtf8(rows[i].description);
-    fitter.Add(0, first);
-    fitter.Add(1, name);
-    fitter.Add(2, description);
+  for (int i = 0; i < static_cast<int>(shown.size()); ++i) {
+    const GameRow& row = FilledRows[static_cast<std::size_t>(shown[static_cast<std::size_t>(i)])];
+    if (fit) {
+      fitter.Add(0, WideFromUtf8(row.first));
+      fitter.Add(1, WideFromUtf8(row.name));
+      fitter.Add(2, WideFromUtf8(row.description));
+    }
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | (GroupsShown ? LVIF_GROUPID : 0);
     item.iItem = i;
-    item.pszText = first.data();
-    item.lParam = reinterpret_cast<LPARAM>(rows[i].entry);
-    item.iGroupId = rows[i].group;
-    const int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    SetItemText(list, index, 1, name);
-    SetItemText(list, index, 2, description);
+    item.pszText = LPSTR_TEXTCALLBACKW;
+    item.lParam = reinterpret_cast<LPARAM>(row.entry);
+    item.iGroupId = row.group;
+    SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
   // Every column fits its widest text, its header included, so that "#" still
-  // reads above short numbers; an empty library keeps the widths.
-  if (!rows.empty()) fitter.Apply();
+  // reads above short numbers.
+  if (fit) fitter.Apply(shown.empty());
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
+}
+
+// The rows of the last fill that hold the text to find.
+std::vector<int> ShownRows() {
+  if (TextToFind.empty()) {
+    std::vector<int> all(FilledRows.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+    return all;
+  }
+  if (FilledFindTexts.size() != FilledRows.size()) {
+    FilledFindTexts.clear();
+    FilledFindTexts.reserve(FilledRows.size());
+    for (const GameRow& row : FilledRows) FilledFindTexts.push_back(FindTextOf(row));
+  }
+  return MatchingRows(FilledFindTexts, TextToFind);
+}
+
+}  // namespace
+
+void FillGameList(HWND list) {
+  if (!list || !GameDatabase) return;
+  FilledRows = GameRows(*GameDatabase, FirstColumnMode(list));
+  FilledFindTexts.clear();
+  RowOfItem.clear();
+  RowOfItem.reserve(FilledRows.size());
+  for (std::size_t i = 0; i < FilledRows.size(); ++i) RowOfItem[reinterpret_cast<LPARAM>(FilledRows[i].entry)] = i;
+  InsertRows(list, ShownRows(), true);
+}
+
+void FindInGameList(HWND list, const std::string& text) {
+  if (!list || text == TextToFind) return;
+  TextToFind = text;
+  // Most keys of a longer word leave the same games shown: the list stays.
+  std::vector<int> shown = ShownRows();
+  if (shown == ShownNow) return;
+  // Widths stay as the whole library set them, so the columns hold still
+  // while the user types.
+  InsertRows(list, shown, false);
+  if (SelectedGame(list) < 0 && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0) {
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&item));
+  }
 }
 
 std::string GameListText(HWND list, int index, int column) {
@@ -174,12 +380,48 @@ std::string GameListText(HWND list, int index, int column) {
   return Utf8FromWide(text);
 }
 
+XmlElement* GameListEntry(HWND list, int index) {
+  if (!list || index < 0) return nullptr;
+  if (IsOwnerData(list)) {
+    if (index >= static_cast<int>(ShownNow.size())) return nullptr;
+    return FilledRows[static_cast<std::size_t>(ShownNow[static_cast<std::size_t>(index)])].entry;
+  }
+  LVITEMW item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = index;
+  if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
+  return reinterpret_cast<XmlElement*>(item.lParam);
+}
+
 int CALLBACK CompareListItems(LPARAM item1, LPARAM item2, LPARAM column) {
   return CompareCells(static_cast<int>(column), SortTexts[item1].c_str(), SortTexts[item2].c_str(),
                       SortDirection);
 }
 
 void SortGameList(HWND list, int column) {
+  if (IsOwnerData(list)) {
+    // The list holds no items to sort: the shown rows are sorted, and the
+    // selected game stays selected.
+    XmlElement* selected = GameListEntry(list, SelectedGame(list));
+    const auto text = [column](int row) -> const std::string& {
+      const GameRow& game = FilledRows[static_cast<std::size_t>(row)];
+      return column == 0 ? game.first : column == 1 ? game.name : game.description;
+    };
+    std::stable_sort(ShownNow.begin(), ShownNow.end(), [&](int a, int b) {
+      return CompareCells(column, text(a).c_str(), text(b).c_str(), SortDirection) < 0;
+    });
+    SortDirection = -SortDirection;
+    LVITEMW state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    for (std::size_t i = 0; selected && i < ShownNow.size(); ++i) {
+      if (FilledRows[static_cast<std::size_t>(ShownNow[i])].entry != selected) continue;
+      state.state = LVIS_SELECTED | LVIS_FOCUSED;
+      SendMessageW(list, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
+    }
+    InvalidateRect(list, nullptr, TRUE);
+    return;
+  }
   const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   SortTexts.reserve(static_cast<size_t>(count));
   for (int index = 0; index < count; ++index) {

@@ -3,10 +3,11 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 
-class XmlElement;
+#include "xml/Xml.h"
 
 // Whether the list shows one group per category (drawn by the list, or named
 // in column 0 where the list cannot draw groups).
@@ -16,13 +17,23 @@ extern bool GroupsShown;
 extern int SortDirection;
 
 // Inserts the columns and the groups and sets the list's extended styles.
-void SetUpGameList(HWND list);
+// A list that cannot draw groups (Wine's) is made anew as one that holds no
+// items of its own (LVS_OWNERDATA), where filling and finding cost nothing
+// per game; the list to use from then on is returned.
+HWND SetUpGameList(HWND list);
 
 // Switches the list's group view to GroupsShown.
 void ApplyGroupView(HWND list);
 
-// Rebuilds every item from GameDatabase, in library order.
+// Rebuilds the items from GameDatabase, in library order: every game, or
+// those that hold the text to find while there is one.
 void FillGameList(HWND list);
+
+// Shows only the games whose name, description or category holds text
+// (UTF-8), whatever the case and the accents; an empty text shows all. The
+// text holds for every later fill until it is changed. The first game shown
+// is selected when no shown game is.
+void FindInGameList(HWND list, const std::string& text);
 
 // Sorts the items by column in SortDirection, then flips SortDirection.
 void SortGameList(HWND list, int column);
@@ -32,6 +43,24 @@ void SortGameList(HWND list, int column);
 // their parameters, not their positions: the list moves items while it
 // sorts, and not every list view reports positions that still hold then.
 int CALLBACK CompareListItems(LPARAM item1, LPARAM item2, LPARAM column);
+
+// Type-ahead by the game's name, whatever column 0 shows: a character typed
+// into the list selects the next game whose name begins with what was typed
+// since the last pause. False for what is no character to find by.
+bool GameListTypeAhead(HWND list, wchar_t typed);
+
+// The text of a cell, which the list asks for as it draws (LVN_GETDISPINFO):
+// the games' texts are kept here, not in the list.
+void GameListDispInfo(NMLVDISPINFOW* info);
+
+// The list's custom drawing (NM_CUSTOMDRAW): an empty list says how to add
+// games, or that nothing holds the text to find. The list itself is never
+// subclassed for this: under Wine every message to a subclassed control
+// pays for it, which costs seconds when tens of thousands of games fill in.
+LRESULT GameListCustomDraw(const NMLVCUSTOMDRAW* draw);
+
+// The game of item index, or null.
+XmlElement* GameListEntry(HWND list, int index);
 
 // The first selected item, or -1.
 int SelectedGame(HWND list);

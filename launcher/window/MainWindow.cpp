@@ -13,10 +13,12 @@
 #include "launcher/WebSearch.h"
 #include "launcher/window/GameList.h"
 #include "launcher/window/Messages.h"
+#include "launcher/window/ImportGames.h"
 #include "launcher/window/NewGameWizard.h"
 #include "launcher/window/ShellIntegration.h"
 #include "resource.h"
 #include "ui/PropertyGrid.h"
+#include "text/AnsiText.h"
 #include "text/TextConvert.h"
 #include "ui/XmlEditor.h"
 #include "update/UpdateCheckThread.h"
@@ -36,6 +38,7 @@ const wchar_t kAboutText[] =
 constexpr UINT kUpdateChecked = WM_APP + 1;
 
 HWND ListOf(HWND dialog) { return GetDlgItem(dialog, IDC_GAME_LIST); }
+HWND FindBoxOf(HWND dialog) { return GetDlgItem(dialog, IDC_FIND_BOX); }
 
 // One check at a time for the whole program: the one started with the window
 // and the ones the user asks for.
@@ -56,10 +59,92 @@ WORD EnterCommand() {
 
 void Post(HWND dialog, WORD command) { PostMessageW(dialog, WM_COMMAND, command, 0); }
 
+// The find box's height: a line of its font and the frame around it.
+int FindBoxHeight(HWND box) {
+  HDC dc = GetDC(box);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(box, dc);
+  return metrics.tmHeight + 2 * GetSystemMetrics(SM_CYEDGE) + 4;
+}
+
+// The find box takes a line at the top; the list has the rest.
 void OnSize(HWND dialog) {
   RECT client;
   GetClientRect(dialog, &client);
-  SetWindowPos(ListOf(dialog), nullptr, 0, 0, client.right, client.bottom, SWP_NOZORDER);
+  HWND box = FindBoxOf(dialog);
+  const int top = box ? FindBoxHeight(box) : 0;
+  if (box) SetWindowPos(box, nullptr, 0, 0, client.right, top, SWP_NOZORDER);
+  SetWindowPos(ListOf(dialog), nullptr, 0, top, client.right, client.bottom - top, SWP_NOZORDER);
+}
+
+// What the empty find box is for, drawn in grey. The edit control's own cue
+// banner would do, but Wine's frees its copy from the wrong heap.
+void PaintFindHint(HWND box) {
+  if (GetWindowTextLengthW(box) > 0) return;
+  RECT area;
+  SendMessageW(box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+  HDC dc = GetDC(box);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+  DrawTextW(dc, L"Find a game by its name, description or category (Ctrl+F)", -1, &area,
+            DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  SelectObject(dc, old);
+  ReleaseDC(box, dc);
+}
+
+// Down arrow moves from the find box to the list; Enter and Escape reach the
+// dialog as its OK and Cancel.
+LRESULT CALLBACK FindBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (message == WM_KEYDOWN && wParam == VK_DOWN) {
+    SetFocus(ListOf(GetParent(box)));
+    return 0;
+  }
+  if (message == WM_PAINT) {
+    const LRESULT result = DefSubclassProc(box, message, wParam, lParam);
+    PaintFindHint(box);
+    return result;
+  }
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(box, FindBoxProc, 0);
+  return DefSubclassProc(box, message, wParam, lParam);
+}
+
+void CreateFindBox(HWND dialog) {
+  HWND box = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
+                             0, 0, 0, 0, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_FIND_BOX)),
+                             GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(box, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
+  SetWindowSubclass(box, FindBoxProc, 0, 0);
+  // Tab order: the list first, as before the box was there.
+  SetWindowPos(box, ListOf(dialog), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+std::string FindBoxText(HWND dialog) {
+  wchar_t text[kPathBufferSize] = L"";
+  GetWindowTextW(FindBoxOf(dialog), text, static_cast<int>(kPathBufferSize));
+  return Utf8FromWide(text);
+}
+
+// Escape in the find box clears it and gives the list the focus back.
+void LeaveFindBox(HWND dialog) {
+  SetWindowTextW(FindBoxOf(dialog), L"");
+  SetFocus(ListOf(dialog));
+}
+
+// Characters typed into the list find games by name. They are taken from
+// the thread's queue on their way to the list, so that no message sent to
+// the list pays for it.
+HHOOK TypeAheadHook = nullptr;
+
+LRESULT CALLBACK WatchListCharacters(int code, WPARAM removed, LPARAM lParam) {
+  MSG* message = reinterpret_cast<MSG*>(lParam);
+  if (code == HC_ACTION && removed == PM_REMOVE && message->message == WM_CHAR && message->hwnd == GameListWindow &&
+      GameListTypeAhead(message->hwnd, static_cast<wchar_t>(message->wParam)))
+    message->message = WM_NULL;
+  return CallNextHookEx(nullptr, code, removed, lParam);
 }
 
 void StartCommandLineMode(const CommandLineRequest& request) {
@@ -74,6 +159,8 @@ void StartCommandLineMode(const CommandLineRequest& request) {
     case CommandLineRequest::Conf:
       RunConfFile(request.argument.c_str());
       break;
+    case CommandLineRequest::Import:
+      ExitProcess(static_cast<UINT>(ImportFolderQuietly(CommandLineArgumentUtf8(request.argument))));
     default:
       break;
   }
@@ -93,9 +180,10 @@ BOOL OnInitDialog(HWND dialog) {
     ExitProcess(0);
   }
 
-  HWND list = ListOf(dialog);
+  CreateFindBox(dialog);
+  HWND list = SetUpGameList(ListOf(dialog));
   GameListWindow = list;
-  SetUpGameList(list);
+  TypeAheadHook = SetWindowsHookExW(WH_GETMESSAGE, WatchListCharacters, nullptr, GetCurrentThreadId());
   FillGameList(list);
   OnSize(dialog);
   StartCommandLineMode(request);
@@ -188,8 +276,14 @@ void OnUpdateChecked(HWND dialog) {
 void OnCommand(HWND dialog, WORD command, LPARAM marker) {
   HWND list = ListOf(dialog);
   switch (command) {
-    case IDOK:  // Enter, from the dialog manager
+    case IDOK:  // Enter, from the dialog manager (also in the find box)
       Post(dialog, EnterCommand());
+      break;
+    case IDCANCEL:  // Escape, from the dialog manager
+      if (GetFocus() == FindBoxOf(dialog)) LeaveFindBox(dialog);
+      break;
+    case IDM_IMPORT_FOLDER:
+      OpenImportDialog(dialog);
       break;
     case IDM_NEW:
       OpenNewGameWizard(dialog);
@@ -261,6 +355,12 @@ void OnListKey(HWND dialog, WORD key) {
     case 'N':
       if (KeyDown(VK_CONTROL)) Post(dialog, IDM_NEW);
       break;
+    case 'I':
+      if (KeyDown(VK_CONTROL)) Post(dialog, IDM_IMPORT_FOLDER);
+      break;
+    case 'F':
+      if (KeyDown(VK_CONTROL)) SetFocus(FindBoxOf(dialog));
+      break;
     case VK_F4:
       Post(dialog, IDM_TOGGLE_GROUPS);
       break;
@@ -283,8 +383,21 @@ void OnListKey(HWND dialog, WORD key) {
 }
 
 void OnNotify(HWND dialog, const NMHDR* header) {
+  SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
   if (header->idFrom != IDC_GAME_LIST) return;
   switch (header->code) {
+    case LVN_DELETEALLITEMS:
+      // No LVN_DELETEITEM for each of them: a refill of tens of thousands of
+      // games would wait for as many notifications.
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+      break;
+    case LVN_GETDISPINFOW:
+      GameListDispInfo(reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(header)));
+      break;
+    case NM_CUSTOMDRAW:
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT,
+                        GameListCustomDraw(reinterpret_cast<const NMLVCUSTOMDRAW*>(header)));
+      break;
     case LVN_KEYDOWN:
       OnListKey(dialog, reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
       break;
@@ -327,12 +440,18 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       OnSize(dialog);
       return TRUE;
     case WM_COMMAND:
+      if (LOWORD(wParam) == IDC_FIND_BOX) {
+        if (HIWORD(wParam) == EN_CHANGE) FindInGameList(ListOf(dialog), FindBoxText(dialog));
+        return TRUE;
+      }
       OnCommand(dialog, LOWORD(wParam), lParam);
       return TRUE;
     case WM_NOTIFY:
       OnNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
       return TRUE;
     case WM_CLOSE:
+      if (TypeAheadHook) UnhookWindowsHookEx(TypeAheadHook);
+      TypeAheadHook = nullptr;
       EndDialog(dialog, 0);
       return TRUE;
     case kUpdateChecked:

@@ -29,13 +29,6 @@ std::string FieldText(HWND dialog, int id) {
   return Utf8FromWide(text);
 }
 
-char SystemDrive() {
-  wchar_t folder[MAX_PATH] = L"";
-  GetWindowsDirectoryW(folder, MAX_PATH);
-  const char letter = DriveLetterOf(Utf8FromWide(folder));
-  return letter ? letter : 'C';
-}
-
 // Asks for a program for field; false (the wizard stays open) when the user
 // cancels or picks a program that has no drive letter to mount.
 bool PickMountableProgram(HWND dialog, const wchar_t* title, std::string& field) {
@@ -106,7 +99,7 @@ void OnOk(HWND dialog) {
   answers.mode = DecideMountMode(!PresetExecutable.empty(), IsDlgButtonChecked(dialog, IDC_NEW_ON_DISK),
                                  IsDlgButtonChecked(dialog, IDC_NEW_CD),
                                  IsDlgButtonChecked(dialog, IDC_NEW_FLOPPY));
-  answers.systemDrive = SystemDrive();
+  answers.systemDrive = SystemDriveLetter();
   if (IsDlgButtonChecked(dialog, IDC_NEW_PICK_FILES) && !AskForPrograms(dialog, answers)) return;
 
   std::unique_ptr<XmlElement> entry = MakeNewGameEntry(*templateEntry, answers);
@@ -139,6 +132,13 @@ INT_PTR CALLBACK NewGameWizard(HWND dialog, UINT message, WPARAM wParam, LPARAM)
       return TRUE;
   }
   return FALSE;
+}
+
+char SystemDriveLetter() {
+  wchar_t folder[MAX_PATH] = L"";
+  GetWindowsDirectoryW(folder, MAX_PATH);
+  const char letter = DriveLetterOf(Utf8FromWide(folder));
+  return letter ? letter : 'C';
 }
 
 void OpenNewGameWizard(HWND owner) {

@@ -10,3 +10,7 @@ INT_PTR CALLBACK NewGameWizard(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 // Opens the wizard modally; owner is null for the -run mode.
 void OpenNewGameWizard(HWND owner);
+
+// The drive letter of the Windows folder ('C' when it has none): new games
+// mount it as their C: drive where they install from a floppy or a CD.
+char SystemDriveLetter();

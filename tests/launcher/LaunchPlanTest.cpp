@@ -127,6 +127,7 @@ TEST(ReadCommandLine, TellsTheReplayAndTheModesApart) {
       {{"vtl64.exe", "-Shortcut", "Keen"}, CommandLineRequest::None, 0, ""},
       {{"vtl64.exe", "-conf", "D:\\a b.conf", "extra"}, CommandLineRequest::Conf, 0, "D:\\a b.conf"},
       {{"vtl64.exe", "-conf", ""}, CommandLineRequest::Conf, 0, ""},
+      {{"vtl64.exe", "-import", "D:\\Games"}, CommandLineRequest::Import, 0, "D:\\Games"},
       {{"vtl64.exe", "/conf", "x"}, CommandLineRequest::None, 0, ""},
       {{"vtl64.exe", "C:\\GAMES\\KEEN.EXE"}, CommandLineRequest::None, 0, ""},
   };

@@ -3,11 +3,16 @@
 // the shell.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "HostPath.h"
 #include "TestSupport.h"
+#include "launcher/GameFind.h"
 #include "launcher/GameListRows.h"
+#include "launcher/ImportScan.h"
 #include "launcher/GameSchema.h"
 #include "launcher/NewGameEntry.h"
 #include "launcher/ShellNames.h"
@@ -33,9 +38,13 @@ TEST(GameRows, ShowNumbersCategoriesOrNothingInColumnZeroAndCompleteEntries) {
   // The empty game was completed the way every reader completes it.
   EXPECT_NE(nullptr, numbered[1].entry->FindChild("Main")->FindAttribute("Category"));
 
+  // Where column 0 names the category, a category's games stay together, in
+  // library order.
   const auto categories = GameRows(*db, FirstColumn::Category);
-  EXPECT_EQ("Action", categories[0].first);
-  EXPECT_EQ("No Category", categories[1].first);
+  EXPECT_EQ("No Category", categories[0].first);
+  EXPECT_EQ(GamesOf(*db)->GetChildren()[1], categories[0].entry);
+  EXPECT_EQ("M\xC3\xB6tley", categories[1].name);
+  EXPECT_EQ("Action", categories[2].first);
   EXPECT_EQ("", GameRows(*db, FirstColumn::Empty)[0].first);
 }
 
@@ -55,6 +64,110 @@ TEST(GameRows, CompareNumbersNumericallyAndTextsByteWiseInTheSharedDirection) {
     EXPECT_EQ(c.ascending, CompareCells(c.column, c.a, c.b, +1)) << c.a << " vs " << c.b;
     EXPECT_EQ(-c.ascending, CompareCells(c.column, c.a, c.b, -1)) << c.a << " vs " << c.b;
   }
+}
+
+TEST(GameFind, IgnoresCaseAndAccentsInNameDescriptionAndCategory) {
+  std::vector<GameRow> rows(4);
+  rows[0].name = "Zw\xC3\xB6lf Boxk\xC3\xA4mpfer";
+  rows[1].name = "Duke Nukem", rows[1].description = "3D Realms";
+  rows[2].name = "\xD0\x81\xD0\xB6\xD0\xB8\xD0\xBA", rows[2].group = CategoryIndex("Simulation");  // Ёжик
+  rows[3].name = "Stra\xC3\x9F" "e \xC3\x86on", rows[3].description = "Lemmings 2 > Lemmings 1";
+  std::vector<std::string> texts;
+  for (const GameRow& row : rows) texts.push_back(FindTextOf(row));
+  const struct {
+    const char* typed;
+    std::vector<int> found;
+  } cases[] = {
+      {"bo", {0}}, {"ZWOLF", {0}}, {"K\xC3\x84MPF", {0}}, {"duke", {1}}, {"realms", {1}},
+      {"sim", {2}}, {"\xD0\xB5\xD0\xB6", {2}},  // "еж" finds "Ёжик"
+      {"strasse", {3}}, {"aeon", {3}}, {"> lem", {3}}, {"", {0, 1, 2, 3}},
+      {"nukem 3d", {}},  // never across two fields
+      {"zz", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.found, MatchingRows(texts, c.typed)) << c.typed;
+}
+
+namespace {
+
+// A folder tree in memory: path -> items; a path missing from it cannot be read.
+struct FakeFolders {
+  std::map<std::string, std::vector<FolderItem>> folders;
+  ListFolderFunction Lister() {
+    return [this](const std::string& folder, std::vector<FolderItem>& items) {
+      auto found = folders.find(folder);
+      if (found == folders.end()) return false;
+      items = found->second;
+      return true;
+    };
+  }
+};
+
+FolderItem File(const char* name, std::uint64_t size = 1000) { return FolderItem{name, false, size, ""}; }
+FolderItem Dir(const char* name, const char* identity = "") { return FolderItem{name, true, 0, identity}; }
+
+}  // namespace
+
+TEST(ImportScan, ChoosesTheProgramThatStartsTheGame) {
+  const struct {
+    const char* folder;
+    std::vector<const char*> names;
+    std::vector<std::uint64_t> sizes;
+    const char *run, *install;
+  } cases[] = {
+      {"Commander Keen 4", {"INSTALL.EXE", "KEEN4E.EXE", "HUGE.EXE"}, {90000, 300000, 900000}, "KEEN4E.EXE", "INSTALL.EXE"},
+      {"Doom", {"SETUP.EXE", "DOOM.EXE", "DOS4GW.EXE", "UNINSTAL.EXE"}, {1, 2, 3, 4}, "DOOM.EXE", "SETUP.EXE"},
+      {"Stuff", {"a.com", "B.BAT", "c.exe"}, {10, 30, 20}, "B.BAT", ""},
+      {"Lemmings", {"VGALEMMI.EXE", "LEMMINGS.BAT"}, {50000, 100}, "LEMMINGS.BAT", ""},
+      {"Setup only", {"Install.exe", "SETSOUND.EXE", "CONFIG.EXE"}, {1, 2, 3}, "", "Install.exe"},
+      {"X", {"SETUP.EXE", "INSTALL.BAT"}, {1, 2}, "", "INSTALL.BAT"},
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string> names(c.names.begin(), c.names.end());
+    EXPECT_EQ(c.run, ChooseProgram(c.folder, names, c.sizes)) << c.folder;
+    EXPECT_EQ(c.install, ChooseInstaller(names)) << c.folder;
+  }
+}
+
+TEST(ImportScan, FindsGamesTwoLevelsDownAndSkipsWhatItCannotTake) {
+  FakeFolders tree;
+  tree.folders["/g"] = {Dir("Keen"), Dir("Collections"), Dir("Locked"), Dir("Loop", "id-g"), Dir("Bad\nName"),
+                        Dir("Empty"), File("readme.txt")};
+  tree.folders["/g/Keen"] = {File("KEEN4.EXE"), File("INSTALL.EXE"), Dir("SAVES")};
+  tree.folders["/g/Keen/SAVES"] = {File("OTHER.EXE")};
+  tree.folders["/g/Collections"] = {Dir("Lemmings", "id-l"), Dir("Quest CD"), Dir("Only Setup"), Dir("Zlink", "id-l")};
+  tree.folders["/g/Collections/Lemmings"] = {File("LEMMINGS.EXE")};
+  tree.folders["/g/Collections/Zlink"] = {File("LEMMINGS.EXE")};
+  tree.folders["/g/Collections/Quest CD"] = {File("quest.bin"), File("quest.cue"), File("quest.iso")};
+  tree.folders["/g/Collections/Only Setup"] = {File("SETUP.EXE")};
+  tree.folders["/g/Empty"] = {};
+  tree.folders["/g/Loop"] = {Dir("Loop", "id-g"), Dir("Keen")};
+  int progress = 0;
+  ImportScan scan = ScanForGames("/g", tree.Lister(), {}, [&](int n) { progress = n; }, nullptr, "id-g");
+  ASSERT_EQ(4u, scan.games.size());
+  EXPECT_EQ("Lemmings", scan.games[0].name);
+  EXPECT_EQ("/g/Collections/Lemmings/LEMMINGS.EXE", scan.games[0].run);
+  EXPECT_EQ("Only Setup", scan.games[1].name);
+  EXPECT_EQ("", scan.games[1].run);
+  EXPECT_EQ("/g/Collections/Only Setup/SETUP.EXE", scan.games[1].install);
+  EXPECT_EQ("/g/Collections/Quest CD/quest.cue", scan.games[2].image);
+  EXPECT_EQ("/g/Keen/KEEN4.EXE", scan.games[3].run);
+  EXPECT_EQ("/g/Keen/INSTALL.EXE", scan.games[3].install);
+  EXPECT_EQ(1, scan.unreadable);  // Locked
+  EXPECT_EQ(1, scan.badNames);
+  EXPECT_EQ(2, scan.loops);  // Zlink is Lemmings through a link, Loop the chosen folder
+  EXPECT_EQ(8, progress);
+  EXPECT_FALSE(scan.cancelled);
+
+  // Importing again finds every folder in the library already.
+  auto library = xmltest::Parse("<?xml version=\"1.0\"?>\r\n<root><Games/></root>");
+  XmlDocument profile(HostPath(VANTLE_DEFAULT_PROFILE).c_str());
+  for (const FoundGame& game : scan.games) GamesOf(*library)->AddChild(MakeImportedEntry(*TemplateEntry(profile), game, 'C'));
+  const ImportScan again = ScanForGames("/g", tree.Lister(), LibraryRunFolders(*library));
+  EXPECT_TRUE(again.games.empty());
+  EXPECT_EQ(4, again.alreadyKnown);
+
+  std::atomic<bool> cancel{true};
+  EXPECT_TRUE(ScanForGames("/g", tree.Lister(), {}, nullptr, &cancel).cancelled);
 }
 
 TEST(WebSearch, KeepsTheNameWhatItIs) {
@@ -125,6 +238,33 @@ TEST_F(NewGame, MountsEachModeSoTheChosenPathsAreValidInsideDosBox) {
       "S|||T|||U|||V|||W|||X|||Y\" />",
       MountStartTag("hdd", "C:\\", "D"));
   EXPECT_EQ(templateMounts, TemplateEntry(*profile)->FindChild("Mount")->GetChildCount());
+}
+
+TEST_F(NewGame, ImportedGamesAreMadeAsTheWizardMakesAGameOnDisk) {
+  XmlElement& templateEntry = *TemplateEntry(*profile);
+  const struct {
+    FoundGame found;
+    const char *run, *install, *mounts;
+  } cases[] = {
+      {{"e:\\K", "Keen", "e:\\K\\KEEN4.EXE", "e:\\K\\INSTALL.EXE", ""}, "e:\\K\\KEEN4.EXE", "e:\\K\\INSTALL.EXE", "hdd E:\\ E no;"},
+      {{"f:\\S", "S", "", "f:\\S\\SETUP.EXE", ""}, "", "f:\\S\\SETUP.EXE", "hdd F:\\ F no;"},
+      {{"g:\\Q", "Q", "", "", "g:\\Q\\q.cue"}, "", "", "hdd C:\\ C no;cdrom g:\\Q\\q.cue D yes;"},
+  };
+  for (const auto& c : cases) {
+    auto entry = MakeImportedEntry(templateEntry, c.found, 'C');
+    XmlElement* main = entry->FindChild("Main");
+    EXPECT_EQ(c.found.name, AttributeText(main, "Name"));
+    EXPECT_EQ(c.run, AttributeText(main, "Run"));
+    EXPECT_EQ(c.install, AttributeText(main, "Install"));
+    std::string mounts;
+    XmlElement* mount = entry->FindChild("Mount");
+    for (unsigned i = 0; i < mount->GetChildCount(); ++i) {
+      XmlElement* m = mount->GetChildren()[i];
+      mounts += AttributeText(m, "type") + " " + AttributeText(m, "local") + " " + AttributeText(m, "remote") + " " +
+                AttributeText(m, "iso") + ";";
+    }
+    EXPECT_EQ(c.mounts, mounts) << c.found.name;
+  }
 }
 
 TEST(NewGameMode, PresetMeansDiskAndNoChoiceMeansManual) {

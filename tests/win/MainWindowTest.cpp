@@ -12,9 +12,30 @@
 #include "MainWindowFixture.h"
 #include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
+#include "launcher/window/ImportGames.h"
 #include "text/TextConvert.h"
 
 using namespace launchtest;
+
+namespace {
+
+// Runs a shell command of the host in folder and waits (five seconds at most)
+// until it has left the file named done: Wine gives no handle to wait on.
+void RunOnHost(const std::string& command, const fs::path& folder, const char* done) {
+  std::string line = "Z:\\bin\\sh -c \"" + command + " && touch " + done + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.string().c_str(), &startup,
+                     &process)) {
+    for (HANDLE h : {process.hThread, process.hProcess})
+      if (h) CloseHandle(h);
+  }
+  for (int i = 0; i < 100 && !fs::exists(folder / done); ++i) Sleep(50);
+  fs::remove(folder / done);
+}
+
+}  // namespace
 
 TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirection) {
   std::vector<Game> games;
@@ -27,12 +48,14 @@ TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirec
   Open();
 
   ASSERT_EQ(12, Count());
-  EXPECT_EQ(L"Game 1", Cell(0, 1));
-  EXPECT_EQ(L"about Game 1", Cell(0, 2));
-  // This list view draws no groups, so column 0 names each game's category.
-  EXPECT_EQ(L"Action", Cell(0, 0));
-  EXPECT_EQ(L"No Category", Cell(1, 0));
+  // This list view draws no groups, so column 0 names each game's category,
+  // and a category's games stay together, as the groups would show them.
+  EXPECT_EQ(L"No Category", Cell(0, 0));
+  EXPECT_EQ(L"Game 2", Cell(0, 1));
+  EXPECT_EQ(L"Action", Cell(1, 0));
+  EXPECT_EQ(L"about Game 1", Cell(1, 2));
   EXPECT_EQ(L"Strategy", Cell(11, 0));
+  EXPECT_EQ(L"Game 3", Cell(2, 1));
 
   // The columns fit their widest text as the list itself would fit them.
   for (int column : {1, 2}) {
@@ -54,13 +77,142 @@ TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirec
   EXPECT_EQ(L"1;2;3;4;5;6;7;8;9;10;11;12;", Column(0));
 
   Key(VK_F4);  // and back: the library's order again, by category
-  EXPECT_EQ(L"Action", Cell(0, 0));
-  EXPECT_EQ(L"Game 1", Cell(0, 1));
+  EXPECT_EQ(L"No Category", Cell(0, 0));
+  EXPECT_EQ(L"Game 2", Cell(0, 1));
+}
+
+TEST_F(MainWindowTest, TheFindBoxShowsWhatHoldsTheTextUntilEscapeAndTypingFindsNames) {
+  WriteLibrary({{"Zw\xC3\xB6lf Boxk\xC3\xA4mpfer", "Sport", "C:\\ZB\\ZB.EXE", ""},
+                {"Duke Nukem", "Action", "C:\\DUKE\\DUKE.EXE", ""},
+                {"Sim City", "Simulation", "C:\\SIM\\SIM.EXE", ""},
+                {"Doom", "Action", "C:\\DOOM\\DOOM.EXE", ""}});
+  Open();
+  HWND box = GetDlgItem(main_, IDC_FIND_BOX);
+  ASSERT_NE(nullptr, box);
+  auto focused = [this] {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(uiThread_, &info);
+    return info.hwndFocus;
+  };
+  auto type = [&](const std::wstring& text) {
+    SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    for (wchar_t c : text) PostMessageW(box, WM_CHAR, c, 1);
+    Settle();
+  };
+  // The box sits above the list and takes its room from it.
+  RECT boxArea, listArea, client;
+  GetWindowRect(box, &boxArea);
+  GetWindowRect(list_, &listArea);
+  GetClientRect(main_, &client);
+  EXPECT_EQ(boxArea.bottom, listArea.top);
+  EXPECT_EQ(client.bottom, (boxArea.bottom - boxArea.top) + (listArea.bottom - listArea.top));
+
+  Select(0);
+  Key('F', {VK_CONTROL});
+  EXPECT_EQ(box, focused());
+  const struct {
+    const wchar_t* typed;
+    const wchar_t* shown;
+  } cases[] = {
+      {L"box", L"Zw\u00F6lf Boxk\u00E4mpfer;"}, {L"ZWOLF", L"Zw\u00F6lf Boxk\u00E4mpfer;"},
+      {L"KAMPF", L"Zw\u00F6lf Boxk\u00E4mpfer;"}, {L"about d", L"Duke Nukem;Doom;"},
+      {L"simul", L"Sim City;"}, {L"xyz", L""}, {L"duke", L"Duke Nukem;"},
+  };
+  for (const auto& c : cases) {
+    type(c.typed);
+    EXPECT_EQ(c.shown, Column(1)) << c.typed;
+  }
+  // Enter starts the match the box selected; a refill keeps the filter.
+  PostMessageW(box, WM_KEYDOWN, VK_RETURN, 1);
+  Settle();
+  ASSERT_EQ(1, CallCount(program_));
+  EXPECT_NE(std::string::npos, CallConf(1).find("DUKE.EXE"));
+  PostMessageW(main_, WM_COMMAND, IDM_TOGGLE_GROUPS, 0);
+  Settle();
+  EXPECT_EQ(L"Duke Nukem;", Column(1));
+  PostMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
+  Settle();
+  EXPECT_EQ(list_, focused());
+
+  // Escape clears the box and gives the list the focus back.
+  Key('F', {VK_CONTROL});
+  PostMessageW(box, WM_KEYDOWN, VK_ESCAPE, 1);
+  Settle();
+  EXPECT_EQ(L"", uitest::WindowText(box));
+  EXPECT_EQ(4, Count());
+  EXPECT_EQ(list_, focused());
+
+  // Typing in the list finds by name, whatever column 0 shows.
+  PostMessageW(list_, WM_CHAR, L's', 1);
+  Settle();
+  ASSERT_GE(SelectedGame(list_), 0);
+  EXPECT_EQ(L"Sim City", Cell(SelectedGame(list_), 1));
+}
+
+TEST_F(MainWindowTest, ImportShowsTheGamesOfAFolderTreeAndAddsTheTickedOnesOnce) {
+  WriteLibrary({});
+  const fs::path games = root_ / L"Meine Spiele";
+  for (const wchar_t* file : {L"Keen\\KEEN4.EXE", L"Keen\\INSTALL.EXE", L"Keen\\SAVES\\OTHER.EXE",
+                              L"Sammlung\\Lemmings\\LEMMINGS.EXE", L"Sammlung\\Quest\\quest.cue",
+                              L"OnlySetup\\SETUP.EXE", L"Zw\u00F6lf\\ZWOLF.EXE", L"Docs\\readme.txt"}) {
+    fs::create_directories((games / file).parent_path());
+    WriteBytes(games / file, "MZ");
+  }
+  // A link back to the chosen folder is no game and no way to loop. The host
+  // makes it and takes it away before the test's folder is removed (which
+  // would follow it round and round).
+  RunOnHost("ln -s . Loop", games, "linked");
+  const std::shared_ptr<void> unlink(nullptr, [&](void*) { RunOnHost("rm Loop", games, "unlinked"); });
+  Open();
+  PostMessageW(main_, WM_COMMAND, IDM_IMPORT_FOLDER, 0);
+  HWND dialog = uitest::WaitForDialog(L"Import Games from Folder");
+  ASSERT_NE(nullptr, dialog);
+  SetDlgItemTextW(dialog, IDC_IMPORT_FOLDER, games.wstring().c_str());
+  uitest::PressButton(dialog, IDC_IMPORT_FIND);
+  for (int i = 0; i < 300 && !IsWindowEnabled(GetDlgItem(dialog, IDOK)); ++i) Sleep(50);
+  HWND found = GetDlgItem(dialog, IDC_IMPORT_LIST);
+  std::wstring names;
+  for (int row = 0; row < static_cast<int>(SendMessageW(found, LVM_GETITEMCOUNT, 0, 0)); ++row)
+    names += uitest::CellText(found, row, 0) + L"|" + uitest::CellText(found, row, 2) + L";";
+  // Paths show from the chosen folder on; the library gets them whole.
+  EXPECT_EQ(L"Keen|Keen\\INSTALL.EXE;OnlySetup|OnlySetup\\SETUP.EXE;Lemmings|;Quest|Sammlung\\Quest\\quest.cue;"
+            L"Zw\u00F6lf|;",
+            names);
+  EXPECT_EQ(L"Keen\\KEEN4.EXE", uitest::CellText(found, 0, 1));
+
+  // Untick one, rename another the way the list edits a label, then add.
+  LVITEMW untick{};
+  untick.stateMask = LVIS_STATEIMAGEMASK;
+  untick.state = INDEXTOSTATEIMAGEMASK(1);
+  SendMessageW(found, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&untick));
+  HWND label = reinterpret_cast<HWND>(SendMessageW(found, LVM_EDITLABELW, 0, 0));
+  ASSERT_NE(nullptr, label);
+  SendMessageW(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Commander Keen 4"));
+  PostMessageW(label, WM_KEYDOWN, VK_RETURN, 1);
+  Settle();
+  uitest::PressButton(dialog, IDOK);
+  EXPECT_TRUE(uitest::AnswerDialog(L"Vantle", L"Added 4 games to the library.\r\n\r\nFolders skipped:\r\n1 reached again through a link", IDOK));
+  Settle();
+  EXPECT_EQ(L"Commander Keen 4;Lemmings;Quest;Zw\u00F6lf;", Column(1));
+  Close();
+  const std::string saved = SavedLibrary();
+  EXPECT_NE(std::string::npos, saved.find("Run=\"" + Utf8FromWide((games / L"Sammlung\\Lemmings\\LEMMINGS.EXE").wstring())));
+  EXPECT_NE(std::string::npos, saved.find("quest.cue\" remote=\"D\"")) << "the image is the CD drive";
+  EXPECT_EQ(std::string::npos, saved.find("OnlySetup"));
+
+  // -import brings in what was left out, and a second run adds nothing.
+  GameDatabase = OpenGameDatabase(DatabasePath).document;
+  EXPECT_EQ(0, ImportFolderQuietly(Utf8FromWide(games.wstring())));
+  EXPECT_EQ(5u, GamesOf(*GameDatabase)->GetChildCount());
+  EXPECT_EQ(0, ImportFolderQuietly(Utf8FromWide(games.wstring())));
+  EXPECT_EQ(5u, GamesOf(*GameDatabase)->GetChildCount());
+  EXPECT_EQ(1, ImportFolderQuietly(Utf8FromWide((games / L"missing").wstring())));
 }
 
 TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
   WriteLibrary({{"Keen", "Platform", "C:\\KEEN\\KEEN4.EXE", "C:\\KEEN\\INSTALL.EXE"},
-                {"Doom", "Action", "C:\\DOOM\\DOOM.EXE", ""}});
+                {"Doom", "Shootemup", "C:\\DOOM\\DOOM.EXE", ""}});
   Open();
 
   Select(0);
@@ -97,7 +249,7 @@ TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
 }
 
 TEST_F(MainWindowTest, DeleteAsksFirstAndSavesAtOnce) {
-  WriteLibrary({{"Keen", "Platform", "", ""}, {"Doom", "Action", "", ""}});
+  WriteLibrary({{"Keen", "Platform", "", ""}, {"Doom", "Shootemup", "", ""}});
   Open();
   Select(1);
   for (int answer : {IDNO, IDYES}) {
@@ -112,30 +264,10 @@ TEST_F(MainWindowTest, DeleteAsksFirstAndSavesAtOnce) {
   EXPECT_NE(std::string::npos, saved.find("Keen"));
 }
 
-namespace {
-
-// Runs a shell command of the host in folder and waits (five seconds at most)
-// until it has left the file named done: Wine gives no handle to wait on.
-void RunOnHost(const std::string& command, const fs::path& folder, const char* done) {
-  std::string line = "Z:\\bin\\sh -c \"" + command + " && touch " + done + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.string().c_str(), &startup,
-                     &process)) {
-    for (HANDLE h : {process.hThread, process.hProcess})
-      if (h) CloseHandle(h);
-  }
-  for (int i = 0; i < 100 && !fs::exists(folder / done); ++i) Sleep(50);
-  fs::remove(folder / done);
-}
-
-}  // namespace
-
 // A library kept elsewhere (a synced folder) behind a link named vtl.xml is
 // saved into the file the link leads to; the link stays.
 TEST_F(MainWindowTest, ALinkedLibraryIsSavedThroughItsLink) {
-  WriteLibrary({{"Keen", "Platform", "", ""}, {"Doom", "Action", "", ""}});
+  WriteLibrary({{"Keen", "Platform", "", ""}, {"Doom", "Shootemup", "", ""}});
   fs::rename(DatabasePath, program_ / "synced.xml");
   // Wine makes no links of its own, and deletes a link's target rather than
   // the link: the host makes the link and takes it away again.

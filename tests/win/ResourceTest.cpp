@@ -136,6 +136,7 @@ TEST(Resources, TheMenuCarriesEveryCommandWithItsNumber) {
     EXPECT_STREQ(titles[i], text);
   }
   ExpectRows(GetSubMenu(menu, 0), {{101, "New...\tCtrl+N"},
+                                   {114, "Import Games from Folder...\tCtrl+I"},
                                    {0, nullptr},
                                    {102, "Run\tEnter"},
                                    {103, "Setup\tCtrl+Enter"},
