@@ -6,6 +6,7 @@
 #include "launcher/DefaultProfile.h"
 #include "launcher/GameSchema.h"
 #include "launcher/Storage.h"
+#include "xml/FileNames.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -208,10 +209,16 @@ bool MakeDosBoxConf(XmlElement* entry, LaunchMode mode, std::string& text, Short
 
 bool WriteDosBoxConf(XmlElement* entry, const std::string& target, LaunchMode mode, ShortPathFunction shortPath,
                      ConfTextFunction confText) {
+  return WriteDosBoxConfFile(entry, target, mode, shortPath, confText) == ConfWritten::Whole;
+}
+
+ConfWritten WriteDosBoxConfFile(XmlElement* entry, const std::string& target, LaunchMode mode,
+                                ShortPathFunction shortPath, ConfTextFunction confText) {
   std::string text;
   const bool complete = MakeDosBoxConf(entry, mode, text, shortPath, confText);
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(target.c_str(), "wb"));
-  if (!file) return false;
+  std::unique_ptr<std::FILE, FileCloser> file(OpenFileUtf8(target, "wb"));
+  if (!file) return ConfWritten::Failed;
   const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-  return std::fclose(file.release()) == 0 && written && complete;
+  if (std::fclose(file.release()) != 0 || !written) return ConfWritten::Failed;
+  return complete ? ConfWritten::Whole : ConfWritten::WithoutProgram;
 }

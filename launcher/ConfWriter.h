@@ -58,3 +58,10 @@ bool MakeDosBoxConf(XmlElement* entry, LaunchMode mode, std::string& text,
 // then stays).
 bool WriteDosBoxConf(XmlElement* entry, const std::string& target, LaunchMode mode,
                      ShortPathFunction shortPath = SystemShortPath, ConfTextFunction confText = SystemConfText);
+
+// The same, telling a file that was written whole but has no program to
+// start (an export of the default profile) from one that failed.
+enum class ConfWritten { Whole, WithoutProgram, Failed };
+ConfWritten WriteDosBoxConfFile(XmlElement* entry, const std::string& target, LaunchMode mode,
+                                ShortPathFunction shortPath = SystemShortPath,
+                                ConfTextFunction confText = SystemConfText);

@@ -1,8 +1,7 @@
 #include "launcher/DatabaseOpen.h"
 
-#include <cstdio>
-
 #include "launcher/Storage.h"
+#include "xml/FileNames.h"
 
 namespace {
 
@@ -29,7 +28,7 @@ OpenedDatabase OpenGameDatabase(const std::string& path) {
     // reach a later save.
     opened.document.reset();
     const std::string keptAs = FreeDamagedName(path);
-    if (std::rename(path.c_str(), keptAs.c_str()) == 0) {
+    if (RenameFileUtf8(path, keptAs)) {
       opened.keptAs = keptAs;
       opened.document = std::make_unique<XmlDocument>(path.c_str());
     }

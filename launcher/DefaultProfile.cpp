@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "launcher/Storage.h"
+#include "xml/FileNames.h"
 #include "xml/FileReplace.h"
 
 namespace {
@@ -17,7 +18,7 @@ bool WriteWhole(const std::string& path, const ProfileBytes& bytes) {
                        xml_detail::FlushToDisk(file);
   const bool closed = std::fclose(file) == 0;
   if (written && closed && xml_detail::MoveOver(temp, path)) return true;
-  std::remove(temp.c_str());
+  RemoveFileUtf8(temp);
   return false;
 }
 

@@ -64,8 +64,18 @@ bool StartDosBox(const std::string& commandLine, std::string& reason) {
   return true;
 }
 
+// The program folder (UTF-8) as the ANSI command line can name it: itself
+// in that code page, or its short form where the code page lacks one of its
+// characters.
+std::string CommandLineProgramFolder() {
+  std::string ansi;
+  if (SystemConfText(ProgramFolder, ansi)) return ansi;
+  const std::string shortForm = SystemShortPath(ProgramFolder);
+  return !shortForm.empty() && SystemConfText(shortForm, ansi) ? ansi : ProgramFolder;
+}
+
 void TellDosBoxDidNotStart(HWND owner, const std::string& reason) {
-  Tell(owner, "DOSBox could not be started:\n\n" + AnsiToUtf8(ProgramFolder) + "\\DOSBOX.EXE\n\n" + reason);
+  Tell(owner, "DOSBox could not be started:\n\n" + ProgramFolder + "\\DOSBOX.EXE\n\n" + reason);
 }
 
 // Stored text in the ANSI code page of the command line; as stored where the
@@ -106,14 +116,14 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
   HWND owner = OwnerOf(list);
   TempConfFile conf;
   std::string confPath;  // for the command line, in the code page the folder came in
-  if (!conf.Create(WideFromUtf8(AnsiToUtf8(ProfileFolder)), "woa", launch.conf) ||
+  if (!conf.Create(WideFromUtf8(ProfileFolder), "woa", launch.conf) ||
       !Utf8ToAnsi(Utf8FromWide(conf.path()), confPath)) {
-    Tell(owner, "The configuration for DOSBox could not be written to the folder\n\n" + AnsiToUtf8(ProfileFolder) +
+    Tell(owner, "The configuration for DOSBox could not be written to the folder\n\n" + ProfileFolder +
                     "\n\n" + ErrorText(conf.error()));
     return;
   }
   std::string reason;
-  if (!StartDosBox(GameLaunchCommandLine(ProgramFolder, AnsiOrSame(LaunchParameters(entry)), confPath),
+  if (!StartDosBox(GameLaunchCommandLine(CommandLineProgramFolder(), AnsiOrSame(LaunchParameters(entry)), confPath),
                    reason)) {
     conf.Delete();
     TellDosBoxDidNotStart(owner, reason);
@@ -137,7 +147,7 @@ void RunGame(HWND list, int index, LaunchMode mode, XmlElement* entry) {
 
 void RunConfFile(const char* path) {
   std::string reason;
-  if (StartDosBox(ConfCommandLine(ProgramFolder, path ? path : ""), reason))
+  if (StartDosBox(ConfCommandLine(CommandLineProgramFolder(), path ? path : ""), reason))
     Sleep(kConfReadMilliseconds);
   else
     TellDosBoxDidNotStart(nullptr, reason);

@@ -1,16 +1,9 @@
 #include "launcher/Storage.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "xml/FileNames.h"
 
 std::string ProgramFolder;
 std::string ProfileFolder;
@@ -46,28 +39,6 @@ StorageFolders SettleFolders(const std::string& modulePath, const FolderServices
   return folders;
 }
 
-namespace {
-
-// Creates the file only if it does not exist yet; -1 when it exists or cannot
-// be made.
-int CreateNewFile(const std::string& path) {
-#ifdef _WIN32
-  return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-#endif
-}
-
-void CloseFile(int fd) {
-#ifdef _WIN32
-  _close(fd);
-#else
-  close(fd);
-#endif
-}
-
-}  // namespace
-
 bool ProbeFolderWritable(const std::string& folder) {
   // Opening "woa.exe" for writing would empty a file of that name that
   // belongs to someone else, so the probe only ever creates a new file.
@@ -75,10 +46,9 @@ bool ProbeFolderWritable(const std::string& folder) {
     const std::string name = attempt == 0 ? std::string("woa.exe")
                                           : "woa" + std::to_string(attempt) + ".exe";
     const std::string path = JoinPath(folder, name.c_str());
-    const int fd = CreateNewFile(path);
-    if (fd >= 0) {
-      CloseFile(fd);
-      std::remove(path.c_str());
+    if (std::FILE* file = CreateNewFileUtf8(path)) {
+      std::fclose(file);
+      RemoveFileUtf8(path);
       return true;
     }
     if (errno != EEXIST) return false;
@@ -87,16 +57,13 @@ bool ProbeFolderWritable(const std::string& folder) {
 }
 
 bool CanOpenForReading(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenFileUtf8(path, "rb");
   if (!file) return false;
   std::fclose(file);
   return true;
 }
 
-bool FileExists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
+bool FileExists(const std::string& path) { return PathExistsUtf8(path); }
 
 bool SaveGameDatabase() {
   return GameDatabase && GameDatabase->IsIntact() && GameDatabase->Save();

@@ -21,6 +21,10 @@ constexpr char kPathSeparator = '/';
 // characters and the terminating zero).
 constexpr std::size_t kPathBufferSize = 1000;
 
+// The folders and paths are UTF-8 from the moment they are read from the
+// system, like every other text of the program; the Windows calls that use
+// them take the wide form (xml/FileNames.h), so that a folder outside the
+// ANSI code page is still reached.
 extern std::string ProgramFolder;
 extern std::string ProfileFolder;
 extern std::string DatabasePath;

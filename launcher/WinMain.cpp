@@ -11,6 +11,7 @@
 #include "launcher/DefaultProfile.h"
 #include "launcher/window/MainWindow.h"
 #include "launcher/Storage.h"
+#include "text/TextConvert.h"
 
 namespace {
 
@@ -29,27 +30,28 @@ ProfileBytes EmbeddedProfile() {
 }
 
 std::string AppDataFolder() {
-  char path[kPathBufferSize] = "";
+  wchar_t path[MAX_PATH] = L"";
   LPITEMIDLIST list = nullptr;
   if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA, &list)) && list) {
-    if (!SHGetPathFromIDListA(list, path)) path[0] = '\0';
+    if (!SHGetPathFromIDListW(list, path)) path[0] = L'\0';
     CoTaskMemFree(list);
   }
-  return path;
+  return Utf8FromWide(path);
 }
 
-void CreateFolder(const std::string& folder) { CreateDirectoryA(folder.c_str(), nullptr); }
+void CreateFolder(const std::string& folder) { CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr); }
 
 void ShowMessage(const std::string& text, UINT icon) {
-  MessageBoxA(nullptr, text.c_str(), "Vantle", MB_OK | icon);
+  MessageBoxW(nullptr, WideFromUtf8(text).c_str(), L"Vantle", MB_OK | icon);
 }
 
-// False when the program's own path does not fit the launcher's path buffers.
+// The program's own path as UTF-8; false when it is longer than the
+// launcher's 999 characters.
 bool ReadModulePath(std::string& modulePath) {
-  char path[kPathBufferSize];
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
-  if (length == 0 || length >= sizeof(path) - 1) return false;
-  modulePath.assign(path, length);
+  wchar_t path[kPathBufferSize];
+  const DWORD length = GetModuleFileNameW(nullptr, path, kPathBufferSize);
+  if (length == 0 || length >= kPathBufferSize - 1) return false;
+  modulePath = Utf8FromWide(std::wstring(path, length));
   return true;
 }
 

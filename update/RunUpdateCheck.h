@@ -5,18 +5,18 @@
 
 #include <windows.h>
 
+#include "update/CheckOutcome.h"
+
 // The product identifier this program is published under.
 #define VANTLE_PRODUCT_ID L"5E1C9A02-7B3D-4F61-9A8E-2C47D0B3F915"
 
-// Thread-start friendly: the argument is the main window's HWND, or null.
-// After an update has been installed and "Vantle is updated." shown, WM_CLOSE
-// is posted to that window, whose owner then ends the program the orderly
-// way; without a window the call just returns. Failures are silent.
-void RunUpdateCheck(void* mainWindow);
-
 namespace VULIBRARY {
-// The same against a given endpoint. Returns the update's result when one
-// ran (0 or 1 when installed), else the check's. Nothing is done, and
-// E_ABORT returned, while a debugger is attached.
-int RunUpdateCheckAt(const wchar_t* endpoint, HWND mainWindow);
+
+// The check against endpoint, on the calling thread. When a newer version
+// was installed, "Vantle is updated." has been shown and WM_CLOSE posted to
+// mainWindow (if any), whose owner then ends the program the orderly way.
+// Every other outcome is only returned, for the caller to tell or not.
+// Nothing is done (E_ABORT) while a debugger is attached.
+CheckOutcome RunUpdateCheckAt(const wchar_t* endpoint, HWND mainWindow);
+
 }  // namespace VULIBRARY

@@ -73,22 +73,32 @@ std::string LocalFileHash(const std::wstring& path) {
 }
 
 Result ReadHashReply(const std::string& reply, std::vector<UpdateFile>& files,
-                     const std::atomic<Result>& status, const HashFunction& hashFile) {
+                     const std::atomic<Result>& status, const HashFunction& hashFile,
+                     std::wstring* reason) {
+  auto fail = [reason](std::wstring why) {
+    if (reason) *reason = std::move(why);
+    return kResultFail;
+  };
   XmlDocument document;
   document.ParseText(reply.c_str());
-  if (document.GetParseStatus() == 2) return kResultFail;
+  if (document.GetParseStatus() == 2) return fail(L"it is not XML");
   XmlElement* root = document.GetRoot();
 
   Result result = kResultOk;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const Result now = status.load();
     if (now != kResultRunning) return now;
-    if (!root) return kResultFail;
+    if (reply.empty()) return fail(L"it is empty");
+    if (!root) return fail(L"it is not XML");
     const std::string name = "f" + std::to_string(i + 1);
     const XmlElement* element = root->FindChild(name.c_str());
-    if (!element) return kResultFail;
+    if (!element) {
+      // Plain text parses as a document without elements (status 1).
+      return fail(document.GetParseStatus() == 0 ? L"it names no version of " + files[i].remoteName
+                                                 : L"it is not XML");
+    }
     std::string serverHash = element->GetText();
-    if (serverHash.empty()) return kResultFail;
+    if (serverHash.empty()) return fail(L"it gives an empty version of " + files[i].remoteName);
 
     UpdateFile& file = files[i];
     file.serverHash = std::move(serverHash);

@@ -110,10 +110,11 @@ using HashFunction = std::function<std::string(const std::wstring& path)>;
 // of the root gives serverHash; localHash is computed with hashFile. Returns
 // 1 when any file differs, 0 when none does, E_FAIL for a reply that is not
 // XML or lacks a (non-empty) f<n>, or the status word when it stops being
-// "running" before a file (a cancel).
+// "running" before a file (a cancel). For E_FAIL, reason (when given) says
+// what was wrong with the reply ("it is not XML"), in words for the user.
 Result ReadHashReply(const std::string& reply, std::vector<UpdateFile>& files,
                      const std::atomic<Result>& status,
-                     const HashFunction& hashFile = LocalFileHash);
+                     const HashFunction& hashFile = LocalFileHash, std::wstring* reason = nullptr);
 
 // How large one published file may be. The routes refuse anything that would
 // make a larger one (a reply entry, a needs list, the sum of blocks), so a

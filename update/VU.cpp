@@ -30,12 +30,21 @@ void VU::BeginStep() {
 
 int VU::Check() {
   BeginStep();
+  failure.clear();
   if (files.empty()) return E_INVALIDARG;
   const std::wstring url = MakeRequestUrl(endpoint, L"hash", productId);
   std::string reply;
   const HRESULT posted = PostForm(url.c_str(), MakeHashQueryFields(files), reply, false, kMaxHashReplyBytes);
   if (FAILED(posted)) return posted;
-  return ReadHashReply(reply, files, status);
+  std::wstring why;
+  const Result result = ReadHashReply(reply, files, status, LocalFileHash, &why);
+  if (result == E_FAIL) {
+    // An error page says more by its status than by its (non-)content.
+    failure = httpStatus != 200 ? L"the update server answered with HTTP status " + std::to_wstring(httpStatus) +
+                                      L" instead of a list of versions"
+                                : L"the update server's reply could not be read: " + why;
+  }
+  return result;
 }
 
 namespace {

@@ -77,7 +77,8 @@ class VU {
 
   // The hash query: 1 when a watched file differs from the server's version,
   // 0 when all are current, or a negative result (E_INVALIDARG without files,
-  // the post's failure, E_FAIL for a reply not as expected, E_ABORT).
+  // the post's failure, E_FAIL for a reply not as expected, E_ABORT), whose
+  // reason is then in failure.
   int Check();
 
   // Downloads and installs what the check found out of date: the delta route
@@ -102,10 +103,12 @@ class VU {
   HRESULT RunStepInDialog(HWND parent, HICON icon, const wchar_t* mainInstruction, int stepMode);
 
   // POSTs the fields, form-encoded, to url and appends the reply body to
-  // reply. S_OK when the whole reply was read (whatever the HTTP status),
-  // E_INVALIDARG for a null url or a body over the limits, E_FAIL for a
-  // network failure or a reply body longer than replyLimit bytes, or status
-  // when it stopped being "running" (a cancel).
+  // reply. S_OK when the whole reply was read (whatever the HTTP status,
+  // which httpStatus then holds), E_INVALIDARG for a null url or a body over
+  // the limits, the WinINet error as an HRESULT when the network failed,
+  // E_FAIL for a reply body longer than replyLimit bytes, or status when it
+  // stopped being "running" (a cancel). A failure leaves its reason in
+  // failure. No step of the exchange waits longer than timeoutMs.
   HRESULT PostForm(const wchar_t* url, const std::vector<FormField>& fields, std::string& reply,
                    bool showProgress, std::uint64_t replyLimit = kNoReplyLimit);
   static constexpr std::uint64_t kNoReplyLimit = ~std::uint64_t(0);
@@ -121,6 +124,15 @@ class VU {
   // so that a post made outside any step is not mistaken for a stopped one.
   std::atomic<Result> status{kResultRunning};
   int mode = kModeCheck;
+  // Why the last post or check failed, as a sentence without its full stop,
+  // for the user; empty when it did not fail or there is nothing more to say
+  // than its result. Written by the thread that ran it.
+  std::wstring failure;
+  // The status code of the last reply; 0 before one came.
+  unsigned long httpStatus = 0;
+  // How long connecting, sending and each read of the reply may take.
+  unsigned long timeoutMs = kDefaultTimeoutMs;
+  static constexpr unsigned long kDefaultTimeoutMs = 20000;
 
  private:
   friend HRESULT CALLBACK ProgressDialogCallback(HWND, UINT, WPARAM, LPARAM, LONG_PTR);

@@ -8,6 +8,7 @@
 // after each one (a closing quote, "=", a blank, the first "-" of "-->" ...) is
 // overwritten with a NUL once the reader has passed it. Every search looks only
 // ahead of the point reached, so those NULs are never seen again.
+#include "xml/FileNames.h"
 #include "xml/XmlInternal.h"
 
 #include <cerrno>
@@ -765,7 +766,7 @@ void LoadFile(XmlDocument& doc, const char* fileName) {
   }
   doc.SetFileName(fileName);
   errno = 0;
-  std::FILE* file = std::fopen(fileName, "rb");
+  std::FILE* file = OpenFileUtf8(fileName, "rb");
   if (!file) {
     // Only a file that is not there may be created by the first save. One
     // that is there but cannot be opened (locked, no rights) is never

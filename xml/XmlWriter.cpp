@@ -1,5 +1,6 @@
 // Writing the tree back to its file in the fixed layout: CR LF line ends, one
 // TAB per level (up to a fixed depth), stored strings written as they are.
+#include "xml/FileNames.h"
 #include "xml/FileReplace.h"
 #include "xml/XmlInternal.h"
 
@@ -197,6 +198,6 @@ bool XmlDocument::Save() const {
   ok = xml_detail::FlushToDisk(file) && ok;
   ok = std::fclose(file) == 0 && ok;
   ok = ok && xml_detail::MoveOver(temp, target);
-  if (!ok) std::remove(temp.c_str());
+  if (!ok) RemoveFileUtf8(temp);
   return ok;
 }

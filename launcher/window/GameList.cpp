@@ -439,3 +439,17 @@ void SortGameList(HWND list, int column) {
 int SelectedGame(HWND list) {
   return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
+
+void SelectGameEntry(HWND list, const XmlElement* entry) {
+  // From the end: a game just added is the last of its library.
+  int index = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) - 1;
+  while (index >= 0 && GameListEntry(list, index) != entry) --index;
+  if (index < 0) return;
+  LVITEMW none{};
+  none.stateMask = LVIS_SELECTED;
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+  LVITEMW chosen{};
+  chosen.state = chosen.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&chosen));
+  SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+}

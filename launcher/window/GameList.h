@@ -65,5 +65,9 @@ XmlElement* GameListEntry(HWND list, int index);
 // The first selected item, or -1.
 int SelectedGame(HWND list);
 
+// Makes the item of entry the only selected one, with the focus, and
+// scrolls it into view.
+void SelectGameEntry(HWND list, const XmlElement* entry);
+
 // The text of item index in column, as UTF-8.
 std::string GameListText(HWND list, int index, int column);

@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 #include <ole2.h>
-#include <process.h>
 #include <shellapi.h>
 #include <stdlib.h>
 
@@ -13,6 +12,7 @@
 #include "launcher/Storage.h"
 #include "launcher/WebSearch.h"
 #include "launcher/window/GameList.h"
+#include "launcher/window/Messages.h"
 #include "launcher/window/ImportGames.h"
 #include "launcher/window/NewGameWizard.h"
 #include "launcher/window/ShellIntegration.h"
@@ -21,7 +21,7 @@
 #include "text/AnsiText.h"
 #include "text/TextConvert.h"
 #include "ui/XmlEditor.h"
-#include "update/RunUpdateCheck.h"
+#include "update/UpdateCheckThread.h"
 #include "VantleVersion.h"
 
 HICON ProgramIcon = nullptr;
@@ -34,8 +34,20 @@ const wchar_t kAboutText[] =
     L"settings.\r\n\r\n"
     L"Enter runs the selected game, Ctrl+Enter its setup, Shift+Enter opens its settings.";
 
+// Posted by the update check when it has ended.
+constexpr UINT kUpdateChecked = WM_APP + 1;
+
 HWND ListOf(HWND dialog) { return GetDlgItem(dialog, IDC_GAME_LIST); }
 HWND FindBoxOf(HWND dialog) { return GetDlgItem(dialog, IDC_FIND_BOX); }
+
+// One check at a time for the whole program: the one started with the window
+// and the ones the user asks for.
+VULIBRARY::UpdateCheckThread& UpdateCheck() {
+  static VULIBRARY::UpdateCheckThread check;
+  return check;
+}
+// Whether the user asked for the running check (the start-up check is silent).
+bool UpdateReportWanted = false;
 
 bool KeyDown(int key) { return GetKeyState(key) < 0; }
 
@@ -156,7 +168,7 @@ void StartCommandLineMode(const CommandLineRequest& request) {
 
 BOOL OnInitDialog(HWND dialog) {
   // The start-up check runs beside the window and is never waited for.
-  _beginthread(RunUpdateCheck, 0, dialog);
+  UpdateCheck().Start(dialog, kUpdateChecked);
   SetClassLongPtrW(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(ProgramIcon));
   SetClassLongPtrW(dialog, GCLP_HICONSM, reinterpret_cast<LONG_PTR>(ProgramIcon));
 
@@ -205,7 +217,17 @@ void EditDefaultProfile() {
 }
 
 void RestoreDefaultProfile(HWND dialog) {
-  DeleteFileW(WideFromUtf8(DefaultProfilePath()).c_str());
+  const std::wstring path = WideFromUtf8(DefaultProfilePath());
+  // A profile that is not there is restored already: the built-in one is
+  // written again when it is next needed.
+  const DWORD error = DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+    Tell(dialog,
+         L"The default profile could not be restored: this file could not be deleted.\r\n" + path +
+             L"\r\n\r\n" + SystemMessage(HRESULT_FROM_WIN32(error)),
+         MB_ICONERROR);
+    return;
+  }
   MessageBoxW(dialog, L"Default profile restored.", L"Vantle", MB_OK);
 }
 
@@ -214,7 +236,41 @@ void SearchSelectedGame(HWND dialog, SearchSite site) {
   const int selected = SelectedGame(list);
   if (selected < 0) return;
   const std::wstring address = WideFromUtf8(SearchAddress(site, GameListText(list, selected, 1)));
-  ShellExecuteW(dialog, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  const INT_PTR opened = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(dialog, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (opened > 32) return;
+  // The shell has shown nothing itself when no program takes the address.
+  const std::wstring why = opened == SE_ERR_NOASSOC || opened == ERROR_FILE_NOT_FOUND
+                               ? L"No program is registered to open web addresses on this system."
+                               : SystemMessage(HRESULT_FROM_WIN32(static_cast<DWORD>(opened)));
+  Tell(dialog, L"The search could not be opened:\r\n" + address + L"\r\n\r\n" + why, MB_ICONWARNING);
+}
+
+// Command 197: the check runs beside the window, which tells its outcome
+// when it has ended. A check already running (the start-up one, say) is not
+// started again; its outcome is told instead.
+void CheckForUpdates(HWND dialog) {
+  if (UpdateCheck().Running()) {
+    if (UpdateReportWanted)
+      Tell(dialog, L"An update check is already running. Its result will be shown when it ends.",
+           MB_ICONINFORMATION);
+    UpdateReportWanted = true;
+    return;
+  }
+  if (!UpdateCheck().Start(dialog, kUpdateChecked)) {
+    Tell(dialog, L"The update check could not be started.", MB_ICONERROR);
+    return;
+  }
+  UpdateReportWanted = true;
+}
+
+void OnUpdateChecked(HWND dialog) {
+  const VULIBRARY::CheckOutcome outcome = UpdateCheck().TakeOutcome();
+  if (!UpdateReportWanted) return;
+  UpdateReportWanted = false;
+  // An installed update has told the user already, and the window closes.
+  if (outcome.Installed()) return;
+  Tell(dialog, VULIBRARY::CheckOutcomeMessage(outcome), outcome.result < 0 ? MB_ICONWARNING : MB_ICONINFORMATION);
 }
 
 void OnCommand(HWND dialog, WORD command, LPARAM marker) {
@@ -268,7 +324,7 @@ void OnCommand(HWND dialog, WORD command, LPARAM marker) {
       RestoreDefaultProfile(dialog);
       break;
     case IDM_UPDATE_CHECK:
-      RunUpdateCheck(dialog);
+      CheckForUpdates(dialog);
       break;
     case IDM_CREATE_SHORTCUT:
       CreateGameShortcut(list, SelectedGame(list));
@@ -284,10 +340,8 @@ void OnCommand(HWND dialog, WORD command, LPARAM marker) {
     // Without administrator rights the registry refuses; an elevated copy
     // replays the command with the marker and so never asks again.
     case IDM_REGISTER_SHELL:
-      if (!RegisterShellVerbs() && marker != ElevatedCommandMarker) RelaunchElevated("192");
-      break;
     case IDM_UNREGISTER_SHELL:
-      if (!UnregisterShellVerbs() && marker != ElevatedCommandMarker) RelaunchElevated("195");
+      ChangeShellVerbs(dialog, command == IDM_REGISTER_SHELL, marker == ElevatedCommandMarker);
       break;
     case IDM_ABOUT:
       MessageBoxW(dialog, (std::wstring(kAboutText) + L"\r\n\r\nVersion " VANTLE_VERSION_WIDE).c_str(), L"Vantle",
@@ -399,6 +453,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       if (TypeAheadHook) UnhookWindowsHookEx(TypeAheadHook);
       TypeAheadHook = nullptr;
       EndDialog(dialog, 0);
+      return TRUE;
+    case kUpdateChecked:
+      OnUpdateChecked(dialog);
       return TRUE;
   }
   return FALSE;

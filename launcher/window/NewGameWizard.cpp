@@ -108,9 +108,11 @@ void OnOk(HWND dialog) {
     RunGame(GameListWindow, -1, LaunchMode::Run, entry.get());
     ExitProcess(0);
   }
+  const XmlElement* added = entry.get();
   GamesOf(*GameDatabase)->AddChild(std::move(entry));
   SaveGameDatabase();
   FillGameList(GameListWindow);
+  SelectGameEntry(GameListWindow, added);
   EndDialog(dialog, IDOK);
 }
 

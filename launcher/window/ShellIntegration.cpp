@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <cwctype>
 #include <string>
 
 #include "launcher/ConfWriter.h"
@@ -9,8 +10,8 @@
 #include "launcher/GameSchema.h"
 #include "launcher/ShellNames.h"
 #include "launcher/Storage.h"
+#include "launcher/window/Messages.h"
 #include "launcher/window/PickPath.h"
-#include "text/AnsiText.h"
 #include "text/TextConvert.h"
 
 namespace {
@@ -57,28 +58,6 @@ bool SetClassValue(const std::wstring& path, const std::wstring& data) {
 
 HWND OwnerOf(HWND list) { return list ? GetAncestor(list, GA_ROOT) : nullptr; }
 
-void Tell(HWND owner, const std::wstring& text, UINT icon) {
-  MessageBoxW(owner, text.c_str(), L"Vantle", MB_OK | icon);
-}
-
-std::wstring SystemMessage(HRESULT result) {
-  wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, static_cast<DWORD>(result), 0, reinterpret_cast<wchar_t*>(&text), 0,
-                 nullptr);
-  std::wstring message = text ? text : L"";
-  LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r'))
-    message.pop_back();
-  if (message.empty()) {
-    wchar_t code[32];
-    wsprintfW(code, L"Error 0x%08lX.", static_cast<unsigned long>(result));
-    message = code;
-  }
-  return message;
-}
-
 bool IsFolder(const std::wstring& folder) {
   // Only an absolute path names the same folder whatever the current one is.
   const bool absolute = (folder.size() >= 2 && folder[1] == L':') ||
@@ -97,7 +76,7 @@ HRESULT SaveShortcut(const std::wstring& file, const std::wstring& arguments) {
                                     reinterpret_cast<void**>(&link));
   if (FAILED(result)) return result;
   link->SetPath(program.c_str());
-  link->SetWorkingDirectory(WideFromUtf8(AnsiToUtf8(ProgramFolder)).c_str());
+  link->SetWorkingDirectory(WideFromUtf8(ProgramFolder).c_str());
   link->SetDescription(L"VTL Shortcut");
   link->SetArguments(arguments.c_str());
   link->SetIconLocation(program.c_str(), 0);
@@ -113,58 +92,64 @@ HRESULT SaveShortcut(const std::wstring& file, const std::wstring& arguments) {
   return result;
 }
 
-// The configuration writer takes narrow (ANSI) paths. A path with characters
-// outside the ANSI code page is reached through its short form instead, which
-// needs the file to exist.
-bool NarrowPathFor(const std::wstring& path, std::string& narrow) {
-  auto toAnsi = [&narrow](const std::wstring& wide) { return Utf8ToAnsi(Utf8FromWide(wide), narrow); };
-  if (toAnsi(path)) return true;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  wchar_t shortPath[kPathBufferSize];
-  const DWORD length = GetShortPathNameW(path.c_str(), shortPath, kPathBufferSize);
-  return length > 0 && length < kPathBufferSize && toAnsi(shortPath);
+}  // namespace
+
+namespace {
+
+// Why the file type of extension could not be read, for the user.
+std::wstring FileTypeProblem(const char* extension, LSTATUS opened) {
+  const std::wstring name = WideFromUtf8(extension);
+  if (opened == ERROR_FILE_NOT_FOUND) return L"this system has no file type for " + name + L" files";
+  if (opened == ERROR_ACCESS_DENIED) return L"administrator rights are needed";
+  if (opened == ERROR_SUCCESS) return L"the registry key of " + name + L" names no file type";
+  return L"the registry key of " + name + L" cannot be changed: " + SystemMessage(HRESULT_FROM_WIN32(opened));
+}
+
+bool Fail(std::wstring* why, std::wstring reason) {
+  if (why) *why = std::move(reason);
+  return false;
 }
 
 }  // namespace
 
-bool RegisterShellVerb(const char* extension, bool confForm) {
+bool RegisterShellVerb(const char* extension, bool confForm, std::wstring* why) {
   std::wstring type;
   // A key without a type name would put the verb at the root of the classes.
-  if (ReadFileType(extension, type) != ERROR_SUCCESS || type.empty()) return false;
+  const LSTATUS opened = ReadFileType(extension, type);
+  if (opened != ERROR_SUCCESS || type.empty()) return Fail(why, FileTypeProblem(extension, opened));
   const std::wstring command =
       WideFromUtf8(ShellVerbCommand(Utf8FromWide(ProgramPath()), confForm));
-  if (!SetClassValue(type + kVerbKey + L"\\command", command)) return false;
+  const std::wstring key = type + kVerbKey + L"\\command";
+  if (!SetClassValue(key, command))
+    return Fail(why, L"the registry key HKEY_CLASSES_ROOT\\" + key + L" cannot be written");
   RegisterLinkFileType();
   return true;
 }
 
-bool RegisterShellVerbs() {
+bool RegisterShellVerbs(std::wstring* why) {
   for (const char* extension : {".exe", ".com", ".bat"})
-    if (!RegisterShellVerb(extension, false)) return false;
+    if (!RegisterShellVerb(extension, false, why)) return false;
   RegisterShellVerb(".conf", true);
   return true;
 }
 
-bool UnregisterShellVerb(const char* extension) {
+bool UnregisterShellVerb(const char* extension, std::wstring* why) {
   std::wstring type;
   const LSTATUS opened = ReadFileType(extension, type);
   // Without the extension or its type nothing can have been registered for
   // it; only a key that refuses full access is a failure (one that rights
   // would mend).
   if (opened == ERROR_FILE_NOT_FOUND || (opened == ERROR_SUCCESS && type.empty())) return true;
-  if (opened != ERROR_SUCCESS) return false;
+  if (opened != ERROR_SUCCESS) return Fail(why, FileTypeProblem(extension, opened));
   const std::wstring verb = type + kVerbKey;
   RegDeleteKeyW(HKEY_CLASSES_ROOT, (verb + L"\\command").c_str());
   RegDeleteKeyW(HKEY_CLASSES_ROOT, verb.c_str());
   return true;
 }
 
-bool UnregisterShellVerbs() {
+bool UnregisterShellVerbs(std::wstring* why) {
   for (const char* extension : {".exe", ".com", ".bat", ".conf"})
-    if (!UnregisterShellVerb(extension)) return false;
+    if (!UnregisterShellVerb(extension, why)) return false;
   return true;
 }
 
@@ -176,7 +161,16 @@ void RegisterLinkFileType() {
   SetClassValue(L"VantleFile\\Shell\\open\\command", WideFromUtf8(LinkOpenCommand(program)));
 }
 
-void RelaunchElevated(const char* parameters) {
+namespace {
+
+std::wstring Capitalized(std::wstring text) {
+  if (!text.empty()) text[0] = static_cast<wchar_t>(towupper(text[0]));
+  return text;
+}
+
+}  // namespace
+
+bool RelaunchElevated(const char* parameters, std::wstring* why) {
   const std::wstring program = ProgramPath();
   const std::wstring wideParameters = WideFromUtf8(parameters);
   SHELLEXECUTEINFOW execute{};
@@ -186,7 +180,32 @@ void RelaunchElevated(const char* parameters) {
   execute.lpFile = program.c_str();
   execute.lpParameters = wideParameters.c_str();
   execute.nShow = SW_SHOWNORMAL;
-  ShellExecuteExW(&execute);
+  if (ShellExecuteExW(&execute)) return true;
+  const DWORD error = GetLastError();
+  return Fail(why, error == ERROR_CANCELLED
+                       ? L"administrator rights are needed and were not given"
+                       : L"administrator rights are needed, and Vantle could not be started with them: " +
+                             SystemMessage(HRESULT_FROM_WIN32(error)));
+}
+
+void ChangeShellVerbs(HWND owner, bool add, bool elevated) {
+  std::wstring why;
+  const bool done = add ? RegisterShellVerbs(&why) : UnregisterShellVerbs(&why);
+  // Most failures are a matter of rights: a copy that has them carries the
+  // command out and tells the user itself.
+  if (!done && !elevated && RelaunchElevated(add ? "192" : "195", &why)) return;
+  if (done) {
+    Tell(owner,
+         add ? L"\"Simulate with Vantle\" is now on the right-click menu of DOS programs."
+             : L"\"Simulate with Vantle\" was removed from the right-click menu.",
+         MB_ICONINFORMATION);
+    return;
+  }
+  Tell(owner,
+       std::wstring(add ? L"\"Simulate with Vantle\" could not be added to the right-click menu:\r\n"
+                        : L"\"Simulate with Vantle\" could not be removed from the right-click menu:\r\n") +
+           Capitalized(why) + L".",
+       MB_ICONERROR);
 }
 
 void CreateGameShortcut(HWND list, int index) {
@@ -227,13 +246,11 @@ void SaveConfFile(HWND list, int index) {
   HWND owner = OwnerOf(list);
   XmlElement* entry = nullptr;
   std::string proposed, startFolder;
-  bool hasProgram = false;
   if (index >= 0) {
     entry = ListItemEntry(list, index);
     if (!entry) return;
     XmlElement* main = Section(entry, "Main");
     const std::string run = AttributeText(main, "Run");
-    hasProgram = !run.empty();
     proposed = FileNameStem(AttributeText(main, "Name")) + ".conf";
     startFolder = FolderOfRunPath(run);
   } else {
@@ -247,15 +264,20 @@ void SaveConfFile(HWND list, int index) {
     proposed = stem + ".conf";
   }
 
-  std::string chosenUtf8;
-  if (!PickConfSaveFile(owner, proposed, startFolder, chosenUtf8)) return;
-  const std::wstring chosen = WideFromUtf8(chosenUtf8);
-  DeleteFileW(chosen.c_str());
-  std::string target;
-  // Without a program the writer reports the file as incomplete: it ends
-  // after the pre-commands, which is all there is to write.
-  const bool written = NarrowPathFor(chosen, target) &&
-                       WriteDosBoxConf(entry, target, LaunchMode::Run);
-  if (GetFileAttributesW(chosen.c_str()) == INVALID_FILE_ATTRIBUTES || (hasProgram && !written))
-    Tell(owner, L"The configuration could not be written to\r\n" + chosen, MB_ICONERROR);
+  std::string chosen;
+  if (!PickConfSaveFile(owner, proposed, startFolder, chosen)) return;
+  const std::wstring wide = WideFromUtf8(chosen);
+  DeleteFileW(wide.c_str());
+  // Without a program the file ends after the pre-commands, which is all
+  // there is to write.
+  const ConfWritten written = WriteDosBoxConfFile(entry, chosen, LaunchMode::Run);
+  if (written == ConfWritten::Failed) {
+    const DWORD error = GetLastError();
+    // Half a configuration would start DOSBox wrongly; none is better.
+    DeleteFileW(wide.c_str());
+    Tell(owner,
+         L"The configuration could not be written to\r\n" + wide +
+             (error ? L"\r\n\r\n" + SystemMessage(HRESULT_FROM_WIN32(error)) : std::wstring()),
+         MB_ICONERROR);
+  }
 }

@@ -5,33 +5,43 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Adds "Simulate with Vantle" to the file type that extension (".exe") names,
 // its command starting this program with -run (or -conf in the conf form) on
 // the file, and registers the link file type. False when the extension's key
 // cannot be opened with full access (no administrator rights), names no file
-// type, or the verb's keys cannot be made.
-bool RegisterShellVerb(const char* extension, bool confForm);
+// type, or the verb's keys cannot be made; why then says which, as a sentence
+// without its full stop.
+bool RegisterShellVerb(const char* extension, bool confForm, std::wstring* why = nullptr);
 
 // The verb for ".exe", ".com" and ".bat", stopping at the first failure with
 // false; then for ".conf", whose result does not count (not every system has
 // a type for it).
-bool RegisterShellVerbs();
+bool RegisterShellVerbs(std::wstring* why = nullptr);
 
 // Removes the verb from the file type of extension; a verb that is not there,
 // and an extension that does not exist, is no failure. False only when the
 // extension's key is there but cannot be opened with full access.
-bool UnregisterShellVerb(const char* extension);
+bool UnregisterShellVerb(const char* extension, std::wstring* why = nullptr);
 
 // ".exe", ".com", ".bat", ".conf" in turn, stopping at the first failure.
-bool UnregisterShellVerbs();
+bool UnregisterShellVerbs(std::wstring* why = nullptr);
 
 // ".vtl" as "VantleFile", opened by this program with -shortcut. It stays
 // when the verbs are removed.
 void RegisterLinkFileType();
 
 // Starts this program again with administrator rights ("runas") and
-// parameters, without waiting for it.
-void RelaunchElevated(const char* parameters);
+// parameters, without waiting for it. False, with the reason in why, when no
+// copy was started (the user declined).
+bool RelaunchElevated(const char* parameters, std::wstring* why = nullptr);
+
+// Commands 192 (add) and 195 (remove): changes the right-click verbs and
+// tells the user what was done or why not. When the registry refuses, an
+// elevated copy (not for a command that is itself the elevated copy's)
+// carries it out and tells the user instead.
+void ChangeShellVerbs(HWND owner, bool add, bool elevated);
 
 // Writes "<name>.lnk", which starts the game of list item index through this
 // program, into the folder of the game's program; when that folder does not

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "update/CheckOutcome.h"
 #include "update/UpdateProtocol.h"
 
 using namespace VULIBRARY;
@@ -142,11 +143,18 @@ TEST(HashReply, RepliesWithoutAUsableHashFailAndKeepEarlierRecords) {
       {"plain text", "Not Found", ""},
       {"empty reply", "", ""},
   };
-  for (const Case& c : cases) {
+  // What the user is told of each, in the same order.
+  const std::wstring empty = L"it gives an empty version of vtl64.exe", noXml = L"it is not XML";
+  const std::wstring reasons[] = {empty, empty, L"it names no version of DOSBOX.EXE",
+                                  L"it names no version of vtl64.exe", noXml, noXml, L"it is empty"};
+  for (std::size_t i = 0; i < 7; ++i) {
+    const Case& c = cases[i];
     auto files = TwoFiles();
-    EXPECT_EQ(kResultFail, ReadHashReply(c.reply, files, status, hashes)) << c.what;
+    std::wstring reason;
+    EXPECT_EQ(kResultFail, ReadHashReply(c.reply, files, status, hashes, &reason)) << c.what;
     EXPECT_EQ(c.firstServerHash, files[0].serverHash) << c.what;
     EXPECT_EQ("", files[1].serverHash) << c.what;
+    EXPECT_EQ(reasons[i], reason) << c.what;
   }
 }
 
@@ -223,4 +231,31 @@ TEST(UpdateTransport, ProgressShowsWholePercentAndTruncatedKilobytes) {
   EXPECT_EQ(100u, ProgressPercent(20000000, 10000000));  // a server that sends more than it said
   // Sizes where received x 100 no longer fits in 64 bits.
   EXPECT_EQ(50u, ProgressPercent(1ull << 62, 1ull << 63));
+}
+
+TEST(CheckOutcomeText, EveryOutcomeIsToldAndAFailureWithItsReason) {
+  const std::wstring failed = L"Vantle could not check for updates.\r\n\r\n";
+  const struct {
+    Result result;
+    bool found;
+    const wchar_t* reason;
+    std::wstring message;
+  } cases[] = {
+      {kResultOk, false, L"", L"Vantle is up to date."},
+      {kResultDifferent, true, L"", L"Vantle is updated."},
+      {static_cast<Result>(0x80072EFDu), false, L"the server (a.org) could not be reached: why",
+       failed + L"The server (a.org) could not be reached: why."},
+      {static_cast<Result>(0x80072EE2u), false, L"", failed + L"The server did not answer in time (error 12002)."},
+      {static_cast<Result>(0x80070005u), false, L"", failed + L"Windows error 5."},
+      {kResultFail, true, L"", L"A newer Vantle was found but could not be installed.\r\n\r\n"
+                               L"The server's reply or a downloaded file was not as expected."},
+      {kResultAbort, true, L"", L"The update was cancelled; Vantle stays as it is."},
+  };
+  for (const auto& c : cases) {
+    CheckOutcome outcome;
+    outcome.result = c.result;
+    outcome.updateFound = c.found;
+    outcome.reason = c.reason;
+    EXPECT_EQ(c.message, CheckOutcomeMessage(outcome)) << c.result;
+  }
 }

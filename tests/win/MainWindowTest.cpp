@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "MainWindowFixture.h"
+#include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
 #include "launcher/window/ImportGames.h"
 #include "text/TextConvert.h"
@@ -349,7 +350,9 @@ struct WizardCase {
 }  // namespace
 
 TEST_F(MainWindowTest, TheWizardStoresEveryModeWithItsMounts) {
-  WriteLibrary({});
+  // More games than the list shows at once: each new one must be scrolled to.
+  const int kEarlier = 60;
+  WriteLibrary(std::vector<Game>(kEarlier, Game{"Earlier", "Action", "", ""}));
   fs::create_directories(root_ / "games");
   const fs::path program = root_ / "games" / "SETUP.EXE";
   WriteBytes(program, "MZ");
@@ -408,11 +411,16 @@ TEST_F(MainWindowTest, TheWizardStoresEveryModeWithItsMounts) {
     ASSERT_FALSE(IsWindow(wizard));
     Settle();
     ++stored;
-    ASSERT_EQ(stored, Count());
+    ASSERT_EQ(kEarlier + stored, Count());
+    // The new game is the one selection, and in view.
+    const int selected = SelectedGame(list_), top = static_cast<int>(SendMessageW(list_, LVM_GETTOPINDEX, 0, 0));
+    EXPECT_EQ(GamesOf(*GameDatabase)->GetChildren()[kEarlier + stored - 1], ListItemEntry(list_, selected));
+    EXPECT_EQ(1, SendMessageW(list_, LVM_GETSELECTEDCOUNT, 0, 0));
+    EXPECT_TRUE(selected >= top && selected < top + SendMessageW(list_, LVM_GETCOUNTPERPAGE, 0, 0)) << top;
 
     // What the file on disk now holds, not just the memory.
     XmlDocument saved(DatabasePath.c_str());
-    XmlElement* game = GamesOf(saved)->GetChildren()[stored - 1];
+    XmlElement* game = GamesOf(saved)->GetChildren()[kEarlier + stored - 1];
     XmlElement* main = Section(game, "Main");
     EXPECT_EQ("Zw\xC3\xB6lf \xD0\x96", AttributeText(main, "Name"));
     EXPECT_EQ("No Category", AttributeText(main, "Category"));
@@ -452,6 +460,7 @@ class HttpsHandler {
       RegDeleteValueW(key_, nullptr);
     RegCloseKey(key_);
   }
+  void Remove() { RegDeleteValueW(key_, nullptr); }  // no program for web addresses at all
 
  private:
   void Set(const std::wstring& value) {
@@ -473,6 +482,8 @@ TEST_F(MainWindowTest, SearchesOpenTheNameExactlyAsTyped) {
   Open();
   Select(0);
   Key(VK_F6);
+  // The recorder writes as it starts: one search at a time keeps their order.
+  for (int i = 0; i < 200 && CallCount(program_) < 1; ++i) Sleep(50);
   Key(VK_F7, {VK_SHIFT});  // with or without modifiers
   for (int i = 0; i < 200 && CallCount(program_) < 2; ++i) Sleep(50);
   ASSERT_EQ(2, CallCount(program_));
@@ -481,6 +492,10 @@ TEST_F(MainWindowTest, SearchesOpenTheNameExactlyAsTyped) {
       << CallCommandLine(1);
   EXPECT_NE(std::string::npos, CallCommandLine(2).find("https://www.google.com/search?q=Doom %26 Co %232"))
       << CallCommandLine(2);
+
+  handler.Remove();
+  Key(VK_F7);
+  EXPECT_TRUE(uitest::AnswerDialog(L"Vantle", L"No program is registered to open web addresses", IDOK));
 }
 
 // Before a program path is edited the editor offers the file dialog; before

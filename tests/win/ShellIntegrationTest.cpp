@@ -74,6 +74,10 @@ std::map<std::wstring, std::wstring> Expected(const std::wstring& program, bool 
   return values;
 }
 
+::testing::AssertionResult Told(const std::string& text, const char* expected) {
+  return text.find(expected) != std::string::npos ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << text;
+}
+
 std::wstring SelfPath() {
   wchar_t path[MAX_PATH];
   GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -130,8 +134,11 @@ class ShellClasses : public LaunchFolders {
     return counts.ActiveProcesses <= active ? counts.TotalProcesses : 0;
   }
 
-  DWORD RunAll(const std::wstring& commandLine) {
+  // Runs commandLine to its end, answering the message it shows; how many
+  // processes ran.
+  DWORD RunAll(const std::wstring& commandLine, const char* expected) {
     Start(commandLine);
+    EXPECT_TRUE(Told(wintest::AnswerMessage(0, 30000), expected));
     const DWORD total = WaitForJob();
     EndJob();
     return total;
@@ -192,32 +199,35 @@ TEST_F(ShellClasses, TheMenuAndACommandLineReplayWriteTheSameAndElevateOnlyOnRef
   Start(quoted);
   HWND main = wintest::WaitForTopWindow(process_.dwProcessId, 30000, wintest::HasMenu);
   ASSERT_NE(nullptr, main);
-  const auto menu = [&](WORD command) {
-    SendMessageW(main, WM_COMMAND, command, 0);
-    Sleep(1500);  // time for an elevated copy to start, if one is started
+  // Whichever copy carries the command out tells what came of it.
+  const auto menu = [&](WORD command, const char* expected) {
+    PostMessageW(main, WM_COMMAND, command, 0);
+    EXPECT_TRUE(Told(wintest::AnswerMessage(0, 30000), expected)) << command;
     return WaitForJob(1);
   };
-  EXPECT_EQ(1u, menu(IDM_REGISTER_SHELL)) << "the registry took it: no elevated copy";
+  EXPECT_EQ(1u, menu(IDM_REGISTER_SHELL, "is now on the right-click menu")) << "no elevated copy";
   const auto fromMenu = Written();
   EXPECT_EQ(Expected(vantle, false), fromMenu);
-  EXPECT_EQ(1u, menu(IDM_UNREGISTER_SHELL));
+  EXPECT_EQ(1u, menu(IDM_UNREGISTER_SHELL, "was removed from the right-click menu"));
   EXPECT_EQ(L"<no key>", ClassValue(std::wstring(L"exefile") + kVerb));
   EXPECT_EQ(L"VantleFile", ClassValue(L".vtl")) << "the link type stays";
 
   // The registry refuses: one elevated copy replays the command, fails as
-  // well, and does not start another.
+  // well, says why, and does not start another.
   RegDeleteTreeW(HKEY_CLASSES_ROOT, L".bat");
-  EXPECT_EQ(2u, menu(IDM_REGISTER_SHELL));
-  EXPECT_EQ(2u, menu(IDM_UNREGISTER_SHELL)) << "nothing to remove needs no rights";
+  EXPECT_EQ(2u, menu(IDM_REGISTER_SHELL, "could not be added to the right-click menu:"));
+  EXPECT_EQ(2u, menu(IDM_UNREGISTER_SHELL, "was removed")) << "nothing to remove needs no rights";
   PostMessageW(main, WM_CLOSE, 0, 0);
   EXPECT_EQ(2u, WaitForJob());
   EndJob();
+  EXPECT_EQ(1u, RunAll(quoted + L" 192", "This system has no file type for .bat files."))
+      << "a replayed command never elevates again";
 
   // The same commands replayed from the command line.
   SetClass(L".bat", L"batfile");
-  EXPECT_EQ(1u, RunAll(quoted + L" 192"));
+  EXPECT_EQ(1u, RunAll(quoted + L" 192", "is now on the right-click menu"));
   EXPECT_EQ(fromMenu, Written());
-  EXPECT_EQ(1u, RunAll(quoted + L" 195"));
+  EXPECT_EQ(1u, RunAll(quoted + L" 195", "was removed"));
   EXPECT_EQ(L"<no key>", ClassValue(std::wstring(L"batfile") + kVerb));
 }
 
@@ -262,25 +272,31 @@ std::wstring DesktopFolder() {
 class ShellWindow : public MainWindowTest {
  protected:
   void SetUp() override {
+    // First, so that a failing set-up never leaves it empty: the desktop
+    // may be the host's home folder.
+    desktopBefore_ = DesktopFiles();
+    desktopRead_ = true;
     MainWindowTest::SetUp();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     games_ = root_ / "DOS Games" / "Commander Keen";
     fs::create_directories(games_);
-    desktopBefore_ = DesktopFiles();
   }
   void TearDown() override {
     MainWindowTest::TearDown();
-    // Whatever a test put on the desktop goes, even under a name it did not
-    // expect.
-    for (const fs::path& file : DesktopFiles())
-      if (!desktopBefore_.count(file)) fs::remove(file);
+    // Whatever shortcut a test put on the desktop goes, even under a name it
+    // did not expect.
+    std::error_code ignored;
+    if (desktopRead_)
+      for (const fs::path& file : DesktopFiles())
+        if (!desktopBefore_.count(file)) fs::remove(file, ignored);
     CoUninitialize();
   }
 
   static std::set<fs::path> DesktopFiles() {
     std::set<fs::path> files;
     std::error_code ignored;
-    for (const auto& item : fs::directory_iterator(DesktopFolder(), ignored)) files.insert(item.path());
+    for (const auto& item : fs::directory_iterator(DesktopFolder(), ignored))
+      if (item.path().extension() == ".lnk" && item.is_regular_file(ignored)) files.insert(item.path());
     return files;
   }
 
@@ -299,6 +315,7 @@ class ShellWindow : public MainWindowTest {
 
   fs::path games_;
   std::set<fs::path> desktopBefore_;
+  bool desktopRead_ = false;
 };
 
 // A name with characters no file name may hold, as the library holds it.
@@ -373,11 +390,13 @@ TEST_F(ShellWindow, ExportedConfigurationsAreWhatTheWriterWrites) {
     int row;
     WORD command;
     const wchar_t* proposed;
-    const char* file;
+    const wchar_t* file;
   };
-  const Export kExports[] = {{0, IDM_SAVE_CONF, L"Commander Keen.conf", "keen.conf"},
-                             {1, IDM_SAVE_CONF, L"AC_DC_ _Live_ in K\x00F6ln \x0416.conf", "live.conf"},
-                             {0, IDM_CONF_FOR_EXECUTABLE, L"KEEN4.conf", "KEEN4.conf"}};
+  // One name outside every ANSI code page: written by its full name, whole.
+  const wchar_t kLiveFile[] = L"live \x0416\x6863.conf";
+  const Export kExports[] = {{0, IDM_SAVE_CONF, L"Commander Keen.conf", L"keen.conf"},
+                             {1, IDM_SAVE_CONF, L"AC_DC_ _Live_ in K\x00F6ln \x0416.conf", kLiveFile},
+                             {0, IDM_CONF_FOR_EXECUTABLE, L"KEEN4.conf", L"KEEN4.conf"}};
   for (const Export& e : kExports) {
     Select(e.row);
     PostMessageW(main_, WM_COMMAND, e.command, 0);
@@ -391,6 +410,23 @@ TEST_F(ShellWindow, ExportedConfigurationsAreWhatTheWriterWrites) {
     ASSERT_TRUE(uitest::AnswerFileDialog(L"Save As", (root_ / e.file).wstring()));
     Settle();
   }
+
+  // A file that is in use cannot be replaced: the user is told, and it stays
+  // as it was. (Wine titles the save dialog's question "Error".)
+  const fs::path locked = root_ / "locked.conf";
+  wintest::WriteBytes(locked, "mine");
+  HANDLE inUse = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, inUse);
+  Select(0);
+  PostMessageW(main_, WM_COMMAND, IDM_CONF_FOR_EXECUTABLE, 0);
+  const bool told = uitest::AnswerFileDialog(nullptr, (games_ / "KEEN4.EXE").wstring()) &&
+                    uitest::AnswerFileDialog(L"Save As", locked.wstring()) &&
+                    uitest::AnswerDialog(L"Error", L"already exists", IDYES) &&
+                    uitest::AnswerDialog(L"Vantle", L"The configuration could not be written to", IDOK);
+  Settle();
+  CloseHandle(inUse);
+  EXPECT_TRUE(told);
+  EXPECT_EQ("mine", ReadBytes(locked));
   Close();
 
   XmlElement* games = GamesOf(*GameDatabase);
@@ -402,7 +438,7 @@ TEST_F(ShellWindow, ExportedConfigurationsAreWhatTheWriterWrites) {
   const std::string keen = expected(games->GetChildren()[0]);
   EXPECT_NE(std::string::npos, keen.find("KEEN4.EXE")) << keen;
   EXPECT_EQ(keen, ReadBytes(root_ / "keen.conf"));
-  EXPECT_EQ(expected(games->GetChildren()[1]), ReadBytes(root_ / "live.conf"));
+  EXPECT_EQ(expected(games->GetChildren()[1]), ReadBytes(root_ / kLiveFile));
   EXPECT_EQ(expected(nullptr), ReadBytes(root_ / "KEEN4.conf"));
   EXPECT_NE(std::string::npos, ReadBytes(root_ / "KEEN4.conf").find("[autoexec]"));
 }

@@ -1,5 +1,6 @@
 // Starts the real vtl64.exe from a fresh program folder under Wine, closes it
-// as a user would, and checks the files it leaves.
+// as a user would, and checks the files it leaves. The folder's name is in
+// no single ANSI code page: every file is reached by its full name.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -24,6 +25,7 @@ class ProgramFolder : public ::testing::Test {
     folder_ = fs::temp_directory_path() /
               ("vantle-start-" + std::to_string(GetCurrentProcessId()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ += L"-\x041F\x0440\x043E\x0444\x0438\x043B\x044C-\x6863\x6848";  // Cyrillic, then CJK
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     fs::copy_file(wintest::HostToWindowsPath(VANTLE_EXE), folder_ / "vtl64.exe");
@@ -50,7 +52,7 @@ class ProgramFolder : public ::testing::Test {
     EXPECT_EQ(0u, exitCode);
   }
 
-  std::string CommandLine() const { return "\"" + (folder_ / "vtl64.exe").string() + "\""; }
+  std::wstring CommandLine() const { return L"\"" + (folder_ / "vtl64.exe").wstring() + L"\""; }
 
   std::string Listing() const {
     std::string names;
@@ -78,16 +80,25 @@ TEST_F(ProgramFolder, FirstStartWritesTheProfileAndAnEmptyLibraryAndLeavesNoProb
   EXPECT_EQ("defrc.xml;vtl.xml;vtl64.exe;", Listing());
 }
 
-TEST_F(ProgramFolder, AnEditedProfileIsKeptAndADeletedOneComesBackByteForByte) {
+TEST_F(ProgramFolder, AnEditedProfileIsKeptAndARestoredOneComesBackByteForByte) {
   const std::string mine = "<?xml version=\"1.0\"?>\r\n<root><Games><g/></Games></root>\r\n";
   WriteBytes(folder_ / "defrc.xml", mine);
   {
     wintest::Process vantle(CommandLine());
-    CloseAndExpectCleanExit(vantle, Start(vantle));
+    HWND main = Start(vantle);
+    EXPECT_EQ(mine, ReadBytes(folder_ / "defrc.xml"));
+    // Options, Restore Default Profile: a file in use elsewhere cannot go,
+    // and the user learns so; then it goes.
+    HANDLE inUse = CreateFileW((folder_ / "defrc.xml").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    PostMessageW(main, WM_COMMAND, 193, 0);
+    const std::string refused = wintest::AnswerMessage(vantle.id(), 30000);
+    CloseHandle(inUse);
+    EXPECT_NE(std::string::npos, refused.find("could not be restored")) << refused;
+    PostMessageW(main, WM_COMMAND, 193, 0);
+    EXPECT_NE(std::string::npos, wintest::AnswerMessage(vantle.id(), 30000).find("Default profile restored."));
+    EXPECT_FALSE(fs::exists(folder_ / "defrc.xml"));
+    CloseAndExpectCleanExit(vantle, main);
   }
-  EXPECT_EQ(mine, ReadBytes(folder_ / "defrc.xml"));
-
-  fs::remove(folder_ / "defrc.xml");
   {
     wintest::Process vantle(CommandLine());
     CloseAndExpectCleanExit(vantle, Start(vantle));

@@ -2,8 +2,11 @@
 // (what it receives, what it answers) and against scripted replies that the
 // real server would never send.
 #include <winsock2.h>
+#include <wininet.h>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "UpdateTestServers.h"
 #include "update/RunUpdateCheck.h"
@@ -108,6 +111,7 @@ TEST_F(WithRealServer, AnUnknownProductIsAFailedCheck) {
   VU updater(L"00000000-0000-0000-0000-000000000000", server_.Url());
   updater.AddFile(UpdateFile(installed_.Write("vtl64.exe", "MZ"), L"vtl64.exe", true));
   EXPECT_EQ(E_FAIL, updater.Check());
+  EXPECT_EQ(L"the update server answered with HTTP status 404 instead of a list of versions", updater.failure);
   const std::vector<std::string> request = OnlyRequest();
   ASSERT_GE(request.size(), 5u);
   EXPECT_EQ("404", request[4]);
@@ -118,12 +122,15 @@ TEST_F(WithRealServer, TheUpdateCommandChecksThisProgramAndInstallsNoUnsignedBui
   ASSERT_GT(self.size(), 10000u);
 
   server_.Publish(kProduct, "vtl64.exe", self);
-  EXPECT_EQ(0, RunUpdateCheckAt(server_.Url().c_str(), nullptr));
+  const CheckOutcome current = RunUpdateCheckAt(server_.Url().c_str(), nullptr);
+  EXPECT_EQ(0, current.result);
+  EXPECT_EQ(L"Vantle is up to date.", CheckOutcomeMessage(current));
 
   // A newer build on the server, but unsigned: the command fetches it and
   // refuses it, so this program stays as it is and carries on.
   server_.Publish(kProduct, "vtl64.exe", self + "newer");
-  EXPECT_EQ(E_FAIL, RunUpdateCheckAt(server_.Url().c_str(), nullptr));
+  const CheckOutcome refused = RunUpdateCheckAt(server_.Url().c_str(), nullptr);
+  EXPECT_TRUE(refused.result == E_FAIL && refused.updateFound) << refused.result;
   EXPECT_EQ(self, OwnExecutable());
 
   const std::vector<std::string> lines = server_.LogLines(2);
@@ -198,7 +205,7 @@ TEST(HashQueryOnTheWire, RepliesTheServerWouldNotSendAreReadByTheRules) {
   }
 }
 
-TEST(HashQueryOnTheWire, NoFilesSendsNothingAndAServerThatIsDownFails) {
+TEST(HashQueryOnTheWire, NoFilesSendsNothingAndAServerThatIsDownOrSilentFailsWithItsReason) {
   ScriptedServer server(HttpReply("<u/>"));
   ASSERT_TRUE(server.listening());
   VU empty(VANTLE_PRODUCT_ID, server.Url());
@@ -209,8 +216,22 @@ TEST(HashQueryOnTheWire, NoFilesSendsNothingAndAServerThatIsDownFails) {
   VU nobody(VANTLE_PRODUCT_ID,
             L"http://127.0.0.1:" + std::to_wstring(updatetest::UnusedPort()) + L"/update/u.php");
   nobody.AddFile(UpdateFile(installed.Write("vtl64.exe", "x"), L"vtl64.exe", true));
-  EXPECT_EQ(E_FAIL, nobody.Check());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INTERNET_CANNOT_CONNECT), nobody.Check());
+  EXPECT_EQ(L"the update server (127.0.0.1) could not be reached: no connection could be made (error 12029)",
+            nobody.failure);
   EXPECT_EQ("", nobody.files[0].serverHash);
+
+  // A server that takes the request and never answers holds the check only
+  // as long as the timeout.
+  ScriptedServer silent(HttpReply("<u/>"), 0);
+  VU waiting(VANTLE_PRODUCT_ID, silent.Url());
+  waiting.timeoutMs = 1500;
+  waiting.AddFile(nobody.files[0]);
+  const DWORD start = GetTickCount();
+  const int result = waiting.Check();  // Wine's WinINet calls the timeout an aborted connection
+  EXPECT_TRUE(result == HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) ||
+              result == HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED)) << std::hex << result;
+  EXPECT_LT(GetTickCount() - start, 10000u);
 }
 
 TEST(FormPost, AnyStatusWithOrWithoutLengthDeliversTheWholeBody) {
@@ -277,4 +298,53 @@ TEST(FormPost, ACancelEndsTheReadingAfterTheCurrentChunkWithAbort) {
   EXPECT_GT(received.size(), 0u);
   EXPECT_LE(received.size(), 30000u + kReadChunk);  // not one read more
   EXPECT_EQ(std::string(received.size(), 'z'), received);
+}
+
+// The program's own window with its endpoint on a loopback port: the check
+// at start-up says nothing, one asked for by F5 or the menu tells what it
+// found or why it failed, and one asked for while another runs starts none.
+TEST(ManualUpdateCheck, TheWindowTellsWhatEachCheckFoundAndWhyOneFailed) {
+  const std::string release = updatetest::ReadFileBytes(wintest::HostToWindowsPath(VANTLE_RELEASE_UNSIGNED));
+  Installed installed;
+  wintest::Process vantle("\"" + std::filesystem::path(installed.Write("vtl64.exe", release)).string() + "\"");
+  HWND main = wintest::WaitForTopWindow(vantle.id(), 30000, wintest::HasMenu);
+  ASSERT_NE(nullptr, main);
+  const auto told = [&](const char* expected, DWORD timeoutMs = 30000) {
+    const std::string text = wintest::AnswerMessage(vantle.id(), timeoutMs);
+    return text.find(expected) != std::string::npos ? ::testing::AssertionSuccess()
+                                                    : ::testing::AssertionFailure() << text;
+  };
+  EXPECT_TRUE(told("<none>", 2000)) << "the start-up check is silent";
+  const auto byKey = [&] { PostMessageW(GetDlgItem(main, 901), WM_KEYDOWN, VK_F5, 1); };
+  const auto byMenu = [&] { PostMessageW(main, WM_COMMAND, 197, 0); };
+  const unsigned short port = VANTLE_TEST_UPDATE_PORT;
+
+  byKey();  // nobody listens on the port
+  EXPECT_TRUE(told("Vantle could not check for updates.\r\n\r\nThe update server (127.0.0.1) could not be "
+                   "reached: no connection could be made"));
+  {
+    RealServer server(port);
+    ASSERT_EQ("", server.error());
+    server.Publish(kProduct, "vtl64.exe", release);
+    byMenu();
+    EXPECT_TRUE(told("Vantle is up to date."));
+  }
+  {
+    ScriptedServer server(HttpReply("<html><body>Service Unavailable"), std::string::npos, false, false, port);
+    byKey();
+    EXPECT_TRUE(told("The update server's reply could not be read: it is not XML."));
+  }
+  {
+    ScriptedServer server(HttpReply("<html>"), 0, false, false, port);
+    byMenu();
+    ASSERT_TRUE(server.WaitUntilHeld(20000));
+    byKey();
+    EXPECT_TRUE(told("An update check is already running.", 10000));
+    server.Release();
+    EXPECT_TRUE(told("it is not XML"));
+    EXPECT_EQ(1u, server.Requests().size()) << "the second request started no check";
+  }
+  PostMessageW(main, WM_CLOSE, 0, 0);
+  DWORD code = 1;
+  EXPECT_TRUE(vantle.Wait(20000, &code) && code == 0);
 }

@@ -73,14 +73,18 @@ ScriptedServer::ScriptedServer(std::vector<std::string> replies)
   replies_ = std::move(replies);
 }
 
-ScriptedServer::ScriptedServer(std::string reply, std::size_t holdAfter, bool closeAtHold, bool holdEachRequest)
+ScriptedServer::ScriptedServer(std::string reply, std::size_t holdAfter, bool closeAtHold, bool holdEachRequest,
+                               unsigned short port)
     : replies_{std::move(reply)}, holdAfter_(holdAfter), closeAtHold_(closeAtHold), holdEach_(holdEachRequest) {
   EnsureWinsock();
   listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  // A fixed port may still hold connections of the server before.
+  const BOOL reuse = TRUE;
+  if (port) setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  address.sin_port = htons(port);
   int length = sizeof address;
   if (listener_ == INVALID_SOCKET || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener_, 8) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {

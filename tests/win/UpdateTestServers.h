@@ -33,11 +33,11 @@ struct RecordedRequest {
 // Listens on 127.0.0.1 (a free port) and answers every request with the same
 // bytes. With a hold point, it sends only the first holdAfter bytes of the
 // reply and the rest after Release() (or closes after Release() when
-// closeAtHold is set).
+// closeAtHold is set). It listens on port when one is given.
 class ScriptedServer {
  public:
   explicit ScriptedServer(std::string reply, std::size_t holdAfter = std::string::npos,
-                          bool closeAtHold = false, bool holdEachRequest = false);
+                          bool closeAtHold = false, bool holdEachRequest = false, unsigned short port = 0);
   // Answers the n-th request with replies[n], and every later one with the
   // last reply.
   explicit ScriptedServer(std::vector<std::string> replies);

@@ -68,13 +68,14 @@ struct WindowSearch {
   DWORD processId;
   HWND found;
   bool (*accept)(HWND);
+  bool ownedToo;
 };
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<WindowSearch*>(param);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner == search->processId && IsWindowVisible(window) && !GetWindow(window, GW_OWNER) &&
+  if ((!search->processId || owner == search->processId) && IsWindowVisible(window) && (search->ownedToo || !GetWindow(window, GW_OWNER)) &&
       (!search->accept || search->accept(window))) {
     search->found = window;
     return FALSE;
@@ -87,10 +88,10 @@ HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs) {
   return WaitForTopWindow(processId, timeoutMs, nullptr);
 }
 
-HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND)) {
+HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND), bool ownedToo) {
   const ULONGLONG end = GetTickCount64() + timeoutMs;
   while (GetTickCount64() < end) {
-    WindowSearch search{processId, nullptr, accept};
+    WindowSearch search{processId, nullptr, accept, ownedToo};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
     Sleep(50);
@@ -99,6 +100,16 @@ HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND)) {
 }
 
 bool HasMenu(HWND window) { return GetMenu(window) != nullptr; }
+
+std::string AnswerMessage(DWORD processId, DWORD timeoutMs) {
+  HWND box = WaitForTopWindow(
+      processId, timeoutMs, [](HWND window) { return !HasMenu(window) && WindowText(window) == "Vantle"; }, true);
+  if (!box) return "<none>";
+  const std::string text = ChildTexts(box);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(50);
+  return text;
+}
 
 std::string WindowText(HWND window) {
   char text[512] = "";

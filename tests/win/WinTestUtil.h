@@ -39,8 +39,13 @@ class Process {
 // Polls until a visible top-level window of the process appears.
 HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs);
 // The same, for the first such window that accept takes (a message box, a
-// window with a menu, ...).
-HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND));
+// window with a menu, ...); with ownedToo also windows that have an owner
+// (a message box of the main window).
+HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND), bool ownedToo = false);
+
+// The text of the "Vantle" message box of the process (0: any) within
+// timeoutMs, once answered with OK; "<none>" when none came.
+std::string AnswerMessage(DWORD processId, DWORD timeoutMs);
 
 // Whether window has a menu bar: how the main window is told from message
 // boxes and other windows of the program.
