@@ -67,12 +67,16 @@ bool StartDosBox(const std::string& commandLine, std::string& reason) {
 // The program folder (UTF-8) as the ANSI command line can name it: itself
 // in that code page, or its short form where the code page lacks one of its
 // characters.
-std::string CommandLineProgramFolder() {
+// A path (UTF-8) for DOSBox's command line, which is read in the ANSI code
+// page: as it is, or by its short name where the code page lacks a character.
+std::string CommandLinePath(const std::string& path) {
   std::string ansi;
-  if (SystemConfText(ProgramFolder, ansi)) return ansi;
-  const std::string shortForm = SystemShortPath(ProgramFolder);
-  return !shortForm.empty() && SystemConfText(shortForm, ansi) ? ansi : ProgramFolder;
+  if (SystemConfText(path, ansi)) return ansi;
+  const std::string shortForm = SystemShortPath(path);
+  return !shortForm.empty() && SystemConfText(shortForm, ansi) ? ansi : path;
 }
+
+std::string CommandLineProgramFolder() { return CommandLinePath(ProgramFolder); }
 
 void TellDosBoxDidNotStart(HWND owner, const std::string& reason) {
   Tell(owner, "DOSBox could not be started:\n\n" + ProgramFolder + "\\DOSBOX.EXE\n\n" + reason);
@@ -147,7 +151,7 @@ void RunGame(HWND list, int index, LaunchMode mode, XmlElement* entry) {
 
 void RunConfFile(const char* path) {
   std::string reason;
-  if (StartDosBox(ConfCommandLine(CommandLineProgramFolder(), path ? path : ""), reason))
+  if (StartDosBox(ConfCommandLine(CommandLineProgramFolder(), CommandLinePath(path ? path : "")), reason))
     Sleep(kConfReadMilliseconds);
   else
     TellDosBoxDidNotStart(nullptr, reason);
@@ -156,9 +160,8 @@ void RunConfFile(const char* path) {
 
 void RunShortcut(const char* argument) {
   if (!argument) return;
-  // The argument comes in the system's ANSI code page, the names are UTF-8
-  // and may hold characters outside it; a link file holds UTF-8 already.
-  std::string name = CommandLineArgumentUtf8(argument);
+  // The argument names the game, or a link file that names it.
+  std::string name = argument;
   if (CanOpenForReading(argument) && !ReadGameLinkName(argument, name)) return;
 
   const int count = static_cast<int>(SendMessageA(GameListWindow, LVM_GETITEMCOUNT, 0, 0));

@@ -25,11 +25,11 @@ XmlElement* ListItemEntry(HWND list, int index);
 // offered its settings.
 void RunGame(HWND list, int index, LaunchMode mode, XmlElement* entry);
 
-// Starts DOSBox on the configuration file path (telling when it does not
-// start) and ends the process.
+// Starts DOSBox on the configuration file path (UTF-8, from the command
+// line; telling when it does not start) and ends the process.
 void RunConfFile(const char* path);
 
-// Starts the first game of the list whose name is argument, or the name held
-// by the ".vtl" link file argument, and ends the process. Returns when no
+// Starts the first game of the list whose name is argument (UTF-8), or the
+// name held by the ".vtl" link file argument, and ends the process. Returns when no
 // game matches, or when argument is a file that is not an XML document.
 void RunShortcut(const char* argument);

@@ -43,21 +43,3 @@ std::vector<std::string> CommandLineArgumentsUtf8() {
   LocalFree(arguments);
   return result;
 }
-
-std::string CommandLineArgumentUtf8(const std::string& ansiArgument) {
-  const std::vector<std::string> arguments = CommandLineArgumentsUtf8();
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    std::string ansi;
-    // Characters outside the code page became "?" in the narrow form, so
-    // compare with the same lossy conversion the system made.
-    const std::wstring wide = WideFromUtf8(argument);
-    const int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) continue;
-    ansi.assign(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0], length, nullptr, nullptr);
-    ansi.pop_back();
-    if (ansi == ansiArgument) return argument;
-  }
-  return AnsiToUtf8(ansiArgument);
-}

@@ -16,10 +16,3 @@ bool Utf8ToAnsi(const std::string& text, std::string& ansi);
 // This process's arguments (the program's name first), read from the wide
 // command line, as UTF-8: nothing outside the code page is lost.
 std::vector<std::string> CommandLineArgumentsUtf8();
-
-// An argument of this process's command line as UTF-8. The narrow argument
-// vector holds the ANSI form, in which a character outside the code page is
-// lost ("?"); the wide command line still has it. The wide argument whose
-// ANSI form is ansiArgument is returned, or AnsiToUtf8(ansiArgument) when
-// none is.
-std::string CommandLineArgumentUtf8(const std::string& ansiArgument);

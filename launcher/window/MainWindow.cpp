@@ -5,6 +5,9 @@
 #include <shellapi.h>
 #include <stdlib.h>
 
+#include <string>
+#include <vector>
+
 #include "launcher/CommandLine.h"
 #include "launcher/DefaultProfile.h"
 #include "launcher/EntryEditor.h"
@@ -160,7 +163,7 @@ void StartCommandLineMode(const CommandLineRequest& request) {
       RunConfFile(request.argument.c_str());
       break;
     case CommandLineRequest::Import:
-      ExitProcess(static_cast<UINT>(ImportFolderQuietly(CommandLineArgumentUtf8(request.argument))));
+      ExitProcess(static_cast<UINT>(ImportFolderQuietly(request.argument)));
     default:
       break;
   }
@@ -172,7 +175,11 @@ BOOL OnInitDialog(HWND dialog) {
   SetClassLongPtrW(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(ProgramIcon));
   SetClassLongPtrW(dialog, GCLP_HICONSM, reinterpret_cast<LONG_PTR>(ProgramIcon));
 
-  const CommandLineRequest request = ReadCommandLine(__argc, __argv);
+  // Read wide, once: names in any language arrive whole, as UTF-8.
+  const std::vector<std::string> arguments = CommandLineArgumentsUtf8();
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  const CommandLineRequest request = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
   // An elevated copy started only to carry out one command: it never builds
   // the list, and the database is not written back.
   if (request.kind == CommandLineRequest::Replay) {

@@ -54,8 +54,7 @@ bool AskForPrograms(HWND dialog, NewGameAnswers& answers) {
                          L"Vantle", MB_YESNO) == IDYES;
     case MountMode::Disk:
       if (!PresetExecutable.empty()) {
-        // From the command line, whose narrow form lost what the code page lacks.
-        answers.executable = CommandLineArgumentUtf8(PresetExecutable);
+        answers.executable = PresetExecutable;  // from the command line
         if (DriveLetterOf(answers.executable)) return true;
         Tell(dialog, kNoDriveLetter);
         return false;

@@ -8,17 +8,21 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <stdlib.h>
+#include <string>
+#include <vector>
 
 #include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
 #include "launcher/Storage.h"
+#include "text/AnsiText.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  if (__argc != 5) return 2;
-  ProgramFolder = __argv[1];
-  ProfileFolder = __argv[2];
-  XmlDocument database(__argv[3]);
+  // Read wide, as the program reads its own command line.
+  const std::vector<std::string> arguments = CommandLineArgumentsUtf8();
+  if (arguments.size() != 5) return 2;
+  ProgramFolder = arguments[1];
+  ProfileFolder = arguments[2];
+  XmlDocument database(arguments[3].c_str());
   XmlElement* games = GamesOf(database);
   if (!games) return 2;
 
@@ -49,7 +53,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     SendMessageA(list, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&text));
   }
   GameListWindow = list;
-  RunShortcut(__argv[4]);
+  RunShortcut(arguments[4].c_str());
   DestroyWindow(list);
   return 3;
 }
