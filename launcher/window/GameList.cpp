@@ -57,6 +57,17 @@ bool ListDrawsGroups(HWND list) {
 // or finding in it costs the same for ten games as for tens of thousands.
 bool IsOwnerData(HWND list) { return (GetWindowLongPtrW(list, GWL_STYLE) & LVS_OWNERDATA) != 0; }
 
+// Selects item index alone (nothing when index is -1) and brings it into view.
+void SelectOnly(HWND list, int index) {
+  LVITEMW state{};
+  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+  if (index < 0) return;
+  state.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&state));
+  SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+}
+
 FirstColumn FirstColumnMode(HWND list) {
   if (!GroupsShown) return FirstColumn::Number;
   return ListDrawsGroups(list) ? FirstColumn::Empty : FirstColumn::Category;
@@ -221,13 +232,7 @@ bool GameListTypeAhead(HWND list, wchar_t typed) {
   for (int step = 0; step < count; ++step) {
     const int index = (start + step) % count;
     if (FoldForFind(GameListText(list, index, 1)).rfind(prefix, 0) != 0) continue;
-    LVITEMW clear{};
-    clear.stateMask = LVIS_SELECTED;
-    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&clear));
-    LVITEMW item{};
-    item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-    SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+    SelectOnly(list, index);
     break;
   }
   return true;
@@ -290,9 +295,7 @@ void InsertRows(HWND list, const std::vector<int>& shown, bool fit) {
       }
       fitter.Apply(shown.empty());
     }
-    LVITEMW unselect{};
-    unselect.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&unselect));
+    SelectOnly(list, -1);
     SendMessageW(list, LVM_SETITEMCOUNT, shown.size(), 0);
     InvalidateRect(list, nullptr, TRUE);
     return;
@@ -362,12 +365,7 @@ void FindInGameList(HWND list, const std::string& text) {
   // Widths stay as the whole library set them, so the columns hold still
   // while the user types.
   InsertRows(list, shown, false);
-  if (SelectedGame(list) < 0 && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0) {
-    LVITEMW item{};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&item));
-  }
+  if (SelectedGame(list) < 0 && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0) SelectOnly(list, 0);
 }
 
 std::string GameListText(HWND list, int index, int column) {
@@ -411,14 +409,10 @@ void SortGameList(HWND list, int column) {
       return CompareCells(column, text(a).c_str(), text(b).c_str(), SortDirection) < 0;
     });
     SortDirection = -SortDirection;
-    LVITEMW state{};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
-    for (std::size_t i = 0; selected && i < ShownNow.size(); ++i) {
-      if (FilledRows[static_cast<std::size_t>(ShownNow[i])].entry != selected) continue;
-      state.state = LVIS_SELECTED | LVIS_FOCUSED;
-      SendMessageW(list, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
-    }
+    int now = -1;
+    for (std::size_t i = 0; selected && i < ShownNow.size(); ++i)
+      if (FilledRows[static_cast<std::size_t>(ShownNow[i])].entry == selected) now = static_cast<int>(i);
+    SelectOnly(list, now);
     InvalidateRect(list, nullptr, TRUE);
     return;
   }
@@ -444,12 +438,5 @@ void SelectGameEntry(HWND list, const XmlElement* entry) {
   // From the end: a game just added is the last of its library.
   int index = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) - 1;
   while (index >= 0 && GameListEntry(list, index) != entry) --index;
-  if (index < 0) return;
-  LVITEMW none{};
-  none.stateMask = LVIS_SELECTED;
-  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
-  LVITEMW chosen{};
-  chosen.state = chosen.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&chosen));
-  SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+  if (index >= 0) SelectOnly(list, index);
 }
