@@ -5,7 +5,6 @@
 // as soon as DOSBox says that it has loaded it. What was translated, and what
 // DOSBox itself prints, goes to DOSBOX.log beside this program.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <memory>
 #include <string>
@@ -14,6 +13,8 @@
 #include "bridge/ConfTranslate.h"
 #include "bridge/HostLaunch.h"
 #include "launcher/TempConfFile.h"
+#include "text/AnsiText.h"
+#include "text/TextConvert.h"
 
 namespace {
 
@@ -27,23 +28,6 @@ using DosNameFunction = WCHAR*(CDECL*)(const char*);
 UnixNameFunction wineUnixName = nullptr;
 DosNameFunction wineDosName = nullptr;
 
-std::wstring Widen(const std::string& text, UINT codePage) {
-  if (text.empty()) return std::wstring();
-  const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(length, L'\0');
-  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& text, UINT codePage) {
-  if (text.empty()) return std::string();
-  const int length =
-      WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string narrow(length, '\0');
-  WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
-  return narrow;
-}
-
 // Wine's own conversion; the result is UTF-8 as the host's file names are.
 std::string UnixPath(const std::wstring& windowsPath) {
   char* unix = wineUnixName(windowsPath.c_str());
@@ -56,7 +40,7 @@ std::string UnixPath(const std::wstring& windowsPath) {
 // Paths in the configuration are in the system's ANSI code page, as Vantle
 // writes them.
 std::string HostPathOfAnsi(const std::string& windowsPath) {
-  return UnixPath(Widen(windowsPath, CP_ACP));
+  return UnixPath(WideFromUtf8(AnsiToUtf8(windowsPath)));
 }
 
 bool HostFileExists(const std::string& hostPath) {
@@ -76,13 +60,13 @@ std::wstring EnvironmentText(const wchar_t* name) {
 // The host's DOSBox: the one VANTLE_HOST_DOSBOX names when it is set (and
 // only that one), otherwise the first of the usual places.
 std::string FindHostDosBox(std::wstring& looked) {
-  const std::string chosen = Narrow(EnvironmentText(L"VANTLE_HOST_DOSBOX"), CP_UTF8);
+  const std::string chosen = Utf8FromWide(EnvironmentText(L"VANTLE_HOST_DOSBOX"));
   if (!chosen.empty()) {
-    looked = Widen(chosen, CP_UTF8) + L" (VANTLE_HOST_DOSBOX)";
+    looked = WideFromUtf8(chosen) + L" (VANTLE_HOST_DOSBOX)";
     return HostFileExists(chosen) ? chosen : std::string();
   }
   for (const std::string& candidate : HostDosBoxCandidates()) {
-    looked += Widen(candidate, CP_UTF8) + L"\n";
+    looked += WideFromUtf8(candidate) + L"\n";
     if (HostFileExists(candidate)) return candidate;
   }
   return std::string();
@@ -199,7 +183,7 @@ std::string Now() {
 // Every refusal and failure is shown and also kept in the log, where the
 // output of the DOSBox runs that did start is.
 int Fail(Log& log, const std::wstring& message, int exitCode) {
-  std::string line = Narrow(message, CP_UTF8);
+  std::string line = Utf8FromWide(message);
   for (char& c : line) c = c == '\n' ? ' ' : c;
   log.Line("not started: " + line);
   MessageBoxW(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONERROR);
@@ -224,7 +208,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
       reinterpret_cast<DosNameFunction>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
   Log log;
   log.Line("--- " + Now());
-  log.Line("received: " + Narrow(GetCommandLineW(), CP_UTF8));
+  log.Line("received: " + Utf8FromWide(GetCommandLineW()));
   if (!wineUnixName || !wineDosName) {
     return Fail(log, L"This DOSBOX.EXE only stands in for DOSBox when Vantle runs under Wine on Linux: "
                 L"it hands each game to the Linux system's own DOSBox, and there is none here.\n\n"
@@ -241,11 +225,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
                 3);
   }
 
-  int count = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::string> arguments;
-  for (int i = 1; argv && i < count; ++i) arguments.push_back(Narrow(argv[i], CP_UTF8));
-  if (argv) LocalFree(argv);
+  std::vector<std::string> arguments = CommandLineArgumentsUtf8();
+  if (!arguments.empty()) arguments.erase(arguments.begin());  // the bridge's own name
   for (const std::string& note : DropHostSwitches(arguments)) log.Line("  " + note);
 
   // Vantle deletes its file three seconds after the start: read it first.
@@ -256,7 +237,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   wchar_t tempFolder[MAX_PATH];
   GetTempPathW(MAX_PATH, tempFolder);
   for (std::size_t index : ConfArgumentIndices(arguments)) {
-    const std::wstring given = Widen(arguments[index], CP_UTF8);
+    const std::wstring given = WideFromUtf8(arguments[index]);
     std::string text;
     if (!ReadWholeFile(given, text)) {
       removeOwn();
@@ -267,7 +248,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     if (!translated.failures.empty()) {
       removeOwn();
       std::wstring paths;
-      for (const std::string& failure : translated.failures) paths += L"\n" + Widen(failure, CP_UTF8);
+      for (const std::string& failure : translated.failures) paths += L"\n" + WideFromUtf8(failure);
       return Fail(log, L"The game cannot be handed to DOSBox, which would not find what it needs:\n" + paths, 7);
     }
 
@@ -306,13 +287,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   const LONGLONG outputStart = log.Position();
-  std::wstring wideLine = Widen(commandLine, CP_UTF8);
+  std::wstring wideLine = WideFromUtf8(commandLine);
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, &wideLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();
     removeOwn();
     return Fail(log, L"The Linux system's DOSBox could not be started (error " + std::to_wstring(error) + L"):\n" +
-                         Widen(dosbox, CP_UTF8),
+                         WideFromUtf8(dosbox),
                 5);
   }
   // Wine starts a host program without a handle to wait on.
