@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -51,6 +52,48 @@ class Arena {
   char* cursor_ = nullptr;
   char* limit_ = nullptr;
   std::size_t nextChunk_;
+};
+
+// Copies of the strings a parse keeps, in an arena, each kept once: the games
+// of a database are made from one template, so most of their values, their
+// help texts and every name repeat thousands of times. Equal strings share one
+// copy, which is safe because a stored string is never changed in place (a
+// node that gets a new text gets a new string).
+class StringPool {
+ public:
+  explicit StringPool(Arena& arena);
+  StringPool(const StringPool&) = delete;
+  StringPool& operator=(const StringPool&) = delete;
+
+  // A NUL-terminated copy of s[0, length) that lives as long as the arena.
+  const char* Intern(const char* s, std::size_t length);
+
+  // A string kept before, as a guess at the next one in the same place.
+  struct Guess {
+    const char* text = nullptr;
+    std::size_t size = 0;
+  };
+  // As Intern, but first tries guess, which is set to the result: the
+  // strings in one place of one kind of tag mostly repeat, and comparing
+  // costs less than looking up.
+  const char* Intern(const char* s, std::size_t length, Guess& guess) {
+    if (!(guess.text && guess.size == length && std::memcmp(guess.text, s, length) == 0))
+      guess = Guess{Intern(s, length), length};
+    return guess.text;
+  }
+
+ private:
+  struct Slot {
+    const char* text;
+    std::uint32_t size;
+    std::uint32_t hash;
+  };
+  void Grow();
+
+  Arena& arena_;
+  std::unique_ptr<Slot[]> slots_;  // open addressing; mask_ + 1 of them, a power of two
+  std::size_t mask_;
+  std::size_t used_ = 0;
 };
 
 // The private parts of the nodes, for the reader, the writer and Clone.
@@ -150,8 +193,9 @@ bool FindElementEnd(const char* lt, const char* bound, ElementEnd* out);
 // Builds an element from the text of one tag; copies every string.
 std::unique_ptr<XmlElement> BuildElementFromText(const char* text, std::size_t length);
 
-// ParseText with a chosen element-end finder (null: the reader's own, which
-// remembers the ends of nested elements from one scan).
+// ParseText with a chosen element-end finder, which makes the reader parse
+// region by region: each element's body once its end is known. Null: the
+// reader's own single pass, which must build the same tree.
 void ParseTextWith(XmlDocument& doc, const char* text, ElementEndFinder finder);
 
 // --- writing ----------------------------------------------------------------

@@ -9,16 +9,31 @@
 // overwritten with a NUL once the reader has passed it. Every search looks only
 // ahead of the point reached, so those NULs are never seen again.
 #include "xml/FileNames.h"
+#include "xml/FileView.h"
 #include "xml/XmlInternal.h"
 
 #include <cerrno>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 namespace xml_detail {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The characters a plain name is made of: none that ends a name or a tag,
+// starts a value, or would have to be encoded.
+struct NameChars {
+  bool table[256];
+  constexpr NameChars() : table() {
+    for (int c = 0; c < 256; ++c)
+      table[c] = !(c == 0 || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '"' || c == '\'' ||
+                   c == '/' || c == '>' || c == '<' || c == '=' || c == '&');
+  }
+};
+constexpr NameChars kNameChars;
+bool IsNameChar(char c) { return kNameChars.table[static_cast<unsigned char>(c)]; }
 
 const char* FindChar(const char* from, const char* bound, char c) {
   if (from >= bound) return nullptr;
@@ -202,93 +217,18 @@ struct NoRecorder {
   void Close(const char*, const char*) {}
 };
 
-// Finds element ends and remembers the ends of the nested elements each scan
-// passes, so that one scan of the root serves every element of a sound file.
-//
-// Why remembering is exact: the scan is a fixed machine that, at every "<" it
-// looks at, is in the same state as a scan that starts there. So from a start
-// tag S that the scan of an ancestor passed while looking for a "<", a scan of
-// its own sees exactly what the ancestor's scan sees next, its depth shifted by
-// one level, and ends at the end tag that brings the ancestor's depth back to
-// where it was before S (found by a stack of open start tags). An end found
-// that way is where S's own scan would end without any bound; a caller whose
-// bound lies before it scans again, as does any start tag not remembered.
-//
-// The reader asks for start tags in text order. Each scan leaves its records
-// sorted by position in a layer of their own, read with a cursor that only
-// moves forward; a layer whose cursor has passed its last record goes. A
-// sound file needs the root's layer alone; damaged places add small layers
-// on top for as long as the reader is inside them.
-class EndMemo {
- public:
-  explicit EndMemo(const char* base) : base_(base) {}
-
-  bool Find(const char* lt, const char* bound, ElementEnd* out) {
-    const std::uint32_t key = Offset(lt);
-    for (Layer& layer : layers_) {
-      std::vector<Record>& records = layer.records;
-      while (layer.cursor < records.size() && records[layer.cursor].start < key) ++layer.cursor;
-      if (layer.cursor == records.size()) continue;
-      const Record& r = records[layer.cursor];
-      if (r.start == key && r.end != kOpen && base_ + r.end <= bound) {
-        out->endTagStart = base_ + r.endTag;
-        out->end = base_ + r.end;
-        return true;
-      }
-    }
-    while (!layers_.empty() && layers_.back().cursor == layers_.back().records.size()) layers_.pop_back();
-    layers_.emplace_back();
-    open_.clear();
-    Recorder recorder{layers_.back().records, open_, *this};
-    return ScanElementEnd(lt, bound, out, recorder);
-  }
-
- private:
-  struct Record {
-    std::uint32_t start;  // offsets into the text, which is shorter than 2 GiB
-    std::uint32_t endTag;
-    std::uint32_t end;  // kOpen while the element's end is not known
-  };
-  static constexpr std::uint32_t kOpen = 0xFFFFFFFFu;
-
-  struct Layer {
-    std::vector<Record> records;
-    std::size_t cursor = 0;
-  };
-
-  struct Recorder {
-    std::vector<Record>& records;
-    std::vector<std::size_t>& open;
-    const EndMemo& memo;
-    void Open(const char* lt) {
-      open.push_back(records.size());
-      records.push_back(Record{memo.Offset(lt), kOpen, kOpen});
-    }
-    void Close(const char* endTag, const char* end) {
-      if (open.empty()) return;
-      Record& r = records[open.back()];
-      open.pop_back();
-      r.endTag = memo.Offset(endTag);
-      r.end = memo.Offset(end);
-    }
-  };
-
-  std::uint32_t Offset(const char* p) const { return static_cast<std::uint32_t>(p - base_); }
-
-  const char* const base_;
-  std::vector<Layer> layers_;
-  std::vector<std::size_t> open_;
-};
-
 // Builds an element from the text of one tag: the name (every "<" left out, up
 // to a blank, a quote, "/" or ">"), then name="value" pairs up to ">" or "/".
 class ElementBuilder {
  public:
-  // With an arena (parsing) the element and its attributes live there and the
-  // strings are borrowed from writable, the same text in the document's
-  // buffer, and NUL-terminated in place. Without one everything is copied
-  // and the caller owns the element.
-  XmlElement* Build(const char* text, std::size_t length, char* writable, Arena* arena) {
+  // With an arena (parsing) the element and its attributes live there, and
+  // the strings are either borrowed from writable, the same text in the
+  // document's buffer, and NUL-terminated in place, or (writable null) kept in
+  // pool. Without an arena everything is copied and the caller owns the
+  // element.
+  XmlElement* Build(const char* text, std::size_t length, char* writable, Arena* arena,
+                    StringPool* pool = nullptr) {
+    pool_ = pool;
     const char* const end = text + length;
     const char* p = text;
     while (p < end && *p == '<') ++p;
@@ -330,7 +270,7 @@ class ElementBuilder {
       Access::SetParent(block[i], element);
       Store(Access::Name(block[i]), s.nameBegin, s.nameEnd, text, writable);
       if (s.quote == '\'' && FindChar(s.valueBegin, s.valueEnd, '"'))
-        StoreDoubleQuotable(Access::Value(block[i]), s.valueBegin, s.valueEnd, arena);
+        StoreDoubleQuotable(Access::Value(block[i]), s.valueBegin, s.valueEnd);
       else
         Store(Access::Value(block[i]), s.valueBegin, s.valueEnd, text, writable);
     }
@@ -346,10 +286,13 @@ class ElementBuilder {
     char quote;
   };
 
-  static void Store(Text& target, const char* begin, const char* end, const char* text, char* writable) {
+  void Store(Text& target, const char* begin, const char* end, const char* text, char* writable) {
     const std::size_t length = static_cast<std::size_t>(end - begin);
     if (!writable) {
-      target.Copy(begin, length);
+      if (pool_)
+        target.Borrow(pool_->Intern(begin, length), static_cast<std::uint32_t>(length));
+      else
+        target.Copy(begin, length);
       return;
     }
     writable[end - text] = '\0';
@@ -359,7 +302,7 @@ class ElementBuilder {
   // A value that was written in single quotes and holds a double quote is
   // stored with that quote as "&quot;": the stored form is what stands
   // between the double quotes the writer puts around every value.
-  static void StoreDoubleQuotable(Text& target, const char* begin, const char* end, Arena* arena) {
+  void StoreDoubleQuotable(Text& target, const char* begin, const char* end) {
     std::string stored;
     for (const char* p = begin; p < end; ++p) {
       if (*p == '"')
@@ -367,11 +310,7 @@ class ElementBuilder {
       else
         stored += *p;
     }
-    if (!arena) {
-      target.Copy(stored.data(), stored.size());
-      return;
-    }
-    target.Borrow(arena->CopyString(stored.data(), stored.size()), static_cast<std::uint32_t>(stored.size()));
+    Store(target, stored.data(), stored.data() + stored.size(), nullptr, nullptr);
   }
 
   // Element names are always stored encoded.
@@ -406,6 +345,7 @@ class ElementBuilder {
 
   std::vector<AttributeSpans> spans_;
   std::string scratch_;
+  StringPool* pool_ = nullptr;
 };
 
 XmlElement* DefaultRoot() {
@@ -435,15 +375,21 @@ void SetUnreadable(XmlDocument& doc) {
 
 class Reader {
  public:
-  Reader(XmlDocument& doc, char* text, std::size_t length, ElementEndFinder finder, Arena& arena)
-      : doc_(doc), text_(text), end_(text + length), finder_(finder), arena_(arena), memo_(text) {}
+  // With writable (the text itself, which the document keeps) the strings
+  // are borrowed from it and NUL-terminated in place, and the ends of
+  // elements come from finder, region by region. Without it the text is only
+  // read, in a single pass, and the strings are kept in the arena.
+  Reader(XmlDocument& doc, const char* text, std::size_t length, char* writable, ElementEndFinder finder,
+         Arena& arena)
+      : doc_(doc), text_(text), end_(text + length), writable_(writable), finder_(finder), arena_(arena),
+        pool_(arena) {}
 
   void Run() {
     std::unique_ptr<XmlHeader> header = Access::NewHeader();
-    char* pos = text_;
+    const char* pos = text_;
     if (const char* declEnd = FindDeclarationEnd()) {
       Access::Declaration(*header).Copy(text_, static_cast<std::size_t>(declEnd - text_));
-      pos = Mutable(declEnd);
+      pos = declEnd;
     } else {
       Lower(1);
       std::string declaration = std::string(kByteOrderMark) + kDefaultDeclaration;
@@ -451,15 +397,15 @@ class Reader {
     }
 
     XmlElement* root = nullptr;
-    if (char* lt = Mutable(FindChar(pos, end_, '<'))) {
+    if (const char* lt = FindChar(pos, end_, '<')) {
       pos = lt;
       if (lt + 1 < end_ && lt[1] == '!' && !StartsWith(lt, end_, "<!--", 4)) {
         if (const char* end = SkippedEnd(Construct::kDeclaration, lt, end_)) {
           Access::Doctype(*header).Copy(lt + 2, static_cast<std::size_t>(end - 1 - (lt + 2)));
-          pos = Mutable(end);
+          pos = end;
         }
       }
-      root = ParseBody(pos, Mutable(end_));
+      root = writable_ ? ParseBody(Mutable(pos), Mutable(end_)) : ParseStream(pos);
       Adopt(Access::Comments(*header), headerComments_, 0);
     } else {
       Lower(1);
@@ -476,9 +422,9 @@ class Reader {
   }
 
  private:
-  // One region being parsed: the body of parent, or the top level.
+  // One region being parsed: the body of an element, or the top level.
   struct Frame {
-    XmlElement* parent;  // null at the top level
+    XmlElement* element;  // whose body this is; null at the top level
     char* cur;
     char* end;
     XmlElement* pending;
@@ -488,7 +434,31 @@ class Reader {
     std::size_t children, comments, contents, cdatas;
   };
 
-  char* Mutable(const char* p) const { return p ? text_ + (p - text_) : nullptr; }
+  // An element of the single pass whose end tag has not been read yet, with
+  // where its items begin in the lists below.
+  struct Open {
+    XmlElement* element;
+    std::size_t children, comments, contents, cdatas;
+    StringPool::Guess* cdata;  // the guess for its CDATA sections, if any
+  };
+
+  // What the last tag of one name held, as guesses for the next one: the
+  // name and the value of each attribute in order, and its CDATA section.
+  struct TagMemory {
+    std::vector<StringPool::Guess> strings;
+    StringPool::Guess cdata;
+  };
+
+  // One name="value" pair of a start tag, as found in the text.
+  struct TagSpans {
+    const char* nameBegin;
+    const char* nameEnd;
+    const char* valueBegin;
+    const char* valueEnd;
+  };
+
+  // The writable place of a point of the text (region parse only).
+  char* Mutable(const char* p) const { return p ? writable_ + (p - text_) : nullptr; }
 
   // Just after the first "?>", or null.
   const char* FindDeclarationEnd() const {
@@ -507,29 +477,28 @@ class Reader {
     if (status > status_) status_ = status;
   }
 
-  bool FindEnd(const char* lt, const char* bound, ElementEnd* out) {
-    return finder_ ? finder_(lt, bound, out) : memo_.Find(lt, bound, out);
-  }
+  bool FindEnd(const char* lt, const char* bound, ElementEnd* out) { return finder_(lt, bound, out); }
 
   int PositionIn(const Frame& f) const {
     const std::size_t count = children_.size() - f.children;
     return count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
   }
 
-  // A comment, CDATA section or text: borrows [begin, end) and terminates it
-  // there (that byte has been read for the last time) or, when end must stay,
-  // keeps a copy.
+  // A comment, CDATA section or text. In the region parse it borrows
+  // [begin, end) and terminates it there (that byte has been read for the
+  // last time) unless end must stay; otherwise it keeps a copy.
   template <class Item>
-  void AddItem(std::vector<Item*>& list, XmlElement* parent, int position, char* begin, char* end,
-               bool terminate = true) {
+  void AddItem(std::vector<Item*>& list, XmlElement* parent, int position, const char* begin, const char* end,
+               bool terminate = true, StringPool::Guess* guess = nullptr) {
     Item* item = Access::NewIn<Item>(arena_);
     Access::SetPlace(*item, parent, position);
     const std::size_t length = static_cast<std::size_t>(end - begin);
-    if (terminate) {
-      *end = '\0';
-      Access::TextOf(*item).Borrow(begin, static_cast<std::uint32_t>(length));
+    if (writable_ && terminate) {
+      *Mutable(end) = '\0';
+      Access::TextOf(*item).Borrow(Mutable(begin), static_cast<std::uint32_t>(length));
     } else {
-      Access::TextOf(*item).Borrow(arena_.CopyString(begin, length), static_cast<std::uint32_t>(length));
+      const char* kept = guess ? pool_.Intern(begin, length, *guess) : pool_.Intern(begin, length);
+      Access::TextOf(*item).Borrow(kept, static_cast<std::uint32_t>(length));
     }
     list.push_back(item);
   }
@@ -546,27 +515,212 @@ class Reader {
 
   // Text between constructs, without its blanks at either end; ignored at the
   // top level. Directly followed by the "<" still to be read, it is copied.
-  void AddContent(const Frame& f, char* from, char* to) {
-    if (!f.parent) return;
+  template <class Region>
+  void AddContent(const Region& f, const char* from, const char* to) {
+    if (!f.element) return;
     while (from < to && IsBlank(*from)) ++from;
-    char* stop = to;
+    const char* stop = to;
     while (stop > from && IsBlank(stop[-1])) --stop;
     if (stop == from) return;
-    AddItem(contents_, f.parent, PositionIn(f), from, stop, stop < to);
+    AddItem(contents_, f.element, PositionIn(f), from, stop, stop < to);
   }
 
   void Finish(std::vector<Frame>& frames, XmlElement*& result) {
     Frame& f = frames.back();
-    if (f.parent) {
-      Adopt(Access::Children(*f.parent), children_, f.children);
-      Adopt(Access::Comments(*f.parent), comments_, f.comments);
-      Adopt(Access::Contents(*f.parent), contents_, f.contents);
-      Adopt(Access::CDatas(*f.parent), cdatas_, f.cdatas);
+    if (f.element) {
+      Adopt(Access::Children(*f.element), children_, f.children);
+      Adopt(Access::Comments(*f.element), comments_, f.comments);
+      Adopt(Access::Contents(*f.element), contents_, f.contents);
+      Adopt(Access::CDatas(*f.element), cdatas_, f.cdatas);
       if (f.pending && !f.pendingAppended) DestroyNode(f.pending);  // cannot happen: see StartTag
     } else {
       result = f.pending;
     }
     frames.pop_back();
+  }
+
+  // The single pass: every construct is read once, in order, while a stack
+  // holds the elements whose end tag is still to come. An end tag closes the
+  // innermost of them whatever its name, which is the depth rule itself, and
+  // a construct is passed over exactly as the depth scan passes over it, so
+  // the tree is the one the region parse builds. Returns the root.
+  XmlElement* ParseStream(const char* p) {
+    XmlElement* top = nullptr;
+    int headerCommentPosition = 0;
+    open_.clear();
+    for (;;) {
+      // Blanks between tags are the common case: step over them by hand.
+      const char* q = p;
+      while (q < end_ && IsBlank(*q)) ++q;
+      const char* lt = q < end_ && *q == '<' ? q : FindChar(q, end_, '<');
+      if (!lt) break;
+      if (!open_.empty()) AddContent(Current(), p, lt);
+      const Construct kind = Classify(lt, end_);
+      const char* next = nullptr;
+      switch (kind) {
+        case Construct::kCData:
+          if (const char* close = FindClosing(lt + 9, end_, ']', ']')) {
+            // A CDATA section outside every element has nothing to belong to.
+            if (!open_.empty())
+              AddItem(cdatas_, Current().element, PositionIn(Current()), lt + 9, close, false, Current().cdata);
+            next = close + 3;
+          }
+          break;
+        case Construct::kComment:
+          if (const char* close = FindClosing(lt + 2, end_, '-', '-')) {
+            const char* textBegin = close >= lt + 4 ? lt + 4 : close;  // "<!-->": empty
+            if (!open_.empty())
+              AddItem(comments_, Current().element, PositionIn(Current()), textBegin, close);
+            else
+              AddItem(headerComments_, nullptr, headerCommentPosition, textBegin, close);
+            next = close + 3;
+          }
+          break;
+        case Construct::kEndTag:
+          if (const char* gt = FindChar(lt + 1, end_, '>')) {
+            if (!open_.empty()) Close(top);
+            next = gt + 1;
+          }
+          break;
+        case Construct::kInstruction:
+        case Construct::kDeclaration:
+          next = SkippedEnd(kind, lt, end_);
+          break;
+        case Construct::kTag: {
+          bool empty = false;
+          TagMemory* memory = nullptr;
+          XmlElement* element = ReadTag(lt, &next, &empty, &memory);
+          if (!element) break;
+          if (open_.empty()) headerCommentPosition = 1;
+          if (!empty) {
+            Access::SetParent(*element, open_.empty() ? nullptr : Current().element);
+            open_.push_back(Open{element, children_.size(), comments_.size(), contents_.size(), cdatas_.size(),
+                                 memory ? &memory->cdata : nullptr});
+          } else if (!open_.empty()) {
+            Access::SetParent(*element, Current().element);
+            children_.push_back(element);
+          } else if (!top) {
+            top = element;
+          } else {
+            DestroyNode(element);  // at the top level only the first one counts
+          }
+          break;
+        }
+      }
+      if (!next) break;
+      p = next;
+    }
+    // A text that ends inside an element loses that element: the root stays
+    // the last top-level element that was read whole. What was built of it
+    // lies in the arena and owns nothing else.
+    if (!open_.empty()) {
+      Lower(2);
+      open_.clear();
+    }
+    children_.clear();
+    comments_.clear();
+    contents_.clear();
+    cdatas_.clear();
+    return top;
+  }
+
+  Open& Current() { return open_.back(); }
+  int PositionIn(const Open& o) const {
+    const std::size_t count = children_.size() - o.children;
+    return count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
+  }
+
+  // The end tag of the innermost open element: its items become its arrays
+  // and it joins its parent; at the top level it becomes the root, replacing
+  // any before it (the last element with an end tag is the root).
+  void Close(XmlElement*& top) {
+    const Open o = open_.back();
+    open_.pop_back();
+    Adopt(Access::Children(*o.element), children_, o.children);
+    Adopt(Access::Comments(*o.element), comments_, o.comments);
+    Adopt(Access::Contents(*o.element), contents_, o.contents);
+    Adopt(Access::CDatas(*o.element), cdatas_, o.cdatas);
+    if (!open_.empty()) {
+      children_.push_back(o.element);
+    } else {
+      if (top) DestroyNode(top);
+      top = o.element;
+    }
+  }
+
+  // The start tag at lt as an element in the arena, with *next set just
+  // after it; null when the tag has no end.
+  XmlElement* ReadTag(const char* lt, const char** next, bool* empty, TagMemory** memory) {
+    if (XmlElement* element = ReadPlainTag(lt, next, empty, memory)) return element;
+    const char* gt = FindTagEnd(lt + 1, end_);
+    if (!gt) return nullptr;
+    *empty = gt[-1] == '/';
+    *next = gt + 1;
+    return builder_.Build(lt, static_cast<std::size_t>(gt - lt), nullptr, &arena_, &pool_);
+  }
+
+  // The tags the program writes, read in one go: a name, then name="value"
+  // pairs after blanks, then ">" or "/>". Anything else in a tag (other
+  // quotes, blanks around "=", characters that need encoding ...) is left to
+  // the general reading, which reads such a tag the same way; so is a tag
+  // that runs into the end of the text.
+  XmlElement* ReadPlainTag(const char* lt, const char** next, bool* empty, TagMemory** memory) {
+    const char* p = lt + 1;
+    const char* const nameBegin = p;
+    while (p < end_ && IsNameChar(*p)) ++p;
+    const char* const nameEnd = p;
+    if (nameEnd == nameBegin) return nullptr;
+    spans_.clear();
+    for (;;) {
+      if (p == end_) return nullptr;
+      if (*p == '>') {
+        *empty = false;
+        break;
+      }
+      if (*p == '/') {
+        if (p + 1 == end_ || p[1] != '>') return nullptr;
+        *empty = true;
+        ++p;
+        break;
+      }
+      if (!IsBlank(*p)) return nullptr;
+      do ++p;
+      while (p < end_ && IsBlank(*p));
+      if (p == end_ || *p == '>' || *p == '/') continue;
+      const char* const attributeName = p;
+      while (p < end_ && IsNameChar(*p)) ++p;
+      if (p == attributeName || end_ - p < 2 || p[0] != '=' || p[1] != '"') return nullptr;
+      const char* const valueBegin = p + 2;
+      const char* const valueEnd = FindChar(valueBegin, end_, '"');
+      if (!valueEnd) return nullptr;
+      spans_.push_back(TagSpans{attributeName, p, valueBegin, valueEnd});
+      p = valueEnd + 1;
+    }
+    *next = p + 1;
+
+    XmlElement* element = Access::NewIn<XmlElement>(arena_);
+    const std::size_t nameLength = static_cast<std::size_t>(nameEnd - nameBegin);
+    const char* name = pool_.Intern(nameBegin, nameLength);
+    Access::Name(*element).Borrow(name, static_cast<std::uint32_t>(nameLength));
+    TagMemory& remembered = memory_[name];  // equal names are one string
+    *memory = &remembered;
+    if (spans_.empty()) return element;
+    if (remembered.strings.size() < 2 * spans_.size()) remembered.strings.resize(2 * spans_.size());
+    StringPool::Guess* guess = remembered.strings.data();
+    XmlAttribute* block =
+        Access::Attributes(*element).AllocateBlock(static_cast<std::uint32_t>(spans_.size()), &arena_);
+    for (std::size_t i = 0; i < spans_.size(); ++i) {
+      const TagSpans& s = spans_[i];
+      Access::SetParent(block[i], element);
+      Keep(Access::Name(block[i]), s.nameBegin, s.nameEnd, guess[2 * i]);
+      Keep(Access::Value(block[i]), s.valueBegin, s.valueEnd, guess[2 * i + 1]);
+    }
+    return element;
+  }
+
+  void Keep(Text& target, const char* begin, const char* end, StringPool::Guess& guess) {
+    const std::size_t length = static_cast<std::size_t>(end - begin);
+    target.Borrow(pool_.Intern(begin, length, guess), static_cast<std::uint32_t>(length));
   }
 
   // The body parse of one region, with an explicit stack of regions instead of
@@ -595,7 +749,7 @@ class Reader {
               break;
             }
             // A CDATA section outside every element has nothing to belong to.
-            if (f.parent) AddItem(cdatas_, f.parent, PositionIn(f), lt + 9, close);
+            if (f.element) AddItem(cdatas_, f.element, PositionIn(f), lt + 9, close);
             f.cur = close + 3;
             break;
           }
@@ -606,8 +760,8 @@ class Reader {
               break;
             }
             char* textBegin = close >= lt + 4 ? lt + 4 : close;  // "<!-->": empty
-            if (f.parent)
-              AddItem(comments_, f.parent, PositionIn(f), textBegin, close);
+            if (f.element)
+              AddItem(comments_, f.element, PositionIn(f), textBegin, close);
             else
               AddItem(headerComments_, nullptr, headerCommentPosition, textBegin, close);
             f.cur = close + 3;
@@ -619,7 +773,7 @@ class Reader {
               done = true;
               break;
             }
-            if (f.parent && f.pending && !f.pendingAppended) {
+            if (f.element && f.pending && !f.pendingAppended) {
               children_.push_back(f.pending);
               f.pendingAppended = true;
             }
@@ -652,13 +806,13 @@ class Reader {
     Frame& f = frames.back();
     char* gt = Mutable(FindTagEnd(lt + 1, f.end));
     if (!gt) return true;
-    if (!f.parent) headerCommentPosition = 1;
+    if (!f.element) headerCommentPosition = 1;
     const std::size_t tagLength = static_cast<std::size_t>(gt - lt);
 
     if (gt[-1] == '/') {  // an empty-element tag
-      XmlElement* element = builder_.Build(lt, tagLength, lt, &arena_);
-      Access::SetParent(*element, f.parent);
-      if (f.parent) {
+      XmlElement* element = builder_.Build(lt, tagLength, lt, &arena_, &pool_);
+      Access::SetParent(*element, f.element);
+      if (f.element) {
         children_.push_back(element);
         if (!f.pending) {
           f.pending = element;
@@ -679,8 +833,8 @@ class Reader {
       Lower(2);
       return true;
     }
-    XmlElement* element = builder_.Build(lt, tagLength, lt, &arena_);
-    Access::SetParent(*element, f.parent);
+    XmlElement* element = builder_.Build(lt, tagLength, lt, &arena_, &pool_);
+    Access::SetParent(*element, f.element);
     // A nested region's previous pending element was appended at its end tag,
     // which is always read before the next start tag; a top-level one is
     // replaced: the last element with an end tag is the root.
@@ -700,12 +854,16 @@ class Reader {
   }
 
   XmlDocument& doc_;
-  char* const text_;
+  const char* const text_;
   const char* const end_;
+  char* const writable_;
   const ElementEndFinder finder_;
   Arena& arena_;
+  StringPool pool_;
   int status_ = 0;
-  EndMemo memo_;
+  std::vector<Open> open_;
+  std::vector<TagSpans> spans_;
+  std::unordered_map<const char*, TagMemory> memory_;
   ElementBuilder builder_;
   std::vector<XmlElement*> children_;
   std::vector<XmlComment*> comments_;
@@ -714,17 +872,32 @@ class Reader {
   std::vector<XmlComment*> headerComments_;
 };
 
-// Parses the buffer, which the document keeps: its strings point into it.
-void ParseBuffer(XmlDocument& doc, std::unique_ptr<char[]> buffer, std::size_t length, ElementEndFinder finder) {
-  char* text = buffer.get();
-  // The text ends at its first NUL.
-  if (const void* nul = std::memchr(text, '\0', length))
-    length = static_cast<std::size_t>(static_cast<const char*>(nul) - text);
-  Access::Buffer(doc) = std::move(buffer);
-  // Parsed nodes take about as much room as the text; start there.
+// The text ends at its first NUL.
+std::size_t TextLength(const char* text, std::size_t length) {
+  const void* nul = std::memchr(text, '\0', length);
+  return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length;
+}
+
+// Parsed nodes take about as much room as the text; start there.
+Arena& NewArena(XmlDocument& doc, std::size_t length) {
   auto& arena = Access::ArenaOf(doc);
   arena.reset(new Arena(length < (1u << 20) ? length : (1u << 20)));
-  Reader(doc, text, length, finder, *arena).Run();
+  return *arena;
+}
+
+// Parses a text that is only read: the document keeps copies of what it needs.
+void ParseCopying(XmlDocument& doc, const char* text, std::size_t length) {
+  length = TextLength(text, length);
+  Reader(doc, text, length, nullptr, nullptr, NewArena(doc, length)).Run();
+}
+
+// Parses the buffer region by region, which the document keeps: its strings
+// point into it.
+void ParseInPlace(XmlDocument& doc, std::unique_ptr<char[]> buffer, std::size_t length, ElementEndFinder finder) {
+  char* text = buffer.get();
+  length = TextLength(text, length);
+  Access::Buffer(doc) = std::move(buffer);
+  Reader(doc, text, length, text, finder, NewArena(doc, length)).Run();
 }
 
 // Reads a whole file; null when reading fails or the file is too big.
@@ -777,14 +950,24 @@ void LoadFile(XmlDocument& doc, const char* fileName) {
       SetUnreadable(doc);
     return;
   }
+  // The file is seen in place where the system allows, else read whole.
+  FileView view;
   std::size_t size = 0;
-  std::unique_ptr<char[]> bytes = ReadWholeFile(file, &size);
+  std::unique_ptr<char[]> bytes;
+  const char* data = nullptr;
+  if (view.Open(file, kMaxTextSize)) {
+    data = view.Data();
+    size = view.Size();
+  } else {
+    bytes = ReadWholeFile(file, &size);
+    data = bytes.get();
+  }
   std::fclose(file);
-  if (!bytes) {
+  if (!data) {
     SetUnreadable(doc);
     return;
   }
-  const unsigned char* raw = reinterpret_cast<const unsigned char*>(bytes.get());
+  const unsigned char* raw = reinterpret_cast<const unsigned char*>(data);
   if (size >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) {
     // UTF-16LE: the byte-order mark turns into the UTF-8 one.
     const std::size_t units = (size - 2) / 2;
@@ -797,9 +980,10 @@ void LoadFile(XmlDocument& doc, const char* fileName) {
       return;
     }
     bytes = std::move(text);
+    data = bytes.get();
     size = length;
   }
-  ParseBuffer(doc, std::move(bytes), size, nullptr);
+  ParseCopying(doc, data, size);
 }
 
 }  // namespace
@@ -826,7 +1010,10 @@ void ParseTextWith(XmlDocument& doc, const char* text, ElementEndFinder finder) 
   std::unique_ptr<char[]> copy(new char[length + 1]);
   std::memcpy(copy.get(), text, length + 1);
   Access::Clear(doc);
-  ParseBuffer(doc, std::move(copy), length, finder);
+  if (finder)
+    ParseInPlace(doc, std::move(copy), length, finder);
+  else
+    ParseCopying(doc, copy.get(), length);
 }
 
 }  // namespace xml_detail

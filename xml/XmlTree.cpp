@@ -63,6 +63,90 @@ char* Arena::CopyString(const char* s, std::size_t length) {
   return copy;
 }
 
+// --- StringPool ---------------------------------------------------------------
+
+namespace {
+
+std::uint64_t Load64(const char* s) {
+  std::uint64_t word;
+  std::memcpy(&word, s, 8);
+  return word;
+}
+
+std::uint32_t Load32(const char* s) {
+  std::uint32_t word;
+  std::memcpy(&word, s, 4);
+  return word;
+}
+
+// Eight bytes a step, the last step overlapping the one before, so that no
+// byte outside the string is read; equal hashes are compared in full anyway,
+// so speed matters more here than spreading.
+std::uint64_t HashBytes(const char* s, std::size_t n) {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+  std::uint64_t h = n * kMultiplier;
+  auto mix = [&h](std::uint64_t word) {
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 29;
+  };
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 < n; i += 8) mix(Load64(s + i));
+    mix(Load64(s + n - 8));
+  } else if (n >= 4) {
+    mix(Load32(s) | static_cast<std::uint64_t>(Load32(s + n - 4)) << 32);
+  } else {
+    const auto byte = [s](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(s[i])); };
+    mix(byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16);
+  }
+  return h;
+}
+
+// Whether the first n bytes (n > 0) of a and b are equal; short strings, the
+// common case, take two loads each.
+bool SameBytes(const char* a, const char* b, std::size_t n) {
+  if (n >= 8) {
+    if (n > 16) return std::memcmp(a, b, n) == 0;
+    return Load64(a) == Load64(b) && Load64(a + n - 8) == Load64(b + n - 8);
+  }
+  if (n >= 4) return Load32(a) == Load32(b) && Load32(a + n - 4) == Load32(b + n - 4);
+  return a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1];
+}
+
+}  // namespace
+
+StringPool::StringPool(Arena& arena) : arena_(arena), slots_(new Slot[1024]()), mask_(1023) {}
+
+const char* StringPool::Intern(const char* s, std::size_t length) {
+  if (length == 0) return "";
+  const std::uint32_t hash = static_cast<std::uint32_t>(HashBytes(s, length) >> 32);
+  for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+    Slot& slot = slots_[i];
+    // An empty slot has size 0, which no string here has.
+    if (slot.hash == hash && slot.size == length && SameBytes(slot.text, s, length)) return slot.text;
+    if (!slot.text) {
+      char* copy = arena_.CopyString(s, length);
+      slot = Slot{copy, static_cast<std::uint32_t>(length), hash};
+      if (++used_ * 2 > mask_) Grow();
+      return copy;
+    }
+  }
+}
+
+void StringPool::Grow() {
+  const std::size_t size = (mask_ + 1) * 2;
+  std::unique_ptr<Slot[]> old(new Slot[size]());
+  old.swap(slots_);
+  const std::size_t oldSize = mask_ + 1;
+  mask_ = size - 1;
+  for (std::size_t k = 0; k < oldSize; ++k) {
+    const Slot& slot = old[k];
+    if (!slot.text) continue;
+    std::size_t i = slot.hash & mask_;
+    while (slots_[i].text) i = (i + 1) & mask_;
+    slots_[i] = slot;
+  }
+}
+
 // --- node lists ---------------------------------------------------------------
 
 namespace {

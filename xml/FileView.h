@@ -1,0 +1,31 @@
+// A whole file seen in memory, read only, without copying it: the pages come
+// straight from the system's file cache, which is far cheaper for a large
+// file than reading it into fresh memory. Only FileView_win.cpp includes
+// <windows.h>.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+namespace xml_detail {
+
+class FileView {
+ public:
+  FileView() = default;
+  ~FileView();
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+
+  // Shows the whole of an open file, as it is now; false when the file is
+  // empty or larger than maxSize, or the system cannot show it (the caller
+  // then reads the file instead).
+  bool Open(std::FILE* file, std::size_t maxSize);
+  const char* Data() const { return static_cast<const char*>(data_); }
+  std::size_t Size() const { return size_; }
+
+ private:
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+}  // namespace xml_detail

@@ -1,0 +1,31 @@
+#include "xml/FileView.h"
+
+#include <io.h>
+#include <windows.h>
+
+namespace xml_detail {
+
+FileView::~FileView() {
+  if (data_) UnmapViewOfFile(data_);
+}
+
+bool FileView::Open(std::FILE* file, std::size_t maxSize) {
+  const int fd = _fileno(file);
+  if (fd < 0) return false;
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  LARGE_INTEGER size;
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size) ||
+      size.QuadPart <= 0 || static_cast<unsigned long long>(size.QuadPart) > maxSize)
+    return false;
+  // The view keeps the mapping alive; the mapping's own handle is not needed.
+  HANDLE mapping = CreateFileMappingW(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (!mapping) return false;
+  void* data = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  CloseHandle(mapping);
+  if (!data) return false;
+  data_ = data;
+  size_ = static_cast<std::size_t>(size.QuadPart);
+  return true;
+}
+
+}  // namespace xml_detail
