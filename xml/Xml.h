@@ -54,7 +54,10 @@ struct NodeDeleter {
 
 // A stored string: borrowed (from the text a document was parsed from, or from
 // its arena, both of which the document keeps) or owned. Always
-// NUL-terminated, never null.
+// NUL-terminated, never null. Packed into twelve bytes, the size sharing its
+// word with the owned flag (sizes stay below 2 GiB): a large database holds
+// millions of them, two in every attribute.
+#pragma pack(push, 4)
 class Text {
  public:
   Text() noexcept = default;
@@ -63,9 +66,13 @@ class Text {
   Text& operator=(const Text&) = delete;
 
   const char* Get() const noexcept { return data_; }
-  std::uint32_t Size() const noexcept { return size_; }
+  std::uint32_t Size() const noexcept { return bits_ & kSizeMask; }
   // data[size] must be a NUL that lives as long as this Text.
-  void Borrow(const char* data, std::uint32_t size) noexcept;
+  void Borrow(const char* data, std::uint32_t size) noexcept {
+    Release();
+    data_ = data;
+    bits_ = size & kSizeMask;
+  }
   // Copies size bytes (cut at a character boundary if absurdly long).
   void Copy(const char* data, std::size_t size);
   // Takes over a buffer from new char[] holding size bytes and a NUL.
@@ -73,11 +80,16 @@ class Text {
   void Swap(Text& other) noexcept;
 
  private:
-  void Release() noexcept;
+  static constexpr std::uint32_t kOwned = 0x80000000u;
+  static constexpr std::uint32_t kSizeMask = 0x7FFFFFFFu;
+  void Release() noexcept {
+    if (bits_ & kOwned) FreeOwned();
+  }
+  void FreeOwned() noexcept;
   const char* data_ = "";
-  std::uint32_t size_ = 0;
-  bool owned_ = false;
+  std::uint32_t bits_ = 0;
 };
+#pragma pack(pop)
 
 // The capacity after growing from capacity (at least wanted when given).
 std::uint32_t NextCapacity(std::uint32_t capacity, std::uint32_t wanted);
@@ -118,9 +130,11 @@ class OwningArray {
 };
 
 // The attributes of an element. Those read from a file sit in one block per
-// element (a big database has a million of them); those added later are
-// allocated one by one. Attributes are only ever appended, so the first
-// blockCount_ slots are the block's, which starts at items_[0].
+// element (a big database has millions of them), and the list of pointers to
+// them that GetAttributes() hands out is only made when asked for; those
+// added later are allocated one by one, and the pointer list holds them too.
+// Attributes are only ever appended, so the first BlockCount() are the
+// block's.
 class AttributeList {
  public:
   AttributeList() noexcept = default;
@@ -128,7 +142,9 @@ class AttributeList {
   AttributeList(const AttributeList&) = delete;
   AttributeList& operator=(const AttributeList&) = delete;
 
-  XmlAttribute** Data() const noexcept { return items_; }
+  // Makes the pointer list if there is none yet.
+  XmlAttribute** Data();
+  XmlAttribute* At(std::uint32_t i) const noexcept;
   std::uint32_t Count() const noexcept { return count_; }
   // Only on an empty list: makes count default attributes in one block (in
   // the arena when given) and returns it.
@@ -136,12 +152,17 @@ class AttributeList {
   XmlAttribute* Append(std::unique_ptr<XmlAttribute> attribute);
 
  private:
-  static constexpr std::uint32_t kInArena = 0x80000000u;  // flag in capacity_
-  XmlAttribute** items_ = nullptr;
+  static constexpr std::uint32_t kInArena = 0x80000000u;  // flag in blockCount_
+  // The room of a pointer list holding count pointers: a function of the
+  // count alone, so that it needs no field.
+  static std::uint32_t Room(std::uint32_t count) noexcept;
+  std::uint32_t BlockCount() const noexcept { return blockCount_ & ~kInArena; }
+  void MakeItems(std::uint32_t room);
+
+  XmlAttribute* block_ = nullptr;
+  XmlAttribute** items_ = nullptr;  // null, or every attribute's pointer
   std::uint32_t count_ = 0;
-  std::uint32_t capacity_ = 0;
   std::uint32_t blockCount_ = 0;
-  bool blockInArena_ = false;
 };
 
 }  // namespace xml_detail
@@ -293,12 +314,12 @@ class XmlElement {
   std::uint64_t userValue_ = 0;
   XmlElement* parent_ = nullptr;
   xml_detail::Text name_;
+  bool inArena_ = false;  // allocated in its document's arena; fills the Text's padding
   xml_detail::OwningArray<XmlElement> children_;
   xml_detail::AttributeList attributes_;
   xml_detail::OwningArray<XmlComment> comments_;
   xml_detail::OwningArray<XmlContent> contents_;
   xml_detail::OwningArray<XmlCData> cdatas_;
-  bool inArena_ = false;  // allocated in its document's arena
 };
 
 class XmlHeader {
@@ -366,6 +387,8 @@ class XmlDocument {
 // Template members.
 
 namespace xml_detail {
+
+inline XmlAttribute* AttributeList::At(std::uint32_t i) const noexcept { return items_ ? items_[i] : block_ + i; }
 
 template <class T>
 void OwningArray<T>::Reserve(std::uint32_t capacity) {

@@ -12,17 +12,10 @@ const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 // --- Text -------------------------------------------------------------------
 
-void Text::Release() noexcept {
-  if (owned_) delete[] const_cast<char*>(data_);
+void Text::FreeOwned() noexcept {
+  delete[] const_cast<char*>(data_);
   data_ = "";
-  size_ = 0;
-  owned_ = false;
-}
-
-void Text::Borrow(const char* data, std::uint32_t size) noexcept {
-  Release();
-  data_ = data;
-  size_ = size;
+  bits_ = 0;
 }
 
 void Text::Copy(const char* data, std::size_t size) {
@@ -36,14 +29,17 @@ void Text::Copy(const char* data, std::size_t size) {
 void Text::Adopt(char* data, std::uint32_t size) noexcept {
   Release();
   data_ = data;
-  size_ = size;
-  owned_ = true;
+  bits_ = (size & kSizeMask) | kOwned;
 }
 
 void Text::Swap(Text& other) noexcept {
-  std::swap(data_, other.data_);
-  std::swap(size_, other.size_);
-  std::swap(owned_, other.owned_);
+  // By hand: the packed fields cannot be bound to references.
+  const char* data = data_;
+  const std::uint32_t bits = bits_;
+  data_ = other.data_;
+  bits_ = other.bits_;
+  other.data_ = data;
+  other.bits_ = bits;
 }
 
 // --- UTF-16 files --------------------------------------------------------------

@@ -168,55 +168,59 @@ void DestroyNode(XmlContent* node) noexcept { Destroy(node); }
 void DestroyNode(XmlCData* node) noexcept { Destroy(node); }
 
 AttributeList::~AttributeList() {
-  for (std::uint32_t i = blockCount_; i < count_; ++i) delete items_[i];
-  if (blockCount_) {
-    XmlAttribute* block = items_[0];
-    if (blockInArena_) {
-      for (std::uint32_t i = 0; i < blockCount_; ++i) block[i].~XmlAttribute();
+  const std::uint32_t blockCount = BlockCount();
+  if (items_) {
+    for (std::uint32_t i = blockCount; i < count_; ++i) delete items_[i];
+    delete[] items_;
+  }
+  if (blockCount) {
+    if (blockCount_ & kInArena) {
+      for (std::uint32_t i = 0; i < blockCount; ++i) block_[i].~XmlAttribute();
     } else {
-      delete[] block;
+      delete[] block_;
     }
   }
-  if (!(capacity_ & kInArena)) delete[] items_;
+}
+
+std::uint32_t AttributeList::Room(std::uint32_t count) noexcept {
+  std::uint32_t room = 4;
+  while (room < count) room *= 2;
+  return room;
+}
+
+void AttributeList::MakeItems(std::uint32_t room) {
+  XmlAttribute** items = new XmlAttribute*[room];
+  for (std::uint32_t i = 0; i < count_; ++i) items[i] = At(i);
+  delete[] items_;
+  items_ = items;
+}
+
+XmlAttribute** AttributeList::Data() {
+  if (!items_ && count_) MakeItems(Room(count_));
+  return items_;
 }
 
 XmlAttribute* AttributeList::AllocateBlock(std::uint32_t count, Arena* arena) {
   if (count == 0 || count_ != 0) return nullptr;
   if (count >= kInArena) throw std::bad_alloc();
   XmlAttribute* block;
-  XmlAttribute** items;
   if (arena) {
-    items = arena->NewPointerArray<XmlAttribute>(count);
     block = static_cast<XmlAttribute*>(arena->Allocate(sizeof(XmlAttribute) * count));
     for (std::uint32_t i = 0; i < count; ++i) new (block + i) XmlAttribute();
   } else {
-    items = new XmlAttribute*[count];
-    try {
-      block = new XmlAttribute[count];
-    } catch (...) {
-      delete[] items;
-      throw;
-    }
+    block = new XmlAttribute[count];
   }
-  if (!(capacity_ & kInArena)) delete[] items_;
-  items_ = items;
-  capacity_ = arena ? count | kInArena : count;
-  blockInArena_ = arena != nullptr;
-  for (std::uint32_t i = 0; i < count; ++i) items_[i] = &block[i];
-  count_ = blockCount_ = count;
+  delete[] items_;
+  items_ = nullptr;
+  block_ = block;
+  count_ = count;
+  blockCount_ = arena ? count | kInArena : count;
   return block;
 }
 
 XmlAttribute* AttributeList::Append(std::unique_ptr<XmlAttribute> attribute) {
-  const std::uint32_t capacity = capacity_ & ~kInArena;
-  if (count_ == capacity) {
-    const std::uint32_t grown = NextCapacity(capacity, 0);
-    XmlAttribute** items = new XmlAttribute*[grown];
-    for (std::uint32_t i = 0; i < count_; ++i) items[i] = items_[i];
-    if (!(capacity_ & kInArena)) delete[] items_;
-    items_ = items;
-    capacity_ = grown;
-  }
+  if (count_ >= kInArena - 1) throw std::bad_alloc();
+  if (!items_ || count_ == Room(count_)) MakeItems(Room(count_ + 1));
   items_[count_++] = attribute.get();
   return attribute.release();
 }
@@ -270,7 +274,7 @@ std::unique_ptr<XmlElement> CopyWithoutChildren(const XmlElement& source) {
   const AttributeList& attributes = Access::Attributes(source);
   XmlAttribute* block = Access::Attributes(*copy).AllocateBlock(attributes.Count());
   for (std::uint32_t i = 0; i < attributes.Count(); ++i) {
-    const XmlAttribute& from = *attributes.Data()[i];
+    const XmlAttribute& from = *attributes.At(i);
     Reencode(Access::Name(block[i]), Access::Name(from), true);
     Reencode(Access::Value(block[i]), Access::Value(from), false);
     Access::SetParent(block[i], self);
@@ -479,7 +483,7 @@ XmlAttribute* XmlElement::FindAttribute(const char* name, bool create) {
   if (!name) return nullptr;
   const std::size_t length = std::strlen(name);
   for (std::uint32_t i = 0; i < attributes_.Count(); ++i)
-    if (PlainEquals(Access::Name(*attributes_.Data()[i]), name, length)) return attributes_.Data()[i];
+    if (PlainEquals(Access::Name(*attributes_.At(i)), name, length)) return attributes_.At(i);
   if (!create) return nullptr;
   std::unique_ptr<XmlAttribute> attribute = Access::NewAttribute();
   SetEncoded(Access::Name(*attribute), name, WithoutTrailingSpaces(name, length));
@@ -539,7 +543,7 @@ bool ElementIntact(const XmlElement& e) {
     if (!cdatas.At(i) || !Access::TextOf(*cdatas.At(i)).Get()) return false;
   const AttributeList& attributes = Access::Attributes(e);
   for (std::uint32_t i = 0; i < attributes.Count(); ++i) {
-    const XmlAttribute* a = attributes.Data()[i];
+    const XmlAttribute* a = attributes.At(i);
     if (!a || !Access::Name(*a).Get() || !Access::Value(*a).Get()) return false;
   }
   return true;

@@ -103,7 +103,7 @@ bool PutStartTag(Output& out, const XmlElement& e, std::size_t depth) {
   out.Put(Access::Name(e));
   const AttributeList& attributes = Access::Attributes(e);
   for (std::uint32_t i = 0; i < attributes.Count(); ++i) {
-    const XmlAttribute& a = *attributes.Data()[i];
+    const XmlAttribute& a = *attributes.At(i);
     out.Put(" ", 1);
     out.Put(Access::Name(a));
     out.Put("=\"", 2);
