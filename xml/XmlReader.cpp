@@ -4,10 +4,15 @@
 // and lowers the parse status. An element's extent is found by counting tag
 // depth over the text that follows its start tag, never by matching names.
 //
-// Parsed strings point into the document's own copy of the text: the byte
-// after each one (a closing quote, "=", a blank, the first "-" of "-->" ...) is
-// overwritten with a NUL once the reader has passed it. Every search looks only
-// ahead of the point reached, so those NULs are never seen again.
+// A file is read in a single pass over the text, which is only read (a large
+// file is seen in place, not copied): the strings the tree keeps are copied
+// into the document's arena, each distinct one once. The region parse, which
+// finds each element's end first and then reads its body, is kept as the
+// plain statement of the rules that the single pass must match; it borrows
+// its strings from the document's own copy of the text, overwriting the byte
+// after each one (a closing quote, "=", a blank, the first "-" of "-->" ...)
+// with a NUL once it has passed it. Every search looks only ahead of the point
+// reached, so those NULs are never seen again.
 #include "xml/FileNames.h"
 #include "xml/FileView.h"
 #include "xml/XmlInternal.h"
@@ -155,11 +160,8 @@ const char* SkippedEnd(Construct kind, const char* lt, const char* bound) {
   return gt ? gt + 1 : nullptr;
 }
 
-// The depth-counting scan for an element's end. The recorder hears about every
-// start tag that opens a level and every end tag, which lets the reader learn
-// the ends of all nested elements from the one scan of their ancestor.
-template <class Recorder>
-bool ScanElementEnd(const char* lt, const char* bound, ElementEnd* out, Recorder& recorder) {
+// The depth-counting scan for an element's end.
+bool ScanElementEnd(const char* lt, const char* bound, ElementEnd* out) {
   std::ptrdiff_t depth = 0;
   const char* p = lt;
   for (;;) {
@@ -170,7 +172,6 @@ bool ScanElementEnd(const char* lt, const char* bound, ElementEnd* out, Recorder
       case Construct::kEndTag: {
         const char* gt = FindChar(p + 1, bound, '>');
         if (!gt) return false;
-        recorder.Close(p, gt + 1);
         if (--depth == 0) {
           out->endTagStart = p;
           out->end = gt + 1;
@@ -201,21 +202,13 @@ bool ScanElementEnd(const char* lt, const char* bound, ElementEnd* out, Recorder
       case Construct::kTag: {
         const char* gt = FindTagEnd(p + 1, bound);
         if (!gt) return false;
-        if (gt[-1] != '/') {
-          ++depth;
-          recorder.Open(p);
-        }
+        if (gt[-1] != '/') ++depth;
         p = gt + 1;
         break;
       }
     }
   }
 }
-
-struct NoRecorder {
-  void Open(const char*) {}
-  void Close(const char*, const char*) {}
-};
 
 // Builds an element from the text of one tag: the name (every "<" left out, up
 // to a blank, a quote, "/" or ">"), then name="value" pairs up to ">" or "/".
@@ -988,10 +981,7 @@ void LoadFile(XmlDocument& doc, const char* fileName) {
 
 }  // namespace
 
-bool FindElementEnd(const char* lt, const char* bound, ElementEnd* out) {
-  NoRecorder recorder;
-  return ScanElementEnd(lt, bound, out, recorder);
-}
+bool FindElementEnd(const char* lt, const char* bound, ElementEnd* out) { return ScanElementEnd(lt, bound, out); }
 
 std::unique_ptr<XmlElement> BuildElementFromText(const char* text, std::size_t length) {
   ElementBuilder builder;

@@ -1,6 +1,6 @@
-// Finding where an element ends. The reader learns the ends of nested elements
-// from one scan of their ancestor; these tests hold it to the plain rule,
-// written out here once more, on many random and damaged texts.
+// Finding where an element ends. The reader builds the tree in a single pass;
+// these tests hold it to the region parse driven by the plain rule, written
+// out here once more, on many random and damaged texts.
 #include "TestSupport.h"
 #include "xml/XmlInternal.h"
 
@@ -182,7 +182,7 @@ TEST(ElementEnd, TheScanFollowsTheRuleAtEveryTagAndBound) {
   }
 }
 
-TEST(ElementEnd, RememberedEndsGiveTheSameTreeAsThePlainRule) {
+TEST(ElementEnd, TheSinglePassGivesTheSameTreeAsThePlainRule) {
   std::mt19937 rng(12);
   for (int round = 0; round < 20000; ++round) {
     const std::string text = round % 2 ? RandomText(rng) : DamagedDocument(rng);
@@ -190,8 +190,8 @@ TEST(ElementEnd, RememberedEndsGiveTheSameTreeAsThePlainRule) {
   }
 }
 
-TEST(ElementEnd, RememberedEndsMatchOnNestedRealisticTexts) {
-  // Deeper and wider than the damaged entry: the case the memory is for.
+TEST(ElementEnd, TheSinglePassMatchesOnNestedRealisticTexts) {
+  // Deeper and wider than the damaged entry, with tags that repeat.
   std::mt19937 rng(13);
   for (int round = 0; round < 300; ++round) {
     std::string text = "<?xml?><root>";

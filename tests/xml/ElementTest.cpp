@@ -90,6 +90,18 @@ TEST(FindAttribute, AttributesKeepTheirAddressWhenMoreAreAdded) {
   EXPECT_EQ(root->GetAttributes()[2]->GetValue(), "three");
 }
 
+TEST(AttributeValue, EqualTextsReadFromAFileChangeOneAtATime) {
+  auto doc = Parse("<?xml?><root><g a=\"x\" b=\"x\"><![CDATA[t]]></g><g a=\"x\" b=\"x\"><![CDATA[t]]></g></root>");
+  XmlElement** games = doc->GetRoot()->GetChildren();
+  games[0]->FindAttribute("a")->SetValue("y");
+  games[1]->GetCDatas()[0]->SetText("u");
+  EXPECT_EQ(games[0]->GetAttributes()[0]->GetValue() + games[0]->GetAttributes()[1]->GetValue() +
+                games[1]->GetAttributes()[0]->GetValue() + games[1]->GetAttributes()[1]->GetValue(),
+            "yxxx");
+  EXPECT_STREQ(games[0]->GetCDatas()[0]->GetText(), "t");
+  EXPECT_STREQ(games[1]->GetCDatas()[0]->GetText(), "u");
+}
+
 TEST(AttributeValue, SetValueStoresEscapedAndGetValueGivesItBack) {
   auto doc = Parse("<?xml?><root/>");
   XmlAttribute* a = doc->GetRoot()->FindAttribute("v", true);

@@ -177,6 +177,26 @@ TEST(Encoding, ANulByteEndsTheText) {
   EXPECT_EQ(doc.GetRoot()->GetName(), "a");
 }
 
+TEST(Encoding, AFileEndingAnywhereReadsAsItsText) {
+  // Files of whole pages: nothing follows their last byte in memory when
+  // they are read in place.
+  TempDir dir;
+  const std::string path = dir.File("pages.xml");
+  for (const char* ending : {"</r>", "<a b=\"1\"/></r", "<a b=\"1", "<a b=", "<a b", "<a ", "<a/", "<a", "<",
+                             "<!--x", "<![CDATA[x]]", "<?p?", "t", "<a b=\"1\">t", "<a b=\"1\" c=\"2\"></a"}) {
+    for (std::size_t size : {4096u, 8192u}) {
+      const std::string head = "<?xml?><r><!--";
+      const std::string tail = std::string("-->") + ending;
+      const std::string text = head + std::string(size - head.size() - tail.size(), 'x') + tail;
+      WriteFile(path, text);
+      XmlDocument doc(path.c_str());
+      auto parsed = Parse(text);
+      parsed->SetFileName(doc.GetFileName());
+      EXPECT_EQ(Dump(doc), Dump(*parsed)) << ending;
+    }
+  }
+}
+
 TEST(StartTag, NamesAndAttributesFollowTheTagRules) {
   auto doc = Parse(
       "<?xml?><root><Main\r\n\tName=\"x\" Run = \"y\"/><q a='1' b=\"2\"/><d v=\"1\" v=\"2\"/>"
