@@ -198,6 +198,11 @@ std::unique_ptr<XmlElement> BuildElementFromText(const char* text, std::size_t l
 // reader's own single pass, which must build the same tree.
 void ParseTextWith(XmlDocument& doc, const char* text, ElementEndFinder finder);
 
+// Replaces the contents with the parse of exactly length bytes of text, which
+// are only read and need not end with a NUL (a file seen in place); the file
+// name is kept.
+void ParseBytes(XmlDocument& doc, const char* text, std::size_t length);
+
 // --- writing ----------------------------------------------------------------
 
 // Writes the document in the file layout; false when a write fails.

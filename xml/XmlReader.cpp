@@ -878,11 +878,6 @@ Arena& NewArena(XmlDocument& doc, std::size_t length) {
   return *arena;
 }
 
-// Parses a text that is only read: the document keeps copies of what it needs.
-void ParseCopying(XmlDocument& doc, const char* text, std::size_t length) {
-  length = TextLength(text, length);
-  Reader(doc, text, length, nullptr, nullptr, NewArena(doc, length)).Run();
-}
 
 // Parses the buffer region by region, which the document keeps: its strings
 // point into it.
@@ -976,10 +971,20 @@ void LoadFile(XmlDocument& doc, const char* fileName) {
     data = bytes.get();
     size = length;
   }
-  ParseCopying(doc, data, size);
+  ParseBytes(doc, data, size);
 }
 
 }  // namespace
+
+void ParseBytes(XmlDocument& doc, const char* text, std::size_t length) {
+  // The old tree goes before the arena it lives in.
+  Access::Root(doc).reset();
+  Access::Header(doc).reset();
+  Access::Buffer(doc).reset();
+  // The document keeps copies of what it needs.
+  length = TextLength(text, length);
+  Reader(doc, text, length, nullptr, nullptr, NewArena(doc, length)).Run();
+}
 
 bool FindElementEnd(const char* lt, const char* bound, ElementEnd* out) { return ScanElementEnd(lt, bound, out); }
 
@@ -1003,7 +1008,7 @@ void ParseTextWith(XmlDocument& doc, const char* text, ElementEndFinder finder) 
   if (finder)
     ParseInPlace(doc, std::move(copy), length, finder);
   else
-    ParseCopying(doc, copy.get(), length);
+    ParseBytes(doc, copy.get(), length);
 }
 
 }  // namespace xml_detail
