@@ -22,6 +22,10 @@ class FileView {
   bool Open(std::FILE* file, std::size_t maxSize);
   const char* Data() const { return static_cast<const char*>(data_); }
   std::size_t Size() const { return size_; }
+  // Tells the system that the bytes before upTo have been read for good, so
+  // that their pages need not stay in this process's memory (they stay in
+  // the file cache and come back if read again).
+  void Release(const char* upTo);
 
  private:
   void* data_ = nullptr;

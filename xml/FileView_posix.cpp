@@ -2,6 +2,9 @@
 
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 namespace xml_detail {
 
@@ -25,6 +28,14 @@ bool FileView::Open(std::FILE* file, std::size_t maxSize) {
   data_ = data;
   size_ = size;
   return true;
+}
+
+void FileView::Release(const char* upTo) {
+  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(data_);
+  const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(upTo) & ~(page - 1);
+  if (!data_ || page == 0 || end <= begin) return;
+  madvise(data_, end - begin, MADV_DONTNEED);
 }
 
 }  // namespace xml_detail

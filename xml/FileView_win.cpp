@@ -28,4 +28,10 @@ bool FileView::Open(std::FILE* file, std::size_t maxSize) {
   return true;
 }
 
+void FileView::Release(const char* upTo) {
+  // Unlocking pages that were never locked takes them out of the working set.
+  const char* begin = static_cast<const char*>(data_);
+  if (data_ && upTo > begin) VirtualUnlock(data_, static_cast<SIZE_T>(upTo - begin));
+}
+
 }  // namespace xml_detail

@@ -198,10 +198,13 @@ std::unique_ptr<XmlElement> BuildElementFromText(const char* text, std::size_t l
 // reader's own single pass, which must build the same tree.
 void ParseTextWith(XmlDocument& doc, const char* text, ElementEndFinder finder);
 
+class FileView;
+
 // Replaces the contents with the parse of exactly length bytes of text, which
-// are only read and need not end with a NUL (a file seen in place); the file
-// name is kept.
-void ParseBytes(XmlDocument& doc, const char* text, std::size_t length);
+// are only read and need not end with a NUL (a file seen in place, given as
+// view, whose pages are let go as the reading passes them); the file name is
+// kept.
+void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView* view = nullptr);
 
 // --- writing ----------------------------------------------------------------
 

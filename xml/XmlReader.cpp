@@ -377,6 +377,12 @@ class Reader {
       : doc_(doc), text_(text), end_(text + length), writable_(writable), finder_(finder), arena_(arena),
         pool_(arena) {}
 
+  // The single pass lets go of the pages of view behind it.
+  void SetView(FileView* view) {
+    view_ = view;
+    released_ = text_;
+  }
+
   void Run() {
     std::unique_ptr<XmlHeader> header = Access::NewHeader();
     const char* pos = text_;
@@ -602,6 +608,10 @@ class Reader {
       }
       if (!next) break;
       p = next;
+      if (view_ && p - released_ >= kReleaseStep) {
+        view_->Release(p);
+        released_ = p;
+      }
     }
     // A text that ends inside an element loses that element: the root stays
     // the last top-level element that was read whole. What was built of it
@@ -854,6 +864,10 @@ class Reader {
   Arena& arena_;
   StringPool pool_;
   int status_ = 0;
+  // Nothing behind the point reached is read again: its pages can go.
+  static constexpr std::ptrdiff_t kReleaseStep = 4 << 20;
+  FileView* view_ = nullptr;
+  const char* released_ = nullptr;
   std::vector<Open> open_;
   std::vector<TagSpans> spans_;
   std::unordered_map<const char*, TagMemory> memory_;
@@ -971,19 +985,21 @@ void LoadFile(XmlDocument& doc, const char* fileName) {
     data = bytes.get();
     size = length;
   }
-  ParseBytes(doc, data, size);
+  ParseBytes(doc, data, size, bytes ? nullptr : &view);
 }
 
 }  // namespace
 
-void ParseBytes(XmlDocument& doc, const char* text, std::size_t length) {
+void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView* view) {
   // The old tree goes before the arena it lives in.
   Access::Root(doc).reset();
   Access::Header(doc).reset();
   Access::Buffer(doc).reset();
   // The document keeps copies of what it needs.
   length = TextLength(text, length);
-  Reader(doc, text, length, nullptr, nullptr, NewArena(doc, length)).Run();
+  Reader reader(doc, text, length, nullptr, nullptr, NewArena(doc, length));
+  reader.SetView(view);
+  reader.Run();
 }
 
 bool FindElementEnd(const char* lt, const char* bound, ElementEnd* out) { return ScanElementEnd(lt, bound, out); }
