@@ -89,6 +89,7 @@ class StringPool {
     std::uint32_t hash;
   };
   void Grow();
+  static constexpr std::size_t kMaxSlots = std::size_t(1) << 20;
 
   Arena& arena_;
   std::unique_ptr<Slot[]> slots_;  // open addressing; mask_ + 1 of them, a power of two

@@ -119,17 +119,27 @@ StringPool::StringPool(Arena& arena) : arena_(arena), slots_(new Slot[1024]()), 
 const char* StringPool::Intern(const char* s, std::size_t length) {
   if (length == 0) return "";
   const std::uint32_t hash = static_cast<std::uint32_t>(HashBytes(s, length) >> 32);
-  for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+  // A text made to collide could make every look-up walk the whole table:
+  // past a few steps the string is simply copied, so that reading stays
+  // linear whatever the text.
+  constexpr std::size_t kMaxSteps = 64;
+  std::size_t i = hash & mask_;
+  for (std::size_t step = 0; step < kMaxSteps; ++step, i = (i + 1) & mask_) {
     Slot& slot = slots_[i];
     // An empty slot has size 0, which no string here has.
     if (slot.hash == hash && slot.size == length && SameBytes(slot.text, s, length)) return slot.text;
     if (!slot.text) {
       char* copy = arena_.CopyString(s, length);
-      slot = Slot{copy, static_cast<std::uint32_t>(length), hash};
-      if (++used_ * 2 > mask_) Grow();
+      // The table stops growing at a size that stays small beside any file
+      // that needs it; once it is half full, new strings are only copied.
+      if (used_ * 2 < mask_) {
+        slot = Slot{copy, static_cast<std::uint32_t>(length), hash};
+        if (++used_ * 2 > mask_ && mask_ < kMaxSlots - 1) Grow();
+      }
       return copy;
     }
   }
+  return arena_.CopyString(s, length);
 }
 
 void StringPool::Grow() {
