@@ -54,6 +54,29 @@ class Arena {
   std::size_t nextChunk_;
 };
 
+inline std::uint64_t Load64(const char* s) {
+  std::uint64_t word;
+  std::memcpy(&word, s, 8);
+  return word;
+}
+
+inline std::uint32_t Load32(const char* s) {
+  std::uint32_t word;
+  std::memcpy(&word, s, 4);
+  return word;
+}
+
+// Whether the first n bytes (n > 0) of a and b are equal; short strings, the
+// common case, take two loads each.
+inline bool SameBytes(const char* a, const char* b, std::size_t n) {
+  if (n >= 8) {
+    if (n > 16) return std::memcmp(a, b, n) == 0;
+    return Load64(a) == Load64(b) && Load64(a + n - 8) == Load64(b + n - 8);
+  }
+  if (n >= 4) return Load32(a) == Load32(b) && Load32(a + n - 4) == Load32(b + n - 4);
+  return a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1];
+}
+
 // Copies of the strings a parse keeps, in an arena, each kept once: the games
 // of a database are made from one template, so most of their values, their
 // help texts and every name repeat thousands of times. Equal strings share one
@@ -77,7 +100,8 @@ class StringPool {
   // strings in one place of one kind of tag mostly repeat, and comparing
   // costs less than looking up.
   const char* Intern(const char* s, std::size_t length, Guess& guess) {
-    if (!(guess.text && guess.size == length && std::memcmp(guess.text, s, length) == 0))
+    if (length == 0) return "";
+    if (!(guess.text && guess.size == length && SameBytes(guess.text, s, length)))
       guess = Guess{Intern(s, length), length};
     return guess.text;
   }

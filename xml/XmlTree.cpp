@@ -67,18 +67,6 @@ char* Arena::CopyString(const char* s, std::size_t length) {
 
 namespace {
 
-std::uint64_t Load64(const char* s) {
-  std::uint64_t word;
-  std::memcpy(&word, s, 8);
-  return word;
-}
-
-std::uint32_t Load32(const char* s) {
-  std::uint32_t word;
-  std::memcpy(&word, s, 4);
-  return word;
-}
-
 // Eight bytes a step, the last step overlapping the one before, so that no
 // byte outside the string is read; equal hashes are compared in full anyway,
 // so speed matters more here than spreading.
@@ -99,17 +87,6 @@ std::uint64_t HashBytes(const char* s, std::size_t n) {
     mix(byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16);
   }
   return h;
-}
-
-// Whether the first n bytes (n > 0) of a and b are equal; short strings, the
-// common case, take two loads each.
-bool SameBytes(const char* a, const char* b, std::size_t n) {
-  if (n >= 8) {
-    if (n > 16) return std::memcmp(a, b, n) == 0;
-    return Load64(a) == Load64(b) && Load64(a + n - 8) == Load64(b + n - 8);
-  }
-  if (n >= 4) return Load32(a) == Load32(b) && Load32(a + n - 4) == Load32(b + n - 4);
-  return a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1];
 }
 
 }  // namespace
