@@ -285,6 +285,8 @@ class XmlElement {
   std::unique_ptr<XmlElement> Clone() const;
 
   unsigned GetAttributeCount() const { return attributes_.Count(); }
+  // Attributes read from a file have no pointer list until the first call,
+  // which makes it: a change to the element, not a plain read.
   XmlAttribute** GetAttributes() { return attributes_.Data(); }
   XmlAttribute* FindAttribute(const char* name, bool create = false);
 
