@@ -138,11 +138,22 @@ bool UpdateService::Resolve(const std::string& folder, const std::string& name, 
   // "<file>.sig" is made from <file> itself, so that it always matches the
   // version being served; a stale copy lying in the folder is not used.
   const std::size_t suffix = std::char_traits<char>::length(kSignatureSuffix);
-  if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kSignatureSuffix) == 0) {
-    const std::string source = ReleaseFolder::ReleaseFile(folder, name.substr(0, name.size() - suffix));
+  auto isSignatureName = [&](const std::string& n) {
+    return n.size() > suffix && n.compare(n.size() - suffix, suffix, kSignatureSuffix) == 0;
+  };
+  if (isSignatureName(name)) {
+    const std::string stem = name.substr(0, name.size() - suffix);
+    std::string source = ReleaseFolder::ReleaseFile(folder, stem);
     if (!source.empty()) {
       item.generated = true;
       return release_.FileSignature(source, item.signature);
+    }
+    // "<file>.sig.sig": the second-level signatures of <file>'s.
+    if (isSignatureName(stem) && !(source = ReleaseFolder::ReleaseFile(folder, stem.substr(0, stem.size() - suffix))).empty()) {
+      item.generated = true;
+      if (!release_.FileSignature(source, item.signature) || !item.signature.secondLevel) return false;
+      item.signature = ReleaseFolder::Signature(*item.signature.secondLevel);
+      return true;
     }
   }
   item.path = ReleaseFolder::ReleaseFile(folder, name);
