@@ -551,10 +551,7 @@ TEST(DeltaFallback, CancellingTheDeltaRouteStartsTheWholeFileRouteAndCancellingT
 // update to the delta route; a second level that rebuilds the wrong list is
 // caught by the whole file's hash, and the whole file follows.
 TEST(DeltaSecondLevel, OlderServersAndDamagedSecondLevelsStillUpdate) {
-  static const std::string a = Program(1200000, 5), b = [] {
-    std::string b = a;
-    return b.replace(600000, 300, Program(400, 6));
-  }();
+  const std::string a = Program(1200000, 5), b = std::string(a).replace(600000, 300, Program(400, 6));
   const std::string list = Signatures(a);
   ASSERT_GE(list.size(), kSecondLevelMinBytes);
   const std::vector<std::uint8_t> stale = DIFF::MakeSecondLevelStream(reinterpret_cast<const std::uint8_t*>(list.data()), list.size());
