@@ -122,7 +122,6 @@ bool Rebuild(const UpdateFile& file, const std::vector<Need>& needs, const std::
   return true;
 }
 
-
 // The new versions' signature streams, one per signature field (streams[k]
 // for field k), given the installed files' own (local[k]). Large files get
 // theirs as a delta of their own: the second level first, then the changed

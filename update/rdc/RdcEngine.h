@@ -65,7 +65,7 @@ constexpr std::uint8_t kSignatureVersion = 2;
 constexpr std::size_t kSignatureHeaderSize = 12;
 constexpr std::size_t kSignatureRecordSize = 2 + kStrongHashSize;
 constexpr unsigned kVersion1HashSize = 16;
-constexpr unsigned kSecondLevelHorizon = 4;
+constexpr unsigned kSecondLevelHorizon = 6;
 constexpr unsigned kSecondLevelMaxRecords = 64;
 constexpr unsigned kSecondLevelMaxChunk = kSignatureHeaderSize + kSecondLevelMaxRecords * kSignatureRecordSize;
 
