@@ -49,9 +49,9 @@ class ReleaseFolder {
   std::uint64_t HashComputations() const;
 
   // A release file's delta signatures: the stream the updater's own engine
-  // makes for the same bytes, with its SHA-1 and its second-level stream. Made on first use and again
-  // whenever the file's size or time has changed; false when the file cannot
-  // be read. Safe to call from many threads at once.
+  // makes for the same bytes, with its SHA-1 and its second level. Made on
+  // first use and again whenever the file's size or time has changed; false
+  // when the file cannot be read. Safe to call from many threads at once.
   struct Signature {
     std::shared_ptr<const std::string> bytes;
     std::string hash;      // 40 upper-case hex digits
