@@ -546,27 +546,23 @@ TEST(DeltaFallback, CancellingTheDeltaRouteStartsTheWholeFileRouteAndCancellingT
   }
 }
 
-// A large file's signatures come as a delta of the installed file's own.
-// A server without that second level, or a damaged one, still leaves the
-// update to the delta route; a second level that rebuilds the wrong list is
-// caught by the whole file's hash, and the whole file follows.
+// A large file's signatures come as a delta of the installed file's own. An
+// older server or a damaged second level still leaves the update to the delta
+// route; a second level that rebuilds a wrong list is caught by the hash.
 TEST(DeltaSecondLevel, OlderServersAndDamagedSecondLevelsStillUpdate) {
   const std::string a = Program(1200000, 5), b = std::string(a).replace(600000, 300, Program(400, 6));
   const std::string list = Signatures(a);
   ASSERT_GE(list.size(), kSecondLevelMinBytes);
-  const std::vector<std::uint8_t> stale = DIFF::MakeSecondLevelStream(reinterpret_cast<const std::uint8_t*>(list.data()), list.size());
+  const auto stale = DIFF::MakeSecondLevelStream(reinterpret_cast<const std::uint8_t*>(list.data()), list.size());
   const std::string blocks = HttpReply(Zip(SourceBlocks(a, b))), signatures = HttpReply(Zip({Signatures(b)}));
+  const std::vector<std::string> byDelta = {"f1=vtl64.exe.sig.sig", "f1=vtl64.exe.sig", "f1=vtl64.exe&from1="};
   const struct {
     const char* what;
     std::vector<std::string> replies;
-    std::vector<std::string> bodies;  // how each request's body starts
+    std::vector<std::string> bodies;  // each request's body; a range request's start
   } cases[] = {
-      {"an older server",
-       {HttpReply("no such file\n", "404 Not Found"), signatures, blocks},
-       {"f1=vtl64.exe.sig.sig", "f1=vtl64.exe.sig", "f1=vtl64.exe&from1="}},
-      {"a damaged second level",
-       {HttpReply(Zip({"garbage"})), signatures, blocks},
-       {"f1=vtl64.exe.sig.sig", "f1=vtl64.exe.sig", "f1=vtl64.exe&from1="}},
+      {"an older server", {HttpReply("no such file\n", "404 Not Found"), signatures, blocks}, byDelta},
+      {"a damaged second level", {HttpReply(Zip({"garbage"})), signatures, blocks}, byDelta},
       {"a second level of the installed file's list",
        {HttpReply(Zip({std::string(stale.begin(), stale.end())})), HttpReply(Zip({b}))},
        {"f1=vtl64.exe.sig.sig", "f1=vtl64.exe"}},
@@ -584,9 +580,9 @@ TEST(DeltaSecondLevel, OlderServersAndDamagedSecondLevelsStillUpdate) {
     EXPECT_TRUE(Bytes(updater.files[0].localPath) == b) << c.what;
     const auto requests = server.Requests();
     ASSERT_EQ(c.bodies.size(), requests.size()) << c.what;
-    for (std::size_t k = 0; k < requests.size(); ++k) {  // ranges: the first one's start
-      const std::string& body = c.bodies[k].back() == '=' ? requests[k].body.substr(0, c.bodies[k].size()) : requests[k].body;
-      EXPECT_EQ(c.bodies[k], body) << c.what;
+    for (std::size_t k = 0; k < requests.size(); ++k) {
+      const bool range = c.bodies[k].back() == '=';
+      EXPECT_EQ(c.bodies[k], range ? requests[k].body.substr(0, c.bodies[k].size()) : requests[k].body) << c.what;
     }
   }
 }
