@@ -2,8 +2,25 @@
 
 #include <io.h>
 #include <windows.h>
+#include <winternl.h>
 
 namespace xml_detail {
+
+namespace {
+
+// A read that fails through a view is an exception, not an error code, and
+// this build has no way to catch it: only files on a fixed local disk are
+// seen in place. A share whose server goes away, or a stick pulled out while
+// the library loads, must give a read error, which the caller handles.
+bool OnFixedLocalDisk(HANDLE file) {
+  constexpr ULONG kRemovableMedia = 0x1, kRemoteDevice = 0x10;
+  IO_STATUS_BLOCK status{};
+  FILE_FS_DEVICE_INFORMATION device{};
+  if (NtQueryVolumeInformationFile(file, &status, &device, sizeof(device), FileFsDeviceInformation) < 0) return false;
+  return (device.Characteristics & (kRemovableMedia | kRemoteDevice)) == 0;
+}
+
+}  // namespace
 
 FileView::~FileView() {
   if (data_) UnmapViewOfFile(data_);
@@ -15,7 +32,7 @@ bool FileView::Open(std::FILE* file, std::size_t maxSize) {
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   LARGE_INTEGER size;
   if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size) ||
-      size.QuadPart <= 0 || static_cast<unsigned long long>(size.QuadPart) > maxSize)
+      size.QuadPart <= 0 || static_cast<unsigned long long>(size.QuadPart) > maxSize || !OnFixedLocalDisk(handle))
     return false;
   // The view keeps the mapping alive; the mapping's own handle is not needed.
   HANDLE mapping = CreateFileMappingW(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
