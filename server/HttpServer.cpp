@@ -94,6 +94,11 @@ unsigned ZipWorkers(unsigned asked) {
   return std::max(1u, std::thread::hardware_concurrency() / 2);
 }
 
+unsigned IoThreads(unsigned asked) {
+  if (asked) return asked;
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 // Zip work yields to everything else the machine does, hash queries first.
 void LowerThisThread() {
   thread_local bool lowered = false;
@@ -168,9 +173,10 @@ class Core {
         handler_(std::move(handler)),
         quick_(std::move(quick)),
         log_(log),
-        acceptor_(io_),
-        acceptRetry_(io_),
-        signals_(io_),
+        loops_(MakeLoops(IoThreads(options_.ioThreads))),
+        acceptor_(*loops_[0]),
+        acceptRetry_(*loops_[0]),
+        signals_(*loops_[0]),
         pool_(std::max(1u, options_.workers)),
         zipLane_(zipPool_),
         zipPool_(ZipWorkers(options_.zipWorkers)) {}
@@ -178,7 +184,9 @@ class Core {
   bool Listen(std::string& error);
   int Port() const { return port_; }
   void Run();
-  void Stop() { io_.stop(); }
+  void Stop() {
+    for (auto& loop : loops_) loop->stop();
+  }
 
   const HttpOptions& Options() const { return options_; }
   AccessLog& Log() { return log_; }
@@ -234,7 +242,20 @@ class Core {
   }
 
  private:
+  static std::vector<std::unique_ptr<asio::io_context>> MakeLoops(unsigned count) {
+    std::vector<std::unique_ptr<asio::io_context>> loops;
+    // Each loop is run by one thread, so it needs no locking of its own.
+    for (unsigned i = 0; i < count; ++i) loops.push_back(std::make_unique<asio::io_context>(1));
+    return loops;
+  }
+  // The loops take the connections in turn.
+  asio::io_context& NextLoop() {
+    asio::io_context& loop = *loops_[nextLoop_];
+    nextLoop_ = (nextLoop_ + 1) % loops_.size();
+    return loop;
+  }
   void Accept();
+  void AcceptWaiting();
   void OnAccepted(tcp::socket socket);
 
   HttpOptions options_;
@@ -249,9 +270,13 @@ class Core {
   std::size_t lingering_ = 0;
 
   // Destroyed in reverse order: the pool is joined first (its tasks post to
-  // the event loop), the event loop last, which destroys the connections
-  // still waiting in it; they release their counts above.
-  asio::io_context io_;
+  // the event loops), the event loops last, which destroy the connections
+  // still waiting in them; they release their counts above. Each I/O thread
+  // runs a loop of its own: the threads share no queue, and a connection
+  // stays on the loop (and the thread) that accepted it. The first loop also
+  // accepts and watches for the stop signals.
+  std::vector<std::unique_ptr<asio::io_context>> loops_;
+  std::size_t nextLoop_ = 0;  // touched by the accepting loop only
   tcp::acceptor acceptor_;
   asio::steady_timer acceptRetry_;
   asio::signal_set signals_;
@@ -584,6 +609,8 @@ bool Core::Listen(std::string& error) {
   if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
   if (!ec) acceptor_.bind(endpoint, ec);
   if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+  // Accepting the waiting connections in one go must stop when none is left.
+  if (!ec) acceptor_.non_blocking(true, ec);
   if (ec) {
     error = ec.message();
     return false;
@@ -614,7 +641,7 @@ bool Core::Listen(std::string& error) {
 }
 
 void Core::Accept() {
-  acceptor_.async_accept(asio::make_strand(io_), [this](beast::error_code ec, tcp::socket socket) {
+  acceptor_.async_accept(NextLoop(), [this](beast::error_code ec, tcp::socket socket) {
     if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
     if (ec && ec != asio::error::connection_aborted) {
       // Out of descriptors or memory: the pending connections wait in the
@@ -626,8 +653,25 @@ void Core::Accept() {
       return;
     }
     if (!ec) OnAccepted(std::move(socket));
+    AcceptWaiting();
     Accept();
   });
+}
+
+// Each wait for a connection takes a turn of the event loop, behind every
+// reply in its queue: taking one at a time, a burst of new clients would
+// sit in the backlog, their requests unanswered, for as long as the loop is
+// busy. So whatever else is waiting is taken at once (a bounded number, so
+// that the loop's other work gets its turn).
+void Core::AcceptWaiting() {
+  constexpr int kMaxAtOnce = 256;
+  for (int i = 0; i < kMaxAtOnce; ++i) {
+    beast::error_code ec;
+    tcp::socket socket = acceptor_.accept(NextLoop(), ec);
+    if (ec == asio::error::connection_aborted) continue;
+    if (ec) return;  // none waiting; anything else is met by the waiting accept
+    OnAccepted(std::move(socket));
+  }
 }
 
 void Core::OnAccepted(tcp::socket socket) {
@@ -652,8 +696,15 @@ void Core::OnAccepted(tcp::socket socket) {
 void Core::Run() {
   Accept();
   std::vector<std::thread> more;
-  for (unsigned i = 1; i < options_.ioThreads; ++i) more.emplace_back([this] { io_.run(); });
-  io_.run();
+  for (std::size_t i = 1; i < loops_.size(); ++i) {
+    more.emplace_back([loop = loops_[i].get()] {
+      // Stays in run() while it has no connections yet, until Stop().
+      auto busy = asio::make_work_guard(*loop);
+      loop->run();
+    });
+  }
+  loops_[0]->run();
+  Stop();  // the first loop may also end on its own (listening failed)
   for (std::thread& t : more) t.join();
   // Requests still being run finish; queued ones are dropped with their
   // connections.

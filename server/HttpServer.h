@@ -38,7 +38,7 @@ struct HttpOptions {
   std::size_t maxConnections = 0;    // 0: from the process's descriptor limit
   unsigned workers = 16;             // threads that run requests
   unsigned zipWorkers = 0;           // threads that write zip replies; 0: half the cores, at least 1
-  unsigned ioThreads = 1;            // threads that move bytes
+  unsigned ioThreads = 0;            // threads that move bytes; 0: one per core
   bool stopOnSignals = true;         // SIGINT and SIGTERM end Run()
 };
 
