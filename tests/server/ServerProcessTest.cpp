@@ -317,7 +317,9 @@ TEST_F(ServerProcessTest, StopsRightAfterStart) {
 
 TEST_F(ServerProcessTest, ManyClientsAtOnce) {
   ServerProcess server(work_);
-  ASSERT_NO_FATAL_FAILURE(server.Start(Args()));
+  auto args = Args();
+  args.insert(args.end(), {"--io-threads", "3", "--log", (work_ / "access.log").string()});
+  ASSERT_NO_FATAL_FAILURE(server.Start(args));
   std::vector<std::thread> threads;
   std::vector<int> failures(16, 0);
   for (int t = 0; t < 16; ++t) {
@@ -332,6 +334,10 @@ TEST_F(ServerProcessTest, ManyClientsAtOnce) {
   for (auto& th : threads) th.join();
   for (int f : failures) EXPECT_EQ(f, 0);
   EXPECT_EQ(server.Stop(SIGTERM), 0);
+  // Every line whole, from whichever thread answered.
+  const std::vector<std::string> lines = Lines(ReadFileBytes(work_ / "access.log"));
+  EXPECT_EQ(lines.size(), 16u * 25u);
+  for (const std::string& line : lines) EXPECT_TRUE(IsLogLine(Fields(line), false)) << line;
 }
 
 // --- slow, idle and too many clients -----------------------------------------
@@ -450,6 +456,8 @@ TEST_F(ServerProcessTest, PipelinedContinuedAndBrokenRequests) {
       {"head", "HEAD " + kEndpoint + "&f=hash HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", {"HTTP/1.1 405"}},
       {"http/1.0", "POST " + kEndpoint + "&f=hash HTTP/1.0\r\nContent-Length: 12\r\n\r\nf1=vtl64.exe",
        {"HTTP/1.0 200"}},
+      {"http/1.0 kept open", "POST " + kEndpoint + "&f=hash HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 12\r\n\r\n" +
+       "f1=vtl64.exe" + HashQuery("close"), {"HTTP/1.0 200", "HTTP/1.1 200"}},
       {"huge header", "POST / HTTP/1.1\r\nX: " + std::string(20000, 'x') + "\r\n\r\n", {"HTTP/1.1 431"}},
       {"not http", "HELLO THERE\r\n\r\n", {"HTTP/1.1 400"}},
   };
