@@ -7,14 +7,17 @@ namespace {
 
 void AppendEscaped(std::string_view bytes, bool escapePercent, std::string& out) {
   static const char kHex[] = "0123456789ABCDEF";
-  for (unsigned char c : bytes) {
-    if (c < 0x21 || c > 0x7E || (escapePercent && c == '%')) {
-      const char escape[3] = {'%', kHex[c >> 4], kHex[c & 15]};
-      out.append(escape, 3);
-    } else {
-      out += char(c);
-    }
+  // Plain runs are copied whole.
+  std::size_t plain = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c >= 0x21 && c <= 0x7E && !(escapePercent && c == '%')) continue;
+    out.append(bytes.data() + plain, i - plain);
+    const char escape[3] = {'%', kHex[c >> 4], kHex[c & 15]};
+    out.append(escape, 3);
+    plain = i + 1;
   }
+  out.append(bytes.data() + plain, bytes.size() - plain);
 }
 
 void AppendField(std::string_view text, std::string& out) {
