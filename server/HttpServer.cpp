@@ -441,7 +441,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
       rest[0] = asio::buffer(replyHead_.data() + sent_, replyHead_.size() - sent_);
       rest[1] = asio::buffer(replyBody_);
     } else {
-      rest[0] = asio::buffer(replyBody_.data() + (sent_ - replyHead_.size()), replyHead_.size() + replyBody_.size() - sent_);
+      const std::size_t bodySent = sent_ - replyHead_.size();
+      rest[0] = asio::buffer(replyBody_.data() + bodySent, replyBody_.size() - bodySent);
     }
     socket_.async_write_some(rest, [self = shared_from_this()](beast::error_code ec, std::size_t n) {
       self->OnWritten(ec, n);
