@@ -132,12 +132,6 @@ void WriteSettings(ConfText& conf, XmlElement* entry) {
   }
 }
 
-// A mount's host path with the quotes a user may have put around it.
-std::string Unquoted(const std::string& path) {
-  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') return path.substr(1, path.size() - 2);
-  return path;
-}
-
 void WriteMounts(ConfText& conf, XmlElement* entry) {
   XmlElement* mounts = Section(entry, "Mount");
   for (unsigned i = 0; i < mounts->GetChildCount(); ++i) {

@@ -9,6 +9,11 @@ const char* const CategoryList[kCategoryCount] = {
     "Platform",    "Shootemup", "Strategy", "Simulation", "Sport",
 };
 
+std::string Unquoted(const std::string& path) {
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') return path.substr(1, path.size() - 2);
+  return path;
+}
+
 bool EqualIgnoringCase(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
     if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))

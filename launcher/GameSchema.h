@@ -42,5 +42,9 @@ const char* FirstCDataText(const XmlElement* element);
 // read as an XML document.
 bool ReadGameLinkName(const std::string& path, std::string& name);
 
+// A mount's host path without the double quotes a user may have put around
+// it (DOSBox needs them for blanks; the file system does not want them).
+std::string Unquoted(const std::string& path);
+
 // Whether a and b are equal without regard to ASCII case.
 bool EqualIgnoringCase(const char* a, const char* b);

@@ -41,11 +41,6 @@ bool HasControlCharacter(const std::string& text) {
   return false;
 }
 
-std::string Unquoted(const std::string& path) {
-  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') return path.substr(1, path.size() - 2);
-  return path;
-}
-
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool SameDrive(const std::string& drive, char letter) {
