@@ -1,6 +1,5 @@
 #include "server/FormRequest.h"
 
-#include <algorithm>
 #include <map>
 
 namespace vantle_server {
@@ -47,10 +46,10 @@ bool PercentDecode(std::string_view text, bool plusIsSpace, std::string& out) {
   out.clear();
   out.reserve(text.size());
   // Plain runs are copied whole; only escapes (and '+') are looked at.
-  const char* const special = plusIsSpace ? "%+" : "%";
   std::size_t i = 0;
   while (i < text.size()) {
-    const std::size_t next = std::min(text.find_first_of(special, i), text.size());
+    std::size_t next = i;
+    while (next < text.size() && text[next] != '%' && !(plusIsSpace && text[next] == '+')) ++next;
     out.append(text.data() + i, next - i);
     if (next == text.size()) break;
     i = next;
