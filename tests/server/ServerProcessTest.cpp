@@ -597,6 +597,13 @@ TEST_F(ServerProcessTest, ConnectionsBeyondTheAddressLimitAre503) {
   ASSERT_TRUE(again.Send(HashQuery("close")));
   got = again.ReadUntilClosed(std::chrono::seconds(10), closed);
   EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+  // So does one that keeps its end open after its last reply, once the
+  // server has waited a little (not a whole request timeout) for it to close.
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  RawClient late(server.Port(), "127.0.0.1");
+  ASSERT_TRUE(late.Send(HashQuery("close")));
+  got = late.ReadUntilClosed(std::chrono::seconds(10), closed);
+  EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
 
   EXPECT_EQ(server.Stop(SIGTERM), 0);
   int refusals = 0;
