@@ -23,6 +23,7 @@
 
 #include "server/UpdateService.h"
 #include "update/MemoryZip.h"
+#include "update/SignatureDelta.h"
 #include "update/Sha1.h"
 #include "update/UpdateProtocol.h"
 #include "update/rdc/RdcEngine.h"
@@ -46,10 +47,21 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
 
 std::string Sha1(const std::string& bytes) { return ::Sha1Text(bytes); }
 
+// One delta transfer's bytes, by what they carry.
+struct Exchange {
+  std::uint64_t requests = 0;
+  std::uint64_t signatures = 0;       // first request and reply: the signature stream, or its second level
+  std::uint64_t signatureRanges = 0;  // the changed ranges of the signature stream
+  std::uint64_t blocks = 0;           // the block request and reply
+  std::uint64_t blockCount = 0, literal = 0;  // source ranges fetched, and their bytes before deflate
+  std::uint64_t formBytes = 0;        // all request bodies
+  std::uint64_t Total() const { return signatures + signatureRanges + blocks; }
+};
+
 struct Row {
   std::string name;
   std::uint64_t oldSize = 0, newSize = 0;
-  std::uint64_t signatureExchange = 0, blockExchange = 0, blocks = 0;
+  Exchange delta, oneLevel;
   std::uint64_t wholeZip = 0, rsync = 0;
 };
 
@@ -58,71 +70,90 @@ bool Fail(const std::string& what) {
   return false;
 }
 
-// The two delta exchanges and the whole-file one, through the server's handler.
+const std::uint8_t* Data(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
+
+// One request through the server's handler: its body and the reply's
+// entries, counted in exchange.
+bool Post(vantle_server::UpdateService& service, const std::vector<FormField>& fields, Exchange& exchange,
+          std::uint64_t& share, std::vector<std::string>* entries) {
+  std::string body, error;
+  if (!BuildFormBody(fields, &body)) return Fail("a request over the body limit");
+  vantle_server::ServiceReply reply = service.Handle("POST", kTarget, body);
+  if (!vantle_server::MakeBodyWhole(reply, error)) return Fail(error);
+  if (reply.status != 200) return Fail("reply " + std::to_string(reply.status) + " " + reply.body);
+  ++exchange.requests;
+  exchange.formBytes += body.size();
+  share += body.size() + reply.body.size();
+  MemoryZipArchive zip(reply.body);
+  if (!zip.IsOpen()) return Fail("a reply that is no zip archive");
+  entries->resize(zip.EntryCount());
+  for (std::uint64_t k = 0; k < zip.EntryCount(); ++k) {
+    if (!zip.ReadEntry(k, kMaxUpdateFileBytes, &(*entries)[k])) return Fail("a damaged entry");
+  }
+  return true;
+}
+
+// The delta route as the updater runs it, with the second level of
+// signatures when secondLevel allows it, through the server's handler.
+bool MeasureDelta(vantle_server::UpdateService& service, const std::string& oldBytes, const std::string& newBytes,
+                  bool secondLevel, Exchange* exchange) {
+  std::vector<UpdateFile> files = {UpdateFile(L"old", L"file", L"file.sig", false)};
+  files[0].serverHash = Sha1(newBytes);
+  const std::vector<std::uint8_t> local = DIFF::MakeSignatureStream(Data(oldBytes), oldBytes.size());
+  const bool twoLevels = secondLevel && WantsSecondLevel(files[0], local.size());
+  std::vector<FormField> fields = MakeSignatureRequestFields(files);
+  if (twoLevels) fields[0].value = SecondLevelName(fields[0].value);
+  std::vector<std::string> entries;
+  if (!Post(service, fields, *exchange, exchange->signatures, &entries) || entries.size() != 1)
+    return Fail("signature exchange");
+
+  std::vector<std::uint8_t> sourceSignatures(entries[0].begin(), entries[0].end());
+  if (twoLevels) {
+    std::vector<Need> signatureNeeds;
+    if (!SecondLevelNeeds(local, entries[0], &signatureNeeds)) return Fail("second-level needs");
+    fields.clear();
+    unsigned n = 1;
+    AppendRangeFields(fields, files[0].signatureName, signatureNeeds, 0, &n);
+    entries.clear();
+    if (!fields.empty() && !Post(service, fields, *exchange, exchange->signatureRanges, &entries))
+      return Fail("signature ranges");
+    if (!RebuildFromNeeds(signatureNeeds, local, entries, &sourceSignatures)) return Fail("signature rebuild");
+  }
+
+  std::vector<std::vector<Need>> needs(1);
+  if (!CompareSignatureStreams(local.data(), local.size(), sourceSignatures.data(), sourceSignatures.size(),
+                               oldBytes.size(), &needs[0]))
+    return Fail("needs");
+  JoinNearSourceRanges(needs[0]);
+  fields = MakeBlockRequestFields(files, {0}, needs);
+  exchange->blockCount = fields.size() / 3;
+  for (const SourceBlock& block : files[0].sourceBlocks) exchange->literal += block.length;
+  entries.clear();
+  if (!fields.empty() && !Post(service, fields, *exchange, exchange->blocks, &entries)) return Fail("blocks");
+
+  // Rebuild, as the updater does, and check the result.
+  std::vector<std::uint8_t> rebuilt;
+  if (!RebuildFromNeeds(needs[0], std::vector<std::uint8_t>(oldBytes.begin(), oldBytes.end()), entries, &rebuilt) ||
+      std::string(rebuilt.begin(), rebuilt.end()) != newBytes)
+    return Fail("the rebuilt file differs from the new one");
+  return true;
+}
+
+// The delta exchanges, with and without the second level, and the
+// whole-file one, through the server's handler.
 bool MeasureUpdate(const std::string& oldBytes, const std::string& newBytes, const fs::path& work, Row* row) {
   const fs::path product = work / "root" / kProduct;
   fs::create_directories(product);
   // The server makes file.sig itself from the file.
   WriteAll(product / "file", newBytes);
   vantle_server::UpdateService service((work / "root").string());
+  if (!MeasureDelta(service, oldBytes, newBytes, true, &row->delta) ||
+      !MeasureDelta(service, oldBytes, newBytes, false, &row->oneLevel))
+    return false;
 
   std::vector<UpdateFile> files = {UpdateFile(L"old", L"file", L"file.sig", false)};
   files[0].serverHash = Sha1(newBytes);
-  std::string body;
-  if (!BuildFormBody(MakeSignatureRequestFields(files), &body)) return Fail("signature request");
-  vantle_server::ServiceReply signatureReply = service.Handle("POST", kTarget, body);
-  std::string streamError;
-  if (!vantle_server::MakeBodyWhole(signatureReply, streamError)) return Fail(streamError);
-  if (signatureReply.status != 200) return Fail("signature reply " + std::to_string(signatureReply.status));
-  row->signatureExchange = body.size() + signatureReply.body.size();
-
-  // The client: its own signatures against the server's, into needs.
-  std::string sourceSignatures;
-  MemoryZipArchive signatureZip(signatureReply.body);
-  if (!signatureZip.ReadEntry(0, kMaxUpdateFileBytes, &sourceSignatures)) return Fail("signature entry");
-  DIFF::RdcEngine engine;
-  DIFF::MemoryDiffWriter seedSignatures, needsSink;
-  auto* oldReader = new DIFF::MemoryRdcFileReader(reinterpret_cast<const BYTE*>(oldBytes.data()), oldBytes.size());
-  const HRESULT generated = engine.GenerateSignatures(oldReader, &seedSignatures);
-  oldReader->Release();
-  IRdcFileReader* seed = seedSignatures.CreateReader();
-  auto* source = new DIFF::MemoryRdcFileReader(reinterpret_cast<const BYTE*>(sourceSignatures.data()),
-                                               sourceSignatures.size());
-  const HRESULT compared = engine.CompareSignatures(seed, source, &needsSink);
-  seed->Release();
-  source->Release();
-  if (FAILED(generated) || FAILED(compared)) return Fail("signatures");
-  files[0].needs = needsSink.TakeBytes();
-  std::vector<std::vector<Need>> needs(1);
-  if (!ReadNeeds(files[0].needs, oldBytes.size(), &needs[0])) return Fail("needs");
-
-  const std::vector<FormField> blockFields = MakeBlockRequestFields(files, {0}, needs);
-  row->blocks = blockFields.size() / 3;
-  std::string blockReplyBody;
-  if (!blockFields.empty()) {
-    if (!BuildFormBody(blockFields, &body)) return Fail("block request over the body limit");
-    vantle_server::ServiceReply blockReply = service.Handle("POST", kTarget, body);
-    if (!vantle_server::MakeBodyWhole(blockReply, streamError)) return Fail(streamError);
-    if (blockReply.status != 200) return Fail("block reply " + std::to_string(blockReply.status) + " " + blockReply.body);
-    row->blockExchange = body.size() + blockReply.body.size();
-    blockReplyBody = blockReply.body;
-  }
-
-  // Rebuild, as the updater does, and check the result.
-  MemoryZipArchive blockZip(blockReplyBody);
-  std::string rebuilt;
-  std::uint64_t entry = 0;
-  for (const Need& need : needs[0]) {
-    if (need.type == kNeedSeed) {
-      rebuilt.append(oldBytes, need.offset, need.length);
-    } else if (need.type == kNeedSource) {
-      std::string block;
-      if (!blockZip.ReadEntry(entry++, need.length, &block) || block.size() != need.length) return Fail("block");
-      rebuilt += block;
-    }
-  }
-  if (rebuilt != newBytes) return Fail("the rebuilt file differs from the new one");
-
+  std::string body, streamError;
   if (!BuildFormBody(MakeFileRequestFields(files), &body)) return Fail("file request");
   vantle_server::ServiceReply whole = service.Handle("POST", kTarget, body);
   if (whole.status != 200 || !vantle_server::MakeBodyWhole(whole, streamError)) return Fail("whole-file reply");
@@ -194,24 +225,34 @@ int main(int argc, char** argv) {
   }
   fs::remove_all(work);
 
-  std::printf("%-12s %10s %7s %10s %10s %10s %10s %9s %9s\n", "pair", "new bytes", "blocks", "signature",
-              "blocks", "delta", "whole zip", "rsync -z", "delta/");
-  std::printf("%-12s %10s %7s %10s %10s %10s %10s %9s %9s\n", "", "", "", "exchange", "exchange", "total", "",
-              "", "rsync");
+  std::printf("%-10s %9s %9s %9s %9s %9s %9s %9s %9s %8s\n", "pair", "new bytes", "signature", "sig", "blocks",
+              "delta", "one-level", "whole zip", "rsync -z", "delta/");
+  std::printf("%-10s %9s %9s %9s %9s %9s %9s %9s %9s %8s\n", "", "", "exchange", "ranges", "exchange", "total",
+              "delta", "", "", "rsync");
   bool goals = true;
   for (const Row& r : rows) {
-    const std::uint64_t delta = r.signatureExchange + r.blockExchange;
+    const std::uint64_t delta = r.delta.Total();
     const double ratio = static_cast<double>(delta) / static_cast<double>(r.rsync);
-    std::printf("%-12s %10llu %7llu %10llu %10llu %10llu %10llu %9llu %8.2fx%s\n", r.name.c_str(),
-                static_cast<unsigned long long>(r.newSize), static_cast<unsigned long long>(r.blocks),
-                static_cast<unsigned long long>(r.signatureExchange),
-                static_cast<unsigned long long>(r.blockExchange), static_cast<unsigned long long>(delta),
-                static_cast<unsigned long long>(r.wholeZip), static_cast<unsigned long long>(r.rsync), ratio,
-                delta < r.wholeZip && ratio <= 1.2 ? "" : "  (goal missed)");
-    goals = goals && delta < r.wholeZip && ratio <= 1.2;
+    const bool met = delta < r.wholeZip && ratio <= 1.2;
+    std::printf("%-10s %9llu %9llu %9llu %9llu %9llu %9llu %9llu %9llu %7.2fx%s\n", r.name.c_str(),
+                static_cast<unsigned long long>(r.newSize), static_cast<unsigned long long>(r.delta.signatures),
+                static_cast<unsigned long long>(r.delta.signatureRanges),
+                static_cast<unsigned long long>(r.delta.blocks), static_cast<unsigned long long>(delta),
+                static_cast<unsigned long long>(r.oneLevel.Total()), static_cast<unsigned long long>(r.wholeZip),
+                static_cast<unsigned long long>(r.rsync), ratio, met ? "" : "  (goal missed)");
+    goals = goals && met;
+  }
+  std::printf("\nwhere the delta's bytes go\n%-10s %8s %10s %8s %10s %10s\n", "pair", "requests", "form bytes",
+              "ranges", "literal", "reply zip");
+  for (const Row& r : rows) {
+    const std::uint64_t total = r.delta.Total();
+    std::printf("%-10s %8llu %10llu %8llu %10llu %10llu\n", r.name.c_str(),
+                static_cast<unsigned long long>(r.delta.requests), static_cast<unsigned long long>(r.delta.formBytes),
+                static_cast<unsigned long long>(r.delta.blockCount), static_cast<unsigned long long>(r.delta.literal),
+                static_cast<unsigned long long>(total - r.delta.formBytes));
   }
   std::printf("bytes are request plus reply bodies; HTTP headers (a few hundred bytes per request) are not "
-              "counted, rsync's figures are its whole protocol\n");
+              "counted, rsync's figures are its whole protocol; literal is the fetched ranges before deflate\n");
   std::printf("goals (fewer bytes than the whole-file zip, within 1.2x of rsync): %s\n", goals ? "met" : "missed");
   return ok ? 0 : 1;
 }

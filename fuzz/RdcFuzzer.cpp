@@ -8,7 +8,8 @@
 //   control & 15      -> size of the pieces the source is fed in
 //   (control >> 4) & 3 -> needs the output buffer holds per call
 // The whole input after the control byte is also signed, once in one pass
-// and once in those pieces, and the two streams must agree.
+// and once in those pieces, and the two streams must agree; the stream's
+// second level must cover it.
 #include "update/rdc/RdcEngine.h"
 
 #include <algorithm>
@@ -67,12 +68,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint64_t signedBytes = 0;
   for (const auto& c : own) signedBytes += c.length;
   if (signedBytes != size - 1) Broken("chunks do not cover the file");
+  // Its second level reads back, covers the stream, and has none of its own.
+  const std::vector<std::uint8_t> second = MakeSecondLevelStream(whole.data(), whole.size());
+  std::vector<ChunkSignature> runs;
+  if (!ParseSignatureStream(second.data(), second.size(), &runs)) Broken("second level unreadable");
+  signedBytes = 0;
+  for (const auto& c : runs) signedBytes += c.length;
+  if (signedBytes != whole.size()) Broken("second-level runs do not cover the stream");
+  if (!MakeSecondLevelStream(second.data(), second.size()).empty()) Broken("a second level of a second level");
 
   // Comparing: refused exactly when a stream is malformed; otherwise the
   // needs rebuild the source's length from valid ranges.
   std::vector<ChunkSignature> seedChunks, sourceChunks;
+  // A file's chunks (any window) and a signature list's (window 0) are
+  // never compared with each other.
   const bool valid = ParseSignatureStream(seed, seedLength, &seedChunks) &&
-                     ParseSignatureStream(source, sourceLength, &sourceChunks);
+                     ParseSignatureStream(source, sourceLength, &sourceChunks) &&
+                     (seed[6] == 0 && seed[7] == 0) == (source[6] == 0 && source[7] == 0);
   MemoryRdcFileReader* seedReader = new MemoryRdcFileReader(seed, seedLength);
   SignatureComparator comparator;
   const HRESULT init = comparator.Init(seedReader, static_cast<ULONG>(piece));

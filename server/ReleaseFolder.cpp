@@ -122,12 +122,18 @@ bool ReleaseFolder::FileSignature(const std::string& path, Signature& out) {
   // Made outside the lock, as hashes are.
   std::vector<std::uint8_t> stream;
   if (!DIFF::MakeSignatureStream(file.get(), &stream)) return false;
+  auto sign = [&](const std::vector<std::uint8_t>& bytes, Signature& made) {
+    made.bytes = std::make_shared<const std::string>(bytes.begin(), bytes.end());
+    made.when = info.st_mtim.tv_sec;
+    made.hash = Sha1Text(*made.bytes);
+    made.packed = PackBytes(*made.bytes, made.when);
+    return made.packed != nullptr;
+  };
   Signature made;
-  made.bytes = std::make_shared<const std::string>(stream.begin(), stream.end());
-  made.when = info.st_mtim.tv_sec;
-  made.hash = Sha1Text(*made.bytes);
-  made.packed = PackBytes(*made.bytes, made.when);
-  if (!made.packed) return false;
+  auto secondLevel = std::make_shared<Signature>();
+  if (!sign(stream, made) || !sign(DIFF::MakeSecondLevelStream(stream.data(), stream.size()), *secondLevel))
+    return false;
+  made.secondLevel = std::move(secondLevel);
 
   std::lock_guard<std::mutex> lock(mutex_);
   signatures_[path] = CachedSignature{size, mtime, made};

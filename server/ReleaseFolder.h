@@ -49,14 +49,17 @@ class ReleaseFolder {
   std::uint64_t HashComputations() const;
 
   // A release file's delta signatures: the stream the updater's own engine
-  // makes for the same bytes, with its SHA-1. Made on first use and again
-  // whenever the file's size or time has changed; false when the file cannot
-  // be read. Safe to call from many threads at once.
+  // makes for the same bytes, with its SHA-1 and its second level. Made on
+  // first use and again whenever the file's size or time has changed; false
+  // when the file cannot be read. Safe to call from many threads at once.
   struct Signature {
     std::shared_ptr<const std::string> bytes;
     std::string hash;      // 40 upper-case hex digits
     std::time_t when = 0;  // the file's time
     std::shared_ptr<const PackedEntry> packed;  // the stream deflated
+    // The signatures of this stream, made with it (null inside them), so
+    // that a client holding an older stream fetches only what changed.
+    std::shared_ptr<const Signature> secondLevel;
   };
   bool FileSignature(const std::string& path, Signature& out);
   std::uint64_t SignatureComputations() const;

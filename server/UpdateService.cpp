@@ -131,6 +131,8 @@ std::string UpdateService::QuickHash(const std::string& folder, const std::strin
   // file itself: the names are checked here, the file is looked at once.
   const std::size_t suffix = std::char_traits<char>::length(kSignatureSuffix);
   if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kSignatureSuffix) == 0) {
+    // A second level's digest is not kept apart: the worker answers it.
+    if (name.size() > 2 * suffix && name.compare(name.size() - 2 * suffix, suffix, kSignatureSuffix) == 0) return {};
     const std::string source = name.substr(0, name.size() - suffix);
     if (IsPlainName(source)) {
       std::string hash = release_.KnownSignatureHash(folder + "/" + source);
@@ -147,8 +149,22 @@ bool UpdateService::Resolve(const std::string& folder, const std::string& name, 
   // "<file>.sig" is made from <file> itself, so that it always matches the
   // version being served; a stale copy lying in the folder is not used.
   const std::size_t suffix = std::char_traits<char>::length(kSignatureSuffix);
-  if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kSignatureSuffix) == 0) {
-    const std::string source = ReleaseFolder::ReleaseFile(folder, name.substr(0, name.size() - suffix));
+  auto isSignatureName = [&](const std::string& n) {
+    return n.size() > suffix && n.compare(n.size() - suffix, suffix, kSignatureSuffix) == 0;
+  };
+  if (isSignatureName(name)) {
+    const std::string stem = name.substr(0, name.size() - suffix);
+    // "<file>.sig.sig" is the second level of what "<file>.sig" stands for.
+    if (isSignatureName(stem)) {
+      const std::string source = ReleaseFolder::ReleaseFile(folder, stem.substr(0, stem.size() - suffix));
+      if (!source.empty()) {
+        item.generated = true;
+        if (!release_.FileSignature(source, item.signature) || !item.signature.secondLevel) return false;
+        item.signature = ReleaseFolder::Signature(*item.signature.secondLevel);
+        return true;
+      }
+    }
+    const std::string source = ReleaseFolder::ReleaseFile(folder, stem);
     if (!source.empty()) {
       item.generated = true;
       return release_.FileSignature(source, item.signature);

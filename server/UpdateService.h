@@ -7,7 +7,8 @@
 //     -> 200, application/zip: one deflated entry per field, in field order,
 //        written while it is sent (ServiceReply::stream)
 //   A name "<file>.sig" stands for the delta signatures of <file>, made by
-//   the server from the file as it is now.
+//   the server from the file as it is now, and "<file>.sig.sig" for the
+//   second-level signatures of those.
 //   POST /update/u.php?f=zip&e=<product>    body f1=<name>&from1=<offset>&size1=<length>...
 //     -> 200, application/zip: one entry per range, in field order, holding
 //        exactly those bytes of the file

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "update/FileRdcFileReader.h"
+#include "update/SignatureDelta.h"
 #include "update/VU.h"
 #include "update/WinHandles.h"
 #include "update/rdc/RdcEngine.h"
@@ -46,34 +47,30 @@ struct TempFile {
   std::wstring path;
 };
 
-// Releases a reader made with one reference.
-struct ReaderRelease {
-  void operator()(IRdcFileReader* reader) const { reader->Release(); }
-};
-using Reader = std::unique_ptr<IRdcFileReader, ReaderRelease>;
+// The installed file's signatures, and its size as it was read.
+HRESULT LocalSignatures(DIFF::RdcEngine& engine, const std::wstring& localPath, std::vector<std::uint8_t>* signatures,
+                        std::uint64_t* localSize) {
+  OpenFile local(OpenForReading(localPath));
+  if (!local.valid()) return E_FAIL;
+  DIFF::FileRdcFileReader* reader = new DIFF::FileRdcFileReader(local.handle);
+  *localSize = reader->CurrentSize();
+  DIFF::MemoryDiffWriter sink;
+  const HRESULT generated = engine.GenerateSignatures(reader, &sink);
+  reader->Release();
+  if (FAILED(generated)) return E_FAIL;
+  *signatures = sink.TakeBytes();
+  return S_OK;
+}
 
-// The needs list of one file: its signatures against the new version's,
-// whose signature file lies at signaturePath.
-HRESULT CompareWithNewVersion(DIFF::RdcEngine& engine, const std::wstring& localPath,
-                              const std::wstring& signaturePath, std::vector<std::uint8_t>* needs,
-                              std::uint64_t* localSize) {
-  DIFF::MemoryDiffWriter localSignatures;
-  {
-    OpenFile local(OpenForReading(localPath));
-    if (!local.valid()) return E_FAIL;
-    Reader reader(new DIFF::FileRdcFileReader(local.handle));
-    *localSize = static_cast<DIFF::FileRdcFileReader*>(reader.get())->CurrentSize();
-    if (FAILED(engine.GenerateSignatures(reader.get(), &localSignatures))) return E_FAIL;
+// Every entry of a zip reply, one per requested item (f<n> field), each of
+// at most kMaxUpdateFileBytes. E_FAIL when the reply is not such an archive.
+HRESULT ReadEntries(const std::string& reply, std::size_t count, std::vector<std::string>* entries) {
+  MemoryZipArchive archive(reply);
+  if (!archive.IsOpen() || archive.EntryCount() != count) return E_FAIL;
+  entries->assign(count, std::string());
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!archive.ReadEntry(k, kMaxUpdateFileBytes, &(*entries)[k])) return E_FAIL;
   }
-  OpenFile signatures(OpenForReading(signaturePath));
-  if (!signatures.valid()) return E_FAIL;
-  Reader seed(localSignatures.CreateReader());
-  Reader source(new DIFF::FileRdcFileReader(signatures.handle));
-  // A hostile signature stream can describe millions of tiny chunks: the
-  // list stops growing where no request could fetch it.
-  DIFF::MemoryDiffWriter needsSink(kMaxNeeds * kNeedRecordBytes);
-  if (!seed || FAILED(engine.CompareSignatures(seed.get(), source.get(), &needsSink))) return E_FAIL;
-  *needs = needsSink.TakeBytes();
   return S_OK;
 }
 
@@ -125,6 +122,86 @@ bool Rebuild(const UpdateFile& file, const std::vector<Need>& needs, const std::
   return true;
 }
 
+// The new versions' signature streams, one per signature field (streams[k]
+// for field k), given the installed files' own (local[k]). Large files get
+// theirs as a delta of their own: the second level first, then the changed
+// ranges. A server without second-level signatures refuses their names
+// rather than sending an archive: it is then asked for the streams
+// themselves. A second level that cannot be used (damaged) has that file's
+// stream fetched whole with the ranges of the others.
+HRESULT FetchSignatures(VU& vu, const std::wstring& url, const std::vector<FormField>& signatureFields,
+                        const std::vector<std::vector<std::uint8_t>>& local,
+                        std::vector<std::vector<std::uint8_t>>* streams) {
+  const std::size_t count = signatureFields.size();
+  std::vector<FormField> fields = signatureFields;
+  std::vector<bool> secondLevel(count, false);
+  for (std::size_t k = 0; k < count; ++k) {
+    const UpdateFile& file = vu.files[static_cast<std::size_t>(signatureFields[k].fileIndex)];
+    secondLevel[k] = WantsSecondLevel(file, local[k].size());
+    if (secondLevel[k]) fields[k].value = SecondLevelName(file.signatureName);
+  }
+  std::string reply;
+  std::vector<std::string> entries;
+  const std::uint64_t limit = ZipReplyLimit(count, count * kMaxUpdateFileBytes);
+  HRESULT posted = vu.PostForm(url.c_str(), fields, reply, false, limit);
+  if (SUCCEEDED(posted)) posted = ReadEntries(reply, count, &entries);
+  if (posted == E_FAIL && std::find(secondLevel.begin(), secondLevel.end(), true) != secondLevel.end()) {
+    secondLevel.assign(count, false);
+    reply.clear();
+    posted = vu.PostForm(url.c_str(), signatureFields, reply, false, limit);
+    if (SUCCEEDED(posted)) posted = ReadEntries(reply, count, &entries);
+  }
+  if (FAILED(posted)) return posted;
+
+  std::vector<FormField> rangeFields;
+  std::vector<std::vector<Need>> needs(count);
+  std::vector<std::size_t> pieces(count, 0);  // reply entries of each file
+  std::vector<bool> whole(count, false);      // its stream fetched whole
+  std::uint64_t rangeBytes = 0;
+  unsigned n = 1;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!secondLevel[k]) continue;
+    const UpdateFile& file = vu.files[static_cast<std::size_t>(signatureFields[k].fileIndex)];
+    whole[k] = !SecondLevelNeeds(local[k], entries[k], &needs[k]);
+    if (whole[k]) {
+      rangeFields.push_back(FormField{FieldName(L"f", n++), file.signatureName, signatureFields[k].fileIndex});
+      pieces[k] = 1;
+      rangeBytes += kMaxUpdateFileBytes;
+      continue;
+    }
+    AppendRangeFields(rangeFields, file.signatureName, needs[k], signatureFields[k].fileIndex, &n);
+    for (const Need& need : needs[k]) {
+      if (need.type != kNeedSource) continue;
+      ++pieces[k];
+      rangeBytes += need.length;
+    }
+  }
+  std::vector<std::string> ranges;
+  if (n > 1) {
+    reply.clear();
+    posted = vu.PostForm(url.c_str(), rangeFields, reply, false, ZipReplyLimit(n - 1, rangeBytes));
+    if (FAILED(posted)) return posted;
+    if (FAILED(ReadEntries(reply, n - 1, &ranges))) return E_FAIL;
+  }
+
+  streams->assign(count, {});
+  std::size_t next = 0;  // the first range entry of file k
+  for (std::size_t k = 0; k < count; ++k) {
+    std::vector<std::uint8_t>& stream = (*streams)[k];
+    if (!secondLevel[k]) {
+      stream.assign(entries[k].begin(), entries[k].end());
+    } else if (whole[k]) {
+      stream.assign(ranges[next].begin(), ranges[next].end());
+    } else {
+      const auto first = ranges.begin() + static_cast<std::ptrdiff_t>(next);
+      const std::vector<std::string> pieceBytes(first, first + static_cast<std::ptrdiff_t>(pieces[k]));
+      if (!RebuildFromNeeds(needs[k], local[k], pieceBytes, &stream)) return E_FAIL;
+    }
+    next += pieces[k];
+  }
+  return S_OK;
+}
+
 }  // namespace
 
 int VU::DownloadDelta() {
@@ -133,42 +210,44 @@ int VU::DownloadDelta() {
   if (files.empty()) return E_INVALIDARG;
   const std::wstring url = MakeRequestUrl(endpoint, L"zip", productId);
 
-  // Signatures of the new versions, and what each installed file lacks.
   for (UpdateFile& file : files) file.sourceBlocks.clear();
   const std::vector<FormField> signatureFields = MakeSignatureRequestFields(files);
   if (signatureFields.empty()) return S_FALSE;
-  std::string reply;
-  HRESULT posted = PostForm(url.c_str(), signatureFields, reply, false,
-                            ZipReplyLimit(signatureFields.size(), signatureFields.size() * kMaxUpdateFileBytes));
+  const std::size_t count = signatureFields.size();
+
+  // The installed files' own signatures, then the new versions'.
+  DIFF::RdcEngine engine;
+  std::vector<std::vector<std::uint8_t>> local(count), signatures;
+  std::vector<std::uint64_t> localSize(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    const UpdateFile& file = files[static_cast<std::size_t>(signatureFields[k].fileIndex)];
+    if (FAILED(LocalSignatures(engine, file.localPath, &local[k], &localSize[k]))) return E_FAIL;
+  }
+  HRESULT posted = FetchSignatures(*this, url, signatureFields, local, &signatures);
   if (FAILED(posted)) return posted;
 
-  DIFF::RdcEngine engine;
+  // What each installed file lacks.
   std::vector<int> fetched;
   std::vector<std::vector<Need>> needs;
   std::size_t sourceBlocks = 0;  // of all files: they share one block request
-  {
-    MemoryZipArchive archive(reply);
-    if (!archive.IsOpen() || archive.EntryCount() != signatureFields.size()) return E_FAIL;
-    for (std::size_t k = 0; k < signatureFields.size(); ++k) {
-      UpdateFile& file = files[static_cast<std::size_t>(signatureFields[k].fileIndex)];
-      TempFile signatures(MakeTempFileName());
-      if (signatures.path.empty() || !ExtractEntryToFile(archive, k, kMaxUpdateFileBytes, signatures.path)) {
-        return E_FAIL;
-      }
-      std::uint64_t localSize = 0;
-      if (FAILED(CompareWithNewVersion(engine, file.localPath, signatures.path, &file.needs, &localSize))) {
-        return E_FAIL;
-      }
-      std::vector<Need> parsed;
-      if (!ReadNeeds(file.needs, localSize, &parsed)) return E_FAIL;
-      for (const Need& need : parsed) sourceBlocks += need.type == kNeedSource ? 1 : 0;
-      if (sourceBlocks > kMaxSourceBlocks) return E_FAIL;
-      fetched.push_back(signatureFields[k].fileIndex);
-      needs.push_back(std::move(parsed));
+  for (std::size_t k = 0; k < count; ++k) {
+    UpdateFile& file = files[static_cast<std::size_t>(signatureFields[k].fileIndex)];
+    std::vector<Need> parsed;
+    if (!CompareSignatureStreams(local[k].data(), local[k].size(), signatures[k].data(), signatures[k].size(),
+                                 localSize[k], &parsed))
+      return E_FAIL;
+    JoinNearSourceRanges(parsed);
+    file.needs.clear();
+    for (const Need& need : parsed) {
+      AppendNeed(file.needs, need);
+      sourceBlocks += need.type == kNeedSource ? 1 : 0;
     }
+    if (sourceBlocks > kMaxSourceBlocks) return E_FAIL;
+    fetched.push_back(signatureFields[k].fileIndex);
+    needs.push_back(std::move(parsed));
   }
-  reply.clear();
-  reply.shrink_to_fit();
+  signatures.clear();
+  std::string reply;
 
   // The ranges of the new versions that no installed file has.
   const std::vector<FormField> blockFields = MakeBlockRequestFields(files, fetched, needs);

@@ -173,6 +173,17 @@ bool ReadNeeds(const std::vector<std::uint8_t>& needs, std::uint64_t seedSize, s
   return true;
 }
 
+void AppendRangeFields(std::vector<FormField>& fields, const std::wstring& name, const std::vector<Need>& needs,
+                       int fileIndex, unsigned* n) {
+  for (const Need& need : needs) {
+    if (need.type != kNeedSource) continue;
+    fields.push_back(FormField{FieldName(L"f", *n), name, fileIndex});
+    fields.push_back(FormField{FieldName(L"from", *n), std::to_wstring(need.offset), fileIndex});
+    fields.push_back(FormField{FieldName(L"size", *n), std::to_wstring(need.length), fileIndex});
+    ++*n;
+  }
+}
+
 std::vector<FormField> MakeBlockRequestFields(std::vector<UpdateFile>& files, const std::vector<int>& fetched,
                                               const std::vector<std::vector<Need>>& needs) {
   std::vector<FormField> fields;
@@ -180,15 +191,46 @@ std::vector<FormField> MakeBlockRequestFields(std::vector<UpdateFile>& files, co
   for (std::size_t k = 0; k < fetched.size(); ++k) {
     UpdateFile& file = files[static_cast<std::size_t>(fetched[k])];
     for (const Need& need : needs[k]) {
-      if (need.type != kNeedSource) continue;
-      file.sourceBlocks.push_back(SourceBlock{need.offset, need.length, {}});
-      fields.push_back(FormField{FieldName(L"f", n), file.remoteName, fetched[k]});
-      fields.push_back(FormField{FieldName(L"from", n), std::to_wstring(need.offset), fetched[k]});
-      fields.push_back(FormField{FieldName(L"size", n), std::to_wstring(need.length), fetched[k]});
-      ++n;
+      if (need.type == kNeedSource) file.sourceBlocks.push_back(SourceBlock{need.offset, need.length, {}});
     }
+    AppendRangeFields(fields, file.remoteName, needs[k], fetched[k], &n);
   }
   return fields;
+}
+
+void JoinNearSourceRanges(std::vector<Need>& needs, std::uint64_t maxGap) {
+  std::vector<Need> joined;
+  for (const Need& need : needs) {
+    const std::size_t count = joined.size();
+    // source, short seed, source: the new version is contiguous across the
+    // three, so one source range covers them.
+    if (need.type == kNeedSource && count >= 2 && joined[count - 1].type == kNeedSeed &&
+        joined[count - 1].length <= maxGap && joined[count - 2].type == kNeedSource) {
+      joined[count - 2].length += joined[count - 1].length + need.length;
+      joined.pop_back();
+      continue;
+    }
+    joined.push_back(need);
+  }
+  needs = std::move(joined);
+}
+
+bool RebuildFromNeeds(const std::vector<Need>& needs, const std::vector<std::uint8_t>& seed,
+                      const std::vector<std::string>& sourceBlocks, std::vector<std::uint8_t>* out) {
+  out->clear();
+  std::size_t block = 0;
+  for (const Need& need : needs) {
+    if (need.type == kNeedSeed) {
+      if (need.offset > seed.size() || need.length > seed.size() - need.offset) return false;
+      out->insert(out->end(), seed.begin() + static_cast<std::ptrdiff_t>(need.offset),
+                  seed.begin() + static_cast<std::ptrdiff_t>(need.offset + need.length));
+    } else if (need.type == kNeedSource) {
+      if (block == sourceBlocks.size() || sourceBlocks[block].size() != need.length) return false;
+      out->insert(out->end(), sourceBlocks[block].begin(), sourceBlocks[block].end());
+      ++block;
+    }
+  }
+  return block == sourceBlocks.size();
 }
 
 bool IsSecureUrl(const std::wstring& url) {

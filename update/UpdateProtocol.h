@@ -171,6 +171,24 @@ std::vector<FormField> MakeBlockRequestFields(std::vector<UpdateFile>& files,
                                               const std::vector<int>& fetched,
                                               const std::vector<std::vector<Need>>& needs);
 
+// The range fields of one file's source needs, appended as f<n>, from<n>,
+// size<n> with name as f<n>'s value, n counting on from *n.
+void AppendRangeFields(std::vector<FormField>& fields, const std::wstring& name, const std::vector<Need>& needs,
+                       int fileIndex, unsigned* n);
+
+// Two source ranges with only a short seed range between them cost less
+// fetched as one: each range is an entry of its own in the reply and three
+// fields in the request, about 150 bytes, more than a few dozen bytes of
+// data. Joins every such pair; the list still rebuilds the same file.
+constexpr std::uint64_t kJoinGapBytes = 128;
+void JoinNearSourceRanges(std::vector<Need>& needs, std::uint64_t maxGap = kJoinGapBytes);
+
+// The new version's bytes from the seed's and the fetched source blocks,
+// given in the order of the source needs. False when a seed range lies
+// outside seed, a block is missing, or one differs from its need's length.
+bool RebuildFromNeeds(const std::vector<Need>& needs, const std::vector<std::uint8_t>& seed,
+                      const std::vector<std::string>& sourceBlocks, std::vector<std::uint8_t>* out);
+
 // Whether a URL asks for a secure connection (scheme "https:", any case).
 bool IsSecureUrl(const std::wstring& url);
 // WinINet request flags for the URL: never follow a redirect to https, and for

@@ -330,6 +330,12 @@ std::string SignaturesOf(const std::string& bytes) {
   return std::string(stream.begin(), stream.end());
 }
 
+std::string SecondLevelOf(const std::string& signatures) {
+  const std::vector<std::uint8_t> stream =
+      DIFF::MakeSecondLevelStream(reinterpret_cast<const std::uint8_t*>(signatures.data()), signatures.size());
+  return std::string(stream.begin(), stream.end());
+}
+
 class SignatureTest : public UpdateServiceTest {
  protected:
   std::string Fetch(const std::string& body) {
@@ -360,6 +366,7 @@ TEST_F(SignatureTest, SignatureFilesAreMadeFromTheFileAndMadeAgainWhenItChanges)
   EXPECT_EQ(covered, v1.size());
   EXPECT_EQ(HashOf("vtl64.exe.sig"), Sha1Of(sig1));
   EXPECT_TRUE(Fetch("f1=vtl64.exe.sig&from1=4&size1=8") == sig1.substr(4, 8));
+  EXPECT_TRUE(Fetch("f1=vtl64.exe.sig.sig") == SecondLevelOf(sig1));
   EXPECT_EQ(service_.Release().SignatureComputations(), 1u);
 
   // A new version of the same size and a new time: new signatures, once.
@@ -372,12 +379,14 @@ TEST_F(SignatureTest, SignatureFilesAreMadeFromTheFileAndMadeAgainWhenItChanges)
   EXPECT_TRUE(sig2 == SignaturesOf(v2));
   EXPECT_FALSE(sig2 == sig1);
   EXPECT_EQ(HashOf("vtl64.exe.sig"), Sha1Of(sig2));
+  EXPECT_TRUE(Fetch("f1=vtl64.exe.sig.sig") == SecondLevelOf(sig2));
   EXPECT_EQ(service_.Release().SignatureComputations(), 2u);
 
   // A ".sig" with nothing to make it from is an ordinary file, or missing.
   tree_.Write("readme.sig", "plain");
   EXPECT_EQ(Fetch("f1=readme.sig"), "plain");
   EXPECT_EQ(Post(Query("zip"), "f1=missing.exe.sig").status, 404);
+  EXPECT_EQ(Post(Query("zip"), "f1=missing.exe.sig.sig").status, 404);
   EXPECT_EQ(Post(Query("zip"), "f1=..%2Fvtl64.exe.sig").status, 404);
 }
 

@@ -6,11 +6,14 @@
 #include <zip.h>
 
 #include <map>
+#include <random>
 #include <set>
 
 #include "update/MemoryZip.h"
 #include "update/ReplaceFile.h"
+#include "update/SignatureDelta.h"
 #include "update/UpdateProtocol.h"
+#include "update/rdc/RdcEngine.h"
 
 using namespace VULIBRARY;
 
@@ -122,6 +125,87 @@ TEST(NeedsList, RecordsRoundTripAndListsThatCannotDescribeAPublishedFileAreRefus
     EXPECT_TRUE(ReadNeeds(many, 100, &read)) << count;
     AppendNeed(many, {kNeedSource, 0, 1});
     EXPECT_FALSE(ReadNeeds(many, 100, &read)) << count + 1;
+  }
+}
+
+TEST(NeedsList, ShortSeedGapsJoinTheirSourceNeighboursAndRebuildsTakeBlocksInOrder) {
+  const std::uint64_t gap = kJoinGapBytes;
+  const struct {
+    std::vector<Need> needs;
+    std::vector<std::uint64_t> joined;  // the lengths left, in order
+  } joins[] = {
+      {{{kNeedSource, 0, 10}, {kNeedSeed, 500, gap}, {kNeedSource, 10 + gap, 5}}, {15 + gap}},
+      {{{kNeedSource, 0, 10}, {kNeedSeed, 500, gap + 1}, {kNeedSource, 11 + gap, 5}}, {10, gap + 1, 5}},
+      {{{kNeedSource, 0, 10}, {kNeedSeed, 7, 1}, {kNeedSource, 11, 1}, {kNeedSeed, 3, 2}, {kNeedSource, 14, 1}}, {15}},
+      {{{kNeedSeed, 0, 1}, {kNeedSource, 1, 1}, {kNeedSeed, 0, 1}}, {1, 1, 1}},
+  };
+  for (const auto& j : joins) {
+    std::vector<Need> needs = j.needs;
+    JoinNearSourceRanges(needs);
+    std::vector<std::uint64_t> lengths;
+    for (const Need& need : needs) lengths.push_back(need.length);
+    EXPECT_EQ(j.joined, lengths);
+    EXPECT_EQ(j.needs[0].offset, needs[0].offset);
+  }
+
+  const std::vector<std::uint8_t> seed = {'a', 'b', 'c', 'd', 'e', 'f'};
+  const std::vector<Need> needs = {{kNeedSeed, 0, 2}, {kNeedSource, 2, 3}, {kNeedTarget, 0, 9}, {kNeedSeed, 4, 2}};
+  const struct {
+    const char* what;
+    std::vector<Need> needs;
+    std::vector<std::string> blocks;
+    std::string rebuilt;  // empty: refused
+  } rebuilds[] = {
+      {"seed, block, seed", needs, {"XYZ"}, "abXYZef"},
+      {"a block missing", needs, {}, ""},
+      {"a block too many", needs, {"XYZ", "W"}, ""},
+      {"a block of another length", needs, {"XY"}, ""},
+      {"a seed range past the seed", {{kNeedSeed, 5, 2}}, {}, ""},
+  };
+  for (const auto& r : rebuilds) {
+    std::vector<std::uint8_t> out;
+    const bool rebuilt = RebuildFromNeeds(r.needs, seed, r.blocks, &out);
+    EXPECT_EQ(r.rebuilt, rebuilt ? std::string(out.begin(), out.end()) : std::string()) << r.what;
+  }
+}
+
+// The signature list of a new version from the second level the server
+// sends, the client's own list and the ranges it fetches; anything but a
+// second-level stream is refused, so that the list is fetched whole.
+TEST(SecondLevel, TheNewListIsRebuiltFromTheOldOneAndOnlyASecondLevelIsTaken) {
+  std::mt19937 rng(3);
+  std::vector<std::uint8_t> oldFile(1500000);
+  for (auto& x : oldFile) x = static_cast<std::uint8_t>(rng() % 7 == 0 ? 0 : rng());
+  std::vector<std::uint8_t> newFile = oldFile;
+  newFile.insert(newFile.begin() + 700000, oldFile.begin(), oldFile.begin() + 3000);
+  const std::vector<std::uint8_t> oldList = DIFF::MakeSignatureStream(oldFile.data(), oldFile.size());
+  const std::vector<std::uint8_t> newList = DIFF::MakeSignatureStream(newFile.data(), newFile.size());
+  const std::vector<std::uint8_t> level2 = DIFF::MakeSecondLevelStream(newList.data(), newList.size());
+  const std::string good(level2.begin(), level2.end());
+  std::string flipped = good;
+  flipped[DIFF::kSignatureHeaderSize + 5] ^= 1;  // one run's hash: fetched, not matched
+  const struct {
+    const char* what;
+    std::string secondLevel;
+    bool taken;
+  } cases[] = {
+      {"the server's second level", good, true},
+      {"a run's hash damaged", flipped, true},
+      {"cut inside a record", good.substr(0, good.size() - 3), false},
+      {"the list itself", std::string(newList.begin(), newList.end()), false},
+      {"garbage", "not a signature stream", false},
+  };
+  for (const auto& c : cases) {
+    std::vector<Need> needs;
+    ASSERT_EQ(c.taken, SecondLevelNeeds(oldList, c.secondLevel, &needs)) << c.what;
+    std::vector<std::string> blocks;
+    for (const Need& need : needs) {
+      if (need.type == kNeedSource && need.offset + need.length <= newList.size())
+        blocks.emplace_back(newList.begin() + need.offset, newList.begin() + need.offset + need.length);
+    }
+    std::vector<std::uint8_t> rebuilt;
+    EXPECT_EQ(c.taken, RebuildFromNeeds(needs, oldList, blocks, &rebuilt) && rebuilt == newList) << c.what;
+    EXPECT_LT(blocks.size() * DIFF::kSecondLevelMaxChunk, newList.size() / 4) << c.what;
   }
 }
 

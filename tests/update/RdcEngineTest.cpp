@@ -123,10 +123,13 @@ struct Transfer {
 };
 
 // What the updater does: needs from the two signature streams, then the new
-// file rebuilt from the old one and the fetched ranges of the new one.
-Transfer Rebuild(const Bytes& oldFile, const Bytes& newFile) {
+// file rebuilt from the old one and the fetched ranges of the new one. The
+// files may be signature streams themselves, compared by their second level.
+Transfer Rebuild(const Bytes& oldFile, const Bytes& newFile, bool secondLevel = false) {
   Transfer t;
-  t.needs = Needs(Signatures(oldFile), Signatures(newFile));
+  t.needs = secondLevel ? Needs(MakeSecondLevelStream(oldFile.data(), oldFile.size()),
+                                MakeSecondLevelStream(newFile.data(), newFile.size()))
+                        : Needs(Signatures(oldFile), Signatures(newFile));
   for (const RdcNeed& need : t.needs) {
     const Bytes& from = need.m_BlockType == RDCNEED_SEED ? oldFile : newFile;
     EXPECT_LE(need.m_FileOffset + need.m_BlockLength, from.size());
@@ -284,6 +287,13 @@ TEST(RdcTransfer, RebuildsTheNewFileFetchingOnlyWhatChanged) {
     EXPECT_TRUE(t.rebuilt == c.newFile);
     EXPECT_EQ(Text(t.needs), Text(Needs(Signatures(c.oldFile), Version1(c.newFile)))) << "from an older server";
     EXPECT_LE(t.sourceBytes, c.maxSource);
+    // The new signature list from the old one and the changed stretches of
+    // the new one: a changed chunk costs a few second-level runs at most.
+    const Bytes oldList = Signatures(c.oldFile), newList = Signatures(c.newFile);
+    const Transfer list = Rebuild(oldList, newList, true);
+    EXPECT_TRUE(list.rebuilt == newList);
+    EXPECT_LE(list.sourceBytes, std::min<std::uint64_t>(newList.size(), kSignatureHeaderSize + (c.maxSource + 11999) /
+                                                                                                12000 * 3 * kSecondLevelMaxChunk));
     for (std::size_t i = 1; i < t.needs.size(); ++i) {
       const RdcNeed& a = t.needs[i - 1];
       const RdcNeed& b = t.needs[i];
@@ -397,6 +407,15 @@ TEST(RdcEngine, RefusesBrokenStreamsReadersAndSinks) {
     EXPECT_EQ(c.expected == S_OK, ParseSignatureStream(c.source.data(), c.source.size(), &parsed) &&
                                       ParseSignatureStream(c.seed.data(), c.seed.size(), &parsed));
   }
+
+  // Only a file's list of the current version has a second level.
+  const Bytes second = MakeSecondLevelStream(sigs.data(), sigs.size());
+  ASSERT_FALSE(second.empty());
+  const Bytes older = Version1(Random(16, 30000));
+  const std::pair<const char*, const Bytes*> refused[] = {
+      {"second level", &second}, {"other version", &badHeader}, {"zero length", &zeroLength},
+      {"cut short", &cutShort}, {"version 1", &older}};
+  for (const auto& r : refused) EXPECT_TRUE(MakeSecondLevelStream(r.second->data(), r.second->size()).empty()) << r.first;
 
   const Bytes data = Random(17, 25000);
   MemoryDiffWriter sink;

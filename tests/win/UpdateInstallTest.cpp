@@ -21,6 +21,7 @@
 #include "update/MemoryZip.h"
 #include "update/ReplaceFile.h"
 #include "update/RunUpdateCheck.h"
+#include "update/SignatureDelta.h"
 #include "update/VU.h"
 #include "update/rdc/RdcEngine.h"
 
@@ -98,23 +99,19 @@ std::vector<std::string> Words(const std::string& line) {
   return words;
 }
 
-// The lengths of the source ranges that rebuilding b from a needs.
-std::vector<std::uint64_t> SourceLengths(const std::string& a, const std::string& b) {
-  const std::string seedBytes = Signatures(a), sourceBytes = Signatures(b);
-  auto* seed = new DIFF::MemoryRdcFileReader(reinterpret_cast<const BYTE*>(seedBytes.data()), seedBytes.size());
-  auto* source = new DIFF::MemoryRdcFileReader(reinterpret_cast<const BYTE*>(sourceBytes.data()), sourceBytes.size());
-  DIFF::MemoryDiffWriter sink;
-  DIFF::RdcEngine engine;
-  const HRESULT compared = engine.CompareSignatures(seed, source, &sink);
-  seed->Release();
-  source->Release();
-  std::vector<RdcNeed> needs;
-  std::vector<std::uint64_t> lengths;
-  if (FAILED(compared) || !DIFF::DecodeNeeds(sink.Bytes().data(), sink.Bytes().size(), &needs)) return lengths;
-  for (const RdcNeed& need : needs) {
-    if (need.m_BlockType == RDCNEED_SOURCE) lengths.push_back(need.m_BlockLength);
+// The source ranges of b that rebuilding it from a fetches, in order.
+std::vector<std::string> SourceBlocks(const std::string& a, const std::string& b) {
+  const std::string seed = Signatures(a), source = Signatures(b);
+  std::vector<Need> needs;
+  std::vector<std::string> blocks;
+  if (!CompareSignatureStreams(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size(),
+                               reinterpret_cast<const std::uint8_t*>(source.data()), source.size(), a.size(), &needs))
+    return blocks;
+  JoinNearSourceRanges(needs);
+  for (const Need& need : needs) {
+    if (need.type == kNeedSource) blocks.push_back(b.substr(need.offset, need.length));
   }
-  return lengths;
+  return blocks;
 }
 
 // A top-level window of this process with the given title.
@@ -440,7 +437,7 @@ TEST(DeltaFallback, EveryFailureOfTheDeltaRouteEndsInTheWholeFileRoute) {
   const std::string a = ReleaseA(), b = ReleaseB();
   // Blocks of the lengths the route will ask for, but not the right bytes.
   std::vector<std::string> wrongBlocks;
-  for (std::uint64_t length : SourceLengths(a, b)) wrongBlocks.push_back(std::string(length, 'w'));
+  for (const std::string& block : SourceBlocks(a, b)) wrongBlocks.push_back(std::string(block.size(), 'w'));
   ASSERT_FALSE(wrongBlocks.empty());
   const std::string full = HttpReply(Zip({b}));
   // Chunk records of 65535 bytes each, none known: a needs list beyond any
@@ -549,6 +546,47 @@ TEST(DeltaFallback, CancellingTheDeltaRouteStartsTheWholeFileRouteAndCancellingT
   }
 }
 
+// A large file's signatures come as a delta of the installed file's own. An
+// older server or a damaged second level still leaves the update to the delta
+// route; a second level that rebuilds a wrong list is caught by the hash.
+TEST(DeltaSecondLevel, OlderServersAndDamagedSecondLevelsStillUpdate) {
+  const std::string a = Program(1200000, 5), b = std::string(a).replace(600000, 300, Program(400, 6));
+  const std::string list = Signatures(a);
+  ASSERT_GE(list.size(), kSecondLevelMinBytes);
+  const auto stale = DIFF::MakeSecondLevelStream(reinterpret_cast<const std::uint8_t*>(list.data()), list.size());
+  const std::string blocks = HttpReply(Zip(SourceBlocks(a, b))), signatures = HttpReply(Zip({Signatures(b)}));
+  const std::vector<std::string> byDelta = {"f1=vtl64.exe.sig.sig", "f1=vtl64.exe.sig", "f1=vtl64.exe&from1="};
+  const struct {
+    const char* what;
+    std::vector<std::string> replies;
+    std::vector<std::string> bodies;  // each request's body; a range request's start
+  } cases[] = {
+      {"an older server", {HttpReply("no such file\n", "404 Not Found"), signatures, blocks}, byDelta},
+      {"a damaged second level", {HttpReply(Zip({"garbage"})), signatures, blocks}, byDelta},
+      {"a second level of the installed file's list",
+       {HttpReply(Zip({std::string(stale.begin(), stale.end())})), HttpReply(Zip({b}))},
+       {"f1=vtl64.exe.sig.sig", "f1=vtl64.exe"}},
+  };
+  for (const auto& c : cases) {
+    Installed folder;
+    ScriptedServer server(c.replies);
+    ASSERT_TRUE(server.listening());
+    VU updater(VANTLE_PRODUCT_ID, server.Url());
+    UpdateFile file(folder.Write("vtl64.exe", a), L"vtl64.exe", L"vtl64.exe.sig", false);
+    file.serverHash = Sha1Text(b);
+    updater.AddFile(file);
+
+    EXPECT_EQ(S_OK, updater.Update(nullptr, LoadIconA(nullptr, IDI_INFORMATION), L"Updating Vantle")) << c.what;
+    EXPECT_TRUE(Bytes(updater.files[0].localPath) == b) << c.what;
+    const auto requests = server.Requests();
+    ASSERT_EQ(c.bodies.size(), requests.size()) << c.what;
+    for (std::size_t k = 0; k < requests.size(); ++k) {
+      const bool range = c.bodies[k].back() == '=';
+      EXPECT_EQ(c.bodies[k], range ? requests[k].body.substr(0, c.bodies[k].size()) : requests[k].body) << c.what;
+    }
+  }
+}
+
 namespace {
 
 bool ShowsUpdated(HWND window) {
@@ -613,14 +651,16 @@ TEST_F(SelfUpdate, AProgramReplacesItselfWithTheSignedNewReleaseAndEndsThroughIt
   EXPECT_EQ("closed", Bytes(record)) << "the program did not end through its window";
 
   EXPECT_EQ("release B", Label(program, folder)) << "the next start runs the new release";
-  // By the delta route: the hash, the signatures, the changed blocks, and
-  // never the whole file.
-  const std::vector<std::string> lines = server->LogLines(3);
-  ASSERT_EQ(3u, lines.size());
+  // By the delta route: the hash, the second level of the signatures, their
+  // changed ranges, the changed blocks, and never the whole file.
+  const std::vector<std::string> lines = server->LogLines(4);
+  ASSERT_EQ(4u, lines.size());
   EXPECT_NE(std::string::npos, lines[0].find("f=hash")) << lines[0];
-  EXPECT_NE(std::string::npos, lines[1].find("body=f1=vtl64.exe.sig")) << lines[1];
-  EXPECT_NE(std::string::npos, lines[2].find("body=f1=vtl64.exe&from1=")) << lines[2];
-  const std::uint64_t wire = std::stoull(Words(lines[1])[6]) + std::stoull(Words(lines[2])[6]);
+  EXPECT_NE(std::string::npos, lines[1].find("body=f1=vtl64.exe.sig.sig")) << lines[1];
+  EXPECT_NE(std::string::npos, lines[2].find("body=f1=vtl64.exe.sig&from1=")) << lines[2];
+  EXPECT_NE(std::string::npos, lines[3].find("body=f1=vtl64.exe&from1=")) << lines[3];
+  std::uint64_t wire = 0;
+  for (int k = 1; k <= 3; ++k) wire += std::stoull(Words(lines[k])[6]);
   EXPECT_LT(wire, releaseB.size() / 2) << "bytes of both replies";
   std::printf("release B: %zu bytes; delta replies: %llu bytes\n", releaseB.size(),
               static_cast<unsigned long long>(wire));
@@ -646,15 +686,15 @@ TEST_F(SelfUpdate, VantleUpdatesItselfSavesItsLibraryAndTheNextStartRunsTheNewRe
     ASSERT_NO_FATAL_FAILURE(ExpectUpdatedAndEnded(running));
   }
   EXPECT_NE(std::string::npos, Bytes(library).find("<Main")) << "the library was not saved at the end";
-  std::vector<std::string> lines = server->LogLines(3);
-  ASSERT_EQ(3u, lines.size());
-  EXPECT_NE(std::string::npos, lines[1].find("body=f1=vtl64.exe.sig")) << "by the delta route";
+  std::vector<std::string> lines = server->LogLines(4);
+  ASSERT_EQ(4u, lines.size());
+  EXPECT_NE(std::string::npos, lines[1].find("body=f1=vtl64.exe.sig.sig")) << "by the delta route";
 
   // The next start runs B, which finds nothing newer and opens as usual.
   wintest::Process next("\"" + Narrow(program) + "\"");
   HWND main = wintest::WaitForTopWindow(next.id(), 60000, IsMainWindow);
   ASSERT_NE(nullptr, main);
-  EXPECT_EQ(4u, server->LogLines(4).size()) << "one hash query, nothing fetched";
+  EXPECT_EQ(5u, server->LogLines(5).size()) << "one hash query, nothing fetched";
   PostMessageW(main, WM_CLOSE, 0, 0);
   next.Wait(20000, nullptr);
   EXPECT_TRUE(Bytes(program) == releaseB);

@@ -25,6 +25,18 @@
 // RDCNEED_SOURCE (offset in the new file). Neighbouring ranges of the same
 // kind that continue each other are merged into one record.
 //
+// Second level: a large file's signature stream is itself worth sending as a
+// delta, since a new version shares most of its chunk records with the old
+// one. The second-level stream of a (version 2) signature stream has the
+// same header and record layout, but window 0, horizon kSecondLevelHorizon
+// and maximum chunk kSecondLevelMaxChunk, and its chunks are cut between
+// records only: the first chunk holds the header, and a chunk starts at a
+// record whose first 8 hash bytes (as a little-endian number) are strictly
+// greater than those of every other record within kSecondLevelHorizon
+// records before and after it, or where the chunk would pass
+// kSecondLevelMaxRecords records. The comparator reads both levels; a seed
+// and a source of different levels are refused.
+//
 // Both work incrementally on caller buffers and give the same output however
 // the input is split. Rebuilding the new file is: for each need, in order,
 // copy its range from the old file (SEED) or from the new one (SOURCE).
@@ -53,6 +65,9 @@ constexpr std::uint8_t kSignatureVersion = 2;
 constexpr std::size_t kSignatureHeaderSize = 12;
 constexpr std::size_t kSignatureRecordSize = 2 + kStrongHashSize;
 constexpr unsigned kVersion1HashSize = 16;
+constexpr unsigned kSecondLevelHorizon = 6;
+constexpr unsigned kSecondLevelMaxRecords = 64;
+constexpr unsigned kSecondLevelMaxChunk = kSignatureHeaderSize + kSecondLevelMaxRecords * kSignatureRecordSize;
 
 // One chunk as a signature stream describes it.
 struct ChunkSignature {
@@ -142,5 +157,13 @@ std::vector<std::uint8_t> MakeSignatureStream(const std::uint8_t* bytes, std::si
 // The same for a file read from its current position to its end. False when
 // file is null or a read fails (then *signatures is left empty).
 bool MakeSignatureStream(std::FILE* file, std::vector<std::uint8_t>* signatures);
+
+// Appends a version 2 stream header with these chunking parameters.
+void AppendSignatureHeader(std::vector<std::uint8_t>& out, unsigned window, unsigned horizon, unsigned maxChunk);
+
+// The second-level stream of a version 2 signature stream held in memory;
+// empty when the bytes are not one (a version 1 stream, a damaged one, or a
+// second-level stream itself).
+std::vector<std::uint8_t> MakeSecondLevelStream(const std::uint8_t* signatures, std::size_t length);
 
 }  // namespace DIFF

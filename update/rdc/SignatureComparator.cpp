@@ -17,13 +17,24 @@ namespace DIFF {
 
 namespace {
 
-// The record size of a stream with this header, or 0 when it is not ours.
-std::size_t RecordSizeOf(const std::uint8_t* h) {
-  const bool ours = h[0] == 'V' && h[1] == 'R' && h[2] == 'D' && h[3] == 'C' && (h[6] | h[7] << 8) == kHashWindow &&
-                    (h[8] | h[9] << 8) == kHorizon && (h[10] | h[11] << 8) == kMaxChunk;
-  if (ours && h[4] == kSignatureVersion && h[5] == kStrongHashSize) return kSignatureRecordSize;
-  if (ours && h[4] == 1 && h[5] == kVersion1HashSize) return 2 + kVersion1HashSize;
-  return 0;
+// What a header announces: its record size (0 when the stream is not ours)
+// and its level (1 for a file's signatures, 2 for those of a signature stream).
+struct StreamKind {
+  std::size_t recordSize = 0;
+  int level = 0;
+};
+
+StreamKind KindOf(const std::uint8_t* h) {
+  const unsigned window = h[6] | h[7] << 8, horizon = h[8] | h[9] << 8, maxChunk = h[10] | h[11] << 8;
+  if (h[0] != 'V' || h[1] != 'R' || h[2] != 'D' || h[3] != 'C') return {};
+  const bool current = h[4] == kSignatureVersion && h[5] == kStrongHashSize;
+  if (window == kHashWindow && horizon == kHorizon && maxChunk == kMaxChunk) {
+    if (current) return {kSignatureRecordSize, 1};
+    if (h[4] == 1 && h[5] == kVersion1HashSize) return {2 + kVersion1HashSize, 1};
+  }
+  if (current && window == 0 && horizon == kSecondLevelHorizon && maxChunk == kSecondLevelMaxChunk)
+    return {kSignatureRecordSize, 2};
+  return {};
 }
 
 std::uint64_t HashKey(const std::uint8_t* hash) {
@@ -52,8 +63,11 @@ class StreamParser {
       if (n < want) break;
       carried_ = 0;
       if (!headerDone_) {
-        recordSize_ = RecordSizeOf(carry_);
-        if (recordSize_ == 0) return bad_ = true, *taken = at, false;
+        const StreamKind kind = KindOf(carry_);
+        recordSize_ = kind.recordSize;
+        level_ = kind.level;
+        if (recordSize_ == 0 || (expectedLevel_ != 0 && level_ != expectedLevel_))
+          return bad_ = true, *taken = at, false;
         headerDone_ = true;
         continue;
       }
@@ -67,6 +81,10 @@ class StreamParser {
   }
   // A stream may end only after its header and between records.
   bool CompleteAtEnd() const { return headerDone_ && carried_ == 0 && !bad_; }
+  // The level the header announced (0 before it); a header of another
+  // level than expected, when one is set, makes the stream invalid.
+  int Level() const { return level_; }
+  void ExpectLevel(int level) { expectedLevel_ = level; }
 
  private:
   std::uint8_t carry_[2 + kVersion1HashSize] = {};
@@ -74,6 +92,8 @@ class StreamParser {
   std::size_t recordSize_ = 0;
   bool headerDone_ = false;
   bool bad_ = false;
+  int level_ = 0;
+  int expectedLevel_ = 0;
 };
 
 static_assert(2 + kVersion1HashSize >= kSignatureHeaderSize && kVersion1HashSize >= kStrongHashSize,
@@ -215,6 +235,8 @@ HRESULT SignatureComparator::Init(IRdcFileReader* seedSignatures, ULONG bufferSi
     }
     if (!parser.CompleteAtEnd()) return E_FAIL;
     if (s->seed.size() >= kEnd) return E_FAIL;
+    // Chunks of a file and chunks of a signature stream never match.
+    s->source.ExpectLevel(parser.Level());
     state_ = std::move(s);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -43,15 +43,16 @@ std::uint32_t ZeroWindowHash() {
   return h;
 }
 
-void PutHeader(std::vector<std::uint8_t>& out) {
+}  // namespace
+
+void AppendSignatureHeader(std::vector<std::uint8_t>& out, unsigned window, unsigned horizon, unsigned maxChunk) {
   const std::uint8_t header[kSignatureHeaderSize] = {
       'V', 'R', 'D', 'C', kSignatureVersion, kStrongHashSize,
-      kHashWindow & 0xFF, kHashWindow >> 8, kHorizon & 0xFF, kHorizon >> 8,
-      kMaxChunk & 0xFF, kMaxChunk >> 8};
+      static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8),
+      static_cast<std::uint8_t>(horizon), static_cast<std::uint8_t>(horizon >> 8),
+      static_cast<std::uint8_t>(maxChunk), static_cast<std::uint8_t>(maxChunk >> 8)};
   out.insert(out.end(), header, header + kSignatureHeaderSize);
 }
-
-}  // namespace
 
 struct SignatureGenerator::State {
   // Bytes from (the current chunk's start, or kHashWindow before the next
@@ -77,7 +78,7 @@ struct SignatureGenerator::State {
   State() : buf(kHashWindow, 0) {
     std::fill(std::begin(suf), std::end(suf), -1);
     std::fill(std::begin(cur), std::end(cur), -1);
-    PutHeader(out);
+    AppendSignatureHeader(out, kHashWindow, kHorizon, kMaxChunk);
   }
 
   void Emit(std::int64_t end) {
