@@ -1,7 +1,9 @@
-// The server's HTTP side: one event loop owns every connection and a small
-// pool of threads runs the requests. A connection that is idle, or that sends
-// its request a byte at a time, costs a socket and a timer, never a thread,
-// so it cannot keep other clients waiting.
+// The server's HTTP side: event loops (one per I/O thread) own the
+// connections, each connection staying on the loop that accepted it, and a
+// small pool of threads runs the requests the loops cannot answer at once. A
+// connection that is idle, or that sends its request a byte at a time, costs
+// a socket and a timer, never a thread, so it cannot keep other clients
+// waiting.
 //
 //  - A whole request (header and body) must arrive within requestTimeout of
 //    the moment the connection is ready for it (accepted, or the previous
