@@ -94,6 +94,9 @@ wrk.body = "f1=vtl64.exe"
 wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
 EOF
 
+# Other work on the machine moves both figures; the ratio, measured in the
+# same run, moves less.
+echo "load-server.sh: load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 wrk -t"$threads" -c"$connections" -d"${duration}s" --timeout "${timeout}s" -s "$work/hash.lua" "$url" \
   | tee "$work/wrk.out"
 

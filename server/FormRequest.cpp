@@ -45,20 +45,25 @@ std::string Quote(std::string_view text) {
 bool PercentDecode(std::string_view text, bool plusIsSpace, std::string& out) {
   out.clear();
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '%') {
-      if (text.size() - i < 3) return false;
-      const int h = HexValue(text[i + 1]);
-      const int l = HexValue(text[i + 2]);
-      if (h < 0 || l < 0) return false;
-      out += char(h * 16 + l);
-      i += 2;
-    } else if (c == '+' && plusIsSpace) {
+  // Plain runs are copied whole; only escapes (and '+') are looked at.
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t next = i;
+    while (next < text.size() && text[next] != '%' && !(plusIsSpace && text[next] == '+')) ++next;
+    out.append(text.data() + i, next - i);
+    if (next == text.size()) break;
+    i = next;
+    if (text[i] == '+') {
       out += ' ';
-    } else {
-      out += c;
+      ++i;
+      continue;
     }
+    if (text.size() - i < 3) return false;
+    const int h = HexValue(text[i + 1]);
+    const int l = HexValue(text[i + 2]);
+    if (h < 0 || l < 0) return false;
+    out += char(h * 16 + l);
+    i += 3;
   }
   return true;
 }

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <deque>
 #include <functional>
@@ -36,6 +37,8 @@ constexpr std::size_t kMaxLingering = 1024;
 // Pause after the system refused to accept (no descriptors left), so that
 // the accept loop does not spin.
 constexpr std::chrono::milliseconds kAcceptBackoff{50};
+// A reply body at most this large leaves its room to the connection's next.
+constexpr std::size_t kKeptReplyBytes = 16 * 1024;
 
 // A request body kept up to the service's limit; what comes beyond it is
 // counted and dropped, so that an oversized request is read to its end and
@@ -86,12 +89,22 @@ struct CappedBody {
 };
 
 using Parser = http::request_parser<CappedBody>;
-using Response = http::response<http::string_body>;
 using StreamResponse = http::response<http::buffer_body>;
+// Each connection belongs to one event loop run by one thread: its socket
+// and timer are bound to that loop's own executor, not a wrapper around any.
+using Loop = asio::io_context;
+using Socket = asio::basic_stream_socket<tcp, Loop::executor_type>;
+using Timer = asio::basic_waitable_timer<std::chrono::steady_clock, asio::wait_traits<std::chrono::steady_clock>,
+                                         Loop::executor_type>;
 
 unsigned ZipWorkers(unsigned asked) {
   if (asked) return asked;
   return std::max(1u, std::thread::hardware_concurrency() / 2);
+}
+
+unsigned IoThreads(unsigned asked) {
+  if (asked) return asked;
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 // Zip work yields to everything else the machine does, hash queries first.
@@ -168,9 +181,10 @@ class Core {
         handler_(std::move(handler)),
         quick_(std::move(quick)),
         log_(log),
-        acceptor_(io_),
-        acceptRetry_(io_),
-        signals_(io_),
+        loops_(MakeLoops(IoThreads(options_.ioThreads))),
+        acceptor_(*loops_[0]),
+        acceptRetry_(*loops_[0]),
+        signals_(*loops_[0]),
         pool_(std::max(1u, options_.workers)),
         zipLane_(zipPool_),
         zipPool_(ZipWorkers(options_.zipWorkers)) {}
@@ -178,7 +192,9 @@ class Core {
   bool Listen(std::string& error);
   int Port() const { return port_; }
   void Run();
-  void Stop() { io_.stop(); }
+  void Stop() {
+    for (auto& loop : loops_) loop->stop();
+  }
 
   const HttpOptions& Options() const { return options_; }
   AccessLog& Log() { return log_; }
@@ -234,8 +250,21 @@ class Core {
   }
 
  private:
+  static std::vector<std::unique_ptr<Loop>> MakeLoops(unsigned count) {
+    std::vector<std::unique_ptr<Loop>> loops;
+    // Each loop is run by one thread (others only post to it).
+    for (unsigned i = 0; i < count; ++i) loops.push_back(std::make_unique<Loop>(1));
+    return loops;
+  }
+  // The loops take the connections in turn.
+  Loop& NextLoop() {
+    Loop& loop = *loops_[nextLoop_];
+    nextLoop_ = (nextLoop_ + 1) % loops_.size();
+    return loop;
+  }
   void Accept();
-  void OnAccepted(tcp::socket socket);
+  void AcceptWaiting();
+  void OnAccepted(Socket socket);
 
   HttpOptions options_;
   RequestHandler handler_;
@@ -249,9 +278,13 @@ class Core {
   std::size_t lingering_ = 0;
 
   // Destroyed in reverse order: the pool is joined first (its tasks post to
-  // the event loop), the event loop last, which destroys the connections
-  // still waiting in it; they release their counts above.
-  asio::io_context io_;
+  // the event loops), the event loops last, which destroy the connections
+  // still waiting in them; they release their counts above. Each I/O thread
+  // runs a loop of its own: the threads share no queue, and a connection
+  // stays on the loop (and the thread) that accepted it. The first loop also
+  // accepts and watches for the stop signals.
+  std::vector<std::unique_ptr<Loop>> loops_;
+  std::size_t nextLoop_ = 0;  // touched by the accepting loop only
   tcp::acceptor acceptor_;
   asio::steady_timer acceptRetry_;
   asio::signal_set signals_;
@@ -268,7 +301,7 @@ class Core {
 // progress deadline, log it, and read the next.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(Core& core, tcp::socket socket, std::string address, std::string limitKey)
+  Connection(Core& core, Socket socket, std::string address, std::string limitKey)
       : core_(core),
         socket_(std::move(socket)),
         timer_(socket_.get_executor()),
@@ -279,7 +312,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (lingering_) core_.EndLingering();
   }
 
-  tcp::socket::executor_type Executor() { return socket_.get_executor(); }
+  Loop::executor_type Executor() { return socket_.get_executor(); }
 
   void Serve() {
     counted_ = true;
@@ -311,8 +344,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void OnHeader(beast::error_code ec) {
     if (ec) return ReadFailed(ec);
     const auto& request = parser_->get();
-    method_ = std::string(request.method_string());
-    target_ = std::string(request.target());
+    method_.assign(request.method_string().data(), request.method_string().size());
+    target_.assign(request.target().data(), request.target().size());
     version_ = request.version();
     head_ = request.method() == http::verb::head;
     if (request.version() >= 11 && beast::iequals(request[http::field::expect], "100-continue")) {
@@ -362,37 +395,66 @@ class Connection : public std::enable_shared_from_this<Connection> {
     Close();  // the client went away
   }
 
+  // A reply held whole goes out as its header and body in one write (a
+  // header made here, into room kept from the last reply: a hash query
+  // costs no header fields of its own).
   void Reply(ServiceReply reply, bool close) {
     if (reply.stream) return ReplyStreamed(std::move(reply));
-    response_.emplace();
-    Response& res = *response_;
-    res.version(version_);
-    res.result(unsigned(reply.status));
-    if (!reply.contentType.empty()) res.set(http::field::content_type, reply.contentType);
-    if (!reply.allow.empty()) res.set(http::field::allow, reply.allow);
-    if (reply.status == 503) res.set(http::field::retry_after, "10");
-    res.keep_alive(keepAlive_ && !close);
-    res.body() = std::move(reply.body);
-    res.prepare_payload();
+    replyAgain_ = keepAlive_ && !close;
     status_ = reply.status;
-    replyBytes_ = head_ ? 0 : res.body().size();
-    if (head_) res.body().clear();  // the length stays in the header
-    serializer_.emplace(res);
+    replyBody_ = std::move(reply.body);
+    MakeReplyHead(reply);
+    if (head_) replyBody_.clear();  // the length stays in the header
+    replyBytes_ = replyBody_.size();
+    sent_ = 0;
     WriteSome();
+  }
+
+  void MakeReplyHead(const ServiceReply& reply) {
+    std::string& h = replyHead_;
+    h.assign(version_ >= 11 ? "HTTP/1.1 " : "HTTP/1.0 ");
+    h += std::to_string(reply.status);
+    h += ' ';
+    const beast::string_view reason = http::obsolete_reason(http::status(reply.status));
+    h.append(reason.data(), reason.size());
+    h += "\r\n";
+    auto field = [&h](const char* name, const std::string& value) {
+      h += name;
+      h += ": ";
+      h += value;
+      h += "\r\n";
+    };
+    if (!reply.contentType.empty()) field("Content-Type", reply.contentType);
+    if (!reply.allow.empty()) field("Allow", reply.allow);
+    if (reply.status == 503) field("Retry-After", "10");
+    // HTTP/1.1 stays open unless told; HTTP/1.0 closes unless told.
+    if (version_ >= 11 && !replyAgain_) field("Connection", "close");
+    if (version_ < 11 && replyAgain_) field("Connection", "keep-alive");
+    field("Content-Length", std::to_string(replyBody_.size()));
+    h += "\r\n";
   }
 
   void WriteSome() {
     Arm(core_.Options().requestTimeout);
-    http::async_write_some(socket_, *serializer_,
-                           [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnWritten(ec); });
+    std::array<asio::const_buffer, 2> rest;
+    if (sent_ < replyHead_.size()) {
+      rest[0] = asio::buffer(replyHead_.data() + sent_, replyHead_.size() - sent_);
+      rest[1] = asio::buffer(replyBody_);
+    } else {
+      const std::size_t bodySent = sent_ - replyHead_.size();
+      rest[0] = asio::buffer(replyBody_.data() + bodySent, replyBody_.size() - bodySent);
+    }
+    socket_.async_write_some(rest, [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+      self->OnWritten(ec, n);
+    });
   }
 
-  void OnWritten(beast::error_code ec) {
-    if (!ec && !serializer_->is_done()) return WriteSome();
-    const bool again = response_->keep_alive();
-    serializer_.reset();
-    response_.reset();
-    Finished(ec, again);
+  void OnWritten(beast::error_code ec, std::size_t n) {
+    sent_ += n;
+    if (!ec && sent_ < replyHead_.size() + replyBody_.size()) return WriteSome();
+    // A large reply's room is not kept for the next one.
+    if (replyBody_.capacity() > kKeptReplyBytes) std::string().swap(replyBody_);
+    Finished(ec, replyAgain_);
   }
 
   void Finished(const beast::error_code& ec, bool again) {
@@ -495,7 +557,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
       record.body = &parser_->get().body().bytes;
     }
     record.replyBytes = replyBytes_;
-    core_.Log().Write(record);
+    // The line is written once the loop has handled what else is waiting,
+    // with the lines of the other replies it sent meanwhile.
+    if (core_.Log().Add(record)) asio::post(socket_.get_executor(), [&log = core_.Log()] { log.Flush(); });
   }
 
   // Stops sending, reads (and drops) what the client still sends until it
@@ -518,32 +582,46 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void Close() {
     Disarm();
+    ++generation_;  // a wait under way ends unheard
+    waiting_ = false;
+    timer_.cancel();
     beast::error_code ignored;
     socket_.shutdown(tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);
   }
 
   // One deadline at a time: a new one replaces the old, and an expired one
-  // cancels whatever the socket is doing.
+  // cancels whatever the socket is doing. Every request and every write sets
+  // a deadline, so setting one costs no timer work: a wait under way that
+  // ends no later is kept, and when it ends it looks at the deadline then
+  // set, and waits again if that is still ahead.
   void Arm(std::chrono::steady_clock::duration after) {
     timedOut_ = false;
+    armed_ = true;
+    deadline_ = std::chrono::steady_clock::now() + after;
+    if (waiting_ && timer_.expiry() <= deadline_) return;
+    Wait();
+  }
+  void Wait() {
+    waiting_ = true;
     const std::uint64_t generation = ++generation_;
-    timer_.expires_after(after);
+    timer_.expires_at(deadline_);  // a later wait under way ends unheard
     timer_.async_wait([self = shared_from_this(), generation](beast::error_code ec) {
-      if (ec || generation != self->generation_) return;
+      if (generation != self->generation_) return;
+      self->waiting_ = false;
+      if (ec || !self->armed_) return;
+      if (std::chrono::steady_clock::now() < self->deadline_) return self->Wait();
+      self->armed_ = false;
       self->timedOut_ = true;
       beast::error_code ignored;
       self->socket_.cancel(ignored);
     });
   }
-  void Disarm() {
-    ++generation_;
-    timer_.cancel();
-  }
+  void Disarm() { armed_ = false; }
 
   Core& core_;
-  tcp::socket socket_;
-  asio::steady_timer timer_;
+  Socket socket_;
+  Timer timer_;
   const std::string address_;   // for the log
   const std::string limitKey_;  // for the connection limits
   bool counted_ = false;
@@ -556,8 +634,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool keepAlive_ = false;
   bool head_ = false;
 
-  std::optional<Response> response_;
-  std::optional<http::response_serializer<http::string_body>> serializer_;
+  std::string replyHead_, replyBody_;
+  std::size_t sent_ = 0;
+  bool replyAgain_ = false;  // the connection stays open after this reply
   std::shared_ptr<BodyStream> stream_;
   std::optional<StreamResponse> streamResponse_;
   std::optional<http::response_serializer<http::buffer_body>> streamSerializer_;
@@ -566,7 +645,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::uint64_t replyBytes_ = 0;
   bool logged_ = false;
 
-  std::uint64_t generation_ = 0;
+  std::chrono::steady_clock::time_point deadline_;
+  bool armed_ = false;    // deadline_ holds
+  bool waiting_ = false;  // the timer is waiting (for deadline_ or earlier)
+  std::uint64_t generation_ = 0;  // of the timer's present wait
   bool timedOut_ = false;
 };
 
@@ -584,6 +666,8 @@ bool Core::Listen(std::string& error) {
   if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
   if (!ec) acceptor_.bind(endpoint, ec);
   if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+  // Accepting the waiting connections in one go must stop when none is left.
+  if (!ec) acceptor_.non_blocking(true, ec);
   if (ec) {
     error = ec.message();
     return false;
@@ -614,7 +698,7 @@ bool Core::Listen(std::string& error) {
 }
 
 void Core::Accept() {
-  acceptor_.async_accept(asio::make_strand(io_), [this](beast::error_code ec, tcp::socket socket) {
+  acceptor_.async_accept(NextLoop(), [this](beast::error_code ec, Socket socket) {
     if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
     if (ec && ec != asio::error::connection_aborted) {
       // Out of descriptors or memory: the pending connections wait in the
@@ -626,11 +710,28 @@ void Core::Accept() {
       return;
     }
     if (!ec) OnAccepted(std::move(socket));
+    AcceptWaiting();
     Accept();
   });
 }
 
-void Core::OnAccepted(tcp::socket socket) {
+// Each wait for a connection takes a turn of the event loop, behind every
+// reply in its queue: taking one at a time, a burst of new clients would
+// sit in the backlog, their requests unanswered, for as long as the loop is
+// busy. So whatever else is waiting is taken at once (a bounded number, so
+// that the loop's other work gets its turn).
+void Core::AcceptWaiting() {
+  constexpr int kMaxAtOnce = 256;
+  for (int i = 0; i < kMaxAtOnce; ++i) {
+    beast::error_code ec;
+    Socket socket = acceptor_.accept(NextLoop(), ec);
+    if (ec == asio::error::connection_aborted) continue;
+    if (ec) return;  // none waiting; anything else is met by the waiting accept
+    OnAccepted(std::move(socket));
+  }
+}
+
+void Core::OnAccepted(Socket socket) {
   beast::error_code ec;
   const tcp::endpoint remote = socket.remote_endpoint(ec);
   if (ec) return;  // gone already
@@ -652,9 +753,17 @@ void Core::OnAccepted(tcp::socket socket) {
 void Core::Run() {
   Accept();
   std::vector<std::thread> more;
-  for (unsigned i = 1; i < options_.ioThreads; ++i) more.emplace_back([this] { io_.run(); });
-  io_.run();
+  for (std::size_t i = 1; i < loops_.size(); ++i) {
+    more.emplace_back([loop = loops_[i].get()] {
+      // Stays in run() while it has no connections yet, until Stop().
+      auto busy = asio::make_work_guard(*loop);
+      loop->run();
+    });
+  }
+  loops_[0]->run();
+  Stop();  // the first loop may also end on its own (listening failed)
   for (std::thread& t : more) t.join();
+  log_.Flush();
   // Requests still being run finish; queued ones are dropped with their
   // connections.
   pool_.stop();

@@ -1,7 +1,9 @@
-// The server's HTTP side: one event loop owns every connection and a small
-// pool of threads runs the requests. A connection that is idle, or that sends
-// its request a byte at a time, costs a socket and a timer, never a thread,
-// so it cannot keep other clients waiting.
+// The server's HTTP side: event loops (one per I/O thread) own the
+// connections, each connection staying on the loop that accepted it, and a
+// small pool of threads runs the requests the loops cannot answer at once. A
+// connection that is idle, or that sends its request a byte at a time, costs
+// a socket and a timer, never a thread, so it cannot keep other clients
+// waiting.
 //
 //  - A whole request (header and body) must arrive within requestTimeout of
 //    the moment the connection is ready for it (accepted, or the previous
@@ -38,7 +40,7 @@ struct HttpOptions {
   std::size_t maxConnections = 0;    // 0: from the process's descriptor limit
   unsigned workers = 16;             // threads that run requests
   unsigned zipWorkers = 0;           // threads that write zip replies; 0: half the cores, at least 1
-  unsigned ioThreads = 1;            // threads that move bytes
+  unsigned ioThreads = 0;            // threads that move bytes; 0: one per core
   bool stopOnSignals = true;         // SIGINT and SIGTERM end Run()
 };
 

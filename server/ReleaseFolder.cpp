@@ -80,7 +80,7 @@ std::string ReleaseFolder::FileHash(const std::string& path) {
 
 std::string ReleaseFolder::KnownFileHash(const std::string& path) const {
   struct stat info;
-  if (!StatFile(path, info)) return {};
+  if (!StatFile(path, info) || !S_ISREG(info.st_mode)) return {};
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = hashes_.find(path);
   if (it == hashes_.end() || it->second.size != std::uint64_t(info.st_size) || it->second.mtimeNs != MtimeNs(info))
@@ -90,7 +90,7 @@ std::string ReleaseFolder::KnownFileHash(const std::string& path) const {
 
 std::string ReleaseFolder::KnownSignatureHash(const std::string& path) const {
   struct stat info;
-  if (!StatFile(path, info)) return {};
+  if (!StatFile(path, info) || !S_ISREG(info.st_mode)) return {};
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = signatures_.find(path);
   if (it == signatures_.end() || it->second.size != std::uint64_t(info.st_size) || it->second.mtimeNs != MtimeNs(info))

@@ -39,8 +39,8 @@ class ReleaseFolder {
   // Safe to call from many threads at once.
   std::string FileHash(const std::string& path);
 
-  // The digest of a file, or of its signatures, when one was made for the
-  // file's present size and time; empty otherwise. Reads no file.
+  // The digest of a regular file, or of its signatures, when one was made
+  // for the file's present size and time; empty otherwise. Reads no file.
   std::string KnownFileHash(const std::string& path) const;
   std::string KnownSignatureHash(const std::string& path) const;
 

@@ -115,7 +115,10 @@ std::optional<ServiceReply> UpdateService::Serve(const std::string& method, cons
     }
   }
 
-  const std::string folder = release_.ProductFolder(product);
+  // The quick way looks at the named files alone: one that is there means
+  // its product folder is too, and anything missing is left to the long way.
+  const std::string folder = quickOnly && IsPlainName(product) ? release_.Root() + "/" + product
+                                                               : release_.ProductFolder(product);
   if (folder.empty()) return TextReply(404, "unknown product " + Quote(product));
 
   if (function == "hash") return HashReply(folder, items, quickOnly);
@@ -124,15 +127,21 @@ std::optional<ServiceReply> UpdateService::Serve(const std::string& method, cons
 }
 
 std::string UpdateService::QuickHash(const std::string& folder, const std::string& name) {
+  // Known digests are of regular files only, and looking one up looks at the
+  // file itself: the names are checked here, the file is looked at once.
   const std::size_t suffix = std::char_traits<char>::length(kSignatureSuffix);
   if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kSignatureSuffix) == 0) {
     // A second level's digest is not kept apart: the worker answers it.
     if (name.size() > 2 * suffix && name.compare(name.size() - 2 * suffix, suffix, kSignatureSuffix) == 0) return {};
-    const std::string source = ReleaseFolder::ReleaseFile(folder, name.substr(0, name.size() - suffix));
-    if (!source.empty()) return release_.KnownSignatureHash(source);
+    const std::string source = name.substr(0, name.size() - suffix);
+    if (IsPlainName(source)) {
+      std::string hash = release_.KnownSignatureHash(folder + "/" + source);
+      // A file of that name lying in the folder stands for nothing while
+      // its source is there.
+      if (!hash.empty() || !ReleaseFolder::ReleaseFile(folder, source).empty()) return hash;
+    }
   }
-  const std::string path = ReleaseFolder::ReleaseFile(folder, name);
-  return path.empty() ? std::string() : release_.KnownFileHash(path);
+  return IsPlainName(name) ? release_.KnownFileHash(folder + "/" + name) : std::string();
 }
 
 bool UpdateService::Resolve(const std::string& folder, const std::string& name, ReleaseItem& item) {

@@ -3,7 +3,7 @@
 //   vantle-update-server --root DIR --port N [--bind ADDR] [--port-file FILE]
 //                        [--log FILE] [--log-bodies] [--request-timeout SECONDS]
 //                        [--per-address-limit N] [--max-connections N] [--workers N]
-//                        [--zip-workers N] [--refresh SECONDS]
+//                        [--zip-workers N] [--io-threads N] [--refresh SECONDS]
 //
 // Options, the port file and the log stream only. What a request means is
 // decided by UpdateService, how it travels by HttpServer.
@@ -45,7 +45,7 @@ const char kUsage[] =
     "usage: vantle-update-server --root DIR --port N [--bind ADDR] [--port-file FILE]\n"
     "                            [--log FILE] [--log-bodies] [--request-timeout SECONDS]\n"
     "                            [--per-address-limit N] [--max-connections N] [--workers N]\n"
-    "                            [--zip-workers N] [--refresh SECONDS]\n"
+    "                            [--zip-workers N] [--io-threads N] [--refresh SECONDS]\n"
     "  --root DIR               release folder: DIR/<product id>/<file name>\n"
     "  --port N                 port to listen on; 0 picks a free one\n"
     "  --bind ADDR              address to listen on (default 127.0.0.1)\n"
@@ -61,6 +61,8 @@ const char kUsage[] =
     "  --workers N              threads that run requests (default 16)\n"
     "  --zip-workers N          threads that write zip replies, apart from the others so that\n"
     "                           hash queries never wait for them (default: half the cores)\n"
+    "  --io-threads N           threads that read requests and write replies, each with\n"
+    "                           connections of its own (default: one per core)\n"
     "  --refresh S              hash and sign new or changed release files at start and\n"
     "                           then every S seconds, before clients ask (default 60;\n"
     "                           0: at start only)\n";
@@ -129,6 +131,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     } else if (arg == "--zip-workers") {
       if (!count(1, 1024, n)) return false;
       o.http.zipWorkers = unsigned(n);
+    } else if (arg == "--io-threads") {
+      if (!count(1, 1024, n)) return false;
+      o.http.ioThreads = unsigned(n);
     } else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);

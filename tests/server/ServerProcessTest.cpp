@@ -317,7 +317,9 @@ TEST_F(ServerProcessTest, StopsRightAfterStart) {
 
 TEST_F(ServerProcessTest, ManyClientsAtOnce) {
   ServerProcess server(work_);
-  ASSERT_NO_FATAL_FAILURE(server.Start(Args()));
+  auto args = Args();
+  args.insert(args.end(), {"--io-threads", "3", "--log", (work_ / "access.log").string()});
+  ASSERT_NO_FATAL_FAILURE(server.Start(args));
   std::vector<std::thread> threads;
   std::vector<int> failures(16, 0);
   for (int t = 0; t < 16; ++t) {
@@ -331,7 +333,16 @@ TEST_F(ServerProcessTest, ManyClientsAtOnce) {
   }
   for (auto& th : threads) th.join();
   for (int f : failures) EXPECT_EQ(f, 0);
+  // Every line whole, from whichever thread answered, and written while the
+  // server runs, not held until it stops.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 100 && lines.size() < 16u * 25u; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    lines = Lines(ReadFileBytes(work_ / "access.log"));
+  }
   EXPECT_EQ(server.Stop(SIGTERM), 0);
+  EXPECT_EQ(lines.size(), 16u * 25u);
+  for (const std::string& line : lines) EXPECT_TRUE(IsLogLine(Fields(line), false)) << line;
 }
 
 // --- slow, idle and too many clients -----------------------------------------
@@ -444,12 +455,17 @@ TEST_F(ServerProcessTest, PipelinedContinuedAndBrokenRequests) {
     const char* what;
     std::string request;
     std::vector<std::string> replies;  // starts of the replies, in order
+    const char* header = "";           // in one of them
   } cases[] = {
       {"pipelined", HashQuery("keep-alive") + zip + ranges + HashQuery("close"),
-       {"HTTP/1.1 200", "HTTP/1.1 200", "HTTP/1.1 200", "HTTP/1.1 200"}},
+       {"HTTP/1.1 200", "HTTP/1.1 200", "HTTP/1.1 200", "HTTP/1.1 200"}, "\r\nConnection: close\r\n"},
       {"head", "HEAD " + kEndpoint + "&f=hash HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", {"HTTP/1.1 405"}},
       {"http/1.0", "POST " + kEndpoint + "&f=hash HTTP/1.0\r\nContent-Length: 12\r\n\r\nf1=vtl64.exe",
        {"HTTP/1.0 200"}},
+      {"http/1.0 kept open",
+       "POST " + kEndpoint + "&f=hash HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 12\r\n\r\nf1=vtl64.exe" +
+           HashQuery("close"),
+       {"HTTP/1.0 200", "HTTP/1.1 200"}, "\r\nConnection: keep-alive\r\n"},
       {"huge header", "POST / HTTP/1.1\r\nX: " + std::string(20000, 'x') + "\r\n\r\n", {"HTTP/1.1 431"}},
       {"not http", "HELLO THERE\r\n\r\n", {"HTTP/1.1 400"}},
   };
@@ -459,6 +475,7 @@ TEST_F(ServerProcessTest, PipelinedContinuedAndBrokenRequests) {
     bool closed = false;
     const std::string got = client.ReadUntilClosed(std::chrono::seconds(10), closed);
     EXPECT_TRUE(closed) << c.what;
+    EXPECT_NE(got.find(c.header), std::string::npos) << c.what << ": " << got.substr(0, 300);
     std::size_t at = 0;
     for (const std::string& start : c.replies) {
       EXPECT_EQ(got.compare(at, start.size(), start), 0) << c.what << ": " << got.substr(0, 300);
@@ -579,6 +596,13 @@ TEST_F(ServerProcessTest, ConnectionsBeyondTheAddressLimitAre503) {
   RawClient again(server.Port(), "127.0.0.1");
   ASSERT_TRUE(again.Send(HashQuery("close")));
   got = again.ReadUntilClosed(std::chrono::seconds(10), closed);
+  EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+  // So does one that keeps its end open after its last reply, once the
+  // server has waited a little (not a whole request timeout) for it to close.
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  RawClient late(server.Port(), "127.0.0.1");
+  ASSERT_TRUE(late.Send(HashQuery("close")));
+  got = late.ReadUntilClosed(std::chrono::seconds(10), closed);
   EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
 
   EXPECT_EQ(server.Stop(SIGTERM), 0);

@@ -422,6 +422,11 @@ TEST_F(SignatureTest, RefreshMakesWhatIsNewOrChangedAheadOfTheClients) {
   EXPECT_EQ(service_.Release().Refresh(), 3u);
   EXPECT_EQ(service_.Release().HashComputations(), 4u);
   EXPECT_EQ(service_.Release().SignatureComputations(), 4u);
+  // Nor does a stale signature file stand in for signatures not made yet.
+  tree_.Write("vtl64.exe", "newer");
+  fs::last_write_time(path, before + std::chrono::seconds(4));
+  service_.Release().FileHash(tree_.Write("vtl64.exe.sig", "stale").string());
+  EXPECT_EQ(quick("hash", "f1=vtl64.exe.sig"), "(none)");
 }
 
 // The delta route end to end against the service: the old file's
