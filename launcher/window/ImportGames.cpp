@@ -30,6 +30,11 @@ constexpr UINT_PTR kProgressTimer = 1;
 // folder's file number. The file number is asked of the file system alone;
 // the volume's serial number would need the volume itself, which Wine does
 // not open for its drive of the whole Linux file system.
+std::string Identity(const std::wstring& path, LONGLONG fileNumber) {
+  const wchar_t drive = path.size() >= 2 && path[1] == L':' ? static_cast<wchar_t>(towupper(path[0])) : L'\\';
+  return Utf8FromWide(std::wstring(1, drive)) + ":" + std::to_string(fileNumber);
+}
+
 std::string FolderIdentity(const std::wstring& path) {
   HANDLE folder = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -40,28 +45,44 @@ std::string FolderIdentity(const std::wstring& path) {
                                                  FileInternalInformation);
   CloseHandle(folder);
   if (result < 0) return std::string();
-  const wchar_t drive = path.size() >= 2 && path[1] == L':' ? static_cast<wchar_t>(towupper(path[0])) : L'\\';
-  return Utf8FromWide(std::wstring(1, drive)) + ":" + std::to_string(information.IndexNumber.QuadPart);
+  return Identity(path, information.IndexNumber.QuadPart);
 }
 
+// One open folder listed a buffer at a time, each entry with its file number,
+// so that a folder's identity costs nothing beyond the listing. Only a link
+// is opened on its own: its listed number is the link's, not its target's.
 bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
   const std::wstring wideFolder = WideFromUtf8(folder);
-  const std::wstring pattern = wideFolder + (wideFolder.empty() || wideFolder.back() != L'\\' ? L"\\*" : L"*");
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    FolderItem item;
-    item.name = Utf8FromWide(name);
-    item.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    item.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    if (item.folder) item.identity = FolderIdentity(wideFolder + L"\\" + name);
-    items.push_back(std::move(item));
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  return true;
+  HANDLE handle = CreateFileW(wideFolder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const std::wstring prefix = wideFolder + (wideFolder.empty() || wideFolder.back() != L'\\' ? L"\\" : L"");
+  alignas(LONGLONG) static thread_local unsigned char buffer[64 * 1024];
+  bool listed = true;
+  for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
+    if (!GetFileInformationByHandleEx(handle, kind, buffer, sizeof(buffer))) {
+      listed = GetLastError() == ERROR_NO_MORE_FILES;
+      break;
+    }
+    for (std::size_t offset = 0;;) {
+      const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
+      const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") {
+        FolderItem item;
+        item.name = Utf8FromWide(name);
+        item.folder = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        item.size = static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
+        if (item.folder)
+          item.identity = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? FolderIdentity(prefix + name)
+                                                                                 : Identity(prefix, entry->FileId.QuadPart);
+        items.push_back(std::move(item));
+      }
+      if (entry->NextEntryOffset == 0) break;
+      offset += entry->NextEntryOffset;
+    }
+  }
+  CloseHandle(handle);
+  return listed;
 }
 
 // Adds games to the library as new entries of the default profile's
