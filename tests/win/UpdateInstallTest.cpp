@@ -57,6 +57,22 @@ std::string Zip(const std::vector<std::string>& entries) {
   return archive;
 }
 
+// Updates an installed vtl64.exe holding a to b through a server that gives
+// replies in turn, checks that b was installed, and gives the requests made.
+std::vector<updatetest::RecordedRequest> UpdateThrough(const std::vector<std::string>& replies, const std::string& a,
+                                                       const std::string& b, const std::string& what) {
+  Installed folder;
+  ScriptedServer server(replies);
+  EXPECT_TRUE(server.listening()) << what;
+  VU updater(VANTLE_PRODUCT_ID, server.Url());
+  UpdateFile file(folder.Write("vtl64.exe", a), L"vtl64.exe", L"vtl64.exe.sig", false);
+  file.serverHash = Sha1Text(b);
+  updater.AddFile(file);
+  EXPECT_EQ(S_OK, updater.Update(nullptr, LoadIconA(nullptr, IDI_INFORMATION), L"Updating Vantle")) << what;
+  EXPECT_TRUE(Bytes(updater.files[0].localPath) == b) << what;
+  return server.Requests();
+}
+
 std::string Signatures(const std::string& bytes) {
   const std::vector<std::uint8_t> stream =
       DIFF::MakeSignatureStream(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
@@ -483,17 +499,7 @@ TEST(DeltaFallback, EveryFailureOfTheDeltaRouteEndsInTheWholeFileRoute) {
       {"a block shorter than asked for", {HttpReply(Zip({Signatures(b)})), HttpReply(Zip({"short"})), full}, 2},
   };
   for (const Case& c : cases) {
-    Installed folder;
-    ScriptedServer server(c.replies);
-    ASSERT_TRUE(server.listening());
-    VU updater(VANTLE_PRODUCT_ID, server.Url());
-    UpdateFile file(folder.Write("vtl64.exe", a), L"vtl64.exe", L"vtl64.exe.sig", false);
-    file.serverHash = Sha1Text(b);
-    updater.AddFile(file);
-
-    EXPECT_EQ(S_OK, updater.Update(nullptr, LoadIconA(nullptr, IDI_INFORMATION), L"Updating Vantle")) << c.what;
-    EXPECT_TRUE(Bytes(updater.files[0].localPath) == b) << c.what;
-    const auto requests = server.Requests();
+    const auto requests = UpdateThrough(c.replies, a, b, c.what);
     ASSERT_EQ(c.deltaRequests + 1, requests.size()) << c.what;
     EXPECT_EQ("f1=vtl64.exe.sig", requests[0].body) << c.what;
     if (c.deltaRequests == 2) {
@@ -568,17 +574,7 @@ TEST(DeltaSecondLevel, OlderServersAndDamagedSecondLevelsStillUpdate) {
        {"f1=vtl64.exe.sig.sig", "f1=vtl64.exe"}},
   };
   for (const auto& c : cases) {
-    Installed folder;
-    ScriptedServer server(c.replies);
-    ASSERT_TRUE(server.listening());
-    VU updater(VANTLE_PRODUCT_ID, server.Url());
-    UpdateFile file(folder.Write("vtl64.exe", a), L"vtl64.exe", L"vtl64.exe.sig", false);
-    file.serverHash = Sha1Text(b);
-    updater.AddFile(file);
-
-    EXPECT_EQ(S_OK, updater.Update(nullptr, LoadIconA(nullptr, IDI_INFORMATION), L"Updating Vantle")) << c.what;
-    EXPECT_TRUE(Bytes(updater.files[0].localPath) == b) << c.what;
-    const auto requests = server.Requests();
+    const auto requests = UpdateThrough(c.replies, a, b, c.what);
     ASSERT_EQ(c.bodies.size(), requests.size()) << c.what;
     for (std::size_t k = 0; k < requests.size(); ++k) {
       const bool range = c.bodies[k].back() == '=';
