@@ -399,9 +399,15 @@ class Reader {
     if (const char* lt = FindChar(pos, end_, '<')) {
       pos = lt;
       if (lt + 1 < end_ && lt[1] == '!' && !StartsWith(lt, end_, "<!--", 4)) {
-        if (const char* end = SkippedEnd(Construct::kDeclaration, lt, end_)) {
+        // Only a declaration that ends properly is kept to be written back.
+        // One cut short at its first ">" (an open quote or bracket) would,
+        // written back, run on past that ">" and swallow the elements after
+        // it on the next read.
+        if (const char* end = DeclarationEnd(lt, end_)) {
           Access::Doctype(*header).Copy(lt + 2, static_cast<std::size_t>(end - 1 - (lt + 2)));
           pos = end;
+        } else if (const char* skipped = SkippedEnd(Construct::kDeclaration, lt, end_)) {
+          pos = skipped;
         }
       }
       root = writable_ ? ParseBody(Mutable(pos), Mutable(end_)) : ParseStream(pos);
