@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 
+#include "launcher/ConfWriter.h"
+
 namespace {
 
 struct Line {
@@ -98,15 +100,6 @@ std::string BatchText(const std::string& line) {
     if (line[i] == '%' && i + 1 < line.size() && line[i + 1] == '%') ++i;
   }
   return text;
-}
-
-std::string BatchLine(const std::string& text) {
-  std::string line;
-  for (char c : text) {
-    if (c == '%') line += '%';
-    line += c;
-  }
-  return line;
 }
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
@@ -419,7 +412,7 @@ class Translator {
         line += " " + Quoted(host);
       }
     }
-    line = BatchLine(line) + mount.options;
+    line = BatchEscaped(line) + mount.options;
     if (complete) {
       Note(Trim(lines_[mount.line].body) + " -> " + line +
            (mount.newLetter != mount.letter ? " (Z: is DOSBox's own drive)" : ""));
@@ -506,7 +499,7 @@ class Translator {
     const Mount* mount = host.empty() ? nullptr : MountHolding(host, letter, parts);
     if (!mount) {
       if (moved_.count(letter)) {
-        const std::string line = BatchLine("CD " + std::string(1, moved_[letter]) + path.substr(1));
+        const std::string line = BatchEscaped("CD " + std::string(1, moved_[letter]) + path.substr(1));
         Note(trimmed + " -> " + line);
         Emit(line, end);
       } else {
@@ -523,7 +516,7 @@ class Translator {
     if (parts.empty()) dosPath += "\\";
     programFolder_ = path;
     if (plain && dosPath.size() <= kLongestDosPath) {
-      const std::string line = BatchLine("CD " + dosPath);
+      const std::string line = BatchEscaped("CD " + dosPath);
       if (line != trimmed) Note(trimmed + " -> " + line);
       Emit(line, end);
       return true;
@@ -537,7 +530,7 @@ class Translator {
       Emit(trimmed, end);
       return false;
     }
-    const std::string mountLine = BatchLine("mount " + std::string(1, folderLetter) + " " + Quoted(host));
+    const std::string mountLine = BatchEscaped("mount " + std::string(1, folderLetter) + " " + Quoted(host));
     const std::string driveLine = std::string(1, folderLetter) + ":";
     Note(trimmed + " -> " + mountLine + " and " + driveLine + " (" + host +
          " has names that are not DOS names)");
@@ -560,7 +553,7 @@ class Translator {
     const std::string hostName = BaseName(host);
     const std::string dosName = IsPlainDosName(hostName) ? Upper(hostName) : DosBoxShortName(hostName);
     if (dosName != name) Note("program " + name + " -> " + dosName + " (host name " + hostName + ")");
-    Emit(BatchLine(dosName) + rest, line.end);
+    Emit(BatchEscaped(dosName) + rest, line.end);
   }
 
   std::vector<Line> lines_;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/EditorModel.h"
+#include "ui/FontMetrics.h"
 #include "ui/PropertyGrid.h"
 #include "text/TextConvert.h"
 
@@ -368,13 +369,7 @@ HWND CreateChild(HWND window, const wchar_t* className, DWORD style, int id) {
 // own row. A list view takes its row height from its small images; the list
 // releases the image list with itself.
 void MakeRowsFitEditors(HWND grid) {
-  HDC dc = GetDC(grid);
-  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(grid, WM_GETFONT, 0, 0)));
-  TEXTMETRICW metrics{};
-  GetTextMetricsW(dc, &metrics);
-  SelectObject(dc, previous);
-  ReleaseDC(grid, dc);
-  const int rowHeight = metrics.tmHeight + 2 * GetSystemMetrics(SM_CYEDGE) + 6;
+  const int rowHeight = FramedLineHeight(grid) + 6;
   if (HIMAGELIST rows = ImageList_Create(1, rowHeight, ILC_COLOR, 0, 0)) {
     SendMessageW(grid, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(rows));
   }

@@ -20,6 +20,7 @@
 #include "launcher/window/NewGameWizard.h"
 #include "launcher/window/ShellIntegration.h"
 #include "resource.h"
+#include "ui/FontMetrics.h"
 #include "ui/PropertyGrid.h"
 #include "text/AnsiText.h"
 #include "text/TextConvert.h"
@@ -63,15 +64,7 @@ WORD EnterCommand() {
 void Post(HWND dialog, WORD command) { PostMessageW(dialog, WM_COMMAND, command, 0); }
 
 // The find box's height: a line of its font and the frame around it.
-int FindBoxHeight(HWND box) {
-  HDC dc = GetDC(box);
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
-  TEXTMETRICW metrics{};
-  GetTextMetricsW(dc, &metrics);
-  SelectObject(dc, old);
-  ReleaseDC(box, dc);
-  return metrics.tmHeight + 2 * GetSystemMetrics(SM_CYEDGE) + 4;
-}
+int FindBoxHeight(HWND box) { return FramedLineHeight(box) + 4; }
 
 // The find box takes a line at the top; the list has the rest.
 void OnSize(HWND dialog) {
