@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "launcher/GameFind.h"
 #include "launcher/GameSchema.h"
 
 std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first) {
@@ -44,6 +45,30 @@ bool IsNumber(const char* text) {
 
 int Sign(int value) { return (value > 0) - (value < 0); }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Byte order, with each run of digits read as the number it writes: its
+// leading zeros set aside, a longer run is the larger number.
+int CompareNatural(const char* a, const char* b) {
+  while (*a && *b) {
+    if (IsDigit(*a) && IsDigit(*b)) {
+      while (*a == '0') ++a;
+      while (*b == '0') ++b;
+      const char* endA = a;
+      const char* endB = b;
+      while (IsDigit(*endA)) ++endA;
+      while (IsDigit(*endB)) ++endB;
+      if (endA - a != endB - b) return endA - a < endB - b ? -1 : 1;
+      for (; a < endA; ++a, ++b)
+        if (*a != *b) return *a < *b ? -1 : 1;
+      continue;
+    }
+    if (*a != *b) return static_cast<unsigned char>(*a) < static_cast<unsigned char>(*b) ? -1 : 1;
+    ++a, ++b;
+  }
+  return Sign(static_cast<unsigned char>(*a) - static_cast<unsigned char>(*b));
+}
+
 }  // namespace
 
 int CompareCells(int column, const char* a, const char* b, int direction) {
@@ -53,5 +78,7 @@ int CompareCells(int column, const char* a, const char* b, int direction) {
     const long long y = std::strtoll(b, nullptr, 10);
     return ((x > y) - (x < y)) * direction;
   }
-  return Sign(std::strcmp(a, b)) * direction;
+  return CompareNatural(a, b) * direction;
 }
+
+std::string SortKeyOf(const std::string& text) { return FoldForFind(text); }

@@ -28,8 +28,13 @@ enum class FirstColumn {
 // every other reader of an entry does.
 std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first);
 
-// The order of two cells of column: column 0 compares decimal numbers
-// (anything else counts as 0), unless neither cell is a number, when the
-// texts are compared as the other columns' are, byte by byte as unsigned
-// characters. The sign is multiplied by direction (+1 or -1).
+// The form a cell is sorted by: as the find box folds it (case and accents
+// set aside), so that "DOOM" sorts beside "Day" and "Ärger" beside "Arger".
+std::string SortKeyOf(const std::string& text);
+
+// The order of two cells of column, given as their sort keys: column 0
+// compares decimal numbers (anything else counts as 0), unless neither cell
+// is a number; texts compare byte by byte as unsigned characters, except
+// that runs of digits compare as numbers ("Game 2" before "Game 10"). The
+// sign is multiplied by direction (+1 or -1).
 int CompareCells(int column, const char* a, const char* b, int direction);

@@ -184,6 +184,8 @@ UINT_PTR ControlId(HWND window) { return static_cast<UINT_PTR>(GetDlgCtrlID(wind
 
 LRESULT CALLBACK ComboEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                DWORD_PTR combo);
+LRESULT CALLBACK ComboListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                               DWORD_PTR combo);
 
 HWND CreateEditor(const wchar_t* className, DWORD style, const RECT& cell, int height, HWND grid) {
   HWND editor = CreateWindowExW(0, className, L"", style, cell.left + 1, cell.top + 1,
@@ -225,9 +227,12 @@ HWND CreateDropDownEditor(HWND grid, const RECT& cell, const ChoiceList& list, c
   // Escape typed there, and the focus leaving it, must reach the editor.
   COMBOBOXINFO info{};
   info.cbSize = sizeof(info);
-  if (setup.editable && GetComboBoxInfo(combo, &info) && info.hwndItem && info.hwndItem != combo) {
+  if (!GetComboBoxInfo(combo, &info)) return combo;
+  if (setup.editable && info.hwndItem && info.hwndItem != combo) {
     SetWindowSubclass(info.hwndItem, ComboEditProc, 1, reinterpret_cast<DWORD_PTR>(combo));
   }
+  // A click in the open list chooses; the arrow keys only move the choice.
+  if (info.hwndList) SetWindowSubclass(info.hwndList, ComboListProc, 2, reinterpret_cast<DWORD_PTR>(combo));
   return combo;
 }
 
@@ -353,13 +358,6 @@ void OnEditorDestroy(HWND editor, const DerivedClass& derived) {
   SetState(editor, derived, nullptr);
 }
 
-// A choice in the drop-down's list commits at once: the box posts itself an
-// Enter, which arrives once the box has taken the chosen entry as its text.
-void OnComboCommand(HWND combo, WPARAM wParam) {
-  if (HIWORD(wParam) != LBN_SELCHANGE || !StateOf(combo, g_combo)) return;
-  if ((GetWindowLongPtrW(combo, GWL_STYLE) & 3) == 0) return;
-  PostMessageW(combo, WM_KEYDOWN, VK_RETURN, 0);
-}
 
 // Keys and focus of an in-place editor, whether they reach the editor itself
 // or the editable drop-down's own text field; passOn hands a message to the
@@ -392,7 +390,6 @@ LRESULT EditorProc(const DerivedClass& derived, HWND editor, UINT message, WPARA
   LRESULT result = 0;
   const auto passOn = [&] { return CallBase(derived, editor, message, wParam, lParam); };
   if (OnEditorInput(editor, derived, message, wParam, passOn, result)) return result;
-  if (message == WM_COMMAND && &derived == &g_combo) OnComboCommand(editor, wParam);
   if (message == WM_DESTROY) OnEditorDestroy(editor, derived);
   return passOn();
 }
@@ -412,6 +409,22 @@ LRESULT CALLBACK ComboEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lP
   if (OnEditorInput(reinterpret_cast<HWND>(comboData), g_combo, message, wParam, passOn, result)) return result;
   if (message == WM_NCDESTROY) RemoveWindowSubclass(edit, ComboEditProc, 1);
   return passOn();
+}
+
+// A click on an entry of the drop-down's open list commits it: the box posts
+// itself an Enter, which arrives once the box has taken the entry as its
+// text. The arrow keys change the choice without this, so that Enter commits
+// and Escape drops what they chose.
+LRESULT CALLBACK ComboListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                               DWORD_PTR comboData) {
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(list, ComboListProc, 2);
+  const LRESULT result = DefSubclassProc(list, message, wParam, lParam);
+  HWND combo = reinterpret_cast<HWND>(comboData);
+  RECT client{};
+  const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  if (message == WM_LBUTTONUP && GetClientRect(list, &client) && PtInRect(&client, at) && StateOf(combo, g_combo))
+    PostMessageW(combo, WM_KEYDOWN, VK_RETURN, 0);
+  return result;
 }
 
 // --- The grid's messages ----------------------------------------------------

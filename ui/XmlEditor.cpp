@@ -242,8 +242,22 @@ LRESULT OnBeginValueEdit(HWND window, XmlEditorState* state, const NMLVDISPINFOW
   if (!state->callback || !attribute) return 0;
   char buffer[kEditorTextBytes] = "";
   const INT_PTR answer = state->callback(window, kEditorEditValue, attribute, buffer);
+  // A dialog the owner showed may leave another window active (the owner's
+  // own, under Wine): the editor takes the keyboard back, and a value to be
+  // typed in place gets its field once the activation has settled, instead
+  // of one that loses its focus at once and closes.
+  const bool lostActivation = IsWindow(window) && GetActiveWindow() != window;
+  if (lostActivation) {
+    SetForegroundWindow(window);
+    SetActiveWindow(window);
+    SetFocus(state->grid);
+  }
   if (answer == kEditorNoEdit) return 1;
-  if (answer != kEditorValueSet) return 0;
+  if (answer != kEditorValueSet) {
+    if (!lostActivation) return 0;
+    PostMessageW(state->grid, GRIDM_EDITCELL, static_cast<WPARAM>(info.item.iItem), info.item.iSubItem);
+    return 1;
+  }
   state->changed = true;
   SetCellText(state->grid, info.item.iItem, info.item.iSubItem,
               WideFromUtf8(TextInBuffer(buffer, sizeof buffer)).c_str());

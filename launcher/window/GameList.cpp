@@ -14,16 +14,26 @@
 
 bool GroupsShown = true;
 int SortDirection = +1;
+int SortedColumn = -1;
+int SortedDirection = +1;
 
 namespace {
 
 constexpr int kListColumns = 3;
 const wchar_t* const kHeaders[kListColumns] = {L"#", L"Name", L"Description"};
 const int kInitialWidths[kListColumns] = {30, 200, 70};
-// The sorted column's text of every item, by the item's parameter, read once
-// before the sort: the comparison then never asks the list, whose positions
-// move while it sorts.
-std::unordered_map<LPARAM, std::string> SortTexts;
+// The sort key of every row of the last fill in SortKeysColumn, made when a
+// sort first needs them: typing into the find box sorts what it shows
+// without folding a text again.
+std::vector<std::string> SortKeys;
+int SortKeysColumn = -1;
+
+// The widths the list was last given here, and the last column's own width
+// before it was stretched to the window's edge. A width that differs at the
+// end was set by the user, and is kept from then on instead of fitted.
+int WidthsSet[kListColumns] = {};
+int LastColumnOwnWidth = 0;
+bool KeepColumnWidths = false;
 
 // The rows of the last fill, and the text each is found by (made when first
 // needed): typing into the find box filters these without reading the
@@ -75,6 +85,12 @@ void SelectOnly(HWND list, int index) {
   SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
 }
 
+void SetColumnWidth(HWND list, int column, int width) {
+  SendMessageW(list, LVM_SETCOLUMNWIDTH, column, width);
+  WidthsSet[column] = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+  if (column == kListColumns - 1) LastColumnOwnWidth = WidthsSet[column];
+}
+
 FirstColumn FirstColumnMode(HWND list) {
   if (!GroupsShown) return FirstColumn::Number;
   return ListDrawsGroups(list) ? FirstColumn::Empty : FirstColumn::Category;
@@ -113,7 +129,7 @@ class ColumnFitter {
         GetTextExtentPoint32W(dc_, candidate.second.c_str(), static_cast<int>(candidate.second.size()), &size);
         width = std::max(width, static_cast<int>(size.cx));
       }
-      SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, width + kCellPadding);
+      SetColumnWidth(list_, column, width + kCellPadding);
     }
   }
 
@@ -183,6 +199,9 @@ HWND RemakeAsOwnerData(HWND list) {
 }  // namespace
 
 HWND SetUpGameList(HWND list) {
+  // A new window fits its columns until it is told the widths to keep.
+  KeepColumnWidths = false;
+  LastColumnOwnWidth = 0;
   InsertColumns(list);
   SendMessageW(list, LVM_ENABLEGROUPVIEW, TRUE, 0);
   for (int i = 0; i < kCategoryCount; ++i) {
@@ -286,22 +305,25 @@ void ApplyGroupView(HWND list) { SendMessageW(list, LVM_ENABLEGROUPVIEW, GroupsS
 
 namespace {
 
-// Inserts rows[shown[i]] as the list's items; column widths follow the texts
-// when fit is set.
-void InsertRows(HWND list, const std::vector<int>& shown, bool fit) {
+const std::string& RowText(const GameRow& row, int column) {
+  return column == 0 ? row.first : column == 1 ? row.name : row.description;
+}
+
+// Every column fits its widest text in the whole library, its header
+// included, so that "#" still reads above short numbers and a find that
+// shows few games (or none) never narrows them.
+void FitColumns(HWND list) {
+  ColumnFitter fitter(list);
+  for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
+  for (const GameRow& row : FilledRows)
+    for (int column = 0; column < kListColumns; ++column) fitter.Add(column, WideFromUtf8(RowText(row, column)));
+  fitter.Apply(FilledRows.empty());
+}
+
+// Inserts rows[shown[i]] as the list's items, in that order.
+void InsertRows(HWND list, const std::vector<int>& shown) {
   ShownNow = shown;
   if (IsOwnerData(list)) {
-    if (fit) {
-      ColumnFitter fitter(list);
-      for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
-      for (const int index : shown) {
-        const GameRow& row = FilledRows[static_cast<std::size_t>(index)];
-        fitter.Add(0, WideFromUtf8(row.first));
-        fitter.Add(1, WideFromUtf8(row.name));
-        fitter.Add(2, WideFromUtf8(row.description));
-      }
-      fitter.Apply(shown.empty());
-    }
     SelectOnly(list, -1);
     SendMessageW(list, LVM_SETITEMCOUNT, shown.size(), 0);
     InvalidateRect(list, nullptr, TRUE);
@@ -312,15 +334,8 @@ void InsertRows(HWND list, const std::vector<int>& shown, bool fit) {
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
   SendMessageW(list, LVM_SETITEMCOUNT, shown.size(), 0);
-  ColumnFitter fitter(list);
-  for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
   for (int i = 0; i < static_cast<int>(shown.size()); ++i) {
     const GameRow& row = FilledRows[static_cast<std::size_t>(shown[static_cast<std::size_t>(i)])];
-    if (fit) {
-      fitter.Add(0, WideFromUtf8(row.first));
-      fitter.Add(1, WideFromUtf8(row.name));
-      fitter.Add(2, WideFromUtf8(row.description));
-    }
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | (GroupsShown ? LVIF_GROUPID : 0);
     item.iItem = i;
@@ -329,26 +344,53 @@ void InsertRows(HWND list, const std::vector<int>& shown, bool fit) {
     item.iGroupId = row.group;
     SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
-  // Every column fits its widest text, its header included, so that "#" still
-  // reads above short numbers.
-  if (fit) fitter.Apply(shown.empty());
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
 }
 
-// The rows of the last fill that hold the text to find.
+// The arrow in the header of the sorted column, pointing the way it sorts.
+void ShowSortArrow(HWND list) {
+  HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+  for (int column = 0; header && column < kListColumns; ++column) {
+    HDITEMW item{};
+    item.mask = HDI_FORMAT;
+    SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item));
+    item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+    if (column == SortedColumn) item.fmt |= SortedDirection > 0 ? HDF_SORTUP : HDF_SORTDOWN;
+    SendMessageW(header, HDM_SETITEMW, column, reinterpret_cast<LPARAM>(&item));
+  }
+}
+
+// Puts shown in the order of the sorted column, the library's order kept
+// among equal texts.
+void SortRows(std::vector<int>& shown) {
+  if (SortedColumn < 0 || SortedColumn >= kListColumns) return;
+  if (SortKeysColumn != SortedColumn || SortKeys.size() != FilledRows.size()) {
+    SortKeys.clear();
+    SortKeys.reserve(FilledRows.size());
+    for (const GameRow& row : FilledRows) SortKeys.push_back(SortKeyOf(RowText(row, SortedColumn)));
+    SortKeysColumn = SortedColumn;
+  }
+  std::stable_sort(shown.begin(), shown.end(),
+                   [](int a, int b) { return CompareListItems(a, b, SortedColumn) < 0; });
+}
+
+// The rows of the last fill that hold the text to find, in the sorted order.
 std::vector<int> ShownRows() {
+  std::vector<int> shown;
   if (TextToFind.empty()) {
-    std::vector<int> all(FilledRows.size());
-    for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
-    return all;
+    shown.resize(FilledRows.size());
+    for (std::size_t i = 0; i < shown.size(); ++i) shown[i] = static_cast<int>(i);
+  } else {
+    if (FilledFindTexts.size() != FilledRows.size()) {
+      FilledFindTexts.clear();
+      FilledFindTexts.reserve(FilledRows.size());
+      for (const GameRow& row : FilledRows) FilledFindTexts.push_back(FindTextOf(row));
+    }
+    shown = MatchingRows(FilledFindTexts, TextToFind);
   }
-  if (FilledFindTexts.size() != FilledRows.size()) {
-    FilledFindTexts.clear();
-    FilledFindTexts.reserve(FilledRows.size());
-    for (const GameRow& row : FilledRows) FilledFindTexts.push_back(FindTextOf(row));
-  }
-  return MatchingRows(FilledFindTexts, TextToFind);
+  SortRows(shown);
+  return shown;
 }
 
 }  // namespace
@@ -357,10 +399,14 @@ void FillGameList(HWND list) {
   if (!list || !GameDatabase) return;
   FilledRows = GameRows(*GameDatabase, FirstColumnMode(list));
   FilledFindTexts.clear();
+  SortKeys.clear();
   RowOfItem.clear();
   RowOfItem.reserve(FilledRows.size());
   for (std::size_t i = 0; i < FilledRows.size(); ++i) RowOfItem[reinterpret_cast<LPARAM>(FilledRows[i].entry)] = i;
-  InsertRows(list, ShownRows(), true);
+  if (!KeepColumnWidths) FitColumns(list);
+  InsertRows(list, ShownRows());
+  StretchLastColumn(list);
+  ShowSortArrow(list);
 }
 
 void FindInGameList(HWND list, const std::string& text) {
@@ -371,8 +417,42 @@ void FindInGameList(HWND list, const std::string& text) {
   if (shown == ShownNow) return;
   // Widths stay as the whole library set them, so the columns hold still
   // while the user types.
-  InsertRows(list, shown, false);
+  InsertRows(list, shown);
   if (SelectedGame(list) < 0 && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0) SelectOnly(list, 0);
+}
+
+void StretchLastColumn(HWND list) {
+  RECT client{};
+  if (!list || !GetClientRect(list, &client)) return;
+  int others = 0;
+  for (int column = 0; column < kListColumns - 1; ++column)
+    others += static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+  // The vertical scroll bar may come and go with a find: leave its room.
+  const int room = client.right - others - (GetWindowLongPtrW(list, GWL_STYLE) & WS_VSCROLL ? 0 : GetSystemMetrics(SM_CXVSCROLL));
+  const int own = LastColumnOwnWidth;
+  SetColumnWidth(list, kListColumns - 1, std::max(own, room));
+  LastColumnOwnWidth = own;
+}
+
+std::vector<int> GameListColumnWidths(HWND list) {
+  std::vector<int> widths;
+  bool changed = KeepColumnWidths;
+  for (int column = 0; column < kListColumns; ++column) {
+    const int width = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+    changed = changed || width != WidthsSet[column];
+    // The last column keeps its own width, not the stretch to the window's
+    // edge, unless the user set it.
+    widths.push_back(column == kListColumns - 1 && width == WidthsSet[column] ? LastColumnOwnWidth : width);
+  }
+  if (!changed) widths.clear();
+  return widths;
+}
+
+void SetGameListColumnWidths(HWND list, const std::vector<int>& widths) {
+  if (widths.size() != static_cast<std::size_t>(kListColumns)) return;
+  KeepColumnWidths = true;
+  for (int column = 0; column < kListColumns; ++column) SetColumnWidth(list, column, widths[static_cast<std::size_t>(column)]);
+  StretchLastColumn(list);
 }
 
 std::string GameListText(HWND list, int index, int column) {
@@ -398,52 +478,54 @@ XmlElement* GameListEntry(HWND list, int index) {
   return reinterpret_cast<XmlElement*>(item.lParam);
 }
 
-int CALLBACK CompareListItems(LPARAM item1, LPARAM item2, LPARAM column) {
-  return CompareCells(static_cast<int>(column), SortTexts[item1].c_str(), SortTexts[item2].c_str(),
-                      SortDirection);
+int CompareListItems(int row1, int row2, int column) {
+  return CompareCells(column, SortKeys[static_cast<std::size_t>(row1)].c_str(),
+                      SortKeys[static_cast<std::size_t>(row2)].c_str(), SortedDirection);
 }
 
 void SortGameList(HWND list, int column) {
-  if (IsOwnerData(list)) {
-    // The list holds no items to sort: the shown rows are sorted, and the
-    // selected game stays selected.
-    XmlElement* selected = GameListEntry(list, SelectedGame(list));
-    const auto text = [column](int row) -> const std::string& {
-      const GameRow& game = FilledRows[static_cast<std::size_t>(row)];
-      return column == 0 ? game.first : column == 1 ? game.name : game.description;
-    };
-    std::stable_sort(ShownNow.begin(), ShownNow.end(), [&](int a, int b) {
-      return CompareCells(column, text(a).c_str(), text(b).c_str(), SortDirection) < 0;
-    });
-    SortDirection = -SortDirection;
-    int now = -1;
-    for (std::size_t i = 0; selected && i < ShownNow.size(); ++i)
-      if (FilledRows[static_cast<std::size_t>(ShownNow[i])].entry == selected) now = static_cast<int>(i);
-    SelectOnly(list, now);
-    InvalidateRect(list, nullptr, TRUE);
-    return;
-  }
-  const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-  SortTexts.reserve(static_cast<size_t>(count));
-  for (int index = 0; index < count; ++index) {
-    LVITEMW item{};
-    item.mask = LVIF_PARAM;
-    item.iItem = index;
-    SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    SortTexts[item.lParam] = GameListText(list, index, column);
-  }
-  SendMessageW(list, LVM_SORTITEMS, column, reinterpret_cast<LPARAM>(CompareListItems));
-  SortTexts.clear();
+  if (column < 0 || column >= kListColumns) return;
+  const std::vector<XmlElement*> selected = SelectedGames(list);
+  SortedColumn = column;
+  SortedDirection = SortDirection;
   SortDirection = -SortDirection;
+  std::vector<int> shown = ShownNow;
+  SortRows(shown);
+  InsertRows(list, shown);
+  for (XmlElement* entry : selected) SelectGameEntry(list, entry, selected.front() != entry);
+  ShowSortArrow(list);
+}
+
+void SortGameListAs(HWND list, int column, int direction) {
+  if (column < -1 || column >= kListColumns) return;
+  SortedColumn = column;
+  SortedDirection = direction < 0 ? -1 : +1;
+  SortDirection = -SortedDirection;
+  FillGameList(list);
+}
+
+std::vector<XmlElement*> SelectedGames(HWND list) {
+  std::vector<XmlElement*> games;
+  int index = -1;
+  while ((index = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(index), LVNI_SELECTED))) >= 0)
+    if (XmlElement* entry = GameListEntry(list, index)) games.push_back(entry);
+  return games;
 }
 
 int SelectedGame(HWND list) {
   return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
-void SelectGameEntry(HWND list, const XmlElement* entry) {
+void SelectGameEntry(HWND list, const XmlElement* entry, bool addToSelection) {
   // From the end: a game just added is the last of its library.
   int index = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) - 1;
   while (index >= 0 && GameListEntry(list, index) != entry) --index;
-  if (index >= 0) SelectOnly(list, index);
+  if (index < 0) return;
+  if (!addToSelection) {
+    SelectOnly(list, index);
+    return;
+  }
+  LVITEMW state{};
+  state.stateMask = state.state = LVIS_SELECTED;
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&state));
 }

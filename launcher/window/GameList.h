@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <string>
+#include <vector>
 
 #include "xml/Xml.h"
 
@@ -15,6 +16,10 @@ extern bool GroupsShown;
 // +1 or -1: the direction of the next sort. Shared by all columns and flipped
 // after every sort.
 extern int SortDirection;
+// The column the list is sorted by (-1: the library's order) and the
+// direction of that sort. Every fill keeps it.
+extern int SortedColumn;
+extern int SortedDirection;
 
 // Inserts the columns and the groups and sets the list's extended styles.
 // A list that cannot draw groups (Wine's) is made anew as one that holds no
@@ -35,14 +40,29 @@ void FillGameList(HWND list);
 // is selected when no shown game is.
 void FindInGameList(HWND list, const std::string& text);
 
-// Sorts the items by column in SortDirection, then flips SortDirection.
+// Sorts the shown games by column in SortDirection, as the find box compares
+// texts, then flips SortDirection. The sort holds for every later fill, and
+// the column's header shows its arrow.
 void SortGameList(HWND list, int column);
 
-// The sort's comparison: the texts of column of the two items with these
-// parameters (their games' elements), in SortDirection. Items are told by
-// their parameters, not their positions: the list moves items while it
-// sorts, and not every list view reports positions that still hold then.
-int CALLBACK CompareListItems(LPARAM item1, LPARAM item2, LPARAM column);
+// Sorts by column (-1: the library's order) in direction, as a sort
+// remembered from an earlier run; the next header click sorts the other way.
+void SortGameListAs(HWND list, int column, int direction);
+
+// The sort's comparison of two rows of the last fill (their positions in
+// it) by their texts in column, in SortedDirection.
+int CompareListItems(int row1, int row2, int column);
+
+// The last column reaches to the list's right edge, never narrower than its
+// own width: call when the list's size changes.
+void StretchLastColumn(HWND list);
+
+// The columns' widths when the user has set them (or they came from an
+// earlier run), for keeping them; empty while they fit the texts.
+std::vector<int> GameListColumnWidths(HWND list);
+// Gives the columns these widths and keeps them from then on, instead of
+// fitting them to the texts at each fill.
+void SetGameListColumnWidths(HWND list, const std::vector<int>& widths);
 
 // Type-ahead by the game's name, whatever column 0 shows: a character typed
 // into the list selects the next game whose name begins with what was typed
@@ -66,8 +86,11 @@ XmlElement* GameListEntry(HWND list, int index);
 int SelectedGame(HWND list);
 
 // Makes the item of entry the only selected one, with the focus, and
-// scrolls it into view.
-void SelectGameEntry(HWND list, const XmlElement* entry);
+// scrolls it into view; or, with addToSelection, selects it as well.
+void SelectGameEntry(HWND list, const XmlElement* entry, bool addToSelection = false);
+
+// The games of every selected item, in list order.
+std::vector<XmlElement*> SelectedGames(HWND list);
 
 // The text of item index in column, as UTF-8.
 std::string GameListText(HWND list, int index, int column);

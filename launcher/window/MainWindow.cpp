@@ -5,15 +5,19 @@
 #include <shellapi.h>
 #include <stdlib.h>
 
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "launcher/CommandLine.h"
 #include "launcher/DefaultProfile.h"
 #include "launcher/EntryEditor.h"
 #include "launcher/GameLaunch.h"
+#include "launcher/GameSchema.h"
 #include "launcher/Storage.h"
 #include "launcher/WebSearch.h"
+#include "launcher/WindowSettings.h"
 #include "launcher/window/GameList.h"
 #include "launcher/window/Messages.h"
 #include "launcher/window/ImportGames.h"
@@ -40,6 +44,9 @@ const wchar_t kAboutText[] =
 
 // Posted by the update check when it has ended.
 constexpr UINT kUpdateChecked = WM_APP + 1;
+// Posted when the program that was to open a search ended at once with a
+// failure; lParam owns the address (new std::wstring).
+constexpr UINT kSearchFailed = WM_APP + 2;
 
 HWND ListOf(HWND dialog) { return GetDlgItem(dialog, IDC_GAME_LIST); }
 HWND FindBoxOf(HWND dialog) { return GetDlgItem(dialog, IDC_FIND_BOX); }
@@ -74,6 +81,31 @@ void OnSize(HWND dialog) {
   const int top = box ? FindBoxHeight(box) : 0;
   if (box) SetWindowPos(box, nullptr, 0, 0, client.right, top, SWP_NOZORDER);
   SetWindowPos(ListOf(dialog), nullptr, 0, top, client.right, client.bottom - top, SWP_NOZORDER);
+  StretchLastColumn(ListOf(dialog));
+}
+
+void GoToFindBox(HWND dialog);
+void RestoreWindowSettings(HWND dialog, HWND list);
+
+// F4 to F7 and Ctrl+F, wherever the focus is.
+void OnFKey(HWND dialog, WORD key) {
+  switch (key) {
+    case 'F':
+      GoToFindBox(dialog);
+      break;
+    case VK_F4:
+      Post(dialog, IDM_TOGGLE_GROUPS);
+      break;
+    case VK_F5:
+      Post(dialog, IDM_UPDATE_CHECK);
+      break;
+    case VK_F6:
+      Post(dialog, IDM_SEARCH_DOSBOX);
+      break;
+    case VK_F7:
+      Post(dialog, IDM_SEARCH_WEB);
+      break;
+  }
 }
 
 // What the empty find box is for, drawn in grey. The edit control's own cue
@@ -94,9 +126,16 @@ void PaintFindHint(HWND box) {
 
 // Down arrow moves from the find box to the list; Enter and Escape reach the
 // dialog as its OK and Cancel.
+// The F keys do in the box what they do in the list; Ctrl+F selects what
+// it holds, so that typing replaces it.
 LRESULT CALLBACK FindBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   if (message == WM_KEYDOWN && wParam == VK_DOWN) {
     SetFocus(ListOf(GetParent(box)));
+    return 0;
+  }
+  if (message == WM_KEYDOWN && (wParam == VK_F4 || wParam == VK_F5 || wParam == VK_F6 || wParam == VK_F7 ||
+                                (wParam == 'F' && GetKeyState(VK_CONTROL) < 0))) {
+    OnFKey(GetParent(box), static_cast<WORD>(wParam));
     return 0;
   }
   if (message == WM_PAINT) {
@@ -122,6 +161,12 @@ std::string FindBoxText(HWND dialog) {
   wchar_t text[kPathBufferSize] = L"";
   GetWindowTextW(FindBoxOf(dialog), text, static_cast<int>(kPathBufferSize));
   return Utf8FromWide(text);
+}
+
+void GoToFindBox(HWND dialog) {
+  HWND box = FindBoxOf(dialog);
+  SetFocus(box);
+  SendMessageW(box, EM_SETSEL, 0, -1);
 }
 
 // Escape in the find box clears it and gives the list the focus back.
@@ -186,27 +231,52 @@ BOOL OnInitDialog(HWND dialog) {
   TypeAheadHook = SetWindowsHookExW(WH_GETMESSAGE, WatchListCharacters, nullptr, GetCurrentThreadId());
   FillGameList(list);
   OnSize(dialog);
+  RestoreWindowSettings(dialog, list);
   StartCommandLineMode(request);
   return TRUE;
 }
 
-void DeleteSelectedGame(HWND dialog) {
+// "Are you sure?", with what would go: the game's name, or how many games
+// and the first of their names.
+std::wstring DeleteQuestion(const std::vector<XmlElement*>& games) {
+  std::wstring text = L"Are you sure?\r\n\r\n";
+  const auto name = [](XmlElement* entry) { return L"\"" + WideFromUtf8(AttributeText(Section(entry, "Main"), "Name")) + L"\""; };
+  if (games.size() == 1) return text + name(games.front()) + L" will be deleted.";
+  text += std::to_wstring(games.size()) + L" games will be deleted:";
+  constexpr std::size_t kNamed = 10;
+  for (std::size_t i = 0; i < games.size() && i < kNamed; ++i) text += L"\r\n" + name(games[i]);
+  if (games.size() > kNamed) text += L"\r\nand " + std::to_wstring(games.size() - kNamed) + L" more.";
+  return text;
+}
+
+// Deletes every selected game after one question, and saves once.
+void DeleteSelectedGames(HWND dialog) {
   HWND list = ListOf(dialog);
-  const int selected = SelectedGame(list);
-  XmlElement* entry = ListItemEntry(list, selected);
-  if (!entry) return;
-  if (HWND editor = FindXmlEditor(entry)) {
-    // The editor works on this very element; it must outlive the window.
-    MessageBoxW(dialog,
-                L"This game is open in an editor window. Close that window first, then delete "
-                L"the game.",
-                L"Vantle", MB_OK | MB_ICONINFORMATION);
-    SetForegroundWindow(editor);
-    return;
+  const std::vector<XmlElement*> games = SelectedGames(list);
+  if (games.empty()) return;
+  for (XmlElement* entry : games) {
+    if (HWND editor = FindXmlEditor(entry)) {
+      // The editor works on this very element; it must outlive the window.
+      MessageBoxW(dialog,
+                  L"This game is open in an editor window. Close that window first, then delete "
+                  L"the game.",
+                  L"Vantle", MB_OK | MB_ICONINFORMATION);
+      SetForegroundWindow(editor);
+      return;
+    }
   }
-  if (MessageBoxW(dialog, L"Are you sure?", L"Vantle", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+  if (MessageBoxW(dialog, DeleteQuestion(games).c_str(), L"Vantle", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
       IDYES)
-    DeleteGameEntry(list, selected);
+    DeleteGameEntries(list, games);
+}
+
+// Commands that work on one game say so when several are selected, rather
+// than choose one the user did not mean.
+bool OneGameSelected(HWND dialog, const wchar_t* command) {
+  if (SelectedGames(ListOf(dialog)).size() <= 1) return true;
+  Tell(dialog, std::wstring(L"\"") + command + L"\" works on one game at a time: select only the game you mean.",
+       MB_ICONINFORMATION);
+  return false;
 }
 
 void EditDefaultProfile() {
@@ -231,19 +301,89 @@ void RestoreDefaultProfile(HWND dialog) {
   MessageBoxW(dialog, L"Default profile restored.", L"Vantle", MB_OK);
 }
 
+// A program that takes web addresses may still fail to open one: Wine's
+// hands them to a Linux browser and ends with an error when there is none.
+// Its end is watched for a while beside the window; a real browser either
+// runs on or hands the address to one already open and ends well.
+void WatchSearchProgram(HWND dialog, HANDLE process, const std::wstring& address) {
+  std::thread([dialog, process, address] {
+    constexpr DWORD kWatchMilliseconds = 15000;
+    DWORD code = 0;
+    if (WaitForSingleObject(process, kWatchMilliseconds) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code) &&
+        code != 0)
+      PostMessageW(dialog, kSearchFailed, 0, reinterpret_cast<LPARAM>(new std::wstring(address)));
+    CloseHandle(process);
+  }).detach();
+}
+
 void SearchSelectedGame(HWND dialog, SearchSite site) {
   HWND list = ListOf(dialog);
   const int selected = SelectedGame(list);
   if (selected < 0) return;
   const std::wstring address = WideFromUtf8(SearchAddress(site, GameListText(list, selected, 1)));
-  const INT_PTR opened = reinterpret_cast<INT_PTR>(
-      ShellExecuteW(dialog, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-  if (opened > 32) return;
+  SHELLEXECUTEINFOW execute{};
+  execute.cbSize = sizeof(execute);
+  execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  execute.hwnd = dialog;
+  execute.lpVerb = L"open";
+  execute.lpFile = address.c_str();
+  execute.nShow = SW_SHOWNORMAL;
+  if (ShellExecuteExW(&execute)) {
+    if (execute.hProcess) WatchSearchProgram(dialog, execute.hProcess, address);
+    return;
+  }
+  const DWORD error = GetLastError();
   // The shell has shown nothing itself when no program takes the address.
-  const std::wstring why = opened == SE_ERR_NOASSOC || opened == ERROR_FILE_NOT_FOUND
+  const std::wstring why = error == ERROR_NO_ASSOCIATION || error == ERROR_FILE_NOT_FOUND
                                ? L"No program is registered to open web addresses on this system."
-                               : SystemMessage(HRESULT_FROM_WIN32(static_cast<DWORD>(opened)));
+                               : SystemMessage(HRESULT_FROM_WIN32(error));
   Tell(dialog, L"The search could not be opened:\r\n" + address + L"\r\n\r\n" + why, MB_ICONWARNING);
+}
+
+void OnSearchFailed(HWND dialog, LPARAM owned) {
+  const std::unique_ptr<std::wstring> address(reinterpret_cast<std::wstring*>(owned));
+  Tell(dialog,
+       L"The search could not be opened:\r\n" + *address +
+           L"\r\n\r\nThe program that opens web addresses on this system ended with an error. Is a web "
+           L"browser installed?",
+       MB_ICONWARNING);
+}
+
+// Where the window was, its columns and its sort come back as they were
+// left; a place off every screen of this system is not taken.
+void RestoreWindowSettings(HWND dialog, HWND list) {
+  const WindowSettings settings = ReadWindowSettings(WindowSettingsPath());
+  if (settings.placed) {
+    RECT place{settings.left, settings.top, settings.left + settings.width, settings.top + settings.height};
+    if (MonitorFromRect(&place, MONITOR_DEFAULTTONULL)) {
+      WINDOWPLACEMENT placement{};
+      placement.length = sizeof(placement);
+      GetWindowPlacement(dialog, &placement);
+      placement.rcNormalPosition = place;
+      placement.showCmd = settings.maximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+      SetWindowPlacement(dialog, &placement);
+    }
+  }
+  SetGameListColumnWidths(list, settings.columnWidths);
+  if (settings.sortColumn >= 0) SortGameListAs(list, settings.sortColumn, settings.sortDirection);
+}
+
+void KeepWindowSettings(HWND dialog) {
+  // Read again: the import dialog keeps its folder in the same file.
+  WindowSettings settings = ReadWindowSettings(WindowSettingsPath());
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof(placement);
+  if (GetWindowPlacement(dialog, &placement)) {
+    const RECT& place = placement.rcNormalPosition;
+    settings.placed = place.right > place.left && place.bottom > place.top;
+    settings.left = place.left, settings.top = place.top;
+    settings.width = place.right - place.left, settings.height = place.bottom - place.top;
+    settings.maximized = placement.showCmd == SW_SHOWMAXIMIZED || IsZoomed(dialog);
+  }
+  settings.columnWidths = GameListColumnWidths(ListOf(dialog));
+  settings.sortColumn = SortedColumn;
+  settings.sortDirection = SortedDirection;
+  WriteWindowSettings(WindowSettingsPath(), settings);
 }
 
 // Command 197: the check runs beside the window, which tells its outcome
@@ -301,7 +441,7 @@ void OnCommand(HWND dialog, WORD command, LPARAM marker) {
       break;
     }
     case IDM_DELETE:
-      DeleteSelectedGame(dialog);
+      DeleteSelectedGames(dialog);
       break;
     case IDM_EXIT:
       PostMessageW(dialog, WM_CLOSE, 0, 0);
@@ -327,11 +467,12 @@ void OnCommand(HWND dialog, WORD command, LPARAM marker) {
       CheckForUpdates(dialog);
       break;
     case IDM_CREATE_SHORTCUT:
-      CreateGameShortcut(list, SelectedGame(list));
+      if (OneGameSelected(dialog, L"Create Shortcut in program directory"))
+        CreateGameShortcut(list, SelectedGame(list));
       break;
     case IDM_SAVE_CONF: {
       const int selected = SelectedGame(list);
-      if (selected >= 0) SaveConfFile(list, selected);
+      if (selected >= 0 && OneGameSelected(dialog, L"Save CONF File...")) SaveConfFile(list, selected);
       break;
     }
     case IDM_CONF_FOR_EXECUTABLE:
@@ -359,19 +500,13 @@ void OnListKey(HWND dialog, WORD key) {
       if (KeyDown(VK_CONTROL)) Post(dialog, IDM_IMPORT_FOLDER);
       break;
     case 'F':
-      if (KeyDown(VK_CONTROL)) SetFocus(FindBoxOf(dialog));
+      if (KeyDown(VK_CONTROL)) GoToFindBox(dialog);
       break;
     case VK_F4:
-      Post(dialog, IDM_TOGGLE_GROUPS);
-      break;
     case VK_F5:
-      Post(dialog, IDM_UPDATE_CHECK);
-      break;
     case VK_F6:
-      Post(dialog, IDM_SEARCH_DOSBOX);
-      break;
     case VK_F7:
-      Post(dialog, IDM_SEARCH_WEB);
+      OnFKey(dialog, key);
       break;
     case VK_DELETE:
       Post(dialog, IDM_DELETE);
@@ -422,12 +557,19 @@ void PrepareWindows(HINSTANCE instance) {
 }
 
 void DeleteGameEntry(HWND list, int index) {
-  XmlElement* entry = ListItemEntry(list, index);
-  XmlElement* games = entry ? entry->GetParent() : nullptr;
-  if (!games) return;
-  const int position = games->IndexOfChild(entry);
-  if (position < 0) return;
-  games->RemoveChild(static_cast<unsigned>(position));
+  if (XmlElement* entry = ListItemEntry(list, index)) DeleteGameEntries(list, {entry});
+}
+
+void DeleteGameEntries(HWND list, const std::vector<XmlElement*>& entries) {
+  bool removed = false;
+  for (XmlElement* entry : entries) {
+    XmlElement* games = entry ? entry->GetParent() : nullptr;
+    const int position = games ? games->IndexOfChild(entry) : -1;
+    if (position < 0) continue;
+    games->RemoveChild(static_cast<unsigned>(position));
+    removed = true;
+  }
+  if (!removed) return;
   SaveGameDatabase();
   FillGameList(list);
 }
@@ -450,12 +592,16 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       OnNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
       return TRUE;
     case WM_CLOSE:
+      KeepWindowSettings(dialog);
       if (TypeAheadHook) UnhookWindowsHookEx(TypeAheadHook);
       TypeAheadHook = nullptr;
       EndDialog(dialog, 0);
       return TRUE;
     case kUpdateChecked:
       OnUpdateChecked(dialog);
+      return TRUE;
+    case kSearchFailed:
+      OnSearchFailed(dialog, lParam);
       return TRUE;
   }
   return FALSE;

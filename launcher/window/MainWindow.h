@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "xml/Xml.h"
+
 // The program icon, loaded at start; the main window puts it on its class.
 extern HICON ProgramIcon;
 
@@ -17,6 +21,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 // Removes the game of list item index from the library, saves the library at
 // once and refills the list.
 void DeleteGameEntry(HWND list, int index);
+
+// Removes these games from the library, saves it once and refills the list.
+void DeleteGameEntries(HWND list, const std::vector<XmlElement*>& entries);
 
 // The message parameter of a command replayed by an elevated copy of the
 // program; commands that need elevation then do not ask for it again.

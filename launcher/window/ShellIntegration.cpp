@@ -126,10 +126,25 @@ bool RegisterShellVerb(const char* extension, bool confForm, std::wstring* why) 
   return true;
 }
 
-bool RegisterShellVerbs(std::wstring* why) {
-  for (const char* extension : {".exe", ".com", ".bat"})
+bool RegisterShellVerbs(std::wstring* why, std::wstring* skipped) {
+  // An extension the system has no file type for (a new Wine prefix has none
+  // for .com and .bat) cannot carry a verb; the others still can, and the
+  // user is told which were left out.
+  std::wstring left;
+  bool any = false;
+  for (const char* extension : {".exe", ".com", ".bat"}) {
+    std::wstring type;
+    const LSTATUS opened = ReadFileType(extension, type);
+    if (opened == ERROR_FILE_NOT_FOUND || (opened == ERROR_SUCCESS && type.empty())) {
+      left += (left.empty() ? L"" : L", ") + WideFromUtf8(extension);
+      continue;
+    }
     if (!RegisterShellVerb(extension, false, why)) return false;
+    any = true;
+  }
+  if (!any) return Fail(why, L"this system has no file type for .exe, .com or .bat files");
   RegisterShellVerb(".conf", true);
+  if (skipped) *skipped = left;
   return true;
 }
 
@@ -189,16 +204,17 @@ bool RelaunchElevated(const char* parameters, std::wstring* why) {
 }
 
 void ChangeShellVerbs(HWND owner, bool add, bool elevated) {
-  std::wstring why;
-  const bool done = add ? RegisterShellVerbs(&why) : UnregisterShellVerbs(&why);
+  std::wstring why, skipped;
+  const bool done = add ? RegisterShellVerbs(&why, &skipped) : UnregisterShellVerbs(&why);
   // Most failures are a matter of rights: a copy that has them carries the
   // command out and tells the user itself.
   if (!done && !elevated && RelaunchElevated(add ? "192" : "195", &why)) return;
   if (done) {
-    Tell(owner,
-         add ? L"\"Simulate with Vantle\" is now on the right-click menu of DOS programs."
-             : L"\"Simulate with Vantle\" was removed from the right-click menu.",
-         MB_ICONINFORMATION);
+    std::wstring text = add ? L"\"Simulate with Vantle\" is now on the right-click menu of DOS programs."
+                            : L"\"Simulate with Vantle\" was removed from the right-click menu.";
+    if (!skipped.empty())
+      text += L"\r\n\r\nLeft out, because this system has no file type for them: " + skipped + L".";
+    Tell(owner, text, MB_ICONINFORMATION);
     return;
   }
   Tell(owner,

@@ -16,9 +16,10 @@
 bool RegisterShellVerb(const char* extension, bool confForm, std::wstring* why = nullptr);
 
 // The verb for ".exe", ".com" and ".bat", stopping at the first failure with
-// false; then for ".conf", whose result does not count (not every system has
-// a type for it).
-bool RegisterShellVerbs(std::wstring* why = nullptr);
+// false; those the system has no file type for are left out and named in
+// skipped (false when none has one). Then for ".conf", whose result does not
+// count (not every system has a type for it).
+bool RegisterShellVerbs(std::wstring* why = nullptr, std::wstring* skipped = nullptr);
 
 // Removes the verb from the file type of extension; a verb that is not there,
 // and an extension that does not exist, is no failure. False only when the

@@ -48,7 +48,7 @@ TEST(GameRows, ShowNumbersCategoriesOrNothingInColumnZeroAndCompleteEntries) {
   EXPECT_EQ("", GameRows(*db, FirstColumn::Empty)[0].first);
 }
 
-TEST(GameRows, CompareNumbersNumericallyAndTextsByteWiseInTheSharedDirection) {
+TEST(GameRows, SortsNumbersNumericallyAndTextsAsTheFindBoxComparesThemInTheSharedDirection) {
   struct Case {
     int column;
     const char *a, *b;
@@ -56,13 +56,17 @@ TEST(GameRows, CompareNumbersNumericallyAndTextsByteWiseInTheSharedDirection) {
   } cases[] = {
       {0, "10", "9", 1},     {0, "2", "2", 0},       {0, "", "", 0},  // groups on: all equal
       {0, "", "1", -1},      {0, "x", "3", -1},      {0, "Action", "Arcade", -1},
-      {1, "Zork", "alpha", -1}, {1, "abc", "abd", -1}, {2, "same", "same", 0},
-      {1, "\xC3\xA4", "z", 1},  // bytes are unsigned
       {0, "99999999999999999999", "1", 1},
+      {1, "DOOM", "Day of the Tentacle", 1}, {1, "Zork", "alpha", 1}, {1, "abc", "abd", -1},
+      {1, "\xC3\x84rger", "Zw\xC3\xB6lf", -1}, {1, "\xC3\x84rger", "arger", 0}, {2, "same", "SAME", 0},
+      {1, "Game 2", "Game 10", -1}, {1, "Game 007", "Game 7", 0}, {1, "Game 10b", "Game 10a", 1},
+      {1, "Game", "Game 1", -1}, {1, "9", "10", -1}, {1, "\xC3\xA9", "z", -1},
+      {1, "\xD0\x96", "\xD0\xB0", 1},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.ascending, CompareCells(c.column, c.a, c.b, +1)) << c.a << " vs " << c.b;
-    EXPECT_EQ(-c.ascending, CompareCells(c.column, c.a, c.b, -1)) << c.a << " vs " << c.b;
+    const std::string a = c.column == 0 ? c.a : SortKeyOf(c.a), b = c.column == 0 ? c.b : SortKeyOf(c.b);
+    EXPECT_EQ(c.ascending, CompareCells(c.column, a.c_str(), b.c_str(), +1)) << c.a << " vs " << c.b;
+    EXPECT_EQ(-c.ascending, CompareCells(c.column, a.c_str(), b.c_str(), -1)) << c.a << " vs " << c.b;
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include "launcher/Storage.h"
+#include "launcher/WindowSettings.h"
 
 namespace {
 
@@ -86,4 +87,50 @@ TEST(WritabilityProbe, LeavesNothingBehindAndNeverTouchesSomeoneElsesFile) {
   EXPECT_EQ("MZ keep me", xmltest::ReadFile(dir.File("woa.exe")));
 
   EXPECT_FALSE(ProbeFolderWritable(dir.File("no such folder")));
+}
+
+// What the windows remember comes back as written; a damaged or hostile
+// file costs only the values it spoils.
+TEST(WindowSettings, ComeBackAsWrittenAndDamagedValuesFallBackAlone) {
+  xmltest::TempDir dir;
+  const std::string path = dir.File("vtlui.xml");
+  EXPECT_FALSE(ReadWindowSettings(path).placed) << "no file: defaults";
+
+  WindowSettings written;
+  written.placed = true;
+  written.left = -1200, written.top = 40, written.width = 900, written.height = 500;
+  written.maximized = true;
+  written.columnWidths = {30, 250, 400};
+  written.sortColumn = 1, written.sortDirection = -1;
+  written.importFolder = "C:\\Spiele\\Zw\xC3\xB6lf & \"Co\"";
+  ASSERT_TRUE(WriteWindowSettings(path, written));
+  const WindowSettings read = ReadWindowSettings(path);
+  EXPECT_TRUE(read.placed && read.maximized);
+  EXPECT_EQ(std::vector<int>({-1200, 40, 900, 500}), std::vector<int>({read.left, read.top, read.width, read.height}));
+  EXPECT_EQ(written.columnWidths, read.columnWidths);
+  EXPECT_EQ(1, read.sortColumn);
+  EXPECT_EQ(-1, read.sortDirection);
+  EXPECT_EQ(written.importFolder, read.importFolder);
+
+  const struct {
+    const char* xml;
+    bool placed;
+    std::size_t columns;
+    int sortColumn;
+  } damaged[] = {
+      {"<root><Window Left=\"1\" Top=\"2\" Width=\"0\" Height=\"5\"/></root>", false, 0, -1},
+      {"<root><Window Left=\"1x\" Top=\"2\" Width=\"3\" Height=\"5\"/></root>", false, 0, -1},
+      {"<root><Window Left=\"99999999999\" Top=\"2\" Width=\"3\" Height=\"5\"/></root>", false, 0, -1},
+      {"<root><List Column0=\"10\" Column1=\"-4\" Column2=\"8\" SortColumn=\"1\" SortDirection=\"0\"/></root>",
+       false, 1, -1},
+      {"<root><List SortColumn=\"2\" SortDirection=\"1\"/><Window", false, 0, -1},
+      {"<root><List SortColumn=\"2\" SortDirection=\"-1\"/></root>", false, 0, 2},
+  };
+  for (const auto& c : damaged) {
+    xmltest::WriteFile(path, std::string("<?xml version=\"1.0\"?>\r\n") + c.xml);
+    const WindowSettings settings = ReadWindowSettings(path);
+    EXPECT_EQ(c.placed, settings.placed) << c.xml;
+    EXPECT_EQ(c.columns, settings.columnWidths.size()) << c.xml;
+    EXPECT_EQ(c.sortColumn, settings.sortColumn) << c.xml;
+  }
 }

@@ -395,6 +395,18 @@ TEST_F(GridTest, DropDownsCommitAChosenEntryAndKeysOfTheirTextField) {
   uitest::PressKey(VK_ESCAPE);
   EXPECT_EQ(nullptr, Editor());
 
+  // The arrow keys move the choice; Escape drops it, Enter commits it.
+  for (UINT last : {VK_ESCAPE, VK_RETURN}) {
+    combo = OpenEditor(1, 1);
+    uitest::PressKey(VK_UP);
+    EXPECT_EQ(combo, Editor()) << "an arrow chooses nothing yet";
+    EXPECT_EQ(L"y", uitest::WindowText(combo));
+    EXPECT_EQ(L"z", uitest::CellText(grid, 1, 1));
+    uitest::PressKey(last);
+    EXPECT_EQ(nullptr, Editor());
+  }
+  EXPECT_EQ(L"y", uitest::CellText(grid, 1, 1));
+
   // The editable box: its text field has the focus and owns the keys.
   combo = OpenEditor(2, 1);
   ASSERT_NE(nullptr, combo);

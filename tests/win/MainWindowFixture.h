@@ -45,6 +45,7 @@ class MainWindowTest : public LaunchFolders {
     EnsureDefaultProfile();
     GroupsShown = true;
     SortDirection = +1;
+    SortedColumn = -1;
     PresetExecutable.clear();
   }
 

@@ -57,28 +57,63 @@ TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirec
   EXPECT_EQ(L"Strategy", Cell(11, 0));
   EXPECT_EQ(L"Game 3", Cell(2, 1));
 
-  // The columns fit their widest text as the list itself would fit them.
-  for (int column : {1, 2}) {
-    const int fitted = static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0));
-    SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, LVSCW_AUTOSIZE);
-    EXPECT_NEAR(SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0), fitted, 2) << column;
-  }
+  // The columns fit their widest text as the list itself would fit them, and
+  // the last reaches to the window's edge.
+  const auto width = [this](int column) { return static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0)); };
+  const int fitted = width(1), stretched = width(2);
+  SendMessageW(list_, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE);
+  SendMessageW(list_, LVM_SETCOLUMNWIDTH, 2, LVSCW_AUTOSIZE);
+  EXPECT_NEAR(width(1), fitted, 2);
+  EXPECT_GT(stretched, width(2));
+  RECT client{};
+  GetClientRect(list_, &client);
+  EXPECT_NEAR(client.right, width(0) + fitted + stretched, GetSystemMetrics(SM_CXVSCROLL));
 
   Key(VK_F4);  // groups off: the games are numbered
   EXPECT_FALSE(GroupsShown);
   EXPECT_EQ(L"1;2;3;4;5;6;7;8;9;10;11;12;", Column(0));
 
-  ClickHeader(1);  // ascending, byte by byte: capitals first
-  EXPECT_EQ(L"Game 1;Game 10;Game 12;Game 2;Game 3;Game 4;Game 5;Game 6;Game 7;Game 8;Game 9;game 11;",
+  const auto arrow = [this](int column) {
+    HDITEMW item{};
+    item.mask = HDI_FORMAT;
+    SendMessageW(reinterpret_cast<HWND>(SendMessageW(list_, LVM_GETHEADER, 0, 0)), HDM_GETITEMW, column,
+                 reinterpret_cast<LPARAM>(&item));
+    return item.fmt & (HDF_SORTUP | HDF_SORTDOWN);
+  };
+  ClickHeader(1);  // ascending, as the find box compares, numbers in their order
+  EXPECT_EQ(L"Game 1;Game 2;Game 3;Game 4;Game 5;Game 6;Game 7;Game 8;Game 9;Game 10;game 11;Game 12;",
             Column(1));
+  EXPECT_EQ(HDF_SORTUP, arrow(1));
   ClickHeader(0);  // the next click on any column sorts descending, numerically
   EXPECT_EQ(L"12;11;10;9;8;7;6;5;4;3;2;1;", Column(0));
+  EXPECT_EQ(0, arrow(1));
+  EXPECT_EQ(HDF_SORTDOWN, arrow(0));
   ClickHeader(0);
   EXPECT_EQ(L"1;2;3;4;5;6;7;8;9;10;11;12;", Column(0));
+  ClickHeader(1);  // descending
+  Key(VK_F4);  // and back to the categories: the sort holds through the refill
+  EXPECT_EQ(L"Game 12;game 11;Game 10;Game 9;", Column(1).substr(0, 31));
+  EXPECT_EQ(HDF_SORTDOWN, arrow(1));
 
-  Key(VK_F4);  // and back: the library's order again, by category
-  EXPECT_EQ(L"No Category", Cell(0, 0));
-  EXPECT_EQ(L"Game 2", Cell(0, 1));
+  // The window's place and size, a width the user set and the sort are
+  // there again at the next start.
+  SetWindowPos(main_, nullptr, 40, 30, 720, 410, SWP_NOZORDER);
+  SendMessageW(list_, LVM_SETCOLUMNWIDTH, 1, 123);
+  Settle();
+  RECT before{};
+  GetWindowRect(main_, &before);
+  Close();
+  SortedColumn = -1, SortDirection = +1;
+  Open();
+  RECT after{};
+  GetWindowRect(main_, &after);
+  EXPECT_EQ(std::vector<LONG>({before.left, before.top, before.right, before.bottom}),
+            std::vector<LONG>({after.left, after.top, after.right, after.bottom}));
+  EXPECT_EQ(123, width(1));
+  EXPECT_EQ(HDF_SORTDOWN, arrow(1));
+  EXPECT_EQ(L"Game 12", Cell(0, 1));
+  ClickHeader(1);  // the next click sorts the other way
+  EXPECT_EQ(L"Game 1", Cell(0, 1));
 }
 
 TEST_F(MainWindowTest, TheFindBoxShowsWhatHoldsTheTextUntilEscapeAndTypingFindsNames) {
@@ -135,6 +170,21 @@ TEST_F(MainWindowTest, TheFindBoxShowsWhatHoldsTheTextUntilEscapeAndTypingFindsN
   Settle();
   EXPECT_EQ(list_, focused());
 
+  // Ctrl+F selects what the box holds, so that typing replaces it; F4 works
+  // there as in the list, and a refill while nothing is found narrows no
+  // column.
+  const int nameWidth = static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, 1, 0));
+  Key('F', {VK_CONTROL});
+  DWORD from = 1, to = 0;
+  SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+  EXPECT_EQ(std::vector<DWORD>({0, 4}), std::vector<DWORD>({from, to}));
+  type(L"nothing like it");
+  const bool groups = GroupsShown;
+  PostMessageW(box, WM_KEYDOWN, VK_F4, 1);
+  Settle();
+  EXPECT_NE(groups, GroupsShown);
+  EXPECT_EQ(0, Count());
+
   // Escape clears the box and gives the list the focus back.
   Key('F', {VK_CONTROL});
   PostMessageW(box, WM_KEYDOWN, VK_ESCAPE, 1);
@@ -142,6 +192,7 @@ TEST_F(MainWindowTest, TheFindBoxShowsWhatHoldsTheTextUntilEscapeAndTypingFindsN
   EXPECT_EQ(L"", uitest::WindowText(box));
   EXPECT_EQ(4, Count());
   EXPECT_EQ(list_, focused());
+  EXPECT_EQ(nameWidth, static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, 1, 0)));
 
   // Typing in the list finds by name, whatever column 0 shows.
   PostMessageW(list_, WM_CHAR, L's', 1);
@@ -248,20 +299,45 @@ TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
   EXPECT_EQ(2, Count());
 }
 
-TEST_F(MainWindowTest, DeleteAsksFirstAndSavesAtOnce) {
-  WriteLibrary({{"Keen", "Platform", "", ""}, {"Doom", "Shootemup", "", ""}});
+TEST_F(MainWindowTest, DeleteAsksWithTheNameOrTheCountAndDeletesAllThatWereAskedAbout) {
+  WriteLibrary({{"Keen", "Platform", "", ""}, {"Doom", "Shootemup", "", ""}, {"Heretic", "Shootemup", "", ""},
+                {"Quake", "Shootemup", "", ""}});
   Open();
   Select(1);
   for (int answer : {IDNO, IDYES}) {
     Key(VK_DELETE);
-    ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"Are you sure?", answer));
+    ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"Are you sure?\r\n\r\n\"Doom\" will be deleted.", answer));
     Settle();
   }
-  ASSERT_EQ(1, Count());
-  EXPECT_EQ(L"Keen", Cell(0, 1));
-  const std::string saved = SavedLibrary();  // before the program ends
+  ASSERT_EQ(3, Count());
+  std::string saved = SavedLibrary();  // before the program ends
   EXPECT_EQ(std::string::npos, saved.find("Doom"));
   EXPECT_NE(std::string::npos, saved.find("Keen"));
+
+  // Several selected: one question with their count, then all go and the
+  // library is saved once; commands for one game say so.
+  for (int row : {0, 2}) ListView_SetItemState(list_, row, LVIS_SELECTED, LVIS_SELECTED);
+  PostMessageW(main_, WM_COMMAND, IDM_SAVE_CONF, 0);
+  ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"works on one game at a time", IDOK));
+  Key(VK_DELETE);
+  ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"2 games will be deleted:\r\n\"", IDYES));
+  Settle();
+  ASSERT_EQ(1, Count());
+  EXPECT_EQ(L"Heretic", Cell(0, 1));
+  saved = SavedLibrary();
+  EXPECT_EQ(std::string::npos, saved.find("Keen"));
+  EXPECT_EQ(std::string::npos, saved.find("Quake"));
+
+  // Enter on a game with neither program nor installer says why before its
+  // editor opens.
+  Select(0);
+  Key(VK_RETURN);
+  ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"\"Heretic\" has no program yet: set Run once it is installed.", IDOK));
+  Settle();
+  HWND editor = FindXmlEditor(GamesOf(*GameDatabase)->GetChildren()[0]);
+  ASSERT_NE(nullptr, editor);
+  PostMessageW(editor, WM_CLOSE, 0, 0);
+  Settle();
 }
 
 // A library kept elsewhere (a synced folder) behind a link named vtl.xml is
@@ -493,6 +569,13 @@ TEST_F(MainWindowTest, SearchesOpenTheNameExactlyAsTyped) {
   EXPECT_NE(std::string::npos, CallCommandLine(2).find("https://www.google.com/search?q=Doom %26 Co %232"))
       << CallCommandLine(2);
 
+  // A program for web addresses that fails at once (Wine's, without a
+  // browser) is reported, not passed over in silence.
+  {
+    HttpsHandler failing(L"cmd.exe /c exit 3 \"%1\"");
+    Key(VK_F6);
+    EXPECT_TRUE(uitest::AnswerDialog(L"Vantle", L"ended with an error", IDOK));
+  }
   handler.Remove();
   Key(VK_F7);
   EXPECT_TRUE(uitest::AnswerDialog(L"Vantle", L"No program is registered to open web addresses", IDOK));
@@ -536,6 +619,22 @@ TEST_F(MainWindowTest, TheEditorOffersDialogsForPathsAndFolders) {
   Settle();
   EXPECT_NE(nullptr, reinterpret_cast<HWND>(SendMessageW(grid, LVM_GETEDITCONTROL, 0, 0)))
       << "No edits the folder in place";
+
+  // F2 asks the same; No gives a field to type the path in, and the editor
+  // keeps the keyboard.
+  SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(uitest::FindTreeItem(tree, L"Keen")));
+  Settle();
+  ListView_SetItemState(grid, uitest::FindRow(grid, L"Run"), LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  PostMessageW(grid, WM_KEYDOWN, VK_F2, 1);
+  ASSERT_TRUE(uitest::AnswerDialog(L"Vantle", L"Do you want to specify a local file ?", IDNO));
+  Settle();
+  GUITHREADINFO focus{};
+  focus.cbSize = sizeof(focus);
+  GetGUIThreadInfo(uiThread_, &focus);
+  HWND field = reinterpret_cast<HWND>(SendMessageW(grid, LVM_GETEDITCONTROL, 0, 0));
+  EXPECT_NE(nullptr, field) << "No after F2 edits the path in place";
+  EXPECT_EQ(editor, focus.hwndActive);
+  EXPECT_TRUE(field && (focus.hwndFocus == field || IsChild(field, focus.hwndFocus)));
   PostMessageW(editor, WM_CLOSE, 0, 0);
   Settle();
 }

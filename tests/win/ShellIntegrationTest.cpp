@@ -183,8 +183,17 @@ TEST_F(ShellClasses, TheVerbAndTheLinkTypeReadBackExactlyAndRepeatOrVanishCleanl
   for (const wchar_t* type : kTypes)
     EXPECT_EQ(L"<no key>", ClassValue(std::wstring(type) + kVerb)) << type;
 
-  // Without ".bat" registering stops there; there is nothing to remove.
+  // Without a type for ".bat" (a new Wine prefix) the others still get the
+  // verb, and ".bat" is named as left out; with none of the three, nothing.
+  ASSERT_TRUE(UnregisterShellVerbs());
   RegDeleteTreeW(HKEY_CLASSES_ROOT, L".bat");
+  std::wstring skipped;
+  EXPECT_TRUE(RegisterShellVerbs(nullptr, &skipped));
+  EXPECT_EQ(L".bat", skipped);
+  EXPECT_NE(L"<no key>", ClassValue(L"comfile" + std::wstring(kVerb) + L"\\command"));
+  ASSERT_TRUE(UnregisterShellVerbs());
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, L".com");
+  SetClass(L".exe", L"");
   EXPECT_FALSE(RegisterShellVerbs());
   EXPECT_EQ(L"<no key>", ClassValue(L"conffile" + std::wstring(kVerb))) << "stopped before .conf";
   EXPECT_TRUE(UnregisterShellVerbs());
