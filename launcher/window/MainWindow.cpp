@@ -334,7 +334,10 @@ void SearchSelectedGame(HWND dialog, SearchSite site) {
   }
   const DWORD error = GetLastError();
   // The shell has shown nothing itself when no program takes the address.
-  const std::wstring why = error == ERROR_NO_ASSOCIATION || error == ERROR_FILE_NOT_FOUND
+  // Its old result code says why more reliably than the thread's last error
+  // (Wine leaves an unrelated one there).
+  const INT_PTR code = reinterpret_cast<INT_PTR>(execute.hInstApp);
+  const std::wstring why = code == SE_ERR_NOASSOC || code == SE_ERR_FNF || error == ERROR_NO_ASSOCIATION
                                ? L"No program is registered to open web addresses on this system."
                                : SystemMessage(HRESULT_FROM_WIN32(error));
   Tell(dialog, L"The search could not be opened:\r\n" + address + L"\r\n\r\n" + why, MB_ICONWARNING);

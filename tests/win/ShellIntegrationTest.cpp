@@ -223,16 +223,18 @@ TEST_F(ShellClasses, TheMenuAndACommandLineReplayWriteTheSameAndElevateOnlyOnRef
 
   // The registry refuses: one elevated copy replays the command, fails as
   // well, says why, and does not start another.
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, L".bat");
+  for (const wchar_t* extension : {L".exe", L".com", L".bat"}) RegDeleteTreeW(HKEY_CLASSES_ROOT, extension);
   EXPECT_EQ(2u, menu(IDM_REGISTER_SHELL, "could not be added to the right-click menu:"));
   EXPECT_EQ(2u, menu(IDM_UNREGISTER_SHELL, "was removed")) << "nothing to remove needs no rights";
   PostMessageW(main, WM_CLOSE, 0, 0);
   EXPECT_EQ(2u, WaitForJob());
   EndJob();
-  EXPECT_EQ(1u, RunAll(quoted + L" 192", "This system has no file type for .bat files."))
+  EXPECT_EQ(1u, RunAll(quoted + L" 192", "This system has no file type for .exe, .com or .bat files."))
       << "a replayed command never elevates again";
 
   // The same commands replayed from the command line.
+  SetClass(L".exe", L"exefile");
+  SetClass(L".com", L"comfile");
   SetClass(L".bat", L"batfile");
   EXPECT_EQ(1u, RunAll(quoted + L" 192", "is now on the right-click menu"));
   EXPECT_EQ(fromMenu, Written());
