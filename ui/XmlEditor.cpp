@@ -25,7 +25,15 @@ struct XmlEditorState {
   HWND text = nullptr;
   wchar_t pendingHighSurrogate = 0;
   bool changed = false;  // a value or a text was stored: the owner hears so at the end
+  int rowAfterDialog = -1;  // the row to edit in place once the keyboard is back; -1 none
 };
+
+// After a dialog of the owner's, the window system may still be handing the
+// activation to another window (the main window, under Wine); the editor
+// takes it back a moment later, when that has settled, and only then opens a
+// field to type in, which would otherwise lose its focus at once and close.
+constexpr UINT_PTR kKeyboardBackTimer = 1;
+constexpr UINT kKeyboardBackMilliseconds = 150;
 
 // The rich edit's own procedure, which the text area's subclass passes on to.
 WNDPROC richEditProc = nullptr;
@@ -242,21 +250,13 @@ LRESULT OnBeginValueEdit(HWND window, XmlEditorState* state, const NMLVDISPINFOW
   if (!state->callback || !attribute) return 0;
   char buffer[kEditorTextBytes] = "";
   const INT_PTR answer = state->callback(window, kEditorEditValue, attribute, buffer);
-  // A dialog the owner showed may leave another window active (the owner's
-  // own, under Wine): the editor takes the keyboard back, and a value to be
-  // typed in place gets its field once the activation has settled, instead
-  // of one that loses its focus at once and closes.
-  const bool lostActivation = IsWindow(window) && GetActiveWindow() != window;
-  if (lostActivation) {
-    SetForegroundWindow(window);
-    SetActiveWindow(window);
-    SetFocus(state->grid);
-  }
   if (answer == kEditorNoEdit) return 1;
-  if (answer != kEditorValueSet) {
-    if (!lostActivation) return 0;
-    PostMessageW(state->grid, GRIDM_EDITCELL, static_cast<WPARAM>(info.item.iItem), info.item.iSubItem);
-    return 1;
+  if (answer == kEditorEditAfterDialog || answer == kEditorValueSetAfterDialog) {
+    state->rowAfterDialog = answer == kEditorEditAfterDialog ? info.item.iItem : -1;
+    SetTimer(window, kKeyboardBackTimer, kKeyboardBackMilliseconds, nullptr);
+    if (answer == kEditorEditAfterDialog) return 1;
+  } else if (answer != kEditorValueSet) {
+    return 0;
   }
   state->changed = true;
   SetCellText(state->grid, info.item.iItem, info.item.iSubItem,
@@ -450,6 +450,17 @@ void OnDestroy(HWND window, XmlEditorState* state) {
   delete state;
 }
 
+void OnKeyboardBack(HWND window, XmlEditorState* state) {
+  KillTimer(window, kKeyboardBackTimer);
+  SetForegroundWindow(window);
+  SetActiveWindow(window);
+  SetFocus(state->grid);
+  const int row = state->rowAfterDialog;
+  state->rowAfterDialog = -1;
+  if (row >= 0 && row < static_cast<int>(SendMessageW(state->grid, LVM_GETITEMCOUNT, 0, 0)))
+    SendMessageW(state->grid, GRIDM_EDITCELL, static_cast<WPARAM>(row), 1);
+}
+
 LRESULT CALLBACK EditorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CREATE) return OnCreate(window, *reinterpret_cast<CREATESTRUCTW*>(lParam));
   XmlEditorState* state = StateOf(window);
@@ -468,6 +479,9 @@ LRESULT CALLBACK EditorProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       if (header->hwndFrom == state->tree) return OnTreeNotify(window, state, header);
       break;
     }
+    case WM_TIMER:
+      if (wParam == kKeyboardBackTimer) OnKeyboardBack(window, state);
+      return 0;
     case WM_CLOSE:
       DestroyWindow(window);
       return 0;

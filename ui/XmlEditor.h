@@ -35,6 +35,11 @@ enum XmlEditorEvent {
 // Answers of the owner to kEditorEditValue.
 constexpr INT_PTR kEditorNoEdit = 1;
 constexpr INT_PTR kEditorValueSet = 2;
+// As 0 (edit the value in place), after the owner has shown a dialog: the
+// editor first takes the keyboard back from wherever the dialog's end left it.
+constexpr INT_PTR kEditorEditAfterDialog = 3;
+// As kEditorValueSet, after the owner has shown a dialog.
+constexpr INT_PTR kEditorValueSetAfterDialog = 4;
 
 // The owner's hook into the editor. The text buffer holds UTF-8; where it may
 // be rewritten it holds at least kEditorTextBytes bytes (tree labels: their
