@@ -1,10 +1,8 @@
 #include "launcher/window/ImportGames.h"
 
 #include <commctrl.h>
-#include <winternl.h>
 
-#include <cwctype>
-
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -25,37 +23,46 @@ namespace {
 constexpr UINT kScanDone = WM_APP + 1;
 constexpr UINT_PTR kProgressTimer = 1;
 
-// The identity of a folder, the same for every path that reaches it (through
-// a link, a junction or another spelling): the drive of the path and the
-// folder's file number. The file number is asked of the file system alone;
-// the volume's serial number would need the volume itself, which Wine does
-// not open for its drive of the whole Linux file system.
-std::string Identity(const std::wstring& path, LONGLONG fileNumber) {
-  const wchar_t drive = path.size() >= 2 && path[1] == L':' ? static_cast<wchar_t>(towupper(path[0])) : L'\\';
-  return Utf8FromWide(std::wstring(1, drive)) + ":" + std::to_string(fileNumber);
+// The volume's serial number of an open file or folder, and its file number.
+bool HandleIdentity(HANDLE handle, DWORD& serial, std::uint64_t& fileNumber) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(handle, &information)) return false;
+  serial = information.dwVolumeSerialNumber;
+  fileNumber = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  return true;
 }
 
+// The identity of a folder, the same for every path that reaches it: through
+// a link or a junction, and under Wine through Z: or a drive letter, whose
+// serial numbers both come from the drive that holds the folder itself.
 std::string FolderIdentity(const std::wstring& path) {
-  HANDLE folder = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE folder = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (folder == INVALID_HANDLE_VALUE) return std::string();
-  IO_STATUS_BLOCK status{};
-  FILE_INTERNAL_INFORMATION information{};
-  const NTSTATUS result = NtQueryInformationFile(folder, &status, &information, sizeof(information),
-                                                 FileInternalInformation);
+  DWORD serial = 0;
+  std::uint64_t fileNumber = 0;
+  const bool known = HandleIdentity(folder, serial, fileNumber);
   CloseHandle(folder);
-  if (result < 0) return std::string();
-  return Identity(path, information.IndexNumber.QuadPart);
+  return known ? FolderIdentityText(serial, fileNumber) : std::string();
 }
+
+std::string FolderIdentityOf(const std::string& path) { return FolderIdentity(WideFromUtf8(path)); }
 
 // One open folder listed a buffer at a time, each entry with its file number,
-// so that a folder's identity costs nothing beyond the listing. Only a link
-// is opened on its own: its listed number is the link's, not its target's.
+// so that a folder's identity costs nothing beyond the listing: its volume is
+// the listed folder's. Only a link is opened on its own: its listed number
+// may be the link's, and its target may lie on another volume.
 bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
   const std::wstring wideFolder = WideFromUtf8(folder);
-  HANDLE handle = CreateFileW(wideFolder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle = CreateFileW(wideFolder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
+  DWORD serial = 0;
+  std::uint64_t ownNumber = 0;
+  // Without the volume no entry's identity is known; links back are then
+  // met once more at most, as the scan goes two levels down only.
+  const bool volumeKnown = HandleIdentity(handle, serial, ownNumber);
   const std::wstring prefix = wideFolder + (wideFolder.empty() || wideFolder.back() != L'\\' ? L"\\" : L"");
   alignas(LONGLONG) static thread_local unsigned char buffer[64 * 1024];
   bool listed = true;
@@ -73,8 +80,10 @@ bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
         item.folder = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         item.size = static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
         if (item.folder)
-          item.identity = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? FolderIdentity(prefix + name)
-                                                                                 : Identity(prefix, entry->FileId.QuadPart);
+          item.identity = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                              ? FolderIdentity(prefix + name)
+                          : volumeKnown ? FolderIdentityText(serial, static_cast<std::uint64_t>(entry->FileId.QuadPart))
+                                        : std::string();
         items.push_back(std::move(item));
       }
       if (entry->NextEntryOffset == 0) break;
@@ -111,8 +120,27 @@ std::wstring SkippedText(const ImportScan& scan) {
 
 // --- the dialog -------------------------------------------------------------------
 
+// How a control follows the dialog's lower right corner when it is resized:
+// its left or top edge moves with it, or its right or bottom edge does (it
+// grows), or both (it moves).
+enum Follow : unsigned { kGrowX = 1, kGrowY = 2, kMoveX = 4, kMoveY = 8 };
+
+struct Anchor {
+  int id;
+  unsigned follow;
+};
+
+const Anchor kAnchors[] = {
+    {IDC_IMPORT_FOLDER, kGrowX}, {IDC_IMPORT_BROWSE, kMoveX},           {IDC_IMPORT_FIND, kMoveX},
+    {IDC_IMPORT_STATUS, kGrowX}, {IDC_IMPORT_LIST, kGrowX | kGrowY},   {IDOK, kMoveX | kMoveY},
+    {IDCANCEL, kMoveX | kMoveY},
+};
+
 struct ImportState {
   std::string root;  // the folder of the last scan
+  SIZE smallest{};           // the dialog's size as the resource makes it: it may grow, never shrink
+  SIZE designed{};           // its client area at that size
+  RECT placed[std::size(kAnchors)]{};  // each anchored control's place in it
   std::thread worker;
   std::atomic<int> listed{0};
   std::atomic<bool> cancel{false};
@@ -144,8 +172,63 @@ void SetCell(HWND list, int index, int column, const std::string& text) {
   SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
 }
 
+// Remembers where the resource puts everything, so that each resize places
+// the controls from there rather than from their last place (no drift).
+void RememberLayout(HWND dialog, ImportState* state) {
+  RECT window, client;
+  GetWindowRect(dialog, &window);
+  GetClientRect(dialog, &client);
+  state->smallest = {window.right - window.left, window.bottom - window.top};
+  state->designed = {client.right, client.bottom};
+  for (std::size_t i = 0; i < std::size(kAnchors); ++i) {
+    RECT& place = state->placed[i];
+    GetWindowRect(GetDlgItem(dialog, kAnchors[i].id), &place);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+  }
+}
+
+// The list's columns keep their shares of its width, as the user left them.
+void FitColumns(HWND list) {
+  RECT area;
+  GetClientRect(list, &area);
+  int available = area.right;
+  if (!(GetWindowLongW(list, GWL_STYLE) & WS_VSCROLL)) available -= GetSystemMetrics(SM_CXVSCROLL);
+  int widths[3], total = 0;
+  for (int i = 0; i < 3; ++i) total += widths[i] = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, i, 0));
+  if (total <= 0 || available <= 0) return;
+  int used = 0;
+  for (int i = 0; i < 3; ++i) {
+    const int width = i < 2 ? static_cast<int>(static_cast<long long>(widths[i]) * available / total) : available - used;
+    used += width;
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, i, width);
+  }
+}
+
+void OnSize(HWND dialog, int width, int height) {
+  ImportState* state = StateOf(dialog);
+  if (!state || state->designed.cx == 0) return;
+  const int dx = std::max(0, width - static_cast<int>(state->designed.cx));
+  const int dy = std::max(0, height - static_cast<int>(state->designed.cy));
+  HDWP moves = BeginDeferWindowPos(static_cast<int>(std::size(kAnchors)));
+  for (std::size_t i = 0; i < std::size(kAnchors) && moves; ++i) {
+    RECT place = state->placed[i];
+    const unsigned follow = kAnchors[i].follow;
+    if (follow & kMoveX) place.left += dx;
+    if (follow & (kMoveX | kGrowX)) place.right += dx;
+    if (follow & kMoveY) place.top += dy;
+    if (follow & (kMoveY | kGrowY)) place.bottom += dy;
+    moves = DeferWindowPos(moves, GetDlgItem(dialog, kAnchors[i].id), nullptr, place.left, place.top,
+                           place.right - place.left, place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (moves) EndDeferWindowPos(moves);
+  FitColumns(ListOf(dialog));
+  // The controls uncovered a strip of the dialog that their old places held.
+  InvalidateRect(dialog, nullptr, TRUE);
+}
+
 void OnInitDialog(HWND dialog, ImportState* state) {
   SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
+  RememberLayout(dialog, state);
   HWND list = ListOf(dialog);
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   RECT area;
@@ -185,7 +268,7 @@ void StartScan(HWND dialog) {
   // changed on this thread after it ends.
   state->worker = std::thread([dialog, state, folder, known] {
     state->scan = ScanForGames(folder, ListFolder, known, [state](int listed) { state->listed = listed; },
-                               &state->cancel, FolderIdentity(WideFromUtf8(folder)));
+                               &state->cancel, FolderIdentityOf);
     PostMessageW(dialog, kScanDone, 0, 0);
   });
 }
@@ -213,7 +296,9 @@ void OnScanDone(HWND dialog) {
     item.lParam = i;
     const int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     SetCell(list, index, 1, Shown(game.run, state->root));
-    SetCell(list, index, 2, Shown(game.image.empty() ? game.install : game.image, state->root));
+    std::string setup = Shown(game.install, state->root);
+    if (!game.image.empty()) setup += (setup.empty() ? "" : ", ") + Shown(game.image, state->root);
+    SetCell(list, index, 2, setup);
     LVITEMW check{};
     check.stateMask = LVIS_STATEIMAGEMASK;
     check.state = INDEXTOSTATEIMAGEMASK(2);
@@ -296,6 +381,16 @@ INT_PTR CALLBACK ImportDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     case WM_INITDIALOG:
       OnInitDialog(dialog, reinterpret_cast<ImportState*>(lParam));
       return FALSE;  // the focus was set
+    case WM_SIZE:
+      OnSize(dialog, LOWORD(lParam), HIWORD(lParam));
+      return TRUE;
+    case WM_GETMINMAXINFO:
+      // Asked before the dialog is set up too, when there is no size to keep.
+      if (const ImportState* state = StateOf(dialog); state && state->smallest.cx > 0) {
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {state->smallest.cx, state->smallest.cy};
+        return TRUE;
+      }
+      return FALSE;
     case WM_TIMER:
       SetStatus(dialog, L"Looking for games... " + std::to_wstring(StateOf(dialog)->listed.load()) + L" folders read.");
       return TRUE;
@@ -349,8 +444,8 @@ int ImportFolderQuietly(const std::string& folder) {
   if (!GameDatabase) return 2;
   std::vector<FolderItem> probe;
   if (!ListFolder(folder, probe)) return 1;
-  const ImportScan scan = ScanForGames(folder, ListFolder, LibraryRunFolders(*GameDatabase), nullptr, nullptr,
-                                      FolderIdentity(WideFromUtf8(folder)));
+  const ImportScan scan =
+      ScanForGames(folder, ListFolder, LibraryRunFolders(*GameDatabase), nullptr, nullptr, FolderIdentityOf);
   if (!AddGames(scan.games)) return 2;
   return SaveGameDatabase() ? 0 : 2;
 }
