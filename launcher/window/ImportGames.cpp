@@ -106,16 +106,22 @@ bool AddGames(const std::vector<FoundGame>& games) {
   return true;
 }
 
-std::wstring SkippedText(const ImportScan& scan) {
+// The folders skipped, each kind after separator; empty when none were.
+std::wstring SkippedList(const ImportScan& scan, const wchar_t* separator) {
   std::wstring text;
-  auto add = [&text](int count, const wchar_t* what) {
-    if (count > 0) text += L"\r\n" + std::to_wstring(count) + L" " + what;
+  auto add = [&text, separator](int count, const wchar_t* what) {
+    if (count > 0) text += (text.empty() ? L"" : separator) + std::to_wstring(count) + L" " + what;
   };
   add(scan.alreadyKnown, L"already in the library");
   add(scan.unreadable, L"that could not be read");
   add(scan.loops, L"reached again through a link");
   add(scan.badNames, L"with names DOS cannot carry (control characters)");
-  return text.empty() ? text : L"\r\n\r\nFolders skipped:" + text;
+  return text;
+}
+
+std::wstring SkippedText(const ImportScan& scan) {
+  const std::wstring list = SkippedList(scan, L"\r\n");
+  return list.empty() ? list : L"\r\n\r\nFolders skipped:\r\n" + list;
 }
 
 // --- the dialog -------------------------------------------------------------------
@@ -308,6 +314,10 @@ void OnScanDone(HWND dialog) {
   std::wstring status = state->scan.cancelled ? L"Stopped. " : L"";
   status += std::to_wstring(games.size()) + (games.size() == 1 ? L" game found" : L" games found");
   status += games.empty() ? L"." : L": untick what you do not want, click a name to change it, then Add.";
+  // With nothing to add, the message that would tell what was skipped never
+  // comes: the status says it.
+  const std::wstring skipped = SkippedList(state->scan, L", ");
+  if (games.empty() && !skipped.empty()) status += L" Folders skipped: " + skipped + L".";
   SetStatus(dialog, status);
   EnableWindow(GetDlgItem(dialog, IDOK), !games.empty());
   if (!games.empty()) {
