@@ -138,7 +138,8 @@ TEST(ImportScan, ChoosesTheProgramThatStartsTheGame) {
       {"X-COM", {"GEOSCAPE.EXE", "TACTICAL.EXE", "GO.BAT"}, {900000, 800000, 90}, "GO.BAT", ""},
       {"Doom", {"DOOM.EXE", "PLAY.BAT"}, {900000, 90}, "PLAY.BAT", ""},
       {"Doom", {"DOOM.BAT", "RUN.BAT", "DOOM.EXE"}, {10, 90, 900}, "DOOM.BAT", ""},
-      {"Keen", {"KEEN4E.EXE", "CLEAN.BAT", "REMOVEDX.EXE"}, {300, 10, 10}, "KEEN4E.EXE", ""},
+      {"Keen", {"KEEN4E.EXE", "CLEAN.BAT"}, {300, 10}, "KEEN4E.EXE", ""},
+      {"Removed", {"REMOVED2.EXE", "REMOVE.EXE"}, {1, 9}, "REMOVED2.EXE", ""},
   };
   for (const auto& c : cases) {
     const std::vector<std::string> names(c.names.begin(), c.names.end());
