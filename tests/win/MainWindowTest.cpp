@@ -185,8 +185,8 @@ TEST_F(MainWindowTest, ImportShowsTheGamesOfAFolderTreeAndAddsTheTickedOnesOnce)
   // The same folder is reached a second way, through Z: and a host link.
   const std::wstring second = L"Z:\\tmp\\vantle-import-" + std::to_wstring(GetCurrentProcessId());
   const std::string hostSecond = "/tmp/vantle-import-" + std::to_string(GetCurrentProcessId());
-  RunOnHost("ln -s . Loop && ln -sfn \"$PWD\" " + hostSecond, games, "linked");
-  const std::shared_ptr<void> unlink(nullptr, [&](void*) { RunOnHost("rm Loop " + hostSecond, games, "unlinked"); });
+  RunOnHost("ln -s . Loop && ln -sfn \\\"$PWD\\\" " + hostSecond, games, "linked");
+  const std::shared_ptr<void> unlink(nullptr, [&](void*) { RunOnHost("rm -f Loop " + hostSecond, games, "unlinked"); });
   Open();
   PostMessageW(main_, WM_COMMAND, IDM_IMPORT_FOLDER, 0);
   HWND dialog = uitest::WaitForDialog(L"Import Games from Folder");
