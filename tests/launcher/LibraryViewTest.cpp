@@ -99,9 +99,7 @@ namespace {
 struct FakeFolders {
   std::map<std::string, std::vector<FolderItem>> folders;
   std::map<std::string, std::string> identities;
-  IdentifyFunction Identify() {
-    return [this](const std::string& folder) { return identities.count(folder) ? identities[folder] : ""; };
-  }
+  IdentifyFunction Identify() { return [this](const std::string& f) { return identities.count(f) ? identities[f] : ""; }; }
   ListFolderFunction Lister() {
     return [this](const std::string& folder, std::vector<FolderItem>& items) {
       auto found = folders.find(folder);
@@ -132,8 +130,7 @@ TEST(ImportScan, ChoosesTheProgramThatStartsTheGame) {
       {"X", {"SETUP.EXE", "INSTALL.BAT"}, {1, 2}, "", "INSTALL.BAT"},
       // Uninstallers, whatever their size, never start the game.
       {"Ultima Underworld", {"UINSTALL.EXE", "UW.EXE"}, {90000, 20000}, "UW.EXE", ""},
-      {"Q", {"UNWISE.EXE", "DEINSTAL.EXE", "REMOVE.EXE", "KQUNINST.EXE", "UNINS000.EXE", "Q1.EXE"},
-       {9, 9, 9, 9, 9, 1}, "Q1.EXE", ""},
+      {"Q", {"UNWISE.EXE", "DEINSTAL.EXE", "REMOVE.EXE", "KQUNINST.EXE", "UNINS000.EXE", "Q1.EXE"}, {9, 9, 9, 9, 9, 1}, "Q1.EXE", ""},
       // A launcher batch file beats the largest program and one named like the folder.
       {"X-COM", {"GEOSCAPE.EXE", "TACTICAL.EXE", "GO.BAT"}, {900000, 800000, 90}, "GO.BAT", ""},
       {"Doom", {"DOOM.EXE", "PLAY.BAT"}, {900000, 90}, "PLAY.BAT", ""},
@@ -193,40 +190,26 @@ TEST(ImportScan, FindsGamesTwoLevelsDownAndSkipsWhatItCannotTake) {
 
 TEST(ImportScan, KnowsFoldersByIdentityAndKeepsPublishersAndCdImages) {
   FakeFolders tree;
-  tree.folders["/g"] = {Dir("Sierra", "s"), Dir("X-COM", "x"), Dir("Alias", "k"), Dir("Old copy", "o"), Dir("New", "n")};
+  tree.folders["/g"] = {Dir("Sierra", "s"), Dir("X-COM", "x"), Dir("Alias", "k"), Dir("Old copy", "o")};
   tree.folders["/g/Sierra"] = {Dir("King's Quest", "kq"), Dir("Space Quest", "sq"), Dir("Keen", "k")};
   tree.folders["/g/Sierra/King's Quest"] = {File("KQ.EXE"), File("KQ.BIN"), File("KQ.CUE"), File("KQ.ISO")};
   tree.folders["/g/Sierra/Space Quest"] = {File("SQ.EXE"), File("MUSIC.IMG"), File("DATA.BIN")};
-  tree.folders["/g/Sierra/Keen"] = {File("KEEN4.EXE")};
   tree.folders["/g/X-COM"] = {File("GEOSCAPE.EXE", 90000), File("GO.BAT", 10), File("XCOM.iso")};
-  tree.folders["/g/Alias"] = tree.folders["/g/Sierra/Keen"];
+  tree.folders["/g/Alias"] = tree.folders["/g/Sierra/Keen"] = {File("KEEN4.EXE")};
   tree.folders["/g/Old copy"] = {File("INSTALL.EXE")};
-  tree.folders["/g/New"] = {File("NEW.EXE")};
-  // The library runs Keen from C: (one folder reached by three paths) and an
-  // old game from a subfolder of its own; the one new folder has no identity.
+  // The library runs Keen from C: (a folder of three paths) and a game from a subfolder of its own.
   tree.identities = {{"C:\\Keen", "k"}, {"C:\\Old\\BIN", "ob"}, {"C:\\Old", "o"}, {"/g", "g"}};
   const ImportScan scan = ScanForGames("/g", tree.Lister(), {"C:\\Keen", "C:\\Old\\BIN"}, nullptr, nullptr, tree.Identify());
-  const struct {
-    const char *name, *run, *image, *publisher;
-  } expected[] = {
-      {"New", "/g/New/NEW.EXE", "", ""},
-      {"King's Quest", "/g/Sierra/King's Quest/KQ.EXE", "/g/Sierra/King's Quest/KQ.CUE", "Sierra"},
-      {"Space Quest", "/g/Sierra/Space Quest/SQ.EXE", "", "Sierra"},
-      {"X-COM", "/g/X-COM/GO.BAT", "/g/X-COM/XCOM.iso", ""},
-  };
-  ASSERT_EQ(std::size(expected), scan.games.size());
-  for (std::size_t i = 0; i < scan.games.size(); ++i) {
-    EXPECT_EQ(expected[i].name, scan.games[i].name);
-    EXPECT_EQ(expected[i].run, scan.games[i].run) << expected[i].name;
-    EXPECT_EQ(expected[i].image, scan.games[i].image) << expected[i].name;
-    EXPECT_EQ(expected[i].publisher, scan.games[i].publisher) << expected[i].name;
-  }
-  EXPECT_EQ(2, scan.alreadyKnown);  // Old copy, and Alias (Sierra/Keen after it is a link seen already)
-  EXPECT_EQ(1, scan.loops);
+  std::string found;  // name, program, image and publisher of each
+  for (const FoundGame& g : scan.games) found += g.name + "|" + g.run + "|" + g.image + "|" + g.publisher + ";";
+  EXPECT_EQ("King's Quest|/g/Sierra/King's Quest/KQ.EXE|/g/Sierra/King's Quest/KQ.CUE|Sierra;"
+            "Space Quest|/g/Sierra/Space Quest/SQ.EXE||Sierra;X-COM|/g/X-COM/GO.BAT|/g/X-COM/XCOM.iso|;",
+            found);
+  // Old copy and Alias are known; Sierra/Keen after Alias is a link to a folder seen already.
+  EXPECT_EQ(std::make_pair(2, 1), std::make_pair(scan.alreadyKnown, scan.loops));
   // A file system without file numbers tells nothing: no two folders become one.
-  EXPECT_EQ("", FolderIdentityText(0x1234, 0));
-  EXPECT_NE(FolderIdentityText(1, 7), FolderIdentityText(2, 7));
-  EXPECT_EQ(FolderIdentityText(1, 7), FolderIdentityText(1, 7));
+  EXPECT_EQ("|00000001:0000000000000007|00000002:0000000000000007",
+            FolderIdentityText(3, 0) + "|" + FolderIdentityText(1, 7) + "|" + FolderIdentityText(2, 7));
 }
 
 TEST(WebSearch, KeepsTheNameWhatItIs) {
@@ -308,8 +291,7 @@ TEST_F(NewGame, ImportedGamesAreMadeAsTheWizardMakesAGameOnDisk) {
       {{"e:\\K", "Keen", "e:\\K\\KEEN4.EXE", "e:\\K\\INSTALL.EXE", "", ""}, "e:\\K\\KEEN4.EXE", "e:\\K\\INSTALL.EXE", "hdd E:\\ E no;"},
       {{"f:\\S", "S", "", "f:\\S\\SETUP.EXE", "", ""}, "", "f:\\S\\SETUP.EXE", "hdd F:\\ F no;"},
       {{"g:\\Q", "Q", "", "", "g:\\Q\\q.cue", ""}, "", "", "hdd C:\\ C no;cdrom g:\\Q\\q.cue D yes;"},
-      // A CD image beside the program or installer: the first letter from D
-      // that the program's drive leaves free.
+      // A CD image beside the program or installer: the first letter from D the program's drive leaves free.
       {{"e:\\K", "KQ", "e:\\K\\KQ.EXE", "", "e:\\K\\KQ.CUE", "Sierra"}, "e:\\K\\KQ.EXE", "", "hdd E:\\ E no;cdrom e:\\K\\KQ.CUE D yes;"},
       {{"d:\\X", "X", "", "d:\\X\\INSTALL.EXE", "d:\\X\\X.iso", "Sierra"}, "", "d:\\X\\INSTALL.EXE", "hdd D:\\ D no;cdrom d:\\X\\X.iso E yes;"},
   };
@@ -317,9 +299,8 @@ TEST_F(NewGame, ImportedGamesAreMadeAsTheWizardMakesAGameOnDisk) {
     auto entry = MakeImportedEntry(templateEntry, c.found, 'C');
     XmlElement* main = entry->FindChild("Main");
     EXPECT_EQ(c.found.name, AttributeText(main, "Name"));
-    const XmlAttribute* publisher = main->FindAttribute("Publisher");
-    EXPECT_EQ(c.found.publisher, publisher ? publisher->GetValue() : "") << "none made when there is none";
-    EXPECT_EQ(c.found.publisher.empty(), publisher == nullptr);
+    const XmlAttribute* publisher = main->FindAttribute("Publisher");  // none made when there is none
+    EXPECT_EQ(c.found.publisher.empty() ? "<none>" : c.found.publisher, publisher ? publisher->GetValue() : "<none>");
     EXPECT_EQ(c.run, AttributeText(main, "Run"));
     EXPECT_EQ(c.install, AttributeText(main, "Install"));
     std::string mounts;
