@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cwctype>
+#include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -23,46 +26,89 @@ namespace {
 constexpr UINT kScanDone = WM_APP + 1;
 constexpr UINT_PTR kProgressTimer = 1;
 
-// The volume's serial number of an open file or folder, and its file number.
-bool HandleIdentity(HANDLE handle, DWORD& serial, std::uint64_t& fileNumber) {
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(handle, &information)) return false;
-  serial = information.dwVolumeSerialNumber;
-  fileNumber = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-  return true;
-}
+// The folders of one scan, listed and known by identity: the volume's serial
+// number and the folder's file number, the same for every path that reaches
+// the folder (a link, a junction, and under Wine Z: or a drive letter, whose
+// serial numbers both come from the drive that holds the folder itself).
+// The serial number costs a round trip to Wine's mount manager, about a
+// millisecond, more than listing a small folder; so it is asked of the chosen
+// folder, of links and of the folders that hold the library's games only. A
+// folder listed inside another, and no link, lies on that one's volume.
+// Used on the scan's thread only.
+class ScanFolders {
+ public:
+  explicit ScanFolders(const std::string& root) { Asked(WideFromUtf8(root)); }
 
-// The identity of a folder, the same for every path that reaches it: through
-// a link or a junction, and under Wine through Z: or a drive letter, whose
-// serial numbers both come from the drive that holds the folder itself.
-std::string FolderIdentity(const std::wstring& path) {
-  HANDLE folder = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return std::string();
-  DWORD serial = 0;
-  std::uint64_t fileNumber = 0;
-  const bool known = HandleIdentity(folder, serial, fileNumber);
-  CloseHandle(folder);
-  return known ? FolderIdentityText(serial, fileNumber) : std::string();
-}
+  bool List(const std::string& folder, std::vector<FolderItem>& items);
+  std::string Identify(const std::string& folder);
 
-std::string FolderIdentityOf(const std::string& path) { return FolderIdentity(WideFromUtf8(path)); }
+ private:
+  struct Id {
+    DWORD serial = 0;
+    std::uint64_t number = 0;
+    bool known = false;
+  };
+
+  static std::wstring Key(std::wstring path) {
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    for (wchar_t& c : path) c = static_cast<wchar_t>(towupper(c));
+    return path;
+  }
+
+  static HANDLE Open(const std::wstring& path, DWORD access) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  }
+
+  static std::string Text(const Id& id) { return id.known ? FolderIdentityText(id.serial, id.number) : std::string(); }
+
+  // The identity asked of the folder itself, serial number and all.
+  const Id& Asked(const std::wstring& path) {
+    const auto found = ids_.find(Key(path));
+    if (found != ids_.end()) return found->second;
+    Id id;
+    HANDLE folder = Open(path, FILE_READ_ATTRIBUTES);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (folder != INVALID_HANDLE_VALUE && GetFileInformationByHandle(folder, &information)) {
+      id.serial = information.dwVolumeSerialNumber;
+      id.number = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+      id.known = id.number != 0;
+    }
+    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+    return ids_[Key(path)] = id;
+  }
+
+  std::map<std::wstring, Id> ids_;       // by Key of the path
+  std::set<std::wstring> listedAbove_;  // folders listed for the library's folders in them, by Key
+};
+
+// A library folder is known from the listing of the folder above it, which
+// tells the file numbers of all its neighbours at once: a library of
+// thousands of games in a few folders costs a few listings, not a file
+// opened for each game.
+std::string ScanFolders::Identify(const std::string& folder) {
+  const std::wstring path = WideFromUtf8(folder), key = Key(path);
+  auto found = ids_.find(key);
+  if (found != ids_.end()) return Text(found->second);
+  const std::size_t slash = key.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return Text(Asked(path));  // a drive's root
+  std::wstring above = path.substr(0, slash);
+  if (!above.empty() && above.back() == L':') above += L'\\';
+  std::vector<FolderItem> ignored;
+  if (listedAbove_.insert(Key(above)).second) List(Utf8FromWide(above), ignored);
+  found = ids_.find(key);
+  return found == ids_.end() ? std::string() : Text(found->second);
+}
 
 // One open folder listed a buffer at a time, each entry with its file number,
-// so that a folder's identity costs nothing beyond the listing: its volume is
-// the listed folder's. Only a link is opened on its own: its listed number
-// may be the link's, and its target may lie on another volume.
-bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
+// so that a folder's identity costs nothing beyond the listing. Only a link
+// is asked on its own: its listed number may be the link's, and its target
+// may lie on another volume.
+bool ScanFolders::List(const std::string& folder, std::vector<FolderItem>& items) {
   const std::wstring wideFolder = WideFromUtf8(folder);
-  HANDLE handle = CreateFileW(wideFolder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const Id own = Asked(wideFolder);  // known from the listing of the folder above it, but for the chosen one
+  HANDLE handle = Open(wideFolder, FILE_LIST_DIRECTORY);
   if (handle == INVALID_HANDLE_VALUE) return false;
-  DWORD serial = 0;
-  std::uint64_t ownNumber = 0;
-  // Without the volume no entry's identity is known; links back are then
-  // met once more at most, as the scan goes two levels down only.
-  const bool volumeKnown = HandleIdentity(handle, serial, ownNumber);
   const std::wstring prefix = wideFolder + (wideFolder.empty() || wideFolder.back() != L'\\' ? L"\\" : L"");
   alignas(LONGLONG) static thread_local unsigned char buffer[64 * 1024];
   bool listed = true;
@@ -79,11 +125,13 @@ bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
         item.name = Utf8FromWide(name);
         item.folder = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         item.size = static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
-        if (item.folder)
-          item.identity = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                              ? FolderIdentity(prefix + name)
-                          : volumeKnown ? FolderIdentityText(serial, static_cast<std::uint64_t>(entry->FileId.QuadPart))
-                                        : std::string();
+        if (item.folder && (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+          item.identity = Text(Asked(prefix + name));
+        } else if (item.folder) {
+          const std::uint64_t number = static_cast<std::uint64_t>(entry->FileId.QuadPart);
+          // A folder asked before (one that holds library games) keeps what it was asked.
+          item.identity = Text(ids_.emplace(Key(prefix + name), Id{own.serial, number, own.known && number != 0}).first->second);
+        }
         items.push_back(std::move(item));
       }
       if (entry->NextEntryOffset == 0) break;
@@ -92,6 +140,15 @@ bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
   }
   CloseHandle(handle);
   return listed;
+}
+
+// Scans root with the listing and the identities of one ScanFolders.
+ImportScan Scan(const std::string& root, const std::vector<std::string>& known, const std::function<void(int)>& progress,
+                const std::atomic<bool>* cancel) {
+  ScanFolders folders(root);
+  return ScanForGames(
+      root, [&folders](const std::string& folder, std::vector<FolderItem>& items) { return folders.List(folder, items); },
+      known, progress, cancel, [&folders](const std::string& folder) { return folders.Identify(folder); });
 }
 
 // Adds games to the library as new entries of the default profile's
@@ -273,8 +330,7 @@ void StartScan(HWND dialog) {
   // The scan reads folders only; the library is read before it starts and
   // changed on this thread after it ends.
   state->worker = std::thread([dialog, state, folder, known] {
-    state->scan = ScanForGames(folder, ListFolder, known, [state](int listed) { state->listed = listed; },
-                               &state->cancel, FolderIdentityOf);
+    state->scan = Scan(folder, known, [state](int listed) { state->listed = listed; }, &state->cancel);
     PostMessageW(dialog, kScanDone, 0, 0);
   });
 }
@@ -453,9 +509,8 @@ void OpenImportDialog(HWND owner) {
 int ImportFolderQuietly(const std::string& folder) {
   if (!GameDatabase) return 2;
   std::vector<FolderItem> probe;
-  if (!ListFolder(folder, probe)) return 1;
-  const ImportScan scan =
-      ScanForGames(folder, ListFolder, LibraryRunFolders(*GameDatabase), nullptr, nullptr, FolderIdentityOf);
+  if (!ScanFolders(folder).List(folder, probe)) return 1;
+  const ImportScan scan = Scan(folder, LibraryRunFolders(*GameDatabase), nullptr, nullptr);
   if (!AddGames(scan.games)) return 2;
   return SaveGameDatabase() ? 0 : 2;
 }
