@@ -15,6 +15,7 @@
 #include "launcher/GameSchema.h"
 #include "launcher/ImportScan.h"
 #include "launcher/Storage.h"
+#include "launcher/WindowSettings.h"
 #include "launcher/window/GameList.h"
 #include "launcher/window/NewGameWizard.h"
 #include "launcher/window/PickPath.h"
@@ -306,7 +307,20 @@ void OnInitDialog(HWND dialog, ImportState* state) {
     SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
   }
   SetStatus(dialog, L"Choose the folder that holds your games, one folder for each game, then Find Games.");
-  SetFocus(GetDlgItem(dialog, IDC_IMPORT_FOLDER));
+  // The folder of the last import is offered again, selected, so that typing
+  // replaces it.
+  HWND box = GetDlgItem(dialog, IDC_IMPORT_FOLDER);
+  if (GetWindowTextLengthW(box) == 0)
+    SetWindowTextW(box, WideFromUtf8(ReadWindowSettings(WindowSettingsPath()).importFolder).c_str());
+  SetFocus(box);
+  SendMessageW(box, EM_SETSEL, 0, -1);
+}
+
+void RememberImportFolder(const std::string& folder) {
+  WindowSettings settings = ReadWindowSettings(WindowSettingsPath());
+  if (settings.importFolder == folder) return;
+  settings.importFolder = folder;
+  WriteWindowSettings(WindowSettingsPath(), settings);
 }
 
 void StartScan(HWND dialog) {
@@ -316,6 +330,7 @@ void StartScan(HWND dialog) {
   GetDlgItemTextW(dialog, IDC_IMPORT_FOLDER, typed, static_cast<int>(kPathBufferSize));
   const std::string folder = Utf8FromWide(typed);
   if (folder.empty()) return;
+  RememberImportFolder(folder);
   if (state->worker.joinable()) state->worker.join();
   state->scanning = true;
   state->root = folder;

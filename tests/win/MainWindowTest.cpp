@@ -276,10 +276,12 @@ TEST_F(MainWindowTest, ImportShowsTheGamesOfAFolderTreeAndAddsTheTickedOnesOnce)
   Settle();
   EXPECT_EQ(L"Commander Keen 4;Lemmings;Quest;Zw\u00F6lf;", Column(1));
 
-  // Through the second way, only the folder left out is offered again.
+  // Through the second way, only the folder left out is offered again. The
+  // dialog offers the folder it scanned last.
   PostMessageW(main_, WM_COMMAND, IDM_IMPORT_FOLDER, 0);
   dialog = uitest::WaitForDialog(L"Import Games from Folder");
   ASSERT_NE(nullptr, dialog);
+  EXPECT_EQ(games.wstring(), uitest::WindowText(GetDlgItem(dialog, IDC_IMPORT_FOLDER)));
   EXPECT_EQ(L"OnlySetup|OnlySetup\\SETUP.EXE;", ScanInImportDialog(dialog, second));
   uitest::PressButton(dialog, IDCANCEL);
   Settle();
