@@ -177,6 +177,13 @@ TEST(RdcGenerator, ChunksFollowTheBoundaryRuleAndSignTheirBytes) {
       {"equal tops exactly a horizon apart", Markers(9000, {3000, 3000 + kHorizon})},
       {"equal tops just beyond a horizon apart", Markers(9000, {3000, 3001 + kHorizon})},
       {"a top exactly at the length limit", Markers(140000, {kMaxChunk - MarkerTop()})},
+      // Tops on the first and the last position of a block, with an equal
+      // one exactly a horizon (or one more) away.
+      {"equal tops a horizon apart from a block's first position",
+       Markers(9000, {3200 - MarkerTop(), 3200 - MarkerTop() + kHorizon})},
+      {"equal tops beyond a horizon apart from a block's last position",
+       Markers(9000, {3263 - MarkerTop(), 3264 - MarkerTop() + kHorizon})},
+      {"random, ending inside a block", Random(9, 70001)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
