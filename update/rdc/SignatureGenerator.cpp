@@ -188,14 +188,14 @@ struct SignatureGenerator::State {
     const std::int64_t above = std::min(lastBlock, block + kNear);
     const bool anyNear = above > below;
     const std::uint32_t* maxima = blockMax.data() + (below - hashBase / kBlock);
-    const std::uint32_t near =
+    const std::uint32_t nearMax =
         std::max(MaxOf(maxima, block - below), MaxOf(maxima + (block - below) + 1, above - block));
-    if (anyNear && near >= top) return;  // reaches every position of the block
+    if (anyNear && nearMax >= top) return;  // reaches every position of the block
     const std::int64_t first = std::max<std::int64_t>(1, block * kBlock);
     const std::int64_t stop = std::min(end, (block + 1) * kBlock);
     for (std::int64_t p = first; p < stop; ++p) {
       const std::uint32_t v = HashAt(p);
-      if ((!anyNear || v > near) && AboveItsHorizon(p, block, end)) CutAt(p);
+      if ((!anyNear || v > nearMax) && AboveItsHorizon(p, block, end)) CutAt(p);
     }
   }
 
