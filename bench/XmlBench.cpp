@@ -243,10 +243,12 @@ int main(int argc, char** argv) {
   };
   row("vantle", ours);
   row("pugixml", pugi);
-  std::printf("\nvantle / pugixml: load %.2fx, save %.2fx, total %.2fx (goal: total within 2x)\n",
-              ours.load / pugi.load, ours.save / pugi.save, ours.total / pugi.total);
-  std::printf("vantle peak memory / file size: %.2fx (goal: within 3x)\n",
-              ours.hwmKiB * 1024.0 / static_cast<double>(size));
+  const double totalRatio = ours.total / pugi.total;
+  const double memoryRatio = ours.hwmKiB * 1024.0 / static_cast<double>(size);
+  std::printf("\nvantle / pugixml: load %.2fx, save %.2fx, total %.2fx (goal: total within 2x) %s\n",
+              ours.load / pugi.load, ours.save / pugi.save, totalRatio, totalRatio <= 2.0 ? "met" : "MISSED");
+  std::printf("vantle peak memory / file size: %.2fx (goal: within 3x) %s\n", memoryRatio,
+              memoryRatio <= 3.0 ? "met" : "MISSED");
 
   if (keep) {
     std::printf("files kept in %s\n", folder.string().c_str());

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Load run of vantle-update-server: many concurrent hash queries on loopback
-# with wrk. Fails on any non-2xx reply or socket error; prints requests per
-# second. Speed is reported, never asserted. When nginx is installed, the
-# same wrk run against nginx serving the same reply as a static file follows,
-# and the ratio of the two is printed.
+# with wrk. Fails on any non-2xx reply, socket error or reply other than the
+# expected one; prints requests per second. Speed is reported, never asserted.
+# When nginx is installed, the same wrk run against nginx serving the same
+# reply as a static file follows, and the ratio of the two is printed beside
+# its goal -- only when nginx did the same work; otherwise the run fails.
 #
 #   scripts/load-server.sh [--server PATH] [--connections N] [--duration SECONDS]
 #                          [--threads N] [--timeout SECONDS]
@@ -78,7 +79,8 @@ check_reply() {
   local reply
   exec 3<>"/dev/tcp/127.0.0.1/$port"
   printf 'POST /update/u.php?f=hash&e=%s HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: 12\r\nConnection: close\r\n\r\nf1=vtl64.exe' "$product" >&3
-  reply="$(cat <&3)"
+  reply="$(cat <&3; printf x)"  # the x keeps a final newline
+  reply="${reply%x}"
   exec 3<&-
   reply_body="${reply#*$'\r\n\r\n'}"
   if [[ "$reply" != *"<f1>$expected</f1>"* ]]; then
@@ -125,6 +127,15 @@ if [[ -n "$requests" && "$lines" -lt "$requests" ]]; then
   failed=1
 fi
 
+# And every one of them the same reply: 200 and the digest's bytes.
+reply_bytes="$(printf '%s' "$reply_body" | wc -c)"
+bad_lines="$(awk -v size="$reply_bytes" '!($5 == 200 && $7 == size)' "$work/access.log" | wc -l)"
+if [[ "$bad_lines" -ne 0 ]]; then
+  echo "load-server.sh: FAILED: $bad_lines log lines are not 200 with $reply_bytes bytes:" \
+    "$(awk -v size="$reply_bytes" '!($5 == 200 && $7 == size)' "$work/access.log" | head -1)" >&2
+  failed=1
+fi
+
 kill -TERM "$server_pid"
 if ! wait "$server_pid"; then
   echo "load-server.sh: FAILED: the server did not stop cleanly" >&2
@@ -134,45 +145,101 @@ server_pid=""
 
 ours="$(awk '/Requests\/sec/ {print $2}' "$work/wrk.out")"
 echo "load-server.sh: $connections connections, $requests requests, $lines log lines, $ours requests/s"
+if [[ "$failed" -ne 0 ]]; then
+  echo "load-server.sh: the server's run failed: no ratio" >&2
+  exit 1
+fi
 
 # The peer, in the same run: nginx with one worker per core and its access
 # log on, answering a GET for a static file that holds the same reply (it
-# refuses a POST to a static file).
+# refuses a POST to a static file). A ratio is printed only when nginx did the
+# same work: every reply 200 with the same bytes, no socket errors, and still
+# answering afterwards; otherwise the run ends with an error.
 nginx_bin="$(command -v nginx || true)"
 [[ -z "$nginx_bin" && -x /usr/sbin/nginx ]] && nginx_bin=/usr/sbin/nginx
-if [[ -n "$nginx_bin" ]]; then
-  mkdir -p "$work/www" "$work/nginx"
-  printf '%s' "$reply_body" > "$work/www/reply.xml"
-  nginx_port=$((20000 + RANDOM % 20000))
-  cat > "$work/nginx.conf" <<CONF
+if [[ -z "$nginx_bin" ]]; then
+  echo "load-server.sh: nginx is not installed: no ratio"
+  exit "$failed"
+fi
+# nginx started as root serves as an unprivileged user: mktemp's folder is
+# private to root, and nginx would answer every request 403.
+chmod 755 "$work"
+mkdir -p "$work/www" "$work/nginx"
+chmod 755 "$work/www" "$work/nginx"
+printf '%s' "$reply_body" > "$work/www/reply.xml"
+chmod 644 "$work/www/reply.xml"
+reply_size="$(stat -c %s "$work/www/reply.xml")"
+nginx_port=$((20000 + RANDOM % 20000))
+cat > "$work/nginx.conf" <<CONF
 worker_processes auto;
 daemon off;
 pid $work/nginx/nginx.pid;
 error_log $work/nginx/error.log;
 events { worker_connections $((connections + 256)); }
 http {
-  access_log $work/nginx/access.log;
+  log_format counted '\$status \$body_bytes_sent';
+  access_log $work/nginx/access.log counted;
   client_body_temp_path $work/nginx/body;
   proxy_temp_path $work/nginx/proxy;
   server { listen 127.0.0.1:$nginx_port; root $work/www; }
 }
 CONF
-  "$nginx_bin" -p "$work/nginx" -c "$work/nginx.conf" 2> "$work/nginx/start.err" &
-  nginx_pid=$!
-  for _ in $(seq 1 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null && break
-    sleep 0.05
-  done
-  wrk -t"$threads" -c"$connections" -d"${duration}s" --timeout "${timeout}s" \
-    "http://127.0.0.1:$nginx_port/reply.xml" > "$work/wrk-nginx.out" || true
-  kill -TERM "$nginx_pid" 2>/dev/null || true
-  wait "$nginx_pid" 2>/dev/null || true
-  peer="$(awk '/Requests\/sec/ {print $2}' "$work/wrk-nginx.out")"
-  if [[ -n "$peer" ]]; then
-    echo "load-server.sh: nginx, same reply as a static file: $peer requests/s;" \
-      "vantle-update-server at $(awk -v a="$ours" -v b="$peer" 'BEGIN { printf "%.2f", a / b }')x nginx"
-  else
-    echo "load-server.sh: nginx did not run: $(cat "$work/nginx/start.err")"
+"$nginx_bin" -p "$work/nginx" -c "$work/nginx.conf" 2> "$work/nginx/start.err" &
+nginx_pid=$!
+for _ in $(seq 1 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null && break
+  sleep 0.05
+done
+
+# One GET over bash's own TCP: status 200 and the very reply the server gave.
+nginx_problem=""
+check_nginx() {
+  local reply
+  # In a subshell: a refused connection must not end this script.
+  if ! reply="$( (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port" &&
+      printf 'GET /reply.xml HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n' >&3 &&
+      cat <&3 && printf x) 2>/dev/null)"; then
+    nginx_problem+="no reply $1; "
+    return
   fi
+  reply="${reply%x}"  # the x kept a final newline
+  if [[ "${reply%%$'\r\n'*}" != "HTTP/1.1 200 OK" || "${reply#*$'\r\n\r\n'}" != "$reply_body" ]]; then
+    nginx_problem+="wrong reply $1: ${reply%%$'\r\n'*}; "
+  fi
+}
+check_nginx "before the run"
+if [[ -z "$nginx_problem" ]]; then
+  wrk -t"$threads" -c"$connections" -d"${duration}s" --timeout "${timeout}s" \
+    "http://127.0.0.1:$nginx_port/reply.xml" > "$work/wrk-nginx.out" 2>&1 || nginx_problem+="wrk failed; "
+  check_nginx "after the run"
+  kill -0 "$nginx_pid" 2>/dev/null || nginx_problem+="nginx is gone; "
 fi
+kill -TERM "$nginx_pid" 2>/dev/null || true
+wait "$nginx_pid" 2>/dev/null || true
+if [[ -n "$nginx_problem" && ! -s "$work/wrk-nginx.out" ]]; then
+  nginx_problem+="$(cat "$work/nginx/start.err" "$work/nginx/error.log" 2>/dev/null | tail -3 | tr '\n' ' ')"
+fi
+if [[ -s "$work/wrk-nginx.out" ]]; then
+  grep -q 'Socket errors' "$work/wrk-nginx.out" && nginx_problem+="$(grep 'Socket errors' "$work/wrk-nginx.out"); "
+  grep -q 'Non-2xx' "$work/wrk-nginx.out" && nginx_problem+="$(grep 'Non-2xx' "$work/wrk-nginx.out"); "
+fi
+peer="$(awk '/Requests\/sec/ {print $2}' "$work/wrk-nginx.out" 2>/dev/null || true)"
+peer_requests="$(awk '/requests in/ {print $1}' "$work/wrk-nginx.out" 2>/dev/null || true)"
+# Every logged reply: 200 and the whole reply, at least as many as wrk counted.
+if [[ -z "$nginx_problem" ]]; then
+  read -r good bad < <(awk -v size="$reply_size" '$1 == 200 && $2 == size { g++; next } { b++ }
+                         END { print g + 0, b + 0 }' "$work/nginx/access.log")
+  [[ "$bad" -eq 0 ]] || nginx_problem+="$bad replies not 200 with $reply_size bytes; "
+  [[ -n "$peer_requests" && "$good" -ge "$peer_requests" ]] ||
+    nginx_problem+="wrk counted ${peer_requests:-no} requests, nginx logged $good; "
+  [[ -n "$peer" ]] || nginx_problem+="no requests/s from wrk; "
+fi
+if [[ -n "$nginx_problem" ]]; then
+  echo "load-server.sh: FAILED: nginx did not do the same work, no ratio: $nginx_problem" >&2
+  exit 1
+fi
+ratio="$(awk -v a="$ours" -v b="$peer" 'BEGIN { printf "%.2f", a / b }')"
+met="$(awk -v r="$ratio" 'BEGIN { print (r >= 1.0) ? "met" : "MISSED" }')"
+echo "load-server.sh: nginx, same $reply_size-byte reply as a static file: $peer_requests requests, $peer requests/s;" \
+  "vantle-update-server at ${ratio}x nginx (goal: at least 1.00x) $met"
 exit "$failed"

@@ -102,6 +102,22 @@ Bytes Signatures(const Bytes& data) {
   return sink.TakeBytes();
 }
 
+// The stream of a generator fed one byte a call: each position is decided
+// as soon as the generator may, with nothing past what it must have seen.
+Bytes SignaturesByteByByte(const Bytes& data) {
+  SignatureGenerator generator;
+  Bytes got, out(kGeneratorOutputSize);
+  BOOL end = FALSE;
+  for (std::size_t at = 0; !end;) {
+    RdcBufferPointer in{at < data.size() ? 1u : 0u, 0, const_cast<std::uint8_t*>(data.data() + at)};
+    RdcBufferPointer o{kGeneratorOutputSize, 0, out.data()};
+    if (generator.Process(at + in.m_Size >= data.size(), &end, &in, &o) != S_OK) return {};
+    at += in.m_Used;
+    got.insert(got.end(), out.begin(), out.begin() + o.m_Used);
+  }
+  return got;
+}
+
 std::vector<RdcNeed> Needs(const Bytes& seedSigs, const Bytes& sourceSigs) {
   MemoryDiffWriter seedWriter, sourceWriter, needs;
   seedWriter.Write(seedSigs.data(), static_cast<ULONG>(seedSigs.size()));
@@ -177,6 +193,13 @@ TEST(RdcGenerator, ChunksFollowTheBoundaryRuleAndSignTheirBytes) {
       {"equal tops exactly a horizon apart", Markers(9000, {3000, 3000 + kHorizon})},
       {"equal tops just beyond a horizon apart", Markers(9000, {3000, 3001 + kHorizon})},
       {"a top exactly at the length limit", Markers(140000, {kMaxChunk - MarkerTop()})},
+      // Tops on the first and the last position of a block, with an equal
+      // one exactly a horizon (or one more) away.
+      {"equal tops a horizon apart from a block's first position",
+       Markers(9000, {3200 - MarkerTop(), 3200 - MarkerTop() + kHorizon})},
+      {"equal tops beyond a horizon apart from a block's last position",
+       Markers(9000, {3263 - MarkerTop(), 3264 - MarkerTop() + kHorizon})},
+      {"random, ending inside a block", Random(9, 70001)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -196,6 +219,7 @@ TEST(RdcGenerator, ChunksFollowTheBoundaryRuleAndSignTheirBytes) {
     }
     EXPECT_EQ(c.data.size(), at);
     EXPECT_EQ(sigs, MakeSignatureStream(c.data.data(), c.data.size()));
+    EXPECT_EQ(sigs, SignaturesByteByByte(c.data));
   }
 }
 

@@ -31,13 +31,23 @@ struct Table {
 };
 inline constexpr Table kTable;
 
-inline std::uint32_t Rotl(std::uint32_t x, unsigned n) {
+constexpr std::uint32_t Rotl(std::uint32_t x, unsigned n) {
   return (x << (n & 31)) | (x >> ((32 - n) & 31));
 }
 
+// What a byte leaving the window takes out of the hash: its value rotated as
+// far as the window is long, looked up rather than rotated at every step.
+struct LeavingTable {
+  std::uint32_t t[256];
+  constexpr LeavingTable() : t() {
+    for (int i = 0; i < 256; ++i) t[i] = Rotl(kTable.t[i], kHashWindow);
+  }
+};
+inline constexpr LeavingTable kLeaving;
+
 // The window moves one byte on: out leaves it, in enters it.
 inline std::uint32_t Roll(std::uint32_t h, std::uint8_t out, std::uint8_t in) {
-  return Rotl(h, 1) ^ Rotl(kTable.t[out], kHashWindow) ^ kTable.t[in];
+  return Rotl(h, 1) ^ kLeaving.t[out] ^ kTable.t[in];
 }
 
 }  // namespace rolling

@@ -6,16 +6,23 @@
 // hash is strictly greater than the hash of every other position within
 // kHorizon before and after it (positions outside the file do not count).
 //
-// Streaming: a position's left side is known when it is reached; its right
-// side kHorizon positions later. So at most one position is pending at a
-// time (the candidate): any later position whose hash reaches the
-// candidate's ends it, and a candidate that survives kHorizon positions is a
-// boundary. The maximum of the kHorizon hashes before a position comes from
-// blocks of kHorizon positions: the suffix maxima of the previous block and
-// the running maximum of the current one, so that each position costs a few
-// operations whatever the data.
+// The work is done in two passes over each piece of input, so that the pass
+// every byte goes through is short:
+//  1. The rolling hash of every new position is stored, and the maximum of
+//     each block of kBlock positions is kept.
+//  2. Blocks are decided once the hashes kHorizon positions past them are
+//     known. The kNear blocks on either side of a block lie wholly within
+//     the horizon of each of its positions, so when the largest of their
+//     maxima reaches the block's maximum, no position of the block can start
+//     a chunk: for random data that settles all but about one block in
+//     2 * kNear + 1. A position above all those blocks is compared with the
+//     rest of its horizon, hash by hash.
+// Chunks are signed as their bytes become certain to belong to them, so only
+// the last few thousand bytes and hashes are held.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "update/Sha1.h"
@@ -26,21 +33,44 @@ namespace DIFF {
 
 namespace {
 
-static_assert((kHorizon & (kHorizon - 1)) == 0, "block arithmetic needs a power of two");
+constexpr std::int64_t kBlock = 64;
+static_assert(kHorizon % kBlock == 0, "the horizon is a whole number of blocks");
+// Blocks on either side of a block that lie within the horizon of every one
+// of its positions.
+constexpr std::int64_t kNear = kHorizon / kBlock - 1;
+// Blocks whose hashes are needed to decide a block: the far ends of its
+// positions' horizons.
+constexpr std::int64_t kReach = kHorizon / kBlock + 1;
 static_assert(kMaxChunk <= 0xFFFF, "chunk lengths are stored in 16 bits");
+static_assert(kMaxChunk > kHorizon + kBlock, "forced cuts lag the decided blocks");
 
-constexpr std::int64_t kNone = INT64_MAX / 4;  // no candidate: never confirmed, never beaten
 // Waiting output past which no more input is taken until the caller has
 // collected some.
 constexpr std::size_t kPendingLimit = 4096;
-// Input taken in one step between checks of the waiting output.
-constexpr std::size_t kStep = 65536;
+// Input taken in one step between checks of the waiting output: small
+// enough that the step's hashes are still in the processor's nearest cache
+// when their blocks' maxima are taken.
+constexpr std::size_t kStep = 4096;
+// What no chunk, window or horizon needs any more is dropped once there is
+// this much of it, so that dropping (moving the rest down) stays rare.
+constexpr std::int64_t kDropAtLeast = 16384;
 
-// The hash of a window of zero bytes: what stands before the file's start.
-std::uint32_t ZeroWindowHash() {
-  std::uint32_t h = 0;
-  for (unsigned i = 0; i < kHashWindow; ++i) h = rolling::Rotl(h, 1) ^ rolling::kTable.t[0];
-  return h;
+// The window moves one byte on: out leaves it, in enters it.
+inline std::uint32_t Step(std::uint32_t h, std::uint8_t out, std::uint8_t in) {
+  return ((h << 1) | (h >> 31)) ^ rolling::kLeaving.t[out] ^ rolling::kTable.t[in];
+}
+// A window filled from nothing: a byte enters, none leaves.
+inline std::uint32_t Step(std::uint32_t h, std::uint8_t in) {
+  return ((h << 1) | (h >> 31)) ^ rolling::kTable.t[in];
+}
+
+// The largest of count hashes. Compared as signed numbers offset by half
+// their range, which keeps their order and lets the compiler compare several
+// at once where the processor has no unsigned comparison of vectors.
+std::uint32_t MaxOf(const std::uint32_t* hashes, std::int64_t count) {
+  std::int32_t m = INT32_MIN;
+  for (std::int64_t i = 0; i < count; ++i) m = std::max(m, static_cast<std::int32_t>(hashes[i] ^ 0x80000000u));
+  return static_cast<std::uint32_t>(m) ^ 0x80000000u;
 }
 
 }  // namespace
@@ -55,20 +85,26 @@ void AppendSignatureHeader(std::vector<std::uint8_t>& out, unsigned window, unsi
 }
 
 struct SignatureGenerator::State {
-  // Bytes from (the current chunk's start, or kHashWindow before the next
-  // position, whichever is earlier) up to the next position. buf[i] holds
-  // position base + i; the file is preceded by kHashWindow zero bytes.
+  // Bytes from the first one not yet signed (or kHashWindow before the next
+  // position, whichever is earlier) up to the next position: buf[i] holds
+  // position bufBase + i. The file is preceded by kHashWindow zero bytes.
   std::vector<std::uint8_t> buf;
-  std::int64_t base = -static_cast<std::int64_t>(kHashWindow);
-  std::int64_t pos = 0;    // next position to evaluate (= bytes taken)
-  std::int64_t start = 0;  // current chunk's first position
-  std::uint32_t roll = ZeroWindowHash();
+  std::int64_t bufBase = -static_cast<std::int64_t>(kHashWindow);
+  std::int64_t pos = 0;  // next position to hash (= bytes taken)
+  std::uint32_t roll = 0;
 
-  std::int64_t cand = kNone;
-  std::int64_t candVal = INT64_MAX;
-  std::int64_t prefix = -1;       // maximum so far in the current block
-  std::int64_t cur[kHorizon];     // hashes of the current block
-  std::int64_t suf[kHorizon];     // suffix maxima of the previous block (-1: none)
+  // Hashes of positions hashBase.. pos - 1, and the maxima of their blocks
+  // (blockMax[i] for the block starting at hashBase + i * kBlock; the last
+  // one only once complete, or at the end). hashBase is a block's start.
+  std::unique_ptr<std::uint32_t[]> hashes;  // hashCount of hashRoom used
+  std::size_t hashCount = 0, hashRoom = 0;
+  std::vector<std::uint32_t> blockMax;
+  std::int64_t hashBase = 0;
+  std::int64_t decided = 0;  // first block not yet decided
+
+  std::int64_t start = 0;  // current chunk's first position
+  std::int64_t signedTo = 0;  // bytes start .. signedTo - 1 are in sha
+  Sha1Context sha;
 
   std::vector<std::uint8_t> out;  // signature bytes not yet handed out
   std::size_t outRead = 0;
@@ -76,83 +112,179 @@ struct SignatureGenerator::State {
   bool ended = false;             // end of output reported
 
   State() : buf(kHashWindow, 0) {
-    std::fill(std::begin(suf), std::end(suf), -1);
-    std::fill(std::begin(cur), std::end(cur), -1);
+    // The hash of a window of zero bytes: what stands before the file's start.
+    for (unsigned i = 0; i < kHashWindow; ++i) roll = rolling::Rotl(roll, 1) ^ rolling::kTable.t[0];
     AppendSignatureHeader(out, kHashWindow, kHorizon, kMaxChunk);
   }
 
+  std::uint32_t HashAt(std::int64_t p) const { return hashes[static_cast<std::size_t>(p - hashBase)]; }
+  // Room for count more hashes (left as they are: pass 1 writes them all).
+  std::uint32_t* AddHashes(std::size_t count) {
+    if (hashCount + count > hashRoom) {
+      const std::size_t room = std::max(hashCount + count, 2 * hashRoom);
+      std::unique_ptr<std::uint32_t[]> grown(new std::uint32_t[room]);
+      if (hashCount > 0) std::memcpy(grown.get(), hashes.get(), hashCount * sizeof(std::uint32_t));
+      hashes = std::move(grown);
+      hashRoom = room;
+    }
+    hashCount += count;
+    return hashes.get() + (hashCount - count);
+  }
+  void DropHashes(std::size_t count) {
+    std::memmove(hashes.get(), hashes.get() + count, (hashCount - count) * sizeof(std::uint32_t));
+    hashCount -= count;
+  }
+  std::uint32_t MaxOfBlock(std::int64_t block) const {
+    return blockMax[static_cast<std::size_t>(block - hashBase / kBlock)];
+  }
+
+  // The chunk's bytes up to end go into its hash.
+  void SignTo(std::int64_t end) {
+    if (end <= signedTo) return;
+    sha.Update(buf.data() + (signedTo - bufBase), static_cast<std::size_t>(end - signedTo));
+    signedTo = end;
+  }
+
   void Emit(std::int64_t end) {
-    const std::size_t length = static_cast<std::size_t>(end - start);
-    Sha1Context sha;
-    sha.Update(buf.data() + (start - base), length);
+    SignTo(end);
     sha.Final();
+    const std::size_t length = static_cast<std::size_t>(end - start);
     out.push_back(static_cast<std::uint8_t>(length));
     out.push_back(static_cast<std::uint8_t>(length >> 8));
     out.insert(out.end(), sha.Digest(), sha.Digest() + kStrongHashSize);
+    sha.Reset();
     start = end;
   }
 
+  // Cuts at end, and before it wherever the length limit requires.
+  void CutAt(std::int64_t end) {
+    while (end - start > static_cast<std::int64_t>(kMaxChunk)) Emit(start + kMaxChunk);
+    if (end > start) Emit(end);
+  }
+
+  // Whether p is above every other hash of the file within kHorizon,
+  // given that it is above every block near its own.
+  bool AboveItsHorizon(std::int64_t p, std::int64_t block, std::int64_t end) const {
+    const std::uint32_t v = HashAt(p);
+    const std::int64_t ranges[3][2] = {
+        {std::max<std::int64_t>(0, p - kHorizon), (block - kNear) * kBlock},
+        {block * kBlock, std::min(end, (block + 1) * kBlock)},
+        {(block + kNear + 1) * kBlock, std::min(end, p + kHorizon + 1)}};
+    for (const auto& range : ranges)
+      for (std::int64_t q = range[0]; q < range[1]; ++q)
+        if (q != p && HashAt(q) >= v) return false;
+    return true;
+  }
+
+  // The chunks starting in block (all of whose horizons are known, end
+  // being the number of positions known).
+  void Decide(std::int64_t block, std::int64_t end) {
+    const std::uint32_t top = MaxOfBlock(block);
+    // The near blocks' maximum, taken whole rather than stopping at the first
+    // that reaches the block: where that happens is random, and so would be
+    // the branch that stops.
+    const std::int64_t lastBlock = (end - 1) / kBlock;
+    const std::int64_t below = std::max<std::int64_t>(0, block - kNear);
+    const std::int64_t above = std::min(lastBlock, block + kNear);
+    const bool anyNear = above > below;
+    const std::uint32_t* maxima = blockMax.data() + (below - hashBase / kBlock);
+    const std::uint32_t nearMax =
+        std::max(MaxOf(maxima, block - below), MaxOf(maxima + (block - below) + 1, above - block));
+    if (anyNear && nearMax >= top) return;  // reaches every position of the block
+    const std::int64_t first = std::max<std::int64_t>(1, block * kBlock);
+    const std::int64_t stop = std::min(end, (block + 1) * kBlock);
+    for (std::int64_t p = first; p < stop; ++p) {
+      const std::uint32_t v = HashAt(p);
+      if ((!anyNear || v > nearMax) && AboveItsHorizon(p, block, end)) CutAt(p);
+    }
+  }
+
   void Take(const std::uint8_t* data, std::size_t count);
+  void DecideUpTo(std::int64_t blockEnd, std::int64_t end);
   void Finish();
 };
 
-// Appends the bytes and evaluates their positions.
-void SignatureGenerator::State::Take(const std::uint8_t* data, std::size_t count) {
-  // Drop what no chunk and no window needs any more.
-  const std::int64_t keep = std::min(start, pos - static_cast<std::int64_t>(kHashWindow));
-  if (keep > base) {
-    buf.erase(buf.begin(), buf.begin() + (keep - base));
-    base = keep;
-  }
-  const std::size_t first = buf.size();
-  buf.insert(buf.end(), data, data + count);
-
-  constexpr std::int64_t H = kHorizon;
-  constexpr unsigned kMask = kHorizon - 1;
-  const std::uint8_t* b = buf.data();
-  std::uint32_t roll = this->roll;
-  std::int64_t p = pos, cand = this->cand, candVal = this->candVal, prefix = this->prefix;
-  for (std::size_t i = first, n = buf.size(); i < n; ++i, ++p) {
-    if (p > cand + H) {  // survived its right side
-      Emit(cand);
-      cand = kNone;
-      candVal = INT64_MAX;
-    }
-    const std::int64_t v = roll;
-    if (v >= candVal) {
-      cand = kNone;
-      candVal = INT64_MAX;
-    }
-    const unsigned j = static_cast<unsigned>(p) & kMask;
-    if (v > std::max(suf[j], prefix) && p > 0) {
-      cand = p;
-      candVal = v;
-    }
-    prefix = std::max(prefix, v);
-    cur[j] = v;
-    if (j == kMask) {
-      std::int64_t m = -1;
-      for (int k = kMask; k >= 0; --k) suf[k] = m = std::max(m, cur[k]);
-      prefix = -1;
-    }
-    if (p - start > static_cast<std::int64_t>(kMaxChunk) && cand > start + kMaxChunk)
-      Emit(start + kMaxChunk);
-    roll = rolling::Roll(roll, b[i - kHashWindow], b[i]);
-  }
-  this->roll = roll;
-  pos = p;
-  this->cand = cand;
-  this->candVal = candVal;
-  this->prefix = prefix;
+void SignatureGenerator::State::DecideUpTo(std::int64_t blockEnd, std::int64_t end) {
+  for (; decided < blockEnd; ++decided) Decide(decided, end);
+  // Every position before the first undecided block is settled: a chunk that
+  // already reaches the length limit there is cut, and its bytes so far are
+  // certainly its own.
+  const std::int64_t settled = std::min(end, decided * kBlock);
+  while (settled - start > static_cast<std::int64_t>(kMaxChunk)) Emit(start + kMaxChunk);
+  SignTo(settled);
 }
 
-// Every position has been seen: the candidate has nothing left to its
-// right, and the rest of the file is cut as the length limit requires.
+// Appends the bytes, hashes their positions and decides every block whose
+// horizon is now known.
+void SignatureGenerator::State::Take(const std::uint8_t* data, std::size_t count) {
+  // Drop the bytes no chunk and no window needs any more, and the hashes no
+  // horizon reaches.
+  const std::int64_t keep = std::min(signedTo, pos - static_cast<std::int64_t>(kHashWindow));
+  if (keep - bufBase >= kDropAtLeast) {
+    buf.erase(buf.begin(), buf.begin() + (keep - bufBase));
+    bufBase = keep;
+  }
+  const std::int64_t keepHashes = std::max<std::int64_t>(0, decided - kReach) * kBlock;
+  if (keepHashes - hashBase >= kDropAtLeast) {
+    DropHashes(static_cast<std::size_t>(keepHashes - hashBase));
+    blockMax.erase(blockMax.begin(), blockMax.begin() + (keepHashes - hashBase) / kBlock);
+    hashBase = keepHashes;
+  }
+  buf.insert(buf.end(), data, data + count);
+  std::uint32_t* h = AddHashes(count);
+
+  // Pass 1: the hash of each new position, before its own byte enters: two
+  // independent rolls, over the first and the second half of the new bytes,
+  // so that neither waits for the other's last step. The second starts from
+  // the 48 bytes before its half, as any window can.
+  {
+    const std::uint8_t* in = buf.data() + (pos - bufBase);
+    const std::size_t half = count / 2;
+    std::uint32_t r = roll, r2 = 0;
+    for (std::size_t i = half; i < half + kHashWindow && half > 0; ++i) r2 = Step(r2, in[i - kHashWindow]);
+    std::size_t i = 0;
+    for (; i + 2 <= half; i += 2) {
+      h[i] = r;
+      h[half + i] = r2;
+      r = Step(r, in[i - kHashWindow], in[i]);
+      r2 = Step(r2, in[half + i - kHashWindow], in[half + i]);
+      h[i + 1] = r;
+      h[half + i + 1] = r2;
+      r = Step(r, in[i + 1 - kHashWindow], in[i + 1]);
+      r2 = Step(r2, in[half + i + 1 - kHashWindow], in[half + i + 1]);
+    }
+    for (; i < half; ++i) {
+      h[i] = r;
+      h[half + i] = r2;
+      r = Step(r, in[i - kHashWindow], in[i]);
+      r2 = Step(r2, in[half + i - kHashWindow], in[half + i]);
+    }
+    if (half > 0) r = r2;
+    for (std::size_t i = 2 * half; i < count; ++i) {
+      h[i] = r;
+      r = Step(r, in[i - kHashWindow], in[i]);
+    }
+    roll = r;
+  }
+  pos += static_cast<std::int64_t>(count);
+  // The maxima of the blocks now complete.
+  for (std::int64_t block = hashBase / kBlock + static_cast<std::int64_t>(blockMax.size());
+       (block + 1) * kBlock <= pos; ++block)
+    blockMax.push_back(MaxOf(hashes.get() + (block * kBlock - hashBase), kBlock));
+
+  // Pass 2: a block is decided once the blocks its horizons reach are whole.
+  DecideUpTo(pos / kBlock - kReach + 1, pos);
+}
+
+// Every position has been seen: the last blocks are decided with what is
+// there, and the rest of the file is cut as the length limit requires.
 void SignatureGenerator::State::Finish() {
-  if (cand != kNone) Emit(cand);
-  cand = kNone;
-  while (pos - start > static_cast<std::int64_t>(kMaxChunk)) Emit(start + kMaxChunk);
-  if (pos > start) Emit(pos);
+  if (pos % kBlock != 0) {
+    const std::int64_t from = pos / kBlock * kBlock;
+    blockMax.push_back(MaxOf(hashes.get() + (from - hashBase), pos - from));
+  }
+  DecideUpTo((pos + kBlock - 1) / kBlock, pos);
+  CutAt(pos);
   finished = true;
 }
 
