@@ -73,8 +73,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ProfileFolder = folders.profileFolder;
   DatabasePath = folders.databasePath;
 
+  // Stamped before it is read: a save that lands in between shows as a
+  // change at the next save here, never as none.
+  const FileStamp beforeRead = ReadFileStamp(DatabasePath);
   OpenedDatabase opened = OpenGameDatabase(DatabasePath);
   GameDatabase = std::move(opened.document);
+  RememberLibraryAsRead(opened.damaged ? ReadFileStamp(DatabasePath) : beforeRead);
   if (opened.damaged) ShowMessage(DamagedDatabaseMessage(DatabasePath, opened), MB_ICONWARNING);
 
   SetDefaultProfileSource(EmbeddedProfile);
