@@ -161,6 +161,10 @@ void OnInitDialog(HWND dialog, ImportState* state) {
   }
   SetStatus(dialog, L"Choose the folder that holds your games, one folder for each game, then Find Games.");
   SetFocus(GetDlgItem(dialog, IDC_IMPORT_FOLDER));
+  if (!state->root.empty()) {
+    SetDlgItemTextW(dialog, IDC_IMPORT_FOLDER, WideFromUtf8(state->root).c_str());
+    PostMessageW(dialog, WM_COMMAND, IDC_IMPORT_FIND, 0);
+  }
 }
 
 void StartScan(HWND dialog) {
@@ -337,9 +341,10 @@ INT_PTR CALLBACK ImportDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 }  // namespace
 
-void OpenImportDialog(HWND owner) {
+void OpenImportDialog(HWND owner, const std::string& folder) {
   if (!GameDatabase) return;
   ImportState state;
+  state.root = folder;
   DialogBoxParamW(GetModuleHandleW(nullptr), L"DIALOG_IMPORT", owner, ImportDialogProc,
                   reinterpret_cast<LPARAM>(&state));
   if (state.worker.joinable()) state.worker.join();
