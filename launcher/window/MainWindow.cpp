@@ -173,7 +173,8 @@ void StartCommandLineMode(const CommandLineRequest& request) {
 // says so.
 void WatchLibrarySaves() {
   LibraryEventHandlers.merged = [] {
-    if (GameListWindow) FillGameList(GameListWindow);
+    // The save at the end comes after the window is gone.
+    if (GameListWindow && IsWindow(GameListWindow)) FillGameList(GameListWindow);
   };
   LibraryEventHandlers.notSaved = [](const std::string& text) {
     HWND owner = GameListWindow ? GetParent(GameListWindow) : nullptr;
