@@ -43,6 +43,7 @@ TEST(LibraryMerge, EachSideKeepsWhatTheOtherDidNotTouch) {
       {"a", "ax", "ax", "", "ax", "the same game added on both sides, once"},
       {"aa", "aa", "aaa", "", "aaA", "a third copy added in the file"},
       {"aaa", "aaa", "a", "", "a", "copies deleted in the file"},
+      {"aaa", "a", "a", "", "a", "the same copies deleted on both sides"},
       {"abc", "abc", "ac", "b", "abc", "a pinned game is never dropped"},
       {"b", "b", "zb", "", "Zb", "added before every game"},
       {"ab", "ab", "ba", "", "ab", "reordered in the file: our order"},
