@@ -19,8 +19,8 @@ class Hasher {
   // Each string with its length and a tag for what it is, so that moving
   // bytes from one string to the next, or from a value to a text, changes
   // the result.
-  void Add(char tag, const char* text) {
-    const std::size_t length = std::strlen(text);
+  void Add(char tag, const char* text) { Add(tag, text, std::strlen(text)); }
+  void Add(char tag, const char* text, std::size_t length) {
     Add((static_cast<std::uint64_t>(length) << 8) | static_cast<unsigned char>(tag));
     std::size_t i = 0;
     for (; i + 8 <= length; i += 8) {
@@ -47,9 +47,11 @@ bool AddOwnContent(const XmlElement& element, Hasher& hasher) {
   bool any = false;
   for (unsigned i = 0; i < element.GetAttributeCount(); ++i) {
     const XmlAttribute* attribute = element.GetAttribute(i);
-    if (!*attribute->GetStoredValue()) continue;
-    hasher.Add('a', attribute->GetStoredName());
-    hasher.Add('v', attribute->GetStoredValue());
+    // The stored lengths are known: no string is measured again.
+    const std::size_t valueLength = attribute->GetValue(nullptr, 0);
+    if (valueLength == 0) continue;
+    hasher.Add('a', attribute->GetStoredName(), attribute->GetName(nullptr, 0));
+    hasher.Add('v', attribute->GetStoredValue(), valueLength);
     any = true;
   }
   XmlElement& mutableElement = const_cast<XmlElement&>(element);  // the getters below only read

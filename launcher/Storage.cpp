@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <thread>
 
 #include "launcher/LibraryMerge.h"
 #include "xml/FileNames.h"
@@ -146,8 +147,13 @@ bool SaveGameDatabase() {
     KeepBeside(path);
     return false;
   }
-  std::vector<GameFingerprint> games = FingerprintLibrary(*GameDatabase);
-  if (!GameDatabase->Save()) return false;
+  // The fingerprints of what is written are taken beside the write: both
+  // only read the library, and the save takes no longer for them.
+  std::vector<GameFingerprint> games;
+  std::thread fingerprints([&games] { games = FingerprintLibrary(*GameDatabase); });
+  const bool saved = GameDatabase->Save();
+  fingerprints.join();
+  if (!saved) return false;
   Base.stamp = ReadFileStamp(path);
   Base.games = std::move(games);
   return true;
