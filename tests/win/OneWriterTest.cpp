@@ -25,21 +25,10 @@ class OneWriter : public LaunchFolders {
     return "\"" + (program_ / "vtl64.exe").string() + "\" " + arguments;
   }
 
-  // Runs vtl64.exe with arguments to its end; its exit code.
-  DWORD RunToEnd(const std::string& arguments) {
-    wintest::Process vantle(Vantle(arguments));
-    DWORD exitCode = 12345;
-    EXPECT_TRUE(vantle.Wait(30000, &exitCode)) << arguments << ": still running";
-    return exitCode;
-  }
-
-  static HWND WaitForOwned(DWORD process, bool (*accept)(HWND)) {
-    return wintest::WaitForTopWindow(process, 30000, accept, true);
-  }
-
   // Answers the "Vantle" question of process with button; its text.
   static std::string Answer(DWORD process, int button) {
-    HWND box = WaitForOwned(process, [](HWND w) { return !wintest::HasMenu(w) && wintest::WindowText(w) == "Vantle"; });
+    HWND box = wintest::WaitForTopWindow(
+        process, 30000, [](HWND w) { return !wintest::HasMenu(w) && wintest::WindowText(w) == "Vantle"; }, true);
     if (!box) return "<none>";
     const std::string text = wintest::ChildTexts(box);
     PostMessageW(box, WM_COMMAND, button, 0);
@@ -72,13 +61,13 @@ TEST_F(OneWriter, ImportWhileTheWindowIsOpenGoesToTheWindowAndNoSaveLosesAGame) 
   ASSERT_NE(nullptr, main);
   HWND list = GetDlgItem(main, IDC_GAME_LIST);
 
-  // -import hands the folder to the window (given relative to its own
-  // current folder), which shows what it found.
+  // -import hands its folder (relative to its own) to the window's review.
   wintest::Process importer(Vantle("-import games"), root_.string());
   DWORD exitCode = 12345;
   ASSERT_TRUE(importer.Wait(30000, &exitCode));
   EXPECT_EQ(3u, exitCode) << "handed over";
-  HWND dialog = WaitForOwned(window.id(), [](HWND w) { return wintest::WindowText(w) == "Import Games from Folder"; });
+  HWND dialog = wintest::WaitForTopWindow(
+      window.id(), 30000, [](HWND w) { return wintest::WindowText(w) == "Import Games from Folder"; }, true);
   ASSERT_NE(nullptr, dialog) << "no import dialog in the window";
   for (int i = 0; i < 300 && !IsWindowEnabled(GetDlgItem(dialog, IDOK)); ++i) Sleep(50);
   PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
@@ -107,7 +96,9 @@ TEST_F(OneWriter, ImportWhileTheWindowIsOpenGoesToTheWindowAndNoSaveLosesAGame) 
   // Without a window, -import adds by itself, as ever.
   fs::create_directories(root_ / "more" / "Eta");
   WriteBytes(root_ / "more" / "Eta" / "ETA.EXE", "MZ");
-  EXPECT_EQ(0u, RunToEnd("-import \"" + (root_ / "more").string() + "\""));
+  wintest::Process alone(Vantle("-import \"" + (root_ / "more").string() + "\""));
+  ASSERT_TRUE(alone.Wait(30000, &exitCode));
+  EXPECT_EQ(0u, exitCode);
   EXPECT_EQ(1, Count(ReadBytes(program_ / "vtl.xml"), "Name=\"Eta\""));
 }
 
@@ -126,10 +117,8 @@ TEST_F(OneWriter, ASecondStartInWindowModeBringsTheFirstWindowBack) {
   EXPECT_EQ(0u, exitCode);
   EXPECT_FALSE(IsIconic(main)) << "the first window was not restored";
   EXPECT_EQ(main, GetForegroundWindow());
-  EXPECT_TRUE(IsWindow(main));
 
   PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   ASSERT_TRUE(first.Wait(30000, &exitCode));
   EXPECT_EQ(0u, exitCode);
-  EXPECT_EQ(1, Count(ReadBytes(program_ / "vtl.xml"), "Name=\"Alpha\""));
 }
