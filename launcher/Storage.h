@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "launcher/FileStamp.h"
 #include "xml/Xml.h"
 
 // The folders and paths are Windows paths in the program itself; the portable
@@ -67,6 +68,28 @@ bool FileExists(const std::string& path);
 // Whether path names a file that can be opened for reading now.
 bool CanOpenForReading(const std::string& path);
 
+// What whoever shows the library wants to hear of its saves. Any may be null.
+struct LibraryEvents {
+  // Games came in with, or went with, another program's save: everything
+  // that points at games of the library must be made again.
+  void (*merged)() = nullptr;
+  // A save did not write over the file; the text says why and where the
+  // library went instead.
+  void (*notSaved)(const std::string& text) = nullptr;
+  // A game that must stay in memory whatever the file did (one open in an
+  // editor).
+  bool (*pinned)(const XmlElement* game) = nullptr;
+};
+extern LibraryEvents LibraryEventHandlers;
+
+// Notes which games GameDatabase holds as read from its file, and the file's
+// stamp taken just before it was read: what the next save compares with.
+void RememberLibraryAsRead(const FileStamp& stampBeforeRead);
+
 // Writes GameDatabase to its file, unless it is missing or not intact (then a
-// save could only lose games). False when nothing was written.
+// save could only lose games). When another program saved the file since it
+// was read or last saved here, the file is read first and its changes are
+// merged into memory, game by game; when it cannot be read, it is left as it
+// is and memory goes beside it to the first free "<file>.unsaved",
+// "<file>.unsaved.1", ... instead. False when the file was not written.
 bool SaveGameDatabase();

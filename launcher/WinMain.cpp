@@ -9,6 +9,7 @@
 
 #include "launcher/DatabaseOpen.h"
 #include "launcher/DefaultProfile.h"
+#include "launcher/window/LibraryHolder.h"
 #include "launcher/window/MainWindow.h"
 #include "launcher/Storage.h"
 #include "text/TextConvert.h"
@@ -72,9 +73,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ProgramFolder = folders.programFolder;
   ProfileFolder = folders.profileFolder;
   DatabasePath = folders.databasePath;
+  // One window per library: a second start goes to the first one's window.
+  if (const int handedOver = DeferToLibraryWindow(DatabasePath); handedOver >= 0) return handedOver;
 
+  // Stamped before it is read: a save that lands in between shows as a
+  // change at the next save here, never as none.
+  const FileStamp beforeRead = ReadFileStamp(DatabasePath);
   OpenedDatabase opened = OpenGameDatabase(DatabasePath);
   GameDatabase = std::move(opened.document);
+  RememberLibraryAsRead(opened.damaged ? ReadFileStamp(DatabasePath) : beforeRead);
   if (opened.damaged) ShowMessage(DamagedDatabaseMessage(DatabasePath, opened), MB_ICONWARNING);
 
   SetDefaultProfileSource(EmbeddedProfile);

@@ -113,6 +113,8 @@ class OwningArray {
   T* Append(std::unique_ptr<T> item);
   // Only on an empty array: takes over count nodes listed in an arena array.
   void Adopt(T** items, std::uint32_t count) noexcept;
+  // Puts item at index (at the end when index is past it); later items move up.
+  T* InsertAt(std::uint32_t index, std::unique_ptr<T> item);
   void RemoveAt(std::uint32_t index) noexcept;
   void RemoveLast() noexcept;
   void Clear() noexcept;
@@ -279,6 +281,9 @@ class XmlElement {
   // sections are not renumbered.
   unsigned RemoveChild(unsigned index);
   XmlElement* AddChild(std::unique_ptr<XmlElement> element);
+  // As AddChild, but at index (at the end when index is past the last child).
+  // Positions of texts, comments and CDATA sections are not renumbered.
+  XmlElement* InsertChild(unsigned index, std::unique_ptr<XmlElement> element);
   XmlElement* AddChildFromText(const char* startTag);
   // Deep copy without parent and with user value 0; names, values and texts
   // are re-encoded from their plain form.
@@ -289,6 +294,9 @@ class XmlElement {
   // which makes it: a change to the element, not a plain read.
   XmlAttribute** GetAttributes() { return attributes_.Data(); }
   XmlAttribute* FindAttribute(const char* name, bool create = false);
+  // Attribute index (below GetAttributeCount) without making the pointer
+  // list: reading every attribute of a large library stays a plain read.
+  const XmlAttribute* GetAttribute(unsigned index) const { return attributes_.At(index); }
 
   unsigned GetCDataCount() const { return cdatas_.Count(); }
   XmlCData** GetCDatas() { return cdatas_.Data(); }
@@ -416,6 +424,15 @@ void OwningArray<T>::Adopt(T** items, std::uint32_t count) noexcept {
   items_ = items;
   count_ = count;
   capacity_ = count | kInArena;
+}
+
+template <class T>
+T* OwningArray<T>::InsertAt(std::uint32_t index, std::unique_ptr<T> item) {
+  Append(std::move(item));
+  T* inserted = items_[count_ - 1];
+  for (std::uint32_t i = count_ - 1; i > index; --i) items_[i] = items_[i - 1];
+  if (index < count_) items_[index] = inserted;
+  return inserted;
 }
 
 template <class T>

@@ -444,6 +444,12 @@ XmlElement* XmlElement::AddChild(std::unique_ptr<XmlElement> element) {
   return children_.Append(std::move(element));
 }
 
+XmlElement* XmlElement::InsertChild(unsigned index, std::unique_ptr<XmlElement> element) {
+  if (!element) return nullptr;
+  element->parent_ = this;
+  return children_.InsertAt(index, std::move(element));
+}
+
 XmlElement* XmlElement::AddChildFromText(const char* startTag) {
   if (!startTag) return nullptr;
   return AddChild(BuildElementFromText(startTag, std::strlen(startTag)));

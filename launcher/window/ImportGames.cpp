@@ -307,12 +307,17 @@ void OnInitDialog(HWND dialog, ImportState* state) {
     SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
   }
   SetStatus(dialog, L"Choose the folder that holds your games, one folder for each game, then Find Games.");
-  // The folder of the last import is offered again, selected, so that typing
+  // A folder handed over by another start is looked in at once; otherwise
+  // the folder of the last import is offered again, selected, so that typing
   // replaces it.
   HWND box = GetDlgItem(dialog, IDC_IMPORT_FOLDER);
-  if (GetWindowTextLengthW(box) == 0)
-    SetWindowTextW(box, WideFromUtf8(ReadWindowSettings(WindowSettingsPath()).importFolder).c_str());
   SetFocus(box);
+  if (!state->root.empty()) {
+    SetDlgItemTextW(dialog, IDC_IMPORT_FOLDER, WideFromUtf8(state->root).c_str());
+    PostMessageW(dialog, WM_COMMAND, IDC_IMPORT_FIND, 0);
+    return;
+  }
+  SetWindowTextW(box, WideFromUtf8(ReadWindowSettings(WindowSettingsPath()).importFolder).c_str());
   SendMessageW(box, EM_SETSEL, 0, -1);
 }
 
@@ -513,9 +518,10 @@ INT_PTR CALLBACK ImportDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 }  // namespace
 
-void OpenImportDialog(HWND owner) {
+void OpenImportDialog(HWND owner, const std::string& folder) {
   if (!GameDatabase) return;
   ImportState state;
+  state.root = folder;
   DialogBoxParamW(GetModuleHandleW(nullptr), L"DIALOG_IMPORT", owner, ImportDialogProc,
                   reinterpret_cast<LPARAM>(&state));
   if (state.worker.joinable()) state.worker.join();

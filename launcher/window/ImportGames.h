@@ -8,8 +8,8 @@
 #include <string>
 
 // Opens the import dialog over owner; the game list is filled anew when games
-// were added.
-void OpenImportDialog(HWND owner);
+// were added. With a folder, the dialog looks in it at once.
+void OpenImportDialog(HWND owner, const std::string& folder = std::string());
 
 // Adds every game found under folder (UTF-8) to the library and saves it.
 // Returns the exit code of the -import mode: 0 when the library was saved

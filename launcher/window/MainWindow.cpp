@@ -21,6 +21,7 @@
 #include "launcher/window/GameList.h"
 #include "launcher/window/Messages.h"
 #include "launcher/window/ImportGames.h"
+#include "launcher/window/LibraryHolder.h"
 #include "launcher/window/NewGameWizard.h"
 #include "launcher/window/ShellIntegration.h"
 #include "resource.h"
@@ -47,6 +48,11 @@ constexpr UINT kUpdateChecked = WM_APP + 1;
 // Posted when the program that was to open a search ended at once with a
 // failure; lParam owns the address (new std::wstring).
 constexpr UINT kSearchFailed = WM_APP + 2;
+// Posted to itself when another start handed over a folder to import.
+constexpr UINT kImportHandedOver = WM_APP + 0x100;
+
+// Folders handed over by other starts, imported one at a time.
+std::vector<std::string> HandedFolders;
 
 HWND ListOf(HWND dialog) { return GetDlgItem(dialog, IDC_GAME_LIST); }
 HWND FindBoxOf(HWND dialog) { return GetDlgItem(dialog, IDC_FIND_BOX); }
@@ -207,6 +213,39 @@ void StartCommandLineMode(const CommandLineRequest& request) {
   }
 }
 
+// Saves that take in another program's changes refill the list, whose items
+// point at games; games open in an editor stay; a save that could not write
+// says so.
+void WatchLibrarySaves() {
+  LibraryEventHandlers.merged = [] {
+    // The save at the end comes after the window is gone.
+    if (GameListWindow && IsWindow(GameListWindow)) FillGameList(GameListWindow);
+  };
+  LibraryEventHandlers.notSaved = [](const std::string& text) {
+    HWND owner = GameListWindow ? GetParent(GameListWindow) : nullptr;
+    MessageBoxW(IsWindow(owner) ? owner : nullptr, WideFromUtf8(text).c_str(), L"Vantle", MB_OK | MB_ICONWARNING);
+  };
+  LibraryEventHandlers.pinned = [](const XmlElement* game) { return FindXmlEditor(game) != nullptr; };
+}
+
+// A folder from another start: taken at once (the sender waits), imported
+// when the window's queue comes to it.
+BOOL OnCopyData(HWND dialog, const COPYDATASTRUCT* data) {
+  std::string folder;
+  if (!TakeHandedFolder(data, folder)) return FALSE;
+  HandedFolders.push_back(folder);
+  PostMessageW(dialog, kImportHandedOver, 0, 0);
+  return TRUE;
+}
+
+void ImportHandedFolder(HWND dialog) {
+  if (HandedFolders.empty()) return;
+  const std::string folder = HandedFolders.front();
+  HandedFolders.erase(HandedFolders.begin());
+  SetForegroundWindow(dialog);
+  OpenImportDialog(dialog, folder);
+}
+
 BOOL OnInitDialog(HWND dialog) {
   // The start-up check runs beside the window and is never waited for.
   UpdateCheck().Start(dialog, kUpdateChecked);
@@ -233,6 +272,10 @@ BOOL OnInitDialog(HWND dialog) {
   OnSize(dialog);
   RestoreWindowSettings(dialog, list);
   StartCommandLineMode(request);
+  // Still here: this process shows the library (a -shortcut that found no
+  // game opens the window too), unless another window shows it already.
+  if (!HoldLibrary(dialog, DatabasePath)) ExitProcess(0);
+  WatchLibrarySaves();
   return TRUE;
 }
 
@@ -605,6 +648,11 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       return TRUE;
     case kSearchFailed:
       OnSearchFailed(dialog, lParam);
+    case WM_COPYDATA:
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, OnCopyData(dialog, reinterpret_cast<const COPYDATASTRUCT*>(lParam)));
+      return TRUE;
+    case kImportHandedOver:
+      ImportHandedFolder(dialog);
       return TRUE;
   }
   return FALSE;

@@ -66,7 +66,9 @@ class MainWindowTest : public LaunchFolders {
 
   // Opens the library and the main window, as the program's start does.
   void Open() {
+    const FileStamp read = ReadFileStamp(DatabasePath);
     GameDatabase = OpenGameDatabase(DatabasePath).document;
+    RememberLibraryAsRead(read);
     ui_ = std::thread([] {
       PrepareWindows(GetModuleHandleW(nullptr));
       DialogBoxParamW(GetModuleHandleW(nullptr), L"DIALOG_1", nullptr, MainDialogProc, 0);

@@ -25,13 +25,13 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-Process::Process(const std::string& commandLine) {
+Process::Process(const std::string& commandLine, const std::string& folder) {
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info_)) {
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &info_)) {
     info_ = PROCESS_INFORMATION{};
   }
 }

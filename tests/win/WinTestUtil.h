@@ -19,7 +19,8 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 // A started process; the destructor kills it if a test left it running.
 class Process {
  public:
-  explicit Process(const std::string& commandLine);
+  // With a folder, the process starts in it.
+  explicit Process(const std::string& commandLine, const std::string& folder = std::string());
   // A wide command line: names outside the ANSI code page arrive intact.
   explicit Process(const std::wstring& commandLine);
   ~Process();
