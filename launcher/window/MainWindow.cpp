@@ -648,6 +648,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       return TRUE;
     case kSearchFailed:
       OnSearchFailed(dialog, lParam);
+      return TRUE;
     case WM_COPYDATA:
       SetWindowLongPtrW(dialog, DWLP_MSGRESULT, OnCopyData(dialog, reinterpret_cast<const COPYDATASTRUCT*>(lParam)));
       return TRUE;
