@@ -184,6 +184,14 @@ TEST(SecondLevel, TheNewListIsRebuiltFromTheOldOneAndOnlyASecondLevelIsTaken) {
   const std::string good(level2.begin(), level2.end());
   std::string flipped = good;
   flipped[DIFF::kSignatureHeaderSize + 5] ^= 1;  // one run's hash: fetched, not matched
+  // A second level no list has: millions of records of one byte each, which
+  // would all be compared before the list of ranges they make is refused.
+  std::vector<std::uint8_t> tiny;
+  DIFF::AppendSignatureHeader(tiny, 0, DIFF::kSecondLevelHorizon, DIFF::kSecondLevelMaxChunk);
+  for (std::uint32_t k = 0; k < 2000000; ++k) {
+    const std::uint8_t record[DIFF::kSignatureRecordSize] = {1, 0, std::uint8_t(k), std::uint8_t(k >> 8), std::uint8_t(k >> 16)};
+    tiny.insert(tiny.end(), record, record + sizeof record);
+  }
   const struct {
     const char* what;
     std::string secondLevel;
@@ -194,6 +202,7 @@ TEST(SecondLevel, TheNewListIsRebuiltFromTheOldOneAndOnlyASecondLevelIsTaken) {
       {"cut inside a record", good.substr(0, good.size() - 3), false},
       {"the list itself", std::string(newList.begin(), newList.end()), false},
       {"garbage", "not a signature stream", false},
+      {"2 million one-byte records", std::string(tiny.begin(), tiny.end()), false},
   };
   for (const auto& c : cases) {
     std::vector<Need> needs;
