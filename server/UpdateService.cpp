@@ -258,8 +258,9 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
     rangedPart.push_back(item.ranged);
   }
 
-  // Each byte of each file is counted once; two different ranges that share
-  // bytes are not what any client asks for.
+  // Each piece is counted once; two different ranges that share bytes are
+  // not what any client asks for. Ranges of a file also sent whole are sent
+  // as well, so they count on top of it.
   std::uint64_t total = 0;
   for (auto& [name, source] : sources) {
     std::sort(source.ranges.begin(), source.ranges.end());
@@ -271,7 +272,7 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
                                   " and " + RangeText(from, size) + " of " + Quote(name) + " overlap");
       ranged += size;
     }
-    total += source.whole ? source.length : ranged;
+    total += (source.whole ? source.length : 0) + ranged;
     if (total > kMaxArchiveSourceBytes)
       return TextReply(400, "the requested files add up to more than " + std::to_string(kMaxArchiveSourceBytes) +
                                 " bytes");
