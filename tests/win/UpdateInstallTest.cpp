@@ -191,11 +191,12 @@ UpdateFile Record(const std::wstring& path, const std::string& serverBytes, bool
 // With a signed program running, a new file must also come from its
 // publisher and not be an older version: release A is version 1.0.0.1 and B
 // 1.0.0.2, both signed by us; B is signed once more by another publisher and
-// by a renewal of our certificate.
+// by a renewal of our certificate, and once by us without a version.
 TEST(InstallStep, OnlyANewFileWithTheServersHashAndWhenAskedAValidSignatureIsInstalled) {
   const std::string signedA = HostFile(VANTLE_PROBE_A), signedB = HostFile(VANTLE_PROBE_B);
   const std::string otherB = HostFile(VANTLE_PROBE_B_OTHER), renewedB = HostFile(VANTLE_PROBE_B_RENEWED);
   const std::string unsignedA = HostFile(VANTLE_PROBE_UNSIGNED);
+  const std::string unversioned = HostFile(VANTLE_PROBE_UNVERSIONED);
   ASSERT_GT(signedB.size(), 10000u);
   ASSERT_GT(unsignedA.size(), 10000u);
   std::string tampered = signedB;
@@ -221,6 +222,7 @@ TEST(InstallStep, OnlyANewFileWithTheServersHashAndWhenAskedAValidSignatureIsIns
       {"our release under our renewed certificate", renewedB, renewedB, true, S_OK, &signedA},
       {"another publisher's file", otherB, otherB, true, E_FAIL, &signedA},
       {"our older release", signedA, signedA, true, E_FAIL, &signedB},
+      {"our release without a version", unversioned, unversioned, true, E_FAIL, &signedA},
   };
   for (const Case& c : cases) {
     Installed folder;
