@@ -91,6 +91,9 @@ std::optional<ServiceReply> UpdateService::HandleQuick(const std::string& method
 std::optional<ServiceReply> UpdateService::Serve(const std::string& method, const std::string& target,
                                                  const std::string& body, bool quickOnly) {
   const Target parts = SplitTarget(target);
+  // A balancer's look at whether the instance is up: nothing to read.
+  if (parts.path == kHealthPath && (method == "GET" || method == "HEAD"))
+    return TextReply(200, "ok " + std::filesystem::path(release_.Root()).filename().string());
   if (parts.path != kEndpoint) return TextReply(404, "no such path " + Quote(parts.path));
   if (method != "POST") {
     ServiceReply reply = TextReply(405, "only POST is answered here, not " + Quote(method));
@@ -117,8 +120,10 @@ std::optional<ServiceReply> UpdateService::Serve(const std::string& method, cons
 
   // The quick way looks at the named files alone: one that is there means
   // its product folder is too, and anything missing is left to the long way.
-  const std::string folder = quickOnly && IsPlainName(product) ? release_.Root() + "/" + product
-                                                               : release_.ProductFolder(product);
+  // The release is taken once: every file of the request comes from it.
+  const std::string root = release_.Root();
+  const std::string folder = quickOnly && IsPlainName(product) ? root + "/" + product
+                                                               : ReleaseFolder::ProductFolderIn(root, product);
   if (folder.empty()) return TextReply(404, "unknown product " + Quote(product));
 
   if (function == "hash") return HashReply(folder, items, quickOnly);
