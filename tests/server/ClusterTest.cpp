@@ -49,6 +49,8 @@ int FreePort() {
 
 struct Tally {
   std::atomic<int> done{0}, failed{0}, cut{0}, switched{0};
+  std::atomic<bool> stopping{false};  // an instance has been told to stop
+  std::atomic<int> cutWhileStopping{0};
 };
 
 // The server's hash of the file; "cut" when no whole reply came.
@@ -80,6 +82,7 @@ void Exchange(httplib::Client& client, Tally& tally) {
     std::vector<server_test::ZipEntry> entries;
     if (hash == "cut" || !res) {
       ++tally.cut;
+      tally.cutWhileStopping += tally.stopping;
       continue;
     }
     if (hash.empty() || res->status != 200 || !server_test::ReadZip(res->body, entries) || entries.size() != 1) {
@@ -165,6 +168,7 @@ TEST_F(ClusterTest, ClientsGoOnThroughAKilledInstanceAPublishedReleaseAndAStoppe
     EXPECT_EQ(0, Publish(server_test::RandomText(52000, 2)));
     pause(1);
     const pid_t stopping = Instance(2);
+    cluster.stopping = true;
     kill(stopping, SIGTERM);
     for (int i = 0; i < 250 && !stoppedInTime; ++i, pause(0.02)) stoppedInTime = !Running(stopping);
     pause(1);
@@ -178,6 +182,7 @@ TEST_F(ClusterTest, ClientsGoOnThroughAKilledInstanceAPublishedReleaseAndAStoppe
   EXPECT_EQ(0, cluster.failed.load());
   EXPECT_GT(cluster.done.load(), 0);
   EXPECT_TRUE(stoppedInTime) << "SIGTERM did not end the instance within 5 s";
+  EXPECT_EQ(0, cluster.cutWhileStopping.load()) << "replies cut short by a stop";
   httplib::Client client("127.0.0.1", port_);
   EXPECT_EQ(Sha1Text(server_test::RandomText(52000, 2)), HashOf(client, "vtl64.exe"));
 }
