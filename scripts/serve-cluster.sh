@@ -11,8 +11,8 @@
 # DIR of --releases holds one folder per release (r-<time>-<n>/<product>/...)
 # and the link "current" to the one served; every instance reads it, none
 # writes. "publish" copies the current release into a new folder, puts the
-# files in it, swaps the link at once and has every instance switch (SIGHUP:
-# it prepares the new release whole, then serves it), and waits until all
+# files in it, swaps the link at once, has every instance prepare the new
+# release whole (SIGUSR1), then switch to it (SIGHUP), and waits until all
 # serve it. "start" starts whatever is not running (nginx and instances
 # --port+1 .. --port+N), so it also brings back an instance that died.
 # "stop" stops nginx and the instances (SIGTERM: each answers what it has
@@ -51,8 +51,23 @@ done
 running() { [[ -r "/proc/$1/stat" ]] && ! grep -q '^[0-9]* (.*) Z' "/proc/$1/stat" 2>/dev/null; }
 alive() { [[ -f "$1" ]] && running "$(cat "$1")"; }
 
-# The release an instance serves, from its health answer ("ok <folder>").
-serving() { curl -fsS --max-time 2 "http://127.0.0.1:$1/health" 2>/dev/null | sed -n 's/^ok //p'; }
+# The release an instance serves and the one it has prepared, from its
+# health answer ("ok <folder> prepared <folder>").
+health() { curl -fsS --max-time 2 "http://127.0.0.1:$1/health" 2>/dev/null; }
+serving() { health "$1" | sed -n 's/^ok \([^ ]*\).*/\1/p'; }
+prepared() { health "$1" | sed -n 's/.* prepared \([^ ]*\)$/\1/p'; }
+
+# Signals every running instance, then waits until each reports name by
+# the report function.
+signal_and_wait() {
+  local p
+  for p in $(instance_ports); do alive "$run/instance-$p.pid" && kill "-$1" "$(cat "$run/instance-$p.pid")"; done
+  for p in $(instance_ports); do
+    alive "$run/instance-$p.pid" || continue
+    for _ in $(seq 600); do [[ "$($2 "$p")" == "$3" ]] && break; sleep 0.1; done
+    [[ "$($2 "$p")" == "$3" ]] || { echo "serve-cluster.sh: port $p does not report $3" >&2; exit 1; }
+  done
+}
 
 instance_ports() { cat "$run/ports"; }
 
@@ -114,12 +129,10 @@ publish() {
   # The swap is one rename: the link leads to one release or the other.
   ln -sfn "$name" "$releases/.current.next"
   mv -T "$releases/.current.next" "$releases/current"
-  for p in $(instance_ports); do alive "$run/instance-$p.pid" && kill -HUP "$(cat "$run/instance-$p.pid")"; done
-  for p in $(instance_ports); do
-    alive "$run/instance-$p.pid" || continue
-    for _ in $(seq 600); do [[ "$(serving "$p")" == "$name" ]] && break; sleep 0.1; done
-    [[ "$(serving "$p")" == "$name" ]] || { echo "serve-cluster.sh: port $p still serves another release" >&2; exit 1; }
-  done
+  # Every instance prepares it whole first (the slow part), then all switch
+  # at nearly the same moment: few clients meet two releases in one update.
+  signal_and_wait USR1 prepared "$name"
+  signal_and_wait HUP serving "$name"
   echo "published $name"
 }
 

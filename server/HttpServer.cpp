@@ -341,12 +341,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     ReadRequest();
   }
 
-  // A drain has begun: a connection that waits for a request, or lingers
-  // after its last reply, ends now; one with a request under way ends when
-  // its reply has gone out.
+  // A drain has begun: a connection that waits for a request header (or
+  // for the rest of one: a client that sends it slowly is not waited for; a
+  // proxy sends it again elsewhere), or lingers after its last reply, ends
+  // now; one whose request has been read ends when its reply has gone out.
   void EndWhenIdle() {
-    const bool begun = parser_ && (parser_->got_some() || buffer_.size() > 0);
-    if (lingering_ || (awaitingRequest_ && !begun)) Close();
+    if (lingering_ || awaitingRequest_) Close();
   }
 
   // Answers 503 without reading a request and closes.
@@ -730,15 +730,16 @@ bool Core::Listen(std::string& error) {
   }
   if (options_.onReload) {
     reloadSignal_.add(SIGHUP);
+    reloadSignal_.add(SIGUSR1);
     WaitForReload();
   }
   return true;
 }
 
 void Core::WaitForReload() {
-  reloadSignal_.async_wait([this](beast::error_code ec, int) {
+  reloadSignal_.async_wait([this](beast::error_code ec, int signal) {
     if (ec) return;
-    options_.onReload();
+    options_.onReload(signal == SIGHUP);
     WaitForReload();
   });
 }

@@ -46,8 +46,9 @@ struct HttpOptions {
   bool stopOnSignals = true;         // SIGINT and SIGTERM end Run()
   // After a stop signal: how long the replies under way may take to finish.
   std::chrono::milliseconds stopTimeout{20000};
-  // Called (on a thread that serves no client) when SIGHUP arrives.
-  std::function<void()> onReload;
+  // Called (on a thread that serves no client) when SIGHUP (true) or
+  // SIGUSR1 (false) arrives.
+  std::function<void(bool hangUp)> onReload;
 };
 
 using RequestHandler =

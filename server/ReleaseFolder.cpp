@@ -51,6 +51,21 @@ std::string ReleaseFolder::Root() const {
   return root_;
 }
 
+std::string ReleaseFolder::Prepare() {
+  std::error_code error;
+  const std::string next = std::filesystem::canonical(configured_, error).string();
+  if (error || !std::filesystem::is_directory(next, error)) return {};
+  RefreshFolder(next);
+  std::lock_guard<std::mutex> lock(mutex_);
+  prepared_ = next;
+  return next;
+}
+
+std::string ReleaseFolder::Prepared() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return prepared_;
+}
+
 bool ReleaseFolder::Reload() {
   std::error_code error;
   const std::string next = std::filesystem::canonical(configured_, error).string();

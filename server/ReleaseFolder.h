@@ -37,6 +37,12 @@ class ReleaseFolder {
   // forgetting what was kept of the one before. False when the link leads to
   // no folder (the present release stays).
   bool Reload();
+  // The first half of a switch over several instances: follows the link and
+  // prepares the release it leads to as Reload does, but goes on serving the
+  // present one, so that the Reload that follows switches at once. Returns
+  // the name of the folder prepared (empty when the link leads to none).
+  std::string Prepare();
+  std::string Prepared() const;
 
   // The product's folder under root (by default the one served now), or
   // empty when the id is not a plain name or no such folder exists.
@@ -103,6 +109,7 @@ class ReleaseFolder {
 
   const std::string configured_;  // as given: perhaps a link
   std::string root_;              // the folder served; under mutex_
+  std::string prepared_;          // the last folder Prepare made ready; under mutex_
   mutable std::mutex mutex_;
   struct CachedSignature {
     std::uint64_t size = 0;

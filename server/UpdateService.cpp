@@ -93,7 +93,8 @@ std::optional<ServiceReply> UpdateService::Serve(const std::string& method, cons
   const Target parts = SplitTarget(target);
   // A balancer's look at whether the instance is up: nothing to read.
   if (parts.path == kHealthPath && (method == "GET" || method == "HEAD"))
-    return TextReply(200, "ok " + std::filesystem::path(release_.Root()).filename().string());
+    return TextReply(200, "ok " + std::filesystem::path(release_.Root()).filename().string() + " prepared " +
+                              std::filesystem::path(release_.Prepared()).filename().string());
   if (parts.path != kEndpoint) return TextReply(404, "no such path " + Quote(parts.path));
   if (method != "POST") {
     ServiceReply reply = TextReply(405, "only POST is answered here, not " + Quote(method));

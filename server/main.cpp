@@ -52,6 +52,8 @@ const char kUsage[] =
     "  --root DIR               release folder: DIR/<product id>/<file name>; a link to\n"
     "                           it is followed at start and again on SIGHUP, which\n"
     "                           prepares the release it then leads to and switches over\n"
+    "                           (SIGUSR1 only prepares it, so that a SIGHUP after it\n"
+    "                           switches at once)\n"
     "  --port N                 port to listen on; 0 picks a free one\n"
     "  --bind ADDR              address to listen on (default 127.0.0.1)\n"
     "  --port-file FILE         write the bound port and a line end to FILE once listening\n"
@@ -200,11 +202,11 @@ int main(int argc, char** argv) {
   // reload (SIGHUP) has the root link followed again, by the same thread.
   std::mutex refreshMutex;
   std::condition_variable refreshWake;
-  bool stopping = false, reload = false;
-  options.http.onReload = [&] {
+  bool stopping = false, reload = false, prepare = false;
+  options.http.onReload = [&](bool hangUp) {
     {
       std::lock_guard<std::mutex> lock(refreshMutex);
-      reload = true;
+      (hangUp ? reload : prepare) = true;
     }
     refreshWake.notify_all();
   };
@@ -233,15 +235,15 @@ int main(int argc, char** argv) {
   std::thread refresher([&] {
     std::unique_lock<std::mutex> lock(refreshMutex);
     while (!stopping) {
-      const bool reloading = std::exchange(reload, false);
+      const bool reloading = std::exchange(reload, false), preparing = std::exchange(prepare, false);
       lock.unlock();
-      if (!reloading)
+      if (!reloading && !preparing)
         service.Release().Refresh();
-      else if (!service.Release().Reload())
+      else if (reloading ? !service.Release().Reload() : service.Release().Prepare().empty())
         std::fprintf(stderr, "vantle-update-server: %s leads to no folder; the release served stays\n",
                      options.root.c_str());
       lock.lock();
-      const auto woken = [&] { return stopping || reload; };
+      const auto woken = [&] { return stopping || reload || prepare; };
       if (options.refreshSeconds == 0)
         refreshWake.wait(lock, woken);
       else

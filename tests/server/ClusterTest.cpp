@@ -71,9 +71,10 @@ std::string HashOf(httplib::Client& client, const std::string& name) {
 // the program too refuses to install. Anything else, or a third error, is a
 // failed exchange.
 void Exchange(httplib::Client& client, Tally& tally) {
+  std::string errors;  // one letter per attempt: c cut short, s switched
   for (int attempt = 0;; ++attempt) {
     if (attempt == 3) {
-      std::fprintf(stderr, "failed exchange: three errors in a row\n");
+      std::fprintf(stderr, "failed exchange: three errors in a row (%s)\n", errors.c_str());
       break;
     }
     const std::string hash = HashOf(client, "vtl64.exe");
@@ -82,6 +83,7 @@ void Exchange(httplib::Client& client, Tally& tally) {
     std::vector<server_test::ZipEntry> entries;
     if (hash == "cut" || !res) {
       ++tally.cut;
+      errors += 'c';
       tally.cutWhileStopping += tally.stopping;
       continue;
     }
@@ -95,6 +97,7 @@ void Exchange(httplib::Client& client, Tally& tally) {
       return;
     }
     ++tally.switched;
+    errors += 's';
   }
   ++tally.failed;
 }
