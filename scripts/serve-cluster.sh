@@ -60,8 +60,10 @@ prepared() { health "$1" | sed -n 's/.* prepared \([^ ]*\)$/\1/p'; }
 # Signals every running instance, then waits until each reports name by
 # the report function.
 signal_and_wait() {
-  local p
-  for p in $(instance_ports); do alive "$run/instance-$p.pid" && kill "-$1" "$(cat "$run/instance-$p.pid")"; done
+  local p pids=()
+  for p in $(instance_ports); do alive "$run/instance-$p.pid" && pids+=("$(cat "$run/instance-$p.pid")"); done
+  # One call for all, so that they get it at the same moment.
+  [[ ${#pids[@]} -eq 0 ]] || kill "-$1" "${pids[@]}"
   for p in $(instance_ports); do
     alive "$run/instance-$p.pid" || continue
     for _ in $(seq 600); do [[ "$($2 "$p")" == "$3" ]] && break; sleep 0.1; done

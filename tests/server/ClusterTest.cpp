@@ -64,17 +64,17 @@ std::string HashOf(httplib::Client& client, const std::string& name) {
 }
 
 // The hash query, then the file, which must have the hash the server named.
-// A client starts over (at most twice) after a clear error: a reply cut
+// A client starts over (at most four times) after a clear error: a reply cut
 // short (its instance died under it: nginx passes on what it had), or a
 // file of another hash than the one named (a release came in between, or
 // the two requests met two instances on either side of the switch), which
-// the program too refuses to install. Anything else, or a third error, is a
+// the program too refuses to install. Anything else, or a fifth error, is a
 // failed exchange.
 void Exchange(httplib::Client& client, Tally& tally) {
   std::string errors;  // one letter per attempt: c cut short, s switched
   for (int attempt = 0;; ++attempt) {
-    if (attempt == 3) {
-      std::fprintf(stderr, "failed exchange: three errors in a row (%s)\n", errors.c_str());
+    if (attempt == 5) {
+      std::fprintf(stderr, "failed exchange: five errors in a row (%s)\n", errors.c_str());
       break;
     }
     const std::string hash = HashOf(client, "vtl64.exe");
@@ -164,8 +164,10 @@ TEST_F(ClusterTest, ClientsGoOnThroughAKilledInstanceAPublishedReleaseAndAStoppe
   bool stoppedInTime = false;
   const double clusterRate = Load(port_, cluster, [&] {
     pause(1);
-    kill(Instance(1), SIGKILL);
-    pause(1);
+    const pid_t killed = Instance(1);
+    kill(killed, SIGKILL);
+    // Brought back once it is gone, as a supervisor would.
+    for (int i = 0; i < 500 && Running(killed); ++i) pause(0.02);
     EXPECT_EQ(0, Run("start --releases " + (work_ / "releases").string() + " --port " + std::to_string(port_) +
                      " --server " VANTLE_UPDATE_SERVER)) << "the killed instance back";
     EXPECT_EQ(0, Publish(server_test::RandomText(52000, 2)));
