@@ -140,7 +140,13 @@ publish() {
 
 stop() {
   local status=0 pidfile pid
-  alive "$run/nginx.pid" && kill -QUIT "$(cat "$run/nginx.pid")"
+  if alive "$run/nginx.pid"; then
+    pid=$(cat "$run/nginx.pid")
+    # Graceful first; a client holding a connection open does not keep it.
+    kill -QUIT "$pid"
+    for _ in $(seq 50); do running "$pid" || break; sleep 0.1; done
+    running "$pid" && kill -TERM "$pid"
+  fi
   for pidfile in "$run"/instance-*.pid; do
     [[ -f "$pidfile" ]] || continue
     pid=$(cat "$pidfile")
