@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <deque>
 #include <functional>
@@ -185,6 +186,8 @@ class Core {
         acceptor_(*loops_[0]),
         acceptRetry_(*loops_[0]),
         signals_(*loops_[0]),
+        reloadSignal_(*loops_[0]),
+        drainTimer_(*loops_[0]),
         pool_(std::max(1u, options_.workers)),
         zipLane_(zipPool_),
         zipPool_(ZipWorkers(options_.zipWorkers)) {}
@@ -194,6 +197,17 @@ class Core {
   void Run();
   void Stop() {
     for (auto& loop : loops_) loop->stop();
+  }
+  // On the first loop: stops accepting, ends what waits for a request and
+  // stops once every connection has ended, or stopTimeout has passed.
+  void Drain();
+  bool Draining() const { return draining_.load(); }
+
+  // The connections that a drain must reach.
+  void Register(const std::shared_ptr<Connection>& connection);
+  void Unregister(Connection* connection) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    live_.erase(connection);
   }
 
   const HttpOptions& Options() const { return options_; }
@@ -265,6 +279,8 @@ class Core {
   void Accept();
   void AcceptWaiting();
   void OnAccepted(Socket socket);
+  void WaitUntilDrained(std::chrono::steady_clock::time_point deadline);
+  void WaitForReload();
 
   HttpOptions options_;
   RequestHandler handler_;
@@ -276,6 +292,8 @@ class Core {
   std::size_t served_ = 0;
   std::size_t maxConnections_ = 0;
   std::size_t lingering_ = 0;
+  std::unordered_map<Connection*, std::weak_ptr<Connection>> live_;
+  std::atomic<bool> draining_{false};
 
   // Destroyed in reverse order: the pool is joined first (its tasks post to
   // the event loops), the event loops last, which destroy the connections
@@ -288,6 +306,8 @@ class Core {
   tcp::acceptor acceptor_;
   asio::steady_timer acceptRetry_;
   asio::signal_set signals_;
+  asio::signal_set reloadSignal_;
+  asio::steady_timer drainTimer_;
   asio::thread_pool pool_;
   // The lane's queued work holds connections: it goes after the zip pool is
   // joined and before the event loop.
@@ -308,6 +328,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         address_(std::move(address)),
         limitKey_(std::move(limitKey)) {}
   ~Connection() {
+    core_.Unregister(this);
     if (counted_) core_.Release(limitKey_);
     if (lingering_) core_.EndLingering();
   }
@@ -316,7 +337,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void Serve() {
     counted_ = true;
+    core_.Register(shared_from_this());
     ReadRequest();
+  }
+
+  // A drain has begun: a connection that waits for a request header (or
+  // for the rest of one: a client that sends it slowly is not waited for; a
+  // proxy sends it again elsewhere), or lingers after its last reply, ends
+  // now; one whose request has been read ends when its reply has gone out.
+  void EndWhenIdle() {
+    if (lingering_ || awaitingRequest_) Close();
   }
 
   // Answers 503 without reading a request and closes.
@@ -327,6 +357,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
  private:
   void ReadRequest() {
+    if (core_.Draining()) return Close();
+    awaitingRequest_ = true;
     parser_.emplace();
     parser_->header_limit(std::uint32_t(kMaxHeaderBytes));
     parser_->body_limit(kMaxDrainedBodyBytes);
@@ -342,6 +374,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void OnHeader(beast::error_code ec) {
+    awaitingRequest_ = false;
     if (ec) return ReadFailed(ec);
     const auto& request = parser_->get();
     method_.assign(request.method_string().data(), request.method_string().size());
@@ -400,7 +433,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // costs no header fields of its own).
   void Reply(ServiceReply reply, bool close) {
     if (reply.stream) return ReplyStreamed(std::move(reply));
-    replyAgain_ = keepAlive_ && !close;
+    replyAgain_ = keepAlive_ && !close && !core_.Draining();
     status_ = reply.status;
     replyBody_ = std::move(reply.body);
     MakeReplyHead(reply);
@@ -481,7 +514,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       res.content_length(*length);
     else if (version_ >= 11)
       res.chunked(true);
-    res.keep_alive(keepAlive_ && (length || version_ >= 11));
+    res.keep_alive(keepAlive_ && (length || version_ >= 11) && !core_.Draining());
     res.body().data = nullptr;
     res.body().more = true;
     status_ = reply.status;
@@ -626,6 +659,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   const std::string limitKey_;  // for the connection limits
   bool counted_ = false;
   bool lingering_ = false;
+  bool awaitingRequest_ = false;  // reading the header of a next request
 
   beast::flat_buffer buffer_;
   std::optional<Parser> parser_;
@@ -691,10 +725,56 @@ bool Core::Listen(std::string& error) {
     signals_.add(SIGINT);
     signals_.add(SIGTERM);
     signals_.async_wait([this](beast::error_code ec, int) {
-      if (!ec) Stop();
+      if (!ec) Drain();
     });
   }
+  if (options_.onReload) {
+    reloadSignal_.add(SIGHUP);
+    reloadSignal_.add(SIGUSR1);
+    WaitForReload();
+  }
   return true;
+}
+
+void Core::WaitForReload() {
+  reloadSignal_.async_wait([this](beast::error_code ec, int signal) {
+    if (ec) return;
+    options_.onReload(signal == SIGHUP);
+    WaitForReload();
+  });
+}
+
+void Core::Register(const std::shared_ptr<Connection>& connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  live_.emplace(connection.get(), connection);
+}
+
+void Core::Drain() {
+  if (draining_.exchange(true)) return;
+  beast::error_code ignored;
+  acceptor_.close(ignored);
+  acceptRetry_.cancel();
+  std::vector<std::shared_ptr<Connection>> connections;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& [raw, weak] : live_) {
+      if (auto connection = weak.lock()) connections.push_back(std::move(connection));
+    }
+  }
+  for (auto& connection : connections)
+    asio::post(connection->Executor(), [connection] { connection->EndWhenIdle(); });
+  WaitUntilDrained(std::chrono::steady_clock::now() + options_.stopTimeout);
+}
+
+void Core::WaitUntilDrained(std::chrono::steady_clock::time_point deadline) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (served_ == 0 || std::chrono::steady_clock::now() >= deadline) return Stop();
+  }
+  drainTimer_.expires_after(std::chrono::milliseconds(20));
+  drainTimer_.async_wait([this, deadline](beast::error_code ec) {
+    if (!ec) WaitUntilDrained(deadline);
+  });
 }
 
 void Core::Accept() {

@@ -15,6 +15,8 @@
 //    however many archives are asked for, hash queries are answered at
 //    once and no reply is ever held whole in memory. The lane takes turns
 //    between client addresses.
+//  - A stop signal (SIGTERM, SIGINT) drains: nothing new is accepted, and
+//    the requests under way are answered before Run() returns.
 //  - No more than perAddressLimit connections from one client address, and
 //    no more than maxConnections in all, are served at once; one more is
 //    answered 503 and closed at once rather than queued.
@@ -42,6 +44,11 @@ struct HttpOptions {
   unsigned zipWorkers = 0;           // threads that write zip replies; 0: half the cores, at least 1
   unsigned ioThreads = 0;            // threads that move bytes; 0: one per core
   bool stopOnSignals = true;         // SIGINT and SIGTERM end Run()
+  // After a stop signal: how long the replies under way may take to finish.
+  std::chrono::milliseconds stopTimeout{20000};
+  // Called (on a thread that serves no client) when SIGHUP (true) or
+  // SIGUSR1 (false) arrives.
+  std::function<void(bool hangUp)> onReload;
 };
 
 using RequestHandler =
@@ -78,7 +85,10 @@ class HttpServer {
   int Port() const;
 
   // Serves until Stop() or a stop signal; then ends every connection, waits
-  // for requests being run and returns.
+  // for requests being run and returns. A stop signal stops accepting at
+  // once (a balancer sends new clients to another instance), ends idle
+  // connections and lets every request already read be answered, for up to
+  // stopTimeout, before that.
   void Run();
   // Safe from any thread.
   void Stop();

@@ -32,11 +32,75 @@ bool IsPlainName(const std::string& name) {
          name.find("..") == std::string::npos;
 }
 
-ReleaseFolder::ReleaseFolder(std::string root) : root_(std::move(root)) {}
+namespace {
+
+// The folder a path leads to, links followed; the path itself when it leads
+// nowhere (the caller finds out soon enough).
+std::string Followed(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path real = std::filesystem::canonical(path, error);
+  return error ? path : real.string();
+}
+
+}  // namespace
+
+ReleaseFolder::ReleaseFolder(std::string root) : configured_(std::move(root)), root_(Followed(configured_)) {}
+
+std::string ReleaseFolder::Root() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return root_;
+}
+
+std::string ReleaseFolder::Prepare() {
+  std::error_code error;
+  const std::string next = std::filesystem::canonical(configured_, error).string();
+  if (error || !std::filesystem::is_directory(next, error)) return {};
+  RefreshFolder(next);
+  std::lock_guard<std::mutex> lock(mutex_);
+  prepared_ = next;
+  return next;
+}
+
+std::string ReleaseFolder::Prepared() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return prepared_;
+}
+
+bool ReleaseFolder::Reload() {
+  std::error_code error;
+  const std::string next = std::filesystem::canonical(configured_, error).string();
+  if (error || !std::filesystem::is_directory(next, error)) return false;
+  if (next == Root()) return true;
+  // Whole before it is served: no client waits for a digest of it, and none
+  // sees half of it.
+  RefreshFolder(next);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    root_ = next;
+  }
+  ForgetOutside(next);
+  return true;
+}
+
+void ReleaseFolder::ForgetOutside(const std::string& root) {
+  const std::string prefix = root + "/";
+  auto inside = [&prefix](const std::string& path) { return path.compare(0, prefix.size(), prefix) == 0; };
+  auto forget = [&inside](auto& cache) {
+    for (auto it = cache.begin(); it != cache.end();) it = inside(it->first) ? std::next(it) : cache.erase(it);
+  };
+  std::lock_guard<std::mutex> lock(mutex_);
+  forget(hashes_);
+  forget(signatures_);
+  forget(packs_);
+}
 
 std::string ReleaseFolder::ProductFolder(const std::string& productId) const {
+  return ProductFolderIn(Root(), productId);
+}
+
+std::string ReleaseFolder::ProductFolderIn(const std::string& root, const std::string& productId) {
   if (!IsPlainName(productId)) return {};
-  std::string folder = root_ + "/" + productId;
+  std::string folder = root + "/" + productId;
   struct stat info;
   if (!StatFile(folder, info) || !S_ISDIR(info.st_mode)) return {};
   return folder;
@@ -185,10 +249,12 @@ std::uint64_t ReleaseFolder::PackComputations() const {
   return packComputations_;
 }
 
-std::size_t ReleaseFolder::Refresh() {
+std::size_t ReleaseFolder::Refresh() { return RefreshFolder(Root()); }
+
+std::size_t ReleaseFolder::RefreshFolder(const std::string& root) {
   std::size_t seen = 0;
-  for (const std::string& product : NamesIn(root_)) {
-    const std::string folder = ProductFolder(product);
+  for (const std::string& product : NamesIn(root)) {
+    const std::string folder = ProductFolderIn(root, product);
     if (folder.empty()) continue;
     for (const std::string& name : NamesIn(folder)) {
       const std::string path = ReleaseFile(folder, name);

@@ -23,13 +23,31 @@ bool IsPlainName(const std::string& name);
 
 class ReleaseFolder {
  public:
+  // root may be a link to the folder of one release: it is followed once
+  // here and again at each Reload, never between, so that publishing a
+  // release by swapping the link switches every request over at one moment.
   explicit ReleaseFolder(std::string root);
 
-  const std::string& Root() const { return root_; }
+  // The folder served now (the link followed). A request takes it once and
+  // finds all its files there.
+  std::string Root() const;
 
-  // The product's folder, or empty when the id is not a plain name or no such
-  // folder exists.
+  // Follows the root link again; when it leads to another folder, hashes,
+  // signs and packs that whole release first (Refresh) and then serves it,
+  // forgetting what was kept of the one before. False when the link leads to
+  // no folder (the present release stays).
+  bool Reload();
+  // The first half of a switch over several instances: follows the link and
+  // prepares the release it leads to as Reload does, but goes on serving the
+  // present one, so that the Reload that follows switches at once. Returns
+  // the name of the folder prepared (empty when the link leads to none).
+  std::string Prepare();
+  std::string Prepared() const;
+
+  // The product's folder under root (by default the one served now), or
+  // empty when the id is not a plain name or no such folder exists.
   std::string ProductFolder(const std::string& productId) const;
+  static std::string ProductFolderIn(const std::string& root, const std::string& productId);
 
   // The path of a regular file of the product folder, or empty when the name
   // is not a plain name or is not a regular file there.
@@ -79,13 +97,19 @@ class ReleaseFolder {
   std::size_t Refresh();
 
  private:
+  std::size_t RefreshFolder(const std::string& root);
+  // Drops what is kept for files outside root.
+  void ForgetOutside(const std::string& root);
+
   struct CachedHash {
     std::uint64_t size = 0;
     std::int64_t mtimeNs = 0;
     std::string hash;
   };
 
-  std::string root_;
+  const std::string configured_;  // as given: perhaps a link
+  std::string root_;              // the folder served; under mutex_
+  std::string prepared_;          // the last folder Prepare made ready; under mutex_
   mutable std::mutex mutex_;
   struct CachedSignature {
     std::uint64_t size = 0;

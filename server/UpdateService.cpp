@@ -91,6 +91,10 @@ std::optional<ServiceReply> UpdateService::HandleQuick(const std::string& method
 std::optional<ServiceReply> UpdateService::Serve(const std::string& method, const std::string& target,
                                                  const std::string& body, bool quickOnly) {
   const Target parts = SplitTarget(target);
+  // A balancer's look at whether the instance is up: nothing to read.
+  if (parts.path == kHealthPath && (method == "GET" || method == "HEAD"))
+    return TextReply(200, "ok " + std::filesystem::path(release_.Root()).filename().string() + " prepared " +
+                              std::filesystem::path(release_.Prepared()).filename().string());
   if (parts.path != kEndpoint) return TextReply(404, "no such path " + Quote(parts.path));
   if (method != "POST") {
     ServiceReply reply = TextReply(405, "only POST is answered here, not " + Quote(method));
@@ -117,8 +121,10 @@ std::optional<ServiceReply> UpdateService::Serve(const std::string& method, cons
 
   // The quick way looks at the named files alone: one that is there means
   // its product folder is too, and anything missing is left to the long way.
-  const std::string folder = quickOnly && IsPlainName(product) ? release_.Root() + "/" + product
-                                                               : release_.ProductFolder(product);
+  // The release is taken once: every file of the request comes from it.
+  const std::string root = release_.Root();
+  const std::string folder = quickOnly && IsPlainName(product) ? root + "/" + product
+                                                               : ReleaseFolder::ProductFolderIn(root, product);
   if (folder.empty()) return TextReply(404, "unknown product " + Quote(product));
 
   if (function == "hash") return HashReply(folder, items, quickOnly);
@@ -258,8 +264,9 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
     rangedPart.push_back(item.ranged);
   }
 
-  // Each byte of each file is counted once; two different ranges that share
-  // bytes are not what any client asks for.
+  // Each piece is counted once; two different ranges that share bytes are
+  // not what any client asks for. Ranges of a file also sent whole are sent
+  // as well, so they count on top of it.
   std::uint64_t total = 0;
   for (auto& [name, source] : sources) {
     std::sort(source.ranges.begin(), source.ranges.end());
@@ -271,7 +278,7 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
                                   " and " + RangeText(from, size) + " of " + Quote(name) + " overlap");
       ranged += size;
     }
-    total += source.whole ? source.length : ranged;
+    total += (source.whole ? source.length : 0) + ranged;
     if (total > kMaxArchiveSourceBytes)
       return TextReply(400, "the requested files add up to more than " + std::to_string(kMaxArchiveSourceBytes) +
                                 " bytes");

@@ -55,6 +55,10 @@ class UpdateService {
   static constexpr std::size_t kMaxBodyBytes = 1000000;
   static constexpr std::size_t kMaxQuickBodyBytes = 4096;  // HandleQuick answers no larger body
   static constexpr const char* kEndpoint = "/update/u.php";
+  // GET or HEAD: 200 "ok <release folder served> prepared <release folder
+  // last prepared>" at once, for a balancer's health checks and for a
+  // publisher waiting for the switch.
+  static constexpr const char* kHealthPath = "/health";
   static constexpr const char* kSignatureSuffix = ".sig";
   // No more than the program itself accepts in one reply: anything beyond
   // it is work for nobody.

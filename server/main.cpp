@@ -4,6 +4,7 @@
 //                        [--log FILE] [--log-bodies] [--request-timeout SECONDS]
 //                        [--per-address-limit N] [--max-connections N] [--workers N]
 //                        [--zip-workers N] [--io-threads N] [--refresh SECONDS]
+//                        [--stop-timeout SECONDS]
 //
 // Options, the port file and the log stream only. What a request means is
 // decided by UpdateService, how it travels by HttpServer.
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -46,7 +48,12 @@ const char kUsage[] =
     "                            [--log FILE] [--log-bodies] [--request-timeout SECONDS]\n"
     "                            [--per-address-limit N] [--max-connections N] [--workers N]\n"
     "                            [--zip-workers N] [--io-threads N] [--refresh SECONDS]\n"
-    "  --root DIR               release folder: DIR/<product id>/<file name>\n"
+    "                            [--stop-timeout SECONDS]\n"
+    "  --root DIR               release folder: DIR/<product id>/<file name>; a link to\n"
+    "                           it is followed at start and again on SIGHUP, which\n"
+    "                           prepares the release it then leads to and switches over\n"
+    "                           (SIGUSR1 only prepares it, so that a SIGHUP after it\n"
+    "                           switches at once)\n"
     "  --port N                 port to listen on; 0 picks a free one\n"
     "  --bind ADDR              address to listen on (default 127.0.0.1)\n"
     "  --port-file FILE         write the bound port and a line end to FILE once listening\n"
@@ -65,7 +72,9 @@ const char kUsage[] =
     "                           connections of its own (default: one per core)\n"
     "  --refresh S              hash and sign new or changed release files at start and\n"
     "                           then every S seconds, before clients ask (default 60;\n"
-    "                           0: at start only)\n";
+    "                           0: at start only)\n"
+    "  --stop-timeout S         on SIGTERM or SIGINT, stop accepting and give the requests\n"
+    "                           under way up to S seconds to be answered (default 20)\n";
 
 // A whole number in [min, max], or false.
 bool ParseCount(const std::string& text, long min, long max, long& out) {
@@ -125,6 +134,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     } else if (arg == "--refresh") {
       if (!count(0, 86400 * 365, n)) return false;
       o.refreshSeconds = n;
+    } else if (arg == "--stop-timeout") {
+      if (!count(0, 3600, n)) return false;
+      o.http.stopTimeout = std::chrono::seconds(n);
     } else if (arg == "--workers") {
       if (!count(1, 1024, n)) return false;
       o.http.workers = unsigned(n);
@@ -185,6 +197,19 @@ int main(int argc, char** argv) {
 
   UpdateService service(options.root);
   AccessLog log(logStream, options.logBodies);
+  // Digests and signatures are made ahead of the clients that will ask for
+  // them, once at start and then whenever the folder is looked at again; a
+  // reload (SIGHUP) has the root link followed again, by the same thread.
+  std::mutex refreshMutex;
+  std::condition_variable refreshWake;
+  bool stopping = false, reload = false, prepare = false;
+  options.http.onReload = [&](bool hangUp) {
+    {
+      std::lock_guard<std::mutex> lock(refreshMutex);
+      (hangUp ? reload : prepare) = true;
+    }
+    refreshWake.notify_all();
+  };
   HttpServer server(
       options.http,
       [&service](const std::string& method, const std::string& target, const std::string& body) {
@@ -207,21 +232,22 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Digests and signatures are made ahead of the clients that will ask for
-  // them, once at start and then whenever the folder is looked at again.
-  std::mutex refreshMutex;
-  std::condition_variable refreshWake;
-  bool stopping = false;
   std::thread refresher([&] {
     std::unique_lock<std::mutex> lock(refreshMutex);
     while (!stopping) {
+      const bool reloading = std::exchange(reload, false), preparing = std::exchange(prepare, false);
       lock.unlock();
-      service.Release().Refresh();
+      if (!reloading && !preparing)
+        service.Release().Refresh();
+      else if (reloading ? !service.Release().Reload() : service.Release().Prepare().empty())
+        std::fprintf(stderr, "vantle-update-server: %s leads to no folder; the release served stays\n",
+                     options.root.c_str());
       lock.lock();
+      const auto woken = [&] { return stopping || reload || prepare; };
       if (options.refreshSeconds == 0)
-        refreshWake.wait(lock, [&] { return stopping; });
+        refreshWake.wait(lock, woken);
       else
-        refreshWake.wait_for(lock, std::chrono::seconds(options.refreshSeconds), [&] { return stopping; });
+        refreshWake.wait_for(lock, std::chrono::seconds(options.refreshSeconds), woken);
     }
   });
 

@@ -36,17 +36,6 @@ HANDLE OpenForReading(const std::wstring& path) {
                      nullptr);
 }
 
-// Deletes a temporary file on every way out.
-struct TempFile {
-  explicit TempFile(std::wstring path) : path(std::move(path)) {}
-  ~TempFile() {
-    if (!path.empty()) DeleteFileW(path.c_str());
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  std::wstring path;
-};
-
 // The installed file's signatures, and its size as it was read.
 HRESULT LocalSignatures(DIFF::RdcEngine& engine, const std::wstring& localPath, std::vector<std::uint8_t>* signatures,
                         std::uint64_t* localSize) {
@@ -100,23 +89,20 @@ bool CopyRange(HANDLE from, std::uint64_t offset, std::uint64_t length, HANDLE t
   return true;
 }
 
-// Writes the new version to newPath: seed ranges from the installed file,
+// Writes the new version to target: seed ranges from the installed file,
 // source ranges from the fetched blocks, in the order of the needs.
-bool Rebuild(const UpdateFile& file, const std::vector<Need>& needs, const std::wstring& newPath) {
-  OpenFile target(CreateFileW(newPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
-  if (!target.valid()) return false;
+bool Rebuild(const UpdateFile& file, const std::vector<Need>& needs, HANDLE target) {
   OpenFile seed(OpenForReading(file.localPath));
   if (!seed.valid()) return false;
   for (const Need& need : needs) {
     if (need.type == kNeedSeed) {
-      if (!CopyRange(seed.handle, need.offset, need.length, target.handle)) return false;
+      if (!CopyRange(seed.handle, need.offset, need.length, target)) return false;
     } else if (need.type == kNeedSource) {
       const auto block = std::find_if(file.sourceBlocks.begin(), file.sourceBlocks.end(), [&](const SourceBlock& b) {
         return b.offset == need.offset && b.length == need.length;
       });
       if (block == file.sourceBlocks.end() || block->bytes.size() != need.length) return false;
-      if (!WriteAll(target.handle, block->bytes.data(), need.length)) return false;
+      if (!WriteAll(target, block->bytes.data(), need.length)) return false;
     }
   }
   return true;
@@ -275,9 +261,8 @@ int VU::DownloadDelta() {
   // Rebuild and install, file by file.
   for (std::size_t k = 0; k < fetched.size(); ++k) {
     const UpdateFile& file = files[static_cast<std::size_t>(fetched[k])];
-    TempFile rebuilt(MakeTempFileName());
-    if (rebuilt.path.empty() || !Rebuild(file, needs[k], rebuilt.path)) return E_FAIL;
-    if (FAILED(InstallFile(file, rebuilt.path))) return E_FAIL;
+    const auto rebuild = [&](HANDLE target) { return Rebuild(file, needs[k], target); };
+    if (FAILED(InstallNewVersion(file, rebuild))) return E_FAIL;
   }
   return S_OK;
 }

@@ -15,10 +15,10 @@ namespace {
 FileOperations WindowsFileOperations() {
   FileOperations files;
   files.remove = [](const std::wstring& path) { return DeleteFileW(path.c_str()) != FALSE; };
-  // MoveFileW renames within a volume and copies across volumes (the
-  // temporary folder may lie on another one).
+  // A rename on one volume only (no copy that a cut could leave half-made
+  // under the installed name), and on the disk before it returns.
   files.move = [](const std::wstring& from, const std::wstring& to) {
-    return MoveFileW(from.c_str(), to.c_str()) != FALSE;
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
   };
   files.copy = [](const std::wstring& from, const std::wstring& to) {
     return CopyFileW(from.c_str(), to.c_str(), TRUE) != FALSE;
@@ -27,6 +27,25 @@ FileOperations WindowsFileOperations() {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   };
   return files;
+}
+
+std::wstring RunningProgram() {
+  std::wstring self(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, &self[0], static_cast<DWORD>(self.size()));
+    if (length == 0) return std::wstring();
+    if (length < self.size()) {
+      self.resize(length);
+      return self;
+    }
+    self.resize(self.size() * 2);
+  }
+}
+
+bool Accepts(const UpdateFile& file, const std::wstring& newPath, const std::wstring& runningProgram) {
+  if (!SameHash(LocalFileHash(newPath), file.serverHash)) return false;
+  if (file.verifySignature && VerifyFileSignature(newPath.c_str()) < 0) return false;
+  return !file.verifySignature || IsOwnRelease(runningProgram, newPath);
 }
 
 }  // namespace
@@ -50,50 +69,55 @@ LONG VerifyFileSignature(const wchar_t* path) {
   return verdict;
 }
 
-std::wstring MakeTempFileName() {
-  wchar_t folder[1000] = L"";
-  const DWORD length = GetTempPathW(sizeof folder / sizeof folder[0], folder);
-  if (length == 0 || length >= sizeof folder / sizeof folder[0]) return std::wstring();
-  wchar_t name[MAX_PATH + 1] = L"";
-  if (GetTempFileNameW(folder, L"", 0, name) == 0) return std::wstring();
-  // Only the unique name is wanted; the empty file it made goes again.
-  DeleteFileW(name);
-  return name;
-}
-
-bool ExtractEntryToFile(MemoryZipArchive& archive, std::uint64_t index, std::uint64_t maxBytes,
-                        const std::wstring& path) {
-  KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
-    file.release();
-    return false;
-  }
-  return archive.ReadEntry(index, maxBytes, [&file](const char* data, std::size_t size) {
+bool ExtractEntryTo(MemoryZipArchive& archive, std::uint64_t index, std::uint64_t maxBytes, HANDLE out) {
+  return archive.ReadEntry(index, maxBytes, [out](const char* data, std::size_t size) {
     DWORD written = 0;
-    return WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+    return WriteFile(out, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
   });
 }
 
 HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath, const std::wstring& runningProgram) {
-  if (!SameHash(LocalFileHash(newPath), file.serverHash)) return E_FAIL;
-  if (file.verifySignature && VerifyFileSignature(newPath.c_str()) < 0) return E_FAIL;
-  if (file.verifySignature && !IsOwnRelease(runningProgram, newPath)) return E_FAIL;
+  if (!Accepts(file, newPath, runningProgram)) return E_FAIL;
   return PutNewVersionInPlace(WindowsFileOperations(), file.localPath, newPath);
 }
 
 HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath) {
-  std::wstring self(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, &self[0], static_cast<DWORD>(self.size()));
-    if (length == 0) return E_FAIL;
-    if (length < self.size()) {
-      self.resize(length);
-      break;
+  const std::wstring self = RunningProgram();
+  return self.empty() ? E_FAIL : InstallFile(file, newPath, self);
+}
+
+HRESULT InstallNewVersion(const UpdateFile& file, const std::function<bool(HANDLE)>& fill) {
+  const std::wstring self = RunningProgram();
+  if (self.empty()) return E_FAIL;
+  NewVersion version;
+  version.write = [&fill](const std::wstring& path) {
+    // Exclusively: whatever lies at the name stays out of it.
+    KernelHandle out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (out.get() == INVALID_HANDLE_VALUE) {
+      out.release();
+      return false;
     }
-    self.resize(self.size() * 2);
+    return fill(out.get()) && FlushFileBuffers(out.get());
+  };
+  version.accept = [&](const std::wstring& path) { return Accepts(file, path, self); };
+  return InstallBeside(WindowsFileOperations(), file.localPath, version);
+}
+
+HRESULT CompleteStagedVersion(const UpdateFile& file) {
+  const FileOperations files = WindowsFileOperations();
+  // A file that is current needs no new version, whatever lies beside it.
+  if (IsUpToDate(file)) {
+    files.remove(file.localPath + kStagedSuffix);
+    return S_FALSE;
   }
-  return InstallFile(file, newPath, self);
+  const std::wstring self = RunningProgram();
+  if (self.empty()) return E_FAIL;
+  return CompleteStagedVersion(files, file.localPath,
+                               [&](const std::wstring& path) { return Accepts(file, path, self); });
+}
+
+void RecoverCutOffInstall(const std::wstring& localPath) {
+  RecoverCutOffInstall(WindowsFileOperations(), localPath);
 }
 
 }  // namespace VULIBRARY

@@ -26,6 +26,7 @@ CheckOutcome RunUpdateCheckAt(const wchar_t* endpoint, HWND mainWindow) {
     return outcome;
   }
   updater.AddFile(UpdateFile(self, L"vtl64.exe", L"vtl64.exe.sig", true));
+  for (const UpdateFile& file : updater.files) RecoverCutOffInstall(file.localPath);
 
   outcome.result = updater.Check();
   outcome.reason = updater.failure;

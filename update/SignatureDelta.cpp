@@ -4,6 +4,26 @@
 
 namespace VULIBRARY {
 
+namespace {
+
+// Chunks start only where their hash is the strict maximum of kHorizon
+// positions on either side, or where a chunk would pass kMaxChunk; so the
+// list of the largest file that may be published has at most this many
+// records. Its second level starts a run only at a strict maximum of
+// kSecondLevelHorizon records on either side, or after
+// kSecondLevelMaxRecords, so it is at most kMaxSecondLevelBytes long. The
+// first level is bounded by the largest file it may describe; a second level
+// longer than the second level of the largest list is no list's, and is not
+// worth the work of comparing it record by record.
+constexpr std::uint64_t kMaxListRecords =
+    kMaxUpdateFileBytes / (DIFF::kHorizon + 1) + kMaxUpdateFileBytes / DIFF::kMaxChunk + 3;
+constexpr std::uint64_t kMaxSecondLevelRecords =
+    kMaxListRecords / (DIFF::kSecondLevelHorizon + 1) + kMaxListRecords / DIFF::kSecondLevelMaxRecords + 3;
+constexpr std::uint64_t kMaxSecondLevelBytes =
+    DIFF::kSignatureHeaderSize + kMaxSecondLevelRecords * DIFF::kSignatureRecordSize;
+
+}  // namespace
+
 bool WantsSecondLevel(const UpdateFile& file, std::size_t localSignatureBytes) {
   return !file.signatureName.empty() && localSignatureBytes >= kSecondLevelMinBytes;
 }
@@ -25,6 +45,7 @@ bool CompareSignatureStreams(const std::uint8_t* seed, std::size_t seedLength, c
 
 bool SecondLevelNeeds(const std::vector<std::uint8_t>& localSignatures, const std::string& remoteSecondLevel,
                       std::vector<Need>* needs) {
+  if (remoteSecondLevel.size() > kMaxSecondLevelBytes) return false;
   const std::vector<std::uint8_t> local = DIFF::MakeSecondLevelStream(localSignatures.data(), localSignatures.size());
   if (local.empty()) return false;
   // Only a second-level stream is compared with one: anything else in the

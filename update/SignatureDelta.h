@@ -29,8 +29,10 @@ std::wstring SecondLevelName(const std::wstring& signatureName);
 // (remoteSecondLevel, as the server sent them), that the client's own stream
 // (localSignatures) lacks: a needs list over the new stream, near source
 // ranges joined. False when the second-level stream is damaged or not one,
-// or describes more than ReadNeeds accepts; the caller then fetches the
-// stream whole.
+// or describes more than ReadNeeds accepts, or is longer than the second
+// level of the largest list a published file can have (a hostile stream of
+// millions of tiny records would otherwise cost seconds to compare); the
+// caller then fetches the stream whole.
 bool SecondLevelNeeds(const std::vector<std::uint8_t>& localSignatures, const std::string& remoteSecondLevel,
                       std::vector<Need>* needs);
 

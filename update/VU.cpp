@@ -65,6 +65,18 @@ Result Guarded(Step step) {
 }  // namespace
 
 int VU::Update(HWND parent, HICON icon, const wchar_t* mainInstruction) {
+  // What a cut-off install left whole beside a file needs no download.
+  bool completed = false;
+  for (UpdateFile& file : files) {
+    if (CompleteStagedVersion(file) != S_OK) continue;
+    file.localHash = file.serverHash;
+    completed = true;
+  }
+  const int result = UpdateByRoutes(parent, icon, mainInstruction);
+  return completed && result == S_FALSE ? S_OK : result;
+}
+
+int VU::UpdateByRoutes(HWND parent, HICON icon, const wchar_t* mainInstruction) {
   const int delta = IsProgressDialogAvailable() ? RunStepInDialog(parent, icon, mainInstruction, kModeDelta)
                                                 : Guarded([this] { return DownloadDelta(); });
   if (delta >= 0) return delta;
@@ -89,14 +101,8 @@ int VU::DownloadFull() {
   MemoryZipArchive archive(reply);
   if (!archive.IsOpen() || archive.EntryCount() != fields.size()) return E_FAIL;
   for (std::size_t k = 0; k < fields.size(); ++k) {
-    const std::wstring path = MakeTempFileName();
-    if (path.empty()) return E_FAIL;
-    const bool installed = ExtractEntryToFile(archive, k, kMaxUpdateFileBytes, path) &&
-                           SUCCEEDED(InstallFile(files[static_cast<std::size_t>(fields[k].fileIndex)], path));
-    if (!installed) {
-      DeleteFileW(path.c_str());
-      return E_FAIL;
-    }
+    const auto extract = [&archive, k](HANDLE out) { return ExtractEntryTo(archive, k, kMaxUpdateFileBytes, out); };
+    if (FAILED(InstallNewVersion(files[static_cast<std::size_t>(fields[k].fileIndex)], extract))) return E_FAIL;
   }
   return S_OK;
 }

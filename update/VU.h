@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,14 +29,15 @@ bool IsProgressDialogAvailable();
 HRESULT CALLBACK ProgressDialogCallback(HWND window, UINT notification, WPARAM wParam,
                                         LPARAM lParam, LONG_PTR referenceData);
 
-// The installation step of both routes: the new file at newPath must have
+// Installing a file that is already written: the new file at newPath must have
 // the server's hash and, when the record asks for it, a valid Authenticode
 // signature and (IsOwnRelease) come from the running program's publisher
 // without being an older version; then the installed file is moved aside
 // under kReplacedSuffix and the new one moved in (with the previous version
-// put back when that fails). S_OK or E_FAIL; newPath is left where it was on
-// failure. runningProgram is the program whose publisher and version count,
-// this process's own unless a caller names another.
+// put back when that fails). newPath must lie on the installed file's volume:
+// the moves are renames, never copies. S_OK or E_FAIL; newPath is left where
+// it was on failure. runningProgram is the program whose publisher and
+// version count, this process's own unless a caller names another.
 HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath);
 HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath, const std::wstring& runningProgram);
 
@@ -49,19 +51,30 @@ HRESULT InstallFile(const UpdateFile& file, const std::wstring& newPath, const s
 // developer's build) takes whatever passes the other tests.
 bool IsOwnRelease(const std::wstring& runningProgram, const std::wstring& newPath);
 
-// A fresh, unused path in the user's temporary folder (no file is left
-// there); empty when none could be made.
-std::wstring MakeTempFileName();
-
 // WinVerifyTrust's verdict on the file's Authenticode signature, without any
 // user interface or revocation check: negative when the file is rejected.
 LONG VerifyFileSignature(const wchar_t* path);
 
-// Writes entry index of the archive to path (created or overwritten);
-// false when the entry is missing, damaged, larger than maxBytes, or cannot
-// be written. A failed extraction may leave a partial file at path.
-bool ExtractEntryToFile(MemoryZipArchive& archive, std::uint64_t index, std::uint64_t maxBytes,
-                        const std::wstring& path);
+// Writes entry index of the archive through out; false when the entry is
+// missing, damaged, larger than maxBytes, or cannot be written.
+bool ExtractEntryTo(MemoryZipArchive& archive, std::uint64_t index, std::uint64_t maxBytes, HANDLE out);
+
+// Installs a new version of file that fill writes (true when it wrote it
+// all) into a file created for it beside the installed one, on its volume
+// (localPath + kStagedSuffix): flushed to the disk, tested as InstallFile
+// tests it, then renamed in with write-through renames. S_OK or E_FAIL;
+// nothing is left beside the installed file on failure.
+HRESULT InstallNewVersion(const UpdateFile& file, const std::function<bool(HANDLE)>& fill);
+
+// Before an update fetches anything: a whole new version that a cut-off
+// install left beside file is installed when it passes InstallFile's tests
+// (S_OK), and removed otherwise (E_FAIL); S_FALSE when there is nothing to
+// complete. Needs the check's serverHash.
+HRESULT CompleteStagedVersion(const UpdateFile& file);
+
+// At start, before the check: undoes or tidies what a cut-off install of
+// the file at localPath left (RecoverCutOffInstall in ReplaceFile.h).
+void RecoverCutOffInstall(const std::wstring& localPath);
 
 class VU {
  public:
@@ -81,8 +94,9 @@ class VU {
   // reason is then in failure.
   int Check();
 
-  // Downloads and installs what the check found out of date: the delta route
-  // first, and the whole-file route after any negative result of it (a
+  // Downloads and installs what the check found out of date: a whole new
+  // version left beside a file by a cut-off install first, then the delta
+  // route, and the whole-file route after any negative result of it (a
   // cancel included). Each runs under its own progress dialog when the task
   // dialog exists, else on this thread. Returns the last route's result: 0
   // installed, 1 nothing to fetch, negative when nothing more was installed.
@@ -141,6 +155,9 @@ class VU {
   void BeginStep();
   void OnDialogCreated(HWND window);
   void OnDialogButton();
+
+  // The two download routes of Update.
+  int UpdateByRoutes(HWND parent, HICON icon, const wchar_t* mainInstruction);
 
   bool inWorker_ = false;  // touched only by the worker thread
 };

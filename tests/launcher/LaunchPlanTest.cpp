@@ -202,6 +202,8 @@ TEST(CheckLaunch, EveryPathIsThereAndSayableBeforeDosBoxStarts) {
        "C:\\GAMES\nECHO\\KEEN4EGA.EXE"},
       {"<m type=\"hdd\" iso=\"no\" local=\"C:\\GAMES&#10;DEL\" remote=\"C\"/>", "A.EXE", LaunchMode::Run,
        P::ControlCharacter, P::MountFolder, "C:\\GAMES\nDEL"},
+      {games, "C:\\GAMES\x7F\\KEEN4EGA.EXE", LaunchMode::Run, P::ControlCharacter, P::Program,
+       "C:\\GAMES\x7F\\KEEN4EGA.EXE"},
       {"<m type=\"hdd\" iso=\"no\" local=\"E:\\\xD0\x98\" remote=\"E\"/>", "E:\\GO.EXE", LaunchMode::Run,
        P::NoConfName, P::MountFolder, "E:\\\xD0\x98"},
       {"<m type=\"hdd\" iso=\"no\" local=\"F:\\50%off &amp; Co's\" remote=\"F\"/>", "F:\\GO.EXE", LaunchMode::Run,

@@ -79,6 +79,7 @@ TEST(GameFind, IgnoresCaseAndAccentsInNameDescriptionCategoryAndPublisher) {
   rows[0].name = "Zw\xC3\xB6lf Boxk\xC3\xA4mpfer";
   rows[1].name = "Duke Nukem", rows[1].description = "3D Realms";
   rows[2].name = "\xD0\x81\xD0\xB6\xD0\xB8\xD0\xBA", rows[2].group = CategoryIndex("Simulation");  // Ёжик
+  rows[2].description = "\xD0\xAF\xD0\xB1\xD0\xBB\xD0\xBE\xD0\xBA\xD0\xBE";  // Яблоко: Я ends the capitals
   rows[3].name = "Stra\xC3\x9F" "e \xC3\x86on", rows[3].description = "Lemmings 2 > Lemmings 1";
   std::vector<std::string> texts;
   for (const GameRow& row : rows) texts.push_back(FindTextOf(row));
@@ -88,6 +89,7 @@ TEST(GameFind, IgnoresCaseAndAccentsInNameDescriptionCategoryAndPublisher) {
   } cases[] = {
       {"bo", {0}}, {"ZWOLF", {0}}, {"K\xC3\x84MPF", {0}}, {"duke", {1}}, {"realms", {1}},
       {"sim", {2}}, {"\xD0\xB5\xD0\xB6", {2}},  // "еж" finds "Ёжик"
+      {"\xD1\x8F\xD0\xB1", {2}},  // "яб"
       {"strasse", {3}}, {"aeon", {3}}, {"> lem", {3}}, {"", {0, 1, 2, 3, 4}}, {"SIERRA", {4}},
       {"nukem 3d", {}},  // never across two fields
       {"zz", {}},
@@ -152,7 +154,8 @@ TEST(ImportScan, ChoosesTheProgramThatStartsTheGame) {
 TEST(ImportScan, FindsGamesTwoLevelsDownAndSkipsWhatItCannotTake) {
   FakeFolders tree;
   tree.folders["/g"] = {Dir("Keen"), Dir("Collections"), Dir("Locked"), Dir("Loop", "id-g"), Dir("Bad\nName"),
-                        Dir("Empty"), File("readme.txt")};
+                        Dir("Empty"), File("readme.txt"), Dir("Odd")};
+  tree.folders["/g/Odd"] = {File("GO\x7F.EXE"), File("SETUP.EXE")};  // a program DOS cannot name
   tree.folders["/g/Keen"] = {File("KEEN4.EXE"), File("INSTALL.EXE"), Dir("SAVES")};
   tree.folders["/g/Keen/SAVES"] = {File("OTHER.EXE")};
   tree.folders["/g/Collections"] = {Dir("Lemmings", "id-l"), Dir("Quest CD"), Dir("Only Setup"), Dir("Zlink", "id-l")};
@@ -175,9 +178,9 @@ TEST(ImportScan, FindsGamesTwoLevelsDownAndSkipsWhatItCannotTake) {
   EXPECT_EQ("/g/Keen/KEEN4.EXE", scan.games[3].run);
   EXPECT_EQ("/g/Keen/INSTALL.EXE", scan.games[3].install);
   EXPECT_EQ(1, scan.unreadable);  // Locked
-  EXPECT_EQ(1, scan.badNames);
+  EXPECT_EQ(2, scan.badNames);
   EXPECT_EQ(2, scan.loops);  // Zlink is Lemmings through a link, Loop the chosen folder
-  EXPECT_EQ(8, progress);
+  EXPECT_EQ(9, progress);
   EXPECT_FALSE(scan.cancelled);
 
   // Importing again finds every folder in the library already.

@@ -184,6 +184,14 @@ TEST(SecondLevel, TheNewListIsRebuiltFromTheOldOneAndOnlyASecondLevelIsTaken) {
   const std::string good(level2.begin(), level2.end());
   std::string flipped = good;
   flipped[DIFF::kSignatureHeaderSize + 5] ^= 1;  // one run's hash: fetched, not matched
+  // A second level no list has: millions of records of one byte each, which
+  // would all be compared before the list of ranges they make is refused.
+  std::vector<std::uint8_t> tiny;
+  DIFF::AppendSignatureHeader(tiny, 0, DIFF::kSecondLevelHorizon, DIFF::kSecondLevelMaxChunk);
+  for (std::uint32_t k = 0; k < 2000000; ++k) {
+    const std::uint8_t record[DIFF::kSignatureRecordSize] = {1, 0, std::uint8_t(k), std::uint8_t(k >> 8), std::uint8_t(k >> 16)};
+    tiny.insert(tiny.end(), record, record + sizeof record);
+  }
   const struct {
     const char* what;
     std::string secondLevel;
@@ -194,6 +202,7 @@ TEST(SecondLevel, TheNewListIsRebuiltFromTheOldOneAndOnlyASecondLevelIsTaken) {
       {"cut inside a record", good.substr(0, good.size() - 3), false},
       {"the list itself", std::string(newList.begin(), newList.end()), false},
       {"garbage", "not a signature stream", false},
+      {"2 million one-byte records", std::string(tiny.begin(), tiny.end()), false},
   };
   for (const auto& c : cases) {
     std::vector<Need> needs;
@@ -280,10 +289,35 @@ TEST(ZipReply, EntriesAreReadByPositionWithinTheirBoundAndDamageIsRefused) {
 
 namespace {
 
-// A folder in memory whose operations can be made to fail one by one.
+// The process ends in the middle of an install.
+struct CutOff {};
+
+// A folder in memory whose operations can be made to fail one by one, or
+// all from some point on, as when the process is killed.
 struct FakeFolder {
   std::map<std::wstring, std::string> files;
   std::set<std::string> failing;  // "remove old", "move aside", "move in", ...
+  int budget = -1;                // operations left before the cut; -1: no cut
+
+  void Spend() {
+    if (budget == 0) throw CutOff();
+    if (budget > 0) --budget;
+  }
+
+  // A new version written in two pieces, the first of which may be the last.
+  NewVersion Version() {
+    NewVersion version;
+    version.write = [this](const std::wstring& path) {
+      if (files.count(path)) return false;
+      for (const char* piece : {"new ", "version"}) {
+        Spend();
+        files[path] += piece;
+      }
+      return true;
+    };
+    version.accept = [this](const std::wstring& path) { return files[path] == "new version" && !failing.count("test"); };
+    return version;
+  }
 
   FileOperations Operations(const std::wstring& local) {
     const std::wstring old = local + kReplacedSuffix;
@@ -295,10 +329,12 @@ struct FakeFolder {
     };
     FileOperations ops;
     ops.remove = [this, label](const std::wstring& path) {
+      Spend();
       if (failing.count(label("remove", path))) return false;
       return files.erase(path) == 1;
     };
     ops.move = [this, label](const std::wstring& from, const std::wstring& to) {
+      Spend();
       const std::string what = label("move", from);
       if (!files.count(from) || files.count(to)) return false;
       if (failing.count(what)) {
@@ -310,6 +346,7 @@ struct FakeFolder {
       return true;
     };
     ops.copy = [this, label](const std::wstring& from, const std::wstring& to) {
+      Spend();
       if (failing.count(label("copy", from)) || !files.count(from) || files.count(to)) return false;
       files[to] = files[from];
       return true;
@@ -348,5 +385,63 @@ TEST(ReplaceInstalledFile, TheInstalledVersionIsBackUnderItsNameWhateverStepFail
     if (c.result == kResultOk) {
       EXPECT_EQ(0u, folder.files.count(fresh));
     }
+  }
+}
+
+// An install cut off after each of its file operations in turn: a whole
+// version under the installed name, except between the two renames; the
+// next start puts the previous version back there or removes it from beside
+// the new one; the next update installs a whole new version that was left
+// beside, removes anything else left there, and fetches again.
+TEST(ReplaceInstalledFile, AnInstallCutOffAnywhereLeavesAWholeProgramAndTheNextStartAndUpdateFinishIt) {
+  const std::wstring local = L"D:\\Games\\vtl64.exe", old = local + kReplacedSuffix, staged = local + kStagedSuffix;
+  const struct {
+    const char* cut;
+    const char* atLocal;  // "" when absent
+    Result completed;     // what the next update makes of what is beside
+  } cuts[] = {
+      {"before the leftover goes", "installed", kResultFail},
+      {"before writing", "installed", kResultDifferent},
+      {"half-way through writing", "installed", kResultFail},
+      {"when written and flushed", "installed", kResultOk},
+      {"with the earlier previous version removed", "installed", kResultOk},
+      {"between the two renames", "", kResultOk},
+      {"after the last rename", "new version", kResultDifferent},
+  };
+  for (int done = 0; done < static_cast<int>(std::size(cuts)); ++done) {
+    const char* what = cuts[done].cut;
+    FakeFolder folder;
+    // An earlier update's previous version, and a piece left by a cut-off one.
+    folder.files = {{local, "installed"}, {old, "earlier"}, {staged, "new v"}};
+    folder.budget = done;
+    const FileOperations ops = folder.Operations(local);
+    try {
+      InstallBeside(ops, local, folder.Version());
+    } catch (const CutOff&) {
+    }
+    EXPECT_EQ(cuts[done].atLocal, folder.files.count(local) ? folder.files[local] : "") << what;
+
+    folder.budget = -1;
+    RecoverCutOffInstall(ops, local);
+    EXPECT_EQ(done + 1 < static_cast<int>(std::size(cuts)) ? "installed" : "new version", folder.files[local]) << what;
+    EXPECT_EQ(0u, folder.files.count(old)) << what;
+
+    EXPECT_EQ(cuts[done].completed, CompleteStagedVersion(ops, local, folder.Version().accept)) << what;
+    EXPECT_EQ(0u, folder.files.count(staged)) << what;
+    if (folder.files[local] != "new version") {
+      EXPECT_EQ(kResultOk, InstallBeside(ops, local, folder.Version())) << what;
+    }
+    EXPECT_EQ("new version", folder.files[local]) << what;
+  }
+  // Left alone, the install runs through; a version that fails its tests
+  // leaves nothing beside the installed one.
+  for (const bool passes : {true, false}) {
+    FakeFolder folder;
+    folder.files = {{local, "installed"}, {staged, "new v"}};
+    if (!passes) folder.failing = {"test"};
+    EXPECT_EQ(passes ? kResultOk : kResultFail, InstallBeside(folder.Operations(local), local, folder.Version()));
+    using Files = std::map<std::wstring, std::string>;
+    const Files left = passes ? Files{{local, "new version"}, {old, "installed"}} : Files{{local, "installed"}};
+    EXPECT_EQ(left, folder.files);
   }
 }

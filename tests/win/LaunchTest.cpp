@@ -4,8 +4,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <future>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "LaunchFixture.h"
@@ -211,6 +213,64 @@ TEST_F(RunGameTest, TheTemporaryFileIsDeletedThroughWhatMadeItNeverByName) {
   conf.Delete();
   EXPECT_EQ("keep", ReadBytes(folder / "victim.txt"));
   onHost("/bin/rm -rf " + host);  // Wine would delete the link's target
+}
+
+namespace {
+
+// Starts a host program and waits until done() holds (Wine gives no handle
+// to wait on for a host process).
+bool RunOnHostUntil(std::string line, const std::function<bool()>& done) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  for (int i = 0; i < 400 && !done(); ++i) Sleep(25);
+  return done();
+}
+
+}  // namespace
+
+// Someone who can guess the name plants a file, or a link to a file of
+// theirs, at it before the configuration is made: neither is opened,
+// followed or overwritten. The first number tried comes from the clock and
+// the process id, so every name the next seconds can start from is taken
+// before the creation runs, once by files and once by links (made on the
+// host, since Wine makes none).
+TEST_F(RunGameTest, TheTemporaryFileIsMadeUnderAFreeNameNeverOverWhatWasPlanted) {
+  const std::string host = "/tmp/vantle-plant-" + std::to_string(GetCurrentProcessId());
+  const fs::path folder = "Z:" + host;
+  for (const char* plant : {"open(my $f, '>', $_) or die; print $f 'keep'", "symlink('victim.txt', $_) or die"}) {
+    const std::string round = plant[0] == 'o' ? "files" : "links";
+    ASSERT_TRUE(RunOnHostUntil("/bin/sh -c \"rm -rf " + host + "; mkdir " + host + "; touch " + host + "/" + round + "\"",
+                               [&] { return fs::exists(folder / round); }));
+    WriteBytes(folder / "victim.txt", "keep");
+    constexpr DWORD kWindowMs = 8000;
+    const DWORD from = GetTickCount();
+    std::set<std::string> planted;
+    std::string names;
+    for (DWORD tick = from; tick != from + kWindowMs; ++tick) {
+      const unsigned number = (tick ^ (GetCurrentProcessId() << 4)) & 0xFFFFu;
+      const std::string name = TempFileName("woa", number);
+      if (number != 0 && planted.insert(name).second) names += name + "\n";
+    }
+    WriteBytes(folder / "names", names);
+    WriteBytes(folder / "plant.pl", std::string("while (<>) { chomp; ") + plant + "; }\n");
+    ASSERT_TRUE(RunOnHostUntil("/bin/sh -c \"cd " + host + " && perl plant.pl names && touch planted\"",
+                               [&] { return fs::exists(folder / "planted"); }));
+    ASSERT_LT(GetTickCount() - from, kWindowMs - 1000) << "planted too late to cover the creation";
+
+    TempConfFile conf;
+    ASSERT_TRUE(conf.Create(folder.wstring(), "woa", "[autoexec]\r\n")) << plant;
+    EXPECT_EQ(0u, planted.count(fs::path(conf.path()).filename().string())) << plant;
+    EXPECT_EQ("[autoexec]\r\n", ReadBytes(conf.path()));
+    EXPECT_EQ("keep", ReadBytes(folder / "victim.txt")) << plant;
+    int changed = 0;
+    for (const std::string& name : planted) changed += ReadBytes(folder / name) != "keep";
+    EXPECT_EQ(0, changed) << plant;
+  }
+  // Wine would delete the links' target.
+  EXPECT_TRUE(RunOnHostUntil("/bin/rm -rf " + host, [&] { return !fs::exists(folder); }));
 }
 
 namespace {

@@ -191,11 +191,12 @@ UpdateFile Record(const std::wstring& path, const std::string& serverBytes, bool
 // With a signed program running, a new file must also come from its
 // publisher and not be an older version: release A is version 1.0.0.1 and B
 // 1.0.0.2, both signed by us; B is signed once more by another publisher and
-// by a renewal of our certificate.
+// by a renewal of our certificate, and once by us without a version.
 TEST(InstallStep, OnlyANewFileWithTheServersHashAndWhenAskedAValidSignatureIsInstalled) {
   const std::string signedA = HostFile(VANTLE_PROBE_A), signedB = HostFile(VANTLE_PROBE_B);
   const std::string otherB = HostFile(VANTLE_PROBE_B_OTHER), renewedB = HostFile(VANTLE_PROBE_B_RENEWED);
   const std::string unsignedA = HostFile(VANTLE_PROBE_UNSIGNED);
+  const std::string unversioned = HostFile(VANTLE_PROBE_UNVERSIONED);
   ASSERT_GT(signedB.size(), 10000u);
   ASSERT_GT(unsignedA.size(), 10000u);
   std::string tampered = signedB;
@@ -221,6 +222,7 @@ TEST(InstallStep, OnlyANewFileWithTheServersHashAndWhenAskedAValidSignatureIsIns
       {"our release under our renewed certificate", renewedB, renewedB, true, S_OK, &signedA},
       {"another publisher's file", otherB, otherB, true, E_FAIL, &signedA},
       {"our older release", signedA, signedA, true, E_FAIL, &signedB},
+      {"our release without a version", unversioned, unversioned, true, E_FAIL, &signedA},
   };
   for (const Case& c : cases) {
     Installed folder;
@@ -267,6 +269,87 @@ TEST(InstallStep, ALockedInstalledFileOrALockedNewFileLeavesTheInstalledVersionU
   EXPECT_EQ(S_OK, InstallFile(record, fresh)) << "once nothing holds the files";
   EXPECT_EQ("new version", Bytes(local));
   EXPECT_EQ("installed", Bytes(Old(local)));
+}
+
+namespace {
+
+// The temporary folder moved to T:\temp, on a drive that Wine maps to a
+// folder of another file system of the host, for as long as this lives.
+class TempOnAnotherDrive {
+ public:
+  TempOnAnotherDrive() {
+    char prefix[1000] = "";
+    if (GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix) == 0) return;
+    link_ = std::string(prefix) + "/dosdevices/t:";
+    host_ = "/dev/shm/vantle-temp-" + std::to_string(GetCurrentProcessId());
+    OnHost("mkdir -p " + host_ + "/temp && ln -sfn " + host_ + " " + link_);
+    for (int i = 0; i < 200 && !Exists(L"T:\\temp"); ++i) Sleep(25);
+    GetEnvironmentVariableW(L"TMP", saved_, sizeof saved_ / sizeof saved_[0]);
+    SetEnvironmentVariableW(L"TMP", L"T:\\temp");
+  }
+  ~TempOnAnotherDrive() {
+    SetEnvironmentVariableW(L"TMP", saved_[0] ? saved_ : nullptr);
+    if (!host_.empty()) OnHost("rm -rf " + host_ + " " + link_);
+  }
+  // What the temporary folder holds.
+  std::vector<std::string> Contents() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("T:\\temp")) names.push_back(entry.path().string());
+    return names;
+  }
+
+ private:
+  static void OnHost(std::string command) {
+    std::string line = "/bin/sh -c \"" + command + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  }
+  std::string link_, host_;
+  wchar_t saved_[1000] = L"";
+};
+
+}  // namespace
+
+// The program on C:, the temporary folder on another drive: the new version
+// is written beside the installed one and renamed in, never moved (copied)
+// across; and what a cut-off install left beside it is finished first: a
+// whole new version installed without a download, a piece removed and the
+// file fetched again.
+TEST(InstallBeside, TheTemporaryFolderOnAnotherDriveIsNotUsedAndWhatACutOffInstallLeftIsFinished) {
+  const std::string a = "MZ release A", b = "MZ release B, somewhat longer";
+  const std::vector<std::string> fetched = {HttpReply("no delta here", "404 Not Found"), HttpReply(Zip({b}))};
+  struct Case {
+    const char* what;
+    const char* beside;  // nullptr: nothing
+    std::size_t requests;
+  } const cases[] = {
+      {"nothing beside", nullptr, 2},
+      {"a piece beside", "MZ release B, so", 2},
+      {"the whole new version beside", "MZ release B, somewhat longer", 0},
+  };
+  for (const Case& c : cases) {
+    Installed folder;
+    const std::wstring local = folder.Write("vtl64.exe", a);
+    if (c.beside) folder.Write("vtl64.exe" + Narrow(kStagedSuffix), c.beside);
+    TempOnAnotherDrive temp;
+    wchar_t tempPath[MAX_PATH + 1] = L"";
+    GetTempPathW(MAX_PATH + 1, tempPath);
+    ASSERT_EQ(std::wstring(L"T:\\temp\\"), tempPath);
+    ASSERT_TRUE(temp.Contents().empty()) << c.what;
+
+    ScriptedServer server(fetched);
+    ASSERT_TRUE(server.listening());
+    VU updater(VANTLE_PRODUCT_ID, server.Url());
+    updater.AddFile(Record(local, b, false));
+    EXPECT_EQ(S_OK, updater.Update(nullptr, LoadIconA(nullptr, IDI_INFORMATION), L"Updating Vantle")) << c.what;
+    EXPECT_EQ(c.requests, server.Requests().size()) << c.what;
+    EXPECT_EQ(b, Bytes(local)) << c.what;
+    EXPECT_EQ(a, Bytes(Old(local))) << c.what;
+    EXPECT_FALSE(Exists(local + kStagedSuffix)) << c.what;
+    EXPECT_TRUE(temp.Contents().empty()) << c.what;
+  }
 }
 
 class FullRoute : public ::testing::Test {
@@ -694,4 +777,5 @@ TEST_F(SelfUpdate, VantleUpdatesItselfSavesItsLibraryAndTheNextStartRunsTheNewRe
   PostMessageW(main, WM_CLOSE, 0, 0);
   next.Wait(20000, nullptr);
   EXPECT_TRUE(Bytes(program) == releaseB);
+  EXPECT_FALSE(Exists(Old(program))) << "the previous version outlived the start of the new one";
 }
