@@ -3,12 +3,14 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "launcher/EntryEditor.h"
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchPlan.h"
+#include "launcher/LaunchThreads.h"
 #include "launcher/Storage.h"
 #include "launcher/TempConfFile.h"
 #include "launcher/window/GameList.h"
@@ -118,27 +120,22 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
     return;
   }
   HWND owner = OwnerOf(list);
-  TempConfFile conf;
+  auto conf = std::make_unique<TempConfFile>();
   std::string confPath;  // for the command line, in the code page the folder came in
-  if (!conf.Create(WideFromUtf8(ProfileFolder), "woa", launch.conf) ||
-      !Utf8ToAnsi(Utf8FromWide(conf.path()), confPath)) {
+  if (!conf->Create(WideFromUtf8(ProfileFolder), "woa", launch.conf) ||
+      !Utf8ToAnsi(Utf8FromWide(conf->path()), confPath)) {
     Tell(owner, "The configuration for DOSBox could not be written to the folder\n\n" + ProfileFolder +
-                    "\n\n" + ErrorText(conf.error()));
+                    "\n\n" + ErrorText(conf->error()));
     return;
   }
   std::string reason;
   if (!StartDosBox(GameLaunchCommandLine(CommandLineProgramFolder(), AnsiOrSame(LaunchParameters(entry)), confPath),
                    reason)) {
-    conf.Delete();
+    conf->Delete();
     TellDosBoxDidNotStart(owner, reason);
     return;
   }
-  // The window does not answer while DOSBox reads its file; the busy cursor
-  // says so.
-  const HCURSOR previous = SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
-  Sleep(kConfReadMilliseconds);
-  SetCursor(previous);
-  conf.Delete(kConfReadMilliseconds);
+  FinishLaunchLater(std::move(conf), kConfReadMilliseconds);
 }
 
 }  // namespace
@@ -168,6 +165,7 @@ void RunShortcut(const char* argument) {
   for (int index = 0; index < count; ++index) {
     if (GameListText(GameListWindow, index, 1) != name) continue;
     Launch(GameListWindow, index, LaunchMode::Run, nullptr, false);
+    FinishLaunches();
     ExitProcess(0);
   }
 }

@@ -5,6 +5,7 @@
 #include "launcher/DefaultProfile.h"
 #include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
+#include "launcher/LaunchThreads.h"
 #include "launcher/NewGameEntry.h"
 #include "launcher/Storage.h"
 #include "launcher/window/GameList.h"
@@ -105,6 +106,7 @@ void OnOk(HWND dialog) {
   if (!PresetExecutable.empty()) {
     // Started from the shell on a program: run it, never store it.
     RunGame(GameListWindow, -1, LaunchMode::Run, entry.get());
+    FinishLaunches();
     ExitProcess(0);
   }
   const XmlElement* added = entry.get();

@@ -13,6 +13,7 @@
 #include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchPlan.h"
+#include "launcher/LaunchThreads.h"
 #include "launcher/Storage.h"
 #include "launcher/TempConfFile.h"
 
@@ -94,6 +95,7 @@ TEST_F(RunGameTest, StartsQuotedDosBoxWithTheParametersAndDeletesTheConfiguratio
   SetProgram("C:\\GAMES\\KEEN\\KEEN.EXE", "C:\\INSTALL.EXE");
   const std::string expected = ExpectedConf(LaunchMode::Run);
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
 
   ASSERT_EQ(1, CallCount(program_));
   ExpectLaunchLine(1, "-noconsole ");
@@ -107,6 +109,7 @@ TEST_F(RunGameTest, WithoutParametersTwoBlanksPrecedeConfAndNothingIsAdded) {
   entry_->RemoveChild(static_cast<unsigned>(entry_->FindChildIndex("Command_Line_Parameters")));
   SetProgram("C:\\GO.BAT", "");
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
   ASSERT_EQ(1, CallCount(program_));
   ExpectLaunchLine(1, "");
   EXPECT_NE(std::string::npos, CallCommandLine(1).find("DOSBOX.EXE\"  -conf \""));
@@ -117,7 +120,9 @@ TEST_F(RunGameTest, AGameWithoutProgramRunsItsInstallerAndSetupDoesToo) {
   SetProgram("", "C:\\SETUP\\INSTALL.EXE");
   const std::string expected = ExpectedConf(LaunchMode::Install);
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
   RunGame(nullptr, -1, LaunchMode::Install, entry_);
+  FinishLaunches();
   ASSERT_EQ(2, CallCount(program_));
   EXPECT_EQ(expected, CallConf(1));
   EXPECT_EQ(expected, CallConf(2));
@@ -128,8 +133,10 @@ TEST_F(RunGameTest, AGameWithoutProgramRunsItsInstallerAndSetupDoesToo) {
 TEST_F(RunGameTest, NothingStartsWhenNeitherProgramIsKnownAndNoFileRemains) {
   SetProgram("", "");
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
   SetProgram("C:\\GAME.EXE", "");
   RunGame(nullptr, -1, LaunchMode::Install, entry_);  // Setup does not fall back to the game
+  FinishLaunches();
   Sleep(500);
   EXPECT_EQ(0, CallCount(program_));
   EXPECT_EQ("", TempFiles(program_));
@@ -145,12 +152,17 @@ TEST_F(RunGameTest, TakesTheGameOfTheListItemAndIgnoresItemsWithoutOne) {
   list.Add(nullptr);
 
   RunGame(list.handle(), -1, LaunchMode::Run, nullptr);
+  FinishLaunches();
   RunGame(list.handle(), 2, LaunchMode::Run, nullptr);
+  FinishLaunches();
   RunGame(list.handle(), 7, LaunchMode::Run, nullptr);
+  FinishLaunches();
   RunGame(list.handle(), 0, LaunchMode::Run, nullptr);
+  FinishLaunches();
   EXPECT_EQ(0, CallCount(program_));
 
   RunGame(list.handle(), 1, LaunchMode::Run, nullptr);
+  FinishLaunches();
   ASSERT_EQ(1, CallCount(program_));
   EXPECT_NE(std::string::npos, CallConf(1).find("\r\nSECOND.EXE\r\n"));
   EXPECT_EQ("", TempFiles(program_));
@@ -177,6 +189,7 @@ TEST_F(RunGameTest, AMissingDosBoxIsToldAtOnceAndNothingRemains) {
   SetProgram("C:\\GAME.EXE", "");
   auto message = AnswerMessage(IDOK);
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
   const std::string said = message.get();
   EXPECT_NE(std::string::npos, said.find("DOSBox could not be started")) << said;
   EXPECT_NE(std::string::npos, said.find(program_.string() + "\\DOSBOX.EXE")) << said;

@@ -15,6 +15,7 @@
 #include "WinTestUtil.h"
 #include "launcher/DatabaseOpen.h"
 #include "launcher/DefaultProfile.h"
+#include "launcher/LaunchThreads.h"
 #include "launcher/Storage.h"
 #include "launcher/window/GameList.h"
 #include "launcher/window/MainWindow.h"
@@ -69,6 +70,7 @@ class MainWindowTest : public LaunchFolders {
     ui_ = std::thread([] {
       PrepareWindows(GetModuleHandleW(nullptr));
       DialogBoxParamW(GetModuleHandleW(nullptr), L"DIALOG_1", nullptr, MainDialogProc, 0);
+      FinishLaunches();
       SaveGameDatabase();
     });
     main_ = uitest::WaitForDialog(L"Vantle");

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -215,7 +216,10 @@ TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
                 {"Doom", "Shootemup", "C:\\DOOM\\DOOM.EXE", ""}});
   Open();
 
+  // The window answers at once after each launch: three of them take far
+  // less than the three seconds each file lives.
   Select(0);
+  const DWORD start = GetTickCount();
   Key(VK_RETURN);  // Run
   Key(VK_RETURN, {VK_CONTROL});  // Setup
   Select(1);
@@ -223,6 +227,11 @@ TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
   PostMessageW(list_, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(doom.x, doom.y));
   PostMessageW(list_, WM_LBUTTONUP, 0, MAKELPARAM(doom.x, doom.y));
   Settle();
+  EXPECT_LT(GetTickCount() - start, 2500u);
+  const std::string living = TempFiles(program_);
+  EXPECT_EQ(3, std::count(living.begin(), living.end(), ';'))
+      << "each file lives on while DOSBox may read it";
+  for (int i = 0; i < 200 && CallCount(program_) < 3; ++i) Sleep(50);
   ASSERT_EQ(3, CallCount(program_));
   EXPECT_NE(std::string::npos, CallConf(1).find("KEEN4.EXE"));
   EXPECT_NE(std::string::npos, CallConf(2).find("INSTALL.EXE"));
