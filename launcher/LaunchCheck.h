@@ -30,19 +30,27 @@ struct LaunchProblem {
     Missing,           // the path names nothing on the host
     ControlCharacter,  // a line break or the like, which would end the DOS command
     NoConfName,        // DOSBox could open it by no name its configuration can hold
+    // The DOS side (DosSideCheck.h):
+    NotADrive,        // a mount's drive is no letter DOSBox takes
+    DriveTaken,       // a mount's letter is taken already (detail: by what)
+    DriveNotMounted,  // the program's drive is given by no mount (detail: what the mounts give)
+    OutsideMount,     // the program lies outside the folder its drive is mounted from (detail: that folder)
   };
   enum Role { Program, Installer, MountFolder, MountImage };
   Kind kind = None;
   Role role = Program;
   std::string path;  // as stored
-  std::string drive;  // the DOS drive of a mount ("C")
+  std::string drive;  // the DOS drive of a mount ("C"), or the program's
+  std::string detail;      // the mount the path does not meet, as the message names it
+  std::string suggestion;  // the DOS path that would meet it, where one does
 };
 
 // The first problem of the paths the launch in mode uses: each mount's host
 // folder or image and its drive, and the program (mode's Main attribute).
-// The program is looked for on the host through the mount of its drive; a
-// program on a drive that no mount element provides (or on an image) is left
-// to DOSBox, since the pre-commands may mount it.
+// The program's drive must be given by a mount (or by a mount command of the
+// pre-commands or parameters, which are taken on trust), and the program is
+// looked for on the host through the mount of its drive; a program on an
+// image is left to DOSBox.
 LaunchProblem CheckLaunch(XmlElement* entry, LaunchMode mode, const HostPathServices& host);
 
 // The message that tells the user. offerSettings adds the question whether

@@ -33,11 +33,26 @@ class RunGameTest : public LaunchFolders {
     profile_->ParseText(kShippedProfile.c_str());
     entry_ = TemplateEntry(*profile_);
     ASSERT_NE(nullptr, entry_);
+    // Drive C: is a folder of the test, where Provide puts the programs.
+    driveC_ = root_ / "drive c";
+    fs::create_directories(driveC_);
+    Section(entry_, "Mount")->AddChildFromText(
+        ("<m type=\"hdd\" iso=\"no\" local=\"" + driveC_.string() + "\" remote=\"C\"/>").c_str());
   }
 
   void SetProgram(const char* run, const char* install) {
     SetAttributeText(Section(entry_, "Main"), "Run", run);
     SetAttributeText(Section(entry_, "Main"), "Install", install);
+    Provide(run);
+    Provide(install);
+  }
+
+  // Makes the file DOS path names on drive C:.
+  void Provide(const std::string& dosPath) {
+    if (dosPath.size() < 3) return;
+    const fs::path file = driveC_ / dosPath.substr(3);
+    fs::create_directories(file.parent_path());
+    WriteBytes(file, "MZ");
   }
 
   // The configuration the writer makes of the entry, for comparison.
@@ -64,6 +79,7 @@ class RunGameTest : public LaunchFolders {
 
   std::unique_ptr<XmlDocument> profile_;
   XmlElement* entry_ = nullptr;
+  fs::path driveC_;
 };
 
 // A hidden list whose items carry elements (or none), as the main window's.
@@ -146,6 +162,7 @@ TEST_F(RunGameTest, NothingStartsWhenNeitherProgramIsKnownAndNoFileRemains) {
 TEST_F(RunGameTest, TakesTheGameOfTheListItemAndIgnoresItemsWithoutOne) {
   auto second = entry_->Clone();
   SetAttributeText(Section(second.get(), "Main"), "Run", "C:\\SECOND.EXE");
+  Provide("C:\\SECOND.EXE");
   GameList list;
   list.Add(entry_);  // Run empty, Install empty
   list.Add(second.get());
@@ -197,6 +214,21 @@ TEST_F(RunGameTest, AMissingDosBoxIsToldAtOnceAndNothingRemains) {
   ExpectNoDecoyRun();
 }
 
+// The DOS side is checked before DOSBox starts: the message names the path,
+// the drive and the Mount setting, and nothing starts.
+TEST_F(RunGameTest, AProgramOnADriveNoMountGivesIsToldAndNothingStarts) {
+  SetProgram("D:\\GAME.EXE", "");
+  auto message = AnswerMessage(IDOK);
+  RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  const std::string said = message.get();
+  EXPECT_NE(std::string::npos, said.find("is on drive D:, which none of its mounts gives")) << said;
+  EXPECT_NE(std::string::npos, said.find("D:\\GAME.EXE")) << said;
+  EXPECT_NE(std::string::npos, said.find("Add a mount for drive D: under Mount")) << said;
+  FinishLaunches();
+  EXPECT_EQ(0, CallCount(program_));
+  EXPECT_EQ("", TempFiles(program_));
+}
+
 // What a racer does between the creation and the deletion of the file: it
 // moves the file away and plants a link to another file at its name (with
 // the host's ln: Wine makes no links). The link's target stays. A folder of
@@ -235,10 +267,10 @@ class ShortcutTest : public LaunchFolders {
     LaunchFolders::SetUp();
     WriteBytes(root_ / "vtl.xml",
                "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root><Games>"
-               "<g><Main Name=\"Keen\" Run=\"C:\\KEEN1.EXE\"/></g>"
-               "<g><Main Name=\"Doom &amp; Co\" Run=\"C:\\DOOM.EXE\"/></g>"
-               "<g><Main Name=\"Keen\" Run=\"C:\\KEEN2.EXE\"/></g>"
-               "<g><Main Name=\"\" Run=\"C:\\NONAME.EXE\"/></g>"
+               "<g><Main Name=\"Keen\" Run=\"C:\\KEEN1.EXE\"/>" + kMountC + "</g>"
+               "<g><Main Name=\"Doom &amp; Co\" Run=\"C:\\DOOM.EXE\"/>" + kMountC + "</g>"
+               "<g><Main Name=\"Keen\" Run=\"C:\\KEEN2.EXE\"/>" + kMountC + "</g>"
+               "<g><Main Name=\"\" Run=\"C:\\NONAME.EXE\"/>" + kMountC + "</g>"
                "</Games></root>\r\n");
   }
 
@@ -259,6 +291,7 @@ TEST_F(ShortcutTest, AGameNameStartsTheFirstGameOfThatNameAndEndsTheProcess) {
   ASSERT_EQ(1, CallCount(program_));
   EXPECT_NE(std::string::npos, CallConf(1).find("\r\nKEEN1.EXE\r\n"));
   EXPECT_EQ(0, CallCount(program_ / "..")) << "and nothing else";
+  EXPECT_EQ("", TempFiles(program_)) << "the process finished its launch before it ended";
 }
 
 TEST_F(ShortcutTest, ALinkFileNamesItsGame) {

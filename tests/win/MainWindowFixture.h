@@ -59,8 +59,8 @@ class MainWindowTest : public LaunchFolders {
     std::string xml = "<?xml version=\"1.0\"?>\r\n<root><Games>";
     for (const Game& g : games)
       xml += std::string("<g><Main Name=\"") + g.name + "\" Description=\"about " + g.name +
-             "\" Category=\"" + g.category + "\" Run=\"" + g.run + "\" Install=\"" + g.install +
-             "\"/></g>";
+             "\" Category=\"" + g.category + "\" Run=\"" + g.run + "\" Install=\"" + g.install + "\"/>" +
+             (*g.run || *g.install ? kMountC : std::string()) + "</g>";
     WriteBytes(DatabasePath, xml + "</Games></root>\r\n");
   }
 

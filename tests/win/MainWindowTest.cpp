@@ -127,6 +127,7 @@ TEST_F(MainWindowTest, TheFindBoxShowsWhatHoldsTheTextUntilEscapeAndTypingFindsN
   // Enter starts the match the box selected; a refill keeps the filter.
   PostMessageW(box, WM_KEYDOWN, VK_RETURN, 1);
   Settle();
+  for (int i = 0; i < 200 && CallCount(program_) < 1; ++i) Sleep(50);
   ASSERT_EQ(1, CallCount(program_));
   EXPECT_NE(std::string::npos, CallConf(1).find("DUKE.EXE"));
   PostMessageW(main_, WM_COMMAND, IDM_TOGGLE_GROUPS, 0);
