@@ -80,15 +80,26 @@ std::string CommandLinePath(const std::string& path) {
 
 std::string CommandLineProgramFolder() { return CommandLinePath(ProgramFolder); }
 
-void TellDosBoxDidNotStart(HWND owner, const std::string& reason) {
-  Tell(owner, "DOSBox could not be started:\n\n" + ProgramFolder + "\\DOSBOX.EXE\n\n" + reason);
+void TellDosBoxDidNotStart(HWND owner, const std::string& reason, const std::string& program = std::string()) {
+  Tell(owner, "DOSBox could not be started:\n\n" + (program.empty() ? ProgramFolder + "\\DOSBOX.EXE" : program) +
+                  "\n\n" + reason);
 }
+
 
 // Stored text in the ANSI code page of the command line; as stored where the
 // code page lacks a character.
 std::string AnsiOrSame(const std::string& text) {
   std::string ansi;
   return SystemConfText(text, ansi) ? ansi : text;
+}
+
+// The command line of a prepared launch: the DOSBOX.EXE beside the program
+// as ever, or the chosen engine with the switches of its kind.
+std::string LaunchCommandLine(const PreparedLaunch& launch, XmlElement* entry, const std::string& confPath) {
+  const std::string parameters = AnsiOrSame(LaunchParameters(entry));
+  if (launch.engine.builtIn) return GameLaunchCommandLine(CommandLineProgramFolder(), parameters, confPath);
+  return EngineLaunchCommandLine(CommandLinePath(launch.engine.engine.program),
+                                 EngineSwitches(launch.engine.engine.kind), parameters, confPath);
 }
 
 // Says what keeps the game from starting; offers its settings where they can
@@ -110,7 +121,8 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
   if (!entry) entry = ListItemEntry(list, index);
   if (!entry) return;
 
-  const PreparedLaunch launch = PrepareLaunch(entry, mode, SystemHostPaths());
+  const EngineList engines = ReadEngineList(EngineListPath());
+  const PreparedLaunch launch = PrepareLaunch(entry, mode, SystemHostPaths(), &engines);
   if (!launch.complete) {
     OpenEntryEditor(list, index, nullptr);
     return;
@@ -129,10 +141,9 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
     return;
   }
   std::string reason;
-  if (!StartDosBox(GameLaunchCommandLine(CommandLineProgramFolder(), AnsiOrSame(LaunchParameters(entry)), confPath),
-                   reason)) {
+  if (!StartDosBox(LaunchCommandLine(launch, entry, confPath), reason)) {
     conf->Delete();
-    TellDosBoxDidNotStart(owner, reason);
+    TellDosBoxDidNotStart(owner, reason, launch.engine.builtIn ? std::string() : launch.engine.engine.program);
     return;
   }
   FinishLaunchLater(std::move(conf), kConfReadMilliseconds);

@@ -133,6 +133,8 @@ std::string WhatItIs(const LaunchProblem& problem) {
       return "The folder this game mounts as drive " + Shown(problem.drive) + ":";
     case LaunchProblem::MountImage:
       return "The image this game mounts as drive " + Shown(problem.drive) + ":";
+    case LaunchProblem::Engine:
+      return "The DOSBox this game runs on (" + Shown(problem.detail) + ")";
   }
   return "A path of this game";
 }
@@ -170,6 +172,11 @@ std::string LaunchProblemText(const LaunchProblem& problem, bool offerSettings) 
       text = WhatItIs(problem) + " is on drive " + Shown(problem.drive) + ":, which none of its mounts gives:\n\n" +
              Shown(problem.path) + "\n\nThe game's Mount settings give: " + Shown(problem.detail) +
              ".\n\nAdd a mount for drive " + Shown(problem.drive) + ": under Mount, or correct the path.";
+      break;
+    case LaunchProblem::EngineUnknown:
+      text = "This game runs on a DOSBox called \"" + Shown(problem.path) +
+             "\", which the list of DOSBox installations (Options) does not hold.\n\nChoose another as the "
+             "game's Engine (under Main), or add it to the list.";
       break;
     case LaunchProblem::OutsideMount:
       text = WhatItIs(problem) + " lies outside the folder its drive " + Shown(problem.drive) +

@@ -35,8 +35,10 @@ struct LaunchProblem {
     DriveTaken,       // a mount's letter is taken already (detail: by what)
     DriveNotMounted,  // the program's drive is given by no mount (detail: what the mounts give)
     OutsideMount,     // the program lies outside the folder its drive is mounted from (detail: that folder)
+    EngineUnknown,    // the game names a DOSBox the engine list does not hold (path: the name)
   };
-  enum Role { Program, Installer, MountFolder, MountImage };
+  // Engine: the DOSBox the game chose (detail: its name).
+  enum Role { Program, Installer, MountFolder, MountImage, Engine };
   Kind kind = None;
   Role role = Program;
   std::string path;  // as stored

@@ -11,6 +11,7 @@
 #include "LaunchFixture.h"
 #include "WinTestUtil.h"
 #include "launcher/GameLaunch.h"
+#include "launcher/EngineList.h"
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchPlan.h"
 #include "launcher/LaunchThreads.h"
@@ -227,6 +228,45 @@ TEST_F(RunGameTest, AProgramOnADriveNoMountGivesIsToldAndNothingStarts) {
   FinishLaunches();
   EXPECT_EQ(0, CallCount(program_));
   EXPECT_EQ("", TempFiles(program_));
+}
+
+// A game that chooses a listed engine starts that program, with its kind's
+// switches and a file in its kind's names; one whose engine is not listed
+// (or gone) is told so and starts nothing.
+TEST_F(RunGameTest, AGameRunsOnTheEngineItChoosesOrIsToldWhyNot) {
+  const fs::path staging = root_ / "Staging";
+  fs::create_directories(staging);
+  fs::copy_file(wintest::HostToWindowsPath(VANTLE_FAKE_DOSBOX), staging / "dosbox.exe");
+  EngineList engines;
+  engines.engines = {{"My Staging", (staging / "dosbox.exe").string(), EngineKind::Staging},
+                     {"Gone", (root_ / "gone.exe").string(), EngineKind::DosBoxX}};
+  ASSERT_TRUE(SaveEngineList(engines, EngineListPath()));
+  SetProgram("C:\\GAMES\\KEEN.EXE", "");
+
+  SetAttributeText(Section(entry_, "Main"), "Engine", "my staging");
+  RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
+  ASSERT_EQ(1, CallCount(staging));
+  EXPECT_EQ(0, CallCount(program_));
+  const std::string line = ReadBytes(staging / "call-1.cmdline");
+  EXPECT_EQ(0u, line.find("\"" + (staging / "dosbox.exe").string() + "\" --noprimaryconf --nolocalconf -noconsole  -conf \""))
+      << line;
+  const std::string conf = ReadBytes(staging / "call-1.conf");
+  EXPECT_NE(std::string::npos, conf.find("\r\nmachine=svga_s3\r\n")) << conf;
+  EXPECT_NE(std::string::npos, conf.find("\r\n[mouse]\r\nmouse_capture=onclick\r\n")) << conf;
+  EXPECT_EQ("", TempFiles(program_));
+
+  for (const char* engine : {"Gone", "Unlisted"}) {
+    SetAttributeText(Section(entry_, "Main"), "Engine", engine);
+    auto message = AnswerMessage(IDOK);
+    RunGame(nullptr, -1, LaunchMode::Run, entry_);
+    const std::string said = message.get();
+    EXPECT_NE(std::string::npos, said.find(engine == std::string("Gone") ? "gone.exe" : "\"Unlisted\"")) << said;
+    EXPECT_NE(std::string::npos, said.find("DOSBox was not started")) << said;
+  }
+  FinishLaunches();
+  EXPECT_EQ(1, CallCount(staging));
+  EXPECT_EQ(0, CallCount(program_));
 }
 
 // What a racer does between the creation and the deletion of the file: it
