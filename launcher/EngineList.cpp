@@ -71,3 +71,30 @@ EngineChoice ChooseEngine(XmlElement* entry, const EngineList& list, PathKindFun
   }
   return choice;
 }
+
+std::string PutEngine(EngineList& list, int index, const Engine& engine) {
+  if (engine.name.empty()) return "Give the DOSBox a name.";
+  if (engine.program.empty()) return "Give the path of its program.";
+  for (std::size_t i = 0; i < list.engines.size(); ++i)
+    if (static_cast<int>(i) != index && EqualIgnoringCase(list.engines[i].name.c_str(), engine.name.c_str()))
+      return "Another DOSBox is called \"" + engine.name + "\" already.";
+  if (index < 0 || index >= static_cast<int>(list.engines.size())) {
+    list.engines.push_back(engine);
+    return std::string();
+  }
+  if (EqualIgnoringCase(list.defaultName.c_str(), list.engines[index].name.c_str())) list.defaultName = engine.name;
+  list.engines[index] = engine;
+  return std::string();
+}
+
+void RemoveEngine(EngineList& list, int index) {
+  if (index < 0 || index >= static_cast<int>(list.engines.size())) return;
+  if (EqualIgnoringCase(list.defaultName.c_str(), list.engines[index].name.c_str())) list.defaultName.clear();
+  list.engines.erase(list.engines.begin() + index);
+}
+
+std::string EngineLine(const EngineList& list, int index) {
+  const Engine& engine = list.engines[index];
+  const bool chosen = EqualIgnoringCase(list.defaultName.c_str(), engine.name.c_str());
+  return engine.name + " (" + EngineKindName(engine.kind) + (chosen ? ", default)" : ")");
+}

@@ -52,3 +52,16 @@ struct EngineChoice {
   LaunchProblem problem;
 };
 EngineChoice ChooseEngine(XmlElement* entry, const EngineList& list, PathKindFunction kind);
+
+// Puts engine into list at index (an engine changed: renamed, another program
+// or kind) or, for index -1, at the end. The reason, for the user, when it is
+// refused (nothing changes then): no name, no program, or the name of
+// another engine. A renamed default stays the default.
+std::string PutEngine(EngineList& list, int index, const Engine& engine);
+
+// Removes the engine at index; when it was the default, new games choose the
+// DOSBOX.EXE beside the program again.
+void RemoveEngine(EngineList& list, int index);
+
+// The list line of an engine: "Staging (Staging, default)".
+std::string EngineLine(const EngineList& list, int index);

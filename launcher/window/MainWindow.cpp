@@ -14,6 +14,7 @@
 #include "launcher/GameLaunch.h"
 #include "launcher/Storage.h"
 #include "launcher/WebSearch.h"
+#include "launcher/window/EngineOptions.h"
 #include "launcher/window/GameList.h"
 #include "launcher/window/Messages.h"
 #include "launcher/window/ImportGames.h"
@@ -322,6 +323,9 @@ void OnCommand(HWND dialog, WORD command, LPARAM marker) {
       break;
     case IDM_RESTORE_DEFAULT_PROFILE:
       RestoreDefaultProfile(dialog);
+      break;
+    case IDM_ENGINES:
+      OpenEngineOptions(dialog);
       break;
     case IDM_UPDATE_CHECK:
       CheckForUpdates(dialog);

@@ -12,6 +12,7 @@
 
 #include "MainWindowFixture.h"
 #include "launcher/GameLaunch.h"
+#include "launcher/EngineList.h"
 #include "launcher/GameSchema.h"
 #include "launcher/window/ImportGames.h"
 #include "text/TextConvert.h"
@@ -548,4 +549,55 @@ TEST_F(MainWindowTest, TheEditorOffersDialogsForPathsAndFolders) {
       << "No edits the folder in place";
   PostMessageW(editor, WM_CLOSE, 0, 0);
   Settle();
+}
+
+// Options → DOSBox Installations: engines are added, refused without a
+// program, changed, chosen for new games and removed; OK saves the list
+// beside defrc.xml, Cancel keeps it as it was.
+TEST_F(MainWindowTest, TheEngineListIsEditedInOptionsAndSavedWithOk) {
+  WriteLibrary({});
+  Open();
+  auto field = [](HWND dialog, int id, const wchar_t* text) { SetDlgItemTextW(dialog, id, text); };
+  PostMessageW(main_, WM_COMMAND, IDM_ENGINES, 0);
+  HWND dialog = uitest::WaitForDialog(L"DOSBox Installations");
+  ASSERT_NE(nullptr, dialog);
+  field(dialog, IDC_ENGINE_NAME, L"Staging");
+  field(dialog, IDC_ENGINE_PROGRAM, L"C:\\Staging\\dosbox.exe");
+  SendDlgItemMessageW(dialog, IDC_ENGINE_KIND, CB_SETCURSEL, 1, 0);
+  SendMessageW(dialog, WM_COMMAND, IDC_ENGINE_ADD, 0);
+  field(dialog, IDC_ENGINE_NAME, L"X");
+  field(dialog, IDC_ENGINE_PROGRAM, L"");
+  PostMessageW(dialog, WM_COMMAND, IDC_ENGINE_ADD, 0);
+  EXPECT_TRUE(uitest::AnswerDialog(L"Vantle", L"Give the path of its program.", IDOK));
+  field(dialog, IDC_ENGINE_PROGRAM, L"C:\\X\\dosbox-x.exe");
+  SendDlgItemMessageW(dialog, IDC_ENGINE_KIND, CB_SETCURSEL, 2, 0);
+  SendMessageW(dialog, WM_COMMAND, IDC_ENGINE_ADD, 0);
+  // The first becomes the default and is renamed; the default follows it.
+  SendDlgItemMessageW(dialog, IDC_ENGINE_LIST, LB_SETCURSEL, 0, 0);
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_ENGINE_LIST, LBN_SELCHANGE), 0);  // as a click tells
+  SendMessageW(dialog, WM_COMMAND, IDC_ENGINE_DEFAULT, 0);
+  field(dialog, IDC_ENGINE_NAME, L"Staging 0.82");
+  SendMessageW(dialog, WM_COMMAND, IDC_ENGINE_CHANGE, 0);
+  EXPECT_EQ(2, SendDlgItemMessageW(dialog, IDC_ENGINE_LIST, LB_GETCOUNT, 0, 0));
+  SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+  Settle();
+
+  EngineList saved = ReadEngineList(EngineListPath());
+  ASSERT_EQ(2u, saved.engines.size());
+  EXPECT_EQ("Staging 0.82", saved.defaultName);
+  EXPECT_EQ("Staging 0.82", saved.engines[0].name);
+  EXPECT_EQ(EngineKind::Staging, saved.engines[0].kind);
+  EXPECT_EQ("C:\\X\\dosbox-x.exe", saved.engines[1].program);
+  EXPECT_EQ(EngineKind::DosBoxX, saved.engines[1].kind);
+
+  // Removing the default clears it; Cancel forgets the change.
+  PostMessageW(main_, WM_COMMAND, IDM_ENGINES, 0);
+  dialog = uitest::WaitForDialog(L"DOSBox Installations");
+  ASSERT_NE(nullptr, dialog);
+  SendDlgItemMessageW(dialog, IDC_ENGINE_LIST, LB_SETCURSEL, 0, 0);
+  SendMessageW(dialog, WM_COMMAND, IDC_ENGINE_REMOVE, 0);
+  EXPECT_EQ(1, SendDlgItemMessageW(dialog, IDC_ENGINE_LIST, LB_GETCOUNT, 0, 0));
+  SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  Settle();
+  EXPECT_EQ(2u, ReadEngineList(EngineListPath()).engines.size());
 }
