@@ -48,21 +48,28 @@ std::string ErrorText(DWORD error) {
   return described.empty() ? "error " + std::to_string(error) : described;
 }
 
-// Starts commandLine (ANSI) with the launcher's environment and folder; false,
-// with the reason, when it did not start.
-bool StartDosBox(const std::string& commandLine, std::string& reason) {
+// Starts commandLine (ANSI) with the launcher's environment, in folder (ANSI;
+// empty: the launcher's own); false, with the reason, when it did not start.
+// running, when given, receives the process's handle (null under Wine for a
+// host program), which the caller then closes.
+bool StartDosBox(const std::string& commandLine, std::string& reason, const std::string& folder = std::string(),
+                 HANDLE* running = nullptr) {
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof(startup));
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
     reason = ErrorText(GetLastError());
     return false;
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (process.hThread) CloseHandle(process.hThread);
+  if (running)
+    *running = process.hProcess;
+  else if (process.hProcess)
+    CloseHandle(process.hProcess);
   return true;
 }
 
@@ -141,12 +148,21 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
     return;
   }
   std::string reason;
-  if (!StartDosBox(LaunchCommandLine(launch, entry, confPath), reason)) {
+  // A game of the open library is timed: the window hears when DOSBox ends.
+  const bool timed = offerSettings && owner && ListItemEntry(list, index) == entry;
+  LaunchEnd end;
+  const std::string folder = launch.folder.empty() ? std::string() : CommandLinePath(launch.folder);
+  if (!StartDosBox(LaunchCommandLine(launch, entry, confPath), reason, folder, timed ? &end.process : nullptr)) {
     conf->Delete();
     TellDosBoxDidNotStart(owner, reason, launch.engine.builtIn ? std::string() : launch.engine.engine.program);
     return;
   }
-  FinishLaunchLater(std::move(conf), kConfReadMilliseconds);
+  if (timed) {
+    end.window = owner;
+    end.message = kGamePlayedMessage;
+    end.game = entry;
+  }
+  FinishLaunchLater(std::move(conf), kConfReadMilliseconds, end);
 }
 
 }  // namespace

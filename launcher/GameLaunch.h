@@ -16,6 +16,10 @@ extern HWND GameListWindow;
 // one.
 XmlElement* ListItemEntry(HWND list, int index);
 
+// Posted to the main window when DOSBox ends after a game of the list ran;
+// its lParam is a GamePlayed (LaunchThreads.h) that the window deletes.
+constexpr UINT kGamePlayedMessage = WM_APP + 2;
+
 // Writes a temporary configuration for entry (or, when entry is null, for the
 // list item's game) into the profile folder and starts DOSBox on it; DOSBox
 // gets three seconds to read it before it is deleted, on a thread beside the

@@ -106,6 +106,15 @@ LaunchProblem CheckLaunch(XmlElement* entry, LaunchMode mode, const HostPathServ
   return LaunchProblem();
 }
 
+std::string GameFolder(XmlElement* entry, LaunchMode mode) {
+  const std::string program = AttributeText(Section(entry, "Main"), mode == LaunchMode::Run ? "Run" : "Install");
+  const std::string host = HostPathOfProgram(WrittenMounts(entry), program);
+  const std::size_t separator = host.find_last_of("\\/");
+  if (separator == std::string::npos) return std::string();
+  // A drive's root keeps its separator ("C:\\").
+  return host.substr(0, separator == 2 && host[1] == ':' ? 3 : separator);
+}
+
 namespace {
 
 // The path as the message shows it: control characters, which would break

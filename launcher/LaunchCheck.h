@@ -58,3 +58,9 @@ LaunchProblem CheckLaunch(XmlElement* entry, LaunchMode mode, const HostPathServ
 // The message that tells the user. offerSettings adds the question whether
 // to open the game's settings (answered with Yes or No).
 std::string LaunchProblemText(const LaunchProblem& problem, bool offerSettings);
+
+// The host folder that holds the program the launch in mode runs, found
+// through the mount of its drive: DOSBox's working folder, so that relative
+// paths in its configuration resolve where users expect. "" when no folder
+// mount gives the program (an image, a drive mounted by a command).
+std::string GameFolder(XmlElement* entry, LaunchMode mode);

@@ -54,6 +54,7 @@ PreparedLaunch PrepareLaunch(XmlElement* entry, LaunchMode mode, const HostPathS
   launch.problem = launch.engine.problem.kind != LaunchProblem::None ? launch.engine.problem
                                                                       : CheckLaunch(entry, launch.mode, host);
   if (!launch.engine.builtIn) launch.conf = ConfForEngine(launch.conf, launch.engine.engine.kind);
+  launch.folder = GameFolder(entry, launch.mode);
   return launch;
 }
 

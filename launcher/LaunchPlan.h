@@ -37,6 +37,7 @@ struct PreparedLaunch {
   std::string conf;
   LaunchProblem problem;
   EngineChoice engine;
+  std::string folder;  // DOSBox's working folder (GameFolder); "" for the launcher's own
 };
 PreparedLaunch PrepareLaunch(XmlElement* entry, LaunchMode mode, const HostPathServices& host,
                              const EngineList* engines = nullptr);

@@ -8,7 +8,41 @@ namespace {
 struct PendingLaunch {
   std::unique_ptr<TempConfFile> conf;
   DWORD lifeMilliseconds;
+  LaunchEnd end;
+  ULONGLONG started;
 };
+
+// Set while FinishLaunches gives up the waits for DOSBox to end.
+HANDLE GivingUp() {
+  static HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return event;
+}
+
+void TellWhenEnded(const PendingLaunch& launch) {
+  if (!launch.end.process) return;
+  const HANDLE waits[] = {launch.end.process, GivingUp()};
+  const bool ended = WaitForMultipleObjects(GivingUp() ? 2 : 1, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+  if (!ended || !launch.end.window) {
+    CloseHandle(launch.end.process);
+    return;
+  }
+  auto played = std::make_unique<GamePlayed>();
+  played->game = launch.end.game;
+  // The process's own times, which do not count the file's seconds of life
+  // this thread waited before it looked.
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (GetProcessTimes(launch.end.process, &created, &exited, &kernel, &user)) {
+    const auto ticks = [](const FILETIME& t) { return (ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
+    played->seconds = ticks(exited) > ticks(created) ? (ticks(exited) - ticks(created)) / 10000000 : 0;
+    FileTimeToSystemTime(&exited, &played->ended);
+  } else {
+    played->seconds = (GetTickCount64() - launch.started) / 1000;
+    GetSystemTime(&played->ended);
+  }
+  CloseHandle(launch.end.process);
+  if (PostMessageW(launch.end.window, launch.end.message, 0, reinterpret_cast<LPARAM>(played.get())))
+    played.release();
+}
 
 // The threads of launches not yet waited for. A finished one is closed when
 // the next launch starts, so the list holds only what may still run.
@@ -19,6 +53,7 @@ DWORD WINAPI FinishLaunch(void* parameter) {
   std::unique_ptr<PendingLaunch> launch(static_cast<PendingLaunch*>(parameter));
   Sleep(launch->lifeMilliseconds);
   launch->conf->Delete(launch->lifeMilliseconds);
+  TellWhenEnded(*launch);
   return 0;
 }
 
@@ -35,8 +70,9 @@ void CloseFinishedThreads() {
 
 }  // namespace
 
-void FinishLaunchLater(std::unique_ptr<TempConfFile> conf, DWORD lifeMilliseconds) {
-  auto launch = std::make_unique<PendingLaunch>(PendingLaunch{std::move(conf), lifeMilliseconds});
+void FinishLaunchLater(std::unique_ptr<TempConfFile> conf, DWORD lifeMilliseconds, LaunchEnd end) {
+  auto launch =
+      std::make_unique<PendingLaunch>(PendingLaunch{std::move(conf), lifeMilliseconds, end, GetTickCount64()});
   {
     std::lock_guard<std::mutex> hold(ThreadsLock);
     CloseFinishedThreads();
@@ -57,8 +93,10 @@ void FinishLaunches() {
     std::lock_guard<std::mutex> hold(ThreadsLock);
     threads.swap(Threads);
   }
+  SetEvent(GivingUp());
   for (HANDLE thread : threads) {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
   }
+  ResetEvent(GivingUp());
 }

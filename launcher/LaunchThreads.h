@@ -11,12 +11,29 @@
 
 #include "launcher/TempConfFile.h"
 
+// Who hears when DOSBox ends: message is posted to window with a GamePlayed
+// (the receiver deletes it) once process has ended. The thread owns process.
+struct LaunchEnd {
+  HANDLE process = nullptr;
+  HWND window = nullptr;
+  UINT message = 0;
+  const void* game = nullptr;
+};
+struct GamePlayed {
+  const void* game;
+  unsigned long long seconds;
+  SYSTEMTIME ended;  // UTC
+};
+
 // Keeps conf for lifeMilliseconds from now, then deletes it (waiting up to as
-// long again while DOSBox still holds it open), on a thread of its own.
-void FinishLaunchLater(std::unique_ptr<TempConfFile> conf, DWORD lifeMilliseconds);
+// long again while DOSBox still holds it open), on a thread of its own; then,
+// when end names a process and a window, waits for the process to end and
+// tells the window how long it ran.
+void FinishLaunchLater(std::unique_ptr<TempConfFile> conf, DWORD lifeMilliseconds, LaunchEnd end = LaunchEnd());
 
 // Waits until every launch handed to FinishLaunchLater is finished: each
 // file has had its full life and is gone. Called before the process ends, so
 // that closing the window (or a command-line mode ending) never cuts a
-// launch short and never leaves a file behind.
+// launch short and never leaves a file behind. Waits for DOSBox to end are
+// given up: the games still running are not timed.
 void FinishLaunches();

@@ -5,6 +5,8 @@
 #include <shellapi.h>
 #include <stdlib.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,9 @@
 #include "launcher/DefaultProfile.h"
 #include "launcher/EntryEditor.h"
 #include "launcher/GameLaunch.h"
+#include "launcher/GameSchema.h"
+#include "launcher/LaunchThreads.h"
+#include "launcher/PlayRecord.h"
 #include "launcher/Storage.h"
 #include "launcher/WebSearch.h"
 #include "launcher/window/EngineOptions.h"
@@ -436,6 +441,25 @@ void DeleteGameEntry(HWND list, int index) {
   FillGameList(list);
 }
 
+namespace {
+
+// DOSBox has ended after a game of the list: its play time and last play go
+// on the game (unless it was deleted meanwhile) and the library is saved.
+void OnGamePlayed(LPARAM lParam) {
+  std::unique_ptr<GamePlayed> played(reinterpret_cast<GamePlayed*>(lParam));
+  if (!played || !GameDatabase) return;
+  XmlElement* games = GamesOf(*GameDatabase);
+  if (!HoldsGame(games, played->game)) return;
+  char when[32];
+  const SYSTEMTIME& t = played->ended;
+  std::snprintf(when, sizeof(when), "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                t.wSecond);
+  RecordPlay(const_cast<XmlElement*>(static_cast<const XmlElement*>(played->game)), played->seconds, when);
+  SaveGameDatabase();
+}
+
+}  // namespace
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
@@ -460,6 +484,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       return TRUE;
     case kUpdateChecked:
       OnUpdateChecked(dialog);
+      return TRUE;
+    case kGamePlayedMessage:
+      OnGamePlayed(lParam);
       return TRUE;
   }
   return FALSE;

@@ -226,6 +226,7 @@ TEST(CheckLaunch, ThePreparedLaunchChecksTheProgramThatRunsAndTheMessageNamesIt)
       EntryOf(doc, "<Main Install=\"C:\\SETUP.EXE\"/><Mount><m type=\"hdd\" local=\"C:\\GAMES\" remote=\"C\"/></Mount>"),
       LaunchMode::Run, kFakeHost);
   EXPECT_NE(std::string::npos, launch.conf.find("\r\nSETUP.EXE\r\n"));
+  EXPECT_EQ("C:\\GAMES", launch.folder) << "DOSBox starts in the folder of what it runs";
   EXPECT_NE(std::string::npos, LaunchProblemText(launch.problem, true)
                                    .find("The installer of this game cannot be found:\n\nC:\\GAMES\\SETUP.EXE\n\n"
                                          "It may have been moved or deleted, or its drive is not connected.\n\n"

@@ -1,6 +1,7 @@
 // Stands in for DOSBOX.EXE in the launch tests: records the exact command line
 // it was started with and a copy of the configuration file it was handed, in
-// its own folder as call-N.conf and call-N.cmdline (written last, so that its
+// its own folder as call-N.conf, call-N.cwd (the folder it was started in)
+// and call-N.cmdline (written last, so that its
 // presence means the record is complete), then ends.
 #include <windows.h>
 
@@ -50,6 +51,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   for (int call = 1; call < 100; ++call) {
     const std::string name = folder + "\\call-" + std::to_string(call);
     if (!WriteNew(name + ".conf", conf)) continue;
+    char folder[MAX_PATH * 4] = "";
+    GetCurrentDirectoryA(sizeof(folder), folder);
+    WriteNew(name + ".cwd", folder);
     WriteNew(name + ".cmdline", GetCommandLineA());
     return 0;
   }

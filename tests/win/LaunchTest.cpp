@@ -119,6 +119,7 @@ TEST_F(RunGameTest, StartsQuotedDosBoxWithTheParametersAndDeletesTheConfiguratio
   EXPECT_EQ(expected, CallConf(1));
   EXPECT_NE(std::string::npos, CallConf(1).find("\r\nCD C:\\GAMES\\KEEN\r\nKEEN.EXE\r\n"));
   EXPECT_EQ("", TempFiles(program_));
+  EXPECT_EQ((driveC_ / "GAMES" / "KEEN").string(), ReadBytes(program_ / "call-1.cwd")) << "the game's own folder";
   ExpectNoDecoyRun();
 }
 
