@@ -150,6 +150,20 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
   std::string reason;
   // A game of the open library is timed: the window hears when DOSBox ends.
   const bool timed = offerSettings && owner && ListItemEntry(list, index) == entry;
+  // What DOSBox reports goes to stdout.txt beside it (under Wine, to the
+  // bridge's DOSBOX.log); what they gain during the run is read at its end.
+  std::vector<std::wstring> reportFiles;
+  std::vector<long long> reportFrom;
+  if (timed) {
+    const std::string folder = launch.engine.builtIn
+                                   ? ProgramFolder
+                                   : launch.engine.engine.program.substr(
+                                         0, launch.engine.engine.program.find_last_of("\\/"));
+    for (const char* name : {"\\stdout.txt", "\\DOSBOX.log"}) {
+      reportFiles.push_back(WideFromUtf8(folder + name));
+      reportFrom.push_back(FileSizeNow(reportFiles.back()));
+    }
+  }
   LaunchEnd end;
   const std::string folder = launch.folder.empty() ? std::string() : CommandLinePath(launch.folder);
   if (!StartDosBox(LaunchCommandLine(launch, entry, confPath), reason, folder, timed ? &end.process : nullptr)) {
@@ -158,6 +172,8 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
     return;
   }
   if (timed) {
+    end.reportFiles.swap(reportFiles);
+    end.reportFrom.swap(reportFrom);
     end.window = owner;
     end.message = kGamePlayedMessage;
     end.game = entry;

@@ -1,5 +1,6 @@
 #include "launcher/LaunchThreads.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -16,6 +17,29 @@ struct PendingLaunch {
 HANDLE GivingUp() {
   static HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   return event;
+}
+
+// What file gained after from; all of it when it is shorter now (written
+// afresh, as stdout.txt is by each start of DOSBox).
+std::string NewOutput(const std::wstring& file, long long from) {
+  HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::string();
+  LARGE_INTEGER size{};
+  GetFileSizeEx(handle, &size);
+  LARGE_INTEGER start{};
+  start.QuadPart = size.QuadPart < from ? 0 : from;
+  std::string bytes;
+  // What one run reports is short; a runaway log is read no further.
+  constexpr DWORD kMostRead = 1 << 20;
+  if (SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) && size.QuadPart > start.QuadPart) {
+    bytes.resize(static_cast<std::size_t>(std::min<long long>(size.QuadPart - start.QuadPart, kMostRead)));
+    DWORD got = 0;
+    if (!ReadFile(handle, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
+    bytes.resize(got);
+  }
+  CloseHandle(handle);
+  return bytes;
 }
 
 void TellWhenEnded(const PendingLaunch& launch) {
@@ -40,6 +64,8 @@ void TellWhenEnded(const PendingLaunch& launch) {
     GetSystemTime(&played->ended);
   }
   CloseHandle(launch.end.process);
+  for (std::size_t i = 0; i < launch.end.reportFiles.size(); ++i)
+    played->output += NewOutput(launch.end.reportFiles[i], launch.end.reportFrom[i]);
   if (PostMessageW(launch.end.window, launch.end.message, 0, reinterpret_cast<LPARAM>(played.get())))
     played.release();
 }
@@ -69,6 +95,12 @@ void CloseFinishedThreads() {
 }
 
 }  // namespace
+
+long long FileSizeNow(const std::wstring& file) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
 
 void FinishLaunchLater(std::unique_ptr<TempConfFile> conf, DWORD lifeMilliseconds, LaunchEnd end) {
   auto launch =

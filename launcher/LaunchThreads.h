@@ -8,22 +8,32 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "launcher/TempConfFile.h"
 
 // Who hears when DOSBox ends: message is posted to window with a GamePlayed
 // (the receiver deletes it) once process has ended. The thread owns process.
+// reportFiles are the files DOSBox writes what it reports to; what they gained
+// after reportFrom (their sizes at the start) comes back as output.
 struct LaunchEnd {
   HANDLE process = nullptr;
   HWND window = nullptr;
   UINT message = 0;
   const void* game = nullptr;
+  std::vector<std::wstring> reportFiles;
+  std::vector<long long> reportFrom;
 };
 struct GamePlayed {
   const void* game;
   unsigned long long seconds;
   SYSTEMTIME ended;  // UTC
+  std::string output;
 };
+
+// The size of file now (0 when there is none), for reportFrom.
+long long FileSizeNow(const std::wstring& file);
 
 // Keeps conf for lifeMilliseconds from now, then deletes it (waiting up to as
 // long again while DOSBox still holds it open), on a thread of its own; then,

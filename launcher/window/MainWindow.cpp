@@ -13,6 +13,7 @@
 #include "launcher/CommandLine.h"
 #include "launcher/DefaultProfile.h"
 #include "launcher/EntryEditor.h"
+#include "launcher/DosBoxReport.h"
 #include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchThreads.h"
@@ -445,7 +446,23 @@ namespace {
 
 // DOSBox has ended after a game of the list: its play time and last play go
 // on the game (unless it was deleted meanwhile) and the library is saved.
-void OnGamePlayed(LPARAM lParam) {
+// What DOSBox reported about the game's settings, once it has ended, with
+// the offer to open them; nothing for a run that reported nothing.
+void TellReports(HWND dialog, XmlElement* game, const std::string& output) {
+  const std::vector<std::string> reports = DosBoxReports(output, game);
+  if (reports.empty()) return;
+  std::string text = "DOSBox reported this about the settings of " + AttributeText(Section(game, "Main"), "Name") +
+                     ":\n";
+  for (const std::string& report : reports) text += "\n" + report;
+  text += "\n\nOpen the game's settings?";
+  if (MessageBoxW(dialog, WideFromUtf8(text).c_str(), L"Vantle", MB_YESNO | MB_ICONWARNING) != IDYES) return;
+  HWND list = ListOf(dialog);
+  const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int index = 0; index < count; ++index)
+    if (ListItemEntry(list, index) == game) return OpenEntryEditor(list, index, nullptr);
+}
+
+void OnGamePlayed(HWND dialog, LPARAM lParam) {
   std::unique_ptr<GamePlayed> played(reinterpret_cast<GamePlayed*>(lParam));
   if (!played || !GameDatabase) return;
   XmlElement* games = GamesOf(*GameDatabase);
@@ -454,8 +471,10 @@ void OnGamePlayed(LPARAM lParam) {
   const SYSTEMTIME& t = played->ended;
   std::snprintf(when, sizeof(when), "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
                 t.wSecond);
-  RecordPlay(const_cast<XmlElement*>(static_cast<const XmlElement*>(played->game)), played->seconds, when);
+  XmlElement* game = const_cast<XmlElement*>(static_cast<const XmlElement*>(played->game));
+  RecordPlay(game, played->seconds, when);
   SaveGameDatabase();
+  TellReports(dialog, game, played->output);
 }
 
 }  // namespace
@@ -486,7 +505,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       OnUpdateChecked(dialog);
       return TRUE;
     case kGamePlayedMessage:
-      OnGamePlayed(lParam);
+      OnGamePlayed(dialog, lParam);
       return TRUE;
   }
   return FALSE;

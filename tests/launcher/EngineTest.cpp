@@ -7,6 +7,7 @@
 
 #include "HostPath.h"
 #include "TestSupport.h"
+#include "launcher/DosBoxReport.h"
 #include "launcher/EngineList.h"
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchPlan.h"
@@ -147,4 +148,25 @@ TEST(RecordPlay, AddsUpThePlayTimeAndKeepsTheLastPlay) {
   EXPECT_EQ("5", AttributeText(Section(games->GetChildren()[1], "Main"), "PlayedSeconds")) << "no number: none";
   EXPECT_TRUE(HoldsGame(games, first));
   EXPECT_FALSE(HoldsGame(games, games)) << "a game deleted meanwhile is not written to";
+}
+
+// What 0.74 printed for a bad configuration (measured with Debian's dosbox):
+// each report names the game's setting; a clean run reports nothing.
+TEST(DosBoxReports, NameTheGamesSettingAndStaySilentForACleanRun) {
+  auto doc = xmltest::Parse(xmltest::ReadFile(HostPath(VANTLE_DEFAULT_PROFILE)));
+  XmlElement* entry = TemplateEntry(*doc);
+  const std::string output =
+      "DOSBox version 0.74-3\nCONFIG:Loading primary settings from config file bad.conf\n"
+      "\"bogus\" is not a valid value for variable: output.\nIt might now be reset it to default value: surface\n"
+      "\"13\" is not a valid value for variable: irq1.\r\n"
+      "\"abc\" is not a valid value for variable: type.\nIt might now be reset it to default value: auto\n"
+      "MIDI:Opened device:none\n";
+  const std::vector<std::string> expected = {
+      "The setting output under Screen is \"bogus\", which this DOSBox does not accept; it used surface instead.",
+      "The setting irq1 under Gravis is \"13\", which this DOSBox does not accept.",
+      "DOSBox does not accept \"abc\" for type; it used auto instead.",
+  };
+  EXPECT_EQ(expected, DosBoxReports(output, entry));
+  EXPECT_TRUE(DosBoxReports("DOSBox version 0.74-3\nCONFIG:Loading primary settings from config file a.conf\n"
+                            "MIDI:Opened device:none\n", entry).empty());
 }

@@ -48,6 +48,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (std::strcmp(__argv[i], "-conf") == 0) conf = ReadAll(__argv[i + 1]);
   }
   const std::string folder = OwnFolder();
+  // A setting DOSBox would refuse is reported as DOSBox 0.74 does, in its
+  // stdout.txt.
+  if (conf.find("\r\nmachine=vgax\r\n") != std::string::npos) {
+    const std::string report = "\"vgax\" is not a valid value for variable: machine.\r\n"
+                               "It might now be reset it to default value: svga_s3\r\n";
+    HANDLE out = CreateFileA((folder + "\\stdout.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(out, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    CloseHandle(out);
+  }
   for (int call = 1; call < 100; ++call) {
     const std::string name = folder + "\\call-" + std::to_string(call);
     if (!WriteNew(name + ".conf", conf)) continue;

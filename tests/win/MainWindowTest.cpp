@@ -605,3 +605,29 @@ TEST_F(MainWindowTest, TheEngineListIsEditedInOptionsAndSavedWithOk) {
   Settle();
   EXPECT_EQ(2u, ReadEngineList(EngineListPath()).engines.size());
 }
+
+// After DOSBox ends, what it reported about a setting is shown with the
+// game's setting; a run that reported nothing shows nothing.
+TEST_F(MainWindowTest, WhatDosBoxReportedIsShownWithTheSettingAfterItEnds) {
+  WriteBytes(DatabasePath, "<?xml version=\"1.0\"?>\r\n<root><Games>"
+                           "<g><Main Name=\"Clean\" Run=\"C:\\GO.EXE\"/><DosBox machine=\"svga_s3\"/>" + kMountC +
+                           "</g><g><Main Name=\"Refused\" Run=\"C:\\GO.EXE\"/><DosBox machine=\"vgax\"/>" + kMountC +
+                           "</g></Games></root>\r\n");
+  Open();
+  Select(0);
+  Key(VK_RETURN);
+  for (int i = 0; i < 200 && SavedLibrary().find("LastPlayed") == std::string::npos; ++i) Sleep(50);
+  Settle();
+  EXPECT_FALSE(uitest::DialogShown(L"Vantle", L"DOSBox reported")) << "a clean run tells nothing";
+
+  Select(1);
+  Key(VK_RETURN);
+  HWND told = uitest::WaitForDialog(L"Vantle", L"DOSBox reported", 20000);
+  ASSERT_NE(nullptr, told);
+  const std::string said = wintest::ChildTexts(told);
+  EXPECT_NE(std::string::npos, said.find("DOSBox reported this about the settings of Refused:")) << said;
+  EXPECT_NE(std::string::npos,
+            said.find("The setting machine under DosBox is \"vgax\", which this DOSBox does not accept; it used "
+                      "svga_s3 instead.")) << said;
+  SendMessageW(told, WM_COMMAND, IDNO, 0);
+}
