@@ -3,6 +3,7 @@
 #include <string>
 
 #include "launcher/DefaultProfile.h"
+#include "launcher/EngineList.h"
 #include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchThreads.h"
@@ -103,6 +104,10 @@ void OnOk(HWND dialog) {
   if (IsDlgButtonChecked(dialog, IDC_NEW_PICK_FILES) && !AskForPrograms(dialog, answers)) return;
 
   std::unique_ptr<XmlElement> entry = MakeNewGameEntry(*templateEntry, answers);
+  // New games run on the engine chosen for them in Options; without one they
+  // stay exactly as before, on the DOSBOX.EXE beside the program.
+  const std::string engine = ReadEngineList(EngineListPath()).defaultName;
+  if (!engine.empty()) SetAttributeText(Section(entry.get(), "Main"), "Engine", engine.c_str());
   if (!PresetExecutable.empty()) {
     // Started from the shell on a program: run it, never store it.
     RunGame(GameListWindow, -1, LaunchMode::Run, entry.get());

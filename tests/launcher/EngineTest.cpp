@@ -170,3 +170,4 @@ TEST(DosBoxReports, NameTheGamesSettingAndStaySilentForACleanRun) {
   EXPECT_TRUE(DosBoxReports("DOSBox version 0.74-3\nCONFIG:Loading primary settings from config file a.conf\n"
                             "MIDI:Opened device:none\n", entry).empty());
 }
+
