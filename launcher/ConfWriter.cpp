@@ -157,6 +157,44 @@ void WriteCommands(ConfText& conf, XmlElement* entry, const char* section) {
   if (const char* text = FirstCDataText(Section(entry, section))) conf.Line(text);
 }
 
+// A line that ends DOSBox: "exit", "@exit", in any case, with blanks around.
+bool IsExitLine(std::string line) {
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.pop_back();
+  std::size_t start = line.find_first_not_of(" \t");
+  if (start == std::string::npos) return false;
+  if (line[start] == '@') ++start;
+  return EqualIgnoringCase(line.c_str() + start, "exit");
+}
+
+// Whether the game asks DOSBox to stay open after it: Main's KeepOpen is
+// "yes". Only looked up, so that a game that never chose stays unchanged.
+bool KeepsDosBoxOpen(XmlElement* entry) {
+  XmlElement* main = entry->FindChild("Main");
+  XmlAttribute* keep = main ? main->FindAttribute("KeepOpen") : nullptr;
+  return keep && EqualIgnoringCase(keep->GetValue().c_str(), "yes");
+}
+
+// The post-commands, without the lines that would close DOSBox when the game
+// keeps it open.
+void WritePostCommands(ConfText& conf, XmlElement* entry) {
+  const char* text = FirstCDataText(Section(entry, "Post_Commands"));
+  if (!text) return;
+  if (!KeepsDosBoxOpen(entry)) {
+    conf.Line(text);
+    return;
+  }
+  std::string kept, all = text;
+  std::size_t start = 0;
+  while (start <= all.size()) {
+    std::size_t end = all.find('\n', start);
+    const std::string line = all.substr(start, end == std::string::npos ? std::string::npos : end + 1 - start);
+    if (!IsExitLine(line.substr(0, line.size() - (line.empty() || line.back() != '\n' ? 0 : 1)))) kept += line;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  conf.Line(kept);
+}
+
 // Drive, directory and program: "C:\GAMES\KEEN\KEEN.EXE" becomes "C:",
 // "CD C:\GAMES\KEEN" and "KEEN.EXE".
 void WriteProgram(ConfText& conf, const std::string& program) {
@@ -194,7 +232,7 @@ bool MakeDosBoxConf(XmlElement* entry, LaunchMode mode, std::string& text, Short
   bool complete = false;
   if (!program.empty()) {
     WriteProgram(conf, conf.Path(program));
-    WriteCommands(conf, entry, "Post_Commands");
+    WritePostCommands(conf, entry);
     complete = true;
   }
   text.swap(conf.text());

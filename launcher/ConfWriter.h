@@ -43,7 +43,9 @@ bool ConfPathText(const std::string& path, ShortPathFunction shortPath, ConfText
 // the start of a variable ("50%off" would lose its "%").
 std::string BatchEscaped(const std::string& text);
 
-// The configuration of entry, as the bytes of the file. With no entry, the
+// The configuration of entry, as the bytes of the file. A game whose Main
+// has KeepOpen="yes" keeps DOSBox open after it: lines of its post-commands
+// that would close DOSBox ("exit") are left out. With no entry, the
 // template of defrc.xml is used (the file is written first when it is
 // missing). True when it is complete, including the line that starts the
 // program; false when the program attribute of mode is empty, and then text

@@ -3,6 +3,7 @@
 #include "launcher/GameLaunch.h"
 #include "launcher/Storage.h"
 #include "launcher/window/BrowseAttribute.h"
+#include "launcher/window/EngineOptions.h"
 #include "launcher/window/GameList.h"
 #include "ui/XmlEditor.h"
 
@@ -23,6 +24,7 @@ INT_PTR CALLBACK EntryEditorEvents(HWND editor, int code, void* node, char* text
     if (InGameDatabase(static_cast<XmlElement*>(node))) SaveGameDatabase();
     return 0;
   }
+  if (const INT_PTR engine = PickEngineValue(editor, code, node, text)) return engine;
   return BrowseAttributeValue(editor, code, node, text);
 }
 

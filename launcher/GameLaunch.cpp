@@ -3,12 +3,14 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "launcher/EntryEditor.h"
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchPlan.h"
+#include "launcher/LaunchThreads.h"
 #include "launcher/Storage.h"
 #include "launcher/TempConfFile.h"
 #include "launcher/window/GameList.h"
@@ -46,21 +48,28 @@ std::string ErrorText(DWORD error) {
   return described.empty() ? "error " + std::to_string(error) : described;
 }
 
-// Starts commandLine (ANSI) with the launcher's environment and folder; false,
-// with the reason, when it did not start.
-bool StartDosBox(const std::string& commandLine, std::string& reason) {
+// Starts commandLine (ANSI) with the launcher's environment, in folder (ANSI;
+// empty: the launcher's own); false, with the reason, when it did not start.
+// running, when given, receives the process's handle (null under Wine for a
+// host program), which the caller then closes.
+bool StartDosBox(const std::string& commandLine, std::string& reason, const std::string& folder = std::string(),
+                 HANDLE* running = nullptr) {
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof(startup));
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
     reason = ErrorText(GetLastError());
     return false;
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (process.hThread) CloseHandle(process.hThread);
+  if (running)
+    *running = process.hProcess;
+  else if (process.hProcess)
+    CloseHandle(process.hProcess);
   return true;
 }
 
@@ -78,15 +87,26 @@ std::string CommandLinePath(const std::string& path) {
 
 std::string CommandLineProgramFolder() { return CommandLinePath(ProgramFolder); }
 
-void TellDosBoxDidNotStart(HWND owner, const std::string& reason) {
-  Tell(owner, "DOSBox could not be started:\n\n" + ProgramFolder + "\\DOSBOX.EXE\n\n" + reason);
+void TellDosBoxDidNotStart(HWND owner, const std::string& reason, const std::string& program = std::string()) {
+  Tell(owner, "DOSBox could not be started:\n\n" + (program.empty() ? ProgramFolder + "\\DOSBOX.EXE" : program) +
+                  "\n\n" + reason);
 }
+
 
 // Stored text in the ANSI code page of the command line; as stored where the
 // code page lacks a character.
 std::string AnsiOrSame(const std::string& text) {
   std::string ansi;
   return SystemConfText(text, ansi) ? ansi : text;
+}
+
+// The command line of a prepared launch: the DOSBOX.EXE beside the program
+// as ever, or the chosen engine with the switches of its kind.
+std::string LaunchCommandLine(const PreparedLaunch& launch, XmlElement* entry, const std::string& confPath) {
+  const std::string parameters = AnsiOrSame(LaunchParameters(entry));
+  if (launch.engine.builtIn) return GameLaunchCommandLine(CommandLineProgramFolder(), parameters, confPath);
+  return EngineLaunchCommandLine(CommandLinePath(launch.engine.engine.program),
+                                 EngineSwitches(launch.engine.engine.kind), parameters, confPath);
 }
 
 // Says what keeps the game from starting; offers its settings where they can
@@ -108,7 +128,8 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
   if (!entry) entry = ListItemEntry(list, index);
   if (!entry) return;
 
-  const PreparedLaunch launch = PrepareLaunch(entry, mode, SystemHostPaths());
+  const EngineList engines = ReadEngineList(EngineListPath());
+  const PreparedLaunch launch = PrepareLaunch(entry, mode, SystemHostPaths(), &engines);
   if (!launch.complete) {
     // The editor alone would leave the user guessing why the game did not
     // start.
@@ -123,27 +144,46 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
     return;
   }
   HWND owner = OwnerOf(list);
-  TempConfFile conf;
+  auto conf = std::make_unique<TempConfFile>();
   std::string confPath;  // for the command line, in the code page the folder came in
-  if (!conf.Create(WideFromUtf8(ProfileFolder), "woa", launch.conf) ||
-      !Utf8ToAnsi(Utf8FromWide(conf.path()), confPath)) {
+  if (!conf->Create(WideFromUtf8(ProfileFolder), "woa", launch.conf) ||
+      !Utf8ToAnsi(Utf8FromWide(conf->path()), confPath)) {
     Tell(owner, "The configuration for DOSBox could not be written to the folder\n\n" + ProfileFolder +
-                    "\n\n" + ErrorText(conf.error()));
+                    "\n\n" + ErrorText(conf->error()));
     return;
   }
   std::string reason;
-  if (!StartDosBox(GameLaunchCommandLine(CommandLineProgramFolder(), AnsiOrSame(LaunchParameters(entry)), confPath),
-                   reason)) {
-    conf.Delete();
-    TellDosBoxDidNotStart(owner, reason);
+  // A game of the open library is timed: the window hears when DOSBox ends.
+  const bool timed = offerSettings && owner && ListItemEntry(list, index) == entry;
+  // What DOSBox reports goes to stdout.txt beside it (under Wine, to the
+  // bridge's DOSBOX.log); what they gain during the run is read at its end.
+  std::vector<std::wstring> reportFiles;
+  std::vector<long long> reportFrom;
+  if (timed) {
+    const std::string folder = launch.engine.builtIn
+                                   ? ProgramFolder
+                                   : launch.engine.engine.program.substr(
+                                         0, launch.engine.engine.program.find_last_of("\\/"));
+    for (const char* name : {"\\stdout.txt", "\\DOSBOX.log"}) {
+      reportFiles.push_back(WideFromUtf8(folder + name));
+      reportFrom.push_back(FileSizeNow(reportFiles.back()));
+    }
+  }
+  LaunchEnd end;
+  const std::string folder = launch.folder.empty() ? std::string() : CommandLinePath(launch.folder);
+  if (!StartDosBox(LaunchCommandLine(launch, entry, confPath), reason, folder, timed ? &end.process : nullptr)) {
+    conf->Delete();
+    TellDosBoxDidNotStart(owner, reason, launch.engine.builtIn ? std::string() : launch.engine.engine.program);
     return;
   }
-  // The window does not answer while DOSBox reads its file; the busy cursor
-  // says so.
-  const HCURSOR previous = SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
-  Sleep(kConfReadMilliseconds);
-  SetCursor(previous);
-  conf.Delete(kConfReadMilliseconds);
+  if (timed) {
+    end.reportFiles.swap(reportFiles);
+    end.reportFrom.swap(reportFrom);
+    end.window = owner;
+    end.message = kGamePlayedMessage;
+    end.game = entry;
+  }
+  FinishLaunchLater(std::move(conf), kConfReadMilliseconds, end);
 }
 
 }  // namespace
@@ -173,6 +213,7 @@ void RunShortcut(const char* argument) {
   for (int index = 0; index < count; ++index) {
     if (GameListText(GameListWindow, index, 1) != name) continue;
     Launch(GameListWindow, index, LaunchMode::Run, nullptr, false);
+    FinishLaunches();
     ExitProcess(0);
   }
 }

@@ -16,9 +16,14 @@ extern HWND GameListWindow;
 // one.
 XmlElement* ListItemEntry(HWND list, int index);
 
+// Posted to the main window when DOSBox ends after a game of the list ran;
+// its lParam is a GamePlayed (LaunchThreads.h) that the window deletes.
+constexpr UINT kGamePlayedMessage = WM_APP + 2;
+
 // Writes a temporary configuration for entry (or, when entry is null, for the
-// list item's game) into the profile folder, starts DOSBox on it, gives DOSBox
-// three seconds to read it and deletes it. When neither the program nor the
+// list item's game) into the profile folder and starts DOSBox on it; DOSBox
+// gets three seconds to read it before it is deleted, on a thread beside the
+// window (see LaunchThreads.h), so this returns as soon as DOSBox started. When neither the program nor the
 // installer of the game is known, the game's editor opens instead. A path
 // that DOSBox would not find or could not be handed (see LaunchCheck.h), and
 // a DOSBox that does not start, are told in a message; a game of the list is

@@ -4,7 +4,9 @@
 
 #include <vector>
 
+#include "launcher/DosSideCheck.h"
 #include "launcher/GameSchema.h"
+#include "launcher/LaunchPlan.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,33 +31,21 @@ HostPathServices SystemHostPaths() { return HostPathServices{SystemShortPath, Sy
 
 namespace {
 
-struct MountPaths {
-  std::string drive;  // remote, without a colon
-  std::string local;  // without the quotes a user may have put around it
-  bool image = false;
-};
-
 bool HasControlCharacter(const std::string& text) {
   for (char c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
   return false;
 }
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameDrive(const std::string& drive, char letter) {
-  return (drive.size() == 1 || (drive.size() == 2 && drive[1] == ':')) && UpperAscii(drive[0]) == UpperAscii(letter);
-}
-
-// The host path of DOS path program through the first mount of its drive (as
-// DOSBox refuses a second); "" when no folder mount provides it.
-std::string HostPathOfProgram(const std::vector<MountPaths>& mounts, const std::string& program) {
+// The host path of DOS path program through the mount of its drive; "" when
+// no folder mount provides it.
+std::string HostPathOfProgram(const std::vector<GameMount>& mounts, const std::string& program) {
   if (program.size() < 2 || program[1] != ':') return std::string();
-  for (const MountPaths& mount : mounts) {
-    if (!SameDrive(mount.drive, program[0])) continue;
+  for (const GameMount& mount : mounts) {
+    if (MountLetter(mount.drive) != MountLetter(program.substr(0, 1))) continue;
     if (mount.image) return std::string();
-    std::string rest = program.substr(2);
-    if (!rest.empty() && rest[0] == '\\') rest.erase(0, 1);
+    std::string rest;
+    if (!ResolvedRest(program, rest)) return std::string();
     std::string folder = mount.local;
     if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
     return folder + rest;
@@ -76,42 +66,37 @@ LaunchProblem Problem(LaunchProblem::Kind kind, LaunchProblem::Role role, const 
 }  // namespace
 
 LaunchProblem CheckLaunch(XmlElement* entry, LaunchMode mode, const HostPathServices& host) {
-  std::vector<MountPaths> mounts;
-  XmlElement* mountSection = Section(entry, "Mount");
-  for (unsigned i = 0; i < mountSection->GetChildCount(); ++i) {
-    XmlElement* mount = mountSection->GetChildren()[i];
-    const std::string type = AttributeText(mount, "type");
-    if (type.empty()) continue;  // written nowhere
-    MountPaths paths;
-    paths.drive = AttributeText(mount, "remote");
-    paths.local = Unquoted(AttributeText(mount, "local"));
-    paths.image = EqualIgnoringCase(AttributeText(mount, "iso").c_str(), "yes");
-    mounts.push_back(paths);
-  }
+  const std::vector<GameMount> mounts = WrittenMounts(entry);
   const LaunchProblem::Role programRole =
       mode == LaunchMode::Run ? LaunchProblem::Program : LaunchProblem::Installer;
   const std::string program = AttributeText(Section(entry, "Main"), mode == LaunchMode::Run ? "Run" : "Install");
 
   // Names that would end a DOS command line, whether they exist or not.
-  for (const MountPaths& mount : mounts) {
+  for (const GameMount& mount : mounts) {
     const LaunchProblem::Role role = mount.image ? LaunchProblem::MountImage : LaunchProblem::MountFolder;
     if (HasControlCharacter(mount.local) || HasControlCharacter(mount.drive))
       return Problem(LaunchProblem::ControlCharacter, role, mount.local, mount.drive);
   }
   if (HasControlCharacter(program)) return Problem(LaunchProblem::ControlCharacter, programRole, program);
 
-  for (const MountPaths& mount : mounts) {
+  for (const GameMount& mount : mounts) {
     const LaunchProblem::Role role = mount.image ? LaunchProblem::MountImage : LaunchProblem::MountFolder;
     const PathKind wanted = mount.image ? PathKind::File : PathKind::Folder;
     if (!host.kind || host.kind(mount.local) != wanted)
       return Problem(LaunchProblem::Missing, role, mount.local, mount.drive);
   }
+  const char* commands = FirstCDataText(Section(entry, "Pre_Commands"));
+  const std::string commandLetters = LettersMountedBy(std::string(commands ? commands : "") + "\n" +
+                                                      LaunchParameters(entry));
+  const LaunchProblem dosSide = CheckDosSide(mounts, commandLetters, program, programRole, host.kind);
+  if (dosSide.kind != LaunchProblem::None) return dosSide;
+
   const std::string programOnHost = HostPathOfProgram(mounts, program);
   if (!programOnHost.empty() && (!host.kind || host.kind(programOnHost) != PathKind::File))
     return Problem(LaunchProblem::Missing, programRole, programOnHost);
 
   std::string written;
-  for (const MountPaths& mount : mounts) {
+  for (const GameMount& mount : mounts) {
     if (!ConfPathText(mount.local, host.shortPath, host.confText, written))
       return Problem(LaunchProblem::NoConfName, mount.image ? LaunchProblem::MountImage : LaunchProblem::MountFolder,
                      mount.local, mount.drive);
@@ -119,6 +104,15 @@ LaunchProblem CheckLaunch(XmlElement* entry, LaunchMode mode, const HostPathServ
   if (!ConfPathText(program, host.shortPath, host.confText, written))
     return Problem(LaunchProblem::NoConfName, programRole, program);
   return LaunchProblem();
+}
+
+std::string GameFolder(XmlElement* entry, LaunchMode mode) {
+  const std::string program = AttributeText(Section(entry, "Main"), mode == LaunchMode::Run ? "Run" : "Install");
+  const std::string host = HostPathOfProgram(WrittenMounts(entry), program);
+  const std::size_t separator = host.find_last_of("\\/");
+  if (separator == std::string::npos) return std::string();
+  // A drive's root keeps its separator ("C:\\").
+  return host.substr(0, separator == 2 && host[1] == ':' ? 3 : separator);
 }
 
 namespace {
@@ -148,6 +142,8 @@ std::string WhatItIs(const LaunchProblem& problem) {
       return "The folder this game mounts as drive " + Shown(problem.drive) + ":";
     case LaunchProblem::MountImage:
       return "The image this game mounts as drive " + Shown(problem.drive) + ":";
+    case LaunchProblem::Engine:
+      return "The DOSBox this game runs on (" + Shown(problem.detail) + ")";
   }
   return "A path of this game";
 }
@@ -171,6 +167,33 @@ std::string LaunchProblemText(const LaunchProblem& problem, bool offerSettings) 
       text = WhatItIs(problem) + " has letters that DOSBox cannot read on this system, and no short (8.3) name "
              "to use instead:\n\n" + Shown(problem.path) + "\n\nRename it, or move the game to a folder whose "
              "name uses plain letters.";
+      break;
+    case LaunchProblem::NotADrive:
+      text = "A mount of this game names no drive letter DOSBox can use (\"" + Shown(problem.drive) +
+             "\"):\n\n" + Shown(problem.path) + "\n\nUnder Mount, give it a letter from A to Y.";
+      break;
+    case LaunchProblem::DriveTaken:
+      text = "Drive " + Shown(problem.drive) + ": is mounted twice by this game:\n\n" + Shown(problem.detail) + "\n" +
+             Shown(problem.path) +
+             "\n\nDOSBox refuses the second mount. Under Mount, give each mount a letter of its own.";
+      break;
+    case LaunchProblem::DriveNotMounted:
+      text = WhatItIs(problem) + " is on drive " + Shown(problem.drive) + ":, which none of its mounts gives:\n\n" +
+             Shown(problem.path) + "\n\nThe game's Mount settings give: " + Shown(problem.detail) +
+             ".\n\nAdd a mount for drive " + Shown(problem.drive) + ": under Mount, or correct the path.";
+      break;
+    case LaunchProblem::EngineUnknown:
+      text = "This game runs on a DOSBox called \"" + Shown(problem.path) +
+             "\", which the list of DOSBox installations (Options) does not hold.\n\nChoose another as the "
+             "game's Engine (under Main), or add it to the list.";
+      break;
+    case LaunchProblem::OutsideMount:
+      text = WhatItIs(problem) + " lies outside the folder its drive " + Shown(problem.drive) +
+             ": is mounted from:\n\n" + Shown(problem.path) + "\n\nUnder Mount, drive " + Shown(problem.drive) +
+             ": is the folder " + Shown(problem.detail) +
+             (problem.suggestion.empty() ? std::string()
+                                         : "; inside DOSBox this file is " + Shown(problem.suggestion)) +
+             ".\n\nCorrect the path, or mount the folder that holds it.";
       break;
   }
   text += "\n\nDOSBox was not started.";

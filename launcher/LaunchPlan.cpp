@@ -40,7 +40,8 @@ bool WriteLaunchConf(XmlElement* entry, const std::string& target, LaunchMode mo
   return mode == LaunchMode::Run && WriteDosBoxConf(entry, target, LaunchMode::Install, shortPath);
 }
 
-PreparedLaunch PrepareLaunch(XmlElement* entry, LaunchMode mode, const HostPathServices& host) {
+PreparedLaunch PrepareLaunch(XmlElement* entry, LaunchMode mode, const HostPathServices& host,
+                             const EngineList* engines) {
   PreparedLaunch launch;
   launch.mode = mode;
   launch.complete = MakeDosBoxConf(entry, mode, launch.conf, host.shortPath, host.confText);
@@ -48,7 +49,12 @@ PreparedLaunch PrepareLaunch(XmlElement* entry, LaunchMode mode, const HostPathS
     launch.mode = LaunchMode::Install;
     launch.complete = MakeDosBoxConf(entry, launch.mode, launch.conf, host.shortPath, host.confText);
   }
-  if (launch.complete) launch.problem = CheckLaunch(entry, launch.mode, host);
+  if (!launch.complete) return launch;
+  if (engines) launch.engine = ChooseEngine(entry, *engines, host.kind);
+  launch.problem = launch.engine.problem.kind != LaunchProblem::None ? launch.engine.problem
+                                                                      : CheckLaunch(entry, launch.mode, host);
+  if (!launch.engine.builtIn) launch.conf = ConfForEngine(launch.conf, launch.engine.engine.kind);
+  launch.folder = GameFolder(entry, launch.mode);
   return launch;
 }
 
@@ -69,6 +75,11 @@ std::string QuotedDosBox(const std::string& programFolder) {
 std::string GameLaunchCommandLine(const std::string& programFolder, const std::string& parameters,
                                   const std::string& confPath) {
   return QuotedDosBox(programFolder) + " " + parameters + " -conf \"" + confPath + "\"";
+}
+
+std::string EngineLaunchCommandLine(const std::string& program, const std::string& switches,
+                                    const std::string& parameters, const std::string& confPath) {
+  return "\"" + program + "\" " + switches + parameters + " -conf \"" + confPath + "\"";
 }
 
 std::string ConfCommandLine(const std::string& programFolder, const std::string& confPath) {

@@ -9,6 +9,7 @@
 
 #include "launcher/DatabaseOpen.h"
 #include "launcher/DefaultProfile.h"
+#include "launcher/LaunchThreads.h"
 #include "launcher/window/LibraryHolder.h"
 #include "launcher/window/MainWindow.h"
 #include "launcher/Storage.h"
@@ -89,6 +90,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
   // The wide dialog: game names show, and are typed, in any language.
   DialogBoxParamW(instance, L"DIALOG_1", nullptr, MainDialogProc, 0);
+  // The window is gone; launches still in their first seconds end here.
+  FinishLaunches();
 
   SaveGameDatabase();
   GameDatabase.reset();

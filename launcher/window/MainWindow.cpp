@@ -5,6 +5,7 @@
 #include <shellapi.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -13,11 +14,15 @@
 #include "launcher/CommandLine.h"
 #include "launcher/DefaultProfile.h"
 #include "launcher/EntryEditor.h"
+#include "launcher/DosBoxReport.h"
 #include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
+#include "launcher/LaunchThreads.h"
+#include "launcher/PlayRecord.h"
 #include "launcher/Storage.h"
 #include "launcher/WebSearch.h"
 #include "launcher/WindowSettings.h"
+#include "launcher/window/EngineOptions.h"
 #include "launcher/window/GameList.h"
 #include "launcher/window/Messages.h"
 #include "launcher/window/ImportGames.h"
@@ -509,6 +514,9 @@ void OnCommand(HWND dialog, WORD command, LPARAM marker) {
     case IDM_RESTORE_DEFAULT_PROFILE:
       RestoreDefaultProfile(dialog);
       break;
+    case IDM_ENGINES:
+      OpenEngineOptions(dialog);
+      break;
     case IDM_UPDATE_CHECK:
       CheckForUpdates(dialog);
       break;
@@ -620,6 +628,43 @@ void DeleteGameEntries(HWND list, const std::vector<XmlElement*>& entries) {
   FillGameList(list);
 }
 
+namespace {
+
+// DOSBox has ended after a game of the list: its play time and last play go
+// on the game (unless it was deleted meanwhile) and the library is saved.
+// What DOSBox reported about the game's settings, once it has ended, with
+// the offer to open them; nothing for a run that reported nothing.
+void TellReports(HWND dialog, XmlElement* game, const std::string& output) {
+  const std::vector<std::string> reports = DosBoxReports(output, game);
+  if (reports.empty()) return;
+  std::string text = "DOSBox reported this about the settings of " + AttributeText(Section(game, "Main"), "Name") +
+                     ":\n";
+  for (const std::string& report : reports) text += "\n" + report;
+  text += "\n\nOpen the game's settings?";
+  if (MessageBoxW(dialog, WideFromUtf8(text).c_str(), L"Vantle", MB_YESNO | MB_ICONWARNING) != IDYES) return;
+  HWND list = ListOf(dialog);
+  const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int index = 0; index < count; ++index)
+    if (ListItemEntry(list, index) == game) return OpenEntryEditor(list, index, nullptr);
+}
+
+void OnGamePlayed(HWND dialog, LPARAM lParam) {
+  std::unique_ptr<GamePlayed> played(reinterpret_cast<GamePlayed*>(lParam));
+  if (!played || !GameDatabase) return;
+  XmlElement* games = GamesOf(*GameDatabase);
+  if (!HoldsGame(games, played->game)) return;
+  char when[32];
+  const SYSTEMTIME& t = played->ended;
+  std::snprintf(when, sizeof(when), "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                t.wSecond);
+  XmlElement* game = const_cast<XmlElement*>(static_cast<const XmlElement*>(played->game));
+  RecordPlay(game, played->seconds, when);
+  SaveGameDatabase();
+  TellReports(dialog, game, played->output);
+}
+
+}  // namespace
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
@@ -654,6 +699,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       return TRUE;
     case kImportHandedOver:
       ImportHandedFolder(dialog);
+      return TRUE;
+    case kGamePlayedMessage:
+      OnGamePlayed(dialog, lParam);
       return TRUE;
   }
   return FALSE;

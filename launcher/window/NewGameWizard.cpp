@@ -3,8 +3,10 @@
 #include <string>
 
 #include "launcher/DefaultProfile.h"
+#include "launcher/EngineList.h"
 #include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
+#include "launcher/LaunchThreads.h"
 #include "launcher/NewGameEntry.h"
 #include "launcher/Storage.h"
 #include "launcher/window/GameList.h"
@@ -102,9 +104,14 @@ void OnOk(HWND dialog) {
   if (IsDlgButtonChecked(dialog, IDC_NEW_PICK_FILES) && !AskForPrograms(dialog, answers)) return;
 
   std::unique_ptr<XmlElement> entry = MakeNewGameEntry(*templateEntry, answers);
+  // New games run on the engine chosen for them in Options; without one they
+  // stay exactly as before, on the DOSBOX.EXE beside the program.
+  const std::string engine = ReadEngineList(EngineListPath()).defaultName;
+  if (!engine.empty()) SetAttributeText(Section(entry.get(), "Main"), "Engine", engine.c_str());
   if (!PresetExecutable.empty()) {
     // Started from the shell on a program: run it, never store it.
     RunGame(GameListWindow, -1, LaunchMode::Run, entry.get());
+    FinishLaunches();
     ExitProcess(0);
   }
   const XmlElement* added = entry.get();

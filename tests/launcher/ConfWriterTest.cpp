@@ -337,3 +337,25 @@ TEST_F(ConfWriter, PathsAreWrittenInTheConfCodePageOrByTheirShortNames) {
   SetAttributeText(Main(entry), "Run", "C:\\50%OFF\\GO.BAT");
   EXPECT_NE(std::string::npos, Autoexec(entry, LaunchMode::Run, true).find("C:\r\nCD C:\\50%%OFF\r\nGO.BAT\r\n"));
 }
+
+// KeepOpen="yes" leaves out the post-command lines that would close DOSBox;
+// any other value, or none, writes them as stored.
+TEST(MakeDosBoxConf, AGameThatKeepsDosBoxOpenWritesNoClosingExit) {
+  const std::string commands = "@echo done\r\nexit\r\n  @EXIT \r\nexit now\r\nexit";
+  struct Case {
+    const char* keep;  // null: no attribute
+    const char* written;
+  } const cases[] = {
+      {"yes", "\r\nGO.EXE\r\n@echo done\r\nexit now\r\n\r\n"},
+      {"no", "\r\nGO.EXE\r\n@echo done\r\nexit\r\n  @EXIT \r\nexit now\r\nexit\r\n"},
+      {nullptr, "\r\nGO.EXE\r\n@echo done\r\nexit\r\n  @EXIT \r\nexit now\r\nexit\r\n"},
+  };
+  for (const Case& c : cases) {
+    auto doc = xmltest::Parse(std::string("<?xml version=\"1.0\"?><root><Games><g><Main Run=\"GO.EXE\"") +
+                              (c.keep ? std::string(" KeepOpen=\"") + c.keep + "\"" : "") +
+                              "/><Post_Commands><![CDATA[" + commands + "]]></Post_Commands></g></Games></root>");
+    std::string text;
+    ASSERT_TRUE(MakeDosBoxConf(TemplateEntry(*doc), LaunchMode::Run, text, nullptr, nullptr));
+    EXPECT_EQ(c.written, text.substr(text.size() - std::string(c.written).size())) << (c.keep ? c.keep : "none");
+  }
+}

@@ -17,6 +17,7 @@
 #include "bridge/ConfTranslate.h"
 #include "launcher/ConfWriter.h"
 #include "launcher/GameSchema.h"
+#include "launcher/EngineKinds.h"
 #include "launcher/LaunchPlan.h"
 
 namespace fs = std::filesystem;
@@ -29,11 +30,10 @@ struct DosBoxResult {
 };
 
 // Runs DOSBox on conf with a home of its own, so that nothing of the user's
-// DOSBox set-up is read or written; gives up after two minutes.
-DosBoxResult RunDosBox(const std::string& conf, const std::string& home) {
-  const std::string command = "env HOME='" + home +
-                              "' SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy timeout 120 '" VANTLE_DOSBOX
-                              "' -conf '" + conf + "' 2>&1";
+// DOSBox set-up is read or written; gives up after seconds (exit code 124).
+DosBoxResult RunDosBox(const std::string& conf, const std::string& home, int seconds = 120) {
+  const std::string command = "env HOME='" + home + "' SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy timeout " +
+                              std::to_string(seconds) + " '" VANTLE_DOSBOX "' -conf '" + conf + "' 2>&1";
   DosBoxResult result;
   std::FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return result;
@@ -228,4 +228,27 @@ TEST_F(DosBoxRun, TheBridgedConfigurationReachesTheGameAndEveryTemplateSettingIs
     if (line.find("valid value") != std::string::npos) rejected += line + "\n";
   EXPECT_EQ("", rejected) << bridged.text;
   EXPECT_EQ("", UnknownSettings(ReadSettings(bridged.text), DosBoxSettings())) << bridged.text;
+}
+
+// The file written for a listed engine of kind 0.74 is one this DOSBox takes
+// whole: no value refused. A game that keeps DOSBox open runs and is still
+// there when told to end (here, by timeout).
+TEST_F(DosBoxRun, TheClassicKindsFileIsAcceptedWholeAndKeepOpenKeepsDosBoxRunning) {
+  SetProgram("C:\\GAMES\\KEEN\\PLAY.COM", "");
+  std::string written;
+  ASSERT_TRUE(MakeDosBoxConf(entry_, LaunchMode::Run, written, nullptr, nullptr));
+  const std::string conf = dir_.File("classic.conf");
+  xmltest::WriteFile(conf, ConfForEngine(written, EngineKind::Classic));
+  const DosBoxResult classic = RunDosBox(conf, (fs::path(dir_.Path()) / "home").string());
+  EXPECT_EQ(0, classic.exitCode) << classic.console;
+  EXPECT_EQ(std::string::npos, classic.console.find("is not a valid value")) << classic.console;
+  EXPECT_NE(std::string::npos, written.find("\r\nmachine=vga\r\n")) << "which the template's name would be";
+  EXPECT_EQ("THE GAME RAN\r\n", Left("GAMES/KEEN/PLAYED.TXT"));
+
+  fs::remove(drive_ / "GAMES" / "KEEN" / "PLAYED.TXT");
+  SetAttributeText(Section(entry_, "Main"), "KeepOpen", "yes");
+  ASSERT_TRUE(WriteLaunchConf(entry_, conf, LaunchMode::Run));
+  const DosBoxResult kept = RunDosBox(conf, (fs::path(dir_.Path()) / "home").string(), 8);
+  EXPECT_EQ(124, kept.exitCode) << "DOSBox ended by itself\n" << kept.console;
+  EXPECT_EQ("THE GAME RAN\r\n", Left("GAMES/KEEN/PLAYED.TXT"));
 }

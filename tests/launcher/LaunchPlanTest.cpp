@@ -228,10 +228,57 @@ TEST(CheckLaunch, ThePreparedLaunchChecksTheProgramThatRunsAndTheMessageNamesIt)
       EntryOf(doc, "<Main Install=\"C:\\SETUP.EXE\"/><Mount><m type=\"hdd\" local=\"C:\\GAMES\" remote=\"C\"/></Mount>"),
       LaunchMode::Run, kFakeHost);
   EXPECT_NE(std::string::npos, launch.conf.find("\r\nSETUP.EXE\r\n"));
+  EXPECT_EQ("C:\\GAMES", launch.folder) << "DOSBox starts in the folder of what it runs";
   EXPECT_NE(std::string::npos, LaunchProblemText(launch.problem, true)
                                    .find("The installer of this game cannot be found:\n\nC:\\GAMES\\SETUP.EXE\n\n"
                                          "It may have been moved or deleted, or its drive is not connected.\n\n"
                                          "DOSBox was not started.\n\nOpen the game's settings?"));
   EXPECT_EQ(std::string::npos, LaunchProblemText(launch.problem, false).find("settings"));
   EXPECT_EQ("woaA0B.tmp", TempFileName("woa", 0x10A0B)) << "four hexadecimal digits at most";
+}
+
+// The DOS side: every path the configuration changes to and starts must lie
+// on a drive a mount gives, inside the folder it gives, each letter mounted
+// once; the message names the path, the drive and what Mount gives.
+TEST(CheckLaunch, TheProgramMeetsTheMountsAsDosBoxResolvesThem) {
+  using P = LaunchProblem;
+  const std::string games = "<m type=\"hdd\" iso=\"no\" local=\"C:\\GAMES\" remote=\"C\"/>";
+  const std::string image = "<m type=\"iso\" iso=\"yes\" local=\"D:\\keen.iso\" remote=\"D\"/>";
+  struct Case {
+    std::string mounts, more, run;
+    P::Kind kind;
+    const char* drive;
+    const char* said;  // a piece of the message
+  } const cases[] = {
+      {games, "", "D:\\GAME.EXE", P::DriveNotMounted, "D",
+       "is on drive D:, which none of its mounts gives:\n\nD:\\GAME.EXE\n\nThe game's Mount settings give: "
+       "C: (the folder C:\\GAMES).\n\nAdd a mount for drive D: under Mount"},
+      {"", "", "C:\\KEEN4EGA.EXE", P::DriveNotMounted, "C", "Mount settings give: none."},
+      {image, "", "C:\\SETUP.EXE", P::DriveNotMounted, "C", "give: D: (the image D:\\keen.iso)."},
+      {games, "", "C:\\GAMES\\KEEN4EGA.EXE", P::OutsideMount, "C",
+       "outside the folder its drive C: is mounted from:\n\nC:\\GAMES\\KEEN4EGA.EXE\n\nUnder Mount, drive C: is the "
+       "folder C:\\GAMES; inside DOSBox this file is C:\\KEEN4EGA.EXE."},
+      {games, "", "C:\\..\\KEEN4EGA.EXE", P::OutsideMount, "C", "drive C: is the folder C:\\GAMES."},
+      {games + "<m type=\"hdd\" iso=\"no\" local=\"C:\\\" remote=\"c:\"/>", "", "C:\\KEEN4EGA.EXE", P::DriveTaken, "C",
+       "Drive C: is mounted twice by this game:\n\nC:\\GAMES\nC:\\\n\nDOSBox refuses the second mount."},
+      {"<m type=\"hdd\" iso=\"no\" local=\"C:\\\" remote=\"Z\"/>", "", "Z:\\GAMES\\KEEN4EGA.EXE", P::None, "", ""},
+      {"<m type=\"hdd\" iso=\"no\" local=\"C:\\\" remote=\"CD\"/>", "", "A.EXE", P::NotADrive, "CD", "(\"CD\")"},
+      // Drives mounted by commands are taken on trust; DOSBox's own drive,
+      // a program without a drive and ".." that stays inside all pass.
+      {"", "<Pre_Commands><![CDATA[REM\r\n@MOUNT d C:\\]]></Pre_Commands>", "D:\\X.EXE", P::None, "", ""},
+      {"", "<Command_Line_Parameters><![CDATA[-c \"imgmount e C:\\x.iso -t iso\"]]></Command_Line_Parameters>",
+       "E:\\X.EXE", P::None, "", ""},
+      {"", "", "Z:\\COMMAND.COM", P::None, "", ""},
+      {"", "", "KEEN.EXE", P::None, "", ""},
+      {games, "", "c:\\games\\..\\KEEN4EGA.EXE", P::None, "", ""},
+      {image, "", "D:\\GAME\\PLAY.EXE", P::None, "", ""},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<XmlDocument> doc;
+    XmlElement* entry = EntryOf(doc, "<Main Run=\"" + c.run + "\"/><Mount>" + c.mounts + "</Mount>" + c.more);
+    const LaunchProblem problem = CheckLaunch(entry, LaunchMode::Run, kFakeHost);
+    EXPECT_EQ(c.kind, problem.kind) << c.run << " " << c.mounts;
+    EXPECT_EQ(c.drive, problem.drive) << c.run;
+    EXPECT_NE(std::string::npos, LaunchProblemText(problem, true).find(c.said)) << LaunchProblemText(problem, true);
+  }
 }

@@ -104,7 +104,8 @@ TEST_F(CommandLineModes, RunStartsTheProgramOnItsOwnDriveAndNeverStoresIt) {
 TEST_F(CommandLineModes, ShortcutStartsTheNamedGameFromTheFilledList) {
   WriteBytes(program_ / "vtl.xml",
              "<?xml version=\"1.0\"?>\r\n<root><Games><g><Main Name=\"Doom\" Run=\"C:\\DOOM\\DOOM.EXE\"/>"
-             "</g><g><Main Name=\"Commander Keen\" Run=\"C:\\KEEN\\KEEN4.EXE\"/></g></Games></root>\r\n");
+             "</g><g><Main Name=\"Commander Keen\" Run=\"C:\\KEEN\\KEEN4.EXE\"/>" + kMountC +
+             "</g></Games></root>\r\n");
   ExpectEndsByItself("-shortcut \"Commander Keen\"");
   ASSERT_EQ(1, CallCount(program_));
   EXPECT_NE(std::string::npos, CallConf(1).find("KEEN4.EXE"));

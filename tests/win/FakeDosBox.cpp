@@ -1,6 +1,7 @@
 // Stands in for DOSBOX.EXE in the launch tests: records the exact command line
 // it was started with and a copy of the configuration file it was handed, in
-// its own folder as call-N.conf and call-N.cmdline (written last, so that its
+// its own folder as call-N.conf, call-N.cwd (the folder it was started in)
+// and call-N.cmdline (written last, so that its
 // presence means the record is complete), then ends.
 #include <windows.h>
 
@@ -47,9 +48,22 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (std::strcmp(__argv[i], "-conf") == 0) conf = ReadAll(__argv[i + 1]);
   }
   const std::string folder = OwnFolder();
+  // A setting DOSBox would refuse is reported as DOSBox 0.74 does, in its
+  // stdout.txt.
+  if (conf.find("\r\nmachine=vgax\r\n") != std::string::npos) {
+    const std::string report = "\"vgax\" is not a valid value for variable: machine.\r\n"
+                               "It might now be reset it to default value: svga_s3\r\n";
+    HANDLE out = CreateFileA((folder + "\\stdout.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(out, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    CloseHandle(out);
+  }
   for (int call = 1; call < 100; ++call) {
     const std::string name = folder + "\\call-" + std::to_string(call);
     if (!WriteNew(name + ".conf", conf)) continue;
+    char folder[MAX_PATH * 4] = "";
+    GetCurrentDirectoryA(sizeof(folder), folder);
+    WriteNew(name + ".cwd", folder);
     WriteNew(name + ".cmdline", GetCommandLineA());
     return 0;
   }

@@ -17,6 +17,10 @@ namespace fs = std::filesystem;
 using wintest::ReadBytes;
 using wintest::WriteBytes;
 
+// Drive C: mounted by a command of the game, which the launch takes on trust:
+// for games whose programs need not exist.
+inline const std::string kMountC = "<Pre_Commands><![CDATA[mount c C:\\]]></Pre_Commands>";
+
 class LaunchFolders : public ::testing::Test {
  protected:
   void SetUp() override;

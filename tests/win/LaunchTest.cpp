@@ -13,8 +13,10 @@
 #include "LaunchFixture.h"
 #include "WinTestUtil.h"
 #include "launcher/GameLaunch.h"
+#include "launcher/EngineList.h"
 #include "launcher/GameSchema.h"
 #include "launcher/LaunchPlan.h"
+#include "launcher/LaunchThreads.h"
 #include "launcher/Storage.h"
 #include "launcher/TempConfFile.h"
 
@@ -34,11 +36,26 @@ class RunGameTest : public LaunchFolders {
     profile_->ParseText(kShippedProfile.c_str());
     entry_ = TemplateEntry(*profile_);
     ASSERT_NE(nullptr, entry_);
+    // Drive C: is a folder of the test, where Provide puts the programs.
+    driveC_ = root_ / "drive c";
+    fs::create_directories(driveC_);
+    Section(entry_, "Mount")->AddChildFromText(
+        ("<m type=\"hdd\" iso=\"no\" local=\"" + driveC_.string() + "\" remote=\"C\"/>").c_str());
   }
 
   void SetProgram(const char* run, const char* install) {
     SetAttributeText(Section(entry_, "Main"), "Run", run);
     SetAttributeText(Section(entry_, "Main"), "Install", install);
+    Provide(run);
+    Provide(install);
+  }
+
+  // Makes the file DOS path names on drive C:.
+  void Provide(const std::string& dosPath) {
+    if (dosPath.size() < 3) return;
+    const fs::path file = driveC_ / dosPath.substr(3);
+    fs::create_directories(file.parent_path());
+    WriteBytes(file, "MZ");
   }
 
   // The configuration the writer makes of the entry, for comparison.
@@ -65,6 +82,7 @@ class RunGameTest : public LaunchFolders {
 
   std::unique_ptr<XmlDocument> profile_;
   XmlElement* entry_ = nullptr;
+  fs::path driveC_;
 };
 
 // A hidden list whose items carry elements (or none), as the main window's.
@@ -96,12 +114,14 @@ TEST_F(RunGameTest, StartsQuotedDosBoxWithTheParametersAndDeletesTheConfiguratio
   SetProgram("C:\\GAMES\\KEEN\\KEEN.EXE", "C:\\INSTALL.EXE");
   const std::string expected = ExpectedConf(LaunchMode::Run);
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
 
   ASSERT_EQ(1, CallCount(program_));
   ExpectLaunchLine(1, "-noconsole ");
   EXPECT_EQ(expected, CallConf(1));
   EXPECT_NE(std::string::npos, CallConf(1).find("\r\nCD C:\\GAMES\\KEEN\r\nKEEN.EXE\r\n"));
   EXPECT_EQ("", TempFiles(program_));
+  EXPECT_EQ((driveC_ / "GAMES" / "KEEN").string(), ReadBytes(program_ / "call-1.cwd")) << "the game's own folder";
   ExpectNoDecoyRun();
 }
 
@@ -109,6 +129,7 @@ TEST_F(RunGameTest, WithoutParametersTwoBlanksPrecedeConfAndNothingIsAdded) {
   entry_->RemoveChild(static_cast<unsigned>(entry_->FindChildIndex("Command_Line_Parameters")));
   SetProgram("C:\\GO.BAT", "");
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
   ASSERT_EQ(1, CallCount(program_));
   ExpectLaunchLine(1, "");
   EXPECT_NE(std::string::npos, CallCommandLine(1).find("DOSBOX.EXE\"  -conf \""));
@@ -119,7 +140,9 @@ TEST_F(RunGameTest, AGameWithoutProgramRunsItsInstallerAndSetupDoesToo) {
   SetProgram("", "C:\\SETUP\\INSTALL.EXE");
   const std::string expected = ExpectedConf(LaunchMode::Install);
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
   RunGame(nullptr, -1, LaunchMode::Install, entry_);
+  FinishLaunches();
   ASSERT_EQ(2, CallCount(program_));
   EXPECT_EQ(expected, CallConf(1));
   EXPECT_EQ(expected, CallConf(2));
@@ -130,8 +153,10 @@ TEST_F(RunGameTest, AGameWithoutProgramRunsItsInstallerAndSetupDoesToo) {
 TEST_F(RunGameTest, NothingStartsWhenNeitherProgramIsKnownAndNoFileRemains) {
   SetProgram("", "");
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
   SetProgram("C:\\GAME.EXE", "");
   RunGame(nullptr, -1, LaunchMode::Install, entry_);  // Setup does not fall back to the game
+  FinishLaunches();
   Sleep(500);
   EXPECT_EQ(0, CallCount(program_));
   EXPECT_EQ("", TempFiles(program_));
@@ -141,18 +166,24 @@ TEST_F(RunGameTest, NothingStartsWhenNeitherProgramIsKnownAndNoFileRemains) {
 TEST_F(RunGameTest, TakesTheGameOfTheListItemAndIgnoresItemsWithoutOne) {
   auto second = entry_->Clone();
   SetAttributeText(Section(second.get(), "Main"), "Run", "C:\\SECOND.EXE");
+  Provide("C:\\SECOND.EXE");
   GameList list;
   list.Add(entry_);  // Run empty, Install empty
   list.Add(second.get());
   list.Add(nullptr);
 
   RunGame(list.handle(), -1, LaunchMode::Run, nullptr);
+  FinishLaunches();
   RunGame(list.handle(), 2, LaunchMode::Run, nullptr);
+  FinishLaunches();
   RunGame(list.handle(), 7, LaunchMode::Run, nullptr);
+  FinishLaunches();
   RunGame(list.handle(), 0, LaunchMode::Run, nullptr);
+  FinishLaunches();
   EXPECT_EQ(0, CallCount(program_));
 
   RunGame(list.handle(), 1, LaunchMode::Run, nullptr);
+  FinishLaunches();
   ASSERT_EQ(1, CallCount(program_));
   EXPECT_NE(std::string::npos, CallConf(1).find("\r\nSECOND.EXE\r\n"));
   EXPECT_EQ("", TempFiles(program_));
@@ -179,11 +210,66 @@ TEST_F(RunGameTest, AMissingDosBoxIsToldAtOnceAndNothingRemains) {
   SetProgram("C:\\GAME.EXE", "");
   auto message = AnswerMessage(IDOK);
   RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
   const std::string said = message.get();
   EXPECT_NE(std::string::npos, said.find("DOSBox could not be started")) << said;
   EXPECT_NE(std::string::npos, said.find(program_.string() + "\\DOSBOX.EXE")) << said;
   EXPECT_EQ("", TempFiles(program_));
   ExpectNoDecoyRun();
+}
+
+// The DOS side is checked before DOSBox starts: the message names the path,
+// the drive and the Mount setting, and nothing starts.
+TEST_F(RunGameTest, AProgramOnADriveNoMountGivesIsToldAndNothingStarts) {
+  SetProgram("D:\\GAME.EXE", "");
+  auto message = AnswerMessage(IDOK);
+  RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  const std::string said = message.get();
+  EXPECT_NE(std::string::npos, said.find("is on drive D:, which none of its mounts gives")) << said;
+  EXPECT_NE(std::string::npos, said.find("D:\\GAME.EXE")) << said;
+  EXPECT_NE(std::string::npos, said.find("Add a mount for drive D: under Mount")) << said;
+  FinishLaunches();
+  EXPECT_EQ(0, CallCount(program_));
+  EXPECT_EQ("", TempFiles(program_));
+}
+
+// A game that chooses a listed engine starts that program, with its kind's
+// switches and a file in its kind's names; one whose engine is not listed
+// (or gone) is told so and starts nothing.
+TEST_F(RunGameTest, AGameRunsOnTheEngineItChoosesOrIsToldWhyNot) {
+  const fs::path staging = root_ / "Staging";
+  fs::create_directories(staging);
+  fs::copy_file(wintest::HostToWindowsPath(VANTLE_FAKE_DOSBOX), staging / "dosbox.exe");
+  EngineList engines;
+  engines.engines = {{"My Staging", (staging / "dosbox.exe").string(), EngineKind::Staging},
+                     {"Gone", (root_ / "gone.exe").string(), EngineKind::DosBoxX}};
+  ASSERT_TRUE(SaveEngineList(engines, EngineListPath()));
+  SetProgram("C:\\GAMES\\KEEN.EXE", "");
+
+  SetAttributeText(Section(entry_, "Main"), "Engine", "my staging");
+  RunGame(nullptr, -1, LaunchMode::Run, entry_);
+  FinishLaunches();
+  ASSERT_EQ(1, CallCount(staging));
+  EXPECT_EQ(0, CallCount(program_));
+  const std::string line = ReadBytes(staging / "call-1.cmdline");
+  EXPECT_EQ(0u, line.find("\"" + (staging / "dosbox.exe").string() + "\" --noprimaryconf --nolocalconf -noconsole  -conf \""))
+      << line;
+  const std::string conf = ReadBytes(staging / "call-1.conf");
+  EXPECT_NE(std::string::npos, conf.find("\r\nmachine=svga_s3\r\n")) << conf;
+  EXPECT_NE(std::string::npos, conf.find("\r\n[mouse]\r\nmouse_capture=onclick\r\n")) << conf;
+  EXPECT_EQ("", TempFiles(program_));
+
+  for (const char* engine : {"Gone", "Unlisted"}) {
+    SetAttributeText(Section(entry_, "Main"), "Engine", engine);
+    auto message = AnswerMessage(IDOK);
+    RunGame(nullptr, -1, LaunchMode::Run, entry_);
+    const std::string said = message.get();
+    EXPECT_NE(std::string::npos, said.find(engine == std::string("Gone") ? "gone.exe" : "\"Unlisted\"")) << said;
+    EXPECT_NE(std::string::npos, said.find("DOSBox was not started")) << said;
+  }
+  FinishLaunches();
+  EXPECT_EQ(1, CallCount(staging));
+  EXPECT_EQ(0, CallCount(program_));
 }
 
 // What a racer does between the creation and the deletion of the file: it
@@ -282,10 +368,10 @@ class ShortcutTest : public LaunchFolders {
     LaunchFolders::SetUp();
     WriteBytes(root_ / "vtl.xml",
                "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root><Games>"
-               "<g><Main Name=\"Keen\" Run=\"C:\\KEEN1.EXE\"/></g>"
-               "<g><Main Name=\"Doom &amp; Co\" Run=\"C:\\DOOM.EXE\"/></g>"
-               "<g><Main Name=\"Keen\" Run=\"C:\\KEEN2.EXE\"/></g>"
-               "<g><Main Name=\"\" Run=\"C:\\NONAME.EXE\"/></g>"
+               "<g><Main Name=\"Keen\" Run=\"C:\\KEEN1.EXE\"/>" + kMountC + "</g>"
+               "<g><Main Name=\"Doom &amp; Co\" Run=\"C:\\DOOM.EXE\"/>" + kMountC + "</g>"
+               "<g><Main Name=\"Keen\" Run=\"C:\\KEEN2.EXE\"/>" + kMountC + "</g>"
+               "<g><Main Name=\"\" Run=\"C:\\NONAME.EXE\"/>" + kMountC + "</g>"
                "</Games></root>\r\n");
   }
 
@@ -306,6 +392,7 @@ TEST_F(ShortcutTest, AGameNameStartsTheFirstGameOfThatNameAndEndsTheProcess) {
   ASSERT_EQ(1, CallCount(program_));
   EXPECT_NE(std::string::npos, CallConf(1).find("\r\nKEEN1.EXE\r\n"));
   EXPECT_EQ(0, CallCount(program_ / "..")) << "and nothing else";
+  EXPECT_EQ("", TempFiles(program_)) << "the process finished its launch before it ended";
 }
 
 TEST_F(ShortcutTest, ALinkFileNamesItsGame) {

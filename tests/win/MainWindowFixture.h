@@ -15,6 +15,7 @@
 #include "WinTestUtil.h"
 #include "launcher/DatabaseOpen.h"
 #include "launcher/DefaultProfile.h"
+#include "launcher/LaunchThreads.h"
 #include "launcher/Storage.h"
 #include "launcher/window/GameList.h"
 #include "launcher/window/MainWindow.h"
@@ -59,8 +60,8 @@ class MainWindowTest : public LaunchFolders {
     std::string xml = "<?xml version=\"1.0\"?>\r\n<root><Games>";
     for (const Game& g : games)
       xml += std::string("<g><Main Name=\"") + g.name + "\" Description=\"about " + g.name +
-             "\" Category=\"" + g.category + "\" Run=\"" + g.run + "\" Install=\"" + g.install +
-             "\"/></g>";
+             "\" Category=\"" + g.category + "\" Run=\"" + g.run + "\" Install=\"" + g.install + "\"/>" +
+             (*g.run || *g.install ? kMountC : std::string()) + "</g>";
     WriteBytes(DatabasePath, xml + "</Games></root>\r\n");
   }
 
@@ -72,6 +73,7 @@ class MainWindowTest : public LaunchFolders {
     ui_ = std::thread([] {
       PrepareWindows(GetModuleHandleW(nullptr));
       DialogBoxParamW(GetModuleHandleW(nullptr), L"DIALOG_1", nullptr, MainDialogProc, 0);
+      FinishLaunches();
       SaveGameDatabase();
     });
     main_ = uitest::WaitForDialog(L"Vantle");

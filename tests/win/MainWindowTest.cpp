@@ -5,12 +5,14 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "MainWindowFixture.h"
 #include "launcher/GameLaunch.h"
+#include "launcher/EngineList.h"
 #include "launcher/GameSchema.h"
 #include "launcher/window/ImportGames.h"
 #include "text/TextConvert.h"
@@ -180,6 +182,7 @@ TEST_F(MainWindowTest, TheFindBoxShowsWhatHoldsTheTextUntilEscapeAndTypingFindsN
   // Enter starts the match the box selected; a refill keeps the filter.
   PostMessageW(box, WM_KEYDOWN, VK_RETURN, 1);
   Settle();
+  for (int i = 0; i < 200 && CallCount(program_) < 1; ++i) Sleep(50);
   ASSERT_EQ(1, CallCount(program_));
   EXPECT_NE(std::string::npos, CallConf(1).find("DUKE.EXE"));
   PostMessageW(main_, WM_COMMAND, IDM_TOGGLE_GROUPS, 0);
@@ -305,7 +308,10 @@ TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
                 {"Doom", "Shootemup", "C:\\DOOM\\DOOM.EXE", ""}});
   Open();
 
+  // The window answers at once after each launch: three of them take far
+  // less than the three seconds each file lives.
   Select(0);
+  const DWORD start = GetTickCount();
   Key(VK_RETURN);  // Run
   Key(VK_RETURN, {VK_CONTROL});  // Setup
   Select(1);
@@ -313,10 +319,19 @@ TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
   PostMessageW(list_, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(doom.x, doom.y));
   PostMessageW(list_, WM_LBUTTONUP, 0, MAKELPARAM(doom.x, doom.y));
   Settle();
+  EXPECT_LT(GetTickCount() - start, 2500u);
+  const std::string living = TempFiles(program_);
+  EXPECT_EQ(3, std::count(living.begin(), living.end(), ';'))
+      << "each file lives on while DOSBox may read it";
+  for (int i = 0; i < 200 && CallCount(program_) < 3; ++i) Sleep(50);
   ASSERT_EQ(3, CallCount(program_));
   EXPECT_NE(std::string::npos, CallConf(1).find("KEEN4.EXE"));
   EXPECT_NE(std::string::npos, CallConf(2).find("INSTALL.EXE"));
   EXPECT_NE(std::string::npos, CallConf(3).find("DOOM.EXE"));
+  // When DOSBox ends, the game of the list is timed and the library saved.
+  for (int i = 0; i < 200 && SavedLibrary().find("LastPlayed") == std::string::npos; ++i) Sleep(50);
+  const std::string timed = SavedLibrary();
+  EXPECT_NE(std::string::npos, timed.find("PlayedSeconds=\"0\" LastPlayed=\"20")) << timed;
 
   // Shift+Enter edits; while the editor is open the game cannot be deleted.
   Select(0);
@@ -682,4 +697,81 @@ TEST_F(MainWindowTest, TheEditorOffersDialogsForPathsAndFolders) {
   EXPECT_TRUE(field && (focus.hwndFocus == field || IsChild(field, focus.hwndFocus)));
   PostMessageW(editor, WM_CLOSE, 0, 0);
   Settle();
+}
+
+// Options → DOSBox Installations: engines are added, refused without a
+// program, changed, chosen for new games and removed; OK saves the list
+// beside defrc.xml, Cancel keeps it as it was.
+TEST_F(MainWindowTest, TheEngineListIsEditedInOptionsAndSavedWithOk) {
+  WriteLibrary({});
+  Open();
+  auto field = [](HWND dialog, int id, const wchar_t* text) { SetDlgItemTextW(dialog, id, text); };
+  PostMessageW(main_, WM_COMMAND, IDM_ENGINES, 0);
+  HWND dialog = uitest::WaitForDialog(L"DOSBox Installations");
+  ASSERT_NE(nullptr, dialog);
+  field(dialog, IDC_ENGINE_NAME, L"Staging");
+  field(dialog, IDC_ENGINE_PROGRAM, L"C:\\Staging\\dosbox.exe");
+  SendDlgItemMessageW(dialog, IDC_ENGINE_KIND, CB_SETCURSEL, 1, 0);
+  SendMessageW(dialog, WM_COMMAND, IDC_ENGINE_ADD, 0);
+  field(dialog, IDC_ENGINE_NAME, L"X");
+  field(dialog, IDC_ENGINE_PROGRAM, L"");
+  PostMessageW(dialog, WM_COMMAND, IDC_ENGINE_ADD, 0);
+  EXPECT_TRUE(uitest::AnswerDialog(L"Vantle", L"Give the path of its program.", IDOK));
+  field(dialog, IDC_ENGINE_PROGRAM, L"C:\\X\\dosbox-x.exe");
+  SendDlgItemMessageW(dialog, IDC_ENGINE_KIND, CB_SETCURSEL, 2, 0);
+  SendMessageW(dialog, WM_COMMAND, IDC_ENGINE_ADD, 0);
+  // The first becomes the default and is renamed; the default follows it.
+  SendDlgItemMessageW(dialog, IDC_ENGINE_LIST, LB_SETCURSEL, 0, 0);
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_ENGINE_LIST, LBN_SELCHANGE), 0);  // as a click tells
+  SendMessageW(dialog, WM_COMMAND, IDC_ENGINE_DEFAULT, 0);
+  field(dialog, IDC_ENGINE_NAME, L"Staging 0.82");
+  SendMessageW(dialog, WM_COMMAND, IDC_ENGINE_CHANGE, 0);
+  EXPECT_EQ(2, SendDlgItemMessageW(dialog, IDC_ENGINE_LIST, LB_GETCOUNT, 0, 0));
+  SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+  Settle();
+
+  EngineList saved = ReadEngineList(EngineListPath());
+  ASSERT_EQ(2u, saved.engines.size());
+  EXPECT_EQ("Staging 0.82", saved.defaultName);
+  EXPECT_EQ("Staging 0.82", saved.engines[0].name);
+  EXPECT_EQ(EngineKind::Staging, saved.engines[0].kind);
+  EXPECT_EQ("C:\\X\\dosbox-x.exe", saved.engines[1].program);
+  EXPECT_EQ(EngineKind::DosBoxX, saved.engines[1].kind);
+
+  // Removing the default clears it; Cancel forgets the change.
+  PostMessageW(main_, WM_COMMAND, IDM_ENGINES, 0);
+  dialog = uitest::WaitForDialog(L"DOSBox Installations");
+  ASSERT_NE(nullptr, dialog);
+  SendDlgItemMessageW(dialog, IDC_ENGINE_LIST, LB_SETCURSEL, 0, 0);
+  SendMessageW(dialog, WM_COMMAND, IDC_ENGINE_REMOVE, 0);
+  EXPECT_EQ(1, SendDlgItemMessageW(dialog, IDC_ENGINE_LIST, LB_GETCOUNT, 0, 0));
+  SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  Settle();
+  EXPECT_EQ(2u, ReadEngineList(EngineListPath()).engines.size());
+}
+
+// After DOSBox ends, what it reported about a setting is shown with the
+// game's setting; a run that reported nothing shows nothing.
+TEST_F(MainWindowTest, WhatDosBoxReportedIsShownWithTheSettingAfterItEnds) {
+  WriteBytes(DatabasePath, "<?xml version=\"1.0\"?>\r\n<root><Games>"
+                           "<g><Main Name=\"Clean\" Run=\"C:\\GO.EXE\"/><DosBox machine=\"svga_s3\"/>" + kMountC +
+                           "</g><g><Main Name=\"Refused\" Run=\"C:\\GO.EXE\"/><DosBox machine=\"vgax\"/>" + kMountC +
+                           "</g></Games></root>\r\n");
+  Open();
+  Select(0);
+  Key(VK_RETURN);
+  for (int i = 0; i < 200 && SavedLibrary().find("LastPlayed") == std::string::npos; ++i) Sleep(50);
+  Settle();
+  EXPECT_FALSE(uitest::DialogShown(L"Vantle", L"DOSBox reported")) << "a clean run tells nothing";
+
+  Select(1);
+  Key(VK_RETURN);
+  HWND told = uitest::WaitForDialog(L"Vantle", L"DOSBox reported", 20000);
+  ASSERT_NE(nullptr, told);
+  const std::string said = wintest::ChildTexts(told);
+  EXPECT_NE(std::string::npos, said.find("DOSBox reported this about the settings of Refused:")) << said;
+  EXPECT_NE(std::string::npos,
+            said.find("The setting machine under DosBox is \"vgax\", which this DOSBox does not accept; it used "
+                      "svga_s3 instead.")) << said;
+  SendMessageW(told, WM_COMMAND, IDNO, 0);
 }

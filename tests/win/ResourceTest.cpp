@@ -159,6 +159,7 @@ TEST(Resources, TheMenuCarriesEveryCommandWithItsNumber) {
                                    {195, "Delete Right Click 'Run with Vantle' (Admin)"},
                                    {0, nullptr},
                                    {193, "Restore Default Profile"},
+                                   {203, "DOSBox Installations..."},
                                    {0, nullptr},
                                    {197, "Update Check...\tF5"},
                                    {198, "About..."}});
