@@ -134,7 +134,9 @@ void Launch(HWND list, int index, LaunchMode mode, XmlElement* entry, bool offer
     // The editor alone would leave the user guessing why the game did not
     // start.
     const std::string why =
-        "\"" + AttributeText(Section(entry, "Main"), "Name") + "\" has no program yet: set Run once it is installed.";
+        "\"" + AttributeText(Section(entry, "Main"), "Name") +
+        (mode == LaunchMode::Install ? "\" has no installer: set Install to the program that installs it."
+                                     : "\" has no program yet: set Run once it is installed.");
     MessageBoxW(OwnerOf(list), WideFromUtf8(why).c_str(), L"Vantle", MB_OK | MB_ICONINFORMATION);
     OpenEntryEditor(list, index, nullptr);
     return;

@@ -52,7 +52,7 @@ const wchar_t kAboutText[] =
 constexpr UINT kUpdateChecked = WM_APP + 1;
 // Posted when the program that was to open a search ended at once with a
 // failure; lParam owns the address (new std::wstring).
-constexpr UINT kSearchFailed = WM_APP + 2;
+constexpr UINT kSearchFailed = WM_APP + 3;
 // Posted to itself when another start handed over a folder to import.
 constexpr UINT kImportHandedOver = WM_APP + 0x100;
 

@@ -150,13 +150,19 @@ TEST_F(RunGameTest, AGameWithoutProgramRunsItsInstallerAndSetupDoesToo) {
   EXPECT_EQ("", TempFiles(program_));
 }
 
+namespace {
+// What the launch said in a message box while it ran.
+std::string Told(const std::function<void()>& launch);
+}  // namespace
+
 TEST_F(RunGameTest, NothingStartsWhenNeitherProgramIsKnownAndNoFileRemains) {
   SetProgram("", "");
-  RunGame(nullptr, -1, LaunchMode::Run, entry_);
-  FinishLaunches();
+  EXPECT_NE(std::string::npos,
+            Told([&] { RunGame(nullptr, -1, LaunchMode::Run, entry_); }).find("has no program yet: set Run"));
   SetProgram("C:\\GAME.EXE", "");
-  RunGame(nullptr, -1, LaunchMode::Install, entry_);  // Setup does not fall back to the game
-  FinishLaunches();
+  // Setup does not fall back to the game
+  EXPECT_NE(std::string::npos,
+            Told([&] { RunGame(nullptr, -1, LaunchMode::Install, entry_); }).find("has no installer: set Install"));
   Sleep(500);
   EXPECT_EQ(0, CallCount(program_));
   EXPECT_EQ("", TempFiles(program_));
@@ -178,8 +184,7 @@ TEST_F(RunGameTest, TakesTheGameOfTheListItemAndIgnoresItemsWithoutOne) {
   FinishLaunches();
   RunGame(list.handle(), 7, LaunchMode::Run, nullptr);
   FinishLaunches();
-  RunGame(list.handle(), 0, LaunchMode::Run, nullptr);
-  FinishLaunches();
+  EXPECT_NE(std::string::npos, Told([&] { RunGame(list.handle(), 0, LaunchMode::Run, nullptr); }).find("has no program"));
   EXPECT_EQ(0, CallCount(program_));
 
   RunGame(list.handle(), 1, LaunchMode::Run, nullptr);
@@ -201,6 +206,13 @@ std::future<std::string> AnswerMessage(int button) {
     PostMessageA(box, WM_COMMAND, button, 0);
     return said;
   });
+}
+
+std::string Told(const std::function<void()>& launch) {
+  auto message = AnswerMessage(IDOK);
+  launch();
+  FinishLaunches();
+  return message.get();
 }
 
 }  // namespace
