@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ bool SameTextIgnoringCase(const std::string& a, const std::string& b);
 // games in one folder list it once.
 class PathFinder {
  public:
-  explicit PathFinder(const ForeignFiles& files) : files_(files) {}
+  explicit PathFinder(ForeignFiles files) : files_(std::move(files)) {}
 
   // The path of written (absolute, or relative to base; ".\" and ".."
   // understood) with each name spelt as on disk where it exists. found tells
@@ -52,7 +53,7 @@ class PathFinder {
   const std::vector<FolderItem>& List(const std::string& folder);
 
  private:
-  const ForeignFiles& files_;
+  ForeignFiles files_;
   std::map<std::string, std::vector<FolderItem>> listings_;
 };
 

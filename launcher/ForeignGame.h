@@ -46,6 +46,19 @@ struct ForeignGame {
   std::vector<std::string> notCarried;    // one line for each thing left behind
 };
 
+// A file that could not be read as a game, and why.
+struct BrokenProfile {
+  std::string file;
+  std::string reason;
+};
+
+// What a reader found in one library.
+struct ForeignLibrary {
+  std::string source;
+  std::vector<ForeignGame> games;
+  std::vector<BrokenProfile> broken;
+};
+
 // A copy of templateEntry holding game: name; the category its genre names
 // (the first of several names separated by ";" or "," that equals one of
 // the categories, case aside), the template's otherwise; the catalogue
