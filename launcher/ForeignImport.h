@@ -1,0 +1,39 @@
+// Bringing another front end's whole library in: which kind of library a
+// path is (or holds), its games read and compared with the library's, and
+// the lines that tell the user what came across and what did not.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "launcher/ForeignFiles.h"
+#include "launcher/ForeignGame.h"
+#include "xml/Xml.h"
+
+// The front end whose library path is or holds (kDFendSource,
+// kLaunchBoxSource), or null when it is none.
+const char* ForeignLibraryKind(const ForeignFiles& files, const std::string& path);
+
+struct ForeignReview {
+  const char* source = nullptr;      // null when path is no library of another front end
+  std::vector<ForeignGame> games;    // those the library does not hold yet
+  std::vector<BrokenProfile> broken;
+  int alreadyKnown = 0;  // games whose program the library (or an earlier game of the import) has already
+};
+
+// Reads the library at path and leaves out the games whose program (or
+// installer, for a game without one) is a program of library's games, case
+// aside.
+ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path, const XmlDocument& library);
+
+// The host paths of the programs and installers of library's games: each
+// stored DOS path, and the host path it has through its drive's folder
+// mount.
+std::vector<std::string> LibraryProgramPaths(const XmlDocument& library);
+
+// "Not carried: a; b" for the review list, or "" when everything came.
+std::string NotCarriedLine(const ForeignGame& game);
+
+// The closing lines about the files that could not be read: one line for
+// each, "file: reason".
+std::string BrokenProfilesText(const std::vector<BrokenProfile>& broken);
