@@ -70,7 +70,12 @@ std::string FoldForFind(const std::string& text) {
 std::string FindTextOf(const GameRow& row) {
   // A line break never occurs in what is typed into a one-line box, so text
   // found across two fields is never a match.
-  return FoldForFind(row.name + "\n" + row.description + "\n" + CategoryList[row.group]);
+  std::string text = row.name + "\n" + row.description + "\n" + CategoryList[row.group];
+  // The publisher is looked up without being created: most games have none,
+  // and finding must not add an empty one to every game of the library.
+  XmlElement* main = row.entry ? row.entry->FindChild("Main") : nullptr;
+  if (XmlAttribute* publisher = main ? main->FindAttribute("Publisher") : nullptr) text += "\n" + publisher->GetValue();
+  return FoldForFind(text);
 }
 
 std::vector<int> MatchingRows(const std::vector<std::string>& findTexts, const std::string& needle) {

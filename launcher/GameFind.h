@@ -1,5 +1,5 @@
 // Finding games by what the user types into the find box: a game matches
-// when its name, description or category holds the typed text, whatever
+// when its name, description, category or publisher holds the typed text, whatever
 // the case and the accents ("bo" and "ZWOLF" both find "Zwölf Boxkämpfer").
 #pragma once
 
@@ -13,7 +13,8 @@
 // capitals in lower case, ё as е; everything else as it is.
 std::string FoldForFind(const std::string& text);
 
-// The text a row is found by, folded: name, description and category.
+// The text a row is found by, folded: name, description, category and the
+// publisher (Main's attribute Publisher) when the game has one.
 std::string FindTextOf(const GameRow& row);
 
 // The positions in findTexts (FindTextOf of each row, in list order) that hold

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <set>
 
 #include "launcher/GameSchema.h"
@@ -35,10 +36,21 @@ bool StartsWith(const std::string& text, const char* prefix) { return text.rfind
 
 bool IsInstallerStem(const std::string& stem) { return StartsWith(stem, "INSTAL") || StartsWith(stem, "SETUP"); }
 
+// Uninstallers go by many names (UNINSTAL, UINSTALL, UNINS000, KQUNINST,
+// DEINSTAL, UNWISE, REMOVE): whichever is the largest program of a game, it
+// must never be the one that starts it.
+bool IsUninstallerStem(const std::string& stem) {
+  if (stem.find("UNINST") != std::string::npos) return true;
+  for (const char* prefix : {"UINST", "UNINS", "DEINST", "UNWISE"})
+    if (StartsWith(stem, prefix)) return true;
+  return StartsWith(stem, "REMOVE") && stem.size() <= 7;  // REMOVE and REMOVE? only: not REMOVEDX
+}
+
 // Programs that come with games but start none: uninstallers, sound and
 // hardware set-up, DOS extenders, unpackers and readers.
 bool IsToolStem(const std::string& stem) {
-  static const char* const kPrefixes[] = {"UNINST", "DEINST", "SETSOUND", "SETSND", "SNDSETUP", "SOUNDSET",
+  if (IsUninstallerStem(stem)) return true;
+  static const char* const kPrefixes[] = {"SETSOUND", "SETSND", "SNDSETUP", "SOUNDSET",
                                           "SETBLAST", "SETMIDI", "SETMAIN", "CONFIG", "DOS4GW", "DOS32A",
                                           "CWSDPMI", "PMODEW", "UNIVBE", "PKUNZIP", "UNZIP", "README", "CATALOG"};
   for (const char* prefix : kPrefixes)
@@ -67,6 +79,20 @@ int Likeness(const std::string& folderName, const std::string& stem) {
     word.clear();
   }
   return 0;
+}
+
+// How strongly a program's name says it starts the game: a batch file named
+// like the folder (5) or named as launchers are (GO, RUN, START, PLAY: 4)
+// beats every program, since a game ships one when its program needs
+// arguments or a step before it; otherwise the likeness of the names.
+int Rank(const std::string& folderName, const std::string& name) {
+  const std::string stem = Stem(name);
+  const int likeness = Likeness(folderName, stem);
+  if (Extension(name) != "BAT") return likeness;
+  if (likeness >= 2) return 5;
+  for (const char* launcher : {"GO", "RUN", "START", "PLAY"})
+    if (stem == launcher) return 4;
+  return likeness;
 }
 
 bool HasControlCharacter(const std::string& text) {
@@ -120,8 +146,13 @@ class Scanner {
           const std::function<void(int)>& progress, const std::atomic<bool>* cancel)
       : list_(list), known_(known), progress_(progress), cancel_(cancel) {}
 
-  ImportScan Run(const std::string& root, const std::string& rootIdentity) {
-    if (!rootIdentity.empty()) seen_.insert(rootIdentity);
+  ImportScan Run(const std::string& root, const std::vector<std::string>& knownFolders,
+                 const IdentifyFunction& identify) {
+    if (identify) {
+      const std::string rootIdentity = identify(root);
+      if (!rootIdentity.empty()) seen_.insert(rootIdentity);
+      IdentifyKnown(knownFolders, identify);
+    }
     std::vector<FolderItem> items;
     if (!List(root, items)) return std::move(result_);
     for (const FolderItem& item : items) {
@@ -129,18 +160,35 @@ class Scanner {
       std::vector<FolderItem> inner;
       const std::string folder = Join(root, item.name);
       if (!item.folder || !Enter(folder, item, inner)) continue;
-      if (TakeGame(folder, item.name, inner)) continue;
+      if (TakeGame(folder, item, inner, std::string())) continue;
+      // A folder of games, not a game: a publisher's or a series' name,
+      // which each game keeps so that finding that name finds them.
       for (const FolderItem& innerItem : inner) {
         if (Stopped()) break;
         std::vector<FolderItem> deepest;
         const std::string deeper = Join(folder, innerItem.name);
-        if (innerItem.folder && Enter(deeper, innerItem, deepest)) TakeGame(deeper, innerItem.name, deepest);
+        if (innerItem.folder && Enter(deeper, innerItem, deepest)) TakeGame(deeper, innerItem, deepest, item.name);
       }
     }
     return std::move(result_);
   }
 
  private:
+  // The identities of the library's folders and of the folders above them
+  // (a game whose program lies in a subfolder of its own), so that a found
+  // folder is known whichever path reached it: a link, Z: and a drive letter
+  // under Wine, a share and its local folder.
+  void IdentifyKnown(const std::vector<std::string>& knownFolders, const IdentifyFunction& identify) {
+    std::set<std::string> asked;
+    for (const std::string& folder : knownFolders) {
+      for (const std::string& path : {folder, FolderOf(folder)}) {
+        if (path.empty() || !asked.insert(Upper(path)).second) continue;
+        const std::string identity = identify(path);
+        if (!identity.empty()) knownIdentities_.insert(identity);
+      }
+    }
+  }
+
   bool Stopped() {
     if (cancel_ && cancel_->load()) result_.cancelled = true;
     return result_.cancelled;
@@ -169,20 +217,25 @@ class Scanner {
     return List(folder, items);
   }
 
-  // Takes folder as a game when it holds DOS programs or a CD image.
-  bool TakeGame(const std::string& folder, const std::string& name, const std::vector<FolderItem>& items) {
+  // Takes folder (listed as item) as a game when it holds DOS programs or a
+  // CD image.
+  bool TakeGame(const std::string& folder, const FolderItem& item, const std::vector<FolderItem>& items,
+                const std::string& publisher) {
+    const std::string& name = item.name;
     std::vector<std::string> programs, images;
     std::vector<std::uint64_t> sizes;
     bool badProgram = false;
-    for (const FolderItem& item : items) {
-      if (item.folder) continue;
-      const std::string extension = Extension(item.name);
-      if (IsDosProgram(item.name)) {
-        badProgram |= HasControlCharacter(item.name);
-        programs.push_back(item.name);
-        sizes.push_back(item.size);
+    for (const FolderItem& file : items) {
+      if (file.folder) continue;
+      const std::string extension = Extension(file.name);
+      if (IsDosProgram(file.name)) {
+        badProgram |= HasControlCharacter(file.name);
+        programs.push_back(file.name);
+        sizes.push_back(file.size);
       } else if (extension == "CUE" || extension == "ISO") {
-        images.push_back(item.name);
+        // A .bin is reached through its cue sheet; a bare .bin or .img may
+        // as well be a floppy, a hard disk or a game's own data.
+        images.push_back(file.name);
       }
     }
     if (programs.empty() && images.empty()) return false;
@@ -190,19 +243,20 @@ class Scanner {
       ++result_.badNames;
       return true;
     }
-    if (known_.AnyIn(folder)) {
+    if (known_.AnyIn(folder) || (!item.identity.empty() && knownIdentities_.count(item.identity) != 0)) {
       ++result_.alreadyKnown;
       return true;
     }
     FoundGame game;
     game.folder = folder;
     game.name = name;
+    game.publisher = publisher;
     const std::string run = ChooseProgram(name, programs, sizes);
     const std::string install = ChooseInstaller(programs);
     if (!run.empty()) game.run = Join(folder, run);
     if (!install.empty()) game.install = Join(folder, install);
-    if (game.run.empty() && game.install.empty()) {
-      if (images.empty()) return true;  // only tools: nothing to start
+    if (game.run.empty() && game.install.empty() && images.empty()) return true;  // only tools: nothing to start
+    if (!images.empty()) {
       // A cue sheet names its own data track, so it goes before an image.
       std::stable_sort(images.begin(), images.end(),
                        [](const std::string& a, const std::string& b) { return Extension(a) == "CUE" && Extension(b) != "CUE"; });
@@ -218,10 +272,19 @@ class Scanner {
   const std::atomic<bool>* cancel_;
   ImportScan result_;
   std::set<std::string> seen_;
+  std::set<std::string> knownIdentities_;
   int listed_ = 0;
 };
 
 }  // namespace
+
+std::string FolderIdentityText(std::uint32_t volumeSerial, std::uint64_t fileNumber) {
+  if (fileNumber == 0) return std::string();
+  char text[32];
+  std::snprintf(text, sizeof(text), "%08X:%016llX", static_cast<unsigned>(volumeSerial),
+                static_cast<unsigned long long>(fileNumber));
+  return text;
+}
 
 bool IsDosProgram(const std::string& name) {
   const std::string extension = Extension(name);
@@ -230,16 +293,16 @@ bool IsDosProgram(const std::string& name) {
 
 std::string ChooseProgram(const std::string& folderName, const std::vector<std::string>& names,
                           const std::vector<std::uint64_t>& sizes) {
-  // Among the programs alike to the folder's name the largest wins, so the
-  // only one left wins too, and the largest of all when none is alike.
-  int best = -1, bestLikeness = -1;
+  // Among the programs of the best rank the largest wins, so the only one
+  // left wins too, and the largest of all when none is alike.
+  int best = -1, bestRank = -1;
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string stem = Stem(names[i]);
     if (IsInstallerStem(stem) || IsToolStem(stem)) continue;
-    const int likeness = Likeness(folderName, stem);
-    if (likeness > bestLikeness || (likeness == bestLikeness && sizes[i] > sizes[static_cast<std::size_t>(best)])) {
+    const int rank = Rank(folderName, names[i]);
+    if (rank > bestRank || (rank == bestRank && sizes[i] > sizes[static_cast<std::size_t>(best)])) {
       best = static_cast<int>(i);
-      bestLikeness = likeness;
+      bestRank = rank;
     }
   }
   return best < 0 ? std::string() : names[static_cast<std::size_t>(best)];
@@ -254,8 +317,8 @@ std::string ChooseInstaller(const std::vector<std::string>& names) {
 
 ImportScan ScanForGames(const std::string& root, const ListFolderFunction& list,
                         const std::vector<std::string>& knownFolders, const std::function<void(int)>& progress,
-                        const std::atomic<bool>* cancel, const std::string& rootIdentity) {
-  return Scanner(list, knownFolders, progress, cancel).Run(root, rootIdentity);
+                        const std::atomic<bool>* cancel, const IdentifyFunction& identify) {
+  return Scanner(list, knownFolders, progress, cancel).Run(root, knownFolders, identify);
 }
 
 std::vector<std::string> LibraryRunFolders(const XmlDocument& library) {
@@ -287,23 +350,36 @@ std::unique_ptr<XmlElement> MakeImportedEntry(XmlElement& templateEntry, const F
   answers.category = AttributeText(Section(&templateEntry, "Main"), "Category");
   answers.systemDrive = systemDrive;
   answers.installer = found.install;
-  if (!found.image.empty()) {
+  std::unique_ptr<XmlElement> entry;
+  XmlElement* cd = nullptr;
+  if (found.run.empty() && found.install.empty()) {
     answers.mode = MountMode::CD;
     answers.installer = found.image;  // the CD drive's letter comes from here; replaced below
-    std::unique_ptr<XmlElement> entry = MakeNewGameEntry(templateEntry, answers);
+    entry = MakeNewGameEntry(templateEntry, answers);
     SetAttributeText(Section(entry.get(), "Main"), "Install", "");
     XmlElement* mounts = Section(entry.get(), "Mount");
-    XmlElement* cd = mounts->GetChildren()[mounts->GetChildCount() - 1];
-    SetAttributeText(cd, "local", found.image.c_str());
+    cd = mounts->GetChildren()[mounts->GetChildCount() - 1];
     SetAttributeText(cd, "remote", "D");
-    SetAttributeText(cd, "iso", "yes");
-    return entry;
+  } else {
+    // The program's drive is mounted under its own letter; a game with only
+    // an installer gets the installer's drive the same way.
+    answers.mode = MountMode::Disk;
+    answers.executable = found.run.empty() ? found.install : found.run;
+    entry = MakeNewGameEntry(templateEntry, answers);
+    SetAttributeText(Section(entry.get(), "Main"), "Run", found.run.c_str());
+    if (!found.image.empty()) {
+      // The CD the game was installed from (its music, its data) beside the
+      // program; its letter must not hide the program's drive.
+      char letter = 'D';
+      if (letter == DriveLetterOf(answers.executable)) ++letter;
+      cd = Section(entry.get(), "Mount")->AddChildFromText(MountStartTag("cdrom", "", std::string(1, letter)).c_str());
+    }
   }
-  // The program's drive is mounted under its own letter; a game with only an
-  // installer gets the installer's drive the same way.
-  answers.mode = MountMode::Disk;
-  answers.executable = found.run.empty() ? found.install : found.run;
-  std::unique_ptr<XmlElement> entry = MakeNewGameEntry(templateEntry, answers);
-  SetAttributeText(Section(entry.get(), "Main"), "Run", found.run.c_str());
+  if (cd) {
+    SetAttributeText(cd, "local", found.image.c_str());
+    SetAttributeText(cd, "iso", "yes");
+  }
+  // Kept in Main, which the configuration file never gets, for the find box.
+  if (!found.publisher.empty()) SetAttributeText(Section(entry.get(), "Main"), "Publisher", found.publisher.c_str());
   return entry;
 }

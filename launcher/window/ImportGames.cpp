@@ -1,11 +1,12 @@
 #include "launcher/window/ImportGames.h"
 
 #include <commctrl.h>
-#include <winternl.h>
 
-#include <cwctype>
-
+#include <algorithm>
 #include <atomic>
+#include <cwctype>
+#include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -25,36 +26,88 @@ namespace {
 constexpr UINT kScanDone = WM_APP + 1;
 constexpr UINT_PTR kProgressTimer = 1;
 
-// The identity of a folder, the same for every path that reaches it (through
-// a link, a junction or another spelling): the drive of the path and the
-// folder's file number. The file number is asked of the file system alone;
-// the volume's serial number would need the volume itself, which Wine does
-// not open for its drive of the whole Linux file system.
-std::string Identity(const std::wstring& path, LONGLONG fileNumber) {
-  const wchar_t drive = path.size() >= 2 && path[1] == L':' ? static_cast<wchar_t>(towupper(path[0])) : L'\\';
-  return Utf8FromWide(std::wstring(1, drive)) + ":" + std::to_string(fileNumber);
-}
+// The folders of one scan, listed and known by identity: the volume's serial
+// number and the folder's file number, the same for every path that reaches
+// the folder (a link, a junction, and under Wine Z: or a drive letter, whose
+// serial numbers both come from the drive that holds the folder itself).
+// The serial number costs a round trip to Wine's mount manager, about a
+// millisecond, more than listing a small folder; so it is asked of the chosen
+// folder, of links and of the folders that hold the library's games only. A
+// folder listed inside another, and no link, lies on that one's volume.
+// Used on the scan's thread only.
+class ScanFolders {
+ public:
+  explicit ScanFolders(const std::string& root) { Asked(WideFromUtf8(root)); }
 
-std::string FolderIdentity(const std::wstring& path) {
-  HANDLE folder = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return std::string();
-  IO_STATUS_BLOCK status{};
-  FILE_INTERNAL_INFORMATION information{};
-  const NTSTATUS result = NtQueryInformationFile(folder, &status, &information, sizeof(information),
-                                                 FileInternalInformation);
-  CloseHandle(folder);
-  if (result < 0) return std::string();
-  return Identity(path, information.IndexNumber.QuadPart);
+  bool List(const std::string& folder, std::vector<FolderItem>& items);
+  std::string Identify(const std::string& folder);
+
+ private:
+  struct Id {
+    DWORD serial = 0;
+    std::uint64_t number = 0;
+    bool known = false;
+  };
+
+  static std::wstring Key(std::wstring path) {
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    for (wchar_t& c : path) c = static_cast<wchar_t>(towupper(c));
+    return path;
+  }
+
+  static HANDLE Open(const std::wstring& path, DWORD access) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  }
+
+  static std::string Text(const Id& id) { return id.known ? FolderIdentityText(id.serial, id.number) : std::string(); }
+
+  // The identity asked of the folder itself, serial number and all.
+  const Id& Asked(const std::wstring& path) {
+    const auto found = ids_.find(Key(path));
+    if (found != ids_.end()) return found->second;
+    Id id;
+    HANDLE folder = Open(path, FILE_READ_ATTRIBUTES);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (folder != INVALID_HANDLE_VALUE && GetFileInformationByHandle(folder, &information)) {
+      id.serial = information.dwVolumeSerialNumber;
+      id.number = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+      id.known = id.number != 0;
+    }
+    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+    return ids_[Key(path)] = id;
+  }
+
+  std::map<std::wstring, Id> ids_;       // by Key of the path
+  std::set<std::wstring> listedAbove_;  // folders listed for the library's folders in them, by Key
+};
+
+// A library folder is known from the listing of the folder above it, which
+// tells the file numbers of all its neighbours at once: a library of
+// thousands of games in a few folders costs a few listings, not a file
+// opened for each game.
+std::string ScanFolders::Identify(const std::string& folder) {
+  const std::wstring path = WideFromUtf8(folder), key = Key(path);
+  auto found = ids_.find(key);
+  if (found != ids_.end()) return Text(found->second);
+  const std::size_t slash = key.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return Text(Asked(path));  // a drive's root
+  std::wstring above = path.substr(0, slash);
+  if (!above.empty() && above.back() == L':') above += L'\\';
+  std::vector<FolderItem> ignored;
+  if (listedAbove_.insert(Key(above)).second) List(Utf8FromWide(above), ignored);
+  found = ids_.find(key);
+  return found == ids_.end() ? std::string() : Text(found->second);
 }
 
 // One open folder listed a buffer at a time, each entry with its file number,
 // so that a folder's identity costs nothing beyond the listing. Only a link
-// is opened on its own: its listed number is the link's, not its target's.
-bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
+// is asked on its own: its listed number may be the link's, and its target
+// may lie on another volume.
+bool ScanFolders::List(const std::string& folder, std::vector<FolderItem>& items) {
   const std::wstring wideFolder = WideFromUtf8(folder);
-  HANDLE handle = CreateFileW(wideFolder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const Id own = Asked(wideFolder);  // known from the listing of the folder above it, but for the chosen one
+  HANDLE handle = Open(wideFolder, FILE_LIST_DIRECTORY);
   if (handle == INVALID_HANDLE_VALUE) return false;
   const std::wstring prefix = wideFolder + (wideFolder.empty() || wideFolder.back() != L'\\' ? L"\\" : L"");
   alignas(LONGLONG) static thread_local unsigned char buffer[64 * 1024];
@@ -72,9 +125,13 @@ bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
         item.name = Utf8FromWide(name);
         item.folder = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         item.size = static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
-        if (item.folder)
-          item.identity = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? FolderIdentity(prefix + name)
-                                                                                 : Identity(prefix, entry->FileId.QuadPart);
+        if (item.folder && (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+          item.identity = Text(Asked(prefix + name));
+        } else if (item.folder) {
+          const std::uint64_t number = static_cast<std::uint64_t>(entry->FileId.QuadPart);
+          // A folder asked before (one that holds library games) keeps what it was asked.
+          item.identity = Text(ids_.emplace(Key(prefix + name), Id{own.serial, number, own.known && number != 0}).first->second);
+        }
         items.push_back(std::move(item));
       }
       if (entry->NextEntryOffset == 0) break;
@@ -83,6 +140,15 @@ bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
   }
   CloseHandle(handle);
   return listed;
+}
+
+// Scans root with the listing and the identities of one ScanFolders.
+ImportScan Scan(const std::string& root, const std::vector<std::string>& known, const std::function<void(int)>& progress,
+                const std::atomic<bool>* cancel) {
+  ScanFolders folders(root);
+  return ScanForGames(
+      root, [&folders](const std::string& folder, std::vector<FolderItem>& items) { return folders.List(folder, items); },
+      known, progress, cancel, [&folders](const std::string& folder) { return folders.Identify(folder); });
 }
 
 // Adds games to the library as new entries of the default profile's
@@ -97,22 +163,47 @@ bool AddGames(const std::vector<FoundGame>& games) {
   return true;
 }
 
-std::wstring SkippedText(const ImportScan& scan) {
+// The folders skipped, each kind after separator; empty when none were.
+std::wstring SkippedList(const ImportScan& scan, const wchar_t* separator) {
   std::wstring text;
-  auto add = [&text](int count, const wchar_t* what) {
-    if (count > 0) text += L"\r\n" + std::to_wstring(count) + L" " + what;
+  auto add = [&text, separator](int count, const wchar_t* what) {
+    if (count > 0) text += (text.empty() ? L"" : separator) + std::to_wstring(count) + L" " + what;
   };
   add(scan.alreadyKnown, L"already in the library");
   add(scan.unreadable, L"that could not be read");
   add(scan.loops, L"reached again through a link");
   add(scan.badNames, L"with names DOS cannot carry (control characters)");
-  return text.empty() ? text : L"\r\n\r\nFolders skipped:" + text;
+  return text;
+}
+
+std::wstring SkippedText(const ImportScan& scan) {
+  const std::wstring list = SkippedList(scan, L"\r\n");
+  return list.empty() ? list : L"\r\n\r\nFolders skipped:\r\n" + list;
 }
 
 // --- the dialog -------------------------------------------------------------------
 
+// How a control follows the dialog's lower right corner when it is resized:
+// its left or top edge moves with it, or its right or bottom edge does (it
+// grows), or both (it moves).
+enum Follow : unsigned { kGrowX = 1, kGrowY = 2, kMoveX = 4, kMoveY = 8 };
+
+struct Anchor {
+  int id;
+  unsigned follow;
+};
+
+const Anchor kAnchors[] = {
+    {IDC_IMPORT_FOLDER, kGrowX}, {IDC_IMPORT_BROWSE, kMoveX},           {IDC_IMPORT_FIND, kMoveX},
+    {IDC_IMPORT_STATUS, kGrowX}, {IDC_IMPORT_LIST, kGrowX | kGrowY},   {IDOK, kMoveX | kMoveY},
+    {IDCANCEL, kMoveX | kMoveY},
+};
+
 struct ImportState {
   std::string root;  // the folder of the last scan
+  SIZE smallest{};           // the dialog's size as the resource makes it: it may grow, never shrink
+  SIZE designed{};           // its client area at that size
+  RECT placed[std::size(kAnchors)]{};  // each anchored control's place in it
   std::thread worker;
   std::atomic<int> listed{0};
   std::atomic<bool> cancel{false};
@@ -144,8 +235,63 @@ void SetCell(HWND list, int index, int column, const std::string& text) {
   SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
 }
 
+// Remembers where the resource puts everything, so that each resize places
+// the controls from there rather than from their last place (no drift).
+void RememberLayout(HWND dialog, ImportState* state) {
+  RECT window, client;
+  GetWindowRect(dialog, &window);
+  GetClientRect(dialog, &client);
+  state->smallest = {window.right - window.left, window.bottom - window.top};
+  state->designed = {client.right, client.bottom};
+  for (std::size_t i = 0; i < std::size(kAnchors); ++i) {
+    RECT& place = state->placed[i];
+    GetWindowRect(GetDlgItem(dialog, kAnchors[i].id), &place);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+  }
+}
+
+// The list's columns keep their shares of its width, as the user left them.
+void FitColumns(HWND list) {
+  RECT area;
+  GetClientRect(list, &area);
+  int available = area.right;
+  if (!(GetWindowLongW(list, GWL_STYLE) & WS_VSCROLL)) available -= GetSystemMetrics(SM_CXVSCROLL);
+  int widths[3], total = 0;
+  for (int i = 0; i < 3; ++i) total += widths[i] = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, i, 0));
+  if (total <= 0 || available <= 0) return;
+  int used = 0;
+  for (int i = 0; i < 3; ++i) {
+    const int width = i < 2 ? static_cast<int>(static_cast<long long>(widths[i]) * available / total) : available - used;
+    used += width;
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, i, width);
+  }
+}
+
+void OnSize(HWND dialog, int width, int height) {
+  ImportState* state = StateOf(dialog);
+  if (!state || state->designed.cx == 0) return;
+  const int dx = std::max(0, width - static_cast<int>(state->designed.cx));
+  const int dy = std::max(0, height - static_cast<int>(state->designed.cy));
+  HDWP moves = BeginDeferWindowPos(static_cast<int>(std::size(kAnchors)));
+  for (std::size_t i = 0; i < std::size(kAnchors) && moves; ++i) {
+    RECT place = state->placed[i];
+    const unsigned follow = kAnchors[i].follow;
+    if (follow & kMoveX) place.left += dx;
+    if (follow & (kMoveX | kGrowX)) place.right += dx;
+    if (follow & kMoveY) place.top += dy;
+    if (follow & (kMoveY | kGrowY)) place.bottom += dy;
+    moves = DeferWindowPos(moves, GetDlgItem(dialog, kAnchors[i].id), nullptr, place.left, place.top,
+                           place.right - place.left, place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (moves) EndDeferWindowPos(moves);
+  FitColumns(ListOf(dialog));
+  // The controls uncovered a strip of the dialog that their old places held.
+  InvalidateRect(dialog, nullptr, TRUE);
+}
+
 void OnInitDialog(HWND dialog, ImportState* state) {
   SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
+  RememberLayout(dialog, state);
   HWND list = ListOf(dialog);
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   RECT area;
@@ -184,8 +330,7 @@ void StartScan(HWND dialog) {
   // The scan reads folders only; the library is read before it starts and
   // changed on this thread after it ends.
   state->worker = std::thread([dialog, state, folder, known] {
-    state->scan = ScanForGames(folder, ListFolder, known, [state](int listed) { state->listed = listed; },
-                               &state->cancel, FolderIdentity(WideFromUtf8(folder)));
+    state->scan = Scan(folder, known, [state](int listed) { state->listed = listed; }, &state->cancel);
     PostMessageW(dialog, kScanDone, 0, 0);
   });
 }
@@ -213,7 +358,9 @@ void OnScanDone(HWND dialog) {
     item.lParam = i;
     const int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     SetCell(list, index, 1, Shown(game.run, state->root));
-    SetCell(list, index, 2, Shown(game.image.empty() ? game.install : game.image, state->root));
+    std::string setup = Shown(game.install, state->root);
+    if (!game.image.empty()) setup += (setup.empty() ? "" : ", ") + Shown(game.image, state->root);
+    SetCell(list, index, 2, setup);
     LVITEMW check{};
     check.stateMask = LVIS_STATEIMAGEMASK;
     check.state = INDEXTOSTATEIMAGEMASK(2);
@@ -223,6 +370,10 @@ void OnScanDone(HWND dialog) {
   std::wstring status = state->scan.cancelled ? L"Stopped. " : L"";
   status += std::to_wstring(games.size()) + (games.size() == 1 ? L" game found" : L" games found");
   status += games.empty() ? L"." : L": untick what you do not want, click a name to change it, then Add.";
+  // With nothing to add, the message that would tell what was skipped never
+  // comes: the status says it.
+  const std::wstring skipped = SkippedList(state->scan, L", ");
+  if (games.empty() && !skipped.empty()) status += L" Folders skipped: " + skipped + L".";
   SetStatus(dialog, status);
   EnableWindow(GetDlgItem(dialog, IDOK), !games.empty());
   if (!games.empty()) {
@@ -296,6 +447,16 @@ INT_PTR CALLBACK ImportDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     case WM_INITDIALOG:
       OnInitDialog(dialog, reinterpret_cast<ImportState*>(lParam));
       return FALSE;  // the focus was set
+    case WM_SIZE:
+      OnSize(dialog, LOWORD(lParam), HIWORD(lParam));
+      return TRUE;
+    case WM_GETMINMAXINFO:
+      // Asked before the dialog is set up too, when there is no size to keep.
+      if (const ImportState* state = StateOf(dialog); state && state->smallest.cx > 0) {
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {state->smallest.cx, state->smallest.cy};
+        return TRUE;
+      }
+      return FALSE;
     case WM_TIMER:
       SetStatus(dialog, L"Looking for games... " + std::to_wstring(StateOf(dialog)->listed.load()) + L" folders read.");
       return TRUE;
@@ -348,9 +509,8 @@ void OpenImportDialog(HWND owner) {
 int ImportFolderQuietly(const std::string& folder) {
   if (!GameDatabase) return 2;
   std::vector<FolderItem> probe;
-  if (!ListFolder(folder, probe)) return 1;
-  const ImportScan scan = ScanForGames(folder, ListFolder, LibraryRunFolders(*GameDatabase), nullptr, nullptr,
-                                      FolderIdentity(WideFromUtf8(folder)));
+  if (!ScanFolders(folder).List(folder, probe)) return 1;
+  const ImportScan scan = Scan(folder, LibraryRunFolders(*GameDatabase), nullptr, nullptr);
   if (!AddGames(scan.games)) return 2;
   return SaveGameDatabase() ? 0 : 2;
 }

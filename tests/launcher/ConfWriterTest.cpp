@@ -147,12 +147,13 @@ TEST_F(ConfWriter, SectionsFollowDosBoxOrderAndOnlyTheirOwnSettings) {
 TEST_F(ConfWriter, OnlyDoubleUnderscoreNamesAreLeftOutAndValuesAreWrittenAsStored) {
   XmlElement* entry = Bare(
       "<Cpu __cycles=\"auto|||max\" __orphan=\"a|||b\" _single=\"1\" core=\"\" cycles=\" 3000 \""
-      " note=\"a &amp; b &lt;c&gt; &#65;\" x__y=\"2\"/><Main Run=\"R.EXE\"/>");
+      " note=\"a &amp; b &lt;c&gt; &#65;\" x__y=\"2\"/><Main Run=\"R.EXE\" Publisher=\"Sierra\"/>");
   const std::string text = Written(entry, LaunchMode::Run, true);
   EXPECT_NE(std::string::npos,
             text.find("[cpu]\r\n_single=1\r\ncore=\r\ncycles= 3000 \r\nnote=a & b <c> A\r\nx__y=2\r\n[joystick]"))
       << text;
   EXPECT_EQ(std::string::npos, text.find("orphan"));
+  EXPECT_EQ(std::string::npos, text.find("Sierra")) << "Main is no section of the configuration";
 }
 
 TEST_F(ConfWriter, MountLinesDependOnTypeAndIso) {

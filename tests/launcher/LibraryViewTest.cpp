@@ -70,8 +70,12 @@ TEST(GameRows, SortsNumbersNumericallyAndTextsAsTheFindBoxComparesThemInTheShare
   }
 }
 
-TEST(GameFind, IgnoresCaseAndAccentsInNameDescriptionAndCategory) {
-  std::vector<GameRow> rows(4);
+TEST(GameFind, IgnoresCaseAndAccentsInNameDescriptionCategoryAndPublisher) {
+  auto db = xmltest::Parse("<?xml version=\"1.0\"?>\r\n<root><Games><g><Main Publisher=\"Sierra On-Line\"/></g>"
+                           "<g><Main Name=\"X\"/></g></Games></root>");
+  std::vector<GameRow> rows(5);
+  rows[4].entry = GamesOf(*db)->GetChildren()[0];
+  rows[0].entry = GamesOf(*db)->GetChildren()[1];
   rows[0].name = "Zw\xC3\xB6lf Boxk\xC3\xA4mpfer";
   rows[1].name = "Duke Nukem", rows[1].description = "3D Realms";
   rows[2].name = "\xD0\x81\xD0\xB6\xD0\xB8\xD0\xBA", rows[2].group = CategoryIndex("Simulation");  // Ёжик
@@ -84,18 +88,22 @@ TEST(GameFind, IgnoresCaseAndAccentsInNameDescriptionAndCategory) {
   } cases[] = {
       {"bo", {0}}, {"ZWOLF", {0}}, {"K\xC3\x84MPF", {0}}, {"duke", {1}}, {"realms", {1}},
       {"sim", {2}}, {"\xD0\xB5\xD0\xB6", {2}},  // "еж" finds "Ёжик"
-      {"strasse", {3}}, {"aeon", {3}}, {"> lem", {3}}, {"", {0, 1, 2, 3}},
+      {"strasse", {3}}, {"aeon", {3}}, {"> lem", {3}}, {"", {0, 1, 2, 3, 4}}, {"SIERRA", {4}},
       {"nukem 3d", {}},  // never across two fields
       {"zz", {}},
   };
   for (const auto& c : cases) EXPECT_EQ(c.found, MatchingRows(texts, c.typed)) << c.typed;
+  EXPECT_EQ(nullptr, rows[0].entry->FindChild("Main")->FindAttribute("Publisher")) << "finding adds nothing";
 }
 
 namespace {
 
 // A folder tree in memory: path -> items; a path missing from it cannot be read.
+// identities: what the system tells of a path's identity.
 struct FakeFolders {
   std::map<std::string, std::vector<FolderItem>> folders;
+  std::map<std::string, std::string> identities;
+  IdentifyFunction Identify() { return [this](const std::string& f) { return identities.count(f) ? identities[f] : ""; }; }
   ListFolderFunction Lister() {
     return [this](const std::string& folder, std::vector<FolderItem>& items) {
       auto found = folders.find(folder);
@@ -124,6 +132,15 @@ TEST(ImportScan, ChoosesTheProgramThatStartsTheGame) {
       {"Lemmings", {"VGALEMMI.EXE", "LEMMINGS.BAT"}, {50000, 100}, "LEMMINGS.BAT", ""},
       {"Setup only", {"Install.exe", "SETSOUND.EXE", "CONFIG.EXE"}, {1, 2, 3}, "", "Install.exe"},
       {"X", {"SETUP.EXE", "INSTALL.BAT"}, {1, 2}, "", "INSTALL.BAT"},
+      // Uninstallers, whatever their size, never start the game.
+      {"Ultima Underworld", {"UINSTALL.EXE", "UW.EXE"}, {90000, 20000}, "UW.EXE", ""},
+      {"Q", {"UNWISE.EXE", "DEINSTAL.EXE", "REMOVE.EXE", "KQUNINST.EXE", "UNINS000.EXE", "Q1.EXE"}, {9, 9, 9, 9, 9, 1}, "Q1.EXE", ""},
+      // A launcher batch file beats the largest program and one named like the folder.
+      {"X-COM", {"GEOSCAPE.EXE", "TACTICAL.EXE", "GO.BAT"}, {900000, 800000, 90}, "GO.BAT", ""},
+      {"Doom", {"DOOM.EXE", "PLAY.BAT"}, {900000, 90}, "PLAY.BAT", ""},
+      {"Doom", {"DOOM.BAT", "RUN.BAT", "DOOM.EXE"}, {10, 90, 900}, "DOOM.BAT", ""},
+      {"Keen", {"KEEN4E.EXE", "CLEAN.BAT"}, {300, 10}, "KEEN4E.EXE", ""},
+      {"Removed", {"REMOVED2.EXE", "REMOVE.EXE"}, {1, 9}, "REMOVED2.EXE", ""},
   };
   for (const auto& c : cases) {
     const std::vector<std::string> names(c.names.begin(), c.names.end());
@@ -146,7 +163,8 @@ TEST(ImportScan, FindsGamesTwoLevelsDownAndSkipsWhatItCannotTake) {
   tree.folders["/g/Empty"] = {};
   tree.folders["/g/Loop"] = {Dir("Loop", "id-g"), Dir("Keen")};
   int progress = 0;
-  ImportScan scan = ScanForGames("/g", tree.Lister(), {}, [&](int n) { progress = n; }, nullptr, "id-g");
+  tree.identities["/g"] = "id-g";
+  ImportScan scan = ScanForGames("/g", tree.Lister(), {}, [&](int n) { progress = n; }, nullptr, tree.Identify());
   ASSERT_EQ(4u, scan.games.size());
   EXPECT_EQ("Lemmings", scan.games[0].name);
   EXPECT_EQ("/g/Collections/Lemmings/LEMMINGS.EXE", scan.games[0].run);
@@ -172,6 +190,30 @@ TEST(ImportScan, FindsGamesTwoLevelsDownAndSkipsWhatItCannotTake) {
 
   std::atomic<bool> cancel{true};
   EXPECT_TRUE(ScanForGames("/g", tree.Lister(), {}, nullptr, &cancel).cancelled);
+}
+
+TEST(ImportScan, KnowsFoldersByIdentityAndKeepsPublishersAndCdImages) {
+  FakeFolders tree;
+  tree.folders["/g"] = {Dir("Sierra", "s"), Dir("X-COM", "x"), Dir("Alias", "k"), Dir("Old copy", "o")};
+  tree.folders["/g/Sierra"] = {Dir("King's Quest", "kq"), Dir("Space Quest", "sq"), Dir("Keen", "k")};
+  tree.folders["/g/Sierra/King's Quest"] = {File("KQ.EXE"), File("KQ.BIN"), File("KQ.CUE"), File("KQ.ISO")};
+  tree.folders["/g/Sierra/Space Quest"] = {File("SQ.EXE"), File("MUSIC.IMG"), File("DATA.BIN")};
+  tree.folders["/g/X-COM"] = {File("GEOSCAPE.EXE", 90000), File("GO.BAT", 10), File("XCOM.iso")};
+  tree.folders["/g/Alias"] = tree.folders["/g/Sierra/Keen"] = {File("KEEN4.EXE")};
+  tree.folders["/g/Old copy"] = {File("INSTALL.EXE")};
+  // The library runs Keen from C: (a folder of three paths) and a game from a subfolder of its own.
+  tree.identities = {{"C:\\Keen", "k"}, {"C:\\Old\\BIN", "ob"}, {"C:\\Old", "o"}, {"/g", "g"}};
+  const ImportScan scan = ScanForGames("/g", tree.Lister(), {"C:\\Keen", "C:\\Old\\BIN"}, nullptr, nullptr, tree.Identify());
+  std::string found;  // name, program, image and publisher of each
+  for (const FoundGame& g : scan.games) found += g.name + "|" + g.run + "|" + g.image + "|" + g.publisher + ";";
+  EXPECT_EQ("King's Quest|/g/Sierra/King's Quest/KQ.EXE|/g/Sierra/King's Quest/KQ.CUE|Sierra;"
+            "Space Quest|/g/Sierra/Space Quest/SQ.EXE||Sierra;X-COM|/g/X-COM/GO.BAT|/g/X-COM/XCOM.iso|;",
+            found);
+  // Old copy and Alias are known; Sierra/Keen after Alias is a link to a folder seen already.
+  EXPECT_EQ(std::make_pair(2, 1), std::make_pair(scan.alreadyKnown, scan.loops));
+  // A file system without file numbers tells nothing: no two folders become one.
+  EXPECT_EQ("|00000001:0000000000000007|00000002:0000000000000007",
+            FolderIdentityText(3, 0) + "|" + FolderIdentityText(1, 7) + "|" + FolderIdentityText(2, 7));
 }
 
 TEST(WebSearch, KeepsTheNameWhatItIs) {
@@ -250,14 +292,19 @@ TEST_F(NewGame, ImportedGamesAreMadeAsTheWizardMakesAGameOnDisk) {
     FoundGame found;
     const char *run, *install, *mounts;
   } cases[] = {
-      {{"e:\\K", "Keen", "e:\\K\\KEEN4.EXE", "e:\\K\\INSTALL.EXE", ""}, "e:\\K\\KEEN4.EXE", "e:\\K\\INSTALL.EXE", "hdd E:\\ E no;"},
-      {{"f:\\S", "S", "", "f:\\S\\SETUP.EXE", ""}, "", "f:\\S\\SETUP.EXE", "hdd F:\\ F no;"},
-      {{"g:\\Q", "Q", "", "", "g:\\Q\\q.cue"}, "", "", "hdd C:\\ C no;cdrom g:\\Q\\q.cue D yes;"},
+      {{"e:\\K", "Keen", "e:\\K\\KEEN4.EXE", "e:\\K\\INSTALL.EXE", "", ""}, "e:\\K\\KEEN4.EXE", "e:\\K\\INSTALL.EXE", "hdd E:\\ E no;"},
+      {{"f:\\S", "S", "", "f:\\S\\SETUP.EXE", "", ""}, "", "f:\\S\\SETUP.EXE", "hdd F:\\ F no;"},
+      {{"g:\\Q", "Q", "", "", "g:\\Q\\q.cue", ""}, "", "", "hdd C:\\ C no;cdrom g:\\Q\\q.cue D yes;"},
+      // A CD image beside the program or installer: the first letter from D the program's drive leaves free.
+      {{"e:\\K", "KQ", "e:\\K\\KQ.EXE", "", "e:\\K\\KQ.CUE", "Sierra"}, "e:\\K\\KQ.EXE", "", "hdd E:\\ E no;cdrom e:\\K\\KQ.CUE D yes;"},
+      {{"d:\\X", "X", "", "d:\\X\\INSTALL.EXE", "d:\\X\\X.iso", "Sierra"}, "", "d:\\X\\INSTALL.EXE", "hdd D:\\ D no;cdrom d:\\X\\X.iso E yes;"},
   };
   for (const auto& c : cases) {
     auto entry = MakeImportedEntry(templateEntry, c.found, 'C');
     XmlElement* main = entry->FindChild("Main");
     EXPECT_EQ(c.found.name, AttributeText(main, "Name"));
+    const XmlAttribute* publisher = main->FindAttribute("Publisher");  // none made when there is none
+    EXPECT_EQ(c.found.publisher.empty() ? "<none>" : c.found.publisher, publisher ? publisher->GetValue() : "<none>");
     EXPECT_EQ(c.run, AttributeText(main, "Run"));
     EXPECT_EQ(c.install, AttributeText(main, "Install"));
     std::string mounts;

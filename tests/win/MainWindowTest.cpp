@@ -35,6 +35,25 @@ void RunOnHost(const std::string& command, const fs::path& folder, const char* d
   fs::remove(folder / done);
 }
 
+// Where a control of dialog lies in the dialog's client area.
+RECT PlaceOf(HWND dialog, int id) {
+  RECT place;
+  GetWindowRect(GetDlgItem(dialog, id), &place);
+  return MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2), place;
+}
+
+// The import dialog's list after a scan of folder: "name|installer;" a row.
+std::wstring ScanInImportDialog(HWND dialog, const std::wstring& folder) {
+  SetDlgItemTextW(dialog, IDC_IMPORT_FOLDER, folder.c_str());
+  uitest::PressButton(dialog, IDC_IMPORT_FIND);
+  for (int i = 0; i < 300 && !IsWindowEnabled(GetDlgItem(dialog, IDOK)); ++i) Sleep(50);
+  HWND found = GetDlgItem(dialog, IDC_IMPORT_LIST);
+  std::wstring names;
+  for (int row = 0; row < static_cast<int>(SendMessageW(found, LVM_GETITEMCOUNT, 0, 0)); ++row)
+    names += uitest::CellText(found, row, 0) + L"|" + uitest::CellText(found, row, 2) + L";";
+  return names;
+}
+
 }  // namespace
 
 TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirection) {
@@ -213,24 +232,34 @@ TEST_F(MainWindowTest, ImportShowsTheGamesOfAFolderTreeAndAddsTheTickedOnesOnce)
   // A link back to the chosen folder is no game and no way to loop. The host
   // makes it and takes it away before the test's folder is removed (which
   // would follow it round and round).
-  RunOnHost("ln -s . Loop", games, "linked");
-  const std::shared_ptr<void> unlink(nullptr, [&](void*) { RunOnHost("rm Loop", games, "unlinked"); });
+  // The same folder is reached a second way, through Z: and a host link.
+  const std::wstring second = L"Z:\\tmp\\vantle-import-" + std::to_wstring(GetCurrentProcessId());
+  const std::string hostSecond = "/tmp/vantle-import-" + std::to_string(GetCurrentProcessId());
+  RunOnHost("ln -s . Loop && ln -sfn \\\"$PWD\\\" " + hostSecond, games, "linked");
+  const std::shared_ptr<void> unlink(nullptr, [&](void*) { RunOnHost("rm -f Loop " + hostSecond, games, "unlinked"); });
   Open();
   PostMessageW(main_, WM_COMMAND, IDM_IMPORT_FOLDER, 0);
   HWND dialog = uitest::WaitForDialog(L"Import Games from Folder");
   ASSERT_NE(nullptr, dialog);
-  SetDlgItemTextW(dialog, IDC_IMPORT_FOLDER, games.wstring().c_str());
-  uitest::PressButton(dialog, IDC_IMPORT_FIND);
-  for (int i = 0; i < 300 && !IsWindowEnabled(GetDlgItem(dialog, IDOK)); ++i) Sleep(50);
-  HWND found = GetDlgItem(dialog, IDC_IMPORT_LIST);
-  std::wstring names;
-  for (int row = 0; row < static_cast<int>(SendMessageW(found, LVM_GETITEMCOUNT, 0, 0)); ++row)
-    names += uitest::CellText(found, row, 0) + L"|" + uitest::CellText(found, row, 2) + L";";
   // Paths show from the chosen folder on; the library gets them whole.
   EXPECT_EQ(L"Keen|Keen\\INSTALL.EXE;OnlySetup|OnlySetup\\SETUP.EXE;Lemmings|;Quest|Sammlung\\Quest\\quest.cue;"
             L"Zw\u00F6lf|;",
-            names);
+            ScanInImportDialog(dialog, games.wstring()));
+  HWND found = GetDlgItem(dialog, IDC_IMPORT_LIST);
   EXPECT_EQ(L"Keen\\KEEN4.EXE", uitest::CellText(found, 0, 1));
+
+  // Resized, the list grows with the dialog and the buttons stay in its
+  // corner; it never gets smaller than it opened.
+  RECT opened, smallest;
+  GetWindowRect(dialog, &opened);
+  const RECT list = PlaceOf(dialog, IDC_IMPORT_LIST), add = PlaceOf(dialog, IDOK);
+  SetWindowPos(dialog, nullptr, 0, 0, opened.right - opened.left + 200, opened.bottom - opened.top + 150, SWP_NOMOVE);
+  const RECT grown = PlaceOf(dialog, IDC_IMPORT_LIST), moved = PlaceOf(dialog, IDOK);
+  EXPECT_EQ((std::vector<LONG>{list.left, list.top, list.right + 200, list.bottom + 150, add.left + 200, add.top + 150}),
+            (std::vector<LONG>{grown.left, grown.top, grown.right, grown.bottom, moved.left, moved.top}));
+  SetWindowPos(dialog, nullptr, 0, 0, 100, 80, SWP_NOMOVE);
+  GetWindowRect(dialog, &smallest);
+  EXPECT_EQ(opened.right - opened.left + opened.bottom - opened.top, smallest.right - smallest.left + smallest.bottom - smallest.top);
 
   // Untick one, rename another the way the list edits a label, then add.
   LVITEMW untick{};
@@ -246,15 +275,23 @@ TEST_F(MainWindowTest, ImportShowsTheGamesOfAFolderTreeAndAddsTheTickedOnesOnce)
   EXPECT_TRUE(uitest::AnswerDialog(L"Vantle", L"Added 4 games to the library.\r\n\r\nFolders skipped:\r\n1 reached again through a link", IDOK));
   Settle();
   EXPECT_EQ(L"Commander Keen 4;Lemmings;Quest;Zw\u00F6lf;", Column(1));
+
+  // Through the second way, only the folder left out is offered again.
+  PostMessageW(main_, WM_COMMAND, IDM_IMPORT_FOLDER, 0);
+  dialog = uitest::WaitForDialog(L"Import Games from Folder");
+  ASSERT_NE(nullptr, dialog);
+  EXPECT_EQ(L"OnlySetup|OnlySetup\\SETUP.EXE;", ScanInImportDialog(dialog, second));
+  uitest::PressButton(dialog, IDCANCEL);
+  Settle();
   Close();
   const std::string saved = SavedLibrary();
   EXPECT_NE(std::string::npos, saved.find("Run=\"" + Utf8FromWide((games / L"Sammlung\\Lemmings\\LEMMINGS.EXE").wstring())));
   EXPECT_NE(std::string::npos, saved.find("quest.cue\" remote=\"D\"")) << "the image is the CD drive";
   EXPECT_EQ(std::string::npos, saved.find("OnlySetup"));
 
-  // -import brings in what was left out, and a second run adds nothing.
+  // -import brings in what was left out, and a second run (the other way round) adds nothing.
   GameDatabase = OpenGameDatabase(DatabasePath).document;
-  EXPECT_EQ(0, ImportFolderQuietly(Utf8FromWide(games.wstring())));
+  EXPECT_EQ(0, ImportFolderQuietly(Utf8FromWide(second)));
   EXPECT_EQ(5u, GamesOf(*GameDatabase)->GetChildCount());
   EXPECT_EQ(0, ImportFolderQuietly(Utf8FromWide(games.wstring())));
   EXPECT_EQ(5u, GamesOf(*GameDatabase)->GetChildCount());
