@@ -69,7 +69,8 @@ std::vector<std::string> LibraryProgramPaths(const XmlDocument& library) {
   return paths;
 }
 
-ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path, const XmlDocument& library) {
+ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path,
+                                   const std::vector<std::string>& knownPrograms) {
   ForeignReview review;
   review.source = ForeignLibraryKind(files, path);
   if (!review.source) return review;
@@ -77,7 +78,7 @@ ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string&
                                                           : ReadDFendLibrary(files, path);
   review.broken = std::move(read.broken);
   std::set<std::string> known;
-  for (const std::string& program : LibraryProgramPaths(library)) known.insert(PathKey(program));
+  for (const std::string& program : knownPrograms) known.insert(PathKey(program));
   for (ForeignGame& game : read.games) {
     const std::string& program = game.program.empty() ? game.installer : game.program;
     if (!program.empty() && !known.insert(PathKey(program)).second) {

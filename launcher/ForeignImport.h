@@ -22,9 +22,10 @@ struct ForeignReview {
 };
 
 // Reads the library at path and leaves out the games whose program (or
-// installer, for a game without one) is a program of library's games, case
-// aside.
-ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path, const XmlDocument& library);
+// installer, for a game without one) is one of knownPrograms (as
+// LibraryProgramPaths gives them), case aside.
+ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path,
+                                   const std::vector<std::string>& knownPrograms);
 
 // The host paths of the programs and installers of library's games: each
 // stored DOS path, and the host path it has through its drive's folder

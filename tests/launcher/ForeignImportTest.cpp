@@ -47,7 +47,7 @@ TEST(ForeignImport, KnowsEachKindAndSkipsGamesTheLibraryHoldsAlready) {
       "<?xml version=\"1.0\"?>\r\n<root><Games><g><Main Run=\"C:\\KEEN\\KEEN4.EXE\"/><Mount>"
       "<m type=\"hdd\" iso=\"no\" local=\"" +
       root + "/DFEND/VIRTUALHD/\" remote=\"C\"/></Mount></g></Games></root>");
-  const ForeignReview review = ReviewForeignLibrary(SystemForeignFiles(), root + "/dfend", *library);
+  const ForeignReview review = ReviewForeignLibrary(SystemForeignFiles(), root + "/dfend", LibraryProgramPaths(*library));
   EXPECT_EQ(kDFendSource, review.source);
   EXPECT_EQ(2, review.alreadyKnown);  // the library's Keen, and the profile that repeats it
   ASSERT_EQ(1u, review.games.size());
