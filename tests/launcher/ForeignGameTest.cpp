@@ -131,7 +131,7 @@ TEST(ForeignText, IsUtf8WhenValidAndWindows1252Otherwise) {
       {"\xEF\xBB\xBFZw\xC3\xB6lf", "Zw\xC3\xB6lf"},
       {"Zw\xF6lf \x80", "Zw\xC3\xB6lf \xE2\x82\xAC"},
       {"\xC3\xB6 and \xF6", "\xC3\x83\xC2\xB6 and \xC3\xB6"},  // one bad byte makes it all 1252
-      {"\xC0\xAF", "\xC3\x80\xC2\xAF"},                        // overlong
+      {"\xE0\x80\xAF", "\xC3\xA0\xE2\x82\xAC\xC2\xAF"},         // overlong
       {"\xE2\x82", "\xC3\xA2\xE2\x80\x9A"},                    // cut short
   };
   for (const auto& c : cases) EXPECT_EQ(c.utf8, TextAsUtf8(c.bytes)) << c.bytes;

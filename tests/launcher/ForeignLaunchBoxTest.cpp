@@ -44,6 +44,7 @@ TEST(LaunchBoxLibrary, ReadsTheDosGamesOfEachPlatformFile) {
   const std::string root = dir.Path();
   Put(root, "Data/Platforms/MS-DOS.xml", kPlatform);
   Put(root, "Data/Platforms/Broken.xml", "<?xml version=\"1.0\"?><Games><Game>");
+  Put(root, "Data/Platforms/Other.xml", "<?xml version=\"1.0\"?><Games><Game><Title>X</Title></Game></Games>");
   Put(root, "Games/Doom/DOOM.EXE", "MZ");
   Put(root, "Games/Doom/dosbox.conf", kConf);
   Put(root, "Games/Doom/cd/DOOM.CUE", "FILE");
@@ -55,10 +56,11 @@ TEST(LaunchBoxLibrary, ReadsTheDosGamesOfEachPlatformFile) {
   EXPECT_EQ("", LaunchBoxFolderOf(finder, root + "/Games"));
 
   const ForeignLibrary library = ReadLaunchBoxLibrary(SystemForeignFiles(), root);
-  ASSERT_EQ(2u, library.broken.size());
-  EXPECT_EQ("Broken.xml: not a LaunchBox platform file",
-            NamePart(library.broken[0].file) + ": " + library.broken[0].reason);
-  EXPECT_EQ("MS-DOS.xml: a game without a title (4)", NamePart(library.broken[1].file) + ": " + library.broken[1].reason);
+  ASSERT_EQ(3u, library.broken.size());
+  const char* broken[] = {"Broken.xml: not a LaunchBox platform file", "MS-DOS.xml: a game without a title (4)",
+                          "Other.xml: not a LaunchBox platform file"};
+  for (std::size_t i = 0; i < 3; ++i)
+    EXPECT_EQ(broken[i], NamePart(library.broken[i].file) + ": " + library.broken[i].reason);
 
   ASSERT_EQ(2u, library.games.size());
   const ForeignGame& doom = library.games[0];
