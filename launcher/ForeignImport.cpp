@@ -70,7 +70,7 @@ std::vector<std::string> LibraryProgramPaths(const XmlDocument& library) {
 }
 
 ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path,
-                                   const std::vector<std::string>& knownPrograms) {
+                                   const std::vector<std::string>& knownPrograms, const XmlElement& templateEntry) {
   ForeignReview review;
   review.source = ForeignLibraryKind(files, path);
   if (!review.source) return review;
@@ -85,9 +85,16 @@ ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string&
       ++review.alreadyKnown;
       continue;
     }
+    review.entries.push_back(MakeForeignEntry(templateEntry, game));
     review.games.push_back(std::move(game));
   }
   return review;
+}
+
+std::unique_ptr<XmlElement> TakeForeignEntry(ForeignReview& review, std::size_t index) {
+  std::unique_ptr<XmlElement> entry = std::move(review.entries[index]);
+  if (entry) SetAttributeText(Section(entry.get(), "Main"), "Name", review.games[index].name.c_str());
+  return entry;
 }
 
 std::string NotCarriedLine(const ForeignGame& game) {

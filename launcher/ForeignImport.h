@@ -3,6 +3,7 @@
 // the lines that tell the user what came across and what did not.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,13 +20,21 @@ struct ForeignReview {
   std::vector<ForeignGame> games;    // those the library does not hold yet
   std::vector<BrokenProfile> broken;
   int alreadyKnown = 0;  // games whose program the library (or an earlier game of the import) has already
+  // The entry of each game, made while reviewing so that the review can say
+  // everything that will not be carried (settings included).
+  std::vector<std::unique_ptr<XmlElement>> entries;
 };
 
 // Reads the library at path and leaves out the games whose program (or
 // installer, for a game without one) is one of knownPrograms (as
-// LibraryProgramPaths gives them), case aside.
+// LibraryProgramPaths gives them), case aside. Each game's entry is made
+// from templateEntry.
 ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path,
-                                   const std::vector<std::string>& knownPrograms);
+                                   const std::vector<std::string>& knownPrograms, const XmlElement& templateEntry);
+
+// The entry of review's game number index under the game's name now (the
+// user may have renamed it), taken out of the review.
+std::unique_ptr<XmlElement> TakeForeignEntry(ForeignReview& review, std::size_t index);
 
 // The host paths of the programs and installers of library's games: each
 // stored DOS path, and the host path it has through its drive's folder

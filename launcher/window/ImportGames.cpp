@@ -164,13 +164,22 @@ bool AddGames(const std::vector<FoundGame>& games) {
   return true;
 }
 
-// Adds the chosen games of another front end's library, as AddGames does.
-bool AddForeignGames(std::vector<ForeignGame>& games) {
+// Reads another front end's library at path, its entries made from the
+// default profile's template; no source when path is none or the template
+// cannot be read.
+ForeignReview ReviewForeign(const std::string& path, const std::vector<std::string>& knownPrograms) {
   XmlDocument profile(DefaultProfilePath().c_str());
   XmlElement* templateEntry = TemplateEntry(profile);
-  if (!templateEntry || !GameDatabase) return false;
+  if (!templateEntry) return ForeignReview();
+  return ReviewForeignLibrary(SystemForeignFiles(), path, knownPrograms, *templateEntry);
+}
+
+// Adds the chosen games (their numbers in the review) to the library.
+bool AddForeignGames(ForeignReview& review, const std::vector<std::size_t>& chosen) {
+  if (!GameDatabase) return false;
   XmlElement* library = GamesOf(*GameDatabase);
-  for (ForeignGame& game : games) library->AddChild(MakeForeignEntry(*templateEntry, game));
+  for (std::size_t index : chosen)
+    if (std::unique_ptr<XmlElement> entry = TakeForeignEntry(review, index)) library->AddChild(std::move(entry));
   return true;
 }
 
@@ -354,7 +363,7 @@ void StartScan(HWND dialog) {
   // The scan reads folders only; the library is read before it starts and
   // changed on this thread after it ends.
   state->worker = std::thread([dialog, state, folder, known, programs] {
-    state->foreign = ReviewForeignLibrary(SystemForeignFiles(), folder, programs);
+    state->foreign = ReviewForeign(folder, programs);
     state->scan = state->foreign.source ? ImportScan()
                                         : Scan(folder, known, [state](int listed) { state->listed = listed; }, &state->cancel);
     PostMessageW(dialog, kScanDone, 0, 0);
@@ -459,7 +468,7 @@ void OnAdd(HWND dialog) {
   if (state->scanning) return;
   HWND list = ListOf(dialog);
   std::vector<FoundGame> chosen;
-  std::vector<ForeignGame> chosenForeign;
+  std::vector<std::size_t> chosenForeign;
   const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   for (int index = 0; index < count; ++index) {
     const LRESULT checked = SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_STATEIMAGEMASK);
@@ -469,11 +478,11 @@ void OnAdd(HWND dialog) {
     item.iItem = index;
     SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     const std::size_t at = static_cast<std::size_t>(item.lParam);
-    if (state->foreign.source) chosenForeign.push_back(state->foreign.games[at]);
+    if (state->foreign.source) chosenForeign.push_back(at);
     else chosen.push_back(state->scan.games[at]);
   }
   const std::size_t added = chosen.size() + chosenForeign.size();
-  if (state->foreign.source ? !AddForeignGames(chosenForeign) : !AddGames(chosen)) {
+  if (state->foreign.source ? !AddForeignGames(state->foreign, chosenForeign) : !AddGames(chosen)) {
     MessageBoxW(dialog, L"The default profile for new games (defrc.xml) cannot be read.", L"Vantle", MB_OK | MB_ICONERROR);
     return;
   }
@@ -599,9 +608,11 @@ void Tell(const std::string& text) {
 
 int ImportFolderQuietly(const std::string& folder) {
   if (!GameDatabase) return 2;
-  ForeignReview foreign = ReviewForeignLibrary(SystemForeignFiles(), folder, LibraryProgramPaths(*GameDatabase));
+  ForeignReview foreign = ReviewForeign(folder, LibraryProgramPaths(*GameDatabase));
   if (foreign.source) {
-    if (!AddForeignGames(foreign.games)) return 2;
+    std::vector<std::size_t> all(foreign.games.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    if (!AddForeignGames(foreign, all)) return 2;
     std::string text = "Added " + std::to_string(foreign.games.size()) + " games from " + foreign.source + ".\n";
     if (foreign.alreadyKnown > 0) text += std::to_string(foreign.alreadyKnown) + " already in the library.\n";
     if (!foreign.broken.empty()) text += "Files that could not be read:\n" + BrokenProfilesText(foreign.broken);

@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <string>
 
+#include "HostPath.h"
 #include "TestSupport.h"
 #include "launcher/ForeignDFend.h"
 #include "launcher/ForeignImport.h"
 #include "launcher/ForeignLaunchBox.h"
+#include "launcher/GameSchema.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ TEST(ForeignImport, KnowsEachKindAndSkipsGamesTheLibraryHoldsAlready) {
   Put(root, "dfend/Confs/Keen.prof",
       "[Extra]\r\nExe=.\\VirtualHD\\KEEN\\KEEN4.EXE\r\nNrOfMounts=1\r\n0=.\\VirtualHD\\;Drive;C;false;\r\n");
   Put(root, "dfend/Confs/Keen again.prof", "[Extra]\r\nExe=.\\virtualhd\\keen\\keen4.exe\r\n");
-  Put(root, "dfend/Confs/Doom.prof", "[Extra]\r\nExe=.\\VirtualHD\\DOOM\\DOOM.EXE\r\n");
+  Put(root, "dfend/Confs/Doom.prof", "[Extra]\r\nExe=.\\VirtualHD\\DOOM\\DOOM.EXE\r\n[glide]\r\nglide=true\r\n");
   Put(root, "dfend/Confs/Bad.prof", "nothing");
   Put(root, "lb/Data/Platforms/MS-DOS.xml", "<?xml version=\"1.0\"?><LaunchBox/>");
   Put(root, "plain/GAME/GAME.EXE", "MZ");
@@ -47,11 +49,20 @@ TEST(ForeignImport, KnowsEachKindAndSkipsGamesTheLibraryHoldsAlready) {
       "<?xml version=\"1.0\"?>\r\n<root><Games><g><Main Run=\"C:\\KEEN\\KEEN4.EXE\"/><Mount>"
       "<m type=\"hdd\" iso=\"no\" local=\"" +
       root + "/DFEND/VIRTUALHD/\" remote=\"C\"/></Mount></g></Games></root>");
-  const ForeignReview review = ReviewForeignLibrary(SystemForeignFiles(), root + "/dfend", LibraryProgramPaths(*library));
+  XmlDocument profile(HostPath(VANTLE_DEFAULT_PROFILE).c_str());
+  ForeignReview review =
+      ReviewForeignLibrary(SystemForeignFiles(), root + "/dfend", LibraryProgramPaths(*library), *TemplateEntry(profile));
   EXPECT_EQ(kDFendSource, review.source);
   EXPECT_EQ(2, review.alreadyKnown);  // the library's Keen, and the profile that repeats it
   ASSERT_EQ(1u, review.games.size());
   EXPECT_EQ("Doom", review.games[0].name);
-  EXPECT_EQ("Not carried: program .\\VirtualHD\\DOOM\\DOOM.EXE does not exist", NotCarriedLine(review.games[0]));
+  // What the entry leaves behind is known before anything is added.
+  EXPECT_EQ("Not carried: program .\\VirtualHD\\DOOM\\DOOM.EXE does not exist; setting [glide] glide=true",
+            NotCarriedLine(review.games[0]));
+  review.games[0].name = "Doom II";  // renamed in the review
+  auto entry = TakeForeignEntry(review, 0);
+  ASSERT_NE(nullptr, entry);
+  EXPECT_EQ("Doom II", AttributeText(Section(entry.get(), "Main"), "Name"));
+  EXPECT_EQ("C:\\DOOM.EXE", AttributeText(Section(entry.get(), "Main"), "Run"));
   EXPECT_EQ(root + "/dfend/Confs/Bad.prof: no [Extra] or [ExtraInfo] section\n", BrokenProfilesText(review.broken));
 }
