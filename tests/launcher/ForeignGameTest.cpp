@@ -120,6 +120,12 @@ TEST(ForeignEntry, CarriesCatalogueMountsProgramsAndCommandsIntoTheConfiguration
   ASSERT_TRUE(MakeDosBoxConf(plain.get(), LaunchMode::Run, conf, nullptr, nullptr));
   EXPECT_NE(std::string::npos, conf.find("mount C /games/x\r\n")) << conf;
   EXPECT_TRUE(bare.notCarried.empty());
+
+  // A game of Vantle's own has no parameters, and writing it adds none.
+  auto own = TemplateEntry(Profile())->Clone();
+  SetAttributeText(Section(own.get(), "Main"), "Run", "C:\\A.EXE");
+  ASSERT_TRUE(MakeDosBoxConf(own.get(), LaunchMode::Run, conf, nullptr, nullptr));
+  EXPECT_EQ(nullptr, Section(own.get(), "Main")->FindAttribute("RunParameters"));
 }
 
 TEST(ForeignText, IsUtf8WhenValidAndWindows1252Otherwise) {
