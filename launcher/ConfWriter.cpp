@@ -197,16 +197,19 @@ void WritePostCommands(ConfText& conf, XmlElement* entry) {
 
 // Drive, directory and program: "C:\GAMES\KEEN\KEEN.EXE" becomes "C:",
 // "CD C:\GAMES\KEEN" and "KEEN.EXE".
-void WriteProgram(ConfText& conf, const std::string& program) {
+// The parameters (already in the configuration's code page), when there are
+// some, follow the program on its line.
+void WriteProgram(ConfText& conf, const std::string& program, const std::string& parameters) {
+  const std::string tail = parameters.empty() ? std::string() : " " + parameters;
   const std::size_t colon = program.find(':');
   if (colon != std::string::npos) conf.Written(BatchEscaped(program.substr(0, colon) + ":"));
   const std::size_t backslash = program.rfind('\\');
   if (backslash == std::string::npos) {
-    conf.Written(BatchEscaped(program));
+    conf.Written(BatchEscaped(program + tail));
     return;
   }
   conf.Written(BatchEscaped("CD " + program.substr(0, backslash)));
-  conf.Written(BatchEscaped(program.substr(backslash + 1)));
+  conf.Written(BatchEscaped(program.substr(backslash + 1) + tail));
 }
 
 }  // namespace
@@ -231,7 +234,11 @@ bool MakeDosBoxConf(XmlElement* entry, LaunchMode mode, std::string& text, Short
       AttributeText(Section(entry, "Main"), mode == LaunchMode::Run ? "Run" : "Install");
   bool complete = false;
   if (!program.empty()) {
-    WriteProgram(conf, conf.Path(program));
+    // Looked up without creating it: most games have no parameters, and
+    // writing their configuration must not change them.
+    const XmlAttribute* parameters =
+        Section(entry, "Main")->FindAttribute(mode == LaunchMode::Run ? "RunParameters" : "InstallParameters");
+    WriteProgram(conf, conf.Path(program), parameters ? conf.Text(parameters->GetValue()) : std::string());
     WritePostCommands(conf, entry);
     complete = true;
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "launcher/DefaultProfile.h"
+#include "launcher/ForeignImport.h"
 #include "launcher/GameLaunch.h"
 #include "launcher/GameSchema.h"
 #include "launcher/ImportScan.h"
@@ -164,6 +165,36 @@ bool AddGames(const std::vector<FoundGame>& games) {
   return true;
 }
 
+// Reads another front end's library at path, its entries made from the
+// default profile's template; no source when path is none or the template
+// cannot be read.
+ForeignReview ReviewForeign(const std::string& path, const std::vector<std::string>& knownPrograms) {
+  XmlDocument profile(DefaultProfilePath().c_str());
+  XmlElement* templateEntry = TemplateEntry(profile);
+  if (!templateEntry) return ForeignReview();
+  return ReviewForeignLibrary(SystemForeignFiles(), path, knownPrograms, *templateEntry);
+}
+
+// Adds the chosen games (their numbers in the review) to the library.
+bool AddForeignGames(ForeignReview& review, const std::vector<std::size_t>& chosen) {
+  if (!GameDatabase) return false;
+  XmlElement* library = GamesOf(*GameDatabase);
+  for (std::size_t index : chosen)
+    if (std::unique_ptr<XmlElement> entry = TakeForeignEntry(review, index)) library->AddChild(std::move(entry));
+  return true;
+}
+
+// What an import of another front end's library left out, for the closing
+// message.
+std::wstring ForeignSkippedText(const ForeignReview& review) {
+  std::wstring text;
+  if (review.alreadyKnown > 0)
+    text += L"\r\n\r\n" + std::to_wstring(review.alreadyKnown) + L" already in the library (same program).";
+  if (!review.broken.empty())
+    text += L"\r\n\r\nFiles that could not be read:\r\n" + WideFromUtf8(BrokenProfilesText(review.broken));
+  return text;
+}
+
 // The folders skipped, each kind after separator; empty when none were.
 std::wstring SkippedList(const ImportScan& scan, const wchar_t* separator) {
   std::wstring text;
@@ -209,6 +240,7 @@ struct ImportState {
   std::atomic<int> listed{0};
   std::atomic<bool> cancel{false};
   ImportScan scan;
+  ForeignReview foreign;  // when the folder is another front end's library (foreign.source set)
   bool scanning = false;
   bool closing = false;
 };
@@ -347,12 +379,57 @@ void StartScan(HWND dialog) {
   SetStatus(dialog, L"Looking for games...");
   SetTimer(dialog, kProgressTimer, 100, nullptr);
   const std::vector<std::string> known = LibraryRunFolders(*GameDatabase);
+  const std::vector<std::string> programs = LibraryProgramPaths(*GameDatabase);
   // The scan reads folders only; the library is read before it starts and
   // changed on this thread after it ends.
-  state->worker = std::thread([dialog, state, folder, known] {
-    state->scan = Scan(folder, known, [state](int listed) { state->listed = listed; }, &state->cancel);
+  state->worker = std::thread([dialog, state, folder, known, programs] {
+    state->foreign = ReviewForeign(folder, programs);
+    state->scan = state->foreign.source ? ImportScan()
+                                        : Scan(folder, known, [state](int listed) { state->listed = listed; }, &state->cancel);
     PostMessageW(dialog, kScanDone, 0, 0);
   });
+}
+
+void AddRow(HWND list, int i, const std::string& name, const std::string& program, const std::string& last) {
+  std::wstring wide = WideFromUtf8(name);
+  LVITEMW item{};
+  item.mask = LVIF_TEXT | LVIF_PARAM;
+  item.iItem = i;
+  item.pszText = wide.data();
+  item.lParam = i;
+  const int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+  SetCell(list, index, 1, program);
+  SetCell(list, index, 2, last);
+  LVITEMW check{};
+  check.stateMask = LVIS_STATEIMAGEMASK;
+  check.state = INDEXTOSTATEIMAGEMASK(2);
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&check));
+}
+
+// Another front end's games: each with where it came from and what could
+// not come along.
+void OnForeignReviewed(HWND dialog, ImportState* state) {
+  HWND list = ListOf(dialog);
+  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  const std::vector<ForeignGame>& games = state->foreign.games;
+  for (int i = 0; i < static_cast<int>(games.size()); ++i) {
+    const ForeignGame& game = games[static_cast<std::size_t>(i)];
+    const std::string left = NotCarriedLine(game);
+    AddRow(list, i, game.name, Shown(game.program.empty() ? game.installer : game.program, state->root),
+           game.source + (left.empty() ? "" : ". " + left));
+  }
+  SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  std::wstring status = std::to_wstring(games.size()) + (games.size() == 1 ? L" game" : L" games") + L" in this " +
+                        WideFromUtf8(state->foreign.source) + L" library";
+  status += games.empty() ? L"." : L": untick what you do not want, click a name to change it, then Add.";
+  if (state->foreign.alreadyKnown > 0) status += L" " + std::to_wstring(state->foreign.alreadyKnown) + L" already in the library.";
+  if (!state->foreign.broken.empty()) status += L" " + std::to_wstring(state->foreign.broken.size()) + L" files could not be read.";
+  SetStatus(dialog, status);
+  EnableWindow(GetDlgItem(dialog, IDOK), !games.empty());
+  if (!games.empty()) {
+    SendMessageW(dialog, DM_SETDEFID, IDOK, 0);
+    SetFocus(list);
+  }
 }
 
 void OnScanDone(HWND dialog) {
@@ -363,6 +440,10 @@ void OnScanDone(HWND dialog) {
   EnableWindow(GetDlgItem(dialog, IDC_IMPORT_FIND), TRUE);
   if (state->closing) {
     EndDialog(dialog, IDCANCEL);
+    return;
+  }
+  if (state->foreign.source) {
+    OnForeignReviewed(dialog, state);
     return;
   }
   HWND list = ListOf(dialog);
@@ -407,6 +488,7 @@ void OnAdd(HWND dialog) {
   if (state->scanning) return;
   HWND list = ListOf(dialog);
   std::vector<FoundGame> chosen;
+  std::vector<std::size_t> chosenForeign;
   const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   for (int index = 0; index < count; ++index) {
     const LRESULT checked = SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_STATEIMAGEMASK);
@@ -415,9 +497,12 @@ void OnAdd(HWND dialog) {
     item.mask = LVIF_PARAM;
     item.iItem = index;
     SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    chosen.push_back(state->scan.games[static_cast<std::size_t>(item.lParam)]);
+    const std::size_t at = static_cast<std::size_t>(item.lParam);
+    if (state->foreign.source) chosenForeign.push_back(at);
+    else chosen.push_back(state->scan.games[at]);
   }
-  if (!AddGames(chosen)) {
+  const std::size_t added = chosen.size() + chosenForeign.size();
+  if (state->foreign.source ? !AddForeignGames(state->foreign, chosenForeign) : !AddGames(chosen)) {
     MessageBoxW(dialog, L"The default profile for new games (defrc.xml) cannot be read.", L"Vantle", MB_OK | MB_ICONERROR);
     return;
   }
@@ -426,8 +511,8 @@ void OnAdd(HWND dialog) {
   const bool saved = SaveGameDatabase();
   FillGameList(GameListWindow);
   EndDialog(dialog, IDOK);
-  std::wstring text = L"Added " + std::to_wstring(chosen.size()) + (chosen.size() == 1 ? L" game" : L" games") +
-                      L" to the library." + SkippedText(state->scan);
+  std::wstring text = L"Added " + std::to_wstring(added) + (added == 1 ? L" game" : L" games") + L" to the library." +
+                      (state->foreign.source ? ForeignSkippedText(state->foreign) : SkippedText(state->scan));
   if (!saved) text += L"\r\n\r\nThe library could not be saved; it will be saved again when Vantle closes.";
   MessageBoxW(GetParent(dialog), text.c_str(), L"Vantle", MB_OK | (saved ? MB_ICONINFORMATION : MB_ICONWARNING));
 }
@@ -458,7 +543,9 @@ BOOL OnEndLabelEdit(HWND dialog, const NMLVDISPINFOW* info) {
   item.mask = LVIF_PARAM;
   item.iItem = info->item.iItem;
   SendMessageW(ListOf(dialog), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-  StateOf(dialog)->scan.games[static_cast<std::size_t>(item.lParam)].name = Utf8FromWide(info->item.pszText);
+  ImportState* state = StateOf(dialog);
+  const std::size_t at = static_cast<std::size_t>(item.lParam);
+  (state->foreign.source ? state->foreign.games[at].name : state->scan.games[at].name) = Utf8FromWide(info->item.pszText);
   return TRUE;
 }
 
@@ -527,8 +614,32 @@ void OpenImportDialog(HWND owner, const std::string& folder) {
   if (state.worker.joinable()) state.worker.join();
 }
 
+namespace {
+
+// Lines for whoever started the -import mode (a console or a redirection);
+// nowhere when there is none.
+void Tell(const std::string& text) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE || text.empty()) return;
+  DWORD written = 0;
+  WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+}  // namespace
+
 int ImportFolderQuietly(const std::string& folder) {
   if (!GameDatabase) return 2;
+  ForeignReview foreign = ReviewForeign(folder, LibraryProgramPaths(*GameDatabase));
+  if (foreign.source) {
+    std::vector<std::size_t> all(foreign.games.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    if (!AddForeignGames(foreign, all)) return 2;
+    std::string text = "Added " + std::to_string(foreign.games.size()) + " games from " + foreign.source + ".\n";
+    if (foreign.alreadyKnown > 0) text += std::to_string(foreign.alreadyKnown) + " already in the library.\n";
+    if (!foreign.broken.empty()) text += "Files that could not be read:\n" + BrokenProfilesText(foreign.broken);
+    Tell(text);
+    return SaveGameDatabase() ? 0 : 2;
+  }
   std::vector<FolderItem> probe;
   if (!ScanFolders(folder).List(folder, probe)) return 1;
   const ImportScan scan = Scan(folder, LibraryRunFolders(*GameDatabase), nullptr, nullptr);

@@ -146,3 +146,41 @@ TEST_F(CommandLineModes, AMissingProgramOrALineBreakIsToldAndNoDosBoxStarts) {
   EXPECT_EQ(0, CallCount(program_));
   EXPECT_EQ("", TempFiles(program_));
 }
+
+// Another front end's library through -import: each kind recognised, a file
+// that is no profile skipped without ending the import, a second import
+// adding nothing, and the games starting with their mounts, parameters and
+// settings.
+TEST_F(CommandLineModes, ImportBringsOtherFrontEndsLibrariesWhoseGamesStart) {
+  WriteBytes(program_ / "vtl.xml", "<?xml version=\"1.0\"?>\r\n<root><Games></Games></root>\r\n");
+  const fs::path dfend = root_ / "DFend", launchBox = root_ / "LaunchBox";
+  for (const fs::path& folder : {dfend / "Confs", dfend / "VirtualHD" / "Keen", launchBox / "Data" / "Platforms",
+                                 launchBox / "Games" / "Doom"})
+    fs::create_directories(folder);
+  WriteBytes(dfend / "Confs" / "Keen.prof",
+             "[Extra]\r\nExe=.\\virtualhd\\KEEN\\keen4.exe\r\nGameParameters=/nojoy\r\nNrOfMounts=1\r\n"
+             "0=.\\VirtualHD\\;Drive;C;false;\r\n[ExtraInfo]\r\nName=Keen\r\nDeveloper=id Software\r\n"
+             "[sblaster]\r\nsbmixer=false\r\n");
+  WriteBytes(dfend / "Confs" / "Bad.prof", "junk");
+  WriteBytes(dfend / "VirtualHD" / "Keen" / "KEEN4.EXE", "MZ");
+  WriteBytes(launchBox / "Data" / "Platforms" / "MS-DOS.xml",
+             "<?xml version=\"1.0\" standalone=\"yes\"?>\r\n<LaunchBox><Game><Title>Doom</Title>"
+             "<Platform>MS-DOS</Platform><ApplicationPath>Games\\Doom\\DOOM.EXE</ApplicationPath>"
+             "<CommandLine>-warp 1</CommandLine><PlayCount>4</PlayCount></Game></LaunchBox>\r\n");
+  WriteBytes(launchBox / "Games" / "Doom" / "DOOM.EXE", "MZ");
+
+  for (const fs::path& library : {dfend, launchBox, dfend}) ExpectEndsByItself("-import \"" + library.string() + "\"");
+  const std::string stored = ReadBytes(program_ / "vtl.xml");
+  std::size_t games = 0;
+  for (std::size_t at = stored.find("<g>"); at != std::string::npos; at = stored.find("<g>", at + 1)) ++games;
+  EXPECT_EQ(2u, games) << stored;
+  for (const char* field : {"Developer=\"id Software\"", "Source=\"LaunchBox\"", "PlayCount=\"4\""})
+    EXPECT_NE(std::string::npos, stored.find(field)) << field;
+
+  ExpectEndsByItself("-shortcut Keen");
+  ExpectEndsByItself("-shortcut Doom");
+  ASSERT_EQ(2, CallCount(program_));
+  for (const auto& expected : {std::make_pair(1, "KEEN4.EXE /nojoy\r\n"), std::make_pair(1, "mixer=false\r\n"),
+                               std::make_pair(1, "CD C:\\Keen\r\n"), std::make_pair(2, "DOOM.EXE -warp 1\r\n")})
+    EXPECT_NE(std::string::npos, CallConf(expected.first).find(expected.second)) << CallConf(expected.first);
+}

@@ -286,6 +286,12 @@ TEST_F(MainWindowTest, ImportShowsTheGamesOfAFolderTreeAndAddsTheTickedOnesOnce)
   ASSERT_NE(nullptr, dialog);
   EXPECT_EQ(games.wstring(), uitest::WindowText(GetDlgItem(dialog, IDC_IMPORT_FOLDER)));
   EXPECT_EQ(L"OnlySetup|OnlySetup\\SETUP.EXE;", ScanInImportDialog(dialog, second));
+  // Another front end's library: each game with its source and what stays behind.
+  fs::create_directories(root_ / L"DFend" / L"Confs");
+  WriteBytes(root_ / L"DFend" / L"Confs" / L"Keen.prof", "[ExtraInfo]\r\nName=Keen\r\n[glide]\r\nglide=true\r\n");
+  EnableWindow(GetDlgItem(dialog, IDOK), FALSE);  // so that the wait below sees this scan end, not the last one
+  EXPECT_EQ(L"Keen|D-Fend Reloaded. Not carried: setting [glide] glide=true;",
+            ScanInImportDialog(dialog, (root_ / L"DFend").wstring()));
   uitest::PressButton(dialog, IDCANCEL);
   Settle();
   Close();

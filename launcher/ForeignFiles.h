@@ -1,0 +1,62 @@
+// Reading another front end's library: its files reached through two
+// functions the caller passes (so that the readers run anywhere), paths
+// written on Windows found on a case-sensitive file system, and text in
+// whichever encoding the other program wrote it.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <utility>
+#include <string>
+#include <vector>
+
+#include "launcher/ImportScan.h"
+
+struct ForeignFiles {
+  ListFolderFunction list;
+  // The whole file as bytes; false when it cannot be read.
+  std::function<bool(const std::string& path, std::string& bytes)> read;
+};
+
+// The file system of this machine.
+ForeignFiles SystemForeignFiles();
+
+// The separator of this system's paths.
+char PathSeparator();
+
+// Text as UTF-8: a byte-order mark dropped, kept as it is when it is valid
+// UTF-8, otherwise read as Windows-1252 (what older Windows programs wrote
+// in the West).
+std::string TextAsUtf8(const std::string& bytes);
+
+// Whether a and b are equal, ASCII case aside.
+bool SameTextIgnoringCase(const std::string& a, const std::string& b);
+
+// Finds paths as a Windows program wrote them: "\" or "/" between names,
+// relative ones starting from a base folder, each name matched first exactly
+// and then without regard to case. Listings are kept, so that thousands of
+// games in one folder list it once.
+class PathFinder {
+ public:
+  explicit PathFinder(ForeignFiles files) : files_(std::move(files)) {}
+
+  // The path of written (absolute, or relative to base; ".\" and ".."
+  // understood) with each name spelt as on disk where it exists. found tells
+  // whether the whole path exists; the part that does not is appended as
+  // written.
+  std::string Find(const std::string& base, const std::string& written, bool* found = nullptr);
+
+  // Whether the path (as Find returns it) names a folder.
+  bool IsFolder(const std::string& path);
+
+  // The names in folder (spelt as on disk); empty when it cannot be read.
+  const std::vector<FolderItem>& List(const std::string& folder);
+
+ private:
+  ForeignFiles files_;
+  std::map<std::string, std::vector<FolderItem>> listings_;
+};
+
+// path's folder and its last name.
+std::string FolderPart(const std::string& path);
+std::string NamePart(const std::string& path);

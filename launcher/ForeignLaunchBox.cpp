@@ -1,0 +1,141 @@
+#include "launcher/ForeignLaunchBox.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "launcher/ForeignDosBoxConf.h"
+#include "xml/Xml.h"
+
+const char* const kLaunchBoxSource = "LaunchBox";
+
+namespace {
+
+bool EndsWithIgnoringCase(const std::string& text, const char* end) {
+  const std::string tail(end);
+  return text.size() >= tail.size() && SameTextIgnoringCase(text.substr(text.size() - tail.size()), tail);
+}
+
+std::string Field(XmlElement* game, const char* name) {
+  XmlElement* field = game->FindChild(name);
+  if (!field) return std::string();
+  std::string text = field->GetText();
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+bool IsDosGame(XmlElement* game) {
+  const std::string platform = Field(game, "Platform");
+  return SameTextIgnoringCase(platform, "MS-DOS") || SameTextIgnoringCase(platform, "DOS") ||
+         SameTextIgnoringCase(Field(game, "UseDosBox"), "true");
+}
+
+std::string HostPath(const std::string& written, const std::string& base, PathFinder& finder, ForeignGame& game,
+                     const char* what) {
+  bool found = false;
+  const std::string path = finder.Find(base, written, &found);
+  if (!found) game.notCarried.push_back(std::string(what) + " " + written + " does not exist");
+  return path;
+}
+
+void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& finder, const ForeignFiles& files,
+              ForeignGame& game) {
+  game.name = Field(element, "Title");
+  game.genre = Field(element, "Genre");
+  game.developer = Field(element, "Developer");
+  game.publisher = Field(element, "Publisher");
+  const std::string released = Field(element, "ReleaseDate");
+  if (released.size() >= 4 && std::all_of(released.begin(), released.begin() + 4, [](char c) { return c >= '0' && c <= '9'; }))
+    game.year = released.substr(0, 4);
+  game.notes = Field(element, "Notes");
+  game.favorite = SameTextIgnoringCase(Field(element, "Favorite"), "true");
+  game.playCount = std::atoll(Field(element, "PlayCount").c_str());
+  game.playTime = std::atoll(Field(element, "PlayTime").c_str());
+  game.lastPlayed = Field(element, "LastPlayedDate");
+
+  const std::string conf = Field(element, "DosBoxConfigurationPath");
+  if (!conf.empty()) {
+    bool found = false;
+    std::string bytes;
+    const std::string path = finder.Find(launchBox, conf, &found);
+    if (found && files.read(path, bytes)) ReadDosBoxConf(TextAsUtf8(bytes), launchBox, finder, game);
+    else game.notCarried.push_back("DOSBox configuration " + conf + " cannot be read");
+  }
+  // The game's root folder is its drive C unless its configuration mounts
+  // one.
+  const std::string root = Field(element, "RootFolder");
+  const bool hasC = std::any_of(game.mounts.begin(), game.mounts.end(), [](const ForeignMount& m) { return m.letter == 'C'; });
+  if (!root.empty() && !hasC) {
+    ForeignMount mount;
+    mount.host = HostPath(root, launchBox, finder, game, "root folder");
+    game.mounts.insert(game.mounts.begin(), mount);
+  }
+  const std::string application = Field(element, "ApplicationPath");
+  if (!application.empty()) game.program = HostPath(application, launchBox, finder, game, "program");
+  game.parameters = Field(element, "CommandLine");
+}
+
+}  // namespace
+
+void ReadLaunchBoxPlatform(const std::string& text, const std::string& file, const std::string& launchBox,
+                           PathFinder& finder, const ForeignFiles& files, ForeignLibrary& library) {
+  XmlDocument document;
+  document.ParseText(text.c_str());
+  XmlElement* root = document.GetRoot();
+  if (document.GetParseStatus() != 0 || !root || root->GetName() != "LaunchBox") {
+    library.broken.push_back({file, "not a LaunchBox platform file"});
+    return;
+  }
+  for (unsigned i = 0; i < root->GetChildCount(); ++i) {
+    XmlElement* element = root->GetChildren()[i];
+    if (element->GetName() != "Game" || !IsDosGame(element)) continue;
+    ForeignGame game;
+    game.source = kLaunchBoxSource;
+    game.file = file;
+    ReadGame(element, launchBox, finder, files, game);
+    if (game.name.empty()) {
+      library.broken.push_back({file, "a game without a title (" + Field(element, "ID") + ")"});
+      continue;
+    }
+    library.games.push_back(std::move(game));
+  }
+}
+
+std::string LaunchBoxFolderOf(PathFinder& finder, const std::string& path) {
+  bool found = false;
+  if (EndsWithIgnoringCase(path, ".xml")) {
+    const std::string platforms = FolderPart(path);
+    if (SameTextIgnoringCase(NamePart(platforms), "Platforms") &&
+        SameTextIgnoringCase(NamePart(FolderPart(platforms)), "Data"))
+      return FolderPart(FolderPart(platforms));
+    return std::string();
+  }
+  if (SameTextIgnoringCase(NamePart(path), "Platforms") && SameTextIgnoringCase(NamePart(FolderPart(path)), "Data"))
+    return FolderPart(FolderPart(path));
+  finder.Find(path, "Data\\Platforms", &found);
+  return found ? path : std::string();
+}
+
+ForeignLibrary ReadLaunchBoxLibrary(const ForeignFiles& files, const std::string& path) {
+  ForeignLibrary library;
+  library.source = kLaunchBoxSource;
+  PathFinder finder(files);
+  const std::string launchBox = LaunchBoxFolderOf(finder, path);
+  std::vector<std::string> platformFiles;
+  if (EndsWithIgnoringCase(path, ".xml")) {
+    platformFiles.push_back(path);
+  } else {
+    const std::string platforms = finder.Find(launchBox, "Data\\Platforms");
+    for (const FolderItem& item : finder.List(platforms))
+      if (!item.folder && EndsWithIgnoringCase(item.name, ".xml")) platformFiles.push_back(finder.Find(platforms, item.name));
+    std::sort(platformFiles.begin(), platformFiles.end());
+  }
+  for (const std::string& file : platformFiles) {
+    std::string bytes;
+    if (!files.read(file, bytes)) {
+      library.broken.push_back({file, "cannot be read"});
+      continue;
+    }
+    ReadLaunchBoxPlatform(TextAsUtf8(bytes), file, launchBox, finder, files, library);
+  }
+  return library;
+}
