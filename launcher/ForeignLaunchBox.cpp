@@ -50,7 +50,14 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
   game.favorite = SameTextIgnoringCase(Field(element, "Favorite"), "true");
   game.playCount = std::atoll(Field(element, "PlayCount").c_str());
   game.playTime = std::atoll(Field(element, "PlayTime").c_str());
+  // LaunchBox writes ISO 8601 ("2019-04-02T21:52:31.12-05:00"); the library
+  // keeps "YYYY-MM-DD hh:mm:ss" as the launcher records it. The zone is
+  // dropped: a day and an hour are what the user looks for.
   game.lastPlayed = Field(element, "LastPlayedDate");
+  if (game.lastPlayed.size() >= 19 && game.lastPlayed[10] == 'T') {
+    game.lastPlayed.resize(19);
+    game.lastPlayed[10] = ' ';
+  }
 
   const std::string conf = Field(element, "DosBoxConfigurationPath");
   if (!conf.empty()) {

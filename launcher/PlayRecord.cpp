@@ -5,7 +5,7 @@
 void RecordPlay(XmlElement* entry, unsigned long long seconds, const std::string& when) {
   XmlElement* main = Section(entry, "Main");
   unsigned long long total = 0;
-  const std::string stored = AttributeText(main, "PlayedSeconds");
+  const std::string stored = AttributeText(main, "PlayTime");
   for (char c : stored) {
     if (c < '0' || c > '9' || total > (~0ULL - 9) / 10) {
       total = 0;
@@ -14,7 +14,7 @@ void RecordPlay(XmlElement* entry, unsigned long long seconds, const std::string
     total = total * 10 + static_cast<unsigned>(c - '0');
   }
   total = seconds > ~0ULL - total ? ~0ULL : total + seconds;
-  SetAttributeText(main, "PlayedSeconds", std::to_string(total).c_str());
+  SetAttributeText(main, "PlayTime", std::to_string(total).c_str());
   SetAttributeText(main, "LastPlayed", when.c_str());
 }
 

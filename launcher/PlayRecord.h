@@ -1,6 +1,6 @@
 // What a game's runs leave on its entry: the time it has been played in all
 // and when it was last played, as attributes of its Main element
-// ("PlayedSeconds", a whole number; "LastPlayed", "YYYY-MM-DD hh:mm:ss" in
+// ("PlayTime", a whole number; "LastPlayed", "YYYY-MM-DD hh:mm:ss" in
 // UTC), written when DOSBox ends.
 #pragma once
 

@@ -136,16 +136,16 @@ TEST(EngineList, IsSavedAndReadBackAndAGameFindsItsEngineOrIsToldWhy) {
 }
 
 TEST(RecordPlay, AddsUpThePlayTimeAndKeepsTheLastPlay) {
-  auto doc = xmltest::Parse("<?xml version=\"1.0\"?><root><Games><g><Main/></g><g><Main PlayedSeconds=\"7x\"/></g>"
+  auto doc = xmltest::Parse("<?xml version=\"1.0\"?><root><Games><g><Main/></g><g><Main PlayTime=\"7x\"/></g>"
                             "</Games></root>");
   XmlElement* games = GamesOf(*doc);
   XmlElement* first = games->GetChildren()[0];
   RecordPlay(first, 90, "2026-12-10 12:00:00");
   RecordPlay(first, 30, "2026-12-10 13:00:00");
-  EXPECT_EQ("120", AttributeText(Section(first, "Main"), "PlayedSeconds"));
+  EXPECT_EQ("120", AttributeText(Section(first, "Main"), "PlayTime"));
   EXPECT_EQ("2026-12-10 13:00:00", AttributeText(Section(first, "Main"), "LastPlayed"));
   RecordPlay(games->GetChildren()[1], 5, "t");
-  EXPECT_EQ("5", AttributeText(Section(games->GetChildren()[1], "Main"), "PlayedSeconds")) << "no number: none";
+  EXPECT_EQ("5", AttributeText(Section(games->GetChildren()[1], "Main"), "PlayTime")) << "no number: none";
   EXPECT_TRUE(HoldsGame(games, first));
   EXPECT_FALSE(HoldsGame(games, games)) << "a game deleted meanwhile is not written to";
 }

@@ -22,7 +22,7 @@ const char kPlatform[] =
     "    <Developer>id Software</Developer>\r\n    <Publisher>GT Interactive</Publisher>\r\n"
     "    <Genre>Shooter; Action</Genre>\r\n    <ReleaseDate>1993-12-10T00:00:00-08:00</ReleaseDate>\r\n"
     "    <Notes>Rip &lt;and&gt; tear</Notes>\r\n    <Favorite>true</Favorite>\r\n    <PlayCount>12</PlayCount>\r\n"
-    "    <PlayTime>5400</PlayTime>\r\n    <LastPlayedDate>2024-02-03T20:15:00</LastPlayedDate>\r\n"
+    "    <PlayTime>5400</PlayTime>\r\n    <LastPlayedDate>2024-02-03T20:15:00.1234567-05:00</LastPlayedDate>\r\n"
     "    <ApplicationPath>games\\DOOM\\doom.exe</ApplicationPath>\r\n    <CommandLine>-warp 1 1</CommandLine>\r\n"
     "    <RootFolder>Games\\Doom</RootFolder>\r\n    <DosBoxConfigurationPath>Games\\Doom\\dosbox.conf</DosBoxConfigurationPath>\r\n"
     "    <UseDosBox>true</UseDosBox>\r\n  </Game>\r\n"
@@ -65,7 +65,7 @@ TEST(LaunchBoxLibrary, ReadsTheDosGamesOfEachPlatformFile) {
   ASSERT_EQ(2u, library.games.size());
   const ForeignGame& doom = library.games[0];
   EXPECT_EQ("LaunchBox|Doom & More|id Software|GT Interactive|Shooter; Action|1993|Rip <and> tear|1|12|5400|"
-            "2024-02-03T20:15:00|-warp 1 1",
+            "2024-02-03 20:15:00|-warp 1 1",
             doom.source + "|" + doom.name + "|" + doom.developer + "|" + doom.publisher + "|" + doom.genre + "|" +
                 doom.year + "|" + doom.notes + "|" + std::to_string(doom.favorite) + "|" +
                 std::to_string(doom.playCount) + "|" + std::to_string(doom.playTime) + "|" + doom.lastPlayed + "|" +

@@ -337,7 +337,7 @@ TEST_F(MainWindowTest, KeysRunSetUpEditAndAddWhereTheMenuSays) {
   // When DOSBox ends, the game of the list is timed and the library saved.
   for (int i = 0; i < 200 && SavedLibrary().find("LastPlayed") == std::string::npos; ++i) Sleep(50);
   const std::string timed = SavedLibrary();
-  EXPECT_NE(std::string::npos, timed.find("PlayedSeconds=\"0\" LastPlayed=\"20")) << timed;
+  EXPECT_NE(std::string::npos, timed.find("PlayTime=\"0\" LastPlayed=\"20")) << timed;
 
   // Shift+Enter edits; while the editor is open the game cannot be deleted.
   Select(0);
