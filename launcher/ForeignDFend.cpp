@@ -37,16 +37,6 @@ bool IsFrontEndSection(const std::string& lowerName) {
   return false;
 }
 
-// A host path as the profile wrote it, found on disk; a missing one is
-// listed.
-std::string HostPath(const std::string& written, const std::string& base, PathFinder& finder, ForeignGame& game,
-                     const char* what) {
-  bool found = false;
-  const std::string path = finder.Find(base, written, &found);
-  if (!found) game.notCarried.push_back(std::string(what) + " " + written + " does not exist");
-  return path;
-}
-
 bool ReadMount(const std::string& line, const std::string& base, PathFinder& finder, ForeignGame& game) {
   const std::vector<std::string> fields = Split(line, ';');
   if (fields.size() < 3 || fields[2].size() != 1) return false;
@@ -65,7 +55,7 @@ bool ReadMount(const std::string& line, const std::string& base, PathFinder& fin
   const std::vector<std::string> paths = Split(fields[0], '$');
   for (std::size_t i = 1; i < paths.size(); ++i)
     if (!paths[i].empty()) game.notCarried.push_back("further image " + paths[i] + " of drive " + fields[2]);
-  mount.host = HostPath(paths[0], base, finder, game, "mounted path");
+  mount.host = finder.FindNoting(base, paths[0], game.notCarried, "mounted path");
   game.mounts.push_back(mount);
   return true;
 }
@@ -130,10 +120,10 @@ bool ReadDFendProfile(const std::string& text, const std::string& base, PathFind
     const std::string line = value("Extra", std::to_string(i).c_str());
     if (!line.empty() && !ReadMount(line, base, finder, game)) game.notCarried.push_back("mount " + line);
   }
-  if (!value("Extra", "Exe").empty()) game.program = HostPath(value("Extra", "Exe"), base, finder, game, "program");
+  if (!value("Extra", "Exe").empty()) game.program = finder.FindNoting(base, value("Extra", "Exe"), game.notCarried, "program");
   game.parameters = value("Extra", "GameParameters");
   if (!value("Extra", "Setup").empty())
-    game.installer = HostPath(value("Extra", "Setup"), base, finder, game, "installer");
+    game.installer = finder.FindNoting(base, value("Extra", "Setup"), game.notCarried, "installer");
   game.installerParameters = value("Extra", "SetupParameters");
   game.preCommands = EnvironmentCommands(ini.Value("Extra", "Environment")) + value("Extra", "autoexec");
   if (!game.preCommands.empty() && game.preCommands.back() != '\n') game.preCommands += "\r\n";

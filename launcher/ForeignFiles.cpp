@@ -232,3 +232,11 @@ bool PathFinder::IsFolder(const std::string& path) {
     if (item.name == name) return item.folder;
   return false;
 }
+
+std::string PathFinder::FindNoting(const std::string& base, const std::string& written,
+                                   std::vector<std::string>& notCarried, const char* what) {
+  bool found = false;
+  const std::string path = Find(base, written, &found);
+  if (!found) notCarried.push_back(std::string(what) + " " + written + " does not exist");
+  return path;
+}

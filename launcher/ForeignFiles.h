@@ -46,6 +46,11 @@ class PathFinder {
   // written.
   std::string Find(const std::string& base, const std::string& written, bool* found = nullptr);
 
+  // Find, noting "<what> <written> does not exist" in notCarried when the
+  // path is not there.
+  std::string FindNoting(const std::string& base, const std::string& written, std::vector<std::string>& notCarried,
+                         const char* what);
+
   // Whether the path (as Find returns it) names a folder.
   bool IsFolder(const std::string& path);
 

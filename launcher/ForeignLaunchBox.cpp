@@ -29,14 +29,6 @@ bool IsDosGame(XmlElement* game) {
          SameTextIgnoringCase(Field(game, "UseDosBox"), "true");
 }
 
-std::string HostPath(const std::string& written, const std::string& base, PathFinder& finder, ForeignGame& game,
-                     const char* what) {
-  bool found = false;
-  const std::string path = finder.Find(base, written, &found);
-  if (!found) game.notCarried.push_back(std::string(what) + " " + written + " does not exist");
-  return path;
-}
-
 void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& finder, const ForeignFiles& files,
               ForeignGame& game) {
   game.name = Field(element, "Title");
@@ -73,11 +65,11 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
   const bool hasC = std::any_of(game.mounts.begin(), game.mounts.end(), [](const ForeignMount& m) { return m.letter == 'C'; });
   if (!root.empty() && !hasC) {
     ForeignMount mount;
-    mount.host = HostPath(root, launchBox, finder, game, "root folder");
+    mount.host = finder.FindNoting(launchBox, root, game.notCarried, "root folder");
     game.mounts.insert(game.mounts.begin(), mount);
   }
   const std::string application = Field(element, "ApplicationPath");
-  if (!application.empty()) game.program = HostPath(application, launchBox, finder, game, "program");
+  if (!application.empty()) game.program = finder.FindNoting(launchBox, application, game.notCarried, "program");
   game.parameters = Field(element, "CommandLine");
 }
 

@@ -90,7 +90,7 @@ start() {
   for ((i = 1; i <= instances; ++i)); do
     p=$((port + i))
     echo "$p" >>"$run/ports"
-    upstreams+="        server 127.0.0.1:$p max_fails=1 fail_timeout=3s;"$'\n'
+    upstreams+="        server 127.0.0.1:$p max_fails=0;"$'\n'
     if ! alive "$run/instance-$p.pid"; then
       # Behind the proxy every client has its address: no limit by address.
       "$server" --root "$releases/current" --bind 127.0.0.1 --port "$p" --per-address-limit 0 \

@@ -2,17 +2,27 @@
 // which kind it is, and which of its games are there already.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <string>
 
 #include "HostPath.h"
 #include "TestSupport.h"
+#include "launcher/Storage.h"
 #include "launcher/ForeignDFend.h"
 #include "launcher/ForeignImport.h"
 #include "launcher/ForeignLaunchBox.h"
 #include "launcher/GameSchema.h"
 
 namespace {
+
+// A path written with '/' as this system writes it, for what the readers
+// hand back.
+std::string OnThisSystem(std::string path) {
+  std::replace(path.begin(), path.end(), '/', kPathSeparator);
+  return path;
+}
 
 void Put(const std::string& root, const std::string& relative, const std::string& bytes) {
   const std::filesystem::path path = std::filesystem::u8path(root) / std::filesystem::u8path(relative);
@@ -64,5 +74,6 @@ TEST(ForeignImport, KnowsEachKindAndSkipsGamesTheLibraryHoldsAlready) {
   ASSERT_NE(nullptr, entry);
   EXPECT_EQ("Doom II", AttributeText(Section(entry.get(), "Main"), "Name"));
   EXPECT_EQ("C:\\DOOM.EXE", AttributeText(Section(entry.get(), "Main"), "Run"));
-  EXPECT_EQ(root + "/dfend/Confs/Bad.prof: no [Extra] or [ExtraInfo] section\n", BrokenProfilesText(review.broken));
+  EXPECT_EQ(OnThisSystem(root + "/dfend/Confs/Bad.prof") + ": no [Extra] or [ExtraInfo] section\n",
+            BrokenProfilesText(review.broken));
 }

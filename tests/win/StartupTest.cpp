@@ -77,7 +77,7 @@ TEST_F(ProgramFolder, FirstStartWritesTheProfileAndAnEmptyLibraryAndLeavesNoProb
   EXPECT_EQ(0u, library.find("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root"))
       << library;
   EXPECT_FALSE(fs::exists(folder_ / "woa.exe"));
-  EXPECT_EQ("defrc.xml;vtl.xml;vtl64.exe;", Listing());
+  EXPECT_EQ("defrc.xml;vtl.xml;vtl64.exe;vtlui.xml;", Listing());
 }
 
 TEST_F(ProgramFolder, AnEditedProfileIsKeptAndARestoredOneComesBackByteForByte) {
