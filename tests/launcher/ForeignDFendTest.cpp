@@ -70,15 +70,15 @@ TEST(DFendLibrary, ReadsEveryProfileAndNamesTheOnesItCannot) {
                                                                    keen.developer + "|" + keen.publisher + "|" +
                                                                    keen.year + "|" + std::to_string(keen.favorite));
   EXPECT_EQ("line one\r\nx=1", keen.notes);
-  EXPECT_EQ(root + "/VirtualHD/Keen/KEEN4.EXE", keen.program);
+  EXPECT_EQ(xmltest::OnThisSystem(root + "/VirtualHD/Keen/KEEN4.EXE"), keen.program);
   EXPECT_EQ("/nojoy", keen.parameters);
-  EXPECT_EQ(root + "/VirtualHD/Keen/INSTALL.EXE", keen.installer);
+  EXPECT_EQ(xmltest::OnThisSystem(root + "/VirtualHD/Keen/INSTALL.EXE"), keen.installer);
   EXPECT_EQ("SET PATH=C:\\\r\necho a=b\r\necho c\r\n", keen.preCommands);
   ASSERT_EQ(2u, keen.mounts.size());
-  EXPECT_EQ(root + "/VirtualHD", keen.mounts[0].host);
+  EXPECT_EQ(xmltest::OnThisSystem(root + "/VirtualHD"), keen.mounts[0].host);
   EXPECT_EQ('C', keen.mounts[0].letter);
   EXPECT_EQ(ForeignMount::CDImage, keen.mounts[1].kind);
-  EXPECT_EQ(root + "/VirtualHD/cd/KEEN.ISO", keen.mounts[1].host);
+  EXPECT_EQ(xmltest::OnThisSystem(root + "/VirtualHD/cd/KEEN.ISO"), keen.mounts[1].host);
   const std::string left[] = {"further image .\\VirtualHD\\CD\\keen2.iso of drive D",
                               "mount .\\VirtualHD\\;Tape;E;", "further program .\\VirtualHD\\KEEN\\ED.EXE"};
   ASSERT_EQ(3u, keen.notCarried.size());
@@ -99,6 +99,6 @@ TEST(DFendLibrary, RelativePathsStartFromTheDefaultLocationItsSettingsName) {
   Put(root, "Confs/A.prof", "[Extra]\r\nExe=.\\VirtualHD\\A\\A.EXE\r\n");
   const ForeignLibrary library = ReadDFendLibrary(SystemForeignFiles(), root);
   ASSERT_EQ(1u, library.games.size());
-  EXPECT_EQ(root + "/Elsewhere/VirtualHD/A/A.EXE", library.games[0].program);
+  EXPECT_EQ(xmltest::OnThisSystem(root + "/Elsewhere/VirtualHD/A/A.EXE"), library.games[0].program);
   EXPECT_TRUE(library.games[0].notCarried.empty());
 }

@@ -17,13 +17,6 @@
 
 namespace {
 
-// A path written with '/' as this system writes it, for what the readers
-// hand back.
-std::string OnThisSystem(std::string path) {
-  std::replace(path.begin(), path.end(), '/', kPathSeparator);
-  return path;
-}
-
 void Put(const std::string& root, const std::string& relative, const std::string& bytes) {
   const std::filesystem::path path = std::filesystem::u8path(root) / std::filesystem::u8path(relative);
   std::filesystem::create_directories(path.parent_path());
@@ -74,6 +67,6 @@ TEST(ForeignImport, KnowsEachKindAndSkipsGamesTheLibraryHoldsAlready) {
   ASSERT_NE(nullptr, entry);
   EXPECT_EQ("Doom II", AttributeText(Section(entry.get(), "Main"), "Name"));
   EXPECT_EQ("C:\\DOOM.EXE", AttributeText(Section(entry.get(), "Main"), "Run"));
-  EXPECT_EQ(OnThisSystem(root + "/dfend/Confs/Bad.prof") + ": no [Extra] or [ExtraInfo] section\n",
+  EXPECT_EQ(root + "/dfend" + xmltest::OnThisSystem("/Confs/Bad.prof") + ": no [Extra] or [ExtraInfo] section\n",
             BrokenProfilesText(review.broken));
 }

@@ -13,13 +13,6 @@
 
 namespace {
 
-// A path written with '/' as this system writes it, for what the readers
-// hand back.
-std::string OnThisSystem(std::string path) {
-  std::replace(path.begin(), path.end(), '/', kPathSeparator);
-  return path;
-}
-
 void Put(const std::string& root, const std::string& relative, const std::string& bytes) {
   const std::filesystem::path path = std::filesystem::u8path(root) / std::filesystem::u8path(relative);
   std::filesystem::create_directories(path.parent_path());
@@ -80,12 +73,12 @@ TEST(LaunchBoxLibrary, ReadsTheDosGamesOfEachPlatformFile) {
                 doom.year + "|" + doom.notes + "|" + std::to_string(doom.favorite) + "|" +
                 std::to_string(doom.playCount) + "|" + std::to_string(doom.playTime) + "|" + doom.lastPlayed + "|" +
                 doom.parameters);
-  EXPECT_EQ(OnThisSystem(root + "/Games/Doom/DOOM.EXE"), doom.program);
+  EXPECT_EQ(xmltest::OnThisSystem(root + "/Games/Doom/DOOM.EXE"), doom.program);
   ASSERT_EQ(2u, doom.mounts.size());  // the configuration's C takes the root folder's place
-  EXPECT_EQ(OnThisSystem(root + "/Games/Doom"), doom.mounts[0].host);
+  EXPECT_EQ(xmltest::OnThisSystem(root + "/Games/Doom"), doom.mounts[0].host);
   EXPECT_EQ(ForeignMount::Folder, doom.mounts[0].kind);
   EXPECT_EQ(ForeignMount::CDImage, doom.mounts[1].kind);
-  EXPECT_EQ(OnThisSystem(root + "/Games/Doom/cd/DOOM.CUE"), doom.mounts[1].host);
+  EXPECT_EQ(xmltest::OnThisSystem(root + "/Games/Doom/cd/DOOM.CUE"), doom.mounts[1].host);
   EXPECT_EQ("mount -u e\r\nSET DOOMWADDIR=C:\\\r\n", doom.preCommands);
   ASSERT_EQ(1u, doom.notCarried.size());
   EXPECT_EQ("mount option -freesize of drive c", doom.notCarried[0]);

@@ -27,6 +27,15 @@ class TempDir {
 };
 
 std::string ReadFile(const std::string& path);
+
+// A path written with '/' as this system writes it.
+inline std::string OnThisSystem(std::string path) {
+#ifdef _WIN32
+  for (char& c : path)
+    if (c == '/') c = '\\';
+#endif
+  return path;
+}
 void WriteFile(const std::string& path, const std::string& bytes);
 
 std::unique_ptr<XmlDocument> Parse(const std::string& text);
