@@ -2,14 +2,11 @@
 // which kind it is, and which of its games are there already.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include <filesystem>
 #include <string>
 
 #include "HostPath.h"
 #include "TestSupport.h"
-#include "launcher/Storage.h"
 #include "launcher/ForeignDFend.h"
 #include "launcher/ForeignImport.h"
 #include "launcher/ForeignLaunchBox.h"

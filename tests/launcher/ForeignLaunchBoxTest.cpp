@@ -2,13 +2,10 @@
 // from files written after the published descriptions of its data model.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include <filesystem>
 #include <string>
 
 #include "TestSupport.h"
-#include "launcher/Storage.h"
 #include "launcher/ForeignLaunchBox.h"
 
 namespace {

@@ -12,17 +12,8 @@ using namespace launchtest;
 
 namespace {
 
-class CommandLineModes : public LaunchFolders {
+class CommandLineModes : public ProgramCopy {
  protected:
-  void SetUp() override {
-    LaunchFolders::SetUp();
-    fs::copy_file(wintest::HostToWindowsPath(VANTLE_EXE), program_ / "vtl64.exe");
-  }
-
-  std::string Vantle(const std::string& arguments) const {
-    return "\"" + (program_ / "vtl64.exe").string() + "\" " + arguments;
-  }
-
   // Starts the program and expects it to end by itself with exit code 0.
   void ExpectEndsByItself(const std::string& arguments) {
     wintest::Process vantle(Vantle(arguments));

@@ -39,4 +39,19 @@ class LaunchFolders : public ::testing::Test {
   fs::path program_;  // ...\Program Files\Vantle
 };
 
+#ifdef VANTLE_EXE
+// A launch folder that holds a copy of the program, started as a user would.
+class ProgramCopy : public LaunchFolders {
+ protected:
+  void SetUp() override {
+    LaunchFolders::SetUp();
+    fs::copy_file(wintest::HostToWindowsPath(VANTLE_EXE), program_ / "vtl64.exe");
+  }
+
+  std::string Vantle(const std::string& arguments) const {
+    return "\"" + (program_ / "vtl64.exe").string() + "\" " + arguments;
+  }
+};
+#endif
+
 }  // namespace launchtest

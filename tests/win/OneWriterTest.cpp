@@ -14,17 +14,8 @@ using namespace launchtest;
 
 namespace {
 
-class OneWriter : public LaunchFolders {
+class OneWriter : public ProgramCopy {
  protected:
-  void SetUp() override {
-    LaunchFolders::SetUp();
-    fs::copy_file(wintest::HostToWindowsPath(VANTLE_EXE), program_ / "vtl64.exe");
-  }
-
-  std::string Vantle(const std::string& arguments) const {
-    return "\"" + (program_ / "vtl64.exe").string() + "\" " + arguments;
-  }
-
   // Answers the "Vantle" question of process with button; its text.
   static std::string Answer(DWORD process, int button) {
     HWND box = wintest::WaitForTopWindow(
