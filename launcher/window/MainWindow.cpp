@@ -58,6 +58,9 @@ constexpr UINT kImportHandedOver = WM_APP + 0x100;
 
 // Folders handed over by other starts, imported one at a time.
 std::vector<std::string> HandedFolders;
+// True while the import's review is open: a folder handed over meanwhile
+// waits for it instead of opening a second review over the first.
+bool ImportOpen = false;
 
 HWND ListOf(HWND dialog) { return GetDlgItem(dialog, IDC_GAME_LIST); }
 HWND FindBoxOf(HWND dialog) { return GetDlgItem(dialog, IDC_FIND_BOX); }
@@ -243,12 +246,19 @@ BOOL OnCopyData(HWND dialog, const COPYDATASTRUCT* data) {
   return TRUE;
 }
 
+void RunImport(HWND dialog, const std::string& folder) {
+  ImportOpen = true;
+  OpenImportDialog(dialog, folder);
+  ImportOpen = false;
+  if (!HandedFolders.empty()) PostMessageW(dialog, kImportHandedOver, 0, 0);
+}
+
 void ImportHandedFolder(HWND dialog) {
-  if (HandedFolders.empty()) return;
+  if (HandedFolders.empty() || ImportOpen) return;
   const std::string folder = HandedFolders.front();
   HandedFolders.erase(HandedFolders.begin());
   SetForegroundWindow(dialog);
-  OpenImportDialog(dialog, folder);
+  RunImport(dialog, folder);
 }
 
 BOOL OnInitDialog(HWND dialog) {
@@ -474,7 +484,7 @@ void OnCommand(HWND dialog, WORD command, LPARAM marker) {
       if (GetFocus() == FindBoxOf(dialog)) LeaveFindBox(dialog);
       break;
     case IDM_IMPORT_FOLDER:
-      OpenImportDialog(dialog);
+      RunImport(dialog, std::string());
       break;
     case IDM_NEW:
       OpenNewGameWizard(dialog);
@@ -683,6 +693,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       OnNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
       return TRUE;
     case WM_CLOSE:
+      // The start that handed a folder over has already told its caller that
+      // this window took it: it is reviewed before the window goes.
+      while (!HandedFolders.empty() && !ImportOpen) ImportHandedFolder(dialog);
       KeepWindowSettings(dialog);
       if (TypeAheadHook) UnhookWindowsHookEx(TypeAheadHook);
       TypeAheadHook = nullptr;

@@ -5,8 +5,10 @@
 #include <commctrl.h>
 
 #include <string>
+#include <thread>
 
 #include "LaunchFixture.h"
+#include "launcher/LibraryHandOver.h"
 #include "WinTestUtil.h"
 #include "resource.h"
 
@@ -77,10 +79,36 @@ TEST_F(OneWriter, ImportWhileTheWindowIsOpenGoesToTheWindowAndNoSaveLosesAGame) 
   EXPECT_NE(std::string::npos, Answer(window.id(), IDYES).find("Are you sure?"));
   for (int i = 0; i < 100 && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) != 5; ++i) Sleep(50);
   EXPECT_EQ(5, SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) << "Epsilon in, Alpha out";
-  PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+
+  // A folder handed over just before the window is told to close: the close
+  // comes first (its thread held while both wait), and the folder is still
+  // reviewed, because its sender already answered "handed over".
+  fs::create_directories(root_ / "late" / "Theta");
+  WriteBytes(root_ / "late" / "Theta" / "THETA.EXE", "MZ");
+  HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(main, nullptr));
+  ASSERT_NE(nullptr, thread);
+  ASSERT_NE(static_cast<DWORD>(-1), SuspendThread(thread));
+  std::string late = (root_ / "late").string();
+  std::thread sender([&] {
+    COPYDATASTRUCT data{kHandOverImport, static_cast<DWORD>(late.size()), late.data()};
+    DWORD_PTR accepted = FALSE;
+    SendMessageTimeoutW(main, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, 30000, &accepted);
+  });
+  Sleep(500);
+  SendNotifyMessageW(main, WM_CLOSE, 0, 0);
+  Sleep(200);
+  ResumeThread(thread);
+  CloseHandle(thread);
+  sender.join();
+  dialog = wintest::WaitForTopWindow(
+      window.id(), 30000, [](HWND w) { return wintest::WindowText(w) == "Import Games from Folder"; }, true);
+  ASSERT_NE(nullptr, dialog) << "the handed folder was dropped as the window closed";
+  for (int i = 0; i < 300 && !IsWindowEnabled(GetDlgItem(dialog, IDOK)); ++i) Sleep(50);
+  PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+  EXPECT_NE(std::string::npos, Answer(window.id(), IDOK).find("Added 1 game"));
   ASSERT_TRUE(window.Wait(30000, &exitCode));
   const std::string saved = ReadBytes(program_ / "vtl.xml");
-  for (const char* game : {"Beta", "Gamma", "Delta", "Zeta", "Epsilon"})
+  for (const char* game : {"Beta", "Gamma", "Delta", "Zeta", "Epsilon", "Theta"})
     EXPECT_EQ(1, Count(saved, std::string("Name=\"") + game + "\"")) << game << " in\n" << saved;
   EXPECT_EQ(0, Count(saved, "Name=\"Alpha\"")) << saved;
 
