@@ -4,6 +4,7 @@
 #include <set>
 
 #include "launcher/ForeignDFend.h"
+#include "launcher/ForeignDbgl.h"
 #include "launcher/ForeignLaunchBox.h"
 #include "launcher/GameSchema.h"
 
@@ -48,6 +49,7 @@ const char* ForeignLibraryKind(const ForeignFiles& files, const std::string& pat
   PathFinder finder(files);
   if (!LaunchBoxFolderOf(finder, path).empty()) return kLaunchBoxSource;
   if (IsDFendFolder(finder, path)) return kDFendSource;
+  if (!DbglLibrariesIn(finder, path).empty()) return kDbglSource;
   return nullptr;
 }
 
@@ -75,6 +77,7 @@ ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string&
   review.source = ForeignLibraryKind(files, path);
   if (!review.source) return review;
   ForeignLibrary read = review.source == kLaunchBoxSource ? ReadLaunchBoxLibrary(files, path)
+                        : review.source == kDbglSource    ? ReadDbglLibrary(files, path)
                                                           : ReadDFendLibrary(files, path);
   review.broken = std::move(read.broken);
   std::set<std::string> known;
