@@ -5,6 +5,7 @@
 
 #include "launcher/ForeignDFend.h"
 #include "launcher/ForeignDbgl.h"
+#include "launcher/ForeignExo.h"
 #include "launcher/ForeignLaunchBox.h"
 #include "launcher/GameSchema.h"
 
@@ -48,6 +49,7 @@ std::string HostOfDosPath(XmlElement* game, const std::string& program) {
 const char* ForeignLibraryKind(const ForeignFiles& files, const std::string& path) {
   PathFinder finder(files);
   if (!LaunchBoxFolderOf(finder, path).empty()) return kLaunchBoxSource;
+  if (!ExoFolderOf(finder, path).empty()) return kExoSource;
   if (IsDFendFolder(finder, path)) return kDFendSource;
   if (!DbglLibrariesIn(finder, path).empty()) return kDbglSource;
   return nullptr;
@@ -78,6 +80,7 @@ ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string&
   if (!review.source) return review;
   ForeignLibrary read = review.source == kLaunchBoxSource ? ReadLaunchBoxLibrary(files, path)
                         : review.source == kDbglSource    ? ReadDbglLibrary(files, path)
+                        : review.source == kExoSource     ? ReadExoLibrary(files, path)
                                                           : ReadDFendLibrary(files, path);
   review.broken = std::move(read.broken);
   std::set<std::string> known;

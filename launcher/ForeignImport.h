@@ -12,7 +12,7 @@
 #include "xml/Xml.h"
 
 // The front end whose library path is or holds (kDFendSource,
-// kLaunchBoxSource, kDbglSource), or null when it is none.
+// kLaunchBoxSource, kDbglSource, kExoSource), or null when it is none.
 const char* ForeignLibraryKind(const ForeignFiles& files, const std::string& path);
 
 struct ForeignReview {

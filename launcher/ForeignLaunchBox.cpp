@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "launcher/ForeignDosBoxConf.h"
+#include "launcher/ForeignExo.h"
 #include "xml/Xml.h"
 
 const char* const kLaunchBoxSource = "LaunchBox";
@@ -51,6 +52,18 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
     game.lastPlayed[10] = ' ';
   }
 
+  // An eXoDOS game starts through a Windows batch file in its !dos folder;
+  // that folder says what DOSBox mounts and runs.
+  const std::string application = Field(element, "ApplicationPath");
+  if (EndsWithIgnoringCase(application, ".bat")) {
+    bool found = false;
+    const std::string batch = finder.Find(launchBox, application, &found);
+    const std::string folder = FolderPart(batch);
+    if (found && SameTextIgnoringCase(NamePart(FolderPart(folder)), "!dos") &&
+        ReadExoGame(files, finder, FolderPart(FolderPart(FolderPart(folder))), folder, game))
+      return;
+  }
+
   const std::string conf = Field(element, "DosBoxConfigurationPath");
   if (!conf.empty()) {
     bool found = false;
@@ -68,7 +81,6 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
     mount.host = finder.FindNoting(launchBox, root, game.notCarried, "root folder");
     game.mounts.insert(game.mounts.begin(), mount);
   }
-  const std::string application = Field(element, "ApplicationPath");
   if (!application.empty()) game.program = finder.FindNoting(launchBox, application, game.notCarried, "program");
   game.parameters = Field(element, "CommandLine");
 }
