@@ -5,6 +5,7 @@
 
 #include "launcher/ForeignDFend.h"
 #include "launcher/ForeignDbgl.h"
+#include "launcher/ForeignEngine.h"
 #include "launcher/ForeignExo.h"
 #include "launcher/ForeignLaunchBox.h"
 #include "launcher/GameSchema.h"
@@ -74,7 +75,8 @@ std::vector<std::string> LibraryProgramPaths(const XmlDocument& library) {
 }
 
 ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path,
-                                   const std::vector<std::string>& knownPrograms, const XmlElement& templateEntry) {
+                                   const std::vector<std::string>& knownPrograms, const XmlElement& templateEntry,
+                                   const EngineList& engines) {
   ForeignReview review;
   review.source = ForeignLibraryKind(files, path);
   if (!review.source) return review;
@@ -92,6 +94,8 @@ ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string&
       continue;
     }
     review.entries.push_back(MakeForeignEntry(templateEntry, game));
+    const std::string engine = ForeignEngineName(game.engine, engines, game.notCarried);
+    if (!engine.empty()) SetAttributeText(Section(review.entries.back().get(), "Main"), "Engine", engine.c_str());
     review.games.push_back(std::move(game));
   }
   return review;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/EngineList.h"
 #include "launcher/ForeignFiles.h"
 #include "launcher/ForeignGame.h"
 #include "xml/Xml.h"
@@ -28,9 +29,11 @@ struct ForeignReview {
 // Reads the library at path and leaves out the games whose program (or
 // installer, for a game without one) is one of knownPrograms (as
 // LibraryProgramPaths gives them), case aside. Each game's entry is made
-// from templateEntry.
+// from templateEntry, and chooses the engine of engines that fits the DOSBox
+// the other front end named for it (ForeignEngineName).
 ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path,
-                                   const std::vector<std::string>& knownPrograms, const XmlElement& templateEntry);
+                                   const std::vector<std::string>& knownPrograms, const XmlElement& templateEntry,
+                                   const EngineList& engines = EngineList());
 
 // The entry of review's game number index under the game's name now (the
 // user may have renamed it), taken out of the review.

@@ -64,6 +64,7 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
       return;
   }
 
+  game.engine = Field(element, "CustomDosBoxVersionPath");
   const std::string conf = Field(element, "DosBoxConfigurationPath");
   if (!conf.empty()) {
     bool found = false;
