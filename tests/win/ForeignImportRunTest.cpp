@@ -1,0 +1,176 @@
+// Libraries of other front ends brought in through "vtl64.exe -import PATH",
+// one of each kind, then each game started from the library under Wine: the
+// bridge as DOSBOX.EXE hands the written configuration to the host's real
+// DOSBox, which runs a nasm-built program that leaves a file in its folder.
+#include <windows.h>
+#include <zip.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "WinTestUtil.h"
+#include "gtest/gtest.h"
+#include "launcher/GameSchema.h"
+#include "xml/Xml.h"
+
+namespace fs = std::filesystem;
+using wintest::ReadBytes;
+using wintest::WriteBytes;
+
+namespace {
+
+const char kPlay[] = "<PLAY.COM>";  // a file's text: the DOS program instead
+
+std::string HostPath(const fs::path& windowsPath) {
+  std::string host = windowsPath.string().substr(2);
+  for (char& c : host) c = c == '\\' ? '/' : c;
+  return host;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+void Put(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  if (text == kPlay) fs::copy_file(wintest::HostToWindowsPath(VANTLE_PLAY_COM), path);
+  else WriteBytes(path, text);
+}
+
+void Zip(const fs::path& path, const std::vector<std::pair<std::string, std::string>>& entries) {
+  fs::create_directories(path.parent_path());
+  zipFile zip = zipOpen64(path.string().c_str(), APPEND_STATUS_CREATE);
+  ASSERT_NE(nullptr, zip);
+  for (const auto& entry : entries) {
+    const std::string bytes =
+        entry.second == kPlay ? ReadBytes(wintest::HostToWindowsPath(VANTLE_PLAY_COM)) : entry.second;
+    zip_fileinfo info{};
+    ASSERT_EQ(ZIP_OK, zipOpenNewFileInZip(zip, entry.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                          Z_DEFLATED, Z_DEFAULT_COMPRESSION));
+    zipWriteInFileInZip(zip, bytes.data(), static_cast<unsigned>(bytes.size()));
+    zipCloseFileInZip(zip);
+  }
+  zipClose(zip, nullptr);
+}
+
+bool WaitFor(const fs::path& file, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 100) {
+    if (fs::exists(file)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return fs::exists(file);
+}
+
+struct Library {
+  const char* kind;
+  const char* imported;   // the path given to -import, below the library's folder
+  std::vector<std::pair<std::string, std::string>> files;  // relative path, text (or kPlay)
+  const char* name;       // the stored game
+  const char* source;
+  const char* run;        // its stored DOS path
+  const char* ranIn;      // where the program leaves PLAYED.TXT
+};
+
+const char kDbglScript[] =
+    "CREATE MEMORY TABLE PUBLIC.GAMES(ID INTEGER NOT NULL PRIMARY KEY,TITLE VARCHAR(256),YEAR VARCHAR(4))\r\n"
+    "INSERT INTO GAMES VALUES(1,'DBGL Keen','1991')\r\n";
+
+const char kPackList[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<document><export><format-version>1.3</format-version></export>"
+    "<profile><title><![CDATA[Packed Dune]]></title><id>1</id><game-dir><raw><![CDATA[DUNE]]></raw></game-dir>"
+    "<meta-info><year>1992</year></meta-info><full-configuration><![CDATA[[autoexec]\r\nmount C \"dune\"\r\nC:\r\n"
+    "cd \\\r\nPLAY.COM\r\nexit\r\n]]></full-configuration></profile></document>\n";
+
+const std::vector<Library>& Libraries() {
+  static const std::vector<Library> libraries = {
+      {"D-Fend Reloaded", "",
+       {{"DFend.dat", "PRGDIRMODE\r\n"},
+        {"Confs/Keen.prof", "[Extra]\r\nExe=.\\VirtualHD\\Keen\\PLAY.COM\r\nNrOfMounts=1\r\n"
+                            "0=.\\virtualhd\\;Drive;C;false;\r\n[ExtraInfo]\r\nName=D-Fend Keen\r\n"},
+        {"VirtualHD/Keen/PLAY.COM", kPlay}},
+       "D-Fend Keen", "D-Fend Reloaded", "C:\\Keen\\PLAY.COM", "VirtualHD/Keen"},
+      {"DBGL folder", "",
+       {{"db/database.script", kDbglScript},
+        {"profiles/1.conf", "[autoexec]\r\nmount C \"KEEN\"\r\nC:\r\ncd \\\r\nplay\r\nexit\r\n"},
+        {"dosroot/keen/PLAY.COM", kPlay}},
+       "DBGL Keen", "DBGL", "C:\\PLAY.COM", "dosroot/keen"},
+      {"DBGL pack", "Dune.dbgl.zip", {}, "Packed Dune", "DBGL", "C:\\PLAY.COM", "Dune/DUNE"},
+      {"LaunchBox", "Data/Platforms/MS-DOS.xml",
+       {{"Data/Platforms/MS-DOS.xml",
+         "<?xml version=\"1.0\" standalone=\"yes\"?>\r\n<LaunchBox><Game><Title>LaunchBox Doom</Title>"
+         "<Platform>MS-DOS</Platform><ApplicationPath>Games\\Doom\\PLAY.COM</ApplicationPath>"
+         "<RootFolder>Games\\Doom</RootFolder></Game></LaunchBox>"},
+        {"Games/Doom/PLAY.COM", kPlay}},
+       "LaunchBox Doom", "LaunchBox", "C:\\PLAY.COM", "Games/Doom"},
+      {"eXoDOS", "eXo",
+       {{"eXo/eXoDOS/!dos/keen/Exo Keen (1991).bat",
+         "@echo off\r\ncd ..\\..\\..\r\n\".\\emulators\\dosbox\\ece\\DOSBox.exe\" -conf \".\\eXoDOS\\!dos\\keen\\dosbox.conf\"\r\n"},
+        {"eXo/eXoDOS/!dos/keen/dosbox.conf",
+         "[autoexec]\r\n@echo off\r\nmount c .\\eXoDOS\\Keen\r\nc:\r\ncd keen4\r\nPLAY.COM\r\nexit\r\n"},
+        {"eXo/eXoDOS/keen/KEEN4/PLAY.COM", kPlay}},
+       "Exo Keen", "eXoDOS", "C:\\KEEN4\\PLAY.COM", "eXo/eXoDOS/keen/KEEN4"},
+  };
+  return libraries;
+}
+
+}  // namespace
+
+TEST(ForeignImportRun, EachKindOfLibraryComesInAndItsGameStartsInDosBox) {
+  const fs::path root = fs::path("Z:\\tmp") / ("vantle foreign " + std::to_string(GetCurrentProcessId()));
+  fs::remove_all(root);
+  const fs::path app = root / "app";
+  fs::create_directories(app);
+  fs::create_directories(root / "home");
+  fs::copy_file(wintest::HostToWindowsPath(VANTLE_EXE), app / "vtl64.exe");
+  fs::copy_file(wintest::HostToWindowsPath(VANTLE_BRIDGE_EXE), app / "DOSBOX.EXE");
+  WriteBytes(app / "defrc.xml",
+             Replaced(ReadBytes(wintest::HostToWindowsPath(VANTLE_DEFAULT_PROFILE)), "@REM exit", "exit"));
+  SetEnvironmentVariableA("HOME", HostPath(root / "home").c_str());
+  SetEnvironmentVariableA("SDL_VIDEODRIVER", "dummy");
+  SetEnvironmentVariableA("SDL_AUDIODRIVER", "dummy");
+  Zip(root / "DBGL pack" / "Dune.dbgl.zip", {{"profiles.xml", kPackList}, {"DUNE/PLAY.COM", kPlay}});
+
+  for (const Library& library : Libraries()) {
+    const fs::path folder = root / library.kind;
+    for (const auto& file : library.files) Put(folder / fs::u8path(file.first), file.second);
+    const fs::path imported = *library.imported ? folder / fs::u8path(library.imported) : folder;
+    wintest::Process vantle("\"" + (app / "vtl64.exe").string() + "\" -import \"" + imported.string() + "\"");
+    ASSERT_TRUE(vantle.started());
+    DWORD exitCode = 12345;
+    ASSERT_TRUE(vantle.Wait(60000, &exitCode)) << library.kind;
+    EXPECT_EQ(0u, exitCode) << library.kind;
+  }
+
+  // Every game stored once, with where it came from and its program.
+  XmlDocument stored((app / "vtl.xml").string().c_str());
+  XmlElement* games = GamesOf(stored);
+  ASSERT_NE(nullptr, games) << ReadBytes(app / "vtl.xml");
+  ASSERT_EQ(Libraries().size(), games->GetChildCount()) << ReadBytes(app / "vtl.xml");
+  for (std::size_t i = 0; i < Libraries().size(); ++i) {
+    const Library& library = Libraries()[i];
+    XmlElement* main = games->GetChildren()[i]->FindChild("Main");
+    ASSERT_NE(nullptr, main) << library.kind;
+    EXPECT_EQ(std::string(library.name) + "|" + library.source + "|" + library.run,
+              AttributeText(main, "Name") + "|" + AttributeText(main, "Source") + "|" + AttributeText(main, "Run"))
+        << library.kind;
+  }
+
+  // And each starts where its front end started it.
+  for (const Library& library : Libraries()) {
+    const fs::path result = root / library.kind / fs::u8path(library.ranIn) / "PLAYED.TXT";
+    wintest::Process vantle("\"" + (app / "vtl64.exe").string() + "\" -shortcut \"" + library.name + "\"");
+    ASSERT_TRUE(vantle.started());
+    DWORD exitCode = 12345;
+    ASSERT_TRUE(vantle.Wait(30000, &exitCode)) << library.kind;
+    EXPECT_TRUE(WaitFor(result, 30000)) << library.kind << ": the DOS program left nothing\n"
+                                        << ReadBytes(app / "DOSBOX.log");
+    EXPECT_EQ("THE GAME RAN\r\n", fs::exists(result) ? ReadBytes(result) : std::string()) << library.kind;
+  }
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
+}
