@@ -404,7 +404,10 @@ std::vector<std::string> DbglLibrariesIn(PathFinder& finder, const std::string& 
   if (IsDbglPack(path)) return {path};
   if (IsDbglFolder(finder, path)) return {path};
   std::vector<std::string> found;
+  // Only folders named after the program are looked into: a folder of
+  // thousands of game folders is not listed twice over to find none.
   for (const FolderItem& item : finder.List(path)) {
+    if (item.folder && Upper(item.name).find("DBGL") == std::string::npos) continue;
     const std::string inside = finder.Find(path, item.name);
     if (item.folder ? IsDbglFolder(finder, inside) : IsDbglPack(item.name)) found.push_back(inside);
   }

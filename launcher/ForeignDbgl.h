@@ -15,7 +15,8 @@
 extern const char* const kDbglSource;
 
 // The DBGL folders and packs path is (a folder holding profiles\*.conf beside
-// dosroot\ or db\, or a *.dbgl.zip) or holds directly; empty when none.
+// dosroot\ or db\, or a *.dbgl.zip) or holds directly (folders only when
+// their names hold "DBGL", case aside); empty when none.
 std::vector<std::string> DbglLibrariesIn(PathFinder& finder, const std::string& path);
 
 // Every game of the folders and packs DbglLibrariesIn finds. A pack's game

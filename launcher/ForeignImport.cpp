@@ -45,6 +45,12 @@ std::string HostOfDosPath(XmlElement* game, const std::string& program) {
   return std::string();
 }
 
+// A game without a program or installer (one still zipped) is known by its
+// name and the folder of its first mount.
+std::string ProgramlessKey(const std::string& name, const std::string& firstMount) {
+  return name + "\n" + firstMount;
+}
+
 }  // namespace
 
 const char* ForeignLibraryKind(const ForeignFiles& files, const std::string& path) {
@@ -62,6 +68,13 @@ std::vector<std::string> LibraryProgramPaths(const XmlDocument& library) {
   for (unsigned i = 0; games && i < games->GetChildCount(); ++i) {
     XmlElement* game = games->GetChildren()[i];
     XmlElement* main = game->FindChild("Main");
+    if (main && AttributeText(main, "Run").empty() && AttributeText(main, "Install").empty()) {
+      XmlElement* mounts = game->FindChild("Mount");
+      if (mounts && mounts->GetChildCount() > 0)
+        paths.push_back(ProgramlessKey(AttributeText(main, "Name"),
+                                       Unquoted(AttributeText(mounts->GetChildren()[0], "local"))));
+      continue;
+    }
     for (const char* attribute : {"Run", "Install"}) {
       const XmlAttribute* stored = main ? main->FindAttribute(attribute) : nullptr;
       const std::string program = stored ? stored->GetValue() : std::string();
@@ -88,7 +101,8 @@ ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string&
   std::set<std::string> known;
   for (const std::string& program : knownPrograms) known.insert(PathKey(program));
   for (ForeignGame& game : read.games) {
-    const std::string& program = game.program.empty() ? game.installer : game.program;
+    std::string program = game.program.empty() ? game.installer : game.program;
+    if (program.empty() && !game.mounts.empty()) program = ProgramlessKey(game.name, game.mounts[0].host);
     if (!program.empty() && !known.insert(PathKey(program)).second) {
       ++review.alreadyKnown;
       continue;

@@ -41,7 +41,9 @@ std::unique_ptr<XmlElement> TakeForeignEntry(ForeignReview& review, std::size_t 
 
 // The host paths of the programs and installers of library's games: each
 // stored DOS path, and the host path it has through its drive's folder
-// mount.
+// mount. A game with neither (one whose files are still zipped) is known
+// instead by its name and its first mount's folder, as
+// ReviewForeignLibrary compares such games.
 std::vector<std::string> LibraryProgramPaths(const XmlDocument& library);
 
 // "Not carried: a; b" for the review list, or "" when everything came.

@@ -85,6 +85,8 @@ TEST(DbglLibrary, ReadsFolderAndPacks) {
       {{"profiles.xml", std::string(kProfilesXml).replace(std::string(kProfilesXml).find("DUNE2\\]]"), 5, "EVIL")},
        {"EVIL/../../escaped.txt", "x"}});
   Put(root, "Broken.dbgl.zip", "PK not really");
+  Put(root, "Games/profiles/9.conf", "[autoexec]\r\n");  // not looked into: not named after DBGL
+  Put(root, "Games/db/x.script", "");
 
   PathFinder finder(SystemForeignFiles());
   EXPECT_EQ(std::vector<std::string>{dbgl}, DbglLibrariesIn(finder, dbgl));

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "HostPath.h"
 #include "TestSupport.h"
 #include "launcher/ForeignExo.h"
 #include "launcher/ForeignImport.h"
 #include "launcher/ForeignLaunchBox.h"
+#include "launcher/GameSchema.h"
 
 namespace {
 
@@ -49,7 +51,10 @@ TEST(ExoLibrary, ReadsEachGameOfTheDosFolder) {
   Put(lb, "Data/Platforms/MS-DOS.xml",
       "<?xml version=\"1.0\" standalone=\"yes\"?>\r\n<LaunchBox><Game><Title>Commander Keen 4: Secret of the Oracle</Title>"
       "<Platform>MS-DOS</Platform><PlayCount>5</PlayCount>"
-      "<ApplicationPath>eXo\\eXoDOS\\!dos\\keen\\Commander Keen 4 (1991).bat</ApplicationPath></Game></LaunchBox>");
+      "<ApplicationPath>eXo\\eXoDOS\\!dos\\keen\\Commander Keen 4 (1991).bat</ApplicationPath></Game>"
+      "<Game><Title>Tool</Title><Platform>MS-DOS</Platform><ApplicationPath>Tools\\Keen\\run.bat</ApplicationPath></Game>"
+      "</LaunchBox>");
+  Put(lb, "Tools/Keen/run.bat", Batch("keen"));  // a batch file outside !dos is the program itself
 
   PathFinder finder(SystemForeignFiles());
   for (const std::string& given : {lb, exo, exo + "/eXoDOS"}) EXPECT_EQ(exo, ExoFolderOf(finder, given)) << given;
@@ -88,9 +93,22 @@ TEST(ExoLibrary, ReadsEachGameOfTheDosFolder) {
 
   // Through LaunchBox: its title and play count, eXo's mounts and program.
   const ForeignLibrary launchBox = ReadLaunchBoxLibrary(SystemForeignFiles(), lb);
-  ASSERT_EQ(1u, launchBox.games.size());
+  ASSERT_EQ(2u, launchBox.games.size());
+  EXPECT_EQ("LaunchBox " + xmltest::OnThisSystem(lb + "/Tools/Keen/run.bat"),
+            launchBox.games[1].source + " " + launchBox.games[1].program);
   const ForeignGame& listed = launchBox.games[0];
   EXPECT_EQ("eXoDOS|Commander Keen 4: Secret of the Oracle|1991|5", listed.source + "|" + listed.name + "|" +
                                                                        listed.year + "|" + std::to_string(listed.playCount));
   EXPECT_EQ(keen.program, listed.program);
+
+  // Imported once, each game is known the next time, the zipped one (which
+  // has no program) by its name and its drive C.
+  XmlDocument profile(HostPath(VANTLE_DEFAULT_PROFILE).c_str());
+  auto stored = xmltest::Parse("<?xml version=\"1.0\"?>\r\n<root><Games></Games></root>");
+  ForeignReview first = ReviewForeignLibrary(SystemForeignFiles(), exo, LibraryProgramPaths(*stored), *TemplateEntry(profile));
+  ASSERT_EQ(3u, first.games.size());
+  for (std::size_t i = 0; i < 3; ++i) GamesOf(*stored)->AddChild(TakeForeignEntry(first, i));
+  const ForeignReview again = ReviewForeignLibrary(SystemForeignFiles(), exo, LibraryProgramPaths(*stored), *TemplateEntry(profile));
+  EXPECT_EQ(3, again.alreadyKnown);
+  EXPECT_TRUE(again.games.empty());
 }
