@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 
 #include "launcher/ForeignDosBoxConf.h"
 #include "launcher/ForeignExo.h"
@@ -30,8 +31,29 @@ bool IsDosGame(XmlElement* game) {
          SameTextIgnoringCase(Field(game, "UseDosBox"), "true");
 }
 
+// The emulators of Data\Emulators.xml by their ID: each one's title, or
+// its program when it has none, as the name of the DOSBox it is.
+std::map<std::string, std::string> ReadEmulators(const ForeignFiles& files, PathFinder& finder,
+                                                 const std::string& launchBox) {
+  std::map<std::string, std::string> emulators;
+  bool found = false;
+  std::string bytes;
+  const std::string path = finder.Find(launchBox, "Data\\Emulators.xml", &found);
+  if (!found || !files.read(path, bytes)) return emulators;
+  XmlDocument document;
+  document.ParseText(TextAsUtf8(bytes).c_str());
+  XmlElement* root = document.GetRoot();
+  for (unsigned i = 0; root && document.GetParseStatus() == 0 && i < root->GetChildCount(); ++i) {
+    XmlElement* emulator = root->GetChildren()[i];
+    if (emulator->GetName() != "Emulator" || Field(emulator, "ID").empty()) continue;
+    const std::string title = Field(emulator, "Title");
+    emulators[Field(emulator, "ID")] = title.empty() ? Field(emulator, "ApplicationPath") : title;
+  }
+  return emulators;
+}
+
 void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& finder, const ForeignFiles& files,
-              ForeignGame& game) {
+              const std::map<std::string, std::string>* emulators, ForeignGame& game) {
   game.name = Field(element, "Title");
   game.genre = Field(element, "Genre");
   game.developer = Field(element, "Developer");
@@ -64,7 +86,12 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
       return;
   }
 
+  // The DOSBox it runs on: a build of its own, or an emulator of the list.
   game.engine = Field(element, "CustomDosBoxVersionPath");
+  if (game.engine.empty() && emulators) {
+    const auto emulator = emulators->find(Field(element, "Emulator"));
+    if (emulator != emulators->end()) game.engine = emulator->second;
+  }
   const std::string conf = Field(element, "DosBoxConfigurationPath");
   if (!conf.empty()) {
     bool found = false;
@@ -89,7 +116,8 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
 }  // namespace
 
 void ReadLaunchBoxPlatform(const std::string& text, const std::string& file, const std::string& launchBox,
-                           PathFinder& finder, const ForeignFiles& files, ForeignLibrary& library) {
+                           PathFinder& finder, const ForeignFiles& files, ForeignLibrary& library,
+                           const std::map<std::string, std::string>* emulators) {
   XmlDocument document;
   document.ParseText(text.c_str());
   XmlElement* root = document.GetRoot();
@@ -103,7 +131,7 @@ void ReadLaunchBoxPlatform(const std::string& text, const std::string& file, con
     ForeignGame game;
     game.source = kLaunchBoxSource;
     game.file = file;
-    ReadGame(element, launchBox, finder, files, game);
+    ReadGame(element, launchBox, finder, files, emulators, game);
     if (game.name.empty()) {
       library.broken.push_back({file, "a game without a title (" + Field(element, "ID") + ")"});
       continue;
@@ -141,13 +169,14 @@ ForeignLibrary ReadLaunchBoxLibrary(const ForeignFiles& files, const std::string
       if (!item.folder && EndsWithIgnoringCase(item.name, ".xml")) platformFiles.push_back(finder.Find(platforms, item.name));
     std::sort(platformFiles.begin(), platformFiles.end());
   }
+  const std::map<std::string, std::string> emulators = ReadEmulators(files, finder, launchBox);
   for (const std::string& file : platformFiles) {
     std::string bytes;
     if (!files.read(file, bytes)) {
       library.broken.push_back({file, "cannot be read"});
       continue;
     }
-    ReadLaunchBoxPlatform(TextAsUtf8(bytes), file, launchBox, finder, files, library);
+    ReadLaunchBoxPlatform(TextAsUtf8(bytes), file, launchBox, finder, files, library, &emulators);
   }
   return library;
 }

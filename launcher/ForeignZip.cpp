@@ -127,6 +127,27 @@ bool ForeignZip::ReadCurrent(std::uint64_t maxBytes, std::string& bytes) {
   return unzCloseCurrentFile(zip_) == UNZ_OK && whole;
 }
 
+bool ForeignZip::WriteCurrent(const std::string& path) {
+  unz_file_info64 info;
+  if (unzGetCurrentFileInfo64(zip_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+      unzOpenCurrentFile(zip_) != UNZ_OK)
+    return false;
+  std::unique_ptr<std::FILE, FileCloser> out(OpenFileUtf8(path, "wb"));
+  std::uint64_t written = 0;
+  char buffer[64 * 1024];
+  int got = 0;
+  while (out && (got = unzReadCurrentFile(zip_, buffer, sizeof buffer)) > 0) {
+    if (std::fwrite(buffer, 1, static_cast<std::size_t>(got), out.get()) != static_cast<std::size_t>(got)) break;
+    written += static_cast<std::uint64_t>(got);
+  }
+  // The CRC is checked when the entry is closed.
+  const bool whole = unzCloseCurrentFile(zip_) == UNZ_OK && out && got == 0 && written == info.uncompressed_size;
+  const bool closed = out && std::fclose(out.release()) == 0;
+  if (whole && closed) return true;
+  RemoveFileUtf8(path);
+  return false;
+}
+
 bool ForeignZip::Read(const std::string& name, std::uint64_t maxBytes, std::string& bytes) {
   if (!zip_) return false;
   for (int at = unzGoToFirstFile(zip_); at == UNZ_OK; at = unzGoToNextFile(zip_)) {
@@ -174,14 +195,8 @@ bool ForeignZip::Extract(const std::string& prefix, const std::string& folder, s
       start = end + 1;
     }
     if (name.back() == '/' || name.back() == '\\' || path == folder) continue;
-    std::string bytes;
-    if (!ReadCurrent(UINT64_MAX, bytes)) {
-      error = name + " is damaged in the archive";
-      return false;
-    }
-    std::unique_ptr<std::FILE, FileCloser> out(OpenFileUtf8(path, "wb"));
-    if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size() || std::fflush(out.get()) != 0) {
-      error = "cannot write " + path;
+    if (!WriteCurrent(path)) {
+      error = "cannot unpack " + name + " into " + path;
       return false;
     }
   }

@@ -25,11 +25,15 @@ class ForeignZip {
   // Writes every entry whose name starts with prefix ("KEEN/"; case aside;
   // "" for all) into folder, keeping the rest of its name as the path below
   // it. Names that would leave folder (".." or an absolute path) are refused
-  // and nothing of them is written. False, with error, at the first failure.
+  // and nothing of them is written. False, with error, at the first failure
+  // (what was unpacked before it stays).
   bool Extract(const std::string& prefix, const std::string& folder, std::string& error);
 
  private:
   bool ReadCurrent(std::uint64_t maxBytes, std::string& bytes);
+  // The current entry into a new file at path, piece by piece; a damaged
+  // entry leaves no file.
+  bool WriteCurrent(const std::string& path);
 
   void* zip_ = nullptr;
   std::vector<std::string> names_;

@@ -25,9 +25,10 @@ const char kPlatform[] =
     "    <PlayTime>5400</PlayTime>\r\n    <LastPlayedDate>2024-02-03T20:15:00.1234567-05:00</LastPlayedDate>\r\n"
     "    <ApplicationPath>games\\DOOM\\doom.exe</ApplicationPath>\r\n    <CommandLine>-warp 1 1</CommandLine>\r\n"
     "    <RootFolder>Games\\Doom</RootFolder>\r\n    <DosBoxConfigurationPath>Games\\Doom\\dosbox.conf</DosBoxConfigurationPath>\r\n"
-    "    <UseDosBox>true</UseDosBox>\r\n  </Game>\r\n"
+    "    <UseDosBox>true</UseDosBox><Emulator>e-1</Emulator>\r\n  </Game>\r\n"
     "  <Game><ID>2</ID><Title>Lost</Title><Platform>MS-DOS</Platform>"
-    "<ApplicationPath>Games\\LOST\\LOST.EXE</ApplicationPath><DosBoxConfigurationPath>none.conf</DosBoxConfigurationPath></Game>\r\n"
+    "<ApplicationPath>Games\\LOST\\LOST.EXE</ApplicationPath><DosBoxConfigurationPath>none.conf</DosBoxConfigurationPath>"
+    "<CustomDosBoxVersionPath>Emu\\X\\dosbox.exe</CustomDosBoxVersionPath><Emulator>e-1</Emulator></Game>\r\n"
     "  <Game><ID>3</ID><Title>Sonic</Title><Platform>Sega Genesis</Platform></Game>\r\n"
     "  <Game><ID>4</ID><Platform>MS-DOS</Platform></Game>\r\n"
     "  <AdditionalApplication><GameID>1</GameID></AdditionalApplication>\r\n</LaunchBox>\r\n";
@@ -46,6 +47,7 @@ TEST(LaunchBoxLibrary, ReadsTheDosGamesOfEachPlatformFile) {
   Put(root, "Data/Platforms/Broken.xml", "<?xml version=\"1.0\"?><Games><Game>");
   Put(root, "Data/Platforms/Other.xml", "<?xml version=\"1.0\"?><Games><Game><Title>X</Title></Game></Games>");
   Put(root, "Games/Doom/DOOM.EXE", "MZ");
+  Put(root, "Data/Emulators.xml", "<?xml version=\"1.0\"?><LaunchBox><Emulator><ID>e-1</ID><Title>DOSBox Staging</Title></Emulator></LaunchBox>");
   Put(root, "Games/Doom/dosbox.conf", kConf);
   Put(root, "Games/Doom/cd/DOOM.CUE", "FILE");
 
@@ -84,6 +86,7 @@ TEST(LaunchBoxLibrary, ReadsTheDosGamesOfEachPlatformFile) {
 
   const ForeignGame& lost = library.games[1];
   EXPECT_EQ("Lost", lost.name);
+  EXPECT_EQ("DOSBox Staging|Emu\\X\\dosbox.exe", doom.engine + "|" + lost.engine);  // its own build first
   const std::string left[] = {"DOSBox configuration none.conf cannot be read",
                               "program Games\\LOST\\LOST.EXE does not exist"};
   ASSERT_EQ(2u, lost.notCarried.size());
