@@ -23,11 +23,9 @@ void Put(const std::string& root, const std::string& relative, const std::string
 
 void Zip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
   zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
-  ASSERT_NE(nullptr, zip);
   for (const auto& entry : entries) {
     zip_fileinfo info{};
-    ASSERT_EQ(ZIP_OK, zipOpenNewFileInZip(zip, entry.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                          Z_DEFLATED, Z_DEFAULT_COMPRESSION));
+    zipOpenNewFileInZip(zip, entry.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9);
     zipWriteInFileInZip(zip, entry.second.data(), static_cast<unsigned>(entry.second.size()));
     zipCloseFileInZip(zip);
   }
@@ -84,18 +82,24 @@ TEST(DbglLibrary, ReadsFolderAndPacks) {
   Zip(root + "/Evil.dbgl.zip",
       {{"profiles.xml", std::string(kProfilesXml).replace(std::string(kProfilesXml).find("DUNE2\\]]"), 5, "EVIL")},
        {"EVIL/../../escaped.txt", "x"}});
+  std::string damaged = xmltest::ReadFile(root + "/Dune.dbgl.zip");
+  damaged[damaged.find("DUNE2/DATA/A.PAK") + 17] ^= 0x55;
+  Put(root, "Damaged.dbgl.zip", damaged);
   Put(root, "Broken.dbgl.zip", "PK not really");
   Put(root, "Games/profiles/9.conf", "[autoexec]\r\n");  // not looked into: not named after DBGL
   Put(root, "Games/db/x.script", "");
 
   PathFinder finder(SystemForeignFiles());
   EXPECT_EQ(std::vector<std::string>{dbgl}, DbglLibrariesIn(finder, dbgl));
-  EXPECT_EQ(4u, DbglLibrariesIn(finder, root).size());
+  EXPECT_EQ(5u, DbglLibrariesIn(finder, root).size());
   EXPECT_TRUE(DbglLibrariesIn(finder, dbgl + "/dosroot").empty());
 
   const ForeignLibrary library = ReadDbglLibrary(SystemForeignFiles(), root);
   const std::string broken[] = {"Broken.dbgl.zip: not a zip archive",
                                 "3.conf: not a DOSBox configuration",
+                                "Damaged.dbgl.zip: the files of DUNE2/ cannot be unpacked: cannot unpack DUNE2/DATA/A.PAK "
+                                "into " + xmltest::OnThisSystem(root + "/Damaged/DUNE2/DATA/A.PAK"),
+                                "Damaged.dbgl.zip: profile 5 has no title",
                                 "Dune.dbgl.zip: profile 5 has no title",
                                 "Evil.dbgl.zip: the files of EVIL/ cannot be unpacked: EVIL/../../escaped.txt would "
                                 "land outside " + xmltest::OnThisSystem(root + "/Evil/EVIL"),
@@ -103,10 +107,10 @@ TEST(DbglLibrary, ReadsFolderAndPacks) {
   ASSERT_EQ(std::size(broken), library.broken.size());
   for (std::size_t i = 0; i < std::size(broken); ++i)
     EXPECT_EQ(broken[i], NamePart(library.broken[i].file) + ": " + library.broken[i].reason);
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(root).parent_path() / "escaped.txt"));
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(root + "/escaped.txt")));
+  for (const char* unpacked : {"/escaped.txt", "/Damaged/DUNE2/DATA/A.PAK"})  // outside, and damaged
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(root + unpacked))) << unpacked;
 
-  ASSERT_EQ(4u, library.games.size());  // the folder's two, then one of each pack
+  ASSERT_EQ(5u, library.games.size());  // the folder's two, then one of each pack
   const ForeignGame& keen = library.games[0];
   EXPECT_EQ("DBGL|Commander Keen: Caf\xC3\xA9 (it's, 4)|id Software|||1991|one, two|1|3|2024-05-06 07:08:09|/nojoy|/q|",
             Facts(keen));
@@ -128,7 +132,7 @@ TEST(DbglLibrary, ReadsFolderAndPacks) {
                                              "no program its [autoexec] starts exists here"};
   EXPECT_EQ(goneLeft, gone.notCarried);
 
-  const ForeignGame& dune = library.games[2];
+  const ForeignGame& dune = library.games[3];
   EXPECT_EQ("DBGL|Dune II|Westwood|Virgin|Strategy|1992|Spice <must> flow|0|0|||/s|DOSBox 0.74", Facts(dune));
   EXPECT_EQ(xmltest::OnThisSystem(root + "/Dune/DUNE2/DUNE2.EXE"), dune.program);
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(root + "/Dune/DUNE2/DATA/A.PAK")));
