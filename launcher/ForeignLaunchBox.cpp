@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <vector>
 
 #include "launcher/ForeignDosBoxConf.h"
 #include "launcher/ForeignExo.h"
@@ -113,6 +114,32 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
   game.parameters = Field(element, "CommandLine");
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// A game's additional applications: the first one named as a setup or
+// install program becomes its installer, unless it is a Windows batch file
+// (as eXoDOS's install.bat, which unpacks the game); the others are named
+// as left behind.
+void ReadAdditionalApplications(const std::vector<XmlElement*>& applications, const std::string& launchBox,
+                                PathFinder& finder, ForeignGame& game) {
+  for (XmlElement* application : applications) {
+    const std::string name = Field(application, "Name");
+    const std::string path = Field(application, "ApplicationPath");
+    const std::string lower = Lower(name);
+    const bool setup = lower.find("setup") != std::string::npos || lower.find("install") != std::string::npos;
+    if (setup && game.installer.empty() && !path.empty() && !EndsWithIgnoringCase(path, ".bat")) {
+      game.installer = finder.FindNoting(launchBox, path, game.notCarried, "installer");
+      game.installerParameters = Field(application, "CommandLine");
+    } else {
+      game.notCarried.push_back("additional application " + name + (path.empty() ? "" : " (" + path + ")"));
+    }
+  }
+}
+
 }  // namespace
 
 void ReadLaunchBoxPlatform(const std::string& text, const std::string& file, const std::string& launchBox,
@@ -125,6 +152,10 @@ void ReadLaunchBoxPlatform(const std::string& text, const std::string& file, con
     library.broken.push_back({file, "not a LaunchBox platform file"});
     return;
   }
+  std::map<std::string, std::vector<XmlElement*>> additional;
+  for (unsigned i = 0; i < root->GetChildCount(); ++i)
+    if (root->GetChildren()[i]->GetName() == "AdditionalApplication")
+      additional[Field(root->GetChildren()[i], "GameID")].push_back(root->GetChildren()[i]);
   for (unsigned i = 0; i < root->GetChildCount(); ++i) {
     XmlElement* element = root->GetChildren()[i];
     if (element->GetName() != "Game" || !IsDosGame(element)) continue;
@@ -132,6 +163,8 @@ void ReadLaunchBoxPlatform(const std::string& text, const std::string& file, con
     game.source = kLaunchBoxSource;
     game.file = file;
     ReadGame(element, launchBox, finder, files, emulators, game);
+    const auto applications = additional.find(Field(element, "ID"));
+    if (applications != additional.end()) ReadAdditionalApplications(applications->second, launchBox, finder, game);
     if (game.name.empty()) {
       library.broken.push_back({file, "a game without a title (" + Field(element, "ID") + ")"});
       continue;
