@@ -1,9 +1,7 @@
-// DBGL's folder and game packs, read from files written after the published
-// description of its export: the database's facts, paths from dosroot in
-// another case, a missing program, files that are no profiles, a pack that
-// would unpack outside its folder.
+// DBGL's folder and game packs, from files written after the published description of its
+// export: the database's facts, paths from dosroot in another case, a missing program, files
+// that are no profiles, a pack that would unpack outside its folder or is damaged.
 #include <gtest/gtest.h>
-#include <zip.h>
 
 #include <filesystem>
 #include <string>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "ZipFiles.h"
 #include "launcher/ForeignDbgl.h"
 
 namespace {
@@ -19,17 +18,6 @@ void Put(const std::string& root, const std::string& relative, const std::string
   const std::filesystem::path path = std::filesystem::u8path(root) / std::filesystem::u8path(relative);
   std::filesystem::create_directories(path.parent_path());
   xmltest::WriteFile(path.u8string(), bytes);
-}
-
-void Zip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
-  for (const auto& entry : entries) {
-    zip_fileinfo info{};
-    zipOpenNewFileInZip(zip, entry.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9);
-    zipWriteInFileInZip(zip, entry.second.data(), static_cast<unsigned>(entry.second.size()));
-    zipCloseFileInZip(zip);
-  }
-  zipClose(zip, nullptr);
 }
 
 const char kScript[] =
@@ -78,8 +66,9 @@ TEST(DbglLibrary, ReadsFolderAndPacks) {
   Put(dbgl, "dosroot/Keen/KEEN4.EXE", "MZ");
   Put(dbgl, "dosroot/Keen/INSTALL.EXE", "MZ");
   Put(dbgl, "dosroot/CD/KEEN.ISO", "CD");
-  Zip(root + "/Dune.dbgl.zip", {{"profiles.xml", kProfilesXml}, {"DUNE2/DUNE2.EXE", "MZ"}, {"DUNE2/DATA/A.PAK", "A"}});
-  Zip(root + "/Evil.dbgl.zip",
+  WriteZip(root + "/Dune.dbgl.zip",
+           {{"profiles.xml", kProfilesXml}, {"DUNE2/DUNE2.EXE", "MZ"}, {"DUNE2/DATA/A.PAK", "A"}});
+  WriteZip(root + "/Evil.dbgl.zip",
       {{"profiles.xml", std::string(kProfilesXml).replace(std::string(kProfilesXml).find("DUNE2\\]]"), 5, "EVIL")},
        {"EVIL/../../escaped.txt", "x"}});
   std::string damaged = xmltest::ReadFile(root + "/Dune.dbgl.zip");

@@ -17,8 +17,7 @@ TEST(ForeignEngine, ChoosesAListedEngineByNameOrKind) {
   const struct {
     const char* named;
     const EngineList* list;
-    const char* chosen;
-    const char* note;
+    const char *chosen, *note;
   } cases[] = {
       {"", &list, "", ""},
       {"ece", &list, "ECE", ""},                                        // eXoDOS's build, by name

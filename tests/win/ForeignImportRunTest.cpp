@@ -2,15 +2,16 @@
 // started from the library under Wine: the bridge as DOSBOX.EXE hands the configuration to
 // the host's real DOSBox, which runs a nasm-built program that leaves a file in its folder.
 #include <windows.h>
-#include <zip.h>
 
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "WinTestUtil.h"
+#include "ZipFiles.h"
 #include "gtest/gtest.h"
 #include "launcher/GameSchema.h"
 #include "xml/Xml.h"
@@ -29,18 +30,6 @@ void Put(const fs::path& path, const std::string& text) {
   else WriteBytes(path, text);
 }
 
-void Zip(const fs::path& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  zipFile zip = zipOpen64(path.string().c_str(), APPEND_STATUS_CREATE);
-  for (const auto& entry : entries) {
-    const std::string bytes = entry.second == kPlay ? ReadBytes(wintest::HostToWindowsPath(VANTLE_PLAY_COM)) : entry.second;
-    zip_fileinfo info{};
-    zipOpenNewFileInZip(zip, entry.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9);
-    zipWriteInFileInZip(zip, bytes.data(), static_cast<unsigned>(bytes.size()));
-    zipCloseFileInZip(zip);
-  }
-  zipClose(zip, nullptr);
-}
-
 bool WaitFor(const fs::path& file) {
   for (int waited = 0; waited < 30000 && !fs::exists(file); waited += 100)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -56,17 +45,11 @@ DWORD Vantle(const fs::path& app, const std::string& arguments) {
 
 struct Library {
   const char* kind;
-  const char* imported;   // the path given to -import, below the library's folder
+  const char* imported;  // the path given to -import, below the library's folder
   std::vector<std::pair<std::string, std::string>> files;  // relative path, text (or kPlay)
-  const char* name;       // the stored game
-  const char* source;
-  const char* run;        // its stored DOS path
-  const char* ranIn;      // where the program leaves PLAYED.TXT
+  std::string stored;    // the game's name, source and DOS path
+  const char* ranIn;     // where the program leaves PLAYED.TXT
 };
-
-const char kDbglScript[] =
-    "CREATE MEMORY TABLE PUBLIC.GAMES(ID INTEGER NOT NULL PRIMARY KEY,TITLE VARCHAR(256),YEAR VARCHAR(4))\r\n"
-    "INSERT INTO GAMES VALUES(1,'DBGL Keen','1991')\r\n";
 
 const char kPackList[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<document><export><format-version>1.3</format-version></export>"
@@ -74,37 +57,35 @@ const char kPackList[] =
     "<meta-info><year>1992</year></meta-info><full-configuration><![CDATA[[autoexec]\r\nmount C \"dune\"\r\nC:\r\n"
     "cd \\\r\nPLAY.COM\r\nexit\r\n]]></full-configuration></profile></document>\n";
 
-const std::vector<Library>& Libraries() {
-  static const std::vector<Library> libraries = {
+const Library kLibraries[] = {
       {"D-Fend Reloaded", "",
        {{"DFend.dat", "PRGDIRMODE\r\n"},
         {"Confs/Keen.prof", "[Extra]\r\nExe=.\\VirtualHD\\Keen\\PLAY.COM\r\nNrOfMounts=1\r\n"
                             "0=.\\virtualhd\\;Drive;C;false;\r\n[ExtraInfo]\r\nName=D-Fend Keen\r\n"},
         {"VirtualHD/Keen/PLAY.COM", kPlay}},
-       "D-Fend Keen", "D-Fend Reloaded", "C:\\Keen\\PLAY.COM", "VirtualHD/Keen"},
+       "D-Fend Keen|D-Fend Reloaded|C:\\Keen\\PLAY.COM", "VirtualHD/Keen"},
       {"DBGL folder", "",
-       {{"db/database.script", kDbglScript},
+       {{"db/database.script", "CREATE MEMORY TABLE PUBLIC.GAMES(ID INTEGER NOT NULL PRIMARY KEY,TITLE VARCHAR(256))\r\n"
+                               "INSERT INTO GAMES VALUES(1,'DBGL Keen')\r\n"},
         {"profiles/1.conf", "[autoexec]\r\nmount C \"KEEN\"\r\nC:\r\ncd \\\r\nplay\r\nexit\r\n"},
         {"dosroot/keen/PLAY.COM", kPlay}},
-       "DBGL Keen", "DBGL", "C:\\PLAY.COM", "dosroot/keen"},
-      {"DBGL pack", "Dune.dbgl.zip", {}, "Packed Dune", "DBGL", "C:\\PLAY.COM", "Dune/DUNE"},
+       "DBGL Keen|DBGL|C:\\PLAY.COM", "dosroot/keen"},
+      {"DBGL pack", "Dune.dbgl.zip", {}, "Packed Dune|DBGL|C:\\PLAY.COM", "Dune/DUNE"},
       {"LaunchBox", "Data/Platforms/MS-DOS.xml",
        {{"Data/Platforms/MS-DOS.xml",
          "<?xml version=\"1.0\" standalone=\"yes\"?>\r\n<LaunchBox><Game><Title>LaunchBox Doom</Title>"
          "<Platform>MS-DOS</Platform><ApplicationPath>Games\\Doom\\PLAY.COM</ApplicationPath>"
          "<RootFolder>Games\\Doom</RootFolder></Game></LaunchBox>"},
         {"Games/Doom/PLAY.COM", kPlay}},
-       "LaunchBox Doom", "LaunchBox", "C:\\PLAY.COM", "Games/Doom"},
+       "LaunchBox Doom|LaunchBox|C:\\PLAY.COM", "Games/Doom"},
       {"eXoDOS", "eXo",
        {{"eXo/eXoDOS/!dos/keen/Exo Keen (1991).bat",
          "@echo off\r\ncd ..\\..\\..\r\n\".\\emulators\\dosbox\\ece\\DOSBox.exe\" -conf \".\\eXoDOS\\!dos\\keen\\dosbox.conf\"\r\n"},
         {"eXo/eXoDOS/!dos/keen/dosbox.conf",
          "[autoexec]\r\n@echo off\r\nmount c .\\eXoDOS\\Keen\r\nc:\r\ncd keen4\r\nPLAY.COM\r\nexit\r\n"},
         {"eXo/eXoDOS/keen/KEEN4/PLAY.COM", kPlay}},
-       "Exo Keen", "eXoDOS", "C:\\KEEN4\\PLAY.COM", "eXo/eXoDOS/keen/KEEN4"},
-  };
-  return libraries;
-}
+       "Exo Keen|eXoDOS|C:\\KEEN4\\PLAY.COM", "eXo/eXoDOS/keen/KEEN4"},
+};
 
 }  // namespace
 
@@ -124,9 +105,10 @@ TEST(ForeignImportRun, EachKindOfLibraryComesInAndItsGameStartsInDosBox) {
   SetEnvironmentVariableA("SDL_VIDEODRIVER", "dummy");
   SetEnvironmentVariableA("SDL_AUDIODRIVER", "dummy");
   fs::create_directories(root / "DBGL pack");
-  Zip(root / "DBGL pack" / "Dune.dbgl.zip", {{"profiles.xml", kPackList}, {"DUNE/PLAY.COM", kPlay}});
+  WriteZip((root / "DBGL pack" / "Dune.dbgl.zip").string(),
+           {{"profiles.xml", kPackList}, {"DUNE/PLAY.COM", ReadBytes(wintest::HostToWindowsPath(VANTLE_PLAY_COM))}});
 
-  for (const Library& library : Libraries()) {
+  for (const Library& library : kLibraries) {
     const fs::path folder = root / library.kind;
     for (const auto& file : library.files) Put(folder / fs::u8path(file.first), file.second);
     const fs::path imported = *library.imported ? folder / fs::u8path(library.imported) : folder;
@@ -136,20 +118,19 @@ TEST(ForeignImportRun, EachKindOfLibraryComesInAndItsGameStartsInDosBox) {
   // Every game stored once, with where it came from and its program.
   XmlDocument stored((app / "vtl.xml").string().c_str());
   XmlElement* games = GamesOf(stored);
-  ASSERT_EQ(Libraries().size(), games ? games->GetChildCount() : 0) << ReadBytes(app / "vtl.xml");
-  for (std::size_t i = 0; i < Libraries().size(); ++i) {
-    const Library& library = Libraries()[i];
+  ASSERT_EQ(std::size(kLibraries), games ? games->GetChildCount() : 0) << ReadBytes(app / "vtl.xml");
+  for (std::size_t i = 0; i < std::size(kLibraries); ++i) {
     XmlElement* main = games->GetChildren()[i]->FindChild("Main");
-    ASSERT_NE(nullptr, main) << library.kind;
-    EXPECT_EQ(std::string(library.name) + "|" + library.source + "|" + library.run,
-              AttributeText(main, "Name") + "|" + AttributeText(main, "Source") + "|" + AttributeText(main, "Run"))
-        << library.kind;
+    ASSERT_NE(nullptr, main) << kLibraries[i].kind;
+    EXPECT_EQ(kLibraries[i].stored,
+              AttributeText(main, "Name") + "|" + AttributeText(main, "Source") + "|" + AttributeText(main, "Run"));
   }
 
   // And each starts where its front end started it.
-  for (const Library& library : Libraries()) {
+  for (const Library& library : kLibraries) {
     const fs::path result = root / library.kind / fs::u8path(library.ranIn) / "PLAYED.TXT";
-    EXPECT_EQ(0u, Vantle(app, "-shortcut \"" + std::string(library.name) + "\"")) << library.kind;
+    const std::string name = library.stored.substr(0, library.stored.find('|'));
+    EXPECT_EQ(0u, Vantle(app, "-shortcut \"" + name + "\"")) << library.kind;
     EXPECT_TRUE(WaitFor(result)) << library.kind << ": nothing left\n" << ReadBytes(app / "DOSBOX.log");
     EXPECT_EQ("THE GAME RAN\r\n", fs::exists(result) ? ReadBytes(result) : std::string()) << library.kind;
   }
