@@ -27,10 +27,10 @@ bool EndsWithIgnoringCase(const std::string& text, const char* end) {
 
 // DOS's own commands: a line starting with one runs no program of the game.
 bool IsShellCommand(const std::string& word) {
-  static const char* const kCommands[] = {"set",   "echo", "rem",  "cls",   "path",  "exit",   "pause", "if",
-                                          "goto",  "call", "for",  "shift", "choice", "prompt", "type", "del",
-                                          "copy",  "ren",  "md",   "mkdir", "rd",    "dir",    "keyb", "mixer",
-                                          "config", "lh",  "loadhigh", "loadfix", "boot", "mount", "imgmount"};
+  static const char* const kCommands[] = {
+      "set",   "echo",   "rem",    "cls",  "path",     "exit",    "pause", "if",    "goto",    "call", "for",
+      "shift", "choice", "prompt", "type", "del",      "copy",    "ren",   "md",    "mkdir",   "rd",   "dir",
+      "keyb",  "mixer",  "config", "lh",   "loadhigh", "loadfix", "boot",  "mount", "imgmount"};
   for (const char* command : kCommands)
     if (word == command) return true;
   return !word.empty() && word[0] == ':';
@@ -74,8 +74,7 @@ struct DosState {
 
 // The host path of the program word names on the current drive, or "" when
 // it names no program file there.
-std::string ProgramHost(const std::string& word, const DosState& state, const ForeignGame& game,
-                        PathFinder& finder) {
+std::string ProgramHost(const std::string& word, const DosState& state, const ForeignGame& game, PathFinder& finder) {
   std::string written = word;
   char letter = state.drive;
   if (written.size() >= 2 && written[1] == ':' && IsLetter(written[0])) {
@@ -88,8 +87,7 @@ std::string ProgramHost(const std::string& word, const DosState& state, const Fo
         (mount.kind == ForeignMount::Folder || mount.kind == ForeignMount::CD || mount.kind == ForeignMount::Floppy))
       drive = &mount;
   if (!drive || written.empty()) return std::string();
-  const std::string folder = written[0] == '\\' || written[0] == '/' ? std::string()
-                                                                       : state.folders[letter - 'A'];
+  const std::string folder = written[0] == '\\' || written[0] == '/' ? std::string() : state.folders[letter - 'A'];
   const std::string relative = folder.empty() ? written : folder + "\\" + written;
   const bool hasExtension = NamePart(written).find('.') != std::string::npos;
   for (const char* extension : {"", ".com", ".exe", ".bat"}) {

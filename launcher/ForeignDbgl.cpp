@@ -32,7 +32,9 @@ bool EndsWithIgnoringCase(const std::string& text, const char* end) {
   return text.size() >= tail.size() && SameTextIgnoringCase(text.substr(text.size() - tail.size()), tail);
 }
 
-bool StartsWith(const std::string& text, const char* start) { return text.compare(0, std::char_traits<char>::length(start), start) == 0; }
+bool StartsWith(const std::string& text, const char* start) {
+  return text.compare(0, std::char_traits<char>::length(start), start) == 0;
+}
 
 bool IsTrueWord(const std::string& value) {
   const std::string v = Upper(Trimmed(value));
@@ -379,7 +381,8 @@ void ReadDbglProfilesXml(const std::string& text, const std::string& file, const
     facts.setup = ChildText(profile, "setup");
     facts.setupParameters = ChildText(profile, "setup-parameters");
     for (const char* alt : {"altexe1", "altexe2"})
-      facts.alternatives.push_back({ChildText(profile, alt), ChildText(profile, (std::string(alt) + "-parameters").c_str())});
+      facts.alternatives.push_back(
+          {ChildText(profile, alt), ChildText(profile, (std::string(alt) + "-parameters").c_str())});
     const std::string engine = ChildText(profile, "dosbox/title") + " " + ChildText(profile, "dosbox/version");
     facts.dosbox = Trimmed(engine);
 
@@ -420,8 +423,10 @@ ForeignLibrary ReadDbglLibrary(const ForeignFiles& files, const std::string& pat
   library.source = kDbglSource;
   PathFinder finder(files);
   for (const std::string& found : DbglLibrariesIn(finder, path)) {
-    if (IsDbglPack(found)) ReadDbglPack(finder, found, library);
-    else ReadDbglFolder(files, finder, found, library);
+    if (IsDbglPack(found))
+      ReadDbglPack(finder, found, library);
+    else
+      ReadDbglFolder(files, finder, found, library);
   }
   return library;
 }

@@ -29,7 +29,7 @@ struct DbglFacts {
   std::string title, developer, publisher, genre, year, status, notes, lastRun;
   std::string setup, setupParameters;
   std::vector<std::pair<std::string, std::string>> alternatives;  // program, parameters
-  std::string dosbox;  // the title and version of the DOSBox it names
+  std::string dosbox;                                             // the title and version of the DOSBox it names
   bool favorite = false;
   long long runs = 0;
 };

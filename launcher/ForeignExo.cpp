@@ -49,7 +49,8 @@ void NameAndYear(const std::string& title, ForeignGame& game) {
   std::string name = title;
   const std::size_t open = name.rfind(" (");
   if (open != std::string::npos && name.size() == open + 7 && name.back() == ')' &&
-      std::all_of(name.begin() + static_cast<long>(open) + 2, name.end() - 1, [](char c) { return c >= '0' && c <= '9'; })) {
+      std::all_of(name.begin() + static_cast<long>(open) + 2, name.end() - 1,
+                  [](char c) { return c >= '0' && c <= '9'; })) {
     if (game.year.empty()) game.year = name.substr(open + 2, 4);
     name.resize(open);
   }
@@ -96,7 +97,8 @@ bool ReadExoGame(const ForeignFiles& files, PathFinder& finder, const std::strin
         (batch.empty() || item.name < batch))
       batch = item.name;
   std::string bytes;
-  if (!batch.empty() && files.read(finder.Find(gameFolder, batch), bytes)) ReadBatch(TextAsUtf8(bytes), confWritten, build);
+  if (!batch.empty() && files.read(finder.Find(gameFolder, batch), bytes))
+    ReadBatch(TextAsUtf8(bytes), confWritten, build);
 
   // The batch file runs from the eXo folder; its configuration may also be
   // written from its own folder.
@@ -110,23 +112,30 @@ bool ReadExoGame(const ForeignFiles& files, PathFinder& finder, const std::strin
   if (!found && batch.empty()) return false;
 
   game.source = kExoSource;
-  if (!batch.empty()) NameAndYear(batch.substr(0, batch.size() - 4), game);
-  else NameAndYear(NamePart(gameFolder), game);
+  if (!batch.empty())
+    NameAndYear(batch.substr(0, batch.size() - 4), game);
+  else
+    NameAndYear(NamePart(gameFolder), game);
   if (game.file.empty()) game.file = found ? conf : finder.Find(gameFolder, batch);
   game.engine = build;
   bool started = false;
-  if (found && files.read(conf, bytes)) started = ReadGameDosBoxConf(TextAsUtf8(bytes), exo, finder, game);
-  else game.notCarried.push_back("DOSBox configuration " + (confWritten.empty() ? "dosbox.conf" : confWritten) + " cannot be read");
+  if (found && files.read(conf, bytes))
+    started = ReadGameDosBoxConf(TextAsUtf8(bytes), exo, finder, game);
+  else
+    game.notCarried.push_back("DOSBox configuration " + (confWritten.empty() ? "dosbox.conf" : confWritten) +
+                              " cannot be read");
   if (started) return true;
 
   // Still zipped: the mounts are kept for when it is unpacked, the missing
   // folders are not worth a line each.
   bool zipped = false;
-  const std::string zip = finder.Find(exo, "eXoDOS\\" + (batch.empty() ? NamePart(gameFolder) : batch.substr(0, batch.size() - 4)) + ".zip", &zipped);
+  const std::string zip = finder.Find(
+      exo, "eXoDOS\\" + (batch.empty() ? NamePart(gameFolder) : batch.substr(0, batch.size() - 4)) + ".zip", &zipped);
   if (zipped) {
-    game.notCarried.erase(std::remove_if(game.notCarried.begin(), game.notCarried.end(),
-                                         [](const std::string& line) { return line.compare(0, 13, "mounted path ") == 0; }),
-                          game.notCarried.end());
+    game.notCarried.erase(
+        std::remove_if(game.notCarried.begin(), game.notCarried.end(),
+                       [](const std::string& line) { return line.compare(0, 13, "mounted path ") == 0; }),
+        game.notCarried.end());
     game.notCarried.push_back("not installed: its files are still in " + NamePart(zip));
   } else {
     game.notCarried.push_back("no program its configuration starts exists here");
@@ -148,8 +157,10 @@ ForeignLibrary ReadExoLibrary(const ForeignFiles& files, const std::string& path
   for (const std::string& folder : folders) {
     ForeignGame game;
     const std::string gameFolder = finder.Find(dos, folder);
-    if (ReadExoGame(files, finder, exo, gameFolder, game)) library.games.push_back(std::move(game));
-    else library.broken.push_back({gameFolder, "neither a batch file nor a DOSBox configuration"});
+    if (ReadExoGame(files, finder, exo, gameFolder, game))
+      library.games.push_back(std::move(game));
+    else
+      library.broken.push_back({gameFolder, "neither a batch file nor a DOSBox configuration"});
   }
   return library;
 }

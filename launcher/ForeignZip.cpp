@@ -20,9 +20,7 @@ namespace {
 
 std::FILE* File(voidpf stream) { return static_cast<std::FILE*>(stream); }
 
-voidpf ZCALLBACK OpenFile(voidpf, const void* name, int) {
-  return OpenFileUtf8(static_cast<const char*>(name), "rb");
-}
+voidpf ZCALLBACK OpenFile(voidpf, const void* name, int) { return OpenFileUtf8(static_cast<const char*>(name), "rb"); }
 
 uLong ZCALLBACK ReadFile(voidpf, voidpf stream, void* buffer, uLong size) {
   return static_cast<uLong>(std::fread(buffer, 1, size, File(stream)));
@@ -39,7 +37,9 @@ ZPOS64_T ZCALLBACK TellFile(voidpf, voidpf stream) {
 }
 
 long ZCALLBACK SeekFile(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-  const int whence = origin == ZLIB_FILEFUNC_SEEK_SET ? SEEK_SET : origin == ZLIB_FILEFUNC_SEEK_CUR ? SEEK_CUR : SEEK_END;
+  const int whence = origin == ZLIB_FILEFUNC_SEEK_SET   ? SEEK_SET
+                     : origin == ZLIB_FILEFUNC_SEEK_CUR ? SEEK_CUR
+                                                        : SEEK_END;
 #ifdef _WIN32
   return _fseeki64(File(stream), static_cast<long long>(offset), whence);
 #else
