@@ -142,9 +142,11 @@ bool ReadDFendProfile(const std::string& text, const std::string& base, PathFind
     for (const auto& setting : section.values) {
       // Which DOSBox to use and where it saves captures are the front end's
       // own choices, not settings of the game.
-      if (lower == "dosbox" && (SameTextIgnoringCase(setting.first, "DOSBoxDirectory") ||
-                                SameTextIgnoringCase(setting.first, "captures")))
+      if (lower == "dosbox" && SameTextIgnoringCase(setting.first, "DOSBoxDirectory")) {
+        if (!SameTextIgnoringCase(setting.second, "Default")) game.engine = setting.second;
         continue;
+      }
+      if (lower == "dosbox" && SameTextIgnoringCase(setting.first, "captures")) continue;
       game.settings.push_back({section.name, setting.first, DFendUnescaped(setting.second)});
     }
   }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "launcher/ForeignAutoexec.h"
 #include "launcher/ForeignIni.h"
 
 namespace {
@@ -98,4 +99,16 @@ void ReadDosBoxConf(const std::string& text, const std::string& base, PathFinder
     while (!commands.empty() && (Lower(commands.back()) == "exit" || commands.back().empty())) commands.pop_back();
     for (const std::string& command : commands) game.preCommands += command + "\r\n";
   }
+}
+
+bool ReadGameDosBoxConf(const std::string& text, const std::string& base, PathFinder& finder, ForeignGame& game) {
+  const IniFile ini = ParseIni(text);
+  bool started = false;
+  for (const IniSection& section : ini.sections) {
+    if (section.name.empty()) continue;
+    if (SameTextIgnoringCase(section.name, "autoexec")) started = ReadAutoexec(section.lines, base, finder, game) || started;
+    else
+      for (const auto& value : section.values) game.settings.push_back({section.name, value.first, value.second});
+  }
+  return started;
 }

@@ -13,5 +13,10 @@
 // the entry's own commands decide what happens after the game.
 void ReadDosBoxConf(const std::string& text, const std::string& base, PathFinder& finder, ForeignGame& game);
 
+// The settings of text (UTF-8) as ReadDosBoxConf adds them, and its
+// [autoexec] read by ReadAutoexec: the program it starts is the game's.
+// Returns whether it starts one.
+bool ReadGameDosBoxConf(const std::string& text, const std::string& base, PathFinder& finder, ForeignGame& game);
+
 // One "mount" or "imgmount" line as a mount; false for any other line.
 bool ReadMountCommand(const std::string& line, const std::string& base, PathFinder& finder, ForeignGame& game);

@@ -44,6 +44,7 @@ struct ForeignGame {
   std::vector<ForeignSetting> settings;
   std::string preCommands, postCommands;  // DOS lines, "\r\n" between them
   std::vector<std::string> notCarried;    // one line for each thing left behind
+  std::string engine;  // the DOSBox the other front end runs it with, as it names that one ("" for its default)
 };
 
 // A file that could not be read as a game, and why.

@@ -4,6 +4,9 @@
 #include <set>
 
 #include "launcher/ForeignDFend.h"
+#include "launcher/ForeignDbgl.h"
+#include "launcher/ForeignEngine.h"
+#include "launcher/ForeignExo.h"
 #include "launcher/ForeignLaunchBox.h"
 #include "launcher/GameSchema.h"
 
@@ -42,12 +45,20 @@ std::string HostOfDosPath(XmlElement* game, const std::string& program) {
   return std::string();
 }
 
+// A game without a program or installer (one still zipped) is known by its
+// name and the folder of its first mount.
+std::string ProgramlessKey(const std::string& name, const std::string& firstMount) {
+  return name + "\n" + firstMount;
+}
+
 }  // namespace
 
 const char* ForeignLibraryKind(const ForeignFiles& files, const std::string& path) {
   PathFinder finder(files);
   if (!LaunchBoxFolderOf(finder, path).empty()) return kLaunchBoxSource;
+  if (!ExoFolderOf(finder, path).empty()) return kExoSource;
   if (IsDFendFolder(finder, path)) return kDFendSource;
+  if (!DbglLibrariesIn(finder, path).empty()) return kDbglSource;
   return nullptr;
 }
 
@@ -57,6 +68,13 @@ std::vector<std::string> LibraryProgramPaths(const XmlDocument& library) {
   for (unsigned i = 0; games && i < games->GetChildCount(); ++i) {
     XmlElement* game = games->GetChildren()[i];
     XmlElement* main = game->FindChild("Main");
+    if (main && AttributeText(main, "Run").empty() && AttributeText(main, "Install").empty()) {
+      XmlElement* mounts = game->FindChild("Mount");
+      if (mounts && mounts->GetChildCount() > 0)
+        paths.push_back(ProgramlessKey(AttributeText(main, "Name"),
+                                       Unquoted(AttributeText(mounts->GetChildren()[0], "local"))));
+      continue;
+    }
     for (const char* attribute : {"Run", "Install"}) {
       const XmlAttribute* stored = main ? main->FindAttribute(attribute) : nullptr;
       const std::string program = stored ? stored->GetValue() : std::string();
@@ -70,22 +88,28 @@ std::vector<std::string> LibraryProgramPaths(const XmlDocument& library) {
 }
 
 ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path,
-                                   const std::vector<std::string>& knownPrograms, const XmlElement& templateEntry) {
+                                   const std::vector<std::string>& knownPrograms, const XmlElement& templateEntry,
+                                   const EngineList& engines) {
   ForeignReview review;
   review.source = ForeignLibraryKind(files, path);
   if (!review.source) return review;
   ForeignLibrary read = review.source == kLaunchBoxSource ? ReadLaunchBoxLibrary(files, path)
+                        : review.source == kDbglSource    ? ReadDbglLibrary(files, path)
+                        : review.source == kExoSource     ? ReadExoLibrary(files, path)
                                                           : ReadDFendLibrary(files, path);
   review.broken = std::move(read.broken);
   std::set<std::string> known;
   for (const std::string& program : knownPrograms) known.insert(PathKey(program));
   for (ForeignGame& game : read.games) {
-    const std::string& program = game.program.empty() ? game.installer : game.program;
+    std::string program = game.program.empty() ? game.installer : game.program;
+    if (program.empty() && !game.mounts.empty()) program = ProgramlessKey(game.name, game.mounts[0].host);
     if (!program.empty() && !known.insert(PathKey(program)).second) {
       ++review.alreadyKnown;
       continue;
     }
     review.entries.push_back(MakeForeignEntry(templateEntry, game));
+    const std::string engine = ForeignEngineName(game.engine, engines, game.notCarried);
+    if (!engine.empty()) SetAttributeText(Section(review.entries.back().get(), "Main"), "Engine", engine.c_str());
     review.games.push_back(std::move(game));
   }
   return review;

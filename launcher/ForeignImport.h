@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "launcher/EngineList.h"
 #include "launcher/ForeignFiles.h"
 #include "launcher/ForeignGame.h"
 #include "xml/Xml.h"
 
 // The front end whose library path is or holds (kDFendSource,
-// kLaunchBoxSource), or null when it is none.
+// kLaunchBoxSource, kDbglSource, kExoSource), or null when it is none.
 const char* ForeignLibraryKind(const ForeignFiles& files, const std::string& path);
 
 struct ForeignReview {
@@ -28,9 +29,11 @@ struct ForeignReview {
 // Reads the library at path and leaves out the games whose program (or
 // installer, for a game without one) is one of knownPrograms (as
 // LibraryProgramPaths gives them), case aside. Each game's entry is made
-// from templateEntry.
+// from templateEntry, and chooses the engine of engines that fits the DOSBox
+// the other front end named for it (ForeignEngineName).
 ForeignReview ReviewForeignLibrary(const ForeignFiles& files, const std::string& path,
-                                   const std::vector<std::string>& knownPrograms, const XmlElement& templateEntry);
+                                   const std::vector<std::string>& knownPrograms, const XmlElement& templateEntry,
+                                   const EngineList& engines = EngineList());
 
 // The entry of review's game number index under the game's name now (the
 // user may have renamed it), taken out of the review.
@@ -38,7 +41,9 @@ std::unique_ptr<XmlElement> TakeForeignEntry(ForeignReview& review, std::size_t 
 
 // The host paths of the programs and installers of library's games: each
 // stored DOS path, and the host path it has through its drive's folder
-// mount.
+// mount. A game with neither (one whose files are still zipped) is known
+// instead by its name and its first mount's folder, as
+// ReviewForeignLibrary compares such games.
 std::vector<std::string> LibraryProgramPaths(const XmlDocument& library);
 
 // "Not carried: a; b" for the review list, or "" when everything came.

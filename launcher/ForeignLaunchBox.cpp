@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <vector>
 
 #include "launcher/ForeignDosBoxConf.h"
+#include "launcher/ForeignExo.h"
 #include "xml/Xml.h"
 
 const char* const kLaunchBoxSource = "LaunchBox";
@@ -29,8 +32,29 @@ bool IsDosGame(XmlElement* game) {
          SameTextIgnoringCase(Field(game, "UseDosBox"), "true");
 }
 
+// The emulators of Data\Emulators.xml by their ID: each one's title, or
+// its program when it has none, as the name of the DOSBox it is.
+std::map<std::string, std::string> ReadEmulators(const ForeignFiles& files, PathFinder& finder,
+                                                 const std::string& launchBox) {
+  std::map<std::string, std::string> emulators;
+  bool found = false;
+  std::string bytes;
+  const std::string path = finder.Find(launchBox, "Data\\Emulators.xml", &found);
+  if (!found || !files.read(path, bytes)) return emulators;
+  XmlDocument document;
+  document.ParseText(TextAsUtf8(bytes).c_str());
+  XmlElement* root = document.GetRoot();
+  for (unsigned i = 0; root && document.GetParseStatus() == 0 && i < root->GetChildCount(); ++i) {
+    XmlElement* emulator = root->GetChildren()[i];
+    if (emulator->GetName() != "Emulator" || Field(emulator, "ID").empty()) continue;
+    const std::string title = Field(emulator, "Title");
+    emulators[Field(emulator, "ID")] = title.empty() ? Field(emulator, "ApplicationPath") : title;
+  }
+  return emulators;
+}
+
 void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& finder, const ForeignFiles& files,
-              ForeignGame& game) {
+              const std::map<std::string, std::string>* emulators, ForeignGame& game) {
   game.name = Field(element, "Title");
   game.genre = Field(element, "Genre");
   game.developer = Field(element, "Developer");
@@ -51,6 +75,24 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
     game.lastPlayed[10] = ' ';
   }
 
+  // An eXoDOS game starts through a Windows batch file in its !dos folder;
+  // that folder says what DOSBox mounts and runs.
+  const std::string application = Field(element, "ApplicationPath");
+  if (EndsWithIgnoringCase(application, ".bat")) {
+    bool found = false;
+    const std::string batch = finder.Find(launchBox, application, &found);
+    const std::string folder = FolderPart(batch);
+    if (found && SameTextIgnoringCase(NamePart(FolderPart(folder)), "!dos") &&
+        ReadExoGame(files, finder, FolderPart(FolderPart(FolderPart(folder))), folder, game))
+      return;
+  }
+
+  // The DOSBox it runs on: a build of its own, or an emulator of the list.
+  game.engine = Field(element, "CustomDosBoxVersionPath");
+  if (game.engine.empty() && emulators) {
+    const auto emulator = emulators->find(Field(element, "Emulator"));
+    if (emulator != emulators->end()) game.engine = emulator->second;
+  }
   const std::string conf = Field(element, "DosBoxConfigurationPath");
   if (!conf.empty()) {
     bool found = false;
@@ -68,15 +110,41 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
     mount.host = finder.FindNoting(launchBox, root, game.notCarried, "root folder");
     game.mounts.insert(game.mounts.begin(), mount);
   }
-  const std::string application = Field(element, "ApplicationPath");
   if (!application.empty()) game.program = finder.FindNoting(launchBox, application, game.notCarried, "program");
   game.parameters = Field(element, "CommandLine");
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// A game's additional applications: the first one named as a setup or
+// install program becomes its installer, unless it is a Windows batch file
+// (as eXoDOS's install.bat, which unpacks the game); the others are named
+// as left behind.
+void ReadAdditionalApplications(const std::vector<XmlElement*>& applications, const std::string& launchBox,
+                                PathFinder& finder, ForeignGame& game) {
+  for (XmlElement* application : applications) {
+    const std::string name = Field(application, "Name");
+    const std::string path = Field(application, "ApplicationPath");
+    const std::string lower = Lower(name);
+    const bool setup = lower.find("setup") != std::string::npos || lower.find("install") != std::string::npos;
+    if (setup && game.installer.empty() && !path.empty() && !EndsWithIgnoringCase(path, ".bat")) {
+      game.installer = finder.FindNoting(launchBox, path, game.notCarried, "installer");
+      game.installerParameters = Field(application, "CommandLine");
+    } else {
+      game.notCarried.push_back("additional application " + name + (path.empty() ? "" : " (" + path + ")"));
+    }
+  }
 }
 
 }  // namespace
 
 void ReadLaunchBoxPlatform(const std::string& text, const std::string& file, const std::string& launchBox,
-                           PathFinder& finder, const ForeignFiles& files, ForeignLibrary& library) {
+                           PathFinder& finder, const ForeignFiles& files, ForeignLibrary& library,
+                           const std::map<std::string, std::string>* emulators) {
   XmlDocument document;
   document.ParseText(text.c_str());
   XmlElement* root = document.GetRoot();
@@ -84,13 +152,19 @@ void ReadLaunchBoxPlatform(const std::string& text, const std::string& file, con
     library.broken.push_back({file, "not a LaunchBox platform file"});
     return;
   }
+  std::map<std::string, std::vector<XmlElement*>> additional;
+  for (unsigned i = 0; i < root->GetChildCount(); ++i)
+    if (root->GetChildren()[i]->GetName() == "AdditionalApplication")
+      additional[Field(root->GetChildren()[i], "GameID")].push_back(root->GetChildren()[i]);
   for (unsigned i = 0; i < root->GetChildCount(); ++i) {
     XmlElement* element = root->GetChildren()[i];
     if (element->GetName() != "Game" || !IsDosGame(element)) continue;
     ForeignGame game;
     game.source = kLaunchBoxSource;
     game.file = file;
-    ReadGame(element, launchBox, finder, files, game);
+    ReadGame(element, launchBox, finder, files, emulators, game);
+    const auto applications = additional.find(Field(element, "ID"));
+    if (applications != additional.end()) ReadAdditionalApplications(applications->second, launchBox, finder, game);
     if (game.name.empty()) {
       library.broken.push_back({file, "a game without a title (" + Field(element, "ID") + ")"});
       continue;
@@ -128,13 +202,14 @@ ForeignLibrary ReadLaunchBoxLibrary(const ForeignFiles& files, const std::string
       if (!item.folder && EndsWithIgnoringCase(item.name, ".xml")) platformFiles.push_back(finder.Find(platforms, item.name));
     std::sort(platformFiles.begin(), platformFiles.end());
   }
+  const std::map<std::string, std::string> emulators = ReadEmulators(files, finder, launchBox);
   for (const std::string& file : platformFiles) {
     std::string bytes;
     if (!files.read(file, bytes)) {
       library.broken.push_back({file, "cannot be read"});
       continue;
     }
-    ReadLaunchBoxPlatform(TextAsUtf8(bytes), file, launchBox, finder, files, library);
+    ReadLaunchBoxPlatform(TextAsUtf8(bytes), file, launchBox, finder, files, library, &emulators);
   }
   return library;
 }

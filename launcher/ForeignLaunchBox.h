@@ -4,6 +4,7 @@
 // can name a DOSBox configuration of its own for its settings and mounts.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "launcher/ForeignFiles.h"
@@ -21,6 +22,8 @@ std::string LaunchBoxFolderOf(PathFinder& finder, const std::string& path);
 ForeignLibrary ReadLaunchBoxLibrary(const ForeignFiles& files, const std::string& path);
 
 // The DOS games of one platform file's text; launchBox is the folder
-// relative paths start from.
+// relative paths start from. emulators names the DOSBox of each emulator ID
+// (Data\Emulators.xml), for the games that choose one.
 void ReadLaunchBoxPlatform(const std::string& text, const std::string& file, const std::string& launchBox,
-                           PathFinder& finder, const ForeignFiles& files, ForeignLibrary& library);
+                           PathFinder& finder, const ForeignFiles& files, ForeignLibrary& library,
+                           const std::map<std::string, std::string>* emulators = nullptr);

@@ -172,7 +172,8 @@ ForeignReview ReviewForeign(const std::string& path, const std::vector<std::stri
   XmlDocument profile(DefaultProfilePath().c_str());
   XmlElement* templateEntry = TemplateEntry(profile);
   if (!templateEntry) return ForeignReview();
-  return ReviewForeignLibrary(SystemForeignFiles(), path, knownPrograms, *templateEntry);
+  return ReviewForeignLibrary(SystemForeignFiles(), path, knownPrograms, *templateEntry,
+                              ReadEngineList(EngineListPath()));
 }
 
 // Adds the chosen games (their numbers in the review) to the library.

@@ -25,12 +25,17 @@ const char kPlatform[] =
     "    <PlayTime>5400</PlayTime>\r\n    <LastPlayedDate>2024-02-03T20:15:00.1234567-05:00</LastPlayedDate>\r\n"
     "    <ApplicationPath>games\\DOOM\\doom.exe</ApplicationPath>\r\n    <CommandLine>-warp 1 1</CommandLine>\r\n"
     "    <RootFolder>Games\\Doom</RootFolder>\r\n    <DosBoxConfigurationPath>Games\\Doom\\dosbox.conf</DosBoxConfigurationPath>\r\n"
-    "    <UseDosBox>true</UseDosBox>\r\n  </Game>\r\n"
+    "    <UseDosBox>true</UseDosBox><Emulator>e-1</Emulator>\r\n  </Game>\r\n"
     "  <Game><ID>2</ID><Title>Lost</Title><Platform>MS-DOS</Platform>"
-    "<ApplicationPath>Games\\LOST\\LOST.EXE</ApplicationPath><DosBoxConfigurationPath>none.conf</DosBoxConfigurationPath></Game>\r\n"
+    "<ApplicationPath>Games\\LOST\\LOST.EXE</ApplicationPath><DosBoxConfigurationPath>none.conf</DosBoxConfigurationPath>"
+    "<CustomDosBoxVersionPath>Emu\\X\\dosbox.exe</CustomDosBoxVersionPath><Emulator>e-1</Emulator></Game>\r\n"
     "  <Game><ID>3</ID><Title>Sonic</Title><Platform>Sega Genesis</Platform></Game>\r\n"
     "  <Game><ID>4</ID><Platform>MS-DOS</Platform></Game>\r\n"
-    "  <AdditionalApplication><GameID>1</GameID></AdditionalApplication>\r\n</LaunchBox>\r\n";
+    "  <AdditionalApplication><GameID>1</GameID><Name>Manual</Name></AdditionalApplication>\r\n"
+    "  <AdditionalApplication><GameID>1</GameID><Name>Install</Name><ApplicationPath>Games\\Doom\\install.bat</ApplicationPath>"
+    "</AdditionalApplication><AdditionalApplication><GameID>1</GameID><Name>Setup</Name>"
+    "<ApplicationPath>Games\\Doom\\setup.exe</ApplicationPath><CommandLine>-s</CommandLine></AdditionalApplication>\r\n"
+    "</LaunchBox>\r\n";
 
 const char kConf[] =
     "[cpu]\r\ncycles=max\r\n[midi]\r\nmididevice=default\r\n[autoexec]\r\n"
@@ -46,6 +51,8 @@ TEST(LaunchBoxLibrary, ReadsTheDosGamesOfEachPlatformFile) {
   Put(root, "Data/Platforms/Broken.xml", "<?xml version=\"1.0\"?><Games><Game>");
   Put(root, "Data/Platforms/Other.xml", "<?xml version=\"1.0\"?><Games><Game><Title>X</Title></Game></Games>");
   Put(root, "Games/Doom/DOOM.EXE", "MZ");
+  Put(root, "Games/Doom/SETUP.EXE", "MZ");
+  Put(root, "Data/Emulators.xml", "<?xml version=\"1.0\"?><LaunchBox><Emulator><ID>e-1</ID><Title>DOSBox Staging</Title></Emulator></LaunchBox>");
   Put(root, "Games/Doom/dosbox.conf", kConf);
   Put(root, "Games/Doom/cd/DOOM.CUE", "FILE");
 
@@ -77,13 +84,16 @@ TEST(LaunchBoxLibrary, ReadsTheDosGamesOfEachPlatformFile) {
   EXPECT_EQ(ForeignMount::CDImage, doom.mounts[1].kind);
   EXPECT_EQ(xmltest::OnThisSystem(root + "/Games/Doom/cd/DOOM.CUE"), doom.mounts[1].host);
   EXPECT_EQ("mount -u e\r\nSET DOOMWADDIR=C:\\\r\n", doom.preCommands);
-  ASSERT_EQ(1u, doom.notCarried.size());
-  EXPECT_EQ("mount option -freesize of drive c", doom.notCarried[0]);
+  EXPECT_EQ((std::vector<std::string>{"mount option -freesize of drive c", "additional application Manual",
+                                      "additional application Install (Games\\Doom\\install.bat)"}),
+            doom.notCarried);
+  EXPECT_EQ(xmltest::OnThisSystem(root + "/Games/Doom/SETUP.EXE") + " -s", doom.installer + " " + doom.installerParameters);
   ASSERT_EQ(2u, doom.settings.size());
   EXPECT_EQ("midi mididevice default", doom.settings[1].section + " " + doom.settings[1].key + " " + doom.settings[1].value);
 
   const ForeignGame& lost = library.games[1];
   EXPECT_EQ("Lost", lost.name);
+  EXPECT_EQ("DOSBox Staging|Emu\\X\\dosbox.exe", doom.engine + "|" + lost.engine);  // its own build first
   const std::string left[] = {"DOSBox configuration none.conf cannot be read",
                               "program Games\\LOST\\LOST.EXE does not exist"};
   ASSERT_EQ(2u, lost.notCarried.size());
