@@ -53,7 +53,7 @@ constexpr std::size_t kPendingLimit = 4096;
 constexpr std::size_t kStep = 4096;
 // What no chunk, window or horizon needs any more is dropped once there is
 // this much of it, so that dropping (moving the rest down) stays rare.
-constexpr std::int64_t kDropAtLeast = 16384;
+constexpr std::int64_t kDropAtLeast = 65536;
 
 // Blocks whose maxima are taken together, so that the near blocks on either
 // side of a block are two such spans (which may overlap).
@@ -206,7 +206,21 @@ struct SignatureGenerator::State {
 };
 
 void SignatureGenerator::State::DecideUpTo(std::int64_t blockEnd, std::int64_t end) {
-  for (; decided < blockEnd; ++decided) Decide(decided, end);
+  // Most blocks are settled by their near blocks alone: that test is made
+  // here, and the rest (and blocks near the file's ends) go to Decide.
+  const std::int64_t base = hashBase / kBlock;
+  const std::int64_t lastBlock = (end - 1) / kBlock;
+  const std::int64_t spans = static_cast<std::int64_t>(spanMax.size());
+  for (; decided < blockEnd; ++decided) {
+    const std::int64_t i = decided - base;
+    if (decided >= kNear && decided + kNear <= lastBlock && i >= kNear && i + kNear - kSpan < spans) {
+      const std::uint32_t* span = spanMax.data() + i;
+      const std::uint32_t nearMax =
+          std::max(std::max(span[-kNear], span[-kSpan]), std::max(span[1], span[kNear - kSpan + 1]));
+      if (nearMax >= blockMax[static_cast<std::size_t>(i)]) continue;
+    }
+    Decide(decided, end);
+  }
   // Every position before the first undecided block is settled: a chunk that
   // already reaches the length limit there is cut, and its bytes so far are
   // certainly its own.
@@ -240,9 +254,16 @@ void SignatureGenerator::State::Take(const std::uint8_t* data, std::size_t count
   windowHashes.Compute(buf.data() + (pos - bufBase), count, h);
   pos += static_cast<std::int64_t>(count);
   // The maxima of the blocks now complete.
-  for (std::int64_t block = hashBase / kBlock + static_cast<std::int64_t>(blockMax.size());
-       (block + 1) * kBlock <= pos; ++block)
-    blockMax.push_back(MaxOf(hashes.get() + (block * kBlock - hashBase), kBlock));
+  {
+    static_assert(kBlock == 64, "block maxima are taken 64 hashes at a time");
+    const std::int64_t first = hashBase / kBlock + static_cast<std::int64_t>(blockMax.size());
+    const std::int64_t complete = pos / kBlock - first;
+    if (complete > 0) {
+      blockMax.resize(blockMax.size() + static_cast<std::size_t>(complete));
+      MaximaOf64(hashes.get() + (first * kBlock - hashBase), static_cast<std::size_t>(complete),
+                 blockMax.data() + (blockMax.size() - static_cast<std::size_t>(complete)));
+    }
+  }
   while (spanMax.size() + kSpan <= blockMax.size()) {
     // Without branches: which block is largest is random.
     const std::uint32_t* m = blockMax.data() + spanMax.size();

@@ -60,12 +60,20 @@ inline std::uint32_t MaxLoop(const std::uint32_t* hashes, std::size_t count) {
   return m;
 }
 
+inline void Maxima64Loop(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* maxima) {
+  for (std::size_t b = 0; b < blocks; ++b) maxima[b] = MaxLoop(hashes + 64 * b, 64);
+}
+
 void WindowsPortable(const std::uint32_t* g, std::size_t count, std::uint32_t* out) { WindowsLoop(g, count, out); }
 std::uint32_t MaxPortable(const std::uint32_t* hashes, std::size_t count) { return MaxLoop(hashes, count); }
+void Maxima64Portable(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* maxima) {
+  Maxima64Loop(hashes, blocks, maxima);
+}
 
 struct Kernels {
   void (*windows)(const std::uint32_t*, std::size_t, std::uint32_t*);
   std::uint32_t (*max)(const std::uint32_t*, std::size_t);
+  void (*maxima64)(const std::uint32_t*, std::size_t, std::uint32_t*);
 };
 
 #ifdef VANTLE_RDC_VECTOR_DISPATCH
@@ -76,12 +84,20 @@ struct Kernels {
 __attribute__((target("sse4.1"))) std::uint32_t MaxSse41(const std::uint32_t* hashes, std::size_t count) {
   return MaxLoop(hashes, count);
 }
+__attribute__((target("sse4.1"))) void Maxima64Sse41(const std::uint32_t* hashes, std::size_t blocks,
+                                                     std::uint32_t* maxima) {
+  Maxima64Loop(hashes, blocks, maxima);
+}
 #ifndef _WIN32
 __attribute__((target("avx2"))) void WindowsAvx2(const std::uint32_t* g, std::size_t count, std::uint32_t* out) {
   WindowsLoop(g, count, out);
 }
 __attribute__((target("avx2"))) std::uint32_t MaxAvx2(const std::uint32_t* hashes, std::size_t count) {
   return MaxLoop(hashes, count);
+}
+__attribute__((target("avx2"))) void Maxima64Avx2(const std::uint32_t* hashes, std::size_t blocks,
+                                                  std::uint32_t* maxima) {
+  Maxima64Loop(hashes, blocks, maxima);
 }
 #endif
 
@@ -97,13 +113,13 @@ Kernels ChooseKernels() {
     return (lo & 6u) == 6u;
   }();
   const bool avx2 = osSaves && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 5)) != 0;
-  if (avx2) return {&WindowsAvx2, &MaxAvx2};
+  if (avx2) return {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2};
 #endif
-  if (sse41) return {&WindowsPortable, &MaxSse41};
-  return {&WindowsPortable, &MaxPortable};
+  if (sse41) return {&WindowsPortable, &MaxSse41, &Maxima64Sse41};
+  return {&WindowsPortable, &MaxPortable, &Maxima64Portable};
 }
 #else
-Kernels ChooseKernels() { return {&WindowsPortable, &MaxPortable}; }
+Kernels ChooseKernels() { return {&WindowsPortable, &MaxPortable, &Maxima64Portable}; }
 #endif
 
 const Kernels& Chosen() {
@@ -114,6 +130,10 @@ const Kernels& Chosen() {
 }  // namespace
 
 std::uint32_t MaxOfHashes(const std::uint32_t* hashes, std::size_t count) { return Chosen().max(hashes, count); }
+
+void MaximaOf64(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* maxima) {
+  Chosen().maxima64(hashes, blocks, maxima);
+}
 
 void WindowHashes::Compute(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
   if (count == 0) return;

@@ -25,4 +25,8 @@ class WindowHashes {
 // The largest of count hashes (0 when count is 0).
 std::uint32_t MaxOfHashes(const std::uint32_t* hashes, std::size_t count);
 
+// maxima[b] = the largest of hashes[b * 64] .. hashes[b * 64 + 63], for b in
+// 0 .. blocks - 1.
+void MaximaOf64(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* maxima);
+
 }  // namespace DIFF
