@@ -23,6 +23,7 @@
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define VANTLE_RDC_VECTOR_DISPATCH 1
 #include <cpuid.h>
+#include <immintrin.h>
 #endif
 
 namespace DIFF {
@@ -74,6 +75,8 @@ struct Kernels {
   void (*windows)(const std::uint32_t*, std::size_t, std::uint32_t*);
   std::uint32_t (*max)(const std::uint32_t*, std::size_t);
   void (*maxima64)(const std::uint32_t*, std::size_t, std::uint32_t*);
+  // The whole computation at once, where the processor allows (else null).
+  void (*whole)(const std::uint8_t*, std::size_t, std::uint32_t*);
 };
 
 #ifdef VANTLE_RDC_VECTOR_DISPATCH
@@ -99,6 +102,89 @@ __attribute__((target("avx2"))) void Maxima64Avx2(const std::uint32_t* hashes, s
                                                   std::uint32_t* maxima) {
   Maxima64Loop(hashes, blocks, maxima);
 }
+
+// With AVX-512 and its byte permutations (VBMI), 64 positions at a time and
+// no chains:
+//  - the table is looked up a byte plane at a time: each plane of the 256
+//    values is four 64-byte registers, and two two-register permutations,
+//    chosen between by each index's top bit, look up 64 indices at once;
+//  - the planes are interleaved back into 32-bit values, the input having
+//    been permuted first so that they come out in position order;
+//  - the window sums are built by doubling, with u[p] = T[in[p - 1]]:
+//    W1 = u, W2n(p) = Wn(p) ^ Rotl(Wn(p - n), n), and the hash is
+//    W48(p) = W16(p) ^ Rotl(W32(p - 16), 16); values of earlier positions
+//    come from the previous register of each level.
+struct Planes {
+  std::uint8_t p[4][256];
+  constexpr Planes() : p() {
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 256; ++i) p[j][i] = static_cast<std::uint8_t>(rolling::kTable.t[i] >> (8 * j));
+  }
+};
+constexpr Planes kPlanes;
+
+struct InputOrder {
+  alignas(64) std::uint8_t at[64];
+  constexpr InputOrder() : at() {
+    // Interleaving puts byte 16L + 4q + d of the planes (128-bit lane L,
+    // quarter q) at position 16q + 4L + d.
+    for (int i = 0; i < 64; ++i) at[i] = static_cast<std::uint8_t>(16 * ((i % 16) / 4) + 4 * (i / 16) + i % 4);
+  }
+};
+constexpr InputOrder kInputOrder;
+
+// GCC 12's own intrinsics start from an "undefined" register that its
+// warning takes for an uninitialised variable.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void WholeAvx512(const std::uint8_t* in, std::size_t count,
+                                                                          std::uint32_t* out) {
+  __m512i plane[4][4];
+  for (int j = 0; j < 4; ++j)
+    for (int q = 0; q < 4; ++q) plane[j][q] = _mm512_loadu_si512(kPlanes.p[j] + 64 * q);
+  const __m512i order = _mm512_load_si512(kInputOrder.at);
+  __m512i w1p = _mm512_setzero_si512(), w2p = w1p, w4p = w1p, w8p = w1p, w16p = w1p, w32p = w1p;
+  const std::int64_t n = static_cast<std::int64_t>(count);
+  // From the first position whose value enters a window of position 0; the
+  // byte before the window is never read (its lane is masked off).
+  for (std::int64_t p = -static_cast<std::int64_t>(kHashWindow); p < n; p += 64) {
+    const std::uint8_t* from = in + p - 1;
+    __mmask64 readable = ~__mmask64(0);
+    if (p < 0 && p - 1 < -static_cast<std::int64_t>(kHashWindow)) readable &= ~__mmask64(1);
+    if (n - p < 64) readable &= (__mmask64(1) << (n - p)) - 1;  // bytes up to in[n - 1] only
+    const __m512i bytes = _mm512_permutexvar_epi8(order, _mm512_maskz_loadu_epi8(readable, from));
+    const __mmask64 upper = _mm512_movepi8_mask(bytes);
+    __m512i pl[4];
+    for (int j = 0; j < 4; ++j)
+      pl[j] = _mm512_mask_blend_epi8(upper, _mm512_permutex2var_epi8(plane[j][0], bytes, plane[j][1]),
+                                     _mm512_permutex2var_epi8(plane[j][2], bytes, plane[j][3]));
+    const __m512i lo01 = _mm512_unpacklo_epi8(pl[0], pl[1]), hi01 = _mm512_unpackhi_epi8(pl[0], pl[1]);
+    const __m512i lo23 = _mm512_unpacklo_epi8(pl[2], pl[3]), hi23 = _mm512_unpackhi_epi8(pl[2], pl[3]);
+    const __m512i u[4] = {_mm512_unpacklo_epi16(lo01, lo23), _mm512_unpackhi_epi16(lo01, lo23),
+                          _mm512_unpacklo_epi16(hi01, hi23), _mm512_unpackhi_epi16(hi01, hi23)};
+    for (int k = 0; k < 4; ++k) {
+      const __m512i w1 = u[k];
+      const __m512i w2 = _mm512_xor_si512(w1, _mm512_rol_epi32(_mm512_alignr_epi32(w1, w1p, 15), 1));
+      const __m512i w4 = _mm512_xor_si512(w2, _mm512_rol_epi32(_mm512_alignr_epi32(w2, w2p, 14), 2));
+      const __m512i w8 = _mm512_xor_si512(w4, _mm512_rol_epi32(_mm512_alignr_epi32(w4, w4p, 12), 4));
+      const __m512i w16 = _mm512_xor_si512(w8, _mm512_rol_epi32(_mm512_alignr_epi32(w8, w8p, 8), 8));
+      const __m512i w32 = _mm512_xor_si512(w16, _mm512_rol_epi32(w16p, 16));
+      const __m512i h = _mm512_xor_si512(w16, _mm512_rol_epi32(w32p, 16));
+      const std::int64_t at = p + 16 * k;  // the first of this register's positions
+      if (at >= 0 && at < n) {
+        const __mmask16 keep = n - at >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << (n - at)) - 1);
+        _mm512_mask_storeu_epi32(out + at, keep, h);
+      }
+      w1p = w1;
+      w2p = w2;
+      w4p = w4;
+      w8p = w8;
+      w16p = w16;
+      w32p = w32;
+    }
+  }
+}
+#pragma GCC diagnostic pop
 #endif
 
 Kernels ChooseKernels() {
@@ -112,14 +198,22 @@ Kernels ChooseKernels() {
     __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
     return (lo & 6u) == 6u;
   }();
-  const bool avx2 = osSaves && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 5)) != 0;
-  if (avx2) return {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2};
+  const bool leaf7 = osSaves && __get_cpuid_count(7, 0, &a, &b, &c, &d);
+  const bool avx2 = leaf7 && (b & (1u << 5)) != 0;
+  // AVX-512: F, BW and VBMI, with the system saving the mask and 512-bit
+  // registers too.
+  const bool avx512 = leaf7 && (b & (1u << 16)) != 0 && (b & (1u << 30)) != 0 && (c & (1u << 1)) != 0 && [] {
+    unsigned lo, hi;
+    __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    return (lo & 0xE6u) == 0xE6u;
+  }();
+  if (avx2) return {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, avx512 ? &WholeAvx512 : nullptr};
 #endif
-  if (sse41) return {&WindowsPortable, &MaxSse41, &Maxima64Sse41};
-  return {&WindowsPortable, &MaxPortable, &Maxima64Portable};
+  if (sse41) return {&WindowsPortable, &MaxSse41, &Maxima64Sse41, nullptr};
+  return {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr};
 }
 #else
-Kernels ChooseKernels() { return {&WindowsPortable, &MaxPortable, &Maxima64Portable}; }
+Kernels ChooseKernels() { return {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr}; }
 #endif
 
 const Kernels& Chosen() {
@@ -136,6 +230,12 @@ void MaximaOf64(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* 
 }
 
 void WindowHashes::Compute(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
+  if (count == 0) return;
+  if (Chosen().whole != nullptr) return Chosen().whole(in, count, out);
+  ComputePortable(in, count, out);
+}
+
+void WindowHashes::ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
   if (count == 0) return;
   const std::size_t chains = count >= kChains * kMinPerChain ? kChains : 1;
   const std::size_t part = count / chains;

@@ -16,6 +16,9 @@ class WindowHashes {
   // in[i - kHashWindow] .. in[i - 1], for i in 0 .. count - 1: the bytes from
   // in - kHashWindow on must be readable. No state is carried between calls.
   void Compute(const std::uint8_t* in, std::size_t count, std::uint32_t* out);
+  // The same without vector instructions for the look-ups: what processors
+  // without AVX-512 run (Compute on them), kept callable for tests.
+  void ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out);
 
  private:
   std::unique_ptr<std::uint32_t[]> scratch_;
