@@ -48,10 +48,18 @@ std::uint16_t NameFlags(const std::string& name) {
 
 // One deflate stream over input; finished marks the entry's last piece, the
 // others end on a byte boundary without a final block so that the next
-// piece's stream continues the same entry.
-bool DeflatePiece(const unsigned char* input, std::size_t size, bool finished, std::string& out) {
+// piece's stream continues the same entry. seen: the entry's bytes just
+// before input (at most a window's worth), which the inflater already holds,
+// so that the piece may refer back to them as one stream would.
+bool DeflatePiece(const unsigned char* input, std::size_t size, bool finished, std::string& out,
+                  const std::string& seen = std::string()) {
   z_stream z{};
   if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  if (!seen.empty() &&
+      deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(seen.data()), uInt(seen.size())) != Z_OK) {
+    deflateEnd(&z);
+    return false;
+  }
   const std::size_t start = out.size();
   const std::size_t room = deflateBound(&z, uLong(size)) + 64;
   out.resize(start + room);
@@ -233,10 +241,16 @@ bool ZipStream::NextRangePiece(std::string& out, std::string& error) {
   const auto* data = reinterpret_cast<const unsigned char*>(input.data());
   w.crc = std::uint32_t(crc32_z(w.crc, data, n));
   const std::size_t before = out.size();
-  if (!DeflatePiece(data, n, done_ + n == part.size, out)) {
+  if (done_ == 0) seen_.clear();
+  if (!DeflatePiece(data, n, done_ + n == part.size, out, seen_)) {
     error = "cannot pack " + part.name;
     return false;
   }
+  // What the inflater holds when the next piece starts: the last window of
+  // this range so far.
+  constexpr std::size_t kWindow = std::size_t(1) << MAX_WBITS;
+  seen_.append(input, 0, n);
+  if (seen_.size() > kWindow) seen_.erase(0, seen_.size() - kWindow);
   w.packedSize += out.size() - before;
   done_ += n;
   return true;
