@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantle_server {
@@ -37,6 +38,9 @@ struct ZipPart {
   std::time_t when = 0;
   std::uint64_t from = 0;
   std::uint64_t size = 0;
+  // When not empty: the part is these ranges (from, size) of its source one
+  // after another, and size is their sum (from is not used).
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
 };
 
 // A reply body that is made while it is sent.
