@@ -144,11 +144,12 @@ class Client {
 
   // Sends body, reads the reply; false on any transport fault or a status
   // other than 200 (then the reply is in *replyBody for the message).
-  bool Post(const std::string& body, std::uint64_t* headerBytes, std::string* replyBody) {
+  bool Post(const std::string& body, std::uint64_t* headerBytes, std::string* replyBody,
+            const std::string& target = kTarget) {
     if (fd_ < 0 && !Connect()) return false;
     // The header of a form post by the program's HTTP client: the request
     // line, what it adds itself, and the three lines the program adds.
-    const std::string header = std::string("POST ") + kTarget + " HTTP/1.1\r\n"
+    const std::string header = std::string("POST ") + target + " HTTP/1.1\r\n"
         "Accept: */*\r\n"
         "Accept-Encoding: */*\r\n"
         "Content-Type: application/x-www-form-urlencoded\r\n"
@@ -241,17 +242,20 @@ class Client {
 };
 
 // One request over the connection: its body and the reply's entries,
-// counted in exchange.
+// counted in exchange. With lengths, a range request as the updater makes
+// it: asking for the ranges joined, and reading either form of reply.
 bool Post(Client& client, const std::vector<FormField>& fields, Exchange& exchange, std::uint64_t& share,
-          std::vector<std::string>* entries) {
+          std::vector<std::string>* entries, const std::vector<std::uint64_t>* lengths = nullptr) {
   std::string body, reply;
   if (!BuildFormBody(fields, &body)) return Fail("a request over the body limit");
   std::uint64_t headers = 0;
-  if (!client.Post(body, &headers, &reply)) return false;
+  if (!client.Post(body, &headers, &reply, lengths ? std::string(kTarget) + "&j=1" : std::string(kTarget)))
+    return false;
   ++exchange.requests;
   exchange.formBytes += body.size();
   exchange.headerBytes += headers;
   share += headers + body.size() + reply.size();
+  if (lengths) return ReadRangeEntries(reply, *lengths, entries) || Fail("a range reply that does not hold the ranges");
   MemoryZipArchive zip(reply);
   if (!zip.IsOpen()) return Fail("a reply that is no zip archive");
   entries->resize(zip.EntryCount());
@@ -283,7 +287,10 @@ bool MeasureDelta(Client& client, const std::string& oldBytes, const std::string
     unsigned n = 1;
     AppendRangeFields(fields, files[0].signatureName, signatureNeeds, 0, &n);
     entries.clear();
-    if (!fields.empty() && !Post(client, fields, *exchange, exchange->signatureRanges, &entries))
+    std::vector<std::uint64_t> lengths;
+    for (const Need& need : signatureNeeds)
+      if (need.type == kNeedSource) lengths.push_back(need.length);
+    if (!fields.empty() && !Post(client, fields, *exchange, exchange->signatureRanges, &entries, &lengths))
       return Fail("signature ranges");
     if (!RebuildFromNeeds(signatureNeeds, local, entries, &sourceSignatures)) return Fail("signature rebuild");
   }
@@ -295,9 +302,14 @@ bool MeasureDelta(Client& client, const std::string& oldBytes, const std::string
   JoinNearSourceRanges(needs[0]);
   fields = MakeBlockRequestFields(files, {0}, needs);
   exchange->blockCount = fields.size() / 3;
-  for (const SourceBlock& block : files[0].sourceBlocks) exchange->literal += block.length;
+  std::vector<std::uint64_t> lengths;
+  for (const SourceBlock& block : files[0].sourceBlocks) {
+    exchange->literal += block.length;
+    lengths.push_back(block.length);
+  }
   entries.clear();
-  if (!fields.empty() && !Post(client, fields, *exchange, exchange->blocks, &entries)) return Fail("blocks");
+  if (!fields.empty() && !Post(client, fields, *exchange, exchange->blocks, &entries, &lengths))
+    return Fail("blocks");
 
   // Rebuild, as the updater does, and check the result.
   std::vector<std::uint8_t> rebuilt;

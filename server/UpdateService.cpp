@@ -27,9 +27,10 @@ bool MakeBodyWhole(ServiceReply& reply, std::string& error) {
 
 namespace {
 
-// The query's f and e values; other parameters are ignored, but f and e
-// must each come once, since two different answers could otherwise be meant.
-bool ReadQuery(const std::string& query, std::string& function, std::string& product,
+// The query's f and e values, and whether j=1 (ranges joined) is there;
+// other parameters are ignored, but f and e must each come once, since two
+// different answers could otherwise be meant.
+bool ReadQuery(const std::string& query, std::string& function, std::string& product, bool& joined,
                std::string& error) {
   FormFields params;
   if (!ParseFormText(query, params, error)) {
@@ -37,7 +38,9 @@ bool ReadQuery(const std::string& query, std::string& function, std::string& pro
     return false;
   }
   bool haveF = false, haveE = false;
+  joined = false;
   for (const auto& [name, value] : params) {
+    if (name == "j") joined = joined || value == "1";
     if (name != "f" && name != "e") continue;
     bool& seen = name == "f" ? haveF : haveE;
     if (seen) {
@@ -104,7 +107,8 @@ std::optional<ServiceReply> UpdateService::Serve(const std::string& method, cons
   if (body.size() > kMaxBodyBytes) return BodyTooLarge();
 
   std::string function, product, error;
-  if (!ReadQuery(parts.query, function, product, error)) return TextReply(400, error);
+  bool joined = false;
+  if (!ReadQuery(parts.query, function, product, joined, error)) return TextReply(400, error);
   // The quick way is for the hash queries clients send, a few names long;
   // a large body is parsed by a worker, not by the thread that moves bytes.
   if (quickOnly && (function != "hash" || body.size() > kMaxQuickBodyBytes)) return std::nullopt;
@@ -129,7 +133,7 @@ std::optional<ServiceReply> UpdateService::Serve(const std::string& method, cons
 
   if (function == "hash") return HashReply(folder, items, quickOnly);
   if (quickOnly) return std::nullopt;
-  return ZipReply(folder, items);
+  return ZipReply(folder, items, joined);
 }
 
 std::string UpdateService::QuickHash(const std::string& folder, const std::string& name) {
@@ -212,8 +216,8 @@ std::string RangeText(std::uint64_t from, std::uint64_t size) {
 
 }  // namespace
 
-ServiceReply UpdateService::ZipReply(const std::string& folder,
-                                     const std::vector<RequestedItem>& items) {
+ServiceReply UpdateService::ZipReply(const std::string& folder, const std::vector<RequestedItem>& items,
+                                     bool joined) {
   if (items.size() > ZipStream::kMaxEntries)
     return TextReply(400, "more than " + std::to_string(ZipStream::kMaxEntries) + " entries asked for");
   // What each named file (or signature file) is asked for: whole, or ranges.
@@ -298,6 +302,27 @@ ServiceReply UpdateService::ZipReply(const std::string& folder,
     }
     part.packed = source.found.generated ? signature.packed : release_.PackedFile(source.found.path);
     if (!part.packed) return TextReply(500, "cannot pack " + Quote(part.name));
+  }
+
+  // Joined: several ranges of one file, each asked for once, go out as one
+  // entry holding them in request order, which spares an entry's headers
+  // per range and lets each range's compression refer back to the ranges
+  // before it. Clients that ask for it read either form (a server that does
+  // not join sends one entry per range).
+  const bool oneRangedSource = sources.size() == 1 && !sources.begin()->second.whole;
+  if (joined && oneRangedSource && parts.size() > 1 && parts.size() == items.size()) {
+    ZipPart all;
+    all.name = parts.front().name;
+    all.path = parts.front().path;
+    all.bytes = parts.front().bytes;
+    all.when = parts.front().when;
+    for (const ZipPart& part : parts) {
+      if (part.size == 0) continue;
+      all.spans.emplace_back(part.from, part.size);
+      all.size += part.size;
+    }
+    parts.assign(1, std::move(all));
+    entries.assign(1, 0);
   }
 
   ServiceReply reply;

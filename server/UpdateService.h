@@ -12,6 +12,10 @@
 //   POST /update/u.php?f=zip&e=<product>    body f1=<name>&from1=<offset>&size1=<length>...
 //     -> 200, application/zip: one entry per range, in field order, holding
 //        exactly those bytes of the file
+//   POST /update/u.php?f=zip&e=<product>&j=1   the same ranges, all of one file
+//     -> 200, application/zip: one entry holding the ranges one after another
+//        in field order (a range named twice, or a whole file among them,
+//        gets the form above)
 //
 // Every refusal is a short plain-text reason: 400 for a malformed request,
 // 404 for an unknown path, product or file, 405 for another method on the
@@ -98,7 +102,7 @@ class UpdateService {
                                     bool quickOnly);
   std::optional<ServiceReply> HashReply(const std::string& folder, const std::vector<RequestedItem>& items,
                                         bool quickOnly);
-  ServiceReply ZipReply(const std::string& folder, const std::vector<RequestedItem>& items);
+  ServiceReply ZipReply(const std::string& folder, const std::vector<RequestedItem>& items, bool joined);
 
   ReleaseFolder release_;
 };

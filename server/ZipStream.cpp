@@ -48,10 +48,18 @@ std::uint16_t NameFlags(const std::string& name) {
 
 // One deflate stream over input; finished marks the entry's last piece, the
 // others end on a byte boundary without a final block so that the next
-// piece's stream continues the same entry.
-bool DeflatePiece(const unsigned char* input, std::size_t size, bool finished, std::string& out) {
+// piece's stream continues the same entry. seen: the entry's bytes just
+// before input (at most a window's worth), which the inflater already holds,
+// so that the piece may refer back to them as one stream would.
+bool DeflatePiece(const unsigned char* input, std::size_t size, bool finished, std::string& out,
+                  const std::string& seen = std::string()) {
   z_stream z{};
   if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  if (!seen.empty() &&
+      deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(seen.data()), uInt(seen.size())) != Z_OK) {
+    deflateEnd(&z);
+    return false;
+  }
   const std::size_t start = out.size();
   const std::size_t room = deflateBound(&z, uLong(size)) + 64;
   out.resize(start + room);
@@ -162,8 +170,13 @@ bool ZipStream::NextPart(std::string& out, std::string& error) {
       file_ = ::open(part.path.c_str(), O_RDONLY | O_CLOEXEC);
       struct stat info;
       // The file may have been replaced since the request was checked.
-      if (file_ < 0 || ::fstat(file_, &info) != 0 || part.from > std::uint64_t(info.st_size) ||
-          part.size > std::uint64_t(info.st_size) - part.from) {
+      bool inside = file_ >= 0 && ::fstat(file_, &info) == 0;
+      const auto within = [&info](std::uint64_t from, std::uint64_t size) {
+        return from <= std::uint64_t(info.st_size) && size <= std::uint64_t(info.st_size) - from;
+      };
+      if (part.spans.empty()) inside = inside && within(part.from, part.size);
+      for (const auto& [from, size] : part.spans) inside = inside && within(from, size);
+      if (!inside) {
         error = "the range of " + part.name + " is no longer inside it";
         return false;
       }
@@ -220,23 +233,44 @@ bool ZipStream::NextRangePiece(std::string& out, std::string& error) {
   Written& w = written_[part_];
   const std::size_t n = std::size_t(std::min<std::uint64_t>(kRangePiece, part.size - done_));
   std::string input(n, '\0');
-  std::size_t got = part.bytes ? n : 0;
-  if (part.bytes) input.assign(*part.bytes, std::size_t(part.from + done_), n);
-  while (got < n) {
-    const ssize_t r = ::pread(file_, &input[got], n - got, off_t(part.from + done_ + got));
-    if (r <= 0) {
-      error = "cannot read " + part.name;
-      return false;
+  // The piece's bytes, span by span (a plain range is one span).
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> single = {{part.from, part.size}};
+  std::size_t filled = 0;
+  std::uint64_t spanStart = 0;  // where the span lies in the entry
+  for (const auto& [from, size] : part.spans.empty() ? single : part.spans) {
+    const std::uint64_t at = done_ + filled;
+    if (filled == n) break;
+    if (at >= spanStart + size) {
+      spanStart += size;
+      continue;
     }
-    got += std::size_t(r);
+    const std::size_t take = std::size_t(std::min<std::uint64_t>(n - filled, spanStart + size - at));
+    const std::uint64_t source = from + (at - spanStart);
+    if (part.bytes) input.replace(filled, take, *part.bytes, std::size_t(source), take);
+    for (std::size_t got = 0; !part.bytes && got < take;) {
+      const ssize_t r = ::pread(file_, &input[filled + got], take - got, off_t(source + got));
+      if (r <= 0) {
+        error = "cannot read " + part.name;
+        return false;
+      }
+      got += std::size_t(r);
+    }
+    filled += take;
+    spanStart += size;
   }
   const auto* data = reinterpret_cast<const unsigned char*>(input.data());
   w.crc = std::uint32_t(crc32_z(w.crc, data, n));
   const std::size_t before = out.size();
-  if (!DeflatePiece(data, n, done_ + n == part.size, out)) {
+  if (done_ == 0) seen_.clear();
+  if (!DeflatePiece(data, n, done_ + n == part.size, out, seen_)) {
     error = "cannot pack " + part.name;
     return false;
   }
+  // What the inflater holds when the next piece starts: the last window of
+  // this range so far.
+  constexpr std::size_t kWindow = std::size_t(1) << MAX_WBITS;
+  seen_.append(input, 0, n);
+  if (seen_.size() > kWindow) seen_.erase(0, seen_.size() - kWindow);
   w.packedSize += out.size() - before;
   done_ += n;
   return true;

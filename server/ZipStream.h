@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantle_server {
@@ -37,6 +38,9 @@ struct ZipPart {
   std::time_t when = 0;
   std::uint64_t from = 0;
   std::uint64_t size = 0;
+  // When not empty: the part is these ranges (from, size) of its source one
+  // after another, and size is their sum (from is not used).
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
 };
 
 // A reply body that is made while it is sent.
@@ -58,7 +62,8 @@ class ZipStream : public BodyStream {
   // ours needs.
   static constexpr std::size_t kMaxEntries = 65535;
   // Deflated a piece at a time, each piece a deflate stream of its own flushed
-  // to a byte boundary, so that no deflate state outlives one call.
+  // to a byte boundary, so that no deflate state outlives one call; each
+  // piece may refer back to the last window of the range sent before it.
   static constexpr std::size_t kRangePiece = 64 * 1024;
 
   // entries: for each archive entry in order, the index of its part.
@@ -87,6 +92,7 @@ class ZipStream : public BodyStream {
   bool inPart_ = false;        // its local header has gone out
   std::uint64_t done_ = 0;     // bytes of it sent (packed) or read (range)
   int file_ = -1;              // the open file of a range
+  std::string seen_;           // the last window of the range's bytes sent
   std::size_t entry_ = 0;      // next central directory entry
   std::uint64_t offset_ = 0;   // bytes of the archive so far
   std::uint64_t directoryStart_ = 0;

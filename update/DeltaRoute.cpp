@@ -143,6 +143,7 @@ HRESULT FetchSignatures(VU& vu, const std::wstring& url, const std::vector<FormF
   std::vector<std::vector<Need>> needs(count);
   std::vector<std::size_t> pieces(count, 0);  // reply entries of each file
   std::vector<bool> whole(count, false);      // its stream fetched whole
+  std::vector<std::uint64_t> lengths;         // of the ranges, when no stream is fetched whole
   std::uint64_t rangeBytes = 0;
   unsigned n = 1;
   for (std::size_t k = 0; k < count; ++k) {
@@ -160,14 +161,18 @@ HRESULT FetchSignatures(VU& vu, const std::wstring& url, const std::vector<FormF
       if (need.type != kNeedSource) continue;
       ++pieces[k];
       rangeBytes += need.length;
+      lengths.push_back(need.length);
     }
   }
   std::vector<std::string> ranges;
   if (n > 1) {
     reply.clear();
-    posted = vu.PostForm(url.c_str(), rangeFields, reply, false, ZipReplyLimit(n - 1, rangeBytes));
+    const bool allRanges = lengths.size() == n - 1;
+    posted = vu.PostForm((allRanges ? JoinedRangesUrl(url) : url).c_str(), rangeFields, reply, false,
+                         ZipReplyLimit(n - 1, rangeBytes));
     if (FAILED(posted)) return posted;
-    if (FAILED(ReadEntries(reply, n - 1, &ranges))) return E_FAIL;
+    if (allRanges ? !ReadRangeEntries(reply, lengths, &ranges) : FAILED(ReadEntries(reply, n - 1, &ranges)))
+      return E_FAIL;
   }
 
   streams->assign(count, {});
@@ -243,17 +248,20 @@ int VU::DownloadDelta() {
       for (const SourceBlock& block : files[static_cast<std::size_t>(index)].sourceBlocks) blockBytes += block.length;
     }
     const std::size_t blockCount = blockFields.size() / 3;
-    posted = PostForm(url.c_str(), blockFields, reply, true, ZipReplyLimit(blockCount, blockBytes));
+    posted = PostForm(JoinedRangesUrl(url).c_str(), blockFields, reply, true, ZipReplyLimit(blockCount, blockBytes));
     if (FAILED(posted)) return posted;
-    MemoryZipArchive archive(reply);
-    if (!archive.IsOpen() || archive.EntryCount() != blockCount) return E_FAIL;
-    std::uint64_t entry = 0;
+    std::vector<std::uint64_t> lengths;
+    for (int index : fetched) {
+      for (const SourceBlock& block : files[static_cast<std::size_t>(index)].sourceBlocks) lengths.push_back(block.length);
+    }
+    std::vector<std::string> blocks;
+    if (!ReadRangeEntries(reply, lengths, &blocks)) return E_FAIL;
+    reply.clear();
+    std::size_t entry = 0;
     for (int index : fetched) {
       for (SourceBlock& block : files[static_cast<std::size_t>(index)].sourceBlocks) {
-        std::string bytes;
-        // A block of another length than asked for cannot rebuild the file.
-        if (!archive.ReadEntry(entry++, block.length, &bytes) || bytes.size() != block.length) return E_FAIL;
-        block.bytes.assign(bytes.begin(), bytes.end());
+        block.bytes.assign(blocks[entry].begin(), blocks[entry].end());
+        std::string().swap(blocks[entry++]);
       }
     }
   }

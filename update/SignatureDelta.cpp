@@ -1,5 +1,6 @@
 #include "update/SignatureDelta.h"
 
+#include "update/MemoryZip.h"
 #include "update/rdc/RdcEngine.h"
 
 namespace VULIBRARY {
@@ -54,6 +55,35 @@ bool SecondLevelNeeds(const std::vector<std::uint8_t>& localSignatures, const st
                                remoteSecondLevel.size(), localSignatures.size(), needs))
     return false;
   JoinNearSourceRanges(*needs);
+  return true;
+}
+
+std::wstring JoinedRangesUrl(const std::wstring& url) { return url + L"&j=1"; }
+
+bool ReadRangeEntries(const std::string& reply, const std::vector<std::uint64_t>& lengths,
+                      std::vector<std::string>* entries) {
+  MemoryZipArchive archive(reply);
+  if (!archive.IsOpen()) return false;
+  entries->assign(lengths.size(), std::string());
+  if (archive.EntryCount() == lengths.size()) {
+    for (std::size_t k = 0; k < lengths.size(); ++k) {
+      // An entry of another length than asked for cannot rebuild the file.
+      if (!archive.ReadEntry(k, lengths[k], &(*entries)[k]) || (*entries)[k].size() != lengths[k]) return false;
+    }
+    return true;
+  }
+  std::uint64_t total = 0;
+  for (std::uint64_t length : lengths) {
+    if (length > kMaxUpdateFileBytes - total) return false;
+    total += length;
+  }
+  std::string all;
+  if (archive.EntryCount() != 1 || !archive.ReadEntry(0, total, &all) || all.size() != total) return false;
+  std::size_t at = 0;
+  for (std::size_t k = 0; k < lengths.size(); ++k) {
+    (*entries)[k] = all.substr(at, static_cast<std::size_t>(lengths[k]));
+    at += static_cast<std::size_t>(lengths[k]);
+  }
   return true;
 }
 

@@ -42,4 +42,17 @@ bool SecondLevelNeeds(const std::vector<std::uint8_t>& localSignatures, const st
 bool CompareSignatureStreams(const std::uint8_t* seed, std::size_t seedLength, const std::uint8_t* source,
                              std::size_t sourceLength, std::uint64_t seedSize, std::vector<Need>* needs);
 
+// Range requests ask the server to send all the ranges of one file as one
+// zip entry, one after another (the query parameter j=1 on the request's
+// URL): an entry's headers cost about a hundred bytes per range, and the
+// ranges compress together. Servers that predate it ignore the parameter
+// and send one entry per range; ReadRangeEntries takes either.
+std::wstring JoinedRangesUrl(const std::wstring& url);
+
+// The bytes of each range asked for, given their lengths in field order,
+// from a zip reply holding one entry per range or one entry with all of
+// them. False when the reply is neither, or an entry is not its length.
+bool ReadRangeEntries(const std::string& reply, const std::vector<std::uint64_t>& lengths,
+                      std::vector<std::string>* entries);
+
 }  // namespace VULIBRARY

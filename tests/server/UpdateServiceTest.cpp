@@ -6,6 +6,7 @@
 #include "server/FormRequest.h"
 #include "server/UpdateService.h"
 #include "update/Sha1.h"
+#include "update/SignatureDelta.h"
 #include "update/rdc/DiffIo.h"
 #include "update/rdc/RdcEngine.h"
 #include "xml/Xml.h"
@@ -298,6 +299,78 @@ TEST_F(UpdateServiceTest, RangesComeBackOnePerEntryInRequestOrder) {
     EXPECT_TRUE(entries[i].bytes == file.substr(ranges[i].from, ranges[i].size)) << "entry " << i;
   }
   EXPECT_EQ(entries[6].bytes, b);
+}
+
+// A long range is deflated a piece at a time; each piece still refers back
+// to what the pieces before it sent, as one stream over the range would.
+TEST_F(UpdateServiceTest, LongRangesCompressAcrossTheirPieces) {
+  const std::string unit = server_test::RandomText(20000, 11);
+  std::string a;
+  for (int i = 0; i < 12; ++i) a += unit;
+  tree_.Write("a.exe", a);
+  const ServiceReply reply = Post(Query("zip"), "f1=a.exe&from1=1000&size1=" + std::to_string(a.size() - 2000));
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  std::vector<ZipEntry> entries;
+  ASSERT_TRUE(ReadZip(reply.body, entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(entries[0].bytes == a.substr(1000, a.size() - 2000));
+  // The unit about once, then references: the four pieces starting afresh
+  // would each send it again.
+  EXPECT_LT(reply.body.size(), 2 * unit.size());
+}
+
+// Asked with j=1, the ranges of one file come as one entry; without it (an
+// older client), or when they cannot be joined, one entry per range. The
+// updater reads either form (the second is what a server that predates j
+// sends), and refuses a reply whose ranges are not the lengths asked for.
+TEST_F(UpdateServiceTest, JoinedRangesComeAsOneEntryAndEitherFormReadsBack) {
+  const std::string a = server_test::RandomText(150000, 7), b = "0123456789";
+  tree_.Write("a.exe", a);
+  tree_.Write("b.dll", b);
+  struct Range {
+    const char* name;
+    std::uint64_t from, size;
+  };
+  const std::vector<Range> ofA = {{"a.exe", 140000, 10000}, {"a.exe", 0, 65537}, {"a.exe", 70000, 0},
+                                  {"a.exe", 65537, 1}};
+  const struct {
+    const char* what;
+    bool joinAsked;
+    std::vector<Range> ranges;
+    std::size_t entries;
+  } cases[] = {
+      {"joined", true, ofA, 1},
+      {"an older client", false, ofA, 4},
+      {"two files", true, {{"a.exe", 5, 10}, {"b.dll", 1, 2}}, 2},
+      {"a range named twice", true, {{"a.exe", 5, 10}, {"a.exe", 20, 5}, {"a.exe", 5, 10}}, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string body;
+    std::vector<std::uint64_t> lengths;
+    for (std::size_t i = 0; i < c.ranges.size(); ++i) {
+      const std::string k = std::to_string(i + 1);
+      body += (i > 0 ? "&f" : "f") + k + "=" + c.ranges[i].name + "&from" + k + "=" +
+              std::to_string(c.ranges[i].from) + "&size" + k + "=" + std::to_string(c.ranges[i].size);
+      lengths.push_back(c.ranges[i].size);
+    }
+    const ServiceReply reply = Post(Query("zip") + (c.joinAsked ? "&j=1" : ""), body);
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    std::vector<ZipEntry> entries;
+    ASSERT_TRUE(ReadZip(reply.body, entries));
+    EXPECT_EQ(c.entries, entries.size());
+    std::vector<std::string> read;
+    ASSERT_TRUE(VULIBRARY::ReadRangeEntries(reply.body, lengths, &read));
+    for (std::size_t i = 0; i < c.ranges.size(); ++i) {
+      const std::string& file = std::string(c.ranges[i].name) == "a.exe" ? a : b;
+      EXPECT_TRUE(read[i] == file.substr(c.ranges[i].from, c.ranges[i].size)) << "range " << i;
+    }
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+      std::vector<std::uint64_t> wrong = lengths;
+      wrong[i] += 1;
+      EXPECT_FALSE(VULIBRARY::ReadRangeEntries(reply.body, wrong, &read)) << "range " << i << " one byte longer";
+    }
+  }
 }
 
 TEST_F(UpdateServiceTest, RangesOutsideTheFileAre400) {

@@ -2,6 +2,7 @@
 
 #include "update/rdc/DiffIo.h"
 #include "update/rdc/RollingHash.h"
+#include "update/rdc/WindowHashes.h"
 #include "update/Sha1.h"
 
 #include <gtest/gtest.h>
@@ -163,6 +164,39 @@ std::vector<std::uint32_t> Lengths(const Bytes& signatures) {
   std::vector<std::uint32_t> lengths;
   for (const auto& c : chunks) lengths.push_back(c.length);
   return lengths;
+}
+
+// Every way of computing the window hashes, over pieces that start and end
+// anywhere (the vector forms take 64 positions at a time and mask the rest),
+// against each position's window summed in full.
+TEST(RdcGenerator, WindowHashesMatchTheWindowSummedInFull) {
+  const Bytes data = Cat({Random(30, 9000), Bytes(300, 0), Random(31, 3000), Bytes(200, 255), Random(32, 777)});
+  const std::vector<std::uint32_t> expected = ReferenceHashes(data);
+  Bytes padded(kHashWindow, 0);  // the zeros that stand before the file
+  padded.insert(padded.end(), data.begin(), data.end());
+  const std::uint8_t* at0 = padded.data() + kHashWindow;
+  const struct {
+    std::size_t from, count;
+  } pieces[] = {{0, 1}, {0, 47}, {0, 63}, {0, 64}, {0, 65}, {0, 1023}, {0, 1024}, {0, 4096},
+                {0, data.size()}, {1, 130}, {47, 49}, {48, 5000}, {63, 4097}, {4000, 64}, {9100, 1100},
+                {data.size() - 65, 65}, {data.size() - 1, 1}};
+  using Way = void (WindowHashes::*)(const std::uint8_t*, std::size_t, std::uint32_t*);
+  for (Way way : {&WindowHashes::Compute, &WindowHashes::ComputePortable}) {
+    WindowHashes hashes;
+    for (const auto& piece : pieces) {
+      SCOPED_TRACE(std::to_string(piece.from) + "+" + std::to_string(piece.count) +
+                   (way == &WindowHashes::Compute ? " (chosen)" : " (portable)"));
+      std::vector<std::uint32_t> got(piece.count + 1, 0x5A5A5A5Au);
+      (hashes.*way)(at0 + piece.from, piece.count, got.data());
+      EXPECT_TRUE(std::equal(got.begin(), got.end() - 1, expected.begin() + piece.from));
+      EXPECT_EQ(0x5A5A5A5Au, got.back()) << "written past the piece";
+    }
+  }
+  std::vector<std::uint32_t> maxima(data.size() / 64);
+  MaximaOf64(expected.data(), maxima.size(), maxima.data());
+  for (std::size_t b = 0; b < maxima.size(); ++b)
+    ASSERT_EQ(*std::max_element(expected.begin() + 64 * b, expected.begin() + 64 * (b + 1)), maxima[b]) << b;
+  EXPECT_EQ(*std::max_element(expected.begin() + 5, expected.begin() + 100), MaxOfHashes(expected.data() + 5, 95));
 }
 
 TEST(RdcGenerator, ChunksFollowTheBoundaryRuleAndSignTheirBytes) {

@@ -27,7 +27,7 @@
 
 #include "update/Sha1.h"
 #include "update/rdc/RdcEngine.h"
-#include "update/rdc/RollingHash.h"
+#include "update/rdc/WindowHashes.h"
 
 namespace DIFF {
 
@@ -53,24 +53,15 @@ constexpr std::size_t kPendingLimit = 4096;
 constexpr std::size_t kStep = 4096;
 // What no chunk, window or horizon needs any more is dropped once there is
 // this much of it, so that dropping (moving the rest down) stays rare.
-constexpr std::int64_t kDropAtLeast = 16384;
+constexpr std::int64_t kDropAtLeast = 65536;
 
-// The window moves one byte on: out leaves it, in enters it.
-inline std::uint32_t Step(std::uint32_t h, std::uint8_t out, std::uint8_t in) {
-  return ((h << 1) | (h >> 31)) ^ rolling::kLeaving.t[out] ^ rolling::kTable.t[in];
-}
-// A window filled from nothing: a byte enters, none leaves.
-inline std::uint32_t Step(std::uint32_t h, std::uint8_t in) {
-  return ((h << 1) | (h >> 31)) ^ rolling::kTable.t[in];
-}
+// Blocks whose maxima are taken together, so that the near blocks on either
+// side of a block are two such spans (which may overlap).
+constexpr std::int64_t kSpan = 8;
+static_assert(kNear >= kSpan && kNear <= 2 * kSpan, "two spans cover the near blocks on either side");
 
-// The largest of count hashes. Compared as signed numbers offset by half
-// their range, which keeps their order and lets the compiler compare several
-// at once where the processor has no unsigned comparison of vectors.
 std::uint32_t MaxOf(const std::uint32_t* hashes, std::int64_t count) {
-  std::int32_t m = INT32_MIN;
-  for (std::int64_t i = 0; i < count; ++i) m = std::max(m, static_cast<std::int32_t>(hashes[i] ^ 0x80000000u));
-  return static_cast<std::uint32_t>(m) ^ 0x80000000u;
+  return count > 0 ? MaxOfHashes(hashes, static_cast<std::size_t>(count)) : 0;
 }
 
 }  // namespace
@@ -91,7 +82,7 @@ struct SignatureGenerator::State {
   std::vector<std::uint8_t> buf;
   std::int64_t bufBase = -static_cast<std::int64_t>(kHashWindow);
   std::int64_t pos = 0;  // next position to hash (= bytes taken)
-  std::uint32_t roll = 0;
+  WindowHashes windowHashes;
 
   // Hashes of positions hashBase.. pos - 1, and the maxima of their blocks
   // (blockMax[i] for the block starting at hashBase + i * kBlock; the last
@@ -99,6 +90,9 @@ struct SignatureGenerator::State {
   std::unique_ptr<std::uint32_t[]> hashes;  // hashCount of hashRoom used
   std::size_t hashCount = 0, hashRoom = 0;
   std::vector<std::uint32_t> blockMax;
+  // spanMax[i]: the largest of blockMax[i] .. blockMax[i + kSpan - 1], once
+  // they are all there.
+  std::vector<std::uint32_t> spanMax;
   std::int64_t hashBase = 0;
   std::int64_t decided = 0;  // first block not yet decided
 
@@ -112,8 +106,7 @@ struct SignatureGenerator::State {
   bool ended = false;             // end of output reported
 
   State() : buf(kHashWindow, 0) {
-    // The hash of a window of zero bytes: what stands before the file's start.
-    for (unsigned i = 0; i < kHashWindow; ++i) roll = rolling::Rotl(roll, 1) ^ rolling::kTable.t[0];
+    out.reserve(2 * kPendingLimit);
     AppendSignatureHeader(out, kHashWindow, kHorizon, kMaxChunk);
   }
 
@@ -187,9 +180,17 @@ struct SignatureGenerator::State {
     const std::int64_t below = std::max<std::int64_t>(0, block - kNear);
     const std::int64_t above = std::min(lastBlock, block + kNear);
     const bool anyNear = above > below;
-    const std::uint32_t* maxima = blockMax.data() + (below - hashBase / kBlock);
-    const std::uint32_t nearMax =
-        std::max(MaxOf(maxima, block - below), MaxOf(maxima + (block - below) + 1, above - block));
+    const std::int64_t i = block - hashBase / kBlock;
+    std::uint32_t nearMax;
+    if (below == block - kNear && above == block + kNear && i >= kNear &&
+        i + kNear - kSpan < static_cast<std::int64_t>(spanMax.size())) {
+      // Two spans on either side, four values instead of 2 * kNear.
+      const std::uint32_t* span = spanMax.data() + i;
+      nearMax = std::max(std::max(span[-kNear], span[-kSpan]), std::max(span[1], span[kNear - kSpan + 1]));
+    } else {  // near the file's start or end
+      const std::uint32_t* maxima = blockMax.data() + (below - hashBase / kBlock);
+      nearMax = std::max(MaxOf(maxima, block - below), MaxOf(maxima + (block - below) + 1, above - block));
+    }
     if (anyNear && nearMax >= top) return;  // reaches every position of the block
     const std::int64_t first = std::max<std::int64_t>(1, block * kBlock);
     const std::int64_t stop = std::min(end, (block + 1) * kBlock);
@@ -205,7 +206,21 @@ struct SignatureGenerator::State {
 };
 
 void SignatureGenerator::State::DecideUpTo(std::int64_t blockEnd, std::int64_t end) {
-  for (; decided < blockEnd; ++decided) Decide(decided, end);
+  // Most blocks are settled by their near blocks alone: that test is made
+  // here, and the rest (and blocks near the file's ends) go to Decide.
+  const std::int64_t base = hashBase / kBlock;
+  const std::int64_t lastBlock = (end - 1) / kBlock;
+  const std::int64_t spans = static_cast<std::int64_t>(spanMax.size());
+  for (; decided < blockEnd; ++decided) {
+    const std::int64_t i = decided - base;
+    if (decided >= kNear && decided + kNear <= lastBlock && i >= kNear && i + kNear - kSpan < spans) {
+      const std::uint32_t* span = spanMax.data() + i;
+      const std::uint32_t nearMax =
+          std::max(std::max(span[-kNear], span[-kSpan]), std::max(span[1], span[kNear - kSpan + 1]));
+      if (nearMax >= blockMax[static_cast<std::size_t>(i)]) continue;
+    }
+    Decide(decided, end);
+  }
   // Every position before the first undecided block is settled: a chunk that
   // already reaches the length limit there is cut, and its bytes so far are
   // certainly its own.
@@ -227,50 +242,35 @@ void SignatureGenerator::State::Take(const std::uint8_t* data, std::size_t count
   const std::int64_t keepHashes = std::max<std::int64_t>(0, decided - kReach) * kBlock;
   if (keepHashes - hashBase >= kDropAtLeast) {
     DropHashes(static_cast<std::size_t>(keepHashes - hashBase));
-    blockMax.erase(blockMax.begin(), blockMax.begin() + (keepHashes - hashBase) / kBlock);
+    const std::size_t blocks = static_cast<std::size_t>((keepHashes - hashBase) / kBlock);
+    blockMax.erase(blockMax.begin(), blockMax.begin() + blocks);
+    spanMax.erase(spanMax.begin(), spanMax.begin() + std::min(blocks, spanMax.size()));
     hashBase = keepHashes;
   }
   buf.insert(buf.end(), data, data + count);
   std::uint32_t* h = AddHashes(count);
 
-  // Pass 1: the hash of each new position, before its own byte enters: two
-  // independent rolls, over the first and the second half of the new bytes,
-  // so that neither waits for the other's last step. The second starts from
-  // the 48 bytes before its half, as any window can.
-  {
-    const std::uint8_t* in = buf.data() + (pos - bufBase);
-    const std::size_t half = count / 2;
-    std::uint32_t r = roll, r2 = 0;
-    for (std::size_t i = half; i < half + kHashWindow && half > 0; ++i) r2 = Step(r2, in[i - kHashWindow]);
-    std::size_t i = 0;
-    for (; i + 2 <= half; i += 2) {
-      h[i] = r;
-      h[half + i] = r2;
-      r = Step(r, in[i - kHashWindow], in[i]);
-      r2 = Step(r2, in[half + i - kHashWindow], in[half + i]);
-      h[i + 1] = r;
-      h[half + i + 1] = r2;
-      r = Step(r, in[i + 1 - kHashWindow], in[i + 1]);
-      r2 = Step(r2, in[half + i + 1 - kHashWindow], in[half + i + 1]);
-    }
-    for (; i < half; ++i) {
-      h[i] = r;
-      h[half + i] = r2;
-      r = Step(r, in[i - kHashWindow], in[i]);
-      r2 = Step(r2, in[half + i - kHashWindow], in[half + i]);
-    }
-    if (half > 0) r = r2;
-    for (std::size_t i = 2 * half; i < count; ++i) {
-      h[i] = r;
-      r = Step(r, in[i - kHashWindow], in[i]);
-    }
-    roll = r;
-  }
+  // Pass 1: the hash of each new position (the window before its own byte).
+  windowHashes.Compute(buf.data() + (pos - bufBase), count, h);
   pos += static_cast<std::int64_t>(count);
   // The maxima of the blocks now complete.
-  for (std::int64_t block = hashBase / kBlock + static_cast<std::int64_t>(blockMax.size());
-       (block + 1) * kBlock <= pos; ++block)
-    blockMax.push_back(MaxOf(hashes.get() + (block * kBlock - hashBase), kBlock));
+  {
+    static_assert(kBlock == 64, "block maxima are taken 64 hashes at a time");
+    const std::int64_t first = hashBase / kBlock + static_cast<std::int64_t>(blockMax.size());
+    const std::int64_t complete = pos / kBlock - first;
+    if (complete > 0) {
+      blockMax.resize(blockMax.size() + static_cast<std::size_t>(complete));
+      MaximaOf64(hashes.get() + (first * kBlock - hashBase), static_cast<std::size_t>(complete),
+                 blockMax.data() + (blockMax.size() - static_cast<std::size_t>(complete)));
+    }
+  }
+  while (spanMax.size() + kSpan <= blockMax.size()) {
+    // Without branches: which block is largest is random.
+    const std::uint32_t* m = blockMax.data() + spanMax.size();
+    std::uint32_t top = m[0];
+    for (std::int64_t k = 1; k < kSpan; ++k) top = std::max(top, m[k]);
+    spanMax.push_back(top);
+  }
 
   // Pass 2: a block is decided once the blocks its horizons reach are whole.
   DecideUpTo(pos / kBlock - kReach + 1, pos);

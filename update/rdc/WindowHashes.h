@@ -1,0 +1,35 @@
+// The rolling hash of every position of a piece of input, and the maximum of
+// a run of such hashes: the two passes every byte goes through when chunk
+// boundaries are placed, kept apart so that they can be made fast (and tested)
+// on their own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace DIFF {
+
+class WindowHashes {
+ public:
+  // out[i] = the rolling hash (RollingHash.h) of the kHashWindow bytes
+  // in[i - kHashWindow] .. in[i - 1], for i in 0 .. count - 1: the bytes from
+  // in - kHashWindow on must be readable. No state is carried between calls.
+  void Compute(const std::uint8_t* in, std::size_t count, std::uint32_t* out);
+  // The same without vector instructions for the look-ups: what processors
+  // without AVX-512 run (Compute on them), kept callable for tests.
+  void ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out);
+
+ private:
+  std::unique_ptr<std::uint32_t[]> scratch_;
+  std::size_t scratchRoom_ = 0;
+};
+
+// The largest of count hashes (0 when count is 0).
+std::uint32_t MaxOfHashes(const std::uint32_t* hashes, std::size_t count);
+
+// maxima[b] = the largest of hashes[b * 64] .. hashes[b * 64 + 63], for b in
+// 0 .. blocks - 1.
+void MaximaOf64(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* maxima);
+
+}  // namespace DIFF
