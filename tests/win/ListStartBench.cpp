@@ -5,6 +5,7 @@
 //   list_start_bench.exe VTL64_EXE DEFAULT_PROFILE [N...]
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -176,6 +177,69 @@ void ImportBench(const fs::path& folder, const std::vector<int>& sizes, int samp
   }
 }
 
+// What the memory of a program holding a library may reach above the same
+// program with no games, for every byte of the library's file: the tree it
+// keeps is about that size; the file's own bytes must not stay on top of it.
+constexpr double kMemoryGoal = 1.3;
+
+struct MemorySample {
+  double peak = 0, now = 0;  // MB: the process's peak and present working set
+};
+
+// Starts the program on the library in folder, waits for its list to show
+// every game and a moment more for whatever follows the fill, and reads its
+// memory counters. Wine takes them from the Linux process's VmHWM and VmRSS.
+MemorySample MemoryAtFilledList(const fs::path& exe, int games) {
+  MemorySample sample;
+  wintest::Process vantle("\"" + exe.string() + "\"");
+  HWND main = wintest::WaitForTopWindow(vantle.id(), 600000, wintest::HasMenu);
+  HWND list = main ? GetDlgItem(main, 901) : nullptr;
+  const auto start = Clock::now();
+  while (list && !(IsWindowVisible(list) && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == games) && Seconds(start) < 600)
+    Sleep(5);
+  const bool shown = list && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == games;
+  Sleep(1000);
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  const bool read = GetProcessMemoryInfo(vantle.Handle(), &counters, sizeof counters) != 0;
+  TerminateProcess(vantle.Handle(), 0);
+  vantle.Wait(10000, nullptr);
+  if (!shown) Refuse("the program showed no list of " + std::to_string(games) + " games");
+  if (!read || counters.PeakWorkingSetSize == 0 || counters.PeakWorkingSetSize < counters.WorkingSetSize)
+    Refuse("no memory counters for the program (" + std::to_string(GetLastError()) + ")");
+  sample.peak = counters.PeakWorkingSetSize / 1048576.0;
+  sample.now = counters.WorkingSetSize / 1048576.0;
+  return sample;
+}
+
+// The peak of the program holding each library size above its peak with an
+// empty library, as a multiple of the library file's size.
+void MemoryBench(const fs::path& folder, const std::string& profile, const std::vector<int>& sizes, int samples) {
+  std::printf("\n%7s %7s %24s %24s %24s %8s %s\n", "games", "file MB", "empty peak MB min/med/max",
+              "peak MB min/med/max", "after fill MB min/med/max", "ratio", "(goal)");
+  const fs::path library = folder / "vtl.xml";
+  for (int games : sizes) {
+    wintest::WriteBytes(library, Library(profile, games));
+    const double fileMb = fs::file_size(library) / 1048576.0;
+    std::vector<double> empties, peaks, nows;
+    for (int k = 0; k < samples; ++k) {
+      wintest::WriteBytes(library, Library(profile, 0));
+      empties.push_back(MemoryAtFilledList(folder / "vtl64.exe", 0).peak);
+      wintest::WriteBytes(library, Library(profile, games));
+      const MemorySample full = MemoryAtFilledList(folder / "vtl64.exe", games);
+      peaks.push_back(full.peak);
+      nows.push_back(full.now);
+    }
+    const Spread empty = SpreadOf(empties), peak = SpreadOf(peaks), now = SpreadOf(nows);
+    if (peak.median <= empty.median) Refuse("the library took no memory beyond an empty one");
+    const double ratio = (peak.median - empty.median) / fileMb;
+    std::printf("%7d %7.1f %24s %24s %24s %7.2fx (%.1fx) %s\n", games, fileMb, Text(empty, "%.1f/%.1f/%.1f").c_str(),
+                Text(peak, "%.1f/%.1f/%.1f").c_str(), Text(now, "%.1f/%.1f/%.1f").c_str(), ratio, kMemoryGoal,
+                ratio <= kMemoryGoal ? "met" : "MISSED");
+    std::fflush(stdout);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -185,24 +249,29 @@ int main(int argc, char** argv) {
   }
   const std::string profile = wintest::ReadBytes(wintest::HostToWindowsPath(argv[2]));
   // N... sizes the library; what follows "--import" sizes the folder trees
-  // to import.
-  std::vector<int> sizes, importSizes;
+  // to import, what follows "--memory" the libraries whose memory is taken.
+  std::vector<int> sizes, importSizes, memorySizes;
   int samples = 3;
-  bool importing = false;
+  bool importing = false, memory = false;
   for (int i = 3; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--import") == 0) importing = true;
+    if (std::strcmp(argv[i], "--import") == 0) importing = true, memory = false;
+    else if (std::strcmp(argv[i], "--memory") == 0) memory = true, importing = false;
+    else if (memory) memorySizes.push_back(std::atoi(argv[i]));
     else if (std::strcmp(argv[i], "--samples") == 0 && i + 1 < argc) samples = std::max(1, std::atoi(argv[++i]));
     else (importing ? importSizes : sizes).push_back(std::atoi(argv[i]));
   }
-  if (sizes.empty() && !importing) sizes = {0, 1000, 10000, 35000};
-  if (importSizes.empty() && !importing) importSizes = {5000};
+  const bool onlyMemory = memory && sizes.empty() && importSizes.empty();
+  if (sizes.empty() && !importing && !onlyMemory) sizes = {0, 1000, 10000, 35000};
+  if (importSizes.empty() && !importing && !onlyMemory) importSizes = {5000};
+  if (memorySizes.empty() && !memory) memorySizes = {35000};
 
   const fs::path folder = fs::temp_directory_path() / "vantle-list-bench";
   fs::remove_all(folder);
   fs::create_directories(folder);
   fs::copy_file(wintest::HostToWindowsPath(argv[1]), folder / "vtl64.exe");
   std::printf("%d samples of each figure, shown as min/median/max; ratios of the medians\n", samples);
-  std::printf("%7s %7s %24s %24s %8s %7s %9s %15s %9s\n", "games", "file MB", "XML load s", "start to list s",
+  if (!sizes.empty())
+    std::printf("%7s %7s %24s %24s %8s %7s %9s %15s %9s\n", "games", "file MB", "XML load s", "start to list s",
               "ratio", "(goal)", "refill ms", "find key ms med", "worst ms");
   for (int games : sizes) {
     const fs::path library = folder / "vtl.xml";
@@ -239,6 +308,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   if (!importSizes.empty()) ImportBench(folder, importSizes, samples);
+  if (!memorySizes.empty()) MemoryBench(folder, profile, memorySizes, samples);
   fs::remove_all(folder);
   return 0;
 }
