@@ -251,19 +251,21 @@ int main(int argc, char** argv) {
   // N... sizes the library; what follows "--import" sizes the folder trees
   // to import, what follows "--memory" the libraries whose memory is taken.
   std::vector<int> sizes, importSizes, memorySizes;
+  std::vector<int>* into = &sizes;
   int samples = 3;
   bool importing = false, memory = false;
   for (int i = 3; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--import") == 0) importing = true, memory = false;
-    else if (std::strcmp(argv[i], "--memory") == 0) memory = true, importing = false;
-    else if (memory) memorySizes.push_back(std::atoi(argv[i]));
+    if (std::strcmp(argv[i], "--import") == 0) importing = true, into = &importSizes;
+    else if (std::strcmp(argv[i], "--memory") == 0) memory = true, into = &memorySizes;
     else if (std::strcmp(argv[i], "--samples") == 0 && i + 1 < argc) samples = std::max(1, std::atoi(argv[++i]));
-    else (importing ? importSizes : sizes).push_back(std::atoi(argv[i]));
+    else into->push_back(std::atoi(argv[i]));
   }
-  const bool onlyMemory = memory && sizes.empty() && importSizes.empty();
-  if (sizes.empty() && !importing && !onlyMemory) sizes = {0, 1000, 10000, 35000};
-  if (importSizes.empty() && !importing && !onlyMemory) importSizes = {5000};
-  if (memorySizes.empty() && !memory) memorySizes = {35000};
+  // Without arguments every figure is taken; "--memory" alone takes only
+  // the memory of the largest library.
+  const bool none = sizes.empty() && !importing && !memory;
+  if (none) sizes = {0, 1000, 10000, 35000};
+  if (importSizes.empty() && !importing && !memory) importSizes = {5000};
+  if (memorySizes.empty() && (none || memory)) memorySizes = {35000};
 
   const fs::path folder = fs::temp_directory_path() / "vantle-list-bench";
   fs::remove_all(folder);
