@@ -1,6 +1,9 @@
 // A file seen in place: what the reader is done with leaves the process's
-// memory, on every system the program runs on, and reads back from the file.
+// memory, on every system the program runs on, and reads back from the file;
+// and the byte search that reads it.
 #include "xml/FileView.h"
+
+#include "xml/ByteFind.h"
 
 #include <gtest/gtest.h>
 
@@ -63,4 +66,21 @@ TEST(FileView, PagesReadForGoodLeaveMemoryAndReadBackFromTheFile) {
   const double released = ResidentMb();
   EXPECT_LT(released, read - 24) << "half the view stays in memory";
   EXPECT_EQ(expected, SumOfPages(view.Data(), view.Size()));
+}
+
+// The byte search the reader runs over every file: each place in and around
+// a 16-byte block, the last byte before the bound, and a byte past it.
+TEST(FileView, FindByteFindsTheFirstByteBeforeTheBoundAndNothingPastIt) {
+  std::string text(70, 'a');
+  for (std::size_t at : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 47u, 63u, 69u}) {
+    std::string t = text;
+    t[at] = '<';
+    t[69] = '<';  // a later match never wins
+    const char* found = xml_detail::FindByte(t.data(), t.data() + t.size(), '<');
+    EXPECT_EQ(static_cast<std::ptrdiff_t>(at), found ? found - t.data() : -1) << at;
+    EXPECT_EQ(nullptr, xml_detail::FindByte(t.data(), t.data() + at, '<')) << at;
+  }
+  const std::string high = std::string(20, 'x') + "\xC3\xA9";
+  EXPECT_EQ(high.data() + 21, xml_detail::FindByte(high.data(), high.data() + high.size(), '\xA9'));
+  EXPECT_EQ(nullptr, xml_detail::FindByte(high.data() + 5, high.data() + 5, 'x'));
 }
