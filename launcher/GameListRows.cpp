@@ -21,6 +21,10 @@ std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first) {
     row.group = CategoryIndex(AttributeText(main, "Category").c_str());
     row.name = AttributeText(main, "Name");
     row.description = AttributeText(main, "Description");
+    // Read without being created: most games have neither, and the list
+    // must not add empty ones to every game of the library.
+    if (XmlAttribute* year = main->FindAttribute("Year")) row.year = year->GetValue();
+    if (XmlAttribute* developer = main->FindAttribute("Developer")) row.developer = developer->GetValue();
     if (first == FirstColumn::Number)
       row.first = std::to_string(i + 1);
     else if (first == FirstColumn::Category)
@@ -71,8 +75,32 @@ int CompareNatural(const char* a, const char* b) {
 
 }  // namespace
 
+const std::string& CellOf(const GameRow& row, int column) {
+  switch (column) {
+    case kNumberColumn: return row.first;
+    case kNameColumn: return row.name;
+    case kDescriptionColumn: return row.description;
+    case kYearColumn: return row.year;
+    default: return row.developer;
+  }
+}
+
 int CompareCells(int column, const char* a, const char* b, int direction) {
-  if (column == 0 && (IsNumber(a) || IsNumber(b))) {
+  if (column == kYearColumn) {
+    // A game whose year is not known is no older or newer than any other:
+    // it waits at the end whichever way the years run.
+    const bool emptyA = *a == '\0', emptyB = *b == '\0';
+    if (emptyA || emptyB) return emptyA - emptyB;
+    const bool numberA = IsNumber(a), numberB = IsNumber(b);
+    if (numberA != numberB) return (numberA ? -1 : 1) * direction;
+    if (numberA) {
+      const long long x = std::strtoll(a, nullptr, 10);
+      const long long y = std::strtoll(b, nullptr, 10);
+      if (x != y) return (x < y ? -1 : 1) * direction;
+    }
+    return CompareNatural(a, b) * direction;
+  }
+  if (column == kNumberColumn && (IsNumber(a) || IsNumber(b))) {
     // strtoll saturates instead of overflowing; non-numbers read as 0.
     const long long x = std::strtoll(a, nullptr, 10);
     const long long y = std::strtoll(b, nullptr, 10);

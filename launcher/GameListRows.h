@@ -12,8 +12,18 @@ struct GameRow {
   std::string first;            // column 0 (UTF-8)
   std::string name;             // column 1: Main/Name
   std::string description;      // column 2: Main/Description
+  std::string year;             // column 3: Main/Year
+  std::string developer;        // column 4: Main/Developer
   int group = 0;                // position of the game's category in CategoryList
 };
+
+// The list's columns, in the order they stand. Year and developer come
+// after the columns that were there before them, so that widths and sorts
+// kept from earlier runs still name the same columns.
+enum GameListColumn { kNumberColumn, kNameColumn, kDescriptionColumn, kYearColumn, kDeveloperColumn, kGameListColumns };
+
+// The text row shows in column.
+const std::string& CellOf(const GameRow& row, int column);
 
 // How column 0 is used.
 enum class FirstColumn {
@@ -34,7 +44,10 @@ std::string SortKeyOf(const std::string& text);
 
 // The order of two cells of column, given as their sort keys: column 0
 // compares decimal numbers (anything else counts as 0), unless neither cell
-// is a number; texts compare byte by byte as unsigned characters, except
-// that runs of digits compare as numbers ("Game 2" before "Game 10"). The
-// sign is multiplied by direction (+1 or -1).
+// is a number; the year column compares the numbers the cells begin with
+// (a cell that begins with none sorts after every year ascending, before
+// them descending), and an empty year sorts last in either direction; texts compare byte by byte as unsigned characters,
+// except that runs of digits compare as numbers ("Game 2" before "Game
+// 10"). The sign is multiplied by direction (+1 or -1), an empty year's
+// place aside.
 int CompareCells(int column, const char* a, const char* b, int direction);

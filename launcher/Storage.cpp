@@ -22,6 +22,8 @@ struct LibraryBase {
   std::vector<GameFingerprint> games;
 };
 LibraryBase Base;
+// Notes Base.games of a library just read, beside the making of the window.
+std::thread BaseNoting;
 
 std::vector<bool> PinnedGames(const XmlDocument& library) {
   std::vector<bool> pinned;
@@ -136,11 +138,27 @@ bool CanOpenForReading(const std::string& path) {
 bool FileExists(const std::string& path) { return PathExistsUtf8(path); }
 
 void RememberLibraryAsRead(const FileStamp& stampBeforeRead) {
+  AwaitLibraryAsRead();
   Base.stamp = stampBeforeRead;
   Base.games = GameDatabase ? FingerprintLibrary(*GameDatabase) : std::vector<GameFingerprint>();
 }
 
+void RememberLibraryAsReadMeanwhile(const FileStamp& stampBeforeRead) {
+  AwaitLibraryAsRead();
+  Base.stamp = stampBeforeRead;
+  Base.games.clear();
+  // Fingerprinting a large library takes a noticeable part of reading it;
+  // nothing needs the fingerprints before the list is filled, and the window
+  // is made meanwhile.
+  if (GameDatabase) BaseNoting = std::thread([] { Base.games = FingerprintLibrary(*GameDatabase); });
+}
+
+void AwaitLibraryAsRead() {
+  if (BaseNoting.joinable()) BaseNoting.join();
+}
+
 bool SaveGameDatabase() {
+  AwaitLibraryAsRead();
   if (!GameDatabase || !GameDatabase->IsIntact() || !GameDatabase->GetFileName()) return false;
   const std::string path = GameDatabase->GetFileName();
   if (ReadFileStamp(path) != Base.stamp && !TakeOutsideChanges(path)) {

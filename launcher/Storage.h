@@ -86,6 +86,14 @@ extern LibraryEvents LibraryEventHandlers;
 // stamp taken just before it was read: what the next save compares with.
 void RememberLibraryAsRead(const FileStamp& stampBeforeRead);
 
+// The same, with the games noted on a thread of their own while the window
+// is made: nothing may read or change GameDatabase until AwaitLibraryAsRead
+// has returned.
+void RememberLibraryAsReadMeanwhile(const FileStamp& stampBeforeRead);
+// Returns once the games of the library as read are noted (at once when
+// nothing is noting them).
+void AwaitLibraryAsRead();
+
 // Writes GameDatabase to its file, unless it is missing or not intact (then a
 // save could only lose games). When another program saved the file since it
 // was read or last saved here, the file is read first and its changes are

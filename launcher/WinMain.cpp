@@ -82,7 +82,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const FileStamp beforeRead = ReadFileStamp(DatabasePath);
   OpenedDatabase opened = OpenGameDatabase(DatabasePath);
   GameDatabase = std::move(opened.document);
-  RememberLibraryAsRead(opened.damaged ? ReadFileStamp(DatabasePath) : beforeRead);
+  RememberLibraryAsReadMeanwhile(opened.damaged ? ReadFileStamp(DatabasePath) : beforeRead);
   if (opened.damaged) ShowMessage(DamagedDatabaseMessage(DatabasePath, opened), MB_ICONWARNING);
 
   SetDefaultProfileSource(EmbeddedProfile);

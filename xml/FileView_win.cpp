@@ -46,9 +46,19 @@ bool FileView::Open(std::FILE* file, std::size_t maxSize) {
 }
 
 void FileView::Release(const char* upTo) {
-  // Unlocking pages that were never locked takes them out of the working set.
   const char* begin = static_cast<const char*>(data_);
-  if (data_ && upTo > begin) VirtualUnlock(data_, static_cast<SIZE_T>(upTo - begin));
+  if (!data_ || upTo <= begin) return;
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  // Whole pages only: the one the reader is in stays.
+  const SIZE_T read = static_cast<SIZE_T>(upTo - begin) / system.dwPageSize * system.dwPageSize;
+  if (read == 0) return;
+  // Unlocking pages that were never locked takes them out of the working set.
+  VirtualUnlock(data_, read);
+  // Wine keeps them there through that: its unlock only unlocks. A reset does
+  // drop them there, and they come back from the file when read again. Windows
+  // refuses a reset of a file's view, so this costs it one failed call.
+  VirtualAlloc(data_, read, MEM_RESET, PAGE_READONLY);
 }
 
 }  // namespace xml_detail

@@ -14,6 +14,7 @@
 // with a NUL once it has passed it. Every search looks only ahead of the point
 // reached, so those NULs are never seen again.
 #include "xml/FileNames.h"
+#include "xml/ByteFind.h"
 #include "xml/FileView.h"
 #include "xml/XmlInternal.h"
 
@@ -41,8 +42,7 @@ constexpr NameChars kNameChars;
 bool IsNameChar(char c) { return kNameChars.table[static_cast<unsigned char>(c)]; }
 
 const char* FindChar(const char* from, const char* bound, char c) {
-  if (from >= bound) return nullptr;
-  return static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(bound - from)));
+  return FindByte(from, bound, c);
 }
 
 // The first "ab>" that starts at or after from and ends before bound.
@@ -887,8 +887,8 @@ class Reader {
 
 // The text ends at its first NUL.
 std::size_t TextLength(const char* text, std::size_t length) {
-  const void* nul = std::memchr(text, '\0', length);
-  return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length;
+  const char* nul = FindByte(text, text + length, '\0');
+  return nul ? static_cast<std::size_t>(nul - text) : length;
 }
 
 // Parsed nodes take about as much room as the text; start there.

@@ -1,6 +1,8 @@
 // Stored strings, the two entity routines and the UTF-8/UTF-16 helpers.
 #include "xml/XmlInternal.h"
 
+#include "xml/ByteFind.h"
+
 #include <cstring>
 #include <limits>
 #include <new>
@@ -181,8 +183,8 @@ std::size_t XmlDecodeEntities(const char* src, char* dst, std::size_t srcLength)
   std::size_t i = 0;
   std::size_t out = 0;
   while (i < srcLength) {
-    const void* found = std::memchr(src + i, '&', srcLength - i);
-    const std::size_t amp = found ? static_cast<std::size_t>(static_cast<const char*>(found) - src) : srcLength;
+    const char* found = FindByte(src + i, src + srcLength, '&');
+    const std::size_t amp = found ? static_cast<std::size_t>(found - src) : srcLength;
     if (amp > i) {
       std::memmove(dst + out, src + i, amp - i);
       out += amp - i;
@@ -265,7 +267,7 @@ std::size_t WritePlain(const Text& stored, char* buffer, std::size_t bufferSize)
 bool PlainEquals(const Text& stored, const char* plain, std::size_t length) {
   const char* s = stored.Get();
   const std::size_t n = stored.Size();
-  if (!std::memchr(s, '&', n)) return n == length && std::memcmp(s, plain, n) == 0;
+  if (!FindByte(s, s + n, '&')) return n == length && std::memcmp(s, plain, n) == 0;
   if (length > n) return false;  // decoding only shortens
   char small[256];
   if (n < sizeof small) {

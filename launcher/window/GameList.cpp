@@ -19,9 +19,9 @@ int SortedDirection = +1;
 
 namespace {
 
-constexpr int kListColumns = 3;
-const wchar_t* const kHeaders[kListColumns] = {L"#", L"Name", L"Description"};
-const int kInitialWidths[kListColumns] = {30, 200, 70};
+constexpr int kListColumns = kGameListColumns;
+const wchar_t* const kHeaders[kListColumns] = {L"#", L"Name", L"Description", L"Year", L"Developer"};
+const int kInitialWidths[kListColumns] = {30, 200, 70, 45, 80};
 // The sort key of every row of the last fill in SortKeysColumn, made when a
 // sort first needs them: typing into the find box sorts what it shows
 // without folding a text again.
@@ -30,10 +30,12 @@ int SortKeysColumn = -1;
 
 // The widths the list was last given here, and the last column's own width
 // before it was stretched to the window's edge. A width that differs at the
-// end was set by the user, and is kept from then on instead of fitted.
+// end was set by the user, and is kept from then on instead of fitted; a
+// column whose width was never kept (one that is new since the widths were
+// kept) is still fitted.
 int WidthsSet[kListColumns] = {};
 int LastColumnOwnWidth = 0;
-bool KeepColumnWidths = false;
+bool KeptWidth[kListColumns] = {};
 
 // The rows of the last fill, and the text each is found by (made when first
 // needed): typing into the find box filters these without reading the
@@ -123,6 +125,7 @@ class ColumnFitter {
   // its headers read whole above the hint.
   void Apply(bool empty) {
     for (int column = 0; column < kListColumns; ++column) {
+      if (KeptWidth[column]) continue;
       int width = empty ? kInitialWidths[column] - kCellPadding : 0;
       for (const auto& candidate : widest_[column]) {
         SIZE size{};
@@ -200,7 +203,7 @@ HWND RemakeAsOwnerData(HWND list) {
 
 HWND SetUpGameList(HWND list) {
   // A new window fits its columns until it is told the widths to keep.
-  KeepColumnWidths = false;
+  std::fill(std::begin(KeptWidth), std::end(KeptWidth), false);
   LastColumnOwnWidth = 0;
   InsertColumns(list);
   SendMessageW(list, LVM_ENABLEGROUPVIEW, TRUE, 0);
@@ -286,7 +289,7 @@ void GameListDispInfo(NMLVDISPINFOW* info) {
     shownRow = &FilledRows[found->second];
   }
   const GameRow& row = *shownRow;
-  const std::string& text = info->item.iSubItem == 0 ? row.first : info->item.iSubItem == 1 ? row.name : row.description;
+  const std::string& text = CellOf(row, info->item.iSubItem);
   const std::wstring wide = WideFromUtf8(text);
   const std::size_t length = std::min(wide.size(), static_cast<std::size_t>(info->item.cchTextMax - 1));
   wide.copy(info->item.pszText, length);
@@ -305,10 +308,6 @@ void ApplyGroupView(HWND list) { SendMessageW(list, LVM_ENABLEGROUPVIEW, GroupsS
 
 namespace {
 
-const std::string& RowText(const GameRow& row, int column) {
-  return column == 0 ? row.first : column == 1 ? row.name : row.description;
-}
-
 // Every column fits its widest text in the whole library, its header
 // included, so that "#" still reads above short numbers and a find that
 // shows few games (or none) never narrows them.
@@ -316,7 +315,7 @@ void FitColumns(HWND list) {
   ColumnFitter fitter(list);
   for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
   for (const GameRow& row : FilledRows)
-    for (int column = 0; column < kListColumns; ++column) fitter.Add(column, WideFromUtf8(RowText(row, column)));
+    for (int column = 0; column < kListColumns; ++column) fitter.Add(column, WideFromUtf8(CellOf(row, column)));
   fitter.Apply(FilledRows.empty());
 }
 
@@ -368,7 +367,7 @@ void SortRows(std::vector<int>& shown) {
   if (SortKeysColumn != SortedColumn || SortKeys.size() != FilledRows.size()) {
     SortKeys.clear();
     SortKeys.reserve(FilledRows.size());
-    for (const GameRow& row : FilledRows) SortKeys.push_back(SortKeyOf(RowText(row, SortedColumn)));
+    for (const GameRow& row : FilledRows) SortKeys.push_back(SortKeyOf(CellOf(row, SortedColumn)));
     SortKeysColumn = SortedColumn;
   }
   std::stable_sort(shown.begin(), shown.end(),
@@ -403,7 +402,7 @@ void FillGameList(HWND list) {
   RowOfItem.clear();
   RowOfItem.reserve(FilledRows.size());
   for (std::size_t i = 0; i < FilledRows.size(); ++i) RowOfItem[reinterpret_cast<LPARAM>(FilledRows[i].entry)] = i;
-  if (!KeepColumnWidths) FitColumns(list);
+  if (std::find(std::begin(KeptWidth), std::end(KeptWidth), false) != std::end(KeptWidth)) FitColumns(list);
   InsertRows(list, ShownRows());
   StretchLastColumn(list);
   ShowSortArrow(list);
@@ -436,7 +435,7 @@ void StretchLastColumn(HWND list) {
 
 std::vector<int> GameListColumnWidths(HWND list) {
   std::vector<int> widths;
-  bool changed = KeepColumnWidths;
+  bool changed = std::find(std::begin(KeptWidth), std::end(KeptWidth), true) != std::end(KeptWidth);
   for (int column = 0; column < kListColumns; ++column) {
     const int width = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
     changed = changed || width != WidthsSet[column];
@@ -449,9 +448,13 @@ std::vector<int> GameListColumnWidths(HWND list) {
 }
 
 void SetGameListColumnWidths(HWND list, const std::vector<int>& widths) {
-  if (widths.size() != static_cast<std::size_t>(kListColumns)) return;
-  KeepColumnWidths = true;
-  for (int column = 0; column < kListColumns; ++column) SetColumnWidth(list, column, widths[static_cast<std::size_t>(column)]);
+  // Widths kept before the list had its later columns name the first ones;
+  // those after them go on fitting their texts.
+  if (widths.empty() || widths.size() > static_cast<std::size_t>(kListColumns)) return;
+  for (std::size_t column = 0; column < widths.size(); ++column) {
+    KeptWidth[column] = true;
+    SetColumnWidth(list, static_cast<int>(column), widths[column]);
+  }
   StretchLastColumn(list);
 }
 

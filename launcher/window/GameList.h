@@ -60,8 +60,9 @@ void StretchLastColumn(HWND list);
 // The columns' widths when the user has set them (or they came from an
 // earlier run), for keeping them; empty while they fit the texts.
 std::vector<int> GameListColumnWidths(HWND list);
-// Gives the columns these widths and keeps them from then on, instead of
-// fitting them to the texts at each fill.
+// Gives the first columns these widths and keeps them from then on, instead
+// of fitting them to the texts at each fill; columns past the widths given
+// (new since they were kept) go on being fitted.
 void SetGameListColumnWidths(HWND list, const std::vector<int>& widths);
 
 // Type-ahead by the game's name, whatever column 0 shows: a character typed

@@ -272,6 +272,8 @@ BOOL OnInitDialog(HWND dialog) {
   std::vector<const char*> argv;
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
   const CommandLineRequest request = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
+  // From here on the library is read and changed.
+  AwaitLibraryAsRead();
   // An elevated copy started only to carry out one command: it never builds
   // the list, and the database is not written back.
   if (request.kind == CommandLineRequest::Replay) {

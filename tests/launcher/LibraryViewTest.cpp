@@ -21,7 +21,7 @@
 TEST(GameRows, ShowNumbersCategoriesOrNothingInColumnZeroAndCompleteEntries) {
   auto db = xmltest::Parse(
       "<?xml version=\"1.0\"?>\r\n<root><Games>"
-      "<g><Main Name=\"Doom\" Description=\"id\" Category=\"action\"/></g>"
+      "<g><Main Name=\"Doom\" Description=\"id\" Category=\"action\" Year=\"1993\" Developer=\"id Software\"/></g>"
       "<g/>"
       "<g><Main Name=\"M\xC3\xB6tley\" Category=\"Racing\"/></g>"
       "</Games></root>");
@@ -31,12 +31,17 @@ TEST(GameRows, ShowNumbersCategoriesOrNothingInColumnZeroAndCompleteEntries) {
   EXPECT_EQ("3", numbered[2].first);
   EXPECT_EQ("Doom", numbered[0].name);
   EXPECT_EQ("id", numbered[0].description);
+  EXPECT_EQ("1993", CellOf(numbered[0], kYearColumn));
+  EXPECT_EQ("id Software", CellOf(numbered[0], kDeveloperColumn));
+  EXPECT_EQ("M\xC3\xB6tley", CellOf(numbered[2], kNameColumn));
   EXPECT_EQ(1, numbered[0].group);
   EXPECT_EQ(0, numbered[2].group) << "an unknown category is listed as No Category";
   EXPECT_EQ("M\xC3\xB6tley", numbered[2].name);
   EXPECT_EQ(GamesOf(*db)->GetChildren()[1], numbered[1].entry);
   // The empty game was completed the way every reader completes it.
   EXPECT_NE(nullptr, numbered[1].entry->FindChild("Main")->FindAttribute("Category"));
+  EXPECT_EQ(nullptr, numbered[1].entry->FindChild("Main")->FindAttribute("Year")) << "no empty year is added";
+  EXPECT_EQ(nullptr, numbered[2].entry->FindChild("Main")->FindAttribute("Developer"));
 
   // Where column 0 names the category, a category's games stay together, in
   // library order.
@@ -62,11 +67,24 @@ TEST(GameRows, SortsNumbersNumericallyAndTextsAsTheFindBoxComparesThemInTheShare
       {1, "Game 2", "Game 10", -1}, {1, "Game 007", "Game 7", 0}, {1, "Game 10b", "Game 10a", 1},
       {1, "Game", "Game 1", -1}, {1, "9", "10", -1}, {1, "\xC3\xA9", "z", -1},
       {1, "\xD0\x96", "\xD0\xB0", 1},
+      {3, "1993", "1987", 1}, {3, "987", "1987", -1}, {3, "1990", "1990", 0}, {3, "1994", "1994 (CD)", -1},
+      {4, "Westwood", "id Software", 1}, {4, "Team 17", "Team 7", 1},
   };
   for (const Case& c : cases) {
     const std::string a = c.column == 0 ? c.a : SortKeyOf(c.a), b = c.column == 0 ? c.b : SortKeyOf(c.b);
     EXPECT_EQ(c.ascending, CompareCells(c.column, a.c_str(), b.c_str(), +1)) << c.a << " vs " << c.b;
     EXPECT_EQ(-c.ascending, CompareCells(c.column, a.c_str(), b.c_str(), -1)) << c.a << " vs " << c.b;
+  }
+  // Games of no known year wait at the end whichever way the years run;
+  // a year that is not a number comes after the numbered ones.
+  const struct {
+    const char *a, *b;
+    int ascending, descending;
+  } years[] = {{"", "1990", 1, 1}, {"1990", "", -1, -1}, {"", "", 0, 0}, {"unknown", "2001", 1, -1},
+               {"", "unknown", 1, 1}};
+  for (const auto& c : years) {
+    EXPECT_EQ(c.ascending, CompareCells(kYearColumn, c.a, c.b, +1)) << c.a << " vs " << c.b;
+    EXPECT_EQ(c.descending, CompareCells(kYearColumn, c.a, c.b, -1)) << c.a << " vs " << c.b;
   }
 }
 

@@ -5,6 +5,7 @@
 //   list_start_bench.exe VTL64_EXE DEFAULT_PROFILE [N...]
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -125,6 +126,22 @@ double StartToFilledList(const fs::path& exe, int games, FindTimes* find) {
   return list ? seconds : -1;
 }
 
+// The bare load in a process of its own: this program started again to load
+// the library and end, as the program itself starts and loads before its
+// list. Its exit code is the number of games it read.
+double FreshProcessLoad(const fs::path& library, int games) {
+  wchar_t self[MAX_PATH] = L"";
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const auto start = Clock::now();
+  wintest::Process loader(L"\"" + std::wstring(self) + L"\" --load \"" + library.wstring() + L"\"");
+  DWORD read = 0;
+  if (!loader.Wait(600000, &read)) Refuse("the bare load in a process of its own did not end");
+  const double seconds = Seconds(start);
+  if (static_cast<int>(read) != games)
+    Refuse("the bare load in a process of its own read " + std::to_string(read) + " games of " + std::to_string(games));
+  return seconds;
+}
+
 // games folders, each with a game and its installer, under folder.
 void MakeGameFolders(const fs::path& folder, int games) {
   for (int i = 0; i < games; ++i) {
@@ -176,38 +193,114 @@ void ImportBench(const fs::path& folder, const std::vector<int>& sizes, int samp
   }
 }
 
+// What the memory of a program holding a library may reach above the same
+// program with no games, for every byte of the library's file: the tree it
+// keeps is about that size; the file's own bytes must not stay on top of it.
+constexpr double kMemoryGoal = 1.3;
+
+struct MemorySample {
+  double peak = 0, now = 0;  // MB: the process's peak and present working set
+};
+
+// Starts the program on the library in folder, waits for its list to show
+// every game and a moment more for whatever follows the fill, and reads its
+// memory counters. Wine takes them from the Linux process's VmHWM and VmRSS.
+MemorySample MemoryAtFilledList(const fs::path& exe, int games) {
+  MemorySample sample;
+  wintest::Process vantle("\"" + exe.string() + "\"");
+  HWND main = wintest::WaitForTopWindow(vantle.id(), 600000, wintest::HasMenu);
+  HWND list = main ? GetDlgItem(main, 901) : nullptr;
+  const auto start = Clock::now();
+  while (list && !(IsWindowVisible(list) && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == games) && Seconds(start) < 600)
+    Sleep(5);
+  const bool shown = list && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == games;
+  Sleep(1000);
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  const bool read = GetProcessMemoryInfo(vantle.Handle(), &counters, sizeof counters) != 0;
+  TerminateProcess(vantle.Handle(), 0);
+  vantle.Wait(10000, nullptr);
+  if (!shown) Refuse("the program showed no list of " + std::to_string(games) + " games");
+  if (!read || counters.PeakWorkingSetSize == 0 || counters.PeakWorkingSetSize < counters.WorkingSetSize)
+    Refuse("no memory counters for the program (" + std::to_string(GetLastError()) + ")");
+  sample.peak = counters.PeakWorkingSetSize / 1048576.0;
+  sample.now = counters.WorkingSetSize / 1048576.0;
+  return sample;
+}
+
+// The peak of the program holding each library size above its peak with an
+// empty library, as a multiple of the library file's size.
+void MemoryBench(const fs::path& folder, const std::string& profile, const std::vector<int>& sizes, int samples) {
+  std::printf("\n%7s %7s %24s %24s %24s %8s %s\n", "games", "file MB", "empty peak MB min/med/max",
+              "peak MB min/med/max", "after fill MB min/med/max", "ratio", "(goal)");
+  const fs::path library = folder / "vtl.xml";
+  for (int games : sizes) {
+    wintest::WriteBytes(library, Library(profile, games));
+    const double fileMb = fs::file_size(library) / 1048576.0;
+    std::vector<double> empties, peaks, nows;
+    for (int k = 0; k < samples; ++k) {
+      wintest::WriteBytes(library, Library(profile, 0));
+      empties.push_back(MemoryAtFilledList(folder / "vtl64.exe", 0).peak);
+      wintest::WriteBytes(library, Library(profile, games));
+      const MemorySample full = MemoryAtFilledList(folder / "vtl64.exe", games);
+      peaks.push_back(full.peak);
+      nows.push_back(full.now);
+    }
+    const Spread empty = SpreadOf(empties), peak = SpreadOf(peaks), now = SpreadOf(nows);
+    if (peak.median <= empty.median) Refuse("the library took no memory beyond an empty one");
+    const double ratio = (peak.median - empty.median) / fileMb;
+    std::printf("%7d %7.1f %24s %24s %24s %7.2fx (%.1fx) %s\n", games, fileMb, Text(empty, "%.1f/%.1f/%.1f").c_str(),
+                Text(peak, "%.1f/%.1f/%.1f").c_str(), Text(now, "%.1f/%.1f/%.1f").c_str(), ratio, kMemoryGoal,
+                ratio <= kMemoryGoal ? "met" : "MISSED");
+    std::fflush(stdout);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--load") == 0) {
+    XmlDocument document(argv[2]);
+    XmlElement* list = document.GetRoot() ? document.GetRoot()->FindChild("Games") : nullptr;
+    return list ? static_cast<int>(list->GetChildCount()) : -1;
+  }
   if (argc < 3) {
     std::fprintf(stderr, "usage: list_start_bench VTL64_EXE DEFAULT_PROFILE [N...]\n");
     return 2;
   }
   const std::string profile = wintest::ReadBytes(wintest::HostToWindowsPath(argv[2]));
   // N... sizes the library; what follows "--import" sizes the folder trees
-  // to import.
-  std::vector<int> sizes, importSizes;
+  // to import, what follows "--memory" the libraries whose memory is taken.
+  std::vector<int> sizes, importSizes, memorySizes;
+  std::vector<int>* into = &sizes;
   int samples = 3;
-  bool importing = false;
+  bool importing = false, memory = false;
   for (int i = 3; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--import") == 0) importing = true;
+    if (std::strcmp(argv[i], "--import") == 0) importing = true, into = &importSizes;
+    else if (std::strcmp(argv[i], "--memory") == 0) memory = true, into = &memorySizes;
     else if (std::strcmp(argv[i], "--samples") == 0 && i + 1 < argc) samples = std::max(1, std::atoi(argv[++i]));
-    else (importing ? importSizes : sizes).push_back(std::atoi(argv[i]));
+    else into->push_back(std::atoi(argv[i]));
   }
-  if (sizes.empty() && !importing) sizes = {0, 1000, 10000, 35000};
-  if (importSizes.empty() && !importing) importSizes = {5000};
+  // Without arguments every figure is taken; "--memory" alone takes only
+  // the memory of the largest library.
+  const bool none = sizes.empty() && !importing && !memory;
+  if (none) sizes = {0, 1000, 10000, 35000};
+  if (importSizes.empty() && !importing && !memory) importSizes = {5000};
+  if (memorySizes.empty() && (none || memory)) memorySizes = {35000};
 
   const fs::path folder = fs::temp_directory_path() / "vantle-list-bench";
   fs::remove_all(folder);
   fs::create_directories(folder);
   fs::copy_file(wintest::HostToWindowsPath(argv[1]), folder / "vtl64.exe");
   std::printf("%d samples of each figure, shown as min/median/max; ratios of the medians\n", samples);
-  std::printf("%7s %7s %24s %24s %8s %7s %9s %15s %9s\n", "games", "file MB", "XML load s", "start to list s",
-              "ratio", "(goal)", "refill ms", "find key ms med", "worst ms");
+  if (!sizes.empty())
+    std::printf("%7s %7s %24s %24s %8s %7s %9s %15s %9s %24s %8s\n", "games", "file MB", "XML load s",
+                "start to list s", "ratio", "(goal)", "refill ms", "find key ms med", "worst ms",
+                "load in own process s", "ratio");
   for (int games : sizes) {
     const fs::path library = folder / "vtl.xml";
     wintest::WriteBytes(library, Library(profile, games));
-    std::vector<double> loads, starts;
+    std::vector<double> loads, starts, freshLoads;
     FindTimes find;
     for (int k = 0; k < samples; ++k) {
       const auto load = Clock::now();
@@ -222,8 +315,9 @@ int main(int argc, char** argv) {
       const double startSeconds = StartToFilledList(folder / "vtl64.exe", games, &find);
       if (startSeconds < 0) Refuse("the program showed no list of " + std::to_string(games) + " games");
       starts.push_back(startSeconds);
+      freshLoads.push_back(FreshProcessLoad(library, games));
     }
-    const Spread load = SpreadOf(loads), start = SpreadOf(starts);
+    const Spread load = SpreadOf(loads), start = SpreadOf(starts), fresh = SpreadOf(freshLoads);
     // Below a millisecond of loading the ratio says nothing but the cost of
     // starting a process; below kGoalFrom games that cost still outweighs
     // the list, and the goal is not held against it.
@@ -233,12 +327,14 @@ int main(int argc, char** argv) {
       std::snprintf(ratio, sizeof ratio, "%.2fx", r);
       if (games >= kGoalFrom) std::snprintf(goal, sizeof goal, "(%.1fx) %s", kGoal, Verdict(r).c_str());
     }
-    std::printf("%7d %7.1f %24s %24s %8s %-14s %9.1f %15.1f %9.1f\n", games, fs::file_size(library) / 1048576.0,
-                Text(load, "%.3f/%.3f/%.3f").c_str(), Text(start, "%.3f/%.3f/%.3f").c_str(), ratio, goal,
-                find.refill, find.median, find.worst);
+    std::printf("%7d %7.1f %24s %24s %8s %-14s %9.1f %15.1f %9.1f %24s %7.2fx\n", games,
+                fs::file_size(library) / 1048576.0, Text(load, "%.3f/%.3f/%.3f").c_str(),
+                Text(start, "%.3f/%.3f/%.3f").c_str(), ratio, goal, find.refill, find.median, find.worst,
+                Text(fresh, "%.3f/%.3f/%.3f").c_str(), start.median / fresh.median);
     std::fflush(stdout);
   }
   if (!importSizes.empty()) ImportBench(folder, importSizes, samples);
+  if (!memorySizes.empty()) MemoryBench(folder, profile, memorySizes, samples);
   fs::remove_all(folder);
   return 0;
 }

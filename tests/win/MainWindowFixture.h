@@ -34,6 +34,7 @@ inline ProfileBytes ProfileFromResource() {
 
 struct Game {
   const char *name, *category, *run, *install;
+  const char *year = "", *developer = "";
 };
 
 class MainWindowTest : public LaunchFolders {
@@ -60,7 +61,9 @@ class MainWindowTest : public LaunchFolders {
     std::string xml = "<?xml version=\"1.0\"?>\r\n<root><Games>";
     for (const Game& g : games)
       xml += std::string("<g><Main Name=\"") + g.name + "\" Description=\"about " + g.name +
-             "\" Category=\"" + g.category + "\" Run=\"" + g.run + "\" Install=\"" + g.install + "\"/>" +
+             "\" Category=\"" + g.category + "\" Run=\"" + g.run + "\" Install=\"" + g.install + "\"" +
+             (*g.year ? std::string(" Year=\"") + g.year + "\"" : "") +
+             (*g.developer ? std::string(" Developer=\"") + g.developer + "\"" : "") + "/>" +
              (*g.run || *g.install ? kMountC : std::string()) + "</g>";
     WriteBytes(DatabasePath, xml + "</Games></root>\r\n");
   }

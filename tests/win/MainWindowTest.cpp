@@ -6,6 +6,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "launcher/GameLaunch.h"
 #include "launcher/EngineList.h"
 #include "launcher/GameSchema.h"
+#include "launcher/WindowSettings.h"
 #include "launcher/window/ImportGames.h"
 #include "text/TextConvert.h"
 
@@ -65,6 +68,8 @@ TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirec
   for (const char* name : kNames) games.push_back({name, "Strategy", "C:\\G.EXE", ""});
   games[0].category = "action";
   games[1].category = "Racing";
+  games[0].year = "1993", games[1].year = "1987", games[2].year = "1990";
+  games[1].developer = "Bitmap Brothers";
   WriteLibrary(games);
   Open();
 
@@ -77,18 +82,29 @@ TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirec
   EXPECT_EQ(L"about Game 1", Cell(1, 2));
   EXPECT_EQ(L"Strategy", Cell(11, 0));
   EXPECT_EQ(L"Game 3", Cell(2, 1));
+  EXPECT_EQ(L"1987", Cell(0, 3));
+  EXPECT_EQ(L"Bitmap Brothers", Cell(0, 4));
+  EXPECT_EQ(L"", Cell(11, 3));
 
-  // The columns fit their widest text as the list itself would fit them, and
-  // the last reaches to the window's edge.
+  // The columns fit their widest text (or their header) as the list itself
+  // would fit them, and the last reaches to the window's edge.
   const auto width = [this](int column) { return static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0)); };
-  const int fitted = width(1), stretched = width(2);
-  SendMessageW(list_, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE);
-  SendMessageW(list_, LVM_SETCOLUMNWIDTH, 2, LVSCW_AUTOSIZE);
-  EXPECT_NEAR(width(1), fitted, 2);
-  EXPECT_GT(stretched, width(2));
+  const auto fits = [&](int column) {
+    const int fitted = width(column);
+    SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, LVSCW_AUTOSIZE);
+    const int text = width(column);
+    SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, LVSCW_AUTOSIZE_USEHEADER);
+    SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, fitted);
+    return std::abs(fitted - text) <= 2 || std::abs(fitted - width(column)) <= 2;
+  };
+  for (int column : {1, 2, 3}) EXPECT_TRUE(fits(column)) << column;
+  const int stretched = width(4);
   RECT client{};
   GetClientRect(list_, &client);
-  EXPECT_NEAR(client.right, width(0) + fitted + stretched, GetSystemMetrics(SM_CXVSCROLL));
+  EXPECT_NEAR(client.right, width(0) + width(1) + width(2) + width(3) + stretched, GetSystemMetrics(SM_CXVSCROLL));
+  SendMessageW(list_, LVM_SETCOLUMNWIDTH, 4, LVSCW_AUTOSIZE);
+  EXPECT_GT(stretched, width(4)) << "the developer column is stretched";
+  SendMessageW(list_, LVM_SETCOLUMNWIDTH, 4, stretched);
 
   Key(VK_F4);  // groups off: the games are numbered
   EXPECT_FALSE(GroupsShown);
@@ -135,6 +151,29 @@ TEST_F(MainWindowTest, ListsTheLibraryByCategoryOrNumberAndSortsInTheSharedDirec
   EXPECT_EQ(L"Game 12", Cell(0, 1));
   ClickHeader(1);  // the next click sorts the other way
   EXPECT_EQ(L"Game 1", Cell(0, 1));
+
+  // Years sort as numbers, and games of no known year stay last either way.
+  ClickHeader(3);
+  EXPECT_EQ(L"1993;1990;1987;;", Column(3).substr(0, 16));
+  EXPECT_EQ(L"Game 1;Game 3;Game 2;Game 4;", Column(1).substr(0, 28));
+  ClickHeader(3);
+  EXPECT_EQ(L"1987;1990;1993;;", Column(3).substr(0, 16));
+
+  // Widths kept before the list had its later columns still hold for the
+  // columns they name; the others fit their texts.
+  Close();
+  const std::string settings = ReadBytes(WindowSettingsPath());
+  std::string older = settings;
+  for (const char* later : {" Column3=\"", " Column4=\""}) {
+    const std::size_t at = older.find(later);
+    ASSERT_NE(std::string::npos, at) << settings;
+    older.erase(at, older.find('"', at + std::strlen(later)) + 1 - at);
+  }
+  WriteBytes(WindowSettingsPath(), older);
+  Open();
+  EXPECT_EQ(123, width(1));
+  EXPECT_TRUE(fits(3));
+  EXPECT_GT(width(4), width(3));
 }
 
 TEST_F(MainWindowTest, TheFindBoxShowsWhatHoldsTheTextUntilEscapeAndTypingFindsNames) {
