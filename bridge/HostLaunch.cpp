@@ -68,3 +68,46 @@ bool DosBoxHasReadConf(const std::string& output, const std::string& hostPath) {
   }
   return false;
 }
+
+const char* HostRunScript() {
+  // The program runs in the background so that the shell knows its pid
+  // before it ends; "wait" then gives its exit status.
+  return "log=$1; run=$2; shift 2\n"
+         "\"$@\" </dev/null >>\"$log\" 2>&1 &\n"
+         "echo \"started $$ $!\" >>\"$run\"\n"
+         "wait $!\n"
+         "echo \"ended $?\" >>\"$run\"\n";
+}
+
+namespace {
+
+// A whole number of at most nine digits (pids and exit statuses), or false.
+bool SmallNumber(const std::string& text, long& number) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  number = std::stol(text);
+  return true;
+}
+
+}  // namespace
+
+HostRun ReadHostRun(const std::string& runFile) {
+  HostRun run;
+  std::size_t start = 0;
+  for (std::size_t end; (end = runFile.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = runFile.substr(start, end - start);
+    const std::size_t blank = line.find(' ');
+    const std::string word = line.substr(0, blank);
+    const std::string rest = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    long status = 0;
+    if (word == "started") {
+      const std::size_t second = rest.find(' ');
+      run.started = second != std::string::npos && SmallNumber(rest.substr(0, second), run.shellPid) &&
+                    SmallNumber(rest.substr(second + 1), run.programPid) && run.shellPid > 0 && run.programPid > 0;
+      if (!run.started) run.shellPid = run.programPid = 0;
+    } else if (word == "ended" && SmallNumber(rest, status)) {
+      run.ended = true;
+      run.exitStatus = static_cast<int>(status);
+    }
+  }
+  return run;
+}

@@ -30,3 +30,22 @@ std::vector<std::string> DropHostSwitches(std::vector<std::string>& arguments);
 // Whether DOSBox's output says that it has loaded the configuration file at
 // hostPath.
 bool DosBoxHasReadConf(const std::string& output, const std::string& hostPath);
+
+// The shell script through which the bridge starts the host's DOSBox, since
+// Wine gives a Windows program no handle to wait on a host program. Its
+// arguments: the log that DOSBox's output is appended to, the run file, then
+// the program and its arguments. It writes "started <shell pid> <program
+// pid>" to the run file at once and "ended <exit status>" once the program
+// has ended, each line appended whole.
+const char* HostRunScript();
+
+// What the run file says so far. A line without its line end is not read
+// yet; a started line with a pid that is no number counts as none.
+struct HostRun {
+  bool started = false;
+  long shellPid = 0;
+  long programPid = 0;
+  bool ended = false;
+  int exitStatus = 0;
+};
+HostRun ReadHostRun(const std::string& runFile);

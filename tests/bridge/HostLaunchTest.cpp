@@ -1,8 +1,15 @@
 // The host command line and the sign that DOSBox has read its file.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "bridge/HostLaunch.h"
 
@@ -48,3 +55,57 @@ TEST(HostLaunch, DosBoxHasReadItsFileOnlyWhenItsLineIsComplete) {
                                  path));
   EXPECT_FALSE(DosBoxHasReadConf(before + "echo " + path + "\n", path));
 }
+
+TEST(HostLaunch, TheRunFileIsReadOnlyInWholeLines) {
+  struct Case {
+    std::string text;
+    bool started;
+    long shell, program;
+    bool ended;
+    int status;
+  } cases[] = {
+      {"", false, 0, 0, false, 0},
+      {"started 12 34", false, 0, 0, false, 0},
+      {"started 12 34\n", true, 12, 34, false, 0},
+      {"started 12 34\nended 3", true, 12, 34, false, 0},
+      {"started 12 34\nended 143\n", true, 12, 34, true, 143},
+      {"started 12 x4\n", false, 0, 0, false, 0},
+      {"started 12\n", false, 0, 0, false, 0},
+      {"started 0 34\n", false, 0, 0, false, 0},
+      {"ended -1\nended 1234567890\n", false, 0, 0, false, 0},
+      {"ended 0\n", false, 0, 0, true, 0},
+  };
+  for (const Case& c : cases) {
+    const HostRun run = ReadHostRun(c.text);
+    EXPECT_EQ(c.started, run.started) << c.text;
+    EXPECT_EQ(c.shell, run.shellPid) << c.text;
+    EXPECT_EQ(c.program, run.programPid) << c.text;
+    EXPECT_EQ(c.ended, run.ended) << c.text;
+    EXPECT_EQ(c.status, run.exitStatus) << c.text;
+  }
+}
+
+#ifndef _WIN32
+// The script as the host's shell runs it: the program's output goes to the
+// log, and the run file tells its pid and, once it ended, its exit status.
+TEST(HostLaunch, TheRunScriptWaitsForTheProgramAndTellsItsStatus) {
+  const std::string folder = ::testing::TempDir() + "hostrun" + std::to_string(getpid());
+  const std::string log = folder + "/the log", runFile = folder + "/run";
+  ASSERT_EQ(0, std::system(("mkdir -p '" + folder + "' && printf 'before\\n' >'" + log + "' && : >'" + runFile + "'")
+                               .c_str()));
+  std::ofstream(folder + "/script") << HostRunScript();
+  const std::string command = "sh '" + folder + "/script' '" + log + "' '" + runFile +
+                              "' sh -c 'echo out; sleep 1; echo err >&2; exit 3'";
+  ASSERT_EQ(0, std::system(command.c_str()));
+  std::stringstream logText, runText;
+  logText << std::ifstream(log).rdbuf();
+  runText << std::ifstream(runFile).rdbuf();
+  EXPECT_EQ("before\nout\nerr\n", logText.str());
+  const HostRun run = ReadHostRun(runText.str());
+  EXPECT_TRUE(run.started) << runText.str();
+  EXPECT_NE(run.shellPid, run.programPid);
+  EXPECT_TRUE(run.ended) << runText.str();
+  EXPECT_EQ(3, run.exitStatus);
+  std::system(("rm -rf '" + folder + "'").c_str());
+}
+#endif

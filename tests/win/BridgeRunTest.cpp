@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -241,4 +242,97 @@ TEST_F(BridgedRun, GamesStartFromFoldersOfAnyName) {
                                                   : L"-shortcut \"Game " + std::to_wstring(i) + L"\"";
     ExpectGameRuns(arguments, folder / "PLAYED.TXT", "THE GAME RAN\r\n");
   }
+}
+
+namespace {
+
+// Whether a host process lives: Wine shows the host's /proc under Z:.
+bool HostProcessLives(long pid) { return fs::exists("Z:\\proc\\" + std::to_string(pid)); }
+
+// The pid the bridge logged for the DOSBox it started last (or for the
+// shell that started it); 0 before.
+long HostPid(const std::string& log, const char* marker = "DOSBox runs as host process ") {
+  const std::size_t at = log.rfind(marker);
+  return at == std::string::npos ? 0 : std::atol(log.c_str() + at + std::strlen(marker));
+}
+
+// The Main element of the game called name in a saved library.
+std::string MainOf(const std::string& library, const std::string& name) {
+  const std::size_t at = library.find("Name=\"" + name + "\"");
+  if (at == std::string::npos) return "<no " + name + ">";
+  const std::size_t start = library.rfind('<', at);
+  return library.substr(start, library.find('>', at) - start);
+}
+
+long PlayTime(const std::string& main) {
+  const std::size_t at = main.find("PlayTime=\"");
+  return at == std::string::npos ? -1 : std::atol(main.c_str() + at + 10);
+}
+
+}  // namespace
+
+// The window waits for the host's DOSBox through the bridge: a game is timed
+// when DOSBox ends, not when it has read its file, and what DOSBox printed
+// about a refused setting is shown after that. A game kept open keeps DOSBox
+// running until DOSBox is told to end; the bridge sees it end even when the
+// shell between them is killed with it.
+TEST_F(BridgedRun, TheWindowHearsWhenTheHostsDosBoxEndsAndWhatItReported) {
+  const fs::path refused = root_ / "Refused", kept = root_ / "Kept";
+  std::string games;
+  for (const fs::path& folder : {refused, kept}) {
+    fs::create_directories(folder);
+    fs::copy_file(wintest::HostToWindowsPath(VANTLE_PLAY_COM), folder / "PLAY.COM");
+  }
+  games += Replaced(Game("A Refused", Mount("hdd", "no", refused, "C"), "C:\\PLAY.COM"), "machine=\"vga\"",
+                    "machine=\"vgax\"");
+  games += Replaced(Game("B Kept", Mount("hdd", "no", kept, "C"), "C:\\PLAY.COM"), "Run=\"C:\\PLAY.COM\"",
+                    "Run=\"C:\\PLAY.COM\" KeepOpen=\"yes\"");
+  WriteBytes(app_ / "vtl.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root>\r\n<Games>\r\n" +
+                                   games + "\r\n</Games>\r\n</root>\r\n");
+  wintest::Process vantle(L"\"" + (app_ / "vtl64.exe").wstring() + L"\"");
+  ASSERT_TRUE(vantle.started());
+  HWND main = wintest::WaitForTopWindow(vantle.id(), 30000, wintest::HasMenu);
+  ASSERT_NE(nullptr, main);
+  HWND list = FindWindowExW(main, nullptr, L"SysListView32", nullptr);
+  auto run = [&](UINT key) {
+    PostMessageW(list, WM_KEYDOWN, key, 1);
+    PostMessageW(list, WM_KEYUP, key, 0xC0000001);
+    Sleep(300);
+    PostMessageW(main, WM_COMMAND, 102 /* IDM_RUN */, 0);
+  };
+  const auto library = [&] { return ReadBytes(app_ / "vtl.xml"); };
+
+  // The refused value is told once DOSBox has ended and the game is timed.
+  run(VK_HOME);
+  HWND told = wintest::WaitForTopWindow(
+      vantle.id(), 60000, [](HWND w) { return !wintest::HasMenu(w) && wintest::WindowText(w) == "Vantle"; }, true);
+  ASSERT_NE(nullptr, told) << ReadBytes(app_ / "DOSBOX.log");
+  const std::string report = wintest::ChildTexts(told);
+  EXPECT_NE(std::string::npos, report.find("machine under DosBox is \"vgax\"")) << report;
+  EXPECT_NE(std::string::npos, report.find("it used svga_s3 instead")) << report;
+  EXPECT_TRUE(fs::exists(refused / "PLAYED.TXT"));
+  EXPECT_NE(std::string::npos, ReadBytes(app_ / "DOSBOX.log").find("DOSBox ended with exit status 0"));
+  EXPECT_NE(std::string::npos, MainOf(library(), "A Refused").find("LastPlayed=\"20")) << library();
+  PostMessageW(told, WM_COMMAND, IDNO, 0);
+
+  // Kept open: DOSBox runs on after the game, untimed, until it is ended.
+  run(VK_END);
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(kept / "PLAYED.TXT"); }, 30000)) << ReadBytes(app_ / "DOSBOX.log");
+  const long pid = HostPid(ReadBytes(app_ / "DOSBOX.log"));
+  const long shell = HostPid(ReadBytes(app_ / "DOSBOX.log"), " under shell ");
+  ASSERT_GT(pid, 0) << ReadBytes(app_ / "DOSBOX.log");
+  ASSERT_GT(shell, 0) << ReadBytes(app_ / "DOSBOX.log");
+  Sleep(3000);
+  EXPECT_TRUE(HostProcessLives(pid));
+  EXPECT_EQ(std::string::npos, MainOf(library(), "B Kept").find("LastPlayed")) << library();
+  ASSERT_TRUE(StartHostProgram("/bin/kill -KILL " + std::to_string(shell) + " " + std::to_string(pid)));
+  ASSERT_TRUE(WaitFor([&] { return MainOf(library(), "B Kept").find("LastPlayed") != std::string::npos; }, 30000))
+      << library() << ReadBytes(app_ / "DOSBOX.log");
+  EXPECT_FALSE(HostProcessLives(pid));
+  EXPECT_GE(PlayTime(MainOf(library(), "B Kept")), 3) << library();
+  EXPECT_NE(std::string::npos, ReadBytes(app_ / "DOSBOX.log").find("gone without telling"));
+  EXPECT_TRUE(TempFiles(temp_, "vde").empty()) << "the run files are gone";
+  PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  DWORD exitCode = 1;
+  EXPECT_TRUE(vantle.Wait(30000, &exitCode));
 }
