@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -31,9 +32,10 @@ struct DosBoxResult {
 
 // Runs DOSBox on conf with a home of its own, so that nothing of the user's
 // DOSBox set-up is read or written; gives up after seconds (exit code 124).
-DosBoxResult RunDosBox(const std::string& conf, const std::string& home, int seconds = 120) {
+DosBoxResult RunDosBox(const std::string& conf, const std::string& home, int seconds = 120,
+                       const std::string& program = VANTLE_DOSBOX) {
   const std::string command = "env HOME='" + home + "' SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy timeout " +
-                              std::to_string(seconds) + " '" VANTLE_DOSBOX "' -conf '" + conf + "' 2>&1";
+                              std::to_string(seconds) + " '" + program + "' -conf '" + conf + "' 2>&1";
   DosBoxResult result;
   std::FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return result;
@@ -75,7 +77,9 @@ Settings ReadSettings(const std::string& text) {
       section = line;
       settings[section];
     } else if (section != "[autoexec]" && line.find('=') != std::string::npos) {
-      settings[section].insert(line.substr(0, line.find('=')));
+      std::string name = line.substr(0, line.find('='));  // DOSBox-X pads it with blanks
+      name.erase(name.find_last_not_of(' ') + 1);
+      settings[section].insert(name);
     }
   }
   return settings;
@@ -91,6 +95,44 @@ std::string UnknownSettings(const Settings& written, const Settings& known) {
     }
   }
   return unknown;
+}
+
+// "[section] name" -> the values DOSBox-X's full listing says it takes
+// ("Possible values: a, b."), for the settings that have such a list.
+std::map<std::string, std::set<std::string>> PossibleValues(const std::string& listing) {
+  std::map<std::string, std::set<std::string>> possible;
+  std::istringstream lines(listing);
+  std::string section, name;
+  const std::string marker = "Possible values: ";
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[') section = line;
+    if (line.empty() || line[0] != '#') continue;
+    const std::size_t values = line.find(marker);
+    if (values != std::string::npos) {
+      std::string list = line.substr(values + marker.size());
+      if (!list.empty() && list.back() == '.') list.pop_back();
+      for (const std::string& value : SplitText(list.c_str(), ", ")) possible[section + " " + name].insert(value);
+      continue;
+    }
+    const std::size_t start = line.find_first_not_of("# "), colon = line.find(": ");
+    if (start != std::string::npos && colon != std::string::npos && line.find(' ', start) > colon)
+      name = line.substr(start, colon - start);
+  }
+  return possible;
+}
+
+// Sets every setting of the element tree that offers choices ("__name" =
+// "a|||b|||c") to its choice number index, or its last.
+void ChooseEach(XmlElement* element, std::size_t index) {
+  for (unsigned i = 0; i < element->GetAttributeCount(); ++i) {
+    const std::string name = element->GetAttributes()[i]->GetName();
+    if (name.compare(0, 2, "__") != 0) continue;
+    const std::vector<std::string> choices = SplitText(element->GetAttributes()[i]->GetValue().c_str(), "|||");
+    if (!choices.empty())
+      SetAttributeText(element, name.substr(2).c_str(), choices[std::min(index, choices.size() - 1)].c_str());
+  }
+  for (unsigned i = 0; i < element->GetChildCount(); ++i) ChooseEach(element->GetChildren()[i], index);
 }
 
 class DosBoxRun : public ::testing::Test {
@@ -128,11 +170,12 @@ class DosBoxRun : public ::testing::Test {
   }
 
   // Every section and setting this DOSBox has, as it writes them out itself.
-  Settings DosBoxSettings() {
+  // DOSBox-X lists them all only when asked with -all.
+  Settings DosBoxSettings(const std::string& program = VANTLE_DOSBOX, const char* listing = "config -writeconf ") {
     const std::string conf = dir_.File("ask.conf");
     const std::string answer = dir_.File("dosbox-settings.conf");
-    xmltest::WriteFile(conf, "[autoexec]\r\nconfig -writeconf " + answer + "\r\nexit\r\n");
-    const DosBoxResult result = RunDosBox(conf, (fs::path(dir_.Path()) / "home").string());
+    xmltest::WriteFile(conf, "[autoexec]\r\n" + std::string(listing) + answer + "\r\nexit\r\n");
+    const DosBoxResult result = RunDosBox(conf, (fs::path(dir_.Path()) / "home").string(), 120, program);
     EXPECT_EQ(0, result.exitCode) << result.console;
     return ReadSettings(fs::exists(answer) ? xmltest::ReadFile(answer) : "");
   }
@@ -251,4 +294,54 @@ TEST_F(DosBoxRun, TheClassicKindsFileIsAcceptedWholeAndKeepOpenKeepsDosBoxRunnin
   const DosBoxResult kept = RunDosBox(conf, (fs::path(dir_.Path()) / "home").string(), 8);
   EXPECT_EQ(124, kept.exitCode) << "DOSBox ended by itself\n" << kept.console;
   EXPECT_EQ("THE GAME RAN\r\n", Left("GAMES/KEEN/PLAYED.TXT"));
+}
+
+// DOSBox-X of the private root: the file written for its kind runs the game,
+// and every setting in it is one that DOSBox-X lists and takes.
+TEST_F(DosBoxRun, TheDosBoxXKindsFileRunsTheGameAndDosBoxXKnowsEverySetting) {
+  ASSERT_TRUE(fs::exists(VANTLE_DOSBOX_X)) << VANTLE_DOSBOX_X << " is made by scripts/setup.sh";
+  SetProgram("C:\\GAMES\\KEEN\\PLAY.COM", "");
+  std::string written;
+  ASSERT_TRUE(MakeDosBoxConf(entry_, LaunchMode::Run, written, nullptr, nullptr));
+  const std::string conf = dir_.File("x.conf");
+  const std::string forX = ConfForEngine(written, EngineKind::DosBoxX);
+  xmltest::WriteFile(conf, forX);
+  const DosBoxResult result = RunDosBox(conf, (fs::path(dir_.Path()) / "home").string(), 120, VANTLE_DOSBOX_X);
+  EXPECT_EQ(0, result.exitCode) << result.console;
+  EXPECT_EQ("THE GAME RAN\r\n", Left("GAMES/KEEN/PLAYED.TXT")) << result.console;
+  EXPECT_EQ("", Complaints(result.console)) << forX;
+  const Settings known = DosBoxSettings(VANTLE_DOSBOX_X, "config -all -wc ");
+  ASSERT_GE(known.size(), 20u) << "DOSBox-X did not list its settings";
+  EXPECT_EQ("", UnknownSettings(ReadSettings(forX), known)) << forX;
+}
+
+// Every choice the template offers, written for DOSBox-X, is a value DOSBox-X
+// lists for that setting.
+TEST_F(DosBoxRun, EveryChoiceOfTheTemplateIsOneDosBoxXTakes) {
+  ASSERT_TRUE(fs::exists(VANTLE_DOSBOX_X)) << VANTLE_DOSBOX_X << " is made by scripts/setup.sh";
+  const std::string conf = dir_.File("ask.conf"), answer = dir_.File("x-settings.conf");
+  xmltest::WriteFile(conf, "[autoexec]\r\nconfig -all -wc " + answer + "\r\nexit\r\n");
+  RunDosBox(conf, (fs::path(dir_.Path()) / "home").string(), 120, VANTLE_DOSBOX_X);
+  const auto possible = PossibleValues(fs::exists(answer) ? xmltest::ReadFile(answer) : "");
+  ASSERT_GE(possible.size(), 50u) << "DOSBox-X did not list what its settings take";
+  SetProgram("C:\\GAMES\\KEEN\\PLAY.COM", "");
+  std::string refused;
+  for (std::size_t index = 0; index < 20; ++index) {
+    ChooseEach(entry_, index);
+    std::string written;
+    ASSERT_TRUE(MakeDosBoxConf(entry_, LaunchMode::Run, written, nullptr, nullptr));
+    std::istringstream lines(ConfForEngine(written, EngineKind::DosBoxX));
+    std::string section;
+    for (std::string line; std::getline(lines, line) && line.rfind("[autoexec]", 0) != 0;) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty() && line[0] == '[') section = line;
+      const std::size_t equals = line.find('=');
+      // Lists ("higher,normal") and numbers are no choice of a listed value.
+      if (equals == std::string::npos || line.find_first_of(",0123456789", equals) != std::string::npos) continue;
+      const auto values = possible.find(section + " " + line.substr(0, equals));
+      if (values != possible.end() && !values->second.count(line.substr(equals + 1)))
+        refused += line + " in " + section + "\n";
+    }
+  }
+  EXPECT_EQ("", refused);
 }
