@@ -61,15 +61,17 @@ std::wstring EnvironmentText(const wchar_t* name) {
   return length > 0 && length < ARRAYSIZE(value) ? std::wstring(value, length) : std::wstring();
 }
 
-// The host's DOSBox: the one VANTLE_HOST_DOSBOX names when it is set (and
-// only that one), otherwise the first of the usual places.
-std::string FindHostDosBox(std::wstring& looked) {
-  const std::string chosen = Utf8FromWide(EnvironmentText(L"VANTLE_HOST_DOSBOX"));
+// The host's engine of kind: the one its variable (VANTLE_HOST_DOSBOX for
+// 0.74) names when it is set (and only that one), otherwise the first of the
+// usual places.
+std::string FindHostDosBox(EngineKind kind, std::wstring& looked) {
+  const std::wstring variable = WideFromUtf8(HostEngineVariable(kind));
+  const std::string chosen = Utf8FromWide(EnvironmentText(variable.c_str()));
   if (!chosen.empty()) {
-    looked = WideFromUtf8(chosen) + L" (VANTLE_HOST_DOSBOX)";
+    looked = WideFromUtf8(chosen) + L" (" + variable + L")";
     return HostFileExists(chosen) ? chosen : std::string();
   }
-  for (const std::string& candidate : HostDosBoxCandidates()) {
+  for (const std::string& candidate : HostEngineCandidates(kind)) {
     looked += WideFromUtf8(candidate) + L"\n";
     if (HostFileExists(candidate)) return candidate;
   }
@@ -262,11 +264,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   }
 
   std::wstring looked;
-  const std::string dosbox = FindHostDosBox(looked);
+  wchar_t ownPath[MAX_PATH * 4];
+  const EngineKind kind =
+      BridgeKind(Utf8FromWide(std::wstring(ownPath, GetModuleFileNameW(nullptr, ownPath, ARRAYSIZE(ownPath)))));
+  log.Line(std::string("engine kind: ") + EngineKindName(kind));
+  const std::string dosbox = FindHostDosBox(kind, looked);
   if (dosbox.empty()) {
-    return Fail(log, L"DOSBox is not installed on this Linux system, so the game cannot start.\n\n"
-                L"Install it (on Debian or Ubuntu: sudo apt-get install dosbox), or set VANTLE_HOST_DOSBOX "
-                L"to the Linux path of a dosbox program.\n\nLooked for:\n" + looked,
+    const std::wstring variable = WideFromUtf8(HostEngineVariable(kind));
+    const std::wstring install =
+        kind == EngineKind::Classic   ? L"Install it (on Debian or Ubuntu: sudo apt-get install dosbox), or set "
+        : kind == EngineKind::DosBoxX ? L"Vantle's scripts/setup.sh makes a private one; or set "
+                                      : L"Install it, or set ";
+    return Fail(log, WideFromUtf8(std::string(kind == EngineKind::Classic ? "DOSBox" : EngineKindName(kind))) +
+                         L" is not installed on this Linux system, so the game cannot start.\n\n" + install +
+                         variable + L" to the Linux path of its program.\n\nLooked for:\n" + looked,
                 3);
   }
 

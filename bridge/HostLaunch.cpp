@@ -57,16 +57,50 @@ std::vector<std::string> DropHostSwitches(std::vector<std::string>& arguments) {
 }
 
 bool DosBoxHasReadConf(const std::string& output, const std::string& hostPath) {
-  const std::string marker = "CONFIG:Loading ";
-  for (std::size_t at = output.find(marker); at != std::string::npos; at = output.find(marker, at + 1)) {
-    std::size_t end = output.find('\n', at);
+  // 0.74: "CONFIG:Loading primary settings from config file <path>";
+  // DOSBox-X: "LOG: CONFIG: Loaded config file: <path>"; Staging quotes
+  // the path.
+  for (std::size_t at = output.find("CONFIG:"); at != std::string::npos; at = output.find("CONFIG:", at + 1)) {
+    const std::size_t end = output.find('\n', at);
     if (end == std::string::npos) return false;  // the line is not complete yet
     std::string line = output.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\'' || line.back() == '"')) line.pop_back();
+    if (line.compare(0, 14, "CONFIG:Loading") != 0 && line.find("CONFIG: Load") != 0) continue;
     if (line.size() >= hostPath.size() && line.compare(line.size() - hostPath.size(), hostPath.size(), hostPath) == 0)
       return true;
   }
   return false;
+}
+
+std::vector<std::string> HostEngineCandidates(EngineKind kind) {
+  switch (kind) {
+    case EngineKind::DosBoxX:
+      return {kPrivateDosBoxX, "/usr/bin/dosbox-x", "/usr/local/bin/dosbox-x", "/usr/games/dosbox-x",
+              "/snap/bin/dosbox-x", "/app/bin/dosbox-x"};
+    case EngineKind::Staging:
+      return {"/usr/bin/dosbox-staging", "/usr/local/bin/dosbox-staging", "/snap/bin/dosbox-staging",
+              "/app/bin/dosbox-staging"};
+    case EngineKind::Classic:
+      break;
+  }
+  return HostDosBoxCandidates();
+}
+
+const char* HostEngineVariable(EngineKind kind) {
+  switch (kind) {
+    case EngineKind::DosBoxX:
+      return "VANTLE_HOST_DOSBOX_X";
+    case EngineKind::Staging:
+      return "VANTLE_HOST_DOSBOX_STAGING";
+    case EngineKind::Classic:
+      break;
+  }
+  return "VANTLE_HOST_DOSBOX";
+}
+
+EngineKind BridgeKind(const std::string& ownPath) {
+  const std::size_t slash = ownPath.find_last_of("\\/");
+  return EngineKindFromDescription(slash == std::string::npos ? ownPath : ownPath.substr(slash + 1));
 }
 
 const char* HostRunScript() {

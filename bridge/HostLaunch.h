@@ -6,9 +6,27 @@
 #include <string>
 #include <vector>
 
+#include "launcher/EngineKinds.h"
+
 // Host places where a packaged DOSBox lies, in the order they are tried
 // (after the VANTLE_HOST_DOSBOX environment variable).
 const std::vector<std::string>& HostDosBoxCandidates();
+
+// The kind of host engine a copy of the bridge stands for, by its own file
+// name: "DOSBox-X.exe" for DOSBox-X, "DOSBox Staging.exe" or
+// "dosbox-staging.exe" for Staging; DOSBOX.EXE, and any other name, for 0.74.
+// An engine of the list points at such a copy, so that the bridge learns the
+// game's kind from the program Vantle starts.
+EngineKind BridgeKind(const std::string& ownPath);
+
+// The DOSBox-X of the private root that scripts/setup.sh makes, run through
+// that root's own loader.
+constexpr const char kPrivateDosBoxX[] = "/var/cache/vantle/dosbox-x-trixie.run-dosbox-x";
+
+// The host places of an engine of kind, in the order they are tried, and the
+// environment variable that names one instead (and only that one).
+std::vector<std::string> HostEngineCandidates(EngineKind kind);
+const char* HostEngineVariable(EngineKind kind);
 
 // One argument as the usual Windows rules (which Wine follows when it starts a
 // host program) give it back unchanged: bare when it holds no blank, tab or
@@ -27,8 +45,8 @@ std::vector<std::size_t> ConfArgumentIndices(const std::vector<std::string>& arg
 // for the log.
 std::vector<std::string> DropHostSwitches(std::vector<std::string>& arguments);
 
-// Whether DOSBox's output says that it has loaded the configuration file at
-// hostPath.
+// Whether DOSBox's output (of any kind) says that it has loaded the
+// configuration file at hostPath.
 bool DosBoxHasReadConf(const std::string& output, const std::string& hostPath);
 
 // The shell script through which the bridge starts the host's DOSBox, since

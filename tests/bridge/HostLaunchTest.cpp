@@ -54,6 +54,29 @@ TEST(HostLaunch, DosBoxHasReadItsFileOnlyWhenItsLineIsComplete) {
   EXPECT_FALSE(DosBoxHasReadConf(before + "CONFIG:Loading primary settings from config file /tmp/w/vdb1B.tmp\n",
                                  path));
   EXPECT_FALSE(DosBoxHasReadConf(before + "echo " + path + "\n", path));
+  // DOSBox-X's and Staging's wording.
+  EXPECT_TRUE(DosBoxHasReadConf("LOG: CONFIG: Loaded config file: " + path + "\n", path));
+  EXPECT_TRUE(DosBoxHasReadConf("CONFIG: Loaded config file '" + path + "'\r\n", path));
+  EXPECT_FALSE(DosBoxHasReadConf("CONFIG: Writing config file " + path + "\n", path));
+}
+
+TEST(HostLaunch, TheBridgesOwnNameSaysWhichHostEngineItStarts) {
+  struct Case {
+    const char* path;
+    EngineKind kind;
+    const char* variable;
+  } cases[] = {
+      {"C:\\Vantle\\DOSBOX.EXE", EngineKind::Classic, "VANTLE_HOST_DOSBOX"},
+      {"C:\\DOSBox-X\\DOSBOX.EXE", EngineKind::Classic, "VANTLE_HOST_DOSBOX"},
+      {"Z:\\app\\dosbox-x.exe", EngineKind::DosBoxX, "VANTLE_HOST_DOSBOX_X"},
+      {"DOSBox Staging.exe", EngineKind::Staging, "VANTLE_HOST_DOSBOX_STAGING"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.kind, BridgeKind(c.path)) << c.path;
+    EXPECT_STREQ(c.variable, HostEngineVariable(BridgeKind(c.path))) << c.path;
+  }
+  EXPECT_EQ(HostDosBoxCandidates(), HostEngineCandidates(EngineKind::Classic));
+  EXPECT_EQ(kPrivateDosBoxX, HostEngineCandidates(EngineKind::DosBoxX).front());
 }
 
 TEST(HostLaunch, TheRunFileIsReadOnlyInWholeLines) {

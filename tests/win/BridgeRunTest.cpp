@@ -301,6 +301,7 @@ TEST_F(BridgedRun, TheWindowHearsWhenTheHostsDosBoxEndsAndWhatItReported) {
     PostMessageW(main, WM_COMMAND, 102 /* IDM_RUN */, 0);
   };
   const auto library = [&] { return ReadBytes(app_ / "vtl.xml"); };
+  const std::string before = TempFiles(temp_, "vde");
 
   // The refused value is told once DOSBox has ended and the game is timed.
   run(VK_HOME);
@@ -331,8 +332,49 @@ TEST_F(BridgedRun, TheWindowHearsWhenTheHostsDosBoxEndsAndWhatItReported) {
   EXPECT_FALSE(HostProcessLives(pid));
   EXPECT_GE(PlayTime(MainOf(library(), "B Kept")), 3) << library();
   EXPECT_NE(std::string::npos, ReadBytes(app_ / "DOSBOX.log").find("gone without telling"));
-  EXPECT_TRUE(TempFiles(temp_, "vde").empty()) << "the run files are gone";
+  EXPECT_TRUE(WaitFor([&] { return TempFiles(temp_, "vde") == before; }, 5000)) << "the run files are gone";
   PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   DWORD exitCode = 1;
   EXPECT_TRUE(vantle.Wait(30000, &exitCode));
+}
+
+// Each game on the host engine of its kind: the DOSBOX.EXE beside Vantle is
+// 0.74, and an engine of the list that points at a copy of the bridge named
+// for DOSBox-X starts the DOSBox-X of the private root, on the file Vantle
+// wrote for that kind.
+TEST_F(BridgedRun, GamesRunOnTheHostEngineOfTheKindTheyChose) {
+  fs::copy_file(app_ / "DOSBOX.EXE", app_ / "DOSBox-X.exe");
+  WriteBytes(app_ / "engines.xml", "<root><Engines><e name=\"X\" program=\"" + (app_ / "DOSBox-X.exe").string() +
+                                       "\" kind=\"DOSBox-X\"/></Engines></root>");
+  const fs::path classic = root_ / "On 0.74", x = root_ / "On X";
+  for (const fs::path& folder : {classic, x}) {
+    fs::create_directories(folder);
+    fs::copy_file(wintest::HostToWindowsPath(VANTLE_PLAY_COM), folder / "PLAY.COM");
+  }
+  WriteBytes(app_ / "vtl.xml",
+             "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root>\r\n<Games>\r\n" +
+                 Game("Classic", Mount("hdd", "no", classic, "C"), "C:\\PLAY.COM") +
+                 Replaced(Game("X", Mount("hdd", "no", x, "C"), "C:\\PLAY.COM"), "Run=\"C:\\PLAY.COM\"",
+                          "Run=\"C:\\PLAY.COM\" Engine=\"X\"") +
+                 "\r\n</Games>\r\n</root>\r\n");
+  const std::string before = TempFiles(temp_, "vde");
+  for (const fs::path& folder : {classic, x}) {
+    const std::string name = folder == x ? "X" : "Classic";
+    wintest::Process vantle("\"" + (app_ / "vtl64.exe").string() + "\" -shortcut " + name);
+    DWORD exitCode = 1;
+    ASSERT_TRUE(vantle.Wait(30000, &exitCode));
+    EXPECT_TRUE(WaitFor([&] { return fs::exists(folder / "PLAYED.TXT"); }, 30000))
+        << name << "\n" << ReadBytes(app_ / "DOSBOX.log");
+    EXPECT_EQ("THE GAME RAN\r\n", ReadBytes(folder / "PLAYED.TXT"));
+    ASSERT_TRUE(WaitFor([&] { return TempFiles(temp_, "vde") == before; }, 30000)) << "DOSBox ended";
+  }
+  const std::string log = ReadBytes(app_ / "DOSBOX.log");
+  const std::size_t xStart = log.find("engine kind: DOSBox-X");
+  ASSERT_NE(std::string::npos, xStart) << log;
+  EXPECT_NE(std::string::npos, log.rfind("engine kind: 0.74", xStart)) << log;
+  EXPECT_NE(std::string::npos, log.find("dosbox-x", log.find("starting: ", xStart))) << log;
+  EXPECT_NE(std::string::npos, log.find("CONFIG: Loaded config file: ", xStart)) << log;
+  EXPECT_EQ(std::string::npos, log.find("did not report loading")) << log;
+  EXPECT_EQ(std::string::npos, log.find("not a valid value")) << log;
+  EXPECT_NE(std::string::npos, log.find("DOSBox ended with exit status 0", xStart)) << log;
 }
