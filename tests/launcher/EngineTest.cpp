@@ -167,6 +167,24 @@ TEST(DosBoxReports, NameTheGamesSettingAndStaySilentForACleanRun) {
       "DOSBox does not accept \"abc\" for type; it used auto instead.",
   };
   EXPECT_EQ(expected, DosBoxReports(output, entry));
+  // DOSBox-X (measured with Debian's) and Staging (as its log words it).
+  const std::string others =
+      "LOG: \"vgax\" is not a valid value for variable: machine.\nIt might now be reset to the default value: svga_s3\n"
+      "2025-07-20 22:53:54.856 | CONFIG: Invalid 'output' setting: 'overlay', using 'opengl'\n"
+      "2025-07-20 22:53:54.856 | CONFIG: Invalid option 'fulldouble'\n"
+      "2025-07-20 22:53:54.856 | CONFIG: Deprecated option 'sensitivity'\n"
+      "CONFIG: Unknown option autolock\n"
+      "CONFIG: '12mb' is an invalid value for 'voodoo_memsize', using the default: '12'\n"
+      "CONFIG: Loaded primary config file '/home/me/.config/dosbox/dosbox-staging.conf'\n";
+  const std::vector<std::string> reported = {
+      "The setting machine under DosBox is \"vgax\", which this DOSBox does not accept; it used svga_s3 instead.",
+      "The setting output under Screen is \"overlay\", which this DOSBox does not accept; it used opengl instead.",
+      "The setting fulldouble under Screen is one this DOSBox does not know.",
+      "The setting sensitivity under Screen is one this DOSBox no longer takes under that name.",
+      "The setting autolock under Screen is one this DOSBox does not know.",
+      "DOSBox does not accept \"12mb\" for voodoo_memsize; it used 12 instead.",
+  };
+  EXPECT_EQ(reported, DosBoxReports(others, entry));
   EXPECT_TRUE(DosBoxReports("DOSBox version 0.74-3\nCONFIG:Loading primary settings from config file a.conf\n"
                             "MIDI:Opened device:none\n", entry).empty());
 }
