@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "launcher/EngineList.h"
+#include "launcher/GameSchema.h"
+#include "launcher/Storage.h"
 #include "launcher/window/PickPath.h"
 #include "resource.h"
 #include "text/TextConvert.h"
@@ -13,8 +15,10 @@ namespace {
 
 constexpr EngineKind kKinds[] = {EngineKind::Classic, EngineKind::Staging, EngineKind::DosBoxX};
 
-// The list being edited; the dialog is modal, so one at a time.
+// The list being edited; the dialog is modal, so one at a time. Renamed
+// holds its renames in order, for the games that name the old names.
 EngineList Editing;
+std::vector<std::pair<std::string, std::string>> Renamed;
 
 std::string FieldText(HWND dialog, int id) {
   wchar_t text[1024] = L"";
@@ -60,11 +64,14 @@ Engine FieldsEngine(HWND dialog) {
 }
 
 void Put(HWND dialog, int index) {
+  const bool changing = index >= 0 && index < static_cast<int>(Editing.engines.size());
+  const std::string before = changing ? Editing.engines[index].name : std::string();
   const std::string refused = PutEngine(Editing, index, FieldsEngine(dialog));
   if (!refused.empty()) {
     MessageBoxW(dialog, WideFromUtf8(refused).c_str(), L"Vantle", MB_OK | MB_ICONWARNING);
     return;
   }
+  if (changing && before != Editing.engines[index].name) Renamed.emplace_back(before, Editing.engines[index].name);
   ShowList(dialog, index < 0 ? static_cast<int>(Editing.engines.size()) - 1 : index);
 }
 
@@ -76,6 +83,17 @@ void Browse(HWND dialog) {
   SetDlgItemTextW(dialog, IDC_ENGINE_PROGRAM, WideFromUtf8(program).c_str());
   EngineKind kind;
   if (EngineKindOfProgram(program, kind)) ShowKind(dialog, kind);
+}
+
+// The games that chose a renamed engine choose it under its new name; the
+// library is saved once for all of them.
+void FollowRenames(HWND dialog) {
+  XmlElement* games = GameDatabase ? GamesOf(*GameDatabase) : nullptr;
+  int changed = 0;
+  for (const auto& [from, to] : Renamed) changed += RenameChosenEngine(games, from, to);
+  if (changed > 0 && !SaveGameDatabase())
+    MessageBoxW(dialog, L"The games that use a renamed DOSBox could not be saved with its new name.", L"Vantle",
+                MB_OK | MB_ICONERROR);
 }
 
 void OnCommand(HWND dialog, WORD id, WORD notification) {
@@ -108,6 +126,7 @@ void OnCommand(HWND dialog, WORD id, WORD notification) {
                     MB_OK | MB_ICONERROR);
         break;
       }
+      FollowRenames(dialog);
       EndDialog(dialog, IDOK);
       break;
     case IDCANCEL:
@@ -166,8 +185,10 @@ bool EngineKindOfProgram(const std::string& program, EngineKind& kind) {
 
 void OpenEngineOptions(HWND owner) {
   Editing = ReadEngineList(EngineListPath());
+  Renamed.clear();
   DialogBoxParamW(GetModuleHandleW(nullptr), L"DIALOG_ENGINES", owner, EngineDialogProc, 0);
   Editing = EngineList();
+  Renamed.clear();
 }
 
 INT_PTR PickEngineValue(HWND editor, int code, void* node, char* text) {

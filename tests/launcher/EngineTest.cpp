@@ -135,6 +135,20 @@ TEST(EngineList, IsSavedAndReadBackAndAGameFindsItsEngineOrIsToldWhy) {
   }
 }
 
+TEST(EngineList, ARenameFollowsTheGamesThatChoseTheOldName) {
+  auto doc = xmltest::Parse("<?xml version=\"1.0\"?><root><Games><g><Main Engine=\"staging\"/></g><g><Main/></g>"
+                            "<g><Main Engine=\"\"/></g><g><Main Engine=\"X\"/></g><g/><g><Main Engine=\"Staging\"/>"
+                            "</g></Games></root>");
+  XmlElement* games = GamesOf(*doc);
+  EXPECT_EQ(2, RenameChosenEngine(games, "Staging", "Staging 0.82"));
+  EXPECT_EQ(nullptr, games->GetChildren()[1]->FindChild("Main")->FindAttribute("Engine")) << "never added";
+  const char* expected[] = {"Staging 0.82", "", "", "X", "", "Staging 0.82"};
+  for (unsigned i = 0; i < games->GetChildCount(); ++i)
+    EXPECT_EQ(expected[i], AttributeText(Section(games->GetChildren()[i], "Main"), "Engine")) << i;
+  EXPECT_EQ(0, RenameChosenEngine(games, "staging 0.82", "Staging 0.82")) << "nothing to change";
+  EXPECT_EQ(0, RenameChosenEngine(nullptr, "a", "b"));
+}
+
 TEST(RecordPlay, AddsUpThePlayTimeAndKeepsTheLastPlay) {
   auto doc = xmltest::Parse("<?xml version=\"1.0\"?><root><Games><g><Main/></g><g><Main PlayTime=\"7x\"/></g>"
                             "</Games></root>");

@@ -709,8 +709,10 @@ TEST_F(MainWindowTest, TheEditorOffersDialogsForPathsAndFolders) {
 // program, changed, chosen for new games and removed; OK saves the list
 // beside defrc.xml, Cancel keeps it as it was.
 TEST_F(MainWindowTest, TheEngineListIsEditedInOptionsAndSavedWithOk) {
-  WriteLibrary({});
+  WriteLibrary({{"Keen", "Platform", "", ""}, {"Doom", "Shootemup", "", ""}});
   Open();
+  // A game that chose the engine renamed below, under another case.
+  SetAttributeText(Section(GamesOf(*GameDatabase)->GetChildren()[0], "Main"), "Engine", "staging");
   auto field = [](HWND dialog, int id, const wchar_t* text) { SetDlgItemTextW(dialog, id, text); };
   PostMessageW(main_, WM_COMMAND, IDM_ENGINES, 0);
   HWND dialog = uitest::WaitForDialog(L"DOSBox Installations");
@@ -743,6 +745,10 @@ TEST_F(MainWindowTest, TheEngineListIsEditedInOptionsAndSavedWithOk) {
   EXPECT_EQ(EngineKind::Staging, saved.engines[0].kind);
   EXPECT_EQ("C:\\X\\dosbox-x.exe", saved.engines[1].program);
   EXPECT_EQ(EngineKind::DosBoxX, saved.engines[1].kind);
+  // The game follows the rename, in the library as it is saved.
+  const std::string library = SavedLibrary();
+  EXPECT_NE(std::string::npos, library.find("Engine=\"Staging 0.82\"")) << library;
+  EXPECT_EQ(std::string::npos, library.find("Engine=\"staging\"")) << library;
 
   // Removing the default clears it; Cancel forgets the change.
   PostMessageW(main_, WM_COMMAND, IDM_ENGINES, 0);
