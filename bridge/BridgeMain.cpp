@@ -253,6 +253,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
       reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
   wineDosName =
       reinterpret_cast<DosNameFunction>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
+  wchar_t ownPath[MAX_PATH * 4];
+  const EngineKind kind =
+      BridgeKind(Utf8FromWide(std::wstring(ownPath, GetModuleFileNameW(nullptr, ownPath, ARRAYSIZE(ownPath)))));
+  std::vector<std::string> arguments = CommandLineArgumentsUtf8();
+  if (!arguments.empty()) arguments.erase(arguments.begin());  // the bridge's own name
+  // Asked what it is (as Vantle asks a program added to its list), it says
+  // the kind it stands for and starts nothing.
+  if (arguments.size() == 1 && (arguments[0] == "-version" || arguments[0] == "--version")) {
+    const std::string answer = BridgeVersionText(kind) + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr);
+    return 0;
+  }
   Log log;
   log.Line("--- " + Now());
   log.Line("received: " + Utf8FromWide(GetCommandLineW()));
@@ -264,9 +277,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   }
 
   std::wstring looked;
-  wchar_t ownPath[MAX_PATH * 4];
-  const EngineKind kind =
-      BridgeKind(Utf8FromWide(std::wstring(ownPath, GetModuleFileNameW(nullptr, ownPath, ARRAYSIZE(ownPath)))));
   log.Line(std::string("engine kind: ") + EngineKindName(kind));
   const std::string dosbox = FindHostDosBox(kind, looked);
   if (dosbox.empty()) {
@@ -281,8 +291,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
                 3);
   }
 
-  std::vector<std::string> arguments = CommandLineArgumentsUtf8();
-  if (!arguments.empty()) arguments.erase(arguments.begin());  // the bridge's own name
   for (const std::string& note : DropHostSwitches(arguments)) log.Line("  " + note);
 
   // Vantle deletes its file three seconds after the start: read it first.

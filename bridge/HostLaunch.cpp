@@ -145,3 +145,9 @@ HostRun ReadHostRun(const std::string& runFile) {
   }
   return run;
 }
+
+std::string BridgeVersionText(EngineKind kind) {
+  const std::string host = kind == EngineKind::Classic ? "DOSBox" : EngineKindName(kind);
+  const std::string name = kind == EngineKind::Staging ? "dosbox-staging," : host;
+  return name + " version of the host, started through Vantle's bridge to the host's " + host;
+}

@@ -19,6 +19,11 @@ const std::vector<std::string>& HostDosBoxCandidates();
 // game's kind from the program Vantle starts.
 EngineKind BridgeKind(const std::string& ownPath);
 
+// What the bridge prints for "-version": the kind it stands for, in the
+// words that engine uses ("DOSBox-X version ..."), so that the kind is told
+// from it as from the real program.
+std::string BridgeVersionText(EngineKind kind);
+
 // The DOSBox-X of the private root that scripts/setup.sh makes, run through
 // that root's own loader.
 constexpr const char kPrivateDosBoxX[] = "/var/cache/vantle/dosbox-x-trixie.run-dosbox-x";

@@ -108,6 +108,12 @@ EngineKind EngineKindFromDescription(const std::string& text) {
   return EngineKind::Classic;
 }
 
+bool EngineKindFromVersionOutput(const std::string& output, EngineKind& kind) {
+  if (!Contains(output, "dosbox") || !Contains(output, "version")) return false;
+  kind = EngineKindFromDescription(output);
+  return true;
+}
+
 bool TranslateSetting(EngineKind kind, std::string& section, std::string& name, std::string& value,
                       std::string* why) {
   if (why) why->clear();

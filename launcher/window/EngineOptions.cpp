@@ -75,14 +75,23 @@ void Put(HWND dialog, int index) {
   ShowList(dialog, index < 0 ? static_cast<int>(Editing.engines.size()) - 1 : index);
 }
 
+// The kind program says it is, for the user to keep or change; asked once
+// per path, so that leaving the field again runs nothing.
+void ShowKindOf(HWND dialog, const std::string& program) {
+  static std::string asked;
+  if (program.empty() || program == asked) return;
+  asked = program;
+  EngineKind kind;
+  if (EngineKindOfProgram(program, kind)) ShowKind(dialog, kind);
+}
+
 // A program chosen in the file dialog: its kind, where it says, is set for
 // the user to keep or change.
 void Browse(HWND dialog) {
   std::string program;
   if (!PickProgramFile(dialog, L"DOSBox program", FieldText(dialog, IDC_ENGINE_PROGRAM), program)) return;
   SetDlgItemTextW(dialog, IDC_ENGINE_PROGRAM, WideFromUtf8(program).c_str());
-  EngineKind kind;
-  if (EngineKindOfProgram(program, kind)) ShowKind(dialog, kind);
+  ShowKindOf(dialog, program);
 }
 
 // The games that chose a renamed engine choose it under its new name; the
@@ -103,6 +112,10 @@ void OnCommand(HWND dialog, WORD id, WORD notification) {
       break;
     case IDC_ENGINE_BROWSE:
       Browse(dialog);
+      break;
+    case IDC_ENGINE_PROGRAM:
+      // A path typed in: its kind, where it says, once the field is left.
+      if (notification == EN_KILLFOCUS) ShowKindOf(dialog, FieldText(dialog, IDC_ENGINE_PROGRAM));
       break;
     case IDC_ENGINE_ADD:
       Put(dialog, -1);
@@ -168,19 +181,64 @@ std::string VersionText(const std::vector<char>& data, const wchar_t* name) {
   return Utf8FromWide(value);
 }
 
+// What program prints for "-version" on its standard output and error,
+// within a few seconds; a program still running then (one that opened its
+// window instead) is ended.
+std::string VersionOutput(const std::wstring& program) {
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES || !CreatePipe(&read, &write, &inherit, 0))
+    return std::string();
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = startup.hStdError = write;
+  std::wstring line = L"\"" + program + L"\" -version";
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                      nullptr, &startup, &process);
+  CloseHandle(write);
+  std::string output;
+  if (started) {
+    constexpr DWORD kAnswerMilliseconds = 5000;
+    const ULONGLONG until = GetTickCount64() + kAnswerMilliseconds;
+    for (;;) {
+      DWORD waiting = 0;
+      const bool open = PeekNamedPipe(read, nullptr, 0, nullptr, &waiting, nullptr) != 0;
+      if (waiting > 0) {
+        char buffer[4096];
+        DWORD got = 0;
+        if (ReadFile(read, buffer, sizeof(buffer), &got, nullptr)) output.append(buffer, got);
+        continue;
+      }
+      if (!open || output.size() > 65536 || GetTickCount64() >= until) break;
+      Sleep(20);
+    }
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(read);
+  return output;
+}
+
 }  // namespace
 
 bool EngineKindOfProgram(const std::string& program, EngineKind& kind) {
   const std::wstring path = WideFromUtf8(program);
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size == 0) return false;
   std::vector<char> data(size);
-  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return false;
-  const std::string said = VersionText(data, L"ProductName") + " " + VersionText(data, L"FileDescription");
-  if (said.find_first_not_of(' ') == std::string::npos) return false;
-  kind = EngineKindFromDescription(said);
-  return true;
+  if (size > 0 && GetFileVersionInfoW(path.c_str(), 0, size, data.data())) {
+    const std::string said = VersionText(data, L"ProductName") + " " + VersionText(data, L"FileDescription");
+    if (said.find_first_not_of(' ') != std::string::npos) {
+      kind = EngineKindFromDescription(said);
+      return true;
+    }
+  }
+  return EngineKindFromVersionOutput(VersionOutput(path), kind);
 }
 
 void OpenEngineOptions(HWND owner) {

@@ -74,6 +74,9 @@ TEST(HostLaunch, TheBridgesOwnNameSaysWhichHostEngineItStarts) {
   for (const Case& c : cases) {
     EXPECT_EQ(c.kind, BridgeKind(c.path)) << c.path;
     EXPECT_STREQ(c.variable, HostEngineVariable(BridgeKind(c.path))) << c.path;
+    EngineKind told = EngineKind::Classic;
+    EXPECT_TRUE(EngineKindFromVersionOutput(BridgeVersionText(c.kind), told)) << c.path;
+    EXPECT_EQ(c.kind, told) << BridgeVersionText(c.kind);
   }
   EXPECT_EQ(HostDosBoxCandidates(), HostEngineCandidates(EngineKind::Classic));
   EXPECT_EQ(kPrivateDosBoxX, HostEngineCandidates(EngineKind::DosBoxX).front());

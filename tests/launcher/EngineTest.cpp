@@ -63,6 +63,17 @@ TEST(EngineKinds, AreToldByWhatTheProgramSaysAndStartStagingWithoutOtherFiles) {
   EXPECT_EQ(EngineKind::DosBoxX, EngineKindFromDescription("DOSBox-X version 2024.10.01 SDL2"));
   EXPECT_EQ(EngineKind::Classic, EngineKindFromDescription("DOSBox version 0.74-3"));
   EngineKind kind = EngineKind::Classic;
+  // What the programs print for -version; a program that is no DOSBox says nothing.
+  EXPECT_TRUE(EngineKindFromVersionOutput("\nDOSBox-X version 2025.02.01 SDL2, copyright 2011-2025", kind));
+  EXPECT_EQ(EngineKind::DosBoxX, kind);
+  EXPECT_TRUE(EngineKindFromVersionOutput("dosbox-staging, version 0.81.0\n", kind));
+  EXPECT_EQ(EngineKind::Staging, kind);
+  EXPECT_TRUE(EngineKindFromVersionOutput("DOSBox version 0.74-3, copyright 2002-2019 DOSBox Team.", kind));
+  EXPECT_EQ(EngineKind::Classic, kind);
+  kind = EngineKind::Staging;
+  EXPECT_FALSE(EngineKindFromVersionOutput("GNU nano, version 7.2", kind));
+  EXPECT_FALSE(EngineKindFromVersionOutput("", kind));
+  EXPECT_EQ(EngineKind::Staging, kind);
   EXPECT_TRUE(ParseEngineKind("dosbox-x", kind));
   EXPECT_EQ(EngineKind::DosBoxX, kind);
   EXPECT_FALSE(ParseEngineKind("0.75", kind));

@@ -717,6 +717,17 @@ TEST_F(MainWindowTest, TheEngineListIsEditedInOptionsAndSavedWithOk) {
   PostMessageW(main_, WM_COMMAND, IDM_ENGINES, 0);
   HWND dialog = uitest::WaitForDialog(L"DOSBox Installations");
   ASSERT_NE(nullptr, dialog);
+  // A typed path's kind is asked of the program once the field is left: the
+  // bridge named for DOSBox-X says so when asked for its version; a program
+  // that says nothing leaves the kind as it was.
+  fs::copy_file(wintest::HostToWindowsPath(VANTLE_BRIDGE_EXE), program_ / "dosbox-x.exe");
+  for (const auto& [program, kind] : {std::pair<fs::path, int>{program_ / "DOSBOX.EXE", 0},
+                                      std::pair<fs::path, int>{program_ / "dosbox-x.exe", 2}}) {
+    field(dialog, IDC_ENGINE_PROGRAM, program.wstring().c_str());
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_ENGINE_PROGRAM, EN_KILLFOCUS),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_ENGINE_PROGRAM)));
+    EXPECT_EQ(kind, SendDlgItemMessageW(dialog, IDC_ENGINE_KIND, CB_GETCURSEL, 0, 0)) << program;
+  }
   field(dialog, IDC_ENGINE_NAME, L"Staging");
   field(dialog, IDC_ENGINE_PROGRAM, L"C:\\Staging\\dosbox.exe");
   SendDlgItemMessageW(dialog, IDC_ENGINE_KIND, CB_SETCURSEL, 1, 0);
