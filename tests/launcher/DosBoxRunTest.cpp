@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -97,42 +98,20 @@ std::string UnknownSettings(const Settings& written, const Settings& known) {
   return unknown;
 }
 
-// "[section] name" -> the values DOSBox-X's full listing says it takes
-// ("Possible values: a, b."), for the settings that have such a list.
-std::map<std::string, std::set<std::string>> PossibleValues(const std::string& listing) {
-  std::map<std::string, std::set<std::string>> possible;
+// The values DOSBox-X's full listing says each setting takes ("#  name: ..."
+// then "#  Possible values: a, b."), for those that have such a list.
+std::map<std::string, std::vector<std::string>> PossibleValues(const std::string& listing) {
+  std::map<std::string, std::vector<std::string>> possible;
   std::istringstream lines(listing);
-  std::string section, name;
-  const std::string marker = "Possible values: ";
+  std::string name;
   for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line[0] == '[') section = line;
-    if (line.empty() || line[0] != '#') continue;
-    const std::size_t values = line.find(marker);
-    if (values != std::string::npos) {
-      std::string list = line.substr(values + marker.size());
-      if (!list.empty() && list.back() == '.') list.pop_back();
-      for (const std::string& value : SplitText(list.c_str(), ", ")) possible[section + " " + name].insert(value);
-      continue;
-    }
-    const std::size_t start = line.find_first_not_of("# "), colon = line.find(": ");
-    if (start != std::string::npos && colon != std::string::npos && line.find(' ', start) > colon)
-      name = line.substr(start, colon - start);
+    const std::size_t values = line.find("Possible values: "), start = line.find_first_not_of("# ");
+    if (line[0] == '#' && values != std::string::npos)
+      possible[name] = SplitText(line.substr(values + 17, line.find_last_of('.') - values - 17).c_str(), ", ");
+    else if (line[0] == '#' && start != std::string::npos && line.find(": ") < line.find(' ', start))
+      name = line.substr(start, line.find(": ") - start);
   }
   return possible;
-}
-
-// Sets every setting of the element tree that offers choices ("__name" =
-// "a|||b|||c") to its choice number index, or its last.
-void ChooseEach(XmlElement* element, std::size_t index) {
-  for (unsigned i = 0; i < element->GetAttributeCount(); ++i) {
-    const std::string name = element->GetAttributes()[i]->GetName();
-    if (name.compare(0, 2, "__") != 0) continue;
-    const std::vector<std::string> choices = SplitText(element->GetAttributes()[i]->GetValue().c_str(), "|||");
-    if (!choices.empty())
-      SetAttributeText(element, name.substr(2).c_str(), choices[std::min(index, choices.size() - 1)].c_str());
-  }
-  for (unsigned i = 0; i < element->GetChildCount(); ++i) ChooseEach(element->GetChildren()[i], index);
 }
 
 class DosBoxRun : public ::testing::Test {
@@ -170,12 +149,11 @@ class DosBoxRun : public ::testing::Test {
   }
 
   // Every section and setting this DOSBox has, as it writes them out itself.
-  // DOSBox-X lists them all only when asked with -all.
-  Settings DosBoxSettings(const std::string& program = VANTLE_DOSBOX, const char* listing = "config -writeconf ") {
+  Settings DosBoxSettings() {
     const std::string conf = dir_.File("ask.conf");
     const std::string answer = dir_.File("dosbox-settings.conf");
-    xmltest::WriteFile(conf, "[autoexec]\r\n" + std::string(listing) + answer + "\r\nexit\r\n");
-    const DosBoxResult result = RunDosBox(conf, (fs::path(dir_.Path()) / "home").string(), 120, program);
+    xmltest::WriteFile(conf, "[autoexec]\r\nconfig -writeconf " + answer + "\r\nexit\r\n");
+    const DosBoxResult result = RunDosBox(conf, (fs::path(dir_.Path()) / "home").string());
     EXPECT_EQ(0, result.exitCode) << result.console;
     return ReadSettings(fs::exists(answer) ? xmltest::ReadFile(answer) : "");
   }
@@ -296,51 +274,46 @@ TEST_F(DosBoxRun, TheClassicKindsFileIsAcceptedWholeAndKeepOpenKeepsDosBoxRunnin
   EXPECT_EQ("THE GAME RAN\r\n", Left("GAMES/KEEN/PLAYED.TXT"));
 }
 
-// DOSBox-X of the private root: the file written for its kind runs the game,
-// and every setting in it is one that DOSBox-X lists and takes.
-TEST_F(DosBoxRun, TheDosBoxXKindsFileRunsTheGameAndDosBoxXKnowsEverySetting) {
+// DOSBox-X of the private root runs the game from the file written for its
+// kind; its own listing of every setting, with the values it takes, knows
+// every setting written for it and every choice the template offers.
+TEST_F(DosBoxRun, DosBoxXRunsItsKindsFileAndTakesEveryChoiceOfTheTemplate) {
   ASSERT_TRUE(fs::exists(VANTLE_DOSBOX_X)) << VANTLE_DOSBOX_X << " is made by scripts/setup.sh";
   SetProgram("C:\\GAMES\\KEEN\\PLAY.COM", "");
+  AppendCommands("Pre_Commands", ("\r\nconfig -all -wc " + dir_.File("listing.conf")).c_str());
   std::string written;
   ASSERT_TRUE(MakeDosBoxConf(entry_, LaunchMode::Run, written, nullptr, nullptr));
-  const std::string conf = dir_.File("x.conf");
-  const std::string forX = ConfForEngine(written, EngineKind::DosBoxX);
-  xmltest::WriteFile(conf, forX);
-  const DosBoxResult result = RunDosBox(conf, (fs::path(dir_.Path()) / "home").string(), 120, VANTLE_DOSBOX_X);
-  EXPECT_EQ(0, result.exitCode) << result.console;
+  xmltest::WriteFile(dir_.File("x.conf"), ConfForEngine(written, EngineKind::DosBoxX));
+  const DosBoxResult result = RunDosBox(dir_.File("x.conf"), dir_.File("home"), 120, VANTLE_DOSBOX_X);
   EXPECT_EQ("THE GAME RAN\r\n", Left("GAMES/KEEN/PLAYED.TXT")) << result.console;
-  EXPECT_EQ("", Complaints(result.console)) << forX;
-  const Settings known = DosBoxSettings(VANTLE_DOSBOX_X, "config -all -wc ");
-  ASSERT_GE(known.size(), 20u) << "DOSBox-X did not list its settings";
-  EXPECT_EQ("", UnknownSettings(ReadSettings(forX), known)) << forX;
-}
-
-// Every choice the template offers, written for DOSBox-X, is a value DOSBox-X
-// lists for that setting.
-TEST_F(DosBoxRun, EveryChoiceOfTheTemplateIsOneDosBoxXTakes) {
-  ASSERT_TRUE(fs::exists(VANTLE_DOSBOX_X)) << VANTLE_DOSBOX_X << " is made by scripts/setup.sh";
-  const std::string conf = dir_.File("ask.conf"), answer = dir_.File("x-settings.conf");
-  xmltest::WriteFile(conf, "[autoexec]\r\nconfig -all -wc " + answer + "\r\nexit\r\n");
-  RunDosBox(conf, (fs::path(dir_.Path()) / "home").string(), 120, VANTLE_DOSBOX_X);
-  const auto possible = PossibleValues(fs::exists(answer) ? xmltest::ReadFile(answer) : "");
+  EXPECT_EQ("", Complaints(result.console));
+  const std::string listing = fs::exists(dir_.File("listing.conf")) ? xmltest::ReadFile(dir_.File("listing.conf")) : "";
+  EXPECT_EQ("", UnknownSettings(ReadSettings(ConfForEngine(written, EngineKind::DosBoxX)), ReadSettings(listing)));
+  const auto possible = PossibleValues(listing);
   ASSERT_GE(possible.size(), 50u) << "DOSBox-X did not list what its settings take";
-  SetProgram("C:\\GAMES\\KEEN\\PLAY.COM", "");
+  // Each choice in turn (the last where a setting offers fewer); lists
+  // ("higher,normal") and numbers are no choice.
   std::string refused;
   for (std::size_t index = 0; index < 20; ++index) {
-    ChooseEach(entry_, index);
-    std::string written;
+    std::function<void(XmlElement*)> choose = [&](XmlElement* element) {
+      for (unsigned i = 0; i < element->GetAttributeCount(); ++i) {
+        const std::string name = element->GetAttributes()[i]->GetName();
+        const auto choices = SplitText(element->GetAttributes()[i]->GetValue().c_str(), "|||");
+        if (name.rfind("__", 0) == 0 && !choices.empty())
+          SetAttributeText(element, name.substr(2).c_str(), choices[std::min(index, choices.size() - 1)].c_str());
+      }
+      for (unsigned i = 0; i < element->GetChildCount(); ++i) choose(element->GetChildren()[i]);
+    };
+    choose(entry_);
     ASSERT_TRUE(MakeDosBoxConf(entry_, LaunchMode::Run, written, nullptr, nullptr));
-    std::istringstream lines(ConfForEngine(written, EngineKind::DosBoxX));
-    std::string section;
-    for (std::string line; std::getline(lines, line) && line.rfind("[autoexec]", 0) != 0;) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty() && line[0] == '[') section = line;
+    for (const std::string& line : SplitText(ConfForEngine(written, EngineKind::DosBoxX).c_str(), "\r\n")) {
       const std::size_t equals = line.find('=');
-      // Lists ("higher,normal") and numbers are no choice of a listed value.
+      if (line == "[autoexec]") break;
       if (equals == std::string::npos || line.find_first_of(",0123456789", equals) != std::string::npos) continue;
-      const auto values = possible.find(section + " " + line.substr(0, equals));
-      if (values != possible.end() && !values->second.count(line.substr(equals + 1)))
-        refused += line + " in " + section + "\n";
+      const auto values = possible.find(line.substr(0, equals));
+      if (values != possible.end() &&
+          std::find(values->second.begin(), values->second.end(), line.substr(equals + 1)) == values->second.end())
+        refused += line + "\n";
     }
   }
   EXPECT_EQ("", refused);

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -246,135 +245,88 @@ TEST_F(BridgedRun, GamesStartFromFoldersOfAnyName) {
 
 namespace {
 
-// Whether a host process lives: Wine shows the host's /proc under Z:.
-bool HostProcessLives(long pid) { return fs::exists("Z:\\proc\\" + std::to_string(pid)); }
-
-// The pid the bridge logged for the DOSBox it started last (or for the
-// shell that started it); 0 before.
-long HostPid(const std::string& log, const char* marker = "DOSBox runs as host process ") {
-  const std::size_t at = log.rfind(marker);
-  return at == std::string::npos ? 0 : std::atol(log.c_str() + at + std::strlen(marker));
-}
-
-// The Main element of the game called name in a saved library.
-std::string MainOf(const std::string& library, const std::string& name) {
-  const std::size_t at = library.find("Name=\"" + name + "\"");
-  if (at == std::string::npos) return "<no " + name + ">";
-  const std::size_t start = library.rfind('<', at);
-  return library.substr(start, library.find('>', at) - start);
-}
-
-long PlayTime(const std::string& main) {
-  const std::size_t at = main.find("PlayTime=\"");
-  return at == std::string::npos ? -1 : std::atol(main.c_str() + at + 10);
+// The number after marker in text, from its last mention; 0 without one.
+long NumberAfter(const std::string& text, const std::string& marker) {
+  const std::size_t at = text.rfind(marker);
+  return at == std::string::npos ? 0 : std::atol(text.c_str() + at + marker.size());
 }
 
 }  // namespace
 
-// The window waits for the host's DOSBox through the bridge: a game is timed
-// when DOSBox ends, not when it has read its file, and what DOSBox printed
-// about a refused setting is shown after that. A game kept open keeps DOSBox
-// running until DOSBox is told to end; the bridge sees it end even when the
-// shell between them is killed with it.
-TEST_F(BridgedRun, TheWindowHearsWhenTheHostsDosBoxEndsAndWhatItReported) {
-  const fs::path refused = root_ / "Refused", kept = root_ / "Kept";
-  std::string games;
-  for (const fs::path& folder : {refused, kept}) {
-    fs::create_directories(folder);
-    fs::copy_file(wintest::HostToWindowsPath(VANTLE_PLAY_COM), folder / "PLAY.COM");
-  }
-  games += Replaced(Game("A Refused", Mount("hdd", "no", refused, "C"), "C:\\PLAY.COM"), "machine=\"vga\"",
-                    "machine=\"vgax\"");
-  games += Replaced(Game("B Kept", Mount("hdd", "no", kept, "C"), "C:\\PLAY.COM"), "Run=\"C:\\PLAY.COM\"",
-                    "Run=\"C:\\PLAY.COM\" KeepOpen=\"yes\"");
-  WriteBytes(app_ / "vtl.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root>\r\n<Games>\r\n" +
-                                   games + "\r\n</Games>\r\n</root>\r\n");
-  wintest::Process vantle(L"\"" + (app_ / "vtl64.exe").wstring() + L"\"");
-  ASSERT_TRUE(vantle.started());
-  HWND main = wintest::WaitForTopWindow(vantle.id(), 30000, wintest::HasMenu);
-  ASSERT_NE(nullptr, main);
-  HWND list = FindWindowExW(main, nullptr, L"SysListView32", nullptr);
-  auto run = [&](UINT key) {
-    PostMessageW(list, WM_KEYDOWN, key, 1);
-    PostMessageW(list, WM_KEYUP, key, 0xC0000001);
-    Sleep(300);
-    PostMessageW(main, WM_COMMAND, 102 /* IDM_RUN */, 0);
-  };
-  const auto library = [&] { return ReadBytes(app_ / "vtl.xml"); };
-  const std::string before = TempFiles(temp_, "vde");
-
-  // The refused value is told once DOSBox has ended and the game is timed.
-  run(VK_HOME);
-  HWND told = wintest::WaitForTopWindow(
-      vantle.id(), 60000, [](HWND w) { return !wintest::HasMenu(w) && wintest::WindowText(w) == "Vantle"; }, true);
-  ASSERT_NE(nullptr, told) << ReadBytes(app_ / "DOSBOX.log");
-  const std::string report = wintest::ChildTexts(told);
-  EXPECT_NE(std::string::npos, report.find("machine under DosBox is \"vgax\"")) << report;
-  EXPECT_NE(std::string::npos, report.find("it used svga_s3 instead")) << report;
-  EXPECT_TRUE(fs::exists(refused / "PLAYED.TXT"));
-  EXPECT_NE(std::string::npos, ReadBytes(app_ / "DOSBOX.log").find("DOSBox ended with exit status 0"));
-  EXPECT_NE(std::string::npos, MainOf(library(), "A Refused").find("LastPlayed=\"20")) << library();
-  PostMessageW(told, WM_COMMAND, IDNO, 0);
-
-  // Kept open: DOSBox runs on after the game, untimed, until it is ended.
-  run(VK_END);
-  ASSERT_TRUE(WaitFor([&] { return fs::exists(kept / "PLAYED.TXT"); }, 30000)) << ReadBytes(app_ / "DOSBOX.log");
-  const long pid = HostPid(ReadBytes(app_ / "DOSBOX.log"));
-  const long shell = HostPid(ReadBytes(app_ / "DOSBOX.log"), " under shell ");
-  ASSERT_GT(pid, 0) << ReadBytes(app_ / "DOSBOX.log");
-  ASSERT_GT(shell, 0) << ReadBytes(app_ / "DOSBOX.log");
-  Sleep(3000);
-  EXPECT_TRUE(HostProcessLives(pid));
-  EXPECT_EQ(std::string::npos, MainOf(library(), "B Kept").find("LastPlayed")) << library();
-  ASSERT_TRUE(StartHostProgram("/bin/kill -KILL " + std::to_string(shell) + " " + std::to_string(pid)));
-  ASSERT_TRUE(WaitFor([&] { return MainOf(library(), "B Kept").find("LastPlayed") != std::string::npos; }, 30000))
-      << library() << ReadBytes(app_ / "DOSBOX.log");
-  EXPECT_FALSE(HostProcessLives(pid));
-  EXPECT_GE(PlayTime(MainOf(library(), "B Kept")), 3) << library();
-  EXPECT_NE(std::string::npos, ReadBytes(app_ / "DOSBOX.log").find("gone without telling"));
-  EXPECT_TRUE(WaitFor([&] { return TempFiles(temp_, "vde") == before; }, 5000)) << "the run files are gone";
-  PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-  DWORD exitCode = 1;
-  EXPECT_TRUE(vantle.Wait(30000, &exitCode));
-}
-
-// Each game on the host engine of its kind: the DOSBOX.EXE beside Vantle is
-// 0.74, and an engine of the list that points at a copy of the bridge named
-// for DOSBox-X starts the DOSBox-X of the private root, on the file Vantle
-// wrote for that kind.
-TEST_F(BridgedRun, GamesRunOnTheHostEngineOfTheKindTheyChose) {
+// The window waits for the host's engine through the bridge. A game on 0.74
+// is timed when DOSBox ends, then what DOSBox printed about a refused setting
+// is shown; a game kept open keeps DOSBox running until it is ended (here
+// with the shell between them, which the bridge sees gone); a game on the
+// listed engine, a copy of the bridge named for DOSBox-X, runs on the private
+// root's DOSBox-X from the file written for that kind.
+TEST_F(BridgedRun, TheWindowWaitsForEachGamesHostEngineAndHearsWhatItReported) {
   fs::copy_file(app_ / "DOSBOX.EXE", app_ / "DOSBox-X.exe");
   WriteBytes(app_ / "engines.xml", "<root><Engines><e name=\"X\" program=\"" + (app_ / "DOSBox-X.exe").string() +
                                        "\" kind=\"DOSBox-X\"/></Engines></root>");
-  const fs::path classic = root_ / "On 0.74", x = root_ / "On X";
-  for (const fs::path& folder : {classic, x}) {
-    fs::create_directories(folder);
-    fs::copy_file(wintest::HostToWindowsPath(VANTLE_PLAY_COM), folder / "PLAY.COM");
+  const std::string names[] = {"A", "B", "C"};
+  const std::pair<std::string, std::string> changes[] = {
+      {"machine=\"vga\"", "machine=\"vgax\""}, {"Run=\"C:\\PLAY.COM\"", "Run=\"C:\\PLAY.COM\" KeepOpen=\"yes\""},
+      {"Run=\"C:\\PLAY.COM\"", "Run=\"C:\\PLAY.COM\" Engine=\"X\""}};
+  std::string games;
+  for (int i = 0; i < 3; ++i) {
+    fs::create_directories(root_ / names[i]);
+    fs::copy_file(wintest::HostToWindowsPath(VANTLE_PLAY_COM), root_ / names[i] / "PLAY.COM");
+    games += Replaced(Game(names[i], Mount("hdd", "no", root_ / names[i], "C"), "C:\\PLAY.COM"), changes[i].first,
+                      changes[i].second);
   }
-  WriteBytes(app_ / "vtl.xml",
-             "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root>\r\n<Games>\r\n" +
-                 Game("Classic", Mount("hdd", "no", classic, "C"), "C:\\PLAY.COM") +
-                 Replaced(Game("X", Mount("hdd", "no", x, "C"), "C:\\PLAY.COM"), "Run=\"C:\\PLAY.COM\"",
-                          "Run=\"C:\\PLAY.COM\" Engine=\"X\"") +
-                 "\r\n</Games>\r\n</root>\r\n");
-  const std::string before = TempFiles(temp_, "vde");
-  for (const fs::path& folder : {classic, x}) {
-    const std::string name = folder == x ? "X" : "Classic";
-    wintest::Process vantle("\"" + (app_ / "vtl64.exe").string() + "\" -shortcut " + name);
-    DWORD exitCode = 1;
-    ASSERT_TRUE(vantle.Wait(30000, &exitCode));
-    EXPECT_TRUE(WaitFor([&] { return fs::exists(folder / "PLAYED.TXT"); }, 30000))
-        << name << "\n" << ReadBytes(app_ / "DOSBOX.log");
-    EXPECT_EQ("THE GAME RAN\r\n", ReadBytes(folder / "PLAYED.TXT"));
-    ASSERT_TRUE(WaitFor([&] { return TempFiles(temp_, "vde") == before; }, 30000)) << "DOSBox ended";
-  }
-  const std::string log = ReadBytes(app_ / "DOSBOX.log");
-  const std::size_t xStart = log.find("engine kind: DOSBox-X");
-  ASSERT_NE(std::string::npos, xStart) << log;
-  EXPECT_NE(std::string::npos, log.rfind("engine kind: 0.74", xStart)) << log;
-  EXPECT_NE(std::string::npos, log.find("dosbox-x", log.find("starting: ", xStart))) << log;
-  EXPECT_NE(std::string::npos, log.find("CONFIG: Loaded config file: ", xStart)) << log;
-  EXPECT_EQ(std::string::npos, log.find("did not report loading")) << log;
-  EXPECT_EQ(std::string::npos, log.find("not a valid value")) << log;
-  EXPECT_NE(std::string::npos, log.find("DOSBox ended with exit status 0", xStart)) << log;
+  WriteBytes(app_ / "vtl.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root>\r\n<Games>\r\n" +
+                                   games + "\r\n</Games>\r\n</root>\r\n");
+  const std::string runFiles = TempFiles(temp_, "vde");
+  wintest::Process vantle(L"\"" + (app_ / "vtl64.exe").wstring() + L"\"");
+  HWND main = wintest::WaitForTopWindow(vantle.id(), 30000, wintest::HasMenu);
+  ASSERT_NE(nullptr, main);
+  HWND list = FindWindowExW(main, nullptr, L"SysListView32", nullptr);
+  const auto log = [&] { return ReadBytes(app_ / "DOSBOX.log"); };
+  const auto played = [&](const std::string& name) {  // the game's PlayTime once timed, else -1
+    const std::string library = ReadBytes(app_ / "vtl.xml");
+    const std::string main = library.substr(library.find("Name=\"" + name + "\""));
+    return main.find("LastPlayed") < main.find('>') ? NumberAfter(main.substr(0, main.find('>')), "PlayTime=\"") : -1;
+  };
+  const auto run = [&](int i) {
+    for (int key = 0; key <= i; ++key) {
+      PostMessageW(list, WM_KEYDOWN, key ? VK_DOWN : VK_HOME, 1);
+      PostMessageW(list, WM_KEYUP, key ? VK_DOWN : VK_HOME, 0xC0000001);
+    }
+    Sleep(300);
+    PostMessageW(main, WM_COMMAND, 102 /* IDM_RUN */, 0);
+    return WaitFor([&] { return fs::exists(root_ / names[i] / "PLAYED.TXT"); }, 30000);
+  };
+  // A, on 0.74: told once DOSBox has ended and the game is timed.
+  ASSERT_TRUE(run(0)) << log();
+  HWND told = wintest::WaitForTopWindow(
+      vantle.id(), 30000, [](HWND w) { return !wintest::HasMenu(w) && wintest::WindowText(w) == "Vantle"; }, true);
+  ASSERT_NE(nullptr, told) << log();
+  const std::string report = wintest::ChildTexts(told);
+  EXPECT_NE(std::string::npos, report.find("machine under DosBox is \"vgax\"")) << report;
+  EXPECT_NE(std::string::npos, report.find("it used svga_s3 instead")) << report;
+  EXPECT_GE(played("A"), 0);
+  PostMessageW(told, WM_COMMAND, IDNO, 0);
+  Sleep(300);
+  ASSERT_TRUE(run(1)) << log();
+  ASSERT_TRUE(run(2)) << log();
+  // C, on DOSBox-X, ended by itself.
+  EXPECT_TRUE(WaitFor([&] { return played("C") >= 0; }, 30000)) << log();
+  const std::string x = log().substr(log().find("engine kind: DOSBox-X"));
+  EXPECT_NE(std::string::npos, x.find("dosbox-x")) << x;
+  EXPECT_NE(std::string::npos, x.find("CONFIG: Loaded config file: ")) << x;
+  EXPECT_EQ(std::string::npos, log().find("did not report loading")) << log();
+  // B, kept open, still runs untimed until its DOSBox and shell are killed.
+  const long pid = NumberAfter(log().substr(0, log().find("engine kind: DOSBox-X")), "DOSBox runs as host process ");
+  const long shell = NumberAfter(log().substr(0, log().find("engine kind: DOSBox-X")), " under shell ");
+  ASSERT_GT(pid, 0) << log();
+  Sleep(2000);
+  EXPECT_TRUE(fs::exists("Z:\\proc\\" + std::to_string(pid))) << "Wine shows the host's /proc under Z:";
+  EXPECT_EQ(-1, played("B"));
+  ASSERT_TRUE(StartHostProgram("/bin/kill -KILL " + std::to_string(shell) + " " + std::to_string(pid)));
+  ASSERT_TRUE(WaitFor([&] { return played("B") >= 3; }, 30000)) << log();
+  EXPECT_NE(std::string::npos, log().find("gone without telling"));
+  EXPECT_TRUE(WaitFor([&] { return TempFiles(temp_, "vde") == runFiles; }, 5000)) << "the run files are gone";
+  PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  DWORD exitCode = 1;
+  EXPECT_TRUE(vantle.Wait(30000, &exitCode));
 }
