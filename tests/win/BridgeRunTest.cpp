@@ -243,16 +243,6 @@ TEST_F(BridgedRun, GamesStartFromFoldersOfAnyName) {
   }
 }
 
-namespace {
-
-// The number after marker in text, from its last mention; 0 without one.
-long NumberAfter(const std::string& text, const std::string& marker) {
-  const std::size_t at = text.rfind(marker);
-  return at == std::string::npos ? 0 : std::atol(text.c_str() + at + marker.size());
-}
-
-}  // namespace
-
 // The window waits for the host's engine through the bridge. A game on 0.74
 // is timed when DOSBox ends, then what DOSBox printed about a refused setting
 // is shown; a game kept open keeps DOSBox running until it is ended (here
@@ -282,6 +272,10 @@ TEST_F(BridgedRun, TheWindowWaitsForEachGamesHostEngineAndHearsWhatItReported) {
   ASSERT_NE(nullptr, main);
   HWND list = FindWindowExW(main, nullptr, L"SysListView32", nullptr);
   const auto log = [&] { return ReadBytes(app_ / "DOSBOX.log"); };
+  const auto NumberAfter = [](const std::string& text, const std::string& marker) {  // its last mention
+    const std::size_t at = text.rfind(marker);
+    return at == std::string::npos ? 0 : std::atol(text.c_str() + at + marker.size());
+  };
   const auto played = [&](const std::string& name) {  // the game's PlayTime once timed, else -1
     const std::string library = ReadBytes(app_ / "vtl.xml");
     const std::string main = library.substr(library.find("Name=\"" + name + "\""));
@@ -302,8 +296,8 @@ TEST_F(BridgedRun, TheWindowWaitsForEachGamesHostEngineAndHearsWhatItReported) {
       vantle.id(), 30000, [](HWND w) { return !wintest::HasMenu(w) && wintest::WindowText(w) == "Vantle"; }, true);
   ASSERT_NE(nullptr, told) << log();
   const std::string report = wintest::ChildTexts(told);
-  EXPECT_NE(std::string::npos, report.find("machine under DosBox is \"vgax\"")) << report;
-  EXPECT_NE(std::string::npos, report.find("it used svga_s3 instead")) << report;
+  EXPECT_NE(std::string::npos, report.find("machine under DosBox is \"vgax\", which this DOSBox does not accept; it "
+                                           "used svga_s3 instead")) << report;
   EXPECT_GE(played("A"), 0);
   PostMessageW(told, WM_COMMAND, IDNO, 0);
   Sleep(300);
@@ -312,8 +306,7 @@ TEST_F(BridgedRun, TheWindowWaitsForEachGamesHostEngineAndHearsWhatItReported) {
   // C, on DOSBox-X, ended by itself.
   EXPECT_TRUE(WaitFor([&] { return played("C") >= 0; }, 30000)) << log();
   const std::string x = log().substr(log().find("engine kind: DOSBox-X"));
-  EXPECT_NE(std::string::npos, x.find("dosbox-x")) << x;
-  EXPECT_NE(std::string::npos, x.find("CONFIG: Loaded config file: ")) << x;
+  EXPECT_NE(std::string::npos, x.find("CONFIG: Loaded config file: ", x.find("dosbox-x"))) << x;
   EXPECT_EQ(std::string::npos, log().find("did not report loading")) << log();
   // B, kept open, still runs untimed until its DOSBox and shell are killed.
   const long pid = NumberAfter(log().substr(0, log().find("engine kind: DOSBox-X")), "DOSBox runs as host process ");
