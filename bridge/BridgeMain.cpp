@@ -2,8 +2,10 @@
 // DOSBox, makes the configuration fit the host's DOSBox (see ConfTranslate.h)
 // and starts that DOSBox with the same parameters. The file Vantle wrote is
 // read at once, well before Vantle deletes it; the translated copy is removed
-// as soon as DOSBox says that it has loaded it. What was translated, and what
-// DOSBox itself prints, goes to DOSBOX.log beside this program.
+// as soon as DOSBox says that it has loaded it. This program ends when DOSBox
+// ends, so that Vantle, waiting for it, times the game and reads DOSBox's
+// report as on Windows. What was translated, and what DOSBox itself prints,
+// goes to DOSBOX.log beside this program.
 #include <windows.h>
 
 #include <memory>
@@ -20,6 +22,8 @@ namespace {
 
 constexpr wchar_t kTitle[] = L"DOSBox for Vantle";
 constexpr DWORD kReadWaitMilliseconds = 20000;
+// How often the end of the host's DOSBox is looked for.
+constexpr DWORD kRunPollMilliseconds = 200;
 constexpr LONGLONG kLogLimit = 1 << 20;  // a longer log starts afresh
 
 using UnixNameFunction = char*(CDECL*)(LPCWSTR);
@@ -57,15 +61,17 @@ std::wstring EnvironmentText(const wchar_t* name) {
   return length > 0 && length < ARRAYSIZE(value) ? std::wstring(value, length) : std::wstring();
 }
 
-// The host's DOSBox: the one VANTLE_HOST_DOSBOX names when it is set (and
-// only that one), otherwise the first of the usual places.
-std::string FindHostDosBox(std::wstring& looked) {
-  const std::string chosen = Utf8FromWide(EnvironmentText(L"VANTLE_HOST_DOSBOX"));
+// The host's engine of kind: the one its variable (VANTLE_HOST_DOSBOX for
+// 0.74) names when it is set (and only that one), otherwise the first of the
+// usual places.
+std::string FindHostDosBox(EngineKind kind, std::wstring& looked) {
+  const std::wstring variable = WideFromUtf8(HostEngineVariable(kind));
+  const std::string chosen = Utf8FromWide(EnvironmentText(variable.c_str()));
   if (!chosen.empty()) {
-    looked = WideFromUtf8(chosen) + L" (VANTLE_HOST_DOSBOX)";
+    looked = WideFromUtf8(chosen) + L" (" + variable + L")";
     return HostFileExists(chosen) ? chosen : std::string();
   }
-  for (const std::string& candidate : HostDosBoxCandidates()) {
+  for (const std::string& candidate : HostEngineCandidates(kind)) {
     looked += WideFromUtf8(candidate) + L"\n";
     if (HostFileExists(candidate)) return candidate;
   }
@@ -197,6 +203,47 @@ struct OwnConf {
   std::string hostPath;
 };
 
+
+// Whether a host path (a folder or a file) is there: how a host process is
+// seen to live, by its folder under /proc.
+bool HostPathExists(const std::string& hostPath) {
+  WCHAR* dos = wineDosName(hostPath.c_str());
+  if (!dos) return false;
+  const DWORD attributes = GetFileAttributesW(dos);
+  HeapFree(GetProcessHeap(), 0, dos);
+  return attributes != INVALID_FILE_ATTRIBUTES;
+}
+
+// Stays until the host's DOSBox has ended, so that whoever waits for this
+// program (Vantle, to time the game and read what DOSBox reported) waits for
+// DOSBox. The shell tells the end in the run file; a shell that is gone
+// without telling (killed) ends the wait too, and so does one that never
+// said it started. Returns DOSBox's exit status.
+template <typename RunState>
+int WaitForHostRun(Log& log, RunState runState, DWORD started) {
+  bool toldPid = false;
+  for (;;) {
+    const HostRun run = runState();
+    if (run.ended) {
+      log.Append("DOSBox ended with exit status " + std::to_string(run.exitStatus));
+      return run.exitStatus;
+    }
+    if (run.started && !toldPid) {
+      log.Append("DOSBox runs as host process " + std::to_string(run.programPid) + " under shell " +
+                 std::to_string(run.shellPid));
+      toldPid = true;
+    }
+    if (run.started && !HostPathExists("/proc/" + std::to_string(run.shellPid))) {
+      log.Append("the shell that ran DOSBox is gone without telling how DOSBox ended");
+      return 1;
+    }
+    if (!run.started && GetTickCount() - started >= kReadWaitMilliseconds) {
+      log.Append("the shell that was to run DOSBox never said that it started it");
+      return 1;
+    }
+    Sleep(kRunPollMilliseconds);
+  }
+}
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
@@ -206,6 +253,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
       reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
   wineDosName =
       reinterpret_cast<DosNameFunction>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
+  wchar_t ownPath[MAX_PATH * 4];
+  const EngineKind kind =
+      BridgeKind(Utf8FromWide(std::wstring(ownPath, GetModuleFileNameW(nullptr, ownPath, ARRAYSIZE(ownPath)))));
+  std::vector<std::string> arguments = CommandLineArgumentsUtf8();
+  if (!arguments.empty()) arguments.erase(arguments.begin());  // the bridge's own name
+  // Asked what it is (as Vantle asks a program added to its list), it says
+  // the kind it stands for and starts nothing.
+  if (arguments.size() == 1 && (arguments[0] == "-version" || arguments[0] == "--version")) {
+    const std::string answer = BridgeVersionText(kind) + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr);
+    return 0;
+  }
   Log log;
   log.Line("--- " + Now());
   log.Line("received: " + Utf8FromWide(GetCommandLineW()));
@@ -217,16 +277,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   }
 
   std::wstring looked;
-  const std::string dosbox = FindHostDosBox(looked);
+  log.Line(std::string("engine kind: ") + EngineKindName(kind));
+  const std::string dosbox = FindHostDosBox(kind, looked);
   if (dosbox.empty()) {
-    return Fail(log, L"DOSBox is not installed on this Linux system, so the game cannot start.\n\n"
-                L"Install it (on Debian or Ubuntu: sudo apt-get install dosbox), or set VANTLE_HOST_DOSBOX "
-                L"to the Linux path of a dosbox program.\n\nLooked for:\n" + looked,
+    const std::wstring variable = WideFromUtf8(HostEngineVariable(kind));
+    const std::wstring install =
+        kind == EngineKind::Classic   ? L"Install it (on Debian or Ubuntu: sudo apt-get install dosbox), or set "
+        : kind == EngineKind::DosBoxX ? L"Vantle's scripts/setup.sh makes a private one; or set "
+                                      : L"Install it, or set ";
+    return Fail(log, WideFromUtf8(std::string(kind == EngineKind::Classic ? "DOSBox" : EngineKindName(kind))) +
+                         L" is not installed on this Linux system, so the game cannot start.\n\n" + install +
+                         variable + L" to the Linux path of its program.\n\nLooked for:\n" + looked,
                 3);
   }
 
-  std::vector<std::string> arguments = CommandLineArgumentsUtf8();
-  if (!arguments.empty()) arguments.erase(arguments.begin());  // the bridge's own name
   for (const std::string& note : DropHostSwitches(arguments)) log.Line("  " + note);
 
   // Vantle deletes its file three seconds after the start: read it first.
@@ -265,19 +329,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   }
 
   // A program without a console, as this one is, cannot hand a host program
-  // its standard handles under Wine, so a shell sends DOSBox's output to the
-  // log. Redirected output is held back by DOSBox until it ends; stdbuf lets
-  // each line through at once, so that the moment DOSBox has read its file
-  // shows.
+  // its standard handles under Wine, and Wine gives no handle to wait on a
+  // host program either: a shell sends DOSBox's output to the log and tells
+  // in a run file of ours when DOSBox has ended. Redirected output is held
+  // back by DOSBox until it ends; stdbuf lets each line through at once, so
+  // that the moment DOSBox has read its file shows.
   const std::string shell = "/bin/sh", stdbuf = "/usr/bin/stdbuf";
   const std::string logHost = log.handle() != INVALID_HANDLE_VALUE ? UnixPath(log.path()) : std::string();
-  const bool captured = !logHost.empty() && HostFileExists(shell);
-  const bool lineByLine = captured && HostFileExists(stdbuf);
+  TempConfFile runFile;
+  std::string runHost;
+  if (HostFileExists(shell) && runFile.Create(tempFolder, "vde", std::string()))
+    runHost = UnixPath(runFile.path());
+  const bool watched = !runHost.empty();
+  const bool lineByLine = watched && !logHost.empty() && HostFileExists(stdbuf);
   std::string commandLine;
-  if (captured) {
-    commandLine = CommandLineArgument(shell) + " -c " +
-                  CommandLineArgument("log=$1; shift; exec \"$@\" </dev/null >>\"$log\" 2>&1") + " sh " +
-                  CommandLineArgument(logHost) + " ";
+  if (watched) {
+    commandLine = CommandLineArgument(shell) + " -c " + CommandLineArgument(HostRunScript()) + " sh " +
+                  CommandLineArgument(logHost.empty() ? "/dev/null" : logHost) + " " + CommandLineArgument(runHost) +
+                  " ";
   }
   if (lineByLine) commandLine += CommandLineArgument(stdbuf) + " -oL -eL ";
   commandLine += CommandLineArgument(dosbox);
@@ -296,15 +365,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
                          WideFromUtf8(dosbox),
                 5);
   }
-  // Wine starts a host program without a handle to wait on.
   if (process.hThread) CloseHandle(process.hThread);
   if (process.hProcess) CloseHandle(process.hProcess);
 
+  auto runState = [&]() {
+    std::string text;
+    return watched && ReadWholeFile(runFile.path(), text) ? ReadHostRun(text) : HostRun();
+  };
   const DWORD started = GetTickCount();
   bool reported = true;
   for (OwnConf& conf : own) {
     while (!(lineByLine && DosBoxHasReadConf(log.From(outputStart), conf.hostPath))) {
-      if (GetTickCount() - started >= kReadWaitMilliseconds) {
+      if (GetTickCount() - started >= kReadWaitMilliseconds || runState().ended) {
         reported = false;
         break;
       }
@@ -314,7 +386,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   removeOwn();
   if (!reported && lineByLine) {
     log.Append("DOSBox did not report loading its configuration within " +
-               std::to_string(kReadWaitMilliseconds / 1000) + " seconds; the file is removed all the same");
+               std::to_string(kReadWaitMilliseconds / 1000) + " seconds, or ended before; the file is removed all the "
+               "same");
   }
-  return 0;
+  if (!watched) return 0;
+  return WaitForHostRun(log, runState, started);
 }

@@ -42,6 +42,8 @@ constexpr SettingChange kChanges[] = {
     {K::DosBoxX, "gus", "dma1", nullptr, nullptr, "gusdma", nullptr, "DOSBox-X emulates one GUS DMA channel"},
     {K::DosBoxX, "gus", "irq2", nullptr, nullptr, "", nullptr, "DOSBox-X emulates one GUS IRQ"},
     {K::DosBoxX, "gus", "dma2", nullptr, nullptr, "", nullptr, "DOSBox-X emulates one GUS DMA channel"},
+    {K::DosBoxX, "sblaster", "oplmode", "cms", nullptr, "cms", "on",
+     "DOSBox-X turns the Game Blaster's chips on by a setting of their own"},
 
     // DOSBox Staging: SDL 2 outputs, the mouse in a section of its own,
     // shaders instead of scalers, and fewer rate settings.
@@ -104,6 +106,12 @@ EngineKind EngineKindFromDescription(const std::string& text) {
   if (Contains(text, "staging")) return EngineKind::Staging;
   if (Contains(text, "dosbox-x") || Contains(text, "dosbox x")) return EngineKind::DosBoxX;
   return EngineKind::Classic;
+}
+
+bool EngineKindFromVersionOutput(const std::string& output, EngineKind& kind) {
+  if (!Contains(output, "dosbox") || !Contains(output, "version")) return false;
+  kind = EngineKindFromDescription(output);
+  return true;
 }
 
 bool TranslateSetting(EngineKind kind, std::string& section, std::string& name, std::string& value,

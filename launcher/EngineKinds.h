@@ -24,6 +24,12 @@ bool ParseEngineKind(const std::string& name, EngineKind& kind);
 // Staging" or "dosbox-staging", "DOSBox-X"; anything else is taken for 0.74.
 EngineKind EngineKindFromDescription(const std::string& text);
 
+// The kind a program's answer to "-version" tells, when it answers as a
+// DOSBox does ("DOSBox version 0.74-3", "DOSBox-X version 2025.02.01",
+// "dosbox-staging, version 0.81.0"); false for any other output, so that a
+// program that is no DOSBox is not taken for 0.74.
+bool EngineKindFromVersionOutput(const std::string& output, EngineKind& kind);
+
 // One setting of the written file on its way to an engine of kind: section
 // (without brackets) and name may change, and the value. False when the kind
 // has no place for it and it is left out; why says what happened, for a

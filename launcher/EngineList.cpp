@@ -93,6 +93,20 @@ void RemoveEngine(EngineList& list, int index) {
   list.engines.erase(list.engines.begin() + index);
 }
 
+int RenameChosenEngine(XmlElement* games, const std::string& from, const std::string& to) {
+  int changed = 0;
+  for (unsigned i = 0; games && i < games->GetChildCount(); ++i) {
+    XmlElement* main = games->GetChildren()[i]->FindChild("Main");
+    XmlAttribute* engine = main ? main->FindAttribute("Engine") : nullptr;
+    if (!engine || engine->GetValue().empty() || !EqualIgnoringCase(engine->GetValue().c_str(), from.c_str()) ||
+        engine->GetValue() == to)
+      continue;
+    engine->SetValue(to.c_str());
+    ++changed;
+  }
+  return changed;
+}
+
 std::string EngineLine(const EngineList& list, int index) {
   const Engine& engine = list.engines[index];
   const bool chosen = EqualIgnoringCase(list.defaultName.c_str(), engine.name.c_str());

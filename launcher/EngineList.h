@@ -63,5 +63,10 @@ std::string PutEngine(EngineList& list, int index, const Engine& engine);
 // DOSBOX.EXE beside the program again.
 void RemoveEngine(EngineList& list, int index);
 
+// Gives every game under games that chooses the engine called from (without
+// regard to case) the name to instead: what a rename in the list does to the
+// library, so that no game loses its engine. Returns how many games changed.
+int RenameChosenEngine(XmlElement* games, const std::string& from, const std::string& to);
+
 // The list line of an engine: "Staging (Staging, default)".
 std::string EngineLine(const EngineList& list, int index);

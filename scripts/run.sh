@@ -15,4 +15,7 @@ cmake --build build/win --target vtl64 dosbox_bridge -j "$(nproc)"
 mkdir -p build/app
 cp build/win/launcher/vtl64.exe build/app/vtl64.exe
 cp build/win/bridge/DOSBOX.EXE build/app/DOSBOX.EXE
+# The same bridge under DOSBox-X's name starts the private root's DOSBox-X:
+# list it in Options (DOSBox Installations) to give games that engine.
+cp build/win/bridge/DOSBOX.EXE build/app/DOSBox-X.exe
 exec scripts/wine-run.sh --prefix "$root/build/app/wineprefix" "$root/build/app/vtl64.exe" "$@"

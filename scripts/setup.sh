@@ -15,7 +15,7 @@ packages=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   dpkg-dev
   libboost-dev libcpp-httplib-dev libssl-dev wrk openssl coreutils rsync bsdiff
-  dosbox nasm genisoimage osslsigncode
+  dosbox nasm genisoimage osslsigncode debootstrap
   nginx-light
 )
 
@@ -125,4 +125,50 @@ if [ ! -f "$src/contrib/minizip/unzip.c" ]; then
   mv "$tmp"/zlib-*/ "$src"
   rm -rf "$tmp"
   echo "setup: zlib sources in $src"
+fi
+
+# DOSBox-X, which Debian 12 does not package, from the next release in a
+# private root outside the clone (so that every clone reuses it), made by
+# debootstrap from the archive the system's own apt configuration names. Its
+# dosbox-x runs from outside the root through the root's own loader and
+# library folders: "run-dosbox-x" beside the root does that. A root is reused
+# only once it is finished and its dosbox-x has run; anything else is made
+# again.
+dosbox_x_release=trixie
+dosbox_x_root="${VANTLE_DOSBOX_X_ROOT:-/var/cache/vantle/dosbox-x-$dosbox_x_release}"
+dosbox_x_runner="$dosbox_x_root.run-dosbox-x"
+if [ ! -f "$dosbox_x_root/.vantle-ready" ] || [ ! -x "$dosbox_x_runner" ]; then
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  entry=$(system_archive_entry "$codename")
+  archive=$(printf '%s\n' "$entry" | sed -n 's/^URIs: *\([^ ]*\).*/\1/p' | head -n 1)
+  keyring=$(printf '%s\n' "$entry" | sed -n 's/^Signed-By: *\(\/[^ ]*\)$/\1/p' | head -n 1)
+  [ -n "$keyring" ] || keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+  if [ -z "$archive" ]; then
+    echo "setup: no Debian archive found in /etc/apt to make the DOSBox-X root from" >&2
+    exit 1
+  fi
+  echo "setup: making DOSBox-X's root in $dosbox_x_root from $archive ($dosbox_x_release, about 570 MB)"
+  "${sudo_cmd[@]}" rm -rf "$dosbox_x_root" "$dosbox_x_runner"
+  "${sudo_cmd[@]}" mkdir -p "$(dirname "$dosbox_x_root")"
+  "${sudo_cmd[@]}" debootstrap --variant=minbase --include=dosbox-x --keyring="$keyring" \
+    "$dosbox_x_release" "$dosbox_x_root" "$archive" >"$dosbox_x_root.log" 2>&1 || {
+    echo "setup: debootstrap failed; its log is $dosbox_x_root.log" >&2
+    exit 1
+  }
+  # The loader and library folders of the root, never the system's.
+  libs="$dosbox_x_root/usr/lib/x86_64-linux-gnu"
+  printf '%s\n' '#!/bin/sh' \
+    "# DOSBox-X of the $dosbox_x_release root beside this file, run through that root's own loader." \
+    "root='$dosbox_x_root'" \
+    'libs="$root/usr/lib/x86_64-linux-gnu"' \
+    'exec "$libs/ld-linux-x86-64.so.2" --library-path "$libs:$libs/pulseaudio" "$root/usr/bin/dosbox-x" "$@"' \
+    | "${sudo_cmd[@]}" tee "$dosbox_x_runner" >/dev/null
+  "${sudo_cmd[@]}" chmod 755 "$dosbox_x_runner"
+  # "-version" prints the version and ends (with status 1).
+  if ! SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$dosbox_x_runner" -version 2>&1 | grep -q '^DOSBox-X version'; then
+    echo "setup: the DOSBox-X of $dosbox_x_root does not run" >&2
+    exit 1
+  fi
+  "${sudo_cmd[@]}" touch "$dosbox_x_root/.vantle-ready"
+  echo "setup: DOSBox-X ready: $dosbox_x_runner"
 fi

@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "launcher/EngineList.h"
+#include "launcher/GameSchema.h"
+#include "launcher/Storage.h"
 #include "launcher/window/PickPath.h"
 #include "resource.h"
 #include "text/TextConvert.h"
@@ -13,8 +15,10 @@ namespace {
 
 constexpr EngineKind kKinds[] = {EngineKind::Classic, EngineKind::Staging, EngineKind::DosBoxX};
 
-// The list being edited; the dialog is modal, so one at a time.
+// The list being edited; the dialog is modal, so one at a time. Renamed
+// holds its renames in order, for the games that name the old names.
 EngineList Editing;
+std::vector<std::pair<std::string, std::string>> Renamed;
 
 std::string FieldText(HWND dialog, int id) {
   wchar_t text[1024] = L"";
@@ -60,12 +64,25 @@ Engine FieldsEngine(HWND dialog) {
 }
 
 void Put(HWND dialog, int index) {
+  const bool changing = index >= 0 && index < static_cast<int>(Editing.engines.size());
+  const std::string before = changing ? Editing.engines[index].name : std::string();
   const std::string refused = PutEngine(Editing, index, FieldsEngine(dialog));
   if (!refused.empty()) {
     MessageBoxW(dialog, WideFromUtf8(refused).c_str(), L"Vantle", MB_OK | MB_ICONWARNING);
     return;
   }
+  if (changing && before != Editing.engines[index].name) Renamed.emplace_back(before, Editing.engines[index].name);
   ShowList(dialog, index < 0 ? static_cast<int>(Editing.engines.size()) - 1 : index);
+}
+
+// The kind program says it is, for the user to keep or change; asked once
+// per path, so that leaving the field again runs nothing.
+void ShowKindOf(HWND dialog, const std::string& program) {
+  static std::string asked;
+  if (program.empty() || program == asked) return;
+  asked = program;
+  EngineKind kind;
+  if (EngineKindOfProgram(program, kind)) ShowKind(dialog, kind);
 }
 
 // A program chosen in the file dialog: its kind, where it says, is set for
@@ -74,8 +91,18 @@ void Browse(HWND dialog) {
   std::string program;
   if (!PickProgramFile(dialog, L"DOSBox program", FieldText(dialog, IDC_ENGINE_PROGRAM), program)) return;
   SetDlgItemTextW(dialog, IDC_ENGINE_PROGRAM, WideFromUtf8(program).c_str());
-  EngineKind kind;
-  if (EngineKindOfProgram(program, kind)) ShowKind(dialog, kind);
+  ShowKindOf(dialog, program);
+}
+
+// The games that chose a renamed engine choose it under its new name; the
+// library is saved once for all of them.
+void FollowRenames(HWND dialog) {
+  XmlElement* games = GameDatabase ? GamesOf(*GameDatabase) : nullptr;
+  int changed = 0;
+  for (const auto& [from, to] : Renamed) changed += RenameChosenEngine(games, from, to);
+  if (changed > 0 && !SaveGameDatabase())
+    MessageBoxW(dialog, L"The games that use a renamed DOSBox could not be saved with its new name.", L"Vantle",
+                MB_OK | MB_ICONERROR);
 }
 
 void OnCommand(HWND dialog, WORD id, WORD notification) {
@@ -85,6 +112,10 @@ void OnCommand(HWND dialog, WORD id, WORD notification) {
       break;
     case IDC_ENGINE_BROWSE:
       Browse(dialog);
+      break;
+    case IDC_ENGINE_PROGRAM:
+      // A path typed in: its kind, where it says, once the field is left.
+      if (notification == EN_KILLFOCUS) ShowKindOf(dialog, FieldText(dialog, IDC_ENGINE_PROGRAM));
       break;
     case IDC_ENGINE_ADD:
       Put(dialog, -1);
@@ -108,6 +139,7 @@ void OnCommand(HWND dialog, WORD id, WORD notification) {
                     MB_OK | MB_ICONERROR);
         break;
       }
+      FollowRenames(dialog);
       EndDialog(dialog, IDOK);
       break;
     case IDCANCEL:
@@ -149,25 +181,72 @@ std::string VersionText(const std::vector<char>& data, const wchar_t* name) {
   return Utf8FromWide(value);
 }
 
+// What program prints for "-version" on its standard output and error,
+// within a few seconds; a program still running then (one that opened its
+// window instead) is ended.
+std::string VersionOutput(const std::wstring& program) {
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES || !CreatePipe(&read, &write, &inherit, 0))
+    return std::string();
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = startup.hStdError = write;
+  std::wstring line = L"\"" + program + L"\" -version";
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                      nullptr, &startup, &process);
+  CloseHandle(write);
+  std::string output;
+  if (started) {
+    constexpr DWORD kAnswerMilliseconds = 5000;
+    const ULONGLONG until = GetTickCount64() + kAnswerMilliseconds;
+    for (;;) {
+      DWORD waiting = 0;
+      const bool open = PeekNamedPipe(read, nullptr, 0, nullptr, &waiting, nullptr) != 0;
+      if (waiting > 0) {
+        char buffer[4096];
+        DWORD got = 0;
+        if (ReadFile(read, buffer, sizeof(buffer), &got, nullptr)) output.append(buffer, got);
+        continue;
+      }
+      if (!open || output.size() > 65536 || GetTickCount64() >= until) break;
+      Sleep(20);
+    }
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(read);
+  return output;
+}
+
 }  // namespace
 
 bool EngineKindOfProgram(const std::string& program, EngineKind& kind) {
   const std::wstring path = WideFromUtf8(program);
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size == 0) return false;
   std::vector<char> data(size);
-  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return false;
-  const std::string said = VersionText(data, L"ProductName") + " " + VersionText(data, L"FileDescription");
-  if (said.find_first_not_of(' ') == std::string::npos) return false;
-  kind = EngineKindFromDescription(said);
-  return true;
+  if (size > 0 && GetFileVersionInfoW(path.c_str(), 0, size, data.data())) {
+    const std::string said = VersionText(data, L"ProductName") + " " + VersionText(data, L"FileDescription");
+    if (said.find_first_not_of(' ') != std::string::npos) {
+      kind = EngineKindFromDescription(said);
+      return true;
+    }
+  }
+  return EngineKindFromVersionOutput(VersionOutput(path), kind);
 }
 
 void OpenEngineOptions(HWND owner) {
   Editing = ReadEngineList(EngineListPath());
+  Renamed.clear();
   DialogBoxParamW(GetModuleHandleW(nullptr), L"DIALOG_ENGINES", owner, EngineDialogProc, 0);
   Editing = EngineList();
+  Renamed.clear();
 }
 
 INT_PTR PickEngineValue(HWND editor, int code, void* node, char* text) {

@@ -12,7 +12,8 @@
 void OpenEngineOptions(HWND owner);
 
 // The kind a program declares in its version resource (product name, file
-// description); false when it has none that says.
+// description) or, without one, in what it prints for "-version" (given a few
+// seconds, then ended); false when neither says.
 bool EngineKindOfProgram(const std::string& program, EngineKind& kind);
 
 // The editor's hook for a game's engine: the Main element of a game shows an

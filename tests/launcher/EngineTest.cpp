@@ -63,6 +63,12 @@ TEST(EngineKinds, AreToldByWhatTheProgramSaysAndStartStagingWithoutOtherFiles) {
   EXPECT_EQ(EngineKind::DosBoxX, EngineKindFromDescription("DOSBox-X version 2024.10.01 SDL2"));
   EXPECT_EQ(EngineKind::Classic, EngineKindFromDescription("DOSBox version 0.74-3"));
   EngineKind kind = EngineKind::Classic;
+  // What the programs print for -version; a program that is no DOSBox says nothing.
+  for (const auto& [output, said] : {std::pair<const char*, const char*>{"\nDOSBox-X version 2025.02.01 SDL2", "DOSBox-X"},
+                                     {"dosbox-staging, version 0.81.0\n", "Staging"},
+                                     {"DOSBox version 0.74-3, copyright 2002-2019 DOSBox Team.", "0.74"},
+                                     {"GNU nano, version 7.2", "none"}, {"", "none"}})
+    EXPECT_EQ(said, EngineKindFromVersionOutput(output, kind) ? EngineKindName(kind) : std::string("none")) << output;
   EXPECT_TRUE(ParseEngineKind("dosbox-x", kind));
   EXPECT_EQ(EngineKind::DosBoxX, kind);
   EXPECT_FALSE(ParseEngineKind("0.75", kind));
@@ -135,6 +141,19 @@ TEST(EngineList, IsSavedAndReadBackAndAGameFindsItsEngineOrIsToldWhy) {
   }
 }
 
+TEST(EngineList, ARenameFollowsTheGamesThatChoseTheOldName) {
+  auto doc = xmltest::Parse("<?xml version=\"1.0\"?><root><Games><g><Main Engine=\"staging\"/></g><g><Main/></g>"
+                            "<g><Main Engine=\"X\"/></g><g/><g><Main Engine=\"Staging\"/></g></Games></root>");
+  EXPECT_EQ(2, RenameChosenEngine(GamesOf(*doc), "Staging", "Staging 0.82"));
+  EXPECT_EQ(0, RenameChosenEngine(GamesOf(*doc), "staging 0.82", "Staging 0.82")) << "nothing to change";
+  std::string chosen;  // never added where there was none
+  for (unsigned i = 0; i < GamesOf(*doc)->GetChildCount(); ++i) {
+    XmlElement* main = GamesOf(*doc)->GetChildren()[i]->FindChild("Main");
+    chosen += (main && main->FindAttribute("Engine") ? main->FindAttribute("Engine")->GetValue() : "-") + ";";
+  }
+  EXPECT_EQ("Staging 0.82;-;X;-;Staging 0.82;", chosen);
+}
+
 TEST(RecordPlay, AddsUpThePlayTimeAndKeepsTheLastPlay) {
   auto doc = xmltest::Parse("<?xml version=\"1.0\"?><root><Games><g><Main/></g><g><Main PlayTime=\"7x\"/></g>"
                             "</Games></root>");
@@ -167,6 +186,24 @@ TEST(DosBoxReports, NameTheGamesSettingAndStaySilentForACleanRun) {
       "DOSBox does not accept \"abc\" for type; it used auto instead.",
   };
   EXPECT_EQ(expected, DosBoxReports(output, entry));
+  // DOSBox-X (measured with Debian's) and Staging (as its log words it).
+  const std::string others =
+      "LOG: \"vgax\" is not a valid value for variable: machine.\nIt might now be reset to the default value: svga_s3\n"
+      "2025-07-20 22:53:54.856 | CONFIG: Invalid 'output' setting: 'overlay', using 'opengl'\n"
+      "2025-07-20 22:53:54.856 | CONFIG: Invalid option 'fulldouble'\n"
+      "2025-07-20 22:53:54.856 | CONFIG: Deprecated option 'sensitivity'\n"
+      "CONFIG: Unknown option autolock\n"
+      "CONFIG: '12mb' is an invalid value for 'voodoo_memsize', using the default: '12'\n"
+      "CONFIG: Loaded primary config file '/home/me/.config/dosbox/dosbox-staging.conf'\n";
+  const std::vector<std::string> reported = {
+      "The setting machine under DosBox is \"vgax\", which this DOSBox does not accept; it used svga_s3 instead.",
+      "The setting output under Screen is \"overlay\", which this DOSBox does not accept; it used opengl instead.",
+      "The setting fulldouble under Screen is one this DOSBox does not know.",
+      "The setting sensitivity under Screen is one this DOSBox no longer takes under that name.",
+      "The setting autolock under Screen is one this DOSBox does not know.",
+      "DOSBox does not accept \"12mb\" for voodoo_memsize; it used 12 instead.",
+  };
+  EXPECT_EQ(reported, DosBoxReports(others, entry));
   EXPECT_TRUE(DosBoxReports("DOSBox version 0.74-3\nCONFIG:Loading primary settings from config file a.conf\n"
                             "MIDI:Opened device:none\n", entry).empty());
 }

@@ -242,3 +242,84 @@ TEST_F(BridgedRun, GamesStartFromFoldersOfAnyName) {
     ExpectGameRuns(arguments, folder / "PLAYED.TXT", "THE GAME RAN\r\n");
   }
 }
+
+// The window waits for the host's engine through the bridge. A game on 0.74
+// is timed when DOSBox ends, then what DOSBox printed about a refused setting
+// is shown; a game kept open keeps DOSBox running until it is ended (here
+// with the shell between them, which the bridge sees gone); a game on the
+// listed engine, a copy of the bridge named for DOSBox-X, runs on the private
+// root's DOSBox-X from the file written for that kind.
+TEST_F(BridgedRun, TheWindowWaitsForEachGamesHostEngineAndHearsWhatItReported) {
+  fs::copy_file(app_ / "DOSBOX.EXE", app_ / "DOSBox-X.exe");
+  WriteBytes(app_ / "engines.xml", "<root><Engines><e name=\"X\" program=\"" + (app_ / "DOSBox-X.exe").string() +
+                                       "\" kind=\"DOSBox-X\"/></Engines></root>");
+  const std::string names[] = {"A", "B", "C"};
+  const std::pair<std::string, std::string> changes[] = {
+      {"machine=\"vga\"", "machine=\"vgax\""}, {"Run=\"C:\\PLAY.COM\"", "Run=\"C:\\PLAY.COM\" KeepOpen=\"yes\""},
+      {"Run=\"C:\\PLAY.COM\"", "Run=\"C:\\PLAY.COM\" Engine=\"X\""}};
+  std::string games;
+  for (int i = 0; i < 3; ++i) {
+    fs::create_directories(root_ / names[i]);
+    fs::copy_file(wintest::HostToWindowsPath(VANTLE_PLAY_COM), root_ / names[i] / "PLAY.COM");
+    games += Replaced(Game(names[i], Mount("hdd", "no", root_ / names[i], "C"), "C:\\PLAY.COM"), changes[i].first,
+                      changes[i].second);
+  }
+  WriteBytes(app_ / "vtl.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root>\r\n<Games>\r\n" +
+                                   games + "\r\n</Games>\r\n</root>\r\n");
+  const std::string runFiles = TempFiles(temp_, "vde");
+  wintest::Process vantle(L"\"" + (app_ / "vtl64.exe").wstring() + L"\"");
+  HWND main = wintest::WaitForTopWindow(vantle.id(), 30000, wintest::HasMenu);
+  ASSERT_NE(nullptr, main);
+  HWND list = FindWindowExW(main, nullptr, L"SysListView32", nullptr);
+  const auto log = [&] { return ReadBytes(app_ / "DOSBOX.log"); };
+  const auto NumberAfter = [](const std::string& text, const std::string& marker) {  // its last mention
+    const std::size_t at = text.rfind(marker);
+    return at == std::string::npos ? 0 : std::atol(text.c_str() + at + marker.size());
+  };
+  const auto played = [&](const std::string& name) {  // the game's PlayTime once timed, else -1
+    const std::string library = ReadBytes(app_ / "vtl.xml");
+    const std::string main = library.substr(library.find("Name=\"" + name + "\""));
+    return main.find("LastPlayed") < main.find('>') ? NumberAfter(main.substr(0, main.find('>')), "PlayTime=\"") : -1;
+  };
+  const auto run = [&](int i) {
+    for (int key = 0; key <= i; ++key) {
+      PostMessageW(list, WM_KEYDOWN, key ? VK_DOWN : VK_HOME, 1);
+      PostMessageW(list, WM_KEYUP, key ? VK_DOWN : VK_HOME, 0xC0000001);
+    }
+    Sleep(300);
+    PostMessageW(main, WM_COMMAND, 102 /* IDM_RUN */, 0);
+    return WaitFor([&] { return fs::exists(root_ / names[i] / "PLAYED.TXT"); }, 30000);
+  };
+  // A, on 0.74: told once DOSBox has ended and the game is timed.
+  ASSERT_TRUE(run(0)) << log();
+  HWND told = wintest::WaitForTopWindow(
+      vantle.id(), 30000, [](HWND w) { return !wintest::HasMenu(w) && wintest::WindowText(w) == "Vantle"; }, true);
+  ASSERT_NE(nullptr, told) << log();
+  const std::string report = wintest::ChildTexts(told);
+  EXPECT_NE(std::string::npos, report.find("machine under DosBox is \"vgax\", which this DOSBox does not accept; it "
+                                           "used svga_s3 instead")) << report;
+  EXPECT_GE(played("A"), 0);
+  PostMessageW(told, WM_COMMAND, IDNO, 0);
+  Sleep(300);
+  ASSERT_TRUE(run(1)) << log();
+  ASSERT_TRUE(run(2)) << log();
+  // C, on DOSBox-X, ended by itself.
+  EXPECT_TRUE(WaitFor([&] { return played("C") >= 0; }, 30000)) << log();
+  const std::string x = log().substr(log().find("engine kind: DOSBox-X"));
+  EXPECT_NE(std::string::npos, x.find("CONFIG: Loaded config file: ", x.find("dosbox-x"))) << x;
+  EXPECT_EQ(std::string::npos, log().find("did not report loading")) << log();
+  // B, kept open, still runs untimed until its DOSBox and shell are killed.
+  const long pid = NumberAfter(log().substr(0, log().find("engine kind: DOSBox-X")), "DOSBox runs as host process ");
+  const long shell = NumberAfter(log().substr(0, log().find("engine kind: DOSBox-X")), " under shell ");
+  ASSERT_GT(pid, 0) << log();
+  Sleep(2000);
+  EXPECT_TRUE(fs::exists("Z:\\proc\\" + std::to_string(pid))) << "Wine shows the host's /proc under Z:";
+  EXPECT_EQ(-1, played("B"));
+  ASSERT_TRUE(StartHostProgram("/bin/kill -KILL " + std::to_string(shell) + " " + std::to_string(pid)));
+  ASSERT_TRUE(WaitFor([&] { return played("B") >= 3; }, 30000)) << log();
+  EXPECT_NE(std::string::npos, log().find("gone without telling"));
+  EXPECT_TRUE(WaitFor([&] { return TempFiles(temp_, "vde") == runFiles; }, 5000)) << "the run files are gone";
+  PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  DWORD exitCode = 1;
+  EXPECT_TRUE(vantle.Wait(30000, &exitCode));
+}

@@ -748,12 +748,25 @@ TEST_F(MainWindowTest, TheEditorOffersDialogsForPathsAndFolders) {
 // program, changed, chosen for new games and removed; OK saves the list
 // beside defrc.xml, Cancel keeps it as it was.
 TEST_F(MainWindowTest, TheEngineListIsEditedInOptionsAndSavedWithOk) {
-  WriteLibrary({});
+  WriteLibrary({{"Keen", "Platform", "", ""}, {"Doom", "Shootemup", "", ""}});
   Open();
+  // A game that chose the engine renamed below, under another case.
+  SetAttributeText(Section(GamesOf(*GameDatabase)->GetChildren()[0], "Main"), "Engine", "staging");
   auto field = [](HWND dialog, int id, const wchar_t* text) { SetDlgItemTextW(dialog, id, text); };
   PostMessageW(main_, WM_COMMAND, IDM_ENGINES, 0);
   HWND dialog = uitest::WaitForDialog(L"DOSBox Installations");
   ASSERT_NE(nullptr, dialog);
+  // A typed path's kind is asked of the program once the field is left: the
+  // bridge named for DOSBox-X says so when asked for its version; a program
+  // that says nothing leaves the kind as it was.
+  fs::copy_file(wintest::HostToWindowsPath(VANTLE_BRIDGE_EXE), program_ / "dosbox-x.exe");
+  for (const auto& [program, kind] : {std::pair<fs::path, int>{program_ / "DOSBOX.EXE", 0},
+                                      std::pair<fs::path, int>{program_ / "dosbox-x.exe", 2}}) {
+    field(dialog, IDC_ENGINE_PROGRAM, program.wstring().c_str());
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_ENGINE_PROGRAM, EN_KILLFOCUS),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_ENGINE_PROGRAM)));
+    EXPECT_EQ(kind, SendDlgItemMessageW(dialog, IDC_ENGINE_KIND, CB_GETCURSEL, 0, 0)) << program;
+  }
   field(dialog, IDC_ENGINE_NAME, L"Staging");
   field(dialog, IDC_ENGINE_PROGRAM, L"C:\\Staging\\dosbox.exe");
   SendDlgItemMessageW(dialog, IDC_ENGINE_KIND, CB_SETCURSEL, 1, 0);
@@ -782,6 +795,10 @@ TEST_F(MainWindowTest, TheEngineListIsEditedInOptionsAndSavedWithOk) {
   EXPECT_EQ(EngineKind::Staging, saved.engines[0].kind);
   EXPECT_EQ("C:\\X\\dosbox-x.exe", saved.engines[1].program);
   EXPECT_EQ(EngineKind::DosBoxX, saved.engines[1].kind);
+  // The game follows the rename, in the library as it is saved.
+  const std::string library = SavedLibrary();
+  EXPECT_NE(std::string::npos, library.find("Engine=\"Staging 0.82\"")) << library;
+  EXPECT_EQ(std::string::npos, library.find("Engine=\"staging\"")) << library;
 
   // Removing the default clears it; Cancel forgets the change.
   PostMessageW(main_, WM_COMMAND, IDM_ENGINES, 0);
