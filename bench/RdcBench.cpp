@@ -10,9 +10,13 @@
 // buffer. The digest of the signature stream is printed so that runs of two
 // builds can be compared byte for byte.
 //
-//   rdc_bench [--size-mib N] [--runs R]
+//   rdc_bench [--size-mib N] [--runs R] [--vectors none|sse4.1|avx2|avx512]
+//
+// --vectors holds the window hashes to a narrower instruction set than the
+// processor has, to show the figure of processors without the wider ones.
 #include "update/Sha1.h"
 #include "update/rdc/RdcEngine.h"
+#include "update/rdc/WindowHashes.h"
 
 #include <algorithm>
 #include <ctime>
@@ -72,14 +76,26 @@ int Refuse(const std::string& why) {
 int main(int argc, char** argv) {
   long sizeMiB = 256;
   int runs = 3;
+  const char* const levelNames[] = {"none", "sse4.1", "avx2", "avx512"};
+  int level = static_cast<int>(DIFF::SupportedVectorLevel());
+  bool usage = argc % 2 == 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--size-mib") == 0) sizeMiB = std::atol(argv[i + 1]);
     else if (std::strcmp(argv[i], "--runs") == 0) runs = std::atoi(argv[i + 1]);
+    else if (std::strcmp(argv[i], "--vectors") == 0) {
+      level = -1;
+      for (int l = 0; l < 4; ++l)
+        if (std::strcmp(argv[i + 1], levelNames[l]) == 0) level = l;
+    } else usage = true;
   }
-  if (sizeMiB <= 0 || runs <= 0) {
-    std::fprintf(stderr, "usage: rdc_bench [--size-mib N] [--runs R]\n");
+  if (sizeMiB <= 0 || runs <= 0 || level < 0 || usage) {
+    std::fprintf(stderr, "usage: rdc_bench [--size-mib N] [--runs R] [--vectors none|sse4.1|avx2|avx512]\n");
     return 2;
   }
+  const int used = static_cast<int>(DIFF::UseVectorLevel(static_cast<DIFF::VectorLevel>(level)));
+  if (used != level)
+    return Refuse(std::string("this processor cannot run the ") + levelNames[level] + " kernels (widest: " +
+                  levelNames[used] + ")");
   // Random bytes with some long runs, as executables have.
   std::vector<std::uint8_t> data(static_cast<std::size_t>(sizeMiB) << 20);
   std::mt19937_64 rng(12345);
@@ -143,7 +159,8 @@ int main(int argc, char** argv) {
   if (copy != data) return Refuse("memcpy did not copy the buffer");
 
   const double genSpeed = mb / gen, shaSpeed = mb / sha, ratio = genSpeed / shaSpeed;
-  std::printf("buffer: %ld MiB, best of %d runs, in processor time\n", sizeMiB, runs);
+  std::printf("buffer: %ld MiB, best of %d runs, in processor time; window hash kernels: %s\n", sizeMiB, runs,
+              levelNames[used]);
   std::printf("%-28s %9.1f MB/s  (%zu chunks, mean %.0f bytes, stream SHA-1 %s)\n", "rdc signature generator",
               genSpeed, chunks.size(), chunks.empty() ? 0.0 : static_cast<double>(data.size()) / chunks.size(),
               Sha1Text(stream.data(), stream.size()).c_str());
