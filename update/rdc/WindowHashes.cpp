@@ -44,6 +44,8 @@ constexpr std::size_t kChains = 4;
 // running them side by side saves.
 constexpr std::size_t kMinPerChain = 256;
 constexpr unsigned kWindowTurn = kHashWindow % 32;
+// Positions hashed at a time by Compute without a whole-computation kernel.
+constexpr std::size_t kPiece = 4096;
 
 inline std::uint32_t Enter(std::uint32_t g, std::uint8_t byte) {
   return ((g << 1) | (g >> 31)) ^ rolling::kTable.t[byte];
@@ -268,7 +270,9 @@ void MaximaOf64(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* 
 void WindowHashes::Compute(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
   if (count == 0) return;
   if (Chosen().whole != nullptr) return Chosen().whole(in, count, out);
-  ComputePortable(in, count, out);
+  // A piece at a time, so that the chains' values are read back while they
+  // are still in the nearest cache, and leave the caller's data in it.
+  for (std::size_t at = 0; at < count; at += kPiece) ComputePortable(in + at, std::min(kPiece, count - at), out + at);
 }
 
 void WindowHashes::ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
