@@ -3,14 +3,15 @@
 // compared with one. Made to show that a change to the generator keeps every
 // signature byte for byte: record with the old build, compare with the new.
 //
-//   rdc_signatures --record FILE [PATH...]
-//   rdc_signatures --compare FILE [PATH...]
+//   rdc_signatures [--vectors none|sse4.1|avx2|avx512] --record FILE [PATH...]
+//   rdc_signatures [--vectors none|sse4.1|avx2|avx512] --compare FILE [PATH...]
 //
 // Besides the paths, the record holds generated buffers: rdc_bench's (random
 // bytes with runs of zeros), all zeros, one repeated byte, text-like lines
 // and short random tails of every length near the window and the horizon.
 #include "update/Sha1.h"
 #include "update/rdc/RdcEngine.h"
+#include "update/rdc/WindowHashes.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -67,10 +68,26 @@ std::string Describe(const std::string& name, const Bytes& data) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || (std::strcmp(argv[1], "--record") != 0 && std::strcmp(argv[1], "--compare") != 0)) {
-    std::fprintf(stderr, "usage: rdc_signatures --record|--compare FILE [PATH...]\n");
+  // --vectors first holds the window hashes to a narrower instruction set, so
+  // that each set's kernels are shown to keep the signatures.
+  const char* const levelNames[] = {"none", "sse4.1", "avx2", "avx512"};
+  int level = static_cast<int>(DIFF::SupportedVectorLevel());
+  if (argc >= 3 && std::strcmp(argv[1], "--vectors") == 0) {
+    level = -1;
+    for (int l = 0; l < 4; ++l)
+      if (std::strcmp(argv[2], levelNames[l]) == 0) level = l;
+    argc -= 2;
+    argv += 2;
+  }
+  if (argc < 3 || level < 0 || (std::strcmp(argv[1], "--record") != 0 && std::strcmp(argv[1], "--compare") != 0)) {
+    std::fprintf(stderr, "usage: rdc_signatures [--vectors none|sse4.1|avx2|avx512] --record|--compare FILE [PATH...]\n");
     return 2;
   }
+  if (static_cast<int>(DIFF::UseVectorLevel(static_cast<DIFF::VectorLevel>(level))) != level) {
+    std::fprintf(stderr, "rdc_signatures: this processor cannot run the %s kernels\n", levelNames[level]);
+    return 2;
+  }
+  std::printf("rdc_signatures: window hash kernels: %s\n", levelNames[level]);
   std::vector<std::string> lines;
   lines.push_back(Describe("bench-buffer-64MiB", BenchBuffer(64u << 20)));
   lines.push_back(Describe("zeros-300000", Bytes(300000, 0)));

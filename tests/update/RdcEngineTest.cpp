@@ -166,9 +166,10 @@ std::vector<std::uint32_t> Lengths(const Bytes& signatures) {
   return lengths;
 }
 
-// Every way of computing the window hashes, over pieces that start and end
-// anywhere (the vector forms take 64 positions at a time and mask the rest),
-// against each position's window summed in full.
+// Every way of computing the window hashes, at every vector level this
+// processor has, over pieces that start and end anywhere (the vector forms
+// take many positions at a time and mask the rest), against each position's
+// window summed in full.
 TEST(RdcGenerator, WindowHashesMatchTheWindowSummedInFull) {
   const Bytes data = Cat({Random(30, 9000), Bytes(300, 0), Random(31, 3000), Bytes(200, 255), Random(32, 777)});
   const std::vector<std::uint32_t> expected = ReferenceHashes(data);
@@ -181,22 +182,28 @@ TEST(RdcGenerator, WindowHashesMatchTheWindowSummedInFull) {
                 {0, data.size()}, {1, 130}, {47, 49}, {48, 5000}, {63, 4097}, {4000, 64}, {9100, 1100},
                 {data.size() - 65, 65}, {data.size() - 1, 1}};
   using Way = void (WindowHashes::*)(const std::uint8_t*, std::size_t, std::uint32_t*);
-  for (Way way : {&WindowHashes::Compute, &WindowHashes::ComputePortable}) {
-    WindowHashes hashes;
-    for (const auto& piece : pieces) {
-      SCOPED_TRACE(std::to_string(piece.from) + "+" + std::to_string(piece.count) +
-                   (way == &WindowHashes::Compute ? " (chosen)" : " (portable)"));
-      std::vector<std::uint32_t> got(piece.count + 1, 0x5A5A5A5Au);
-      (hashes.*way)(at0 + piece.from, piece.count, got.data());
-      EXPECT_TRUE(std::equal(got.begin(), got.end() - 1, expected.begin() + piece.from));
-      EXPECT_EQ(0x5A5A5A5Au, got.back()) << "written past the piece";
+  const int widest = static_cast<int>(SupportedVectorLevel());
+  std::printf("window hash kernels tested up to level %d (0 none, 1 SSE4.1, 2 AVX2, 3 AVX-512)\n", widest);
+  for (int level = 0; level <= widest; ++level) {
+    ASSERT_EQ(level, static_cast<int>(UseVectorLevel(static_cast<VectorLevel>(level))));
+    for (Way way : {&WindowHashes::Compute, &WindowHashes::ComputePortable}) {
+      WindowHashes hashes;
+      for (const auto& piece : pieces) {
+        SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(piece.from) + "+" +
+                     std::to_string(piece.count) + (way == &WindowHashes::Compute ? " (chosen)" : " (portable)"));
+        std::vector<std::uint32_t> got(piece.count + 1, 0x5A5A5A5Au);
+        (hashes.*way)(at0 + piece.from, piece.count, got.data());
+        EXPECT_TRUE(std::equal(got.begin(), got.end() - 1, expected.begin() + piece.from));
+        EXPECT_EQ(0x5A5A5A5Au, got.back()) << "written past the piece";
+      }
     }
+    std::vector<std::uint32_t> maxima(data.size() / 64);
+    MaximaOf64(expected.data(), maxima.size(), maxima.data());
+    for (std::size_t b = 0; b < maxima.size(); ++b)
+      ASSERT_EQ(*std::max_element(expected.begin() + 64 * b, expected.begin() + 64 * (b + 1)), maxima[b]) << b;
+    EXPECT_EQ(*std::max_element(expected.begin() + 5, expected.begin() + 100), MaxOfHashes(expected.data() + 5, 95));
   }
-  std::vector<std::uint32_t> maxima(data.size() / 64);
-  MaximaOf64(expected.data(), maxima.size(), maxima.data());
-  for (std::size_t b = 0; b < maxima.size(); ++b)
-    ASSERT_EQ(*std::max_element(expected.begin() + 64 * b, expected.begin() + 64 * (b + 1)), maxima[b]) << b;
-  EXPECT_EQ(*std::max_element(expected.begin() + 5, expected.begin() + 100), MaxOfHashes(expected.data() + 5, 95));
+  EXPECT_EQ(SupportedVectorLevel(), UseVectorLevel(VectorLevel::kAvx512));
 }
 
 TEST(RdcGenerator, ChunksFollowTheBoundaryRuleAndSignTheirBytes) {

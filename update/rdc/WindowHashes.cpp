@@ -20,10 +20,19 @@
 #include "update/rdc/RdcEngine.h"
 #include "update/rdc/RollingHash.h"
 
+#include <atomic>
+
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define VANTLE_RDC_VECTOR_DISPATCH 1
 #include <cpuid.h>
 #include <immintrin.h>
+// GCC for Windows keeps the stack aligned to 16 bytes only, yet may spill
+// 32- and 64-byte values to it with aligned moves, which fault where the slot
+// is misaligned. The wide kernels are built only where every such move is
+// assembled as an unaligned one (the build says so) or the stack keeps up.
+#if !defined(_WIN32) || defined(VANTLE_RDC_UNALIGNED_VECTOR_MOVES)
+#define VANTLE_RDC_WIDE_VECTORS 1
+#endif
 #endif
 
 namespace DIFF {
@@ -35,6 +44,8 @@ constexpr std::size_t kChains = 4;
 // running them side by side saves.
 constexpr std::size_t kMinPerChain = 256;
 constexpr unsigned kWindowTurn = kHashWindow % 32;
+// Positions hashed at a time by Compute without a whole-computation kernel.
+constexpr std::size_t kPiece = 4096;
 
 inline std::uint32_t Enter(std::uint32_t g, std::uint8_t byte) {
   return ((g << 1) | (g >> 31)) ^ rolling::kTable.t[byte];
@@ -81,9 +92,7 @@ struct Kernels {
 
 #ifdef VANTLE_RDC_VECTOR_DISPATCH
 // SSE4.1 compares unsigned 32-bit lanes in one instruction (without it, a
-// maximum takes four); AVX2 doubles the width. AVX2 is left out on Windows,
-// where GCC cannot keep the stack aligned for the 32-byte values it may
-// spill.
+// maximum takes four); AVX2 doubles the width.
 __attribute__((target("sse4.1"))) std::uint32_t MaxSse41(const std::uint32_t* hashes, std::size_t count) {
   return MaxLoop(hashes, count);
 }
@@ -91,7 +100,7 @@ __attribute__((target("sse4.1"))) void Maxima64Sse41(const std::uint32_t* hashes
                                                      std::uint32_t* maxima) {
   Maxima64Loop(hashes, blocks, maxima);
 }
-#ifndef _WIN32
+#ifdef VANTLE_RDC_WIDE_VECTORS
 __attribute__((target("avx2"))) void WindowsAvx2(const std::uint32_t* g, std::size_t count, std::uint32_t* out) {
   WindowsLoop(g, count, out);
 }
@@ -187,10 +196,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void WholeAvx512(const st
 #pragma GCC diagnostic pop
 #endif
 
-Kernels ChooseKernels() {
+VectorLevel ProcessorLevel() {
   unsigned a = 0, b = 0, c = 0, d = 0;
-  const bool sse41 = __get_cpuid(1, &a, &b, &c, &d) && (c & (1u << 19)) != 0;
-#ifndef _WIN32
+  if (!__get_cpuid(1, &a, &b, &c, &d) || (c & (1u << 19)) == 0) return VectorLevel::kNone;
+#ifdef VANTLE_RDC_WIDE_VECTORS
   // AVX2 needs the system to save the 256-bit registers (OSXSAVE, and XCR0
   // holding the SSE and AVX state).
   const bool osSaves = (c & (1u << 27)) != 0 && [] {
@@ -199,29 +208,58 @@ Kernels ChooseKernels() {
     return (lo & 6u) == 6u;
   }();
   const bool leaf7 = osSaves && __get_cpuid_count(7, 0, &a, &b, &c, &d);
-  const bool avx2 = leaf7 && (b & (1u << 5)) != 0;
+  if (!leaf7 || (b & (1u << 5)) == 0) return VectorLevel::kSse41;
   // AVX-512: F, BW and VBMI, with the system saving the mask and 512-bit
   // registers too.
-  const bool avx512 = leaf7 && (b & (1u << 16)) != 0 && (b & (1u << 30)) != 0 && (c & (1u << 1)) != 0 && [] {
+  const bool avx512 = (b & (1u << 16)) != 0 && (b & (1u << 30)) != 0 && (c & (1u << 1)) != 0 && [] {
     unsigned lo, hi;
     __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
     return (lo & 0xE6u) == 0xE6u;
   }();
-  if (avx2) return {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, avx512 ? &WholeAvx512 : nullptr};
+  return avx512 ? VectorLevel::kAvx512 : VectorLevel::kAvx2;
+#else
+  return VectorLevel::kSse41;
 #endif
-  if (sse41) return {&WindowsPortable, &MaxSse41, &Maxima64Sse41, nullptr};
-  return {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr};
 }
 #else
-Kernels ChooseKernels() { return {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr}; }
+VectorLevel ProcessorLevel() { return VectorLevel::kNone; }
 #endif
 
-const Kernels& Chosen() {
-  static const Kernels kernels = ChooseKernels();
-  return kernels;
+// The kernels of each level, indexed by it.
+const Kernels kByLevel[] = {
+    {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr},
+#ifdef VANTLE_RDC_VECTOR_DISPATCH
+    {&WindowsPortable, &MaxSse41, &Maxima64Sse41, nullptr},
+#endif
+#ifdef VANTLE_RDC_WIDE_VECTORS
+    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, nullptr},
+    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, &WholeAvx512},
+#endif
+};
+
+// Asked for on first use, not at start-up, so that other files' start-up
+// code may sign data too.
+VectorLevel Supported() {
+  static const VectorLevel level = ProcessorLevel();
+  return level;
 }
 
+std::atomic<const Kernels*>& ChosenSlot() {
+  static std::atomic<const Kernels*> slot{&kByLevel[static_cast<int>(Supported())]};
+  return slot;
+}
+
+const Kernels& Chosen() { return *ChosenSlot().load(std::memory_order_relaxed); }
+
 }  // namespace
+
+VectorLevel SupportedVectorLevel() { return Supported(); }
+
+VectorLevel UseVectorLevel(VectorLevel level) {
+  const VectorLevel used = std::min(level, Supported());
+  ChosenSlot().store(&kByLevel[static_cast<int>(used)], std::memory_order_relaxed);
+  return used;
+}
 
 std::uint32_t MaxOfHashes(const std::uint32_t* hashes, std::size_t count) { return Chosen().max(hashes, count); }
 
@@ -232,7 +270,9 @@ void MaximaOf64(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* 
 void WindowHashes::Compute(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
   if (count == 0) return;
   if (Chosen().whole != nullptr) return Chosen().whole(in, count, out);
-  ComputePortable(in, count, out);
+  // A piece at a time, so that the chains' values are read back while they
+  // are still in the nearest cache, and leave the caller's data in it.
+  for (std::size_t at = 0; at < count; at += kPiece) ComputePortable(in + at, std::min(kPiece, count - at), out + at);
 }
 
 void WindowHashes::ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {

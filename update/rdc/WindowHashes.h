@@ -25,6 +25,18 @@ class WindowHashes {
   std::size_t scratchRoom_ = 0;
 };
 
+// The instruction sets the window hashes and the maxima may use, narrowest
+// first.
+enum class VectorLevel { kNone, kSse41, kAvx2, kAvx512 };
+
+// The widest level this processor and this build can run.
+VectorLevel SupportedVectorLevel();
+
+// From now on use no wider a level than `level` (and never a wider one than
+// supported); returns the level in use. For tests and benchmarks that compare
+// the kernels: not to be called while another thread computes hashes.
+VectorLevel UseVectorLevel(VectorLevel level);
+
 // The largest of count hashes (0 when count is 0).
 std::uint32_t MaxOfHashes(const std::uint32_t* hashes, std::size_t count);
 
