@@ -1,9 +1,15 @@
 #include "launcher/DatabaseOpen.h"
 
+#include <thread>
+
 #include "launcher/Storage.h"
 #include "xml/FileNames.h"
 
 namespace {
+
+// The opening under way on its own thread, and what it opened.
+std::thread Opening;
+OpenedDatabase OpenedMeanwhile;
 
 const char kEmptyLibrary[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n<root/>\r\n";
 
@@ -40,6 +46,21 @@ OpenedDatabase OpenGameDatabase(const std::string& path) {
     }
   }
   opened.savesInPlace = opened.document->GetFileName() != nullptr;
+  return opened;
+}
+
+void StartOpeningGameDatabase(const std::string& path) {
+  FinishOpeningGameDatabase();
+  Opening = std::thread([path] { OpenedMeanwhile = OpenGameDatabase(path); });
+}
+
+bool OpeningGameDatabase() { return Opening.joinable(); }
+
+OpenedDatabase FinishOpeningGameDatabase() {
+  if (!Opening.joinable()) return OpenedDatabase();
+  Opening.join();
+  OpenedDatabase opened = std::move(OpenedMeanwhile);
+  OpenedMeanwhile = OpenedDatabase();
   return opened;
 }
 

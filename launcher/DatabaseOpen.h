@@ -25,6 +25,14 @@ struct OpenedDatabase {
 // empty library takes its place.
 OpenedDatabase OpenGameDatabase(const std::string& path);
 
+// The same, on a thread of its own: the window is made while a large
+// library is read. FinishOpeningGameDatabase waits for it and hands over
+// what it opened; it returns an empty OpenedDatabase (no document) when no
+// opening was started, and every opening started must be finished.
+void StartOpeningGameDatabase(const std::string& path);
+bool OpeningGameDatabase();
+OpenedDatabase FinishOpeningGameDatabase();
+
 // The text the user is shown once at start for a damaged database.
 std::string DamagedDatabaseMessage(const std::string& path, const OpenedDatabase& opened);
 

@@ -6,13 +6,16 @@
 #include <shlobj.h>
 
 #include <string>
+#include <vector>
 
+#include "launcher/CommandLine.h"
 #include "launcher/DatabaseOpen.h"
 #include "launcher/DefaultProfile.h"
 #include "launcher/LaunchThreads.h"
 #include "launcher/window/LibraryHolder.h"
 #include "launcher/window/MainWindow.h"
 #include "launcher/Storage.h"
+#include "text/AnsiText.h"
 #include "text/TextConvert.h"
 
 namespace {
@@ -57,11 +60,30 @@ bool ReadModulePath(std::string& modulePath) {
   return true;
 }
 
+// Whether the command line asks for the main window, as a start without
+// arguments does.
+bool OpensWindow() {
+  const std::vector<std::string> arguments = CommandLineArgumentsUtf8();
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  return ReadCommandLine(static_cast<int>(argv.size()), argv.data()).kind == CommandLineRequest::None;
+}
+
+FileStamp LibraryStampBeforeRead;
+
+// The library as opened becomes the program's; an unreadable one was kept
+// aside, and the user is told where. Nothing when nothing was opened.
+void TakeLibrary(OpenedDatabase opened) {
+  if (!opened.document) return;
+  GameDatabase = std::move(opened.document);
+  RememberLibraryAsReadMeanwhile(opened.damaged ? ReadFileStamp(DatabasePath) : LibraryStampBeforeRead);
+  if (opened.damaged) ShowMessage(DamagedDatabaseMessage(DatabasePath, opened), MB_ICONWARNING);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   PresetExecutable.clear();
-  PrepareWindows(instance);
 
   std::string modulePath;
   if (!ReadModulePath(modulePath)) {
@@ -79,11 +101,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
   // Stamped before it is read: a save that lands in between shows as a
   // change at the next save here, never as none.
-  const FileStamp beforeRead = ReadFileStamp(DatabasePath);
-  OpenedDatabase opened = OpenGameDatabase(DatabasePath);
-  GameDatabase = std::move(opened.document);
-  RememberLibraryAsReadMeanwhile(opened.damaged ? ReadFileStamp(DatabasePath) : beforeRead);
-  if (opened.damaged) ShowMessage(DamagedDatabaseMessage(DatabasePath, opened), MB_ICONWARNING);
+  LibraryStampBeforeRead = ReadFileStamp(DatabasePath);
+  // The window is made while the library is read; a command-line mode needs
+  // the library at once and mostly shows no window, so it reads it here.
+  if (OpensWindow()) {
+    StartOpeningGameDatabase(DatabasePath);
+    TakeLibraryBeforeFill = [] { TakeLibrary(FinishOpeningGameDatabase()); };
+    PrepareWindows(instance);
+  } else {
+    PrepareWindows(instance);
+    TakeLibrary(OpenGameDatabase(DatabasePath));
+  }
 
   SetDefaultProfileSource(EmbeddedProfile);
   EnsureDefaultProfile();
@@ -92,6 +120,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   DialogBoxParamW(instance, L"DIALOG_1", nullptr, MainDialogProc, 0);
   // The window is gone; launches still in their first seconds end here.
   FinishLaunches();
+  // A window that never came up leaves its library still to take.
+  TakeLibrary(FinishOpeningGameDatabase());
 
   SaveGameDatabase();
   GameDatabase.reset();

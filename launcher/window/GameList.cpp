@@ -400,8 +400,11 @@ void FillGameList(HWND list) {
   FilledFindTexts.clear();
   SortKeys.clear();
   RowOfItem.clear();
-  RowOfItem.reserve(FilledRows.size());
-  for (std::size_t i = 0; i < FilledRows.size(); ++i) RowOfItem[reinterpret_cast<LPARAM>(FilledRows[i].entry)] = i;
+  // A list without items of its own finds each row by its position instead.
+  if (!IsOwnerData(list)) {
+    RowOfItem.reserve(FilledRows.size());
+    for (std::size_t i = 0; i < FilledRows.size(); ++i) RowOfItem[reinterpret_cast<LPARAM>(FilledRows[i].entry)] = i;
+  }
   if (std::find(std::begin(KeptWidth), std::end(KeptWidth), false) != std::end(KeptWidth)) FitColumns(list);
   InsertRows(list, ShownRows());
   StretchLastColumn(list);

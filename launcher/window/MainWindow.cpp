@@ -39,6 +39,7 @@
 #include "VantleVersion.h"
 
 HICON ProgramIcon = nullptr;
+void (*TakeLibraryBeforeFill)() = nullptr;
 
 namespace {
 
@@ -272,11 +273,10 @@ BOOL OnInitDialog(HWND dialog) {
   std::vector<const char*> argv;
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
   const CommandLineRequest request = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
-  // From here on the library is read and changed.
-  AwaitLibraryAsRead();
   // An elevated copy started only to carry out one command: it never builds
   // the list, and the database is not written back.
   if (request.kind == CommandLineRequest::Replay) {
+    AwaitLibraryAsRead();
     SendMessageW(dialog, WM_COMMAND, static_cast<WPARAM>(request.command), ElevatedCommandMarker);
     ExitProcess(0);
   }
@@ -285,6 +285,10 @@ BOOL OnInitDialog(HWND dialog) {
   HWND list = SetUpGameList(ListOf(dialog));
   GameListWindow = list;
   TypeAheadHook = SetWindowsHookExW(WH_GETMESSAGE, WatchListCharacters, nullptr, GetCurrentThreadId());
+  // The library read while the window was made; from here on it is read
+  // and changed.
+  if (TakeLibraryBeforeFill) TakeLibraryBeforeFill();
+  AwaitLibraryAsRead();
   FillGameList(list);
   OnSize(dialog);
   RestoreWindowSettings(dialog, list);

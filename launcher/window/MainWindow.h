@@ -16,6 +16,11 @@ extern HICON ProgramIcon;
 // common controls.
 void PrepareWindows(HINSTANCE instance);
 
+// Called by the main window once its controls are made, before it fills
+// its list: the program hands over here the library it read meanwhile.
+// Null when GameDatabase holds the library already.
+extern void (*TakeLibraryBeforeFill)();
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Removes the game of list item index from the library, saves the library at

@@ -61,6 +61,20 @@ const char kLibrary[] =
     "<g><Main Name=\"Gamma\" Run=\"C:\\C.EXE\"/></g>"
     "</Games></root>\r\n";
 
+// A large library is fingerprinted in two halves: every game keeps its own
+// print in its own place, on both sides of the split and at its edges.
+TEST(LibraryMerge, ALargeLibraryHasEachGamesPrintInItsPlace) {
+  for (const int games : {1999, 2000, 2001, 4001}) {
+    std::string text = "<root><Games>";
+    for (int i = 0; i < games; ++i) text += "<g><Main Name=\"Game " + std::to_string(i) + "\"/></g>";
+    const auto library = xmltest::Parse((text + "</Games></root>").c_str());
+    const std::vector<GameFingerprint> prints = FingerprintLibrary(*library);
+    ASSERT_EQ(static_cast<std::size_t>(games), prints.size());
+    XmlElement** list = library->GetRoot()->FindChild("Games")->GetChildren();
+    for (int i = 0; i < games; ++i) ASSERT_EQ(FingerprintGame(*list[i]), prints[i]) << games << " games, game " << i;
+  }
+}
+
 TEST(LibraryMerge, AFingerprintIsTheGamesContentAsReadAndWritten) {
   xmltest::TempDir dir;
   const auto library = xmltest::Parse(kLibrary);
