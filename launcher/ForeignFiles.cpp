@@ -154,13 +154,22 @@ std::string NamePart(const std::string& path) {
   return path.substr(start, end - start);
 }
 
-const std::vector<FolderItem>& PathFinder::List(const std::string& folder) {
+const PathFinder::Listing& PathFinder::Listed(const std::string& folder) {
   auto it = listings_.find(folder);
   if (it != listings_.end()) return it->second;
-  std::vector<FolderItem> items;
-  if (!files_.list || !files_.list(folder, items)) items.clear();
-  return listings_.emplace(folder, std::move(items)).first->second;
+  Listing listing;
+  if (!files_.list || !files_.list(folder, listing.items)) listing.items.clear();
+  for (std::size_t i = 0; i < listing.items.size(); ++i) {
+    const std::string& name = listing.items[i].name;
+    listing.exact.emplace(name, i);
+    std::string lower = name;
+    for (char& c : lower) c = LowerAscii(c);
+    listing.folded.emplace(std::move(lower), i);
+  }
+  return listings_.emplace(folder, std::move(listing)).first->second;
 }
+
+const std::vector<FolderItem>& PathFinder::List(const std::string& folder) { return Listed(folder).items; }
 
 std::string PathFinder::Find(const std::string& base, const std::string& written, bool* found) {
   const char sep = PathSeparator();
@@ -202,20 +211,18 @@ std::string PathFinder::Find(const std::string& base, const std::string& written
     }
     std::string spelt = name;
     if (exists) {
-      const std::vector<FolderItem>& items = List(current);
-      const FolderItem* match = nullptr;
-      for (const FolderItem& item : items)
-        if (item.name == name) {
-          match = &item;
-          break;
-        }
-      if (!match)
-        for (const FolderItem& item : items)
-          if (SameTextIgnoringCase(item.name, name)) {
-            match = &item;
-            break;
-          }
-      if (match) spelt = match->name;
+      const Listing& listing = Listed(current);
+      const std::size_t* match = nullptr;
+      const auto exact = listing.exact.find(name);
+      if (exact != listing.exact.end()) {
+        match = &exact->second;
+      } else {
+        std::string lower = name;
+        for (char& c : lower) c = LowerAscii(c);
+        const auto folded = listing.folded.find(lower);
+        if (folded != listing.folded.end()) match = &folded->second;
+      }
+      if (match) spelt = listing.items[*match].name;
       else exists = false;
     }
     if (current.empty() || current.back() != sep) current += sep;

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <utility>
 #include <string>
 #include <vector>
@@ -58,8 +59,17 @@ class PathFinder {
   const std::vector<FolderItem>& List(const std::string& folder);
 
  private:
+  // A folder's items with their names indexed, as written and in lower case
+  // (the first of each), so that finding one of thousands of games in their
+  // folder is a look-up, not a pass over all of them.
+  struct Listing {
+    std::vector<FolderItem> items;
+    std::unordered_map<std::string, std::size_t> exact, folded;
+  };
+  const Listing& Listed(const std::string& folder);
+
   ForeignFiles files_;
-  std::map<std::string, std::vector<FolderItem>> listings_;
+  std::map<std::string, Listing> listings_;
 };
 
 // path's folder and its last name.
