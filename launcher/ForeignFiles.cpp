@@ -111,9 +111,19 @@ bool ValidUtf8(const std::string& text) {
   return true;
 }
 
+bool SystemPathExists(const std::string& path) {
+#ifdef _WIN32
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data) != 0;
+#else
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+#endif
+}
+
 }  // namespace
 
-ForeignFiles SystemForeignFiles() { return ForeignFiles{ListSystemFolder, ReadWholeFile}; }
+ForeignFiles SystemForeignFiles() { return ForeignFiles{ListSystemFolder, ReadWholeFile, SystemPathExists}; }
 
 std::string TextAsUtf8(const std::string& bytes) {
   std::string text = bytes;
@@ -201,8 +211,25 @@ std::string PathFinder::Find(const std::string& base, const std::string& written
     start = end + 1;
   }
 
-  bool exists = true;
-  for (const std::string& name : names) {
+  bool exists = true, probing = static_cast<bool>(files_.exists);
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    const std::string& name = names[k];
+    if (probing && exists && listings_.count(current) == 0) {
+      // A folder not listed yet (a game's own, most likely) is asked for the
+      // rest of the path at once; only a path that is not there that way is
+      // looked for name by name.
+      std::string whole = current;
+      for (std::size_t r = k; r < names.size() && probing; ++r) {
+        probing = names[r] != "." && names[r] != "..";
+        if (whole.empty() || whole.back() != sep) whole += sep;
+        whole += names[r];
+      }
+      if (probing && files_.exists(whole)) {
+        current = whole;
+        break;
+      }
+      probing = false;
+    }
     if (name == ".") continue;
     if (name == "..") {
       const std::string parent = FolderPart(current);
