@@ -111,19 +111,61 @@ bool ValidUtf8(const std::string& text) {
   return true;
 }
 
-bool SystemPathExists(const std::string& path) {
 #ifdef _WIN32
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  return GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data) != 0;
-#else
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-#endif
+using UnixNameFunction = char*(CDECL*)(LPCWSTR);
+
+// Only Wine's kernel32 has it: the host path of a Windows path, each name
+// spelt as stored, found without a call to Wine's server.
+UnixNameFunction WineUnixName() {
+  static const auto function = reinterpret_cast<UnixNameFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  return function;
 }
+
+// The last names of path replaced by the stored spelling of the host path's
+// last names: the same names, as the file system holds them.
+bool SpellUnderWine(const std::string& path, std::string& spelt) {
+  const std::wstring wide = WideFromUtf8(path);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) return false;
+  char* host = WineUnixName()(wide.c_str());
+  if (!host) return false;
+  std::string stored = host;
+  HeapFree(GetProcessHeap(), 0, host);
+  spelt = path;
+  std::size_t end = spelt.size(), hostEnd = stored.size();
+  while (end > 0 && hostEnd > 0) {
+    const std::size_t cut = spelt.find_last_of("\\/", end - 1), hostCut = stored.rfind('/', hostEnd - 1);
+    const std::size_t from = cut == std::string::npos ? 0 : cut + 1, hostFrom = hostCut == std::string::npos ? 0 : hostCut + 1;
+    if (cut == std::string::npos || (cut == 2 && spelt[1] == ':')) break;  // the drive is Wine's, not the disk's
+    const std::string name = stored.substr(hostFrom, hostEnd - hostFrom);
+    if (!SameTextIgnoringCase(name, spelt.substr(from, end - from))) break;
+    spelt.replace(from, end - from, name);
+    end = cut;
+    hostEnd = hostCut == std::string::npos ? 0 : hostCut;
+  }
+  return true;
+}
+#else
+bool SpellPosix(const std::string& path, std::string& spelt) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  spelt = path;  // names match as written, so they are spelt as stored
+  return true;
+}
+#endif
 
 }  // namespace
 
-ForeignFiles SystemForeignFiles() { return ForeignFiles{ListSystemFolder, ReadWholeFile, SystemPathExists}; }
+ForeignFiles SystemForeignFiles() {
+#ifdef _WIN32
+  // On Windows itself a listing is cheap, and names match without regard to
+  // case: only Wine tells the stored spelling without one.
+  return ForeignFiles{ListSystemFolder, ReadWholeFile, WineUnixName() ? SpellUnderWine : nullptr};
+#else
+  return ForeignFiles{ListSystemFolder, ReadWholeFile, SpellPosix};
+#endif
+}
 
 std::string TextAsUtf8(const std::string& bytes) {
   std::string text = bytes;
@@ -211,7 +253,7 @@ std::string PathFinder::Find(const std::string& base, const std::string& written
     start = end + 1;
   }
 
-  bool exists = true, probing = static_cast<bool>(files_.exists);
+  bool exists = true, probing = static_cast<bool>(files_.spell);
   for (std::size_t k = 0; k < names.size(); ++k) {
     const std::string& name = names[k];
     if (probing && exists && listings_.count(current) == 0) {
@@ -224,8 +266,9 @@ std::string PathFinder::Find(const std::string& base, const std::string& written
         if (whole.empty() || whole.back() != sep) whole += sep;
         whole += names[r];
       }
-      if (probing && files_.exists(whole)) {
-        current = whole;
+      std::string spelt;
+      if (probing && files_.spell(whole, spelt)) {
+        current = spelt;
         break;
       }
       probing = false;

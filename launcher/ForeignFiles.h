@@ -17,14 +17,16 @@ struct ForeignFiles {
   ListFolderFunction list;
   // The whole file as bytes; false when it cannot be read.
   std::function<bool(const std::string& path, std::string& bytes)> read;
-  // Optional: whether a file or folder is at path, names matched as this
-  // system matches them. Asking costs far less than listing a folder (under
-  // Wine no call to its server), so that thousands of games, each in a
-  // folder of its own, are found without listing each of those folders.
-  std::function<bool(const std::string& path)> exists;
+  // Optional: whether a file or folder is at path (names matched as this
+  // system matches them), with spelt set to path with its names spelt as
+  // stored. Asking costs far less than listing a folder (under Wine no call
+  // to its server), so that thousands of games, each in a folder of its own,
+  // are found without listing each of those folders.
+  std::function<bool(const std::string& path, std::string& spelt)> spell;
 };
 
-// The file system of this machine.
+// The file system of this machine (spell under Wine and on POSIX systems,
+// where the stored spelling is known without a listing).
 ForeignFiles SystemForeignFiles();
 
 // The separator of this system's paths.
@@ -49,10 +51,7 @@ class PathFinder {
   // The path of written (absolute, or relative to base; ".\" and ".."
   // understood) with each name spelt as on disk where it exists. found tells
   // whether the whole path exists; the part that does not is appended as
-  // written. With an exists function, the names below a folder not listed
-  // yet are kept as written when the path is there as written (on Windows,
-  // where names match without regard to case, that spelling reaches the
-  // same file).
+  // written.
   std::string Find(const std::string& base, const std::string& written, bool* found = nullptr);
 
   // Find, noting "<what> <written> does not exist" in notCarried when the

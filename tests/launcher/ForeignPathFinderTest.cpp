@@ -20,7 +20,7 @@ TEST(PathFinder, AskingForWholePathsFindsWhatListingFindsWithoutListingGameFolde
   }
   std::set<std::string> listed;
   ForeignFiles listing = SystemForeignFiles();
-  listing.exists = nullptr;
+  listing.spell = nullptr;
   ForeignFiles asking = SystemForeignFiles();
   const ListFolderFunction list = asking.list;
   asking.list = [&](const std::string& folder, std::vector<FolderItem>& items) {
