@@ -111,9 +111,61 @@ bool ValidUtf8(const std::string& text) {
   return true;
 }
 
+#ifdef _WIN32
+using UnixNameFunction = char*(CDECL*)(LPCWSTR);
+
+// Only Wine's kernel32 has it: the host path of a Windows path, each name
+// spelt as stored, found without a call to Wine's server.
+UnixNameFunction WineUnixName() {
+  static const auto function = reinterpret_cast<UnixNameFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  return function;
+}
+
+// The last names of path replaced by the stored spelling of the host path's
+// last names: the same names, as the file system holds them.
+bool SpellUnderWine(const std::string& path, std::string& spelt) {
+  const std::wstring wide = WideFromUtf8(path);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) return false;
+  char* host = WineUnixName()(wide.c_str());
+  if (!host) return false;
+  std::string stored = host;
+  HeapFree(GetProcessHeap(), 0, host);
+  spelt = path;
+  std::size_t end = spelt.size(), hostEnd = stored.size();
+  while (end > 0 && hostEnd > 0) {
+    const std::size_t cut = spelt.find_last_of("\\/", end - 1), hostCut = stored.rfind('/', hostEnd - 1);
+    const std::size_t from = cut == std::string::npos ? 0 : cut + 1, hostFrom = hostCut == std::string::npos ? 0 : hostCut + 1;
+    if (cut == std::string::npos || (cut == 2 && spelt[1] == ':')) break;  // the drive is Wine's, not the disk's
+    const std::string name = stored.substr(hostFrom, hostEnd - hostFrom);
+    if (!SameTextIgnoringCase(name, spelt.substr(from, end - from))) break;
+    spelt.replace(from, end - from, name);
+    end = cut;
+    hostEnd = hostCut == std::string::npos ? 0 : hostCut;
+  }
+  return true;
+}
+#else
+bool SpellPosix(const std::string& path, std::string& spelt) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  spelt = path;  // names match as written, so they are spelt as stored
+  return true;
+}
+#endif
+
 }  // namespace
 
-ForeignFiles SystemForeignFiles() { return ForeignFiles{ListSystemFolder, ReadWholeFile}; }
+ForeignFiles SystemForeignFiles() {
+#ifdef _WIN32
+  // On Windows itself a listing is cheap, and names match without regard to
+  // case: only Wine tells the stored spelling without one.
+  return ForeignFiles{ListSystemFolder, ReadWholeFile, WineUnixName() ? SpellUnderWine : nullptr};
+#else
+  return ForeignFiles{ListSystemFolder, ReadWholeFile, SpellPosix};
+#endif
+}
 
 std::string TextAsUtf8(const std::string& bytes) {
   std::string text = bytes;
@@ -154,13 +206,22 @@ std::string NamePart(const std::string& path) {
   return path.substr(start, end - start);
 }
 
-const std::vector<FolderItem>& PathFinder::List(const std::string& folder) {
+const PathFinder::Listing& PathFinder::Listed(const std::string& folder) {
   auto it = listings_.find(folder);
   if (it != listings_.end()) return it->second;
-  std::vector<FolderItem> items;
-  if (!files_.list || !files_.list(folder, items)) items.clear();
-  return listings_.emplace(folder, std::move(items)).first->second;
+  Listing listing;
+  if (!files_.list || !files_.list(folder, listing.items)) listing.items.clear();
+  for (std::size_t i = 0; i < listing.items.size(); ++i) {
+    const std::string& name = listing.items[i].name;
+    listing.exact.emplace(name, i);
+    std::string lower = name;
+    for (char& c : lower) c = LowerAscii(c);
+    listing.folded.emplace(std::move(lower), i);
+  }
+  return listings_.emplace(folder, std::move(listing)).first->second;
 }
+
+const std::vector<FolderItem>& PathFinder::List(const std::string& folder) { return Listed(folder).items; }
 
 std::string PathFinder::Find(const std::string& base, const std::string& written, bool* found) {
   const char sep = PathSeparator();
@@ -192,8 +253,26 @@ std::string PathFinder::Find(const std::string& base, const std::string& written
     start = end + 1;
   }
 
-  bool exists = true;
-  for (const std::string& name : names) {
+  bool exists = true, probing = static_cast<bool>(files_.spell);
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    const std::string& name = names[k];
+    if (probing && exists && listings_.count(current) == 0) {
+      // A folder not listed yet (a game's own, most likely) is asked for the
+      // rest of the path at once; only a path that is not there that way is
+      // looked for name by name.
+      std::string whole = current;
+      for (std::size_t r = k; r < names.size() && probing; ++r) {
+        probing = names[r] != "." && names[r] != "..";
+        if (whole.empty() || whole.back() != sep) whole += sep;
+        whole += names[r];
+      }
+      std::string spelt;
+      if (probing && files_.spell(whole, spelt)) {
+        current = spelt;
+        break;
+      }
+      probing = false;
+    }
     if (name == ".") continue;
     if (name == "..") {
       const std::string parent = FolderPart(current);
@@ -202,20 +281,18 @@ std::string PathFinder::Find(const std::string& base, const std::string& written
     }
     std::string spelt = name;
     if (exists) {
-      const std::vector<FolderItem>& items = List(current);
-      const FolderItem* match = nullptr;
-      for (const FolderItem& item : items)
-        if (item.name == name) {
-          match = &item;
-          break;
-        }
-      if (!match)
-        for (const FolderItem& item : items)
-          if (SameTextIgnoringCase(item.name, name)) {
-            match = &item;
-            break;
-          }
-      if (match) spelt = match->name;
+      const Listing& listing = Listed(current);
+      const std::size_t* match = nullptr;
+      const auto exact = listing.exact.find(name);
+      if (exact != listing.exact.end()) {
+        match = &exact->second;
+      } else {
+        std::string lower = name;
+        for (char& c : lower) c = LowerAscii(c);
+        const auto folded = listing.folded.find(lower);
+        if (folded != listing.folded.end()) match = &folded->second;
+      }
+      if (match) spelt = listing.items[*match].name;
       else exists = false;
     }
     if (current.empty() || current.back() != sep) current += sep;

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <utility>
 #include <string>
 #include <vector>
@@ -16,9 +17,16 @@ struct ForeignFiles {
   ListFolderFunction list;
   // The whole file as bytes; false when it cannot be read.
   std::function<bool(const std::string& path, std::string& bytes)> read;
+  // Optional: whether a file or folder is at path (names matched as this
+  // system matches them), with spelt set to path with its names spelt as
+  // stored. Asking costs far less than listing a folder (under Wine no call
+  // to its server), so that thousands of games, each in a folder of its own,
+  // are found without listing each of those folders.
+  std::function<bool(const std::string& path, std::string& spelt)> spell;
 };
 
-// The file system of this machine.
+// The file system of this machine (spell under Wine and on POSIX systems,
+// where the stored spelling is known without a listing).
 ForeignFiles SystemForeignFiles();
 
 // The separator of this system's paths.
@@ -58,8 +66,17 @@ class PathFinder {
   const std::vector<FolderItem>& List(const std::string& folder);
 
  private:
+  // A folder's items with their names indexed, as written and in lower case
+  // (the first of each), so that finding one of thousands of games in their
+  // folder is a look-up, not a pass over all of them.
+  struct Listing {
+    std::vector<FolderItem> items;
+    std::unordered_map<std::string, std::size_t> exact, folded;
+  };
+  const Listing& Listed(const std::string& folder);
+
   ForeignFiles files_;
-  std::map<std::string, std::vector<FolderItem>> listings_;
+  std::map<std::string, Listing> listings_;
 };
 
 // path's folder and its last name.

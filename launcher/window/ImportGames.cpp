@@ -144,15 +144,6 @@ bool ScanFolders::List(const std::string& folder, std::vector<FolderItem>& items
   return listed;
 }
 
-// Scans root with the listing and the identities of one ScanFolders.
-ImportScan Scan(const std::string& root, const std::vector<std::string>& known, const std::function<void(int)>& progress,
-                const std::atomic<bool>* cancel) {
-  ScanFolders folders(root);
-  return ScanForGames(
-      root, [&folders](const std::string& folder, std::vector<FolderItem>& items) { return folders.List(folder, items); },
-      known, progress, cancel, [&folders](const std::string& folder) { return folders.Identify(folder); });
-}
-
 // Adds games to the library as new entries of the default profile's
 // template; false when the template cannot be read.
 bool AddGames(const std::vector<FoundGame>& games) {
@@ -168,12 +159,53 @@ bool AddGames(const std::vector<FoundGame>& games) {
 // Reads another front end's library at path, its entries made from the
 // default profile's template; no source when path is none or the template
 // cannot be read.
-ForeignReview ReviewForeign(const std::string& path, const std::vector<std::string>& knownPrograms) {
+ForeignReview ReviewForeign(const ForeignFiles& files, const std::string& path,
+                            const std::vector<std::string>& knownPrograms) {
   XmlDocument profile(DefaultProfilePath().c_str());
   XmlElement* templateEntry = TemplateEntry(profile);
   if (!templateEntry) return ForeignReview();
-  return ReviewForeignLibrary(SystemForeignFiles(), path, knownPrograms, *templateEntry,
-                              ReadEngineList(EngineListPath()));
+  return ReviewForeignLibrary(files, path, knownPrograms, *templateEntry, ReadEngineList(EngineListPath()));
+}
+
+// What a look into the chosen folder found: another front end's library
+// (foreign.source set), or else the game folders it holds.
+struct FolderLook {
+  bool listed = false;  // whether the chosen folder itself could be listed
+  ForeignReview foreign;
+  ImportScan scan;
+};
+
+// Looks into folder as another front end's library first, then as a folder
+// of game folders. The folder is listed once for both: under Wine every entry
+// of a listing costs file system calls, and a folder of games holds
+// thousands.
+FolderLook LookIntoFolder(const std::string& folder, const std::vector<std::string>& knownFolders,
+                          const std::vector<std::string>& knownPrograms, const std::function<void(int)>& progress,
+                          const std::atomic<bool>* cancel) {
+  FolderLook look;
+  ScanFolders folders(folder);
+  std::vector<FolderItem> rootItems;
+  look.listed = folders.List(folder, rootItems);
+  ForeignFiles files = SystemForeignFiles();
+  const ListFolderFunction systemList = files.list;
+  files.list = [&](const std::string& path, std::vector<FolderItem>& items) {
+    if (!look.listed || path != folder) return systemList(path, items);
+    items = rootItems;
+    return true;
+  };
+  look.foreign = ReviewForeign(files, folder, knownPrograms);
+  if (look.foreign.source) return look;
+  bool rootGiven = !look.listed;  // a folder that could not be listed is asked again, and counted
+  look.scan = ScanForGames(
+      folder,
+      [&](const std::string& path, std::vector<FolderItem>& items) {
+        if (rootGiven || path != folder) return folders.List(path, items);
+        rootGiven = true;
+        items = std::move(rootItems);
+        return true;
+      },
+      knownFolders, progress, cancel, [&folders](const std::string& path) { return folders.Identify(path); });
+  return look;
 }
 
 // Adds the chosen games (their numbers in the review) to the library.
@@ -384,9 +416,9 @@ void StartScan(HWND dialog) {
   // The scan reads folders only; the library is read before it starts and
   // changed on this thread after it ends.
   state->worker = std::thread([dialog, state, folder, known, programs] {
-    state->foreign = ReviewForeign(folder, programs);
-    state->scan = state->foreign.source ? ImportScan()
-                                        : Scan(folder, known, [state](int listed) { state->listed = listed; }, &state->cancel);
+    FolderLook look = LookIntoFolder(folder, known, programs, [state](int listed) { state->listed = listed; }, &state->cancel);
+    state->foreign = std::move(look.foreign);
+    state->scan = std::move(look.scan);
     PostMessageW(dialog, kScanDone, 0, 0);
   });
 }
@@ -630,7 +662,8 @@ void Tell(const std::string& text) {
 
 int ImportFolderQuietly(const std::string& folder) {
   if (!GameDatabase) return 2;
-  ForeignReview foreign = ReviewForeign(folder, LibraryProgramPaths(*GameDatabase));
+  FolderLook look = LookIntoFolder(folder, LibraryRunFolders(*GameDatabase), LibraryProgramPaths(*GameDatabase), nullptr, nullptr);
+  ForeignReview& foreign = look.foreign;
   if (foreign.source) {
     std::vector<std::size_t> all(foreign.games.size());
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
@@ -641,9 +674,7 @@ int ImportFolderQuietly(const std::string& folder) {
     Tell(text);
     return SaveGameDatabase() ? 0 : 2;
   }
-  std::vector<FolderItem> probe;
-  if (!ScanFolders(folder).List(folder, probe)) return 1;
-  const ImportScan scan = Scan(folder, LibraryRunFolders(*GameDatabase), nullptr, nullptr);
-  if (!AddGames(scan.games)) return 2;
+  if (!look.listed) return 1;
+  if (!AddGames(look.scan.games)) return 2;
   return SaveGameDatabase() ? 0 : 2;
 }
