@@ -1,4 +1,5 @@
 #include "launcher/ForeignDFend.h"
+#include "launcher/ForeignText.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,12 +9,6 @@
 const char* const kDFendSource = "D-Fend Reloaded";
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 bool EndsWithIgnoringCase(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && SameTextIgnoringCase(text.substr(text.size() - end.size()), end);

@@ -1,4 +1,5 @@
 #include "launcher/ForeignDbgl.h"
+#include "launcher/ForeignText.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,12 +20,6 @@ std::string Upper(std::string text) {
   for (char& c : text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return text;
-}
-
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 bool EndsWithIgnoringCase(const std::string& text, const char* end) {

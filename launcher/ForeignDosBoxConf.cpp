@@ -1,4 +1,5 @@
 #include "launcher/ForeignDosBoxConf.h"
+#include "launcher/ForeignText.h"
 
 #include <vector>
 
@@ -6,12 +7,6 @@
 #include "launcher/ForeignIni.h"
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 // Words as DOSBox splits a command: at blanks, double quotes holding blanks.
 std::vector<std::string> Words(const std::string& line) {

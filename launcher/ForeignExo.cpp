@@ -1,4 +1,5 @@
 #include "launcher/ForeignExo.h"
+#include "launcher/ForeignText.h"
 
 #include <algorithm>
 
@@ -8,18 +9,6 @@
 const char* const kExoSource = "eXoDOS";
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 bool EndsWithIgnoringCase(const std::string& text, const char* end) {
   const std::string tail(end);

@@ -1,22 +1,11 @@
 #include "launcher/ForeignGame.h"
+#include "launcher/ForeignText.h"
 
 #include "launcher/ForeignFiles.h"
 #include "launcher/GameSchema.h"
 #include "launcher/NewGameEntry.h"
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // Where each DOSBox section lives in an entry.
 struct SectionPlace {

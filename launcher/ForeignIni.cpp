@@ -1,16 +1,7 @@
 #include "launcher/ForeignIni.h"
+#include "launcher/ForeignText.h"
 
 #include "launcher/ForeignFiles.h"
-
-namespace {
-
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-}  // namespace
 
 const IniSection* IniFile::Find(const std::string& name) const {
   for (const IniSection& section : sections)

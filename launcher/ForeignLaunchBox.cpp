@@ -1,4 +1,5 @@
 #include "launcher/ForeignLaunchBox.h"
+#include "launcher/ForeignText.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -112,12 +113,6 @@ void ReadGame(XmlElement* element, const std::string& launchBox, PathFinder& fin
   }
   if (!application.empty()) game.program = finder.FindNoting(launchBox, application, game.notCarried, "program");
   game.parameters = Field(element, "CommandLine");
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
 }
 
 // A game's additional applications: the first one named as a setup or
