@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "WinTestUtil.h"
+#include "resource.h"
 
 namespace fs = std::filesystem;
 
@@ -30,20 +31,14 @@ constexpr double kGoalSeconds = 5.0;
 constexpr int kGoalGames = 5000;
 constexpr double kLinearGoal = 1.2;
 
-// Controls of the import dialog (resources/resource.h).
-constexpr int kImportMenu = 114, kFolderBox = 1001, kFindButton = 1003, kStatusLine = 1004, kReviewList = 1005;
+// Controls of the import dialog.
+constexpr int kImportMenu = IDM_IMPORT_FOLDER, kFolderBox = IDC_IMPORT_FOLDER, kFindButton = IDC_IMPORT_FIND,
+              kStatusLine = IDC_IMPORT_STATUS, kReviewList = IDC_IMPORT_LIST;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-struct Spread {
-  double min = 0, median = 0, max = 0;
-};
-
-Spread SpreadOf(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  if (samples.empty()) return {};
-  return {samples.front(), samples[samples.size() / 2], samples.back()};
-}
+using wintest::Spread;
+using wintest::SpreadOf;
 
 std::string Text(const Spread& s) {
   char text[64];

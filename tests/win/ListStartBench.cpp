@@ -34,15 +34,8 @@ double Seconds(Clock::time_point since) {
 constexpr double kGoal = 1.2;
 constexpr int kGoalFrom = 10000;  // games: the list's goal holds from here
 
-struct Spread {
-  double min = 0, median = 0, max = 0;
-};
-
-Spread SpreadOf(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  if (samples.empty()) return {};
-  return {samples.front(), samples[samples.size() / 2], samples.back()};
-}
+using wintest::Spread;
+using wintest::SpreadOf;
 
 std::string Text(const Spread& s, const char* format) {
   char text[96];

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace wintest {
 
@@ -57,5 +59,16 @@ bool HasMenu(HWND window);
 std::string ChildTexts(HWND window);
 
 std::string WindowText(HWND window);
+
+// The least, middle and greatest of a benchmark's samples.
+struct Spread {
+  double min = 0, median = 0, max = 0;
+};
+
+inline Spread SpreadOf(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  if (samples.empty()) return {};
+  return {samples.front(), samples[samples.size() / 2], samples.back()};
+}
 
 }  // namespace wintest
