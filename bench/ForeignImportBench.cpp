@@ -5,7 +5,7 @@
 // collection of 5,000 games must be shown within kGoalSeconds, and the time
 // may grow no faster than the count: per game, the largest library may cost
 // at most kLinearGoal times what the smallest costs.
-//   foreign_import_bench.exe VTL64_EXE [--samples K] [N...]
+//   foreign_import_bench.exe VTL64_EXE [--samples K] [--only D-Fend|LaunchBox] [N...]
 #include <windows.h>
 #include <commctrl.h>
 
@@ -223,13 +223,15 @@ void Measure(const char* kind, void (*make)(const fs::path&, int), const fs::pat
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: foreign_import_bench VTL64_EXE [--samples K] [N...]\n");
+    std::fprintf(stderr, "usage: foreign_import_bench VTL64_EXE [--samples K] [--only D-Fend|LaunchBox] [N...]\n");
     return 2;
   }
   std::vector<int> sizes;
   int samples = 3;
+  std::string only;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--samples") == 0 && i + 1 < argc) samples = std::max(1, std::atoi(argv[++i]));
+    else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
     else sizes.push_back(std::atoi(argv[i]));
   }
   if (sizes.empty()) sizes = {5000, 10000, 35000};
@@ -240,8 +242,8 @@ int main(int argc, char** argv) {
   fs::create_directories(work);
   fs::copy_file(wintest::HostToWindowsPath(argv[1]), work / "vtl64.exe");
   std::printf("%d samples of each figure, shown as min/median/max; ratios of the medians\n", samples);
-  Measure("D-Fend", MakeDFendLibrary, work, sizes, samples);
-  Measure("LaunchBox", MakeLaunchBoxLibrary, work, sizes, samples);
+  if (only.empty() || only == "D-Fend") Measure("D-Fend", MakeDFendLibrary, work, sizes, samples);
+  if (only.empty() || only == "LaunchBox") Measure("LaunchBox", MakeLaunchBoxLibrary, work, sizes, samples);
   fs::remove_all(work);
   return 0;
 }

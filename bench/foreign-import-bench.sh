@@ -5,7 +5,7 @@
 # of the same files. Each figure is sampled several times (min/median/max),
 # each goal printed with "met" or "MISSED", and a run whose review or bare
 # read did not see every game ends with an error. Run after a Windows build:
-#   bash bench/foreign-import-bench.sh [--samples K] [N...]
+#   bash bench/foreign-import-bench.sh [--samples K] [--only D-Fend|LaunchBox] [N...]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 win="$root/build/win"

@@ -201,16 +201,19 @@ ForeignLibrary ReadDFendLibrary(const ForeignFiles& files, const std::string& fo
   for (const FolderItem& item : finder.List(confs))
     if (!item.folder && EndsWithIgnoringCase(item.name, ".prof")) names.push_back(item.name);
   std::sort(names.begin(), names.end());
+  library.games.reserve(names.size());
+  std::string bytes;  // one buffer for every profile: thousands of them
   for (const std::string& name : names) {
     const std::string path = finder.Find(confs, name);
-    std::string bytes, reason;
+    std::string reason;
     ForeignGame game;
     game.file = path;
     if (!files.read(path, bytes)) {
       library.broken.push_back({path, "cannot be read"});
       continue;
     }
-    if (!ReadDFendProfile(TextAsUtf8(bytes), base, finder, game, reason)) {
+    MakeTextUtf8(bytes);
+    if (!ReadDFendProfile(bytes, base, finder, game, reason)) {
       library.broken.push_back({path, reason});
       continue;
     }

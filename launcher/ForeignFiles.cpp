@@ -27,14 +27,39 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// Read in one piece into a string of the file's size: a library of other
+// front ends is thousands of small files, and a stream's buffer for each
+// leaves the heap full of holes (under Wine every later allocation searches
+// them).
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+#ifdef _WIN32
+  HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  bool read = GetFileSizeEx(file, &size) && size.QuadPart < (1LL << 31);
+  if (read) {
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    DWORD got = 0;
+    std::size_t done = 0;
+    while (read && done < bytes.size()) {
+      read = ReadFile(file, &bytes[done], static_cast<DWORD>(bytes.size() - done), &got, nullptr) != 0;
+      if (got == 0) break;  // the file got shorter meanwhile
+      done += got;
+    }
+    bytes.resize(done);
+  }
+  CloseHandle(file);
+  return read;
+#else
   std::unique_ptr<std::FILE, FileCloser> file(OpenFileUtf8(path, "rb"));
   if (!file) return false;
-  bytes.clear();
   char buffer[64 * 1024];
   std::size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, got);
   return !std::ferror(file.get());
+#endif
 }
 
 bool ListSystemFolder(const std::string& folder, std::vector<FolderItem>& items) {
@@ -169,8 +194,13 @@ ForeignFiles SystemForeignFiles() {
 
 std::string TextAsUtf8(const std::string& bytes) {
   std::string text = bytes;
+  MakeTextUtf8(text);
+  return text;
+}
+
+void MakeTextUtf8(std::string& text) {
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  if (ValidUtf8(text)) return text;
+  if (ValidUtf8(text)) return;
   // The wide conversion reads every byte outside a UTF-8 sequence as
   // Windows-1252; handing it one byte at a time makes that hold for all.
   std::string utf8;
@@ -179,7 +209,7 @@ std::string TextAsUtf8(const std::string& bytes) {
     if (static_cast<unsigned char>(c) < 0x80) utf8 += c;
     else utf8 += Utf8FromWide(WideFromUtf8(&c, 1));
   }
-  return utf8;
+  text.swap(utf8);
 }
 
 bool SameTextIgnoringCase(const std::string& a, const std::string& b) {

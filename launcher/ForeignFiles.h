@@ -36,6 +36,9 @@ char PathSeparator();
 // UTF-8, otherwise read as Windows-1252 (what older Windows programs wrote
 // in the West).
 std::string TextAsUtf8(const std::string& bytes);
+// The same in place, so that a buffer read into again and again keeps its
+// memory.
+void MakeTextUtf8(std::string& bytes);
 
 // Whether a and b are equal, ASCII case aside.
 bool SameTextIgnoringCase(const std::string& a, const std::string& b);

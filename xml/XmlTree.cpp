@@ -1,6 +1,7 @@
 // The node classes and the element and attribute operations.
 #include "xml/XmlInternal.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -233,6 +234,17 @@ std::size_t WithoutTrailingSpaces(const char* s, std::size_t length) {
 }
 
 void Reencode(Text& target, const Text& stored, bool isName) {
+  // Most stored texts hold nothing that decoding or encoding changes; those
+  // are copied as they stand (a template cloned for every one of thousands
+  // of new games is made of them).
+  const char* text = stored.Get();
+  const std::size_t size = stored.Size();
+  if (size <= kMaxTextSize && std::find_if(text, text + size, [](char c) {
+                                return c == '&' || c == '<' || c == '>' || c == '"' || c == '\'';
+                              }) == text + size) {
+    target.Copy(text, isName ? WithoutTrailingSpaces(text, size) : size);
+    return;
+  }
   std::string plain = DecodeToString(stored.Get(), stored.Size());
   std::size_t length = isName ? WithoutTrailingSpaces(plain.data(), plain.size()) : plain.size();
   SetEncoded(target, plain.data(), length);

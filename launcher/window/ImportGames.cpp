@@ -484,21 +484,9 @@ void OnScanDone(HWND dialog) {
   const std::vector<FoundGame>& games = state->scan.games;
   for (int i = 0; i < static_cast<int>(games.size()); ++i) {
     const FoundGame& game = games[static_cast<std::size_t>(i)];
-    std::wstring name = WideFromUtf8(game.name);
-    LVITEMW item{};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = i;
-    item.pszText = name.data();
-    item.lParam = i;
-    const int index = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    SetCell(list, index, 1, Shown(game.run, state->root));
     std::string setup = Shown(game.install, state->root);
     if (!game.image.empty()) setup += (setup.empty() ? "" : ", ") + Shown(game.image, state->root);
-    SetCell(list, index, 2, setup);
-    LVITEMW check{};
-    check.stateMask = LVIS_STATEIMAGEMASK;
-    check.state = INDEXTOSTATEIMAGEMASK(2);
-    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&check));
+    AddRow(list, i, game.name, Shown(game.run, state->root), setup);
   }
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   std::wstring status = state->scan.cancelled ? L"Stopped. " : L"";

@@ -212,7 +212,7 @@ TEST(RemoveChild, ShiftsLaterChildrenAndLeavesPositionsAlone) {
 
 TEST(Clone, CopiesEverythingInOrderWithoutParentOrUserValue) {
   auto doc = Parse(
-      "<?xml?><root><e b=\"2\" a=\"&#65;&amp;\">t1<!--c0--><k x=\"1\"><![CDATA[deep]]></k>t2"
+      "<?xml?><root><e b=\"2\" a=\"&#65;&amp;\" c='say \"hi\"'>t1<!--c0--><k x=\"1\"><![CDATA[deep]]></k>t2"
       "<![CDATA[cd]]><!--c1--><k/></e></root>");
   XmlElement* e = doc->GetRoot()->GetChildren()[0];
   e->SetUserValue(77);
@@ -222,8 +222,10 @@ TEST(Clone, CopiesEverythingInOrderWithoutParentOrUserValue) {
   EXPECT_EQ(e->GetUserValue(), 77u);
   EXPECT_STREQ(copy->GetAttributes()[0]->GetStoredName(), "b");
   EXPECT_STREQ(copy->GetAttributes()[1]->GetStoredValue(), "A&amp;");  // re-encoded from the plain form
-  // Apart from that re-encoded value, the copy is the same tree.
+  EXPECT_STREQ(copy->GetAttributes()[2]->GetStoredValue(), "say &quot;hi&quot;");  // written in double quotes
+  // Apart from those re-encoded values, the copy is the same tree.
   e->GetAttributes()[1]->SetValue("A&");
+  e->GetAttributes()[2]->SetValue("say \"hi\"");
   EXPECT_EQ(Dump(*copy), Dump(*e));
 
   // The copy owns all its strings: it outlives the document it came from.
