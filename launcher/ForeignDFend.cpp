@@ -131,6 +131,9 @@ bool ReadDFendProfile(const std::string& text, const std::string& base, PathFind
     if (!value("ExtraCommands", key).empty())
       game.notCarried.push_back(std::string("Windows command ") + key + ": " + value("ExtraCommands", key));
 
+  std::size_t settings = 0;
+  for (const IniSection& section : ini.sections) settings += section.values.size();
+  game.settings.reserve(settings);
   for (const IniSection& section : ini.sections) {
     const std::string lower = Lower(section.name);
     if (IsFrontEndSection(lower)) continue;

@@ -80,14 +80,31 @@ bool ReadMountCommand(const std::string& line, const std::string& base, PathFind
   return true;
 }
 
+namespace {
+
+bool IsSettingsSection(const IniSection& section) {
+  return !section.name.empty() && !SameTextIgnoringCase(section.name, "autoexec");
+}
+
+// Every setting of the configuration, in one array of the right size (an
+// import reads thousands of them).
+void AddSettings(const IniFile& ini, ForeignGame& game) {
+  std::size_t count = game.settings.size();
+  for (const IniSection& section : ini.sections)
+    if (IsSettingsSection(section)) count += section.values.size();
+  game.settings.reserve(count);
+  for (const IniSection& section : ini.sections)
+    if (IsSettingsSection(section))
+      for (const auto& value : section.values) game.settings.push_back({section.name, value.first, value.second});
+}
+
+}  // namespace
+
 void ReadDosBoxConf(const std::string& text, const std::string& base, PathFinder& finder, ForeignGame& game) {
   const IniFile ini = ParseIni(text);
+  AddSettings(ini, game);
   for (const IniSection& section : ini.sections) {
-    if (section.name.empty()) continue;
-    if (!SameTextIgnoringCase(section.name, "autoexec")) {
-      for (const auto& value : section.values) game.settings.push_back({section.name, value.first, value.second});
-      continue;
-    }
+    if (!SameTextIgnoringCase(section.name, "autoexec")) continue;
     std::vector<std::string> commands;
     for (const std::string& line : section.lines)
       if (!ReadMountCommand(line, base, finder, game)) commands.push_back(line);
@@ -98,12 +115,9 @@ void ReadDosBoxConf(const std::string& text, const std::string& base, PathFinder
 
 bool ReadGameDosBoxConf(const std::string& text, const std::string& base, PathFinder& finder, ForeignGame& game) {
   const IniFile ini = ParseIni(text);
+  AddSettings(ini, game);
   bool started = false;
-  for (const IniSection& section : ini.sections) {
-    if (section.name.empty()) continue;
+  for (const IniSection& section : ini.sections)
     if (SameTextIgnoringCase(section.name, "autoexec")) started = ReadAutoexec(section.lines, base, finder, game) || started;
-    else
-      for (const auto& value : section.values) game.settings.push_back({section.name, value.first, value.second});
-  }
   return started;
 }

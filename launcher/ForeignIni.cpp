@@ -3,6 +3,8 @@
 
 #include "launcher/ForeignFiles.h"
 
+#include <algorithm>
+
 const IniSection* IniFile::Find(const std::string& name) const {
   for (const IniSection& section : sections)
     if (SameTextIgnoringCase(section.name, name)) return &section;
@@ -18,6 +20,9 @@ std::string IniFile::Value(const std::string& section, const std::string& key) c
 
 IniFile ParseIni(const std::string& text) {
   IniFile ini;
+  // Room for every section at once: thousands of profiles read one after
+  // another would otherwise leave a trail of outgrown arrays behind.
+  ini.sections.reserve(1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '[')));
   ini.sections.emplace_back();
   std::size_t start = 0;
   while (start < text.size()) {
