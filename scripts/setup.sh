@@ -164,8 +164,10 @@ if [ ! -f "$dosbox_x_root/.vantle-ready" ] || [ ! -x "$dosbox_x_runner" ]; then
     'exec "$libs/ld-linux-x86-64.so.2" --library-path "$libs:$libs/pulseaudio" "$root/usr/bin/dosbox-x" "$@"' \
     | "${sudo_cmd[@]}" tee "$dosbox_x_runner" >/dev/null
   "${sudo_cmd[@]}" chmod 755 "$dosbox_x_runner"
-  # "-version" prints the version and ends (with status 1).
-  if ! SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$dosbox_x_runner" -version 2>&1 | grep -q '^DOSBox-X version'; then
+  # "-version" prints the version and ends with status 1, which pipefail
+  # would take for a failure of the whole pipe: keep its words, not its status.
+  version=$(SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$dosbox_x_runner" -version 2>&1 || true)
+  if ! printf '%s\n' "$version" | grep -q '^DOSBox-X version'; then
     echo "setup: the DOSBox-X of $dosbox_x_root does not run" >&2
     exit 1
   fi
