@@ -29,8 +29,11 @@ class Hasher {
       std::memcpy(&word, text + i, 8);
       Add(word);
     }
+    // The last bytes little-endian, as a copy into a zeroed word would put
+    // them, without a call to copy a length known only here.
     std::uint64_t rest = 0;
-    std::memcpy(&rest, text + i, length - i);
+    for (unsigned shift = 0; i < length; ++i, shift += 8)
+      rest |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i])) << shift;
     Add(rest);
   }
   std::uint64_t Value() const {
@@ -95,18 +98,24 @@ struct Tally {
 
 }  // namespace
 
-GameFingerprint FingerprintGame(const XmlElement& game) {
+namespace {
+
+// One element under way in a game's fingerprint.
+struct Frame {
+  explicit Frame(const XmlElement* e) : element(e) {}
+  const XmlElement* element;
+  unsigned next = 0;
+  Hasher hasher;
+  bool any = false;
+};
+
+// stack: room kept from one game to the next, so that fingerprinting a
+// library allocates nothing per game.
+GameFingerprint Fingerprint(const XmlElement& game, std::vector<Frame>& stack) {
   // Each element's hash is made of its own content and its children's
   // hashes, so an element that holds nothing can be left out. An explicit
   // stack: nesting depth is the file's business.
-  struct Frame {
-    explicit Frame(const XmlElement* e) : element(e) {}
-    const XmlElement* element;
-    unsigned next = 0;
-    Hasher hasher;
-    bool any = false;
-  };
-  std::vector<Frame> stack;
+  stack.clear();
   stack.emplace_back(&game);
   stack.back().hasher.Add('e', game.GetStoredName());
   stack.back().any = AddOwnContent(game, stack.back().hasher);
@@ -114,10 +123,9 @@ GameFingerprint FingerprintGame(const XmlElement& game) {
     Frame& top = stack.back();
     if (top.next < top.element->GetChildCount()) {
       const XmlElement* child = const_cast<XmlElement*>(top.element)->GetChildren()[top.next++];
-      Frame frame(child);
-      frame.hasher.Add('e', child->GetStoredName());
-      frame.any = AddOwnContent(*child, frame.hasher);
-      stack.push_back(std::move(frame));
+      stack.emplace_back(child);
+      stack.back().hasher.Add('e', child->GetStoredName());
+      stack.back().any = AddOwnContent(*child, stack.back().hasher);
       continue;
     }
     if (stack.size() == 1) return top.hasher.Value();
@@ -131,17 +139,25 @@ GameFingerprint FingerprintGame(const XmlElement& game) {
   }
 }
 
-std::vector<GameFingerprint> FingerprintLibrary(const XmlDocument& library) {
+}  // namespace
+
+GameFingerprint FingerprintGame(const XmlElement& game) {
+  std::vector<Frame> stack;
+  return Fingerprint(game, stack);
+}
+
+std::vector<GameFingerprint> FingerprintLibrary(const XmlDocument& library, bool oneThread) {
   const std::vector<XmlElement*> games = GameElements(library);
   std::vector<GameFingerprint> prints(games.size());
   const auto fingerprint = [&games, &prints](std::size_t from, std::size_t to) {
-    for (std::size_t i = from; i < to; ++i) prints[i] = FingerprintGame(*games[i]);
+    std::vector<Frame> stack;
+    stack.reserve(16);
+    for (std::size_t i = from; i < to; ++i) prints[i] = Fingerprint(*games[i], stack);
   };
-  // A large library is fingerprinted in two halves side by side: the start
-  // waits for its fingerprints before the list is filled. Both halves only
-  // read the library.
+  // A large library is fingerprinted in two halves side by side, which
+  // both only read it: a save waits for its fingerprints.
   constexpr std::size_t kHalvedFrom = 2000;
-  if (games.size() < kHalvedFrom) {
+  if (oneThread || games.size() < kHalvedFrom) {
     fingerprint(0, games.size());
     return prints;
   }

@@ -148,9 +148,9 @@ void RememberLibraryAsReadMeanwhile(const FileStamp& stampBeforeRead) {
   Base.stamp = stampBeforeRead;
   Base.games.clear();
   // Fingerprinting a large library takes a noticeable part of reading it;
-  // nothing needs the fingerprints before the list is filled, and the window
-  // is made meanwhile.
-  if (GameDatabase) BaseNoting = std::thread([] { Base.games = FingerprintLibrary(*GameDatabase); });
+  // nothing needs the fingerprints until the library changes, and the list
+  // is filled meanwhile.
+  if (GameDatabase) BaseNoting = std::thread([] { Base.games = FingerprintLibrary(*GameDatabase, true); });
 }
 
 void AwaitLibraryAsRead() {

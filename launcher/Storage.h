@@ -86,9 +86,9 @@ extern LibraryEvents LibraryEventHandlers;
 // stamp taken just before it was read: what the next save compares with.
 void RememberLibraryAsRead(const FileStamp& stampBeforeRead);
 
-// The same, with the games noted on a thread of their own while the window
-// is made: nothing may read or change GameDatabase until AwaitLibraryAsRead
-// has returned.
+// The same, with the games noted on a thread of their own while the list is
+// filled: GameDatabase may be read meanwhile, but nothing may change it until
+// AwaitLibraryAsRead has returned.
 void RememberLibraryAsReadMeanwhile(const FileStamp& stampBeforeRead);
 // Returns once the games of the library as read are noted (at once when
 // nothing is noting them).

@@ -285,13 +285,14 @@ BOOL OnInitDialog(HWND dialog) {
   HWND list = SetUpGameList(ListOf(dialog));
   GameListWindow = list;
   TypeAheadHook = SetWindowsHookExW(WH_GETMESSAGE, WatchListCharacters, nullptr, GetCurrentThreadId());
-  // The library read while the window was made; from here on it is read
-  // and changed.
+  // The library read while the window was made. The list only reads it, as
+  // the fingerprints of what was read do meanwhile; whatever may change it
+  // waits for them (MayChangeLibrary).
   if (TakeLibraryBeforeFill) TakeLibraryBeforeFill();
-  AwaitLibraryAsRead();
   FillGameList(list);
   OnSize(dialog);
   RestoreWindowSettings(dialog, list);
+  if (request.kind != CommandLineRequest::None) AwaitLibraryAsRead();
   StartCommandLineMode(request);
   // Still here: this process shows the library (a -shortcut that found no
   // game opens the window too), unless another window shows it already.
@@ -679,9 +680,30 @@ void OnGamePlayed(HWND dialog, LPARAM lParam) {
   TellReports(dialog, game, played->output);
 }
 
+// Whether a message may change the library. The list is shown and filled
+// while the fingerprints of the library as read are still being taken; such
+// a message waits for them first (a save waits by itself). Showing, sizing,
+// finding, sorting and telling the user something only read it.
+bool MayChangeLibrary(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      return LOWORD(wParam) != IDC_FIND_BOX;
+    case WM_NOTIFY: {
+      const UINT code = reinterpret_cast<const NMHDR*>(lParam)->code;
+      return code == LVN_KEYDOWN || code == NM_DBLCLK;
+    }
+    case WM_CLOSE:
+    case kImportHandedOver:
+    case kGamePlayedMessage:
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (MayChangeLibrary(message, wParam, lParam)) AwaitLibraryAsRead();
   switch (message) {
     case WM_INITDIALOG:
       return OnInitDialog(dialog);
