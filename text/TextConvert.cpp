@@ -59,7 +59,13 @@ void AppendWide(std::wstring& out, std::uint32_t code) {
 
 std::wstring WideFromUtf8(const char* text, std::size_t length) {
   std::wstring out;
-  if (!text) return out;
+  WideFromUtf8(text, length, out);
+  return out;
+}
+
+void WideFromUtf8(const char* text, std::size_t length, std::wstring& out) {
+  out.clear();
+  if (!text) return;
   out.reserve(length);
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   for (std::size_t i = 0; i < length;) {
@@ -72,7 +78,6 @@ std::wstring WideFromUtf8(const char* text, std::size_t length) {
     AppendWide(out, code);
     i += used;
   }
-  return out;
 }
 
 std::wstring WideFromUtf8(const std::string& text) { return WideFromUtf8(text.data(), text.size()); }

@@ -15,6 +15,9 @@
 std::wstring WideFromUtf8(const char* text, std::size_t length);
 std::wstring WideFromUtf8(const std::string& text);
 std::wstring WideFromUtf8(const char* text);
+// The same into out, whose room is kept: a loop over many texts allocates
+// only when one is longer than any before.
+void WideFromUtf8(const char* text, std::size_t length, std::wstring& out);
 
 // Wide text to UTF-8. Surrogate pairs are joined; a lone surrogate, or a
 // value past U+10FFFF where wchar_t is wider, becomes U+FFFD.

@@ -267,8 +267,17 @@ std::size_t WritePlain(const Text& stored, char* buffer, std::size_t bufferSize)
 bool PlainEquals(const Text& stored, const char* plain, std::size_t length) {
   const char* s = stored.Get();
   const std::size_t n = stored.Size();
-  if (!FindByte(s, s + n, '&')) return n == length && std::memcmp(s, plain, n) == 0;
-  if (length > n) return false;  // decoding only shortens
+  // Decoding only shortens, and only where a '&' stands: a stored text of
+  // the same length is equal as it stands or not at all, and a longer one
+  // without a '&' never. Names are looked up among many that differ in
+  // length or at once, so most answers come before any byte is searched.
+  if (n < length) return false;
+  if (n == length) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (s[i] != plain[i]) return false;
+    return !FindByte(s, s + n, '&');
+  }
+  if (!FindByte(s, s + n, '&')) return false;
   char small[256];
   if (n < sizeof small) {
     std::size_t m = XmlDecodeEntities(s, small, n);

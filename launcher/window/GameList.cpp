@@ -112,6 +112,13 @@ class ColumnFitter {
     ReleaseDC(list_, dc_);
   }
 
+  // The same for a UTF-8 text: converted in a buffer that is kept, and
+  // copied only when it is among the widest.
+  void Add(int column, const std::string& text) {
+    WideFromUtf8(text.data(), text.size(), wide_);
+    Add(column, wide_);
+  }
+
   void Add(int column, const std::wstring& text) {
     const int estimate = Estimate(text);
     auto& widest = widest_[column];
@@ -146,7 +153,7 @@ class ColumnFitter {
   int Estimate(const std::wstring& text) {
     int sum = 0;
     for (const wchar_t c : text) {
-      int& width = charWidths_[c];
+      int& width = static_cast<std::size_t>(c) < kPlaneCharacters ? plane_[static_cast<std::size_t>(c)] : charWidths_[c];
       if (width == 0) {
         INT measured = 0;
         width = GetCharWidth32W(dc_, c, c, &measured) && measured > 0 ? measured : 1;
@@ -156,10 +163,16 @@ class ColumnFitter {
     return sum;
   }
 
+  // Widths of the characters of the basic plane by their value: a library's
+  // names look up several hundred thousand of them.
+  static constexpr std::size_t kPlaneCharacters = 0x10000;
+
   HWND list_;
   HDC dc_;
   HGDIOBJ old_;
+  std::vector<int> plane_ = std::vector<int>(kPlaneCharacters);
   std::unordered_map<wchar_t, int> charWidths_;
+  std::wstring wide_;
   std::vector<std::pair<int, std::wstring>> widest_[kListColumns];
 };
 
@@ -315,7 +328,7 @@ void FitColumns(HWND list) {
   ColumnFitter fitter(list);
   for (int column = 0; column < kListColumns; ++column) fitter.Add(column, kHeaders[column]);
   for (const GameRow& row : FilledRows)
-    for (int column = 0; column < kListColumns; ++column) fitter.Add(column, WideFromUtf8(CellOf(row, column)));
+    for (int column = 0; column < kListColumns; ++column) fitter.Add(column, CellOf(row, column));
   fitter.Apply(FilledRows.empty());
 }
 
