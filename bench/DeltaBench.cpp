@@ -60,11 +60,12 @@ struct Exchange {
   std::uint64_t requests = 0;
   std::uint64_t signatures = 0;       // first request and reply: the signature stream, or its second level
   std::uint64_t signatureRanges = 0;  // the changed ranges of the signature stream
+  std::uint64_t sums = 0;             // the block sums request and reply
   std::uint64_t blocks = 0;           // the block request and reply
   std::uint64_t blockCount = 0, literal = 0;  // source ranges fetched, and their bytes before deflate
   std::uint64_t formBytes = 0;        // all request bodies
   std::uint64_t headerBytes = 0;      // all request and reply headers (and chunk framing)
-  std::uint64_t Total() const { return signatures + signatureRanges + blocks; }
+  std::uint64_t Total() const { return signatures + signatureRanges + sums + blocks; }
 };
 
 struct Row {
@@ -241,20 +242,41 @@ class Client {
   std::string in_;  // received, not yet taken
 };
 
+// The ranges of one file a primed request asks for, with the file the
+// client rebuilds from.
+struct Primed {
+  std::string name;
+  const std::vector<Need>* needs;
+  const std::string* seed;
+};
+
 // One request over the connection: its body and the reply's entries,
 // counted in exchange. With lengths, a range request as the updater makes
-// it: asking for the ranges joined, and reading either form of reply.
+// it: asking for the ranges joined (and primed, with primed), and reading
+// either form of reply.
 bool Post(Client& client, const std::vector<FormField>& fields, Exchange& exchange, std::uint64_t& share,
-          std::vector<std::string>* entries, const std::vector<std::uint64_t>* lengths = nullptr) {
+          std::vector<std::string>* entries, const std::vector<std::uint64_t>* lengths = nullptr,
+          const Primed* primed = nullptr, const std::string& query = "&j=1") {
   std::string body, reply;
   if (!BuildFormBody(fields, &body)) return Fail("a request over the body limit");
   std::uint64_t headers = 0;
-  if (!client.Post(body, &headers, &reply, lengths ? std::string(kTarget) + "&j=1" : std::string(kTarget)))
-    return false;
+  const std::string target = std::string(kTarget) + (primed ? "&j=1&d=1" : lengths ? query : "");
+  if (!client.Post(body, &headers, &reply, target)) return false;
   ++exchange.requests;
   exchange.formBytes += body.size();
   exchange.headerBytes += headers;
   share += headers + body.size() + reply.size();
+  if (primed) {
+    const std::string& seed = *primed->seed;
+    const SeedReader reader = [&seed](std::uint64_t offset, std::uint64_t length, std::string* out) {
+      if (offset > seed.size() || length > seed.size() - offset) return false;
+      *out = seed.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+      return true;
+    };
+    bool wasPrimed = false;
+    return (ReadPrimedRangeEntries(reply, primed->name, *primed->needs, reader, entries, &wasPrimed) && wasPrimed) ||
+           Fail("a primed range reply that does not hold the ranges");
+  }
   if (lengths) return ReadRangeEntries(reply, *lengths, entries) || Fail("a range reply that does not hold the ranges");
   MemoryZipArchive zip(reply);
   if (!zip.IsOpen()) return Fail("a reply that is no zip archive");
@@ -300,6 +322,26 @@ bool MeasureDelta(Client& client, const std::string& oldBytes, const std::string
                                oldBytes.size(), &needs[0]))
     return Fail("needs");
   JoinNearSourceRanges(needs[0]);
+
+  // Block sums of what is still lacking, when that is worth a request.
+  std::uint64_t lacking = 0;
+  for (const Need& need : needs[0]) lacking += need.type == kNeedSource ? need.length : 0;
+  if (lacking >= kMinSumsLiteral) {
+    const std::size_t block = SumsBlockFor(lacking);
+    fields.clear();
+    unsigned n = 1;
+    AppendRangeFields(fields, BlockSumsName(files[0].remoteName), needs[0], 0, &n);
+    std::vector<std::uint64_t> sumsLengths;
+    for (const Need& need : needs[0])
+      if (need.type == kNeedSource) sumsLengths.push_back(SumsLength(need.length, block));
+    entries.clear();
+    std::vector<Need> matched;
+    if (!Post(client, fields, *exchange, exchange->sums, &entries, &sumsLengths, nullptr,
+              "&j=1&b=" + std::to_string(block)) ||
+        !MatchBlockSums(needs[0], entries, block, Data(oldBytes), oldBytes.size(), &matched))
+      return Fail("block sums");
+    needs[0] = std::move(matched);
+  }
   fields = MakeBlockRequestFields(files, {0}, needs);
   exchange->blockCount = fields.size() / 3;
   std::vector<std::uint64_t> lengths;
@@ -308,7 +350,8 @@ bool MeasureDelta(Client& client, const std::string& oldBytes, const std::string
     lengths.push_back(block.length);
   }
   entries.clear();
-  if (!fields.empty() && !Post(client, fields, *exchange, exchange->blocks, &entries, &lengths))
+  const Primed primed{"file", &needs[0], &oldBytes};
+  if (!fields.empty() && !Post(client, fields, *exchange, exchange->blocks, &entries, &lengths, &primed))
     return Fail("blocks");
 
   // Rebuild, as the updater does, and check the result.
@@ -419,18 +462,18 @@ int main(int argc, char** argv) {
   // The promise: no pair costs more than rsync's delta transfer of it, and
   // none more than fetching the whole file.
   constexpr double kGoal = 1.0;
-  std::printf("%-10s %9s %9s %9s %9s %9s %9s %9s %9s %8s\n", "pair", "new bytes", "signature", "sig", "blocks",
-              "delta", "one-level", "whole zip", "rsync -z", "delta/");
-  std::printf("%-10s %9s %9s %9s %9s %9s %9s %9s %9s %8s\n", "", "", "exchange", "ranges", "exchange", "total",
+  std::printf("%-10s %9s %9s %9s %9s %9s %9s %9s %9s %9s %8s\n", "pair", "new bytes", "signature", "sig", "block",
+              "blocks", "delta", "one-level", "whole zip", "rsync -z", "delta/");
+  std::printf("%-10s %9s %9s %9s %9s %9s %9s %9s %9s %9s %8s\n", "", "", "exchange", "ranges", "sums", "exchange", "total",
               "delta", "", "", "rsync");
   bool goals = true;
   for (const Row& r : rows) {
     const std::uint64_t delta = r.delta.Total();
     const double ratio = static_cast<double>(delta) / static_cast<double>(r.rsync);
     const bool met = delta < r.wholeZip && ratio <= kGoal;
-    std::printf("%-10s %9llu %9llu %9llu %9llu %9llu %9llu %9llu %9llu %7.2fx%s\n", r.name.c_str(),
+    std::printf("%-10s %9llu %9llu %9llu %9llu %9llu %9llu %9llu %9llu %9llu %7.2fx%s\n", r.name.c_str(),
                 static_cast<unsigned long long>(r.newSize), static_cast<unsigned long long>(r.delta.signatures),
-                static_cast<unsigned long long>(r.delta.signatureRanges),
+                static_cast<unsigned long long>(r.delta.signatureRanges), static_cast<unsigned long long>(r.delta.sums),
                 static_cast<unsigned long long>(r.delta.blocks), static_cast<unsigned long long>(delta),
                 static_cast<unsigned long long>(r.oneLevel.Total()), static_cast<unsigned long long>(r.wholeZip),
                 static_cast<unsigned long long>(r.rsync), ratio, met ? "" : "  MISSED");

@@ -1,6 +1,10 @@
 #include "server/UpdateService.h"
 
+#include "update/BlockSums.h"
 #include "xml/Xml.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -27,20 +31,31 @@ bool MakeBodyWhole(ServiceReply& reply, std::string& error) {
 
 namespace {
 
-// The query's f and e values, and whether j=1 (ranges joined) is there;
+// The query's f and e values, and whether j=1 (ranges joined) and d=1
+// (joined ranges primed with the file's own preceding bytes) are there;
 // other parameters are ignored, but f and e must each come once, since two
 // different answers could otherwise be meant.
-bool ReadQuery(const std::string& query, std::string& function, std::string& product, bool& joined,
-               std::string& error) {
+bool ReadQuery(const std::string& query, std::string& function, std::string& product, bool& joined, bool& primed,
+               std::uint64_t& block, std::string& error) {
   FormFields params;
   if (!ParseFormText(query, params, error)) {
     error = "query: " + error;
     return false;
   }
   bool haveF = false, haveE = false;
-  joined = false;
+  joined = primed = false;
   for (const auto& [name, value] : params) {
     if (name == "j") joined = joined || value == "1";
+    if (name == "d") primed = primed || value == "1";
+    if (name == "b") {
+      // The block size of sums: a plain decimal power of two in range.
+      block = 0;
+      for (char c : value) block = (c >= '0' && c <= '9' && block < block_sums::kMaxBlock) ? block * 10 + std::uint64_t(c - '0') : ~std::uint64_t(0);
+      if (!block_sums::IsBlockSize(block)) {
+        error = "query parameter b is no block size: " + Quote(value);
+        return false;
+      }
+    }
     if (name != "f" && name != "e") continue;
     bool& seen = name == "f" ? haveF : haveE;
     if (seen) {
@@ -107,8 +122,9 @@ std::optional<ServiceReply> UpdateService::Serve(const std::string& method, cons
   if (body.size() > kMaxBodyBytes) return BodyTooLarge();
 
   std::string function, product, error;
-  bool joined = false;
-  if (!ReadQuery(parts.query, function, product, joined, error)) return TextReply(400, error);
+  bool joined = false, primed = false;
+  std::uint64_t block = kDefaultSumsBlock;
+  if (!ReadQuery(parts.query, function, product, joined, primed, block, error)) return TextReply(400, error);
   // The quick way is for the hash queries clients send, a few names long;
   // a large body is parsed by a worker, not by the thread that moves bytes.
   if (quickOnly && (function != "hash" || body.size() > kMaxQuickBodyBytes)) return std::nullopt;
@@ -133,7 +149,7 @@ std::optional<ServiceReply> UpdateService::Serve(const std::string& method, cons
 
   if (function == "hash") return HashReply(folder, items, quickOnly);
   if (quickOnly) return std::nullopt;
-  return ZipReply(folder, items, joined);
+  return ZipReply(folder, items, joined, primed, std::size_t(block));
 }
 
 std::string UpdateService::QuickHash(const std::string& folder, const std::string& name) {
@@ -217,7 +233,7 @@ std::string RangeText(std::uint64_t from, std::uint64_t size) {
 }  // namespace
 
 ServiceReply UpdateService::ZipReply(const std::string& folder, const std::vector<RequestedItem>& items,
-                                     bool joined) {
+                                     bool joined, bool primed, std::size_t block) {
   if (items.size() > ZipStream::kMaxEntries)
     return TextReply(400, "more than " + std::to_string(ZipStream::kMaxEntries) + " entries asked for");
   // What each named file (or signature file) is asked for: whole, or ranges.
@@ -226,6 +242,7 @@ ServiceReply UpdateService::ZipReply(const std::string& folder, const std::vecto
     std::uint64_t length = 0;
     bool whole = false;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    bool sums = false;  // "<file>.sums": the ranges stand for their block sums
   };
   std::map<std::string, Source> sources;
   // A piece named again is one more directory entry, nothing else.
@@ -243,7 +260,19 @@ ServiceReply UpdateService::ZipReply(const std::string& folder, const std::vecto
     }
     auto [at, fresh] = sources.try_emplace(item.name);
     Source& source = at->second;
-    if (fresh) {
+    const std::size_t suffix = std::char_traits<char>::length(kBlockSumsSuffix);
+    const bool sums = item.name.size() > suffix &&
+                      item.name.compare(item.name.size() - suffix, suffix, kBlockSumsSuffix) == 0;
+    if (fresh && sums) {
+      // Sums are of a release file's ranges only: a whole file's would be
+      // as large as a signature list of tiny chunks, and no client wants it.
+      source.sums = true;
+      if (!Resolve(folder, item.name.substr(0, item.name.size() - suffix), source.found) || source.found.generated)
+        return TextReply(404, "no such file " + Quote(item.name));
+      source.length = source.found.size;
+    }
+    if (sums && !item.ranged) return TextReply(400, Quote(item.name) + " is asked for by ranges only");
+    if (fresh && !sums) {
       if (!Resolve(folder, item.name, source.found)) return TextReply(404, "no such file " + Quote(item.name));
       source.length = source.found.generated ? source.found.signature.bytes->size() : source.found.size;
     }
@@ -288,6 +317,37 @@ ServiceReply UpdateService::ZipReply(const std::string& folder, const std::vecto
                                 " bytes");
   }
 
+  // Sums are made here, in request order, each source's in one string that
+  // its parts then stand for ranges of, like any bytes in memory.
+  for (auto& [name, source] : sources) {
+    if (!source.sums) continue;
+    auto all = std::make_shared<std::string>();
+    const int file = ::open(source.found.path.c_str(), O_RDONLY | O_CLOEXEC);
+    for (ZipPart& part : parts) {
+      if (part.name != name) continue;
+      std::string range(std::size_t(part.size), '\0');
+      std::size_t got = 0;
+      while (file >= 0 && got < range.size()) {
+        const ssize_t r = ::pread(file, &range[got], range.size() - got, off_t(part.from + got));
+        if (r <= 0) break;
+        got += std::size_t(r);
+      }
+      if (got != range.size()) {
+        if (file >= 0) ::close(file);
+        return TextReply(500, "cannot read " + Quote(name));
+      }
+      const std::string sums =
+          block_sums::MakeSums(reinterpret_cast<const std::uint8_t*>(range.data()), range.size(), block);
+      part.from = all->size();
+      part.size = sums.size();
+      *all += sums;
+    }
+    if (file >= 0) ::close(file);
+    source.found.generated = true;
+    source.found.signature.bytes = all;
+    source.found.signature.when = std::time(nullptr);
+  }
+
   // Whole files come deflated from the cache; ranges, of files or of
   // signatures in memory, are deflated by the zip lane as they are sent.
   for (ZipPart& part : parts) {
@@ -308,9 +368,12 @@ ServiceReply UpdateService::ZipReply(const std::string& folder, const std::vecto
   // entry holding them in request order, which spares an entry's headers
   // per range and lets each range's compression refer back to the ranges
   // before it. Clients that ask for it read either form (a server that does
-  // not join sends one entry per range).
+  // not join sends one entry per range). Primed (d=1 as well): each range is
+  // deflated with the file's own bytes before it as dictionary, for a client
+  // that rebuilds the file in order; that is worth it for a single range too.
   const bool oneRangedSource = sources.size() == 1 && !sources.begin()->second.whole;
-  if (joined && oneRangedSource && parts.size() > 1 && parts.size() == items.size()) {
+  primed = primed && joined && oneRangedSource && parts.size() == items.size();
+  if (joined && oneRangedSource && (parts.size() > 1 || primed) && parts.size() == items.size()) {
     ZipPart all;
     all.name = parts.front().name;
     all.path = parts.front().path;
@@ -320,6 +383,12 @@ ServiceReply UpdateService::ZipReply(const std::string& folder, const std::vecto
       if (part.size == 0) continue;
       all.spans.emplace_back(part.from, part.size);
       all.size += part.size;
+    }
+    // The name tells the client which form it got: a server that does not
+    // prime names the entry after the file.
+    if (primed && all.size > 0) {
+      all.primed = true;
+      all.name += kPrimedSuffix;
     }
     parts.assign(1, std::move(all));
     entries.assign(1, 0);

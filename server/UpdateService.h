@@ -16,6 +16,15 @@
 //     -> 200, application/zip: one entry holding the ranges one after another
 //        in field order (a range named twice, or a whole file among them,
 //        gets the form above)
+//   POST /update/u.php?f=zip&e=<product>&j=1&d=1   the same, primed
+//     -> 200, application/zip: one entry named <file>?d=1 holding the ranges,
+//        each deflated a piece at a time, every piece a whole raw deflate
+//        stream within one range whose dictionary is the window of the file
+//        just before the piece (a single range is sent so too)
+//   POST /update/u.php?f=zip&e=<product>&b=<block>  body f1=<file>.sums&from1=..&size1=..
+//     -> 200, application/zip: for each range (or joined, with j=1), the
+//        block sums of its whole blocks of <block> bytes (default 256), 8
+//        bytes each (update/BlockSums.h); ranges only, of release files only
 //
 // Every refusal is a short plain-text reason: 400 for a malformed request,
 // 404 for an unknown path, product or file, 405 for another method on the
@@ -64,6 +73,10 @@ class UpdateService {
   // publisher waiting for the switch.
   static constexpr const char* kHealthPath = "/health";
   static constexpr const char* kSignatureSuffix = ".sig";
+  // "<file>.sums" with ranges of <file>: the block sums of those ranges, in
+  // blocks of b bytes (a query parameter, a power of two from 64 to 65536).
+  static constexpr const char* kBlockSumsSuffix = ".sums";
+  static constexpr std::uint64_t kDefaultSumsBlock = 256;
   // No more than the program itself accepts in one reply: anything beyond
   // it is work for nobody.
   static constexpr std::uint64_t kMaxArchiveSourceBytes = ReleaseFolder::kMaxPackedBytes;
@@ -102,7 +115,8 @@ class UpdateService {
                                     bool quickOnly);
   std::optional<ServiceReply> HashReply(const std::string& folder, const std::vector<RequestedItem>& items,
                                         bool quickOnly);
-  ServiceReply ZipReply(const std::string& folder, const std::vector<RequestedItem>& items, bool joined);
+  ServiceReply ZipReply(const std::string& folder, const std::vector<RequestedItem>& items, bool joined, bool primed,
+                        std::size_t block);
 
   ReleaseFolder release_;
 };

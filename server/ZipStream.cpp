@@ -228,16 +228,49 @@ bool ZipStream::NextPart(std::string& out, std::string& error) {
   return true;
 }
 
+bool ZipStream::ReadSource(std::uint64_t source, std::size_t count, char* into, std::string& error) {
+  const ZipPart& part = parts_[part_];
+  if (part.bytes) {
+    part.bytes->copy(into, count, std::size_t(source));
+    return true;
+  }
+  for (std::size_t got = 0; got < count;) {
+    const ssize_t r = ::pread(file_, into + got, count - got, off_t(source + got));
+    if (r <= 0) {
+      error = "cannot read " + part.name;
+      return false;
+    }
+    got += std::size_t(r);
+  }
+  return true;
+}
+
 bool ZipStream::NextRangePiece(std::string& out, std::string& error) {
   const ZipPart& part = parts_[part_];
   Written& w = written_[part_];
-  const std::size_t n = std::size_t(std::min<std::uint64_t>(kRangePiece, part.size - done_));
-  std::string input(n, '\0');
+  constexpr std::size_t kWindow = std::size_t(1) << MAX_WBITS;
+  std::size_t n = std::size_t(std::min<std::uint64_t>(kRangePiece, part.size - done_));
   // The piece's bytes, span by span (a plain range is one span).
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> single = {{part.from, part.size}};
+  const auto& spans = part.spans.empty() ? single : part.spans;
+  std::uint64_t pieceSource = 0;  // where the piece starts in the source
+  {
+    std::uint64_t spanStart = 0;
+    for (const auto& [from, size] : spans) {
+      if (done_ < spanStart + size) {
+        pieceSource = from + (done_ - spanStart);
+        // A primed piece's dictionary is what lies before it in the source,
+        // so it must not run on into another span.
+        if (part.primed) n = std::size_t(std::min<std::uint64_t>(n, spanStart + size - done_));
+        break;
+      }
+      spanStart += size;
+    }
+  }
+  std::string input(n, '\0');
   std::size_t filled = 0;
   std::uint64_t spanStart = 0;  // where the span lies in the entry
-  for (const auto& [from, size] : part.spans.empty() ? single : part.spans) {
+  for (const auto& [from, size] : spans) {
     const std::uint64_t at = done_ + filled;
     if (filled == n) break;
     if (at >= spanStart + size) {
@@ -245,32 +278,30 @@ bool ZipStream::NextRangePiece(std::string& out, std::string& error) {
       continue;
     }
     const std::size_t take = std::size_t(std::min<std::uint64_t>(n - filled, spanStart + size - at));
-    const std::uint64_t source = from + (at - spanStart);
-    if (part.bytes) input.replace(filled, take, *part.bytes, std::size_t(source), take);
-    for (std::size_t got = 0; !part.bytes && got < take;) {
-      const ssize_t r = ::pread(file_, &input[filled + got], take - got, off_t(source + got));
-      if (r <= 0) {
-        error = "cannot read " + part.name;
-        return false;
-      }
-      got += std::size_t(r);
-    }
+    if (!ReadSource(from + (at - spanStart), take, &input[filled], error)) return false;
     filled += take;
     spanStart += size;
   }
   const auto* data = reinterpret_cast<const unsigned char*>(input.data());
   w.crc = std::uint32_t(crc32_z(w.crc, data, n));
   const std::size_t before = out.size();
-  if (done_ == 0) seen_.clear();
-  if (!DeflatePiece(data, n, done_ + n == part.size, out, seen_)) {
+  if (part.primed) {
+    const std::size_t back = std::size_t(std::min<std::uint64_t>(kWindow, pieceSource));
+    seen_.assign(back, '\0');
+    if (!ReadSource(pieceSource - back, back, &seen_[0], error)) return false;
+  } else if (done_ == 0) {
+    seen_.clear();
+  }
+  if (!DeflatePiece(data, n, part.primed || done_ + n == part.size, out, seen_)) {
     error = "cannot pack " + part.name;
     return false;
   }
   // What the inflater holds when the next piece starts: the last window of
   // this range so far.
-  constexpr std::size_t kWindow = std::size_t(1) << MAX_WBITS;
-  seen_.append(input, 0, n);
-  if (seen_.size() > kWindow) seen_.erase(0, seen_.size() - kWindow);
+  if (!part.primed) {
+    seen_.append(input, 0, n);
+    if (seen_.size() > kWindow) seen_.erase(0, seen_.size() - kWindow);
+  }
   w.packedSize += out.size() - before;
   done_ += n;
   return true;

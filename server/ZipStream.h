@@ -41,7 +41,20 @@ struct ZipPart {
   // When not empty: the part is these ranges (from, size) of its source one
   // after another, and size is their sum (from is not used).
   std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+  // A range whose pieces each use the source's own window before them as
+  // dictionary (not what was sent before), for a client that rebuilds the
+  // source in order and so holds that window: the bytes it already had
+  // compress what it lacks. Each piece is then a whole deflate stream of its
+  // own that never crosses a span, since the dictionary changes with each,
+  // so no ordinary inflater can read the entry: it goes out only under a
+  // name of its own (kPrimedSuffix) to clients that asked for it.
+  bool primed = false;
 };
+
+// What a primed entry's name adds to the name of the file its ranges are of.
+// '?' is in no published file's name, so a reply from a server that does not
+// prime can never be taken for one that does.
+constexpr const char* kPrimedSuffix = "?d=1";
 
 // A reply body that is made while it is sent.
 class BodyStream {
@@ -83,6 +96,8 @@ class ZipStream : public BodyStream {
   };
   bool NextPart(std::string& out, std::string& error);
   bool NextRangePiece(std::string& out, std::string& error);
+  // count bytes of the current range's source from offset source.
+  bool ReadSource(std::uint64_t source, std::size_t count, char* into, std::string& error);
 
   std::vector<ZipPart> parts_;
   std::vector<std::size_t> entries_;

@@ -10,6 +10,7 @@
 #include "update/VU.h"
 #include "update/WinHandles.h"
 #include "update/rdc/RdcEngine.h"
+#include "text/TextConvert.h"
 
 namespace VULIBRARY {
 
@@ -87,6 +88,57 @@ bool CopyRange(HANDLE from, std::uint64_t offset, std::uint64_t length, HANDLE t
     length -= piece;
   }
   return true;
+}
+
+// length bytes of an open file from offset.
+bool ReadRange(HANDLE from, std::uint64_t offset, std::uint64_t length, std::string* out) {
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (length > kMaxUpdateFileBytes || !SetFilePointerEx(from, at, nullptr, FILE_BEGIN)) return false;
+  out->assign(static_cast<std::size_t>(length), '\0');
+  for (std::size_t done = 0; done < out->size();) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(out->size() - done, 1u << 20));
+    DWORD got = 0;
+    if (!ReadFile(from, &(*out)[done], piece, &got, nullptr) || got != piece) return false;
+    done += piece;
+  }
+  return true;
+}
+
+// Looks for the blocks of the ranges the installed file still lacks
+// anywhere in it, by their sums from the server, and turns those it holds
+// into seed ranges of needs. A server without sums refuses the request
+// (E_FAIL), and then, as after a reply that cannot be used, needs stay as
+// they are; only a cancel or another failure ends the route.
+HRESULT MatchBlocks(VU& vu, const std::wstring& url, const UpdateFile& file, int fileIndex, std::uint64_t localSize,
+                    std::vector<Need>* needs) {
+  std::uint64_t lacking = 0;
+  for (const Need& need : *needs) lacking += need.type == kNeedSource ? need.length : 0;
+  if (lacking < kMinSumsLiteral || localSize > kMaxUpdateFileBytes) return S_OK;
+  const std::size_t block = SumsBlockFor(lacking);
+  std::vector<FormField> fields;
+  unsigned n = 1;
+  AppendRangeFields(fields, BlockSumsName(file.remoteName), *needs, fileIndex, &n);
+  std::vector<std::uint64_t> lengths;
+  std::uint64_t sumsBytes = 0;
+  for (const Need& need : *needs) {
+    if (need.type != kNeedSource) continue;
+    lengths.push_back(SumsLength(need.length, block));
+    sumsBytes += lengths.back();
+  }
+  std::string reply;
+  const HRESULT posted =
+      vu.PostForm(BlockSumsUrl(url, block).c_str(), fields, reply, false, ZipReplyLimit(lengths.size(), sumsBytes));
+  if (posted == E_FAIL) return S_OK;
+  if (FAILED(posted)) return posted;
+  std::vector<std::string> sums;
+  std::string seed;
+  std::vector<Need> matched;
+  OpenFile local(OpenForReading(file.localPath));
+  if (ReadRangeEntries(reply, lengths, &sums) && local.valid() && ReadRange(local.handle, 0, localSize, &seed) &&
+      MatchBlockSums(*needs, sums, block, reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size(), &matched))
+    *needs = std::move(matched);
+  return S_OK;
 }
 
 // Writes the new version to target: seed ranges from the installed file,
@@ -237,6 +289,16 @@ int VU::DownloadDelta() {
     fetched.push_back(signatureFields[k].fileIndex);
     needs.push_back(std::move(parsed));
   }
+  // One file (the usual update): its lacking ranges are looked for in finer
+  // blocks too, and then come primed with what is rebuilt before them.
+  const bool single = fetched.size() == 1;
+  if (single) {
+    UpdateFile& file = files[static_cast<std::size_t>(fetched[0])];
+    posted = MatchBlocks(*this, url, file, fetched[0], localSize[0], &needs[0]);
+    if (FAILED(posted)) return posted;
+    file.needs.clear();
+    for (const Need& need : needs[0]) AppendNeed(file.needs, need);
+  }
   signatures.clear();
   std::string reply;
 
@@ -248,14 +310,26 @@ int VU::DownloadDelta() {
       for (const SourceBlock& block : files[static_cast<std::size_t>(index)].sourceBlocks) blockBytes += block.length;
     }
     const std::size_t blockCount = blockFields.size() / 3;
-    posted = PostForm(JoinedRangesUrl(url).c_str(), blockFields, reply, true, ZipReplyLimit(blockCount, blockBytes));
+    posted = PostForm((single ? PrimedRangesUrl(url) : JoinedRangesUrl(url)).c_str(), blockFields, reply, true,
+                      ZipReplyLimit(blockCount, blockBytes));
     if (FAILED(posted)) return posted;
     std::vector<std::uint64_t> lengths;
     for (int index : fetched) {
       for (const SourceBlock& block : files[static_cast<std::size_t>(index)].sourceBlocks) lengths.push_back(block.length);
     }
     std::vector<std::string> blocks;
-    if (!ReadRangeEntries(reply, lengths, &blocks)) return E_FAIL;
+    if (single) {
+      // A primed reply is inflated with the new file's bytes before each
+      // range, which the installed file's ranges and the fetched ones make.
+      const UpdateFile& file = files[static_cast<std::size_t>(fetched[0])];
+      OpenFile seed(OpenForReading(file.localPath));
+      const SeedReader read = [&seed](std::uint64_t offset, std::uint64_t length, std::string* out) {
+        return seed.valid() && ReadRange(seed.handle, offset, length, out);
+      };
+      if (!ReadPrimedRangeEntries(reply, Utf8FromWide(file.remoteName), needs[0], read, &blocks)) return E_FAIL;
+    } else if (!ReadRangeEntries(reply, lengths, &blocks)) {
+      return E_FAIL;
+    }
     reply.clear();
     std::size_t entry = 0;
     for (int index : fetched) {

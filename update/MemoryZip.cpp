@@ -101,7 +101,7 @@ MemoryZipArchive::~MemoryZipArchive() {
   if (archive_) unzClose(static_cast<unzFile>(archive_));
 }
 
-bool MemoryZipArchive::ReadEntry(std::uint64_t index, std::uint64_t maxBytes, const Sink& sink) {
+bool MemoryZipArchive::GoTo(std::uint64_t index) {
   if (!archive_ || index >= entries_) return false;
   unzFile archive = static_cast<unzFile>(archive_);
   // Entries are mostly read in order: walk on from the last one rather than
@@ -118,6 +118,44 @@ bool MemoryZipArchive::ReadEntry(std::uint64_t index, std::uint64_t maxBytes, co
       return false;
     }
   }
+  return true;
+}
+
+bool MemoryZipArchive::ReadRawEntry(std::uint64_t index, std::uint64_t maxStoredBytes, RawEntry* entry) {
+  if (!GoTo(index)) return false;
+  unzFile archive = static_cast<unzFile>(archive_);
+  unz_file_info64 info{};
+  char name[1024];
+  if (unzGetCurrentFileInfo64(archive, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK ||
+      info.size_filename >= sizeof name || info.compressed_size > maxStoredBytes)
+    return false;
+  entry->name.assign(name, info.size_filename);
+  entry->crc = static_cast<std::uint32_t>(info.crc);
+  entry->size = info.uncompressed_size;
+  entry->stored.clear();
+  int method = 0, level = 0;
+  if (unzOpenCurrentFile2(archive, &method, &level, 1) != UNZ_OK) return false;
+  char buffer[65536];
+  bool ok = true;
+  for (;;) {
+    const int got = unzReadCurrentFile(archive, buffer, sizeof buffer);
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    entry->stored.append(buffer, static_cast<std::size_t>(got));
+    if (entry->stored.size() > maxStoredBytes) {
+      ok = false;
+      break;
+    }
+  }
+  const int closed = unzCloseCurrentFile(archive);
+  return ok && closed == UNZ_OK && entry->stored.size() == info.compressed_size;
+}
+
+bool MemoryZipArchive::ReadEntry(std::uint64_t index, std::uint64_t maxBytes, const Sink& sink) {
+  if (!GoTo(index)) return false;
+  unzFile archive = static_cast<unzFile>(archive_);
   unz_file_info64 info{};
   if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
   // The header's size is only a first test: the count below is what holds.

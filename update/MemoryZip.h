@@ -21,8 +21,8 @@ zlib_filefunc64_def MemoryZipReader(const std::string& archive);
 zlib_filefunc64_def MemoryZipWriter(std::string& archive);
 
 // An archive held in memory, read entry by entry in the archive's own order.
-// Entry names are never looked at: a reply's entries are matched to its
-// request by position alone.
+// A reply's entries are matched to its request by position; a name is looked
+// at only where it tells which form of reply came back.
 class MemoryZipArchive {
  public:
   // bytes must outlive the archive. An empty or damaged archive is not open.
@@ -44,7 +44,21 @@ class MemoryZipArchive {
   // The same into a string.
   bool ReadEntry(std::uint64_t index, std::uint64_t maxBytes, std::string* bytes);
 
+  // An entry's name, and its data as stored (not inflated) with the CRC and
+  // inflated length its directory record gives, for entries whose data is
+  // not one plain deflate stream. False when there is no such entry or its
+  // stored data is over maxStoredBytes; the caller checks CRC and length.
+  struct RawEntry {
+    std::string name;
+    std::string stored;
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;
+  };
+  bool ReadRawEntry(std::uint64_t index, std::uint64_t maxStoredBytes, RawEntry* entry);
+
  private:
+  bool GoTo(std::uint64_t index);
+
   void* archive_ = nullptr;
   std::uint64_t entries_ = 0;
   std::uint64_t current_ = 0;  // the entry minizip stands on, when hasCurrent_

@@ -7,6 +7,7 @@
 #include "server/UpdateService.h"
 #include "update/Sha1.h"
 #include "update/SignatureDelta.h"
+#include "text/TextConvert.h"
 #include "update/rdc/DiffIo.h"
 #include "update/rdc/RdcEngine.h"
 #include "xml/Xml.h"
@@ -370,6 +371,92 @@ TEST_F(UpdateServiceTest, JoinedRangesComeAsOneEntryAndEitherFormReadsBack) {
       wrong[i] += 1;
       EXPECT_FALSE(VULIBRARY::ReadRangeEntries(reply.body, wrong, &read)) << "range " << i << " one byte longer";
     }
+  }
+}
+
+// The updater's range route through the handler: block sums find the
+// blocks of the lacking chunks that the installed file holds elsewhere, and
+// the rest comes primed (d=1) or, from a server that ignores d, as today.
+// Whatever is damaged or does not match is refused, never rebuilt wrong.
+TEST_F(UpdateServiceTest, BlockSumsAndPrimedRangesRebuildTheNewFile) {
+  using namespace VULIBRARY;
+  const std::string unit = server_test::RandomText(3000, 5);
+  std::string fresh, old;
+  for (int i = 0; i < 50; ++i) {
+    fresh += unit + "#" + std::to_string(i * 7919);  // a new number in every unit
+    old += unit + "#" + std::to_string(i * 104729) + (i % 9 == 0 ? "moved" : "");
+  }
+  tree_.Write("a.exe", fresh);
+  const auto bytes = [](const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); };
+  const std::vector<std::uint8_t> local = DIFF::MakeSignatureStream(bytes(old), old.size()),
+                                  remote = DIFF::MakeSignatureStream(bytes(fresh), fresh.size());
+  std::vector<Need> chunks, needs;
+  ASSERT_TRUE(CompareSignatureStreams(local.data(), local.size(), remote.data(), remote.size(), old.size(), &chunks));
+  const auto lacking = [](const std::vector<Need>& list) {
+    std::uint64_t sum = 0;
+    for (const Need& need : list) sum += need.type == kNeedSource ? need.length : 0;
+    return sum;
+  };
+  const auto request = [](const std::string& name, const std::vector<Need>& list) {
+    std::string body;
+    std::vector<FormField> fields;
+    unsigned n = 1;
+    AppendRangeFields(fields, WideFromUtf8(name), list, 0, &n);
+    EXPECT_TRUE(BuildFormBody(fields, &body));
+    return body;
+  };
+  constexpr std::size_t kBlock = 256;
+  std::vector<std::uint64_t> sumsLengths;
+  for (const Need& need : chunks)
+    if (need.type == kNeedSource) sumsLengths.push_back(SumsLength(need.length, kBlock));
+  const ServiceReply sums = Post(Query("zip") + "&j=1&b=256", request("a.exe.sums", chunks));
+  ASSERT_EQ(sums.status, 200) << sums.body;
+  std::vector<std::string> read;
+  ASSERT_TRUE(ReadRangeEntries(sums.body, sumsLengths, &read));
+  ASSERT_TRUE(MatchBlockSums(chunks, read, kBlock, bytes(old), old.size(), &needs));
+  EXPECT_LT(lacking(needs), lacking(chunks) / 2);
+  read.back().resize(read.back().size() - 1);
+  EXPECT_FALSE(MatchBlockSums(chunks, read, kBlock, bytes(old), old.size(), &needs)) << "sums cut short";
+  ASSERT_TRUE(MatchBlockSums(chunks, {}, kBlock, bytes(old), old.size(), &needs) == chunks.empty());
+  ASSERT_TRUE(ReadRangeEntries(sums.body, sumsLengths, &read));
+  ASSERT_TRUE(MatchBlockSums(chunks, read, kBlock, bytes(old), old.size(), &needs));
+  for (const char* refused : {"&b=100", "&b=32", "&b=131072", "&b=25x6"})
+    EXPECT_EQ(Post(Query("zip") + refused, request("a.exe.sums", chunks)).status, 400) << refused;
+  EXPECT_EQ(Post(Query("zip"), "f1=a.exe.sums").status, 400);
+  EXPECT_EQ(Post(Query("zip"), "f1=b.exe.sums&from1=0&size1=1").status, 404);
+
+  const std::string zeros(old.size(), '\0');
+  const struct {
+    const char* what;
+    const char* query;
+    const std::string* seed;
+    long damagedAt;  // a byte of the reply turned over (below 0: from its end), or none
+    bool primed, rebuilt;
+  } cases[] = {
+      {"primed", "&j=1&d=1", &old, 0, true, true},
+      {"a server that ignores d", "&j=1", &old, 0, false, true},
+      {"a single entry per range", "", &old, 0, false, true},
+      {"primed, but another installed file", "&j=1&d=1", &zeros, 0, true, false},
+      {"primed, damaged data", "&j=1&d=1", &old, 200, true, false},
+      {"primed, damaged directory", "&j=1&d=1", &old, -30, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ServiceReply reply = Post(Query("zip") + c.query, request("a.exe", needs));
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    if (c.damagedAt) reply.body[std::size_t(c.damagedAt < 0 ? long(reply.body.size()) + c.damagedAt : c.damagedAt)] ^= 0x10;
+    const std::string& seed = *c.seed;
+    const SeedReader reader = [&seed](std::uint64_t offset, std::uint64_t length, std::string* out) {
+      *out = seed.substr(offset, length);
+      return out->size() == length;
+    };
+    bool primed = !c.primed;
+    std::vector<std::uint8_t> rebuilt;
+    const bool ok = ReadPrimedRangeEntries(reply.body, "a.exe", needs, reader, &read, &primed) &&
+                    RebuildFromNeeds(needs, std::vector<std::uint8_t>(old.begin(), old.end()), read, &rebuilt);
+    EXPECT_EQ(ok, c.rebuilt);
+    EXPECT_TRUE(!ok || std::string(rebuilt.begin(), rebuilt.end()) == fresh);
+    EXPECT_TRUE(c.damagedAt != 0 || primed == c.primed);
   }
 }
 

@@ -504,7 +504,7 @@ TEST_F(DeltaRoute, RebuildsTheNewVersionFromTheInstalledFileAndTheFetchedBlocks)
   EXPECT_EQ("/update/u.php?f=zip&e=" + kProduct, signatures[3]);
   EXPECT_EQ("body=f1=vtl64.exe.sig", signatures[7]);
   ASSERT_EQ(8u, blocks.size()) << lines[2];
-  EXPECT_EQ("/update/u.php?f=zip&e=" + kProduct + "&j=1", blocks[3]) << "several ranges are asked for as one entry";
+  EXPECT_EQ("/update/u.php?f=zip&e=" + kProduct + "&j=1&d=1", blocks[3]) << "one file's ranges are asked for as one entry, primed";
   EXPECT_EQ(0u, blocks[7].find("body=f1=vtl64.exe&from1=")) << blocks[7];
   EXPECT_EQ("200", blocks[4]);
   // Only the changed stretch travels, not the file.
