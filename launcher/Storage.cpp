@@ -22,8 +22,10 @@ struct LibraryBase {
   std::vector<GameFingerprint> games;
 };
 LibraryBase Base;
-// Notes Base.games of a library just read, beside the making of the window.
+// Notes Base.games of a library just read while the window shows it; until
+// it is started, the noting is pending.
 std::thread BaseNoting;
+bool NotingPending = false;
 
 std::vector<bool> PinnedGames(const XmlDocument& library) {
   std::vector<bool> pinned;
@@ -147,13 +149,20 @@ void RememberLibraryAsReadMeanwhile(const FileStamp& stampBeforeRead) {
   AwaitLibraryAsRead();
   Base.stamp = stampBeforeRead;
   Base.games.clear();
+  NotingPending = GameDatabase != nullptr;
+}
+
+void StartNotingLibraryAsRead() {
+  if (!NotingPending) return;
+  NotingPending = false;
   // Fingerprinting a large library takes a noticeable part of reading it;
-  // nothing needs the fingerprints until the library changes, and the list
-  // is filled meanwhile.
-  if (GameDatabase) BaseNoting = std::thread([] { Base.games = FingerprintLibrary(*GameDatabase, true); });
+  // nothing needs the fingerprints until the library changes, and the window
+  // shows the list meanwhile.
+  BaseNoting = std::thread([] { Base.games = FingerprintLibrary(*GameDatabase, true); });
 }
 
 void AwaitLibraryAsRead() {
+  StartNotingLibraryAsRead();
   if (BaseNoting.joinable()) BaseNoting.join();
 }
 

@@ -86,12 +86,15 @@ extern LibraryEvents LibraryEventHandlers;
 // stamp taken just before it was read: what the next save compares with.
 void RememberLibraryAsRead(const FileStamp& stampBeforeRead);
 
-// The same, with the games noted on a thread of their own while the list is
-// filled: GameDatabase may be read meanwhile, but nothing may change it until
-// AwaitLibraryAsRead has returned.
+// The same, with the games noted later on a thread of their own: from
+// StartNotingLibraryAsRead on, while the window shows the list, GameDatabase
+// may be read but nothing may change it until AwaitLibraryAsRead has
+// returned. Before that start nothing else reads it, so the first fill of the
+// list may complete its games.
 void RememberLibraryAsReadMeanwhile(const FileStamp& stampBeforeRead);
-// Returns once the games of the library as read are noted (at once when
-// nothing is noting them).
+void StartNotingLibraryAsRead();
+// Returns once the games of the library as read are noted (noting them here
+// when that was not started; at once when nothing is to be noted).
 void AwaitLibraryAsRead();
 
 // Writes GameDatabase to its file, unless it is missing or not intact (then a

@@ -285,11 +285,13 @@ BOOL OnInitDialog(HWND dialog) {
   HWND list = SetUpGameList(ListOf(dialog));
   GameListWindow = list;
   TypeAheadHook = SetWindowsHookExW(WH_GETMESSAGE, WatchListCharacters, nullptr, GetCurrentThreadId());
-  // The library read while the window was made. The list only reads it, as
-  // the fingerprints of what was read do meanwhile; whatever may change it
-  // waits for them (MayChangeLibrary).
+  // The library read while the window was made. The first fill completes
+  // its games as every reader does; then the fingerprints of what was read
+  // are taken while the window shows it, and whatever may change it waits
+  // for them (MayChangeLibrary).
   if (TakeLibraryBeforeFill) TakeLibraryBeforeFill();
   FillGameList(list);
+  StartNotingLibraryAsRead();
   OnSize(dialog);
   RestoreWindowSettings(dialog, list);
   if (request.kind != CommandLineRequest::None) AwaitLibraryAsRead();

@@ -109,48 +109,60 @@ int mergedCalls = 0;
 std::string notSavedText;
 
 // The whole save: the library read here, changed here and by another
-// program; each save must keep both sides, or neither write nor lose.
+// program; each save must keep both sides, or neither write nor lose. The
+// library as read is noted at once, on a thread while the window shows it,
+// or (that thread not started yet) when the first change waits for it.
 TEST(LibraryMerge, ASaveTakesInWhatAnotherProgramSaved) {
-  xmltest::TempDir dir;
-  const std::string path = dir.File("vtl.xml");
-  xmltest::WriteFile(path, kLibrary);
-  LibraryEventHandlers.merged = [] { ++mergedCalls; };
-  LibraryEventHandlers.notSaved = [](const std::string& text) { notSavedText = text; };
-  const FileStamp stamp = ReadFileStamp(path);
-  GameDatabase = std::make_unique<XmlDocument>(path.c_str());
-  RememberLibraryAsRead(stamp);
-  auto names = [](XmlDocument& library) {  // "Name" of each game, in order
-    std::string list, dump = xmltest::Dump(library);
-    for (std::size_t at = dump.find("[Name]=["); at != std::string::npos; at = dump.find("[Name]=[", at + 1))
-      list += dump.substr(at + 8, dump.find(']', at + 8) - at - 8) + " ";
-    return list;
-  };
+  for (const char* noted : {"at once", "on a thread", "when awaited"}) {
+    SCOPED_TRACE(noted);
+    xmltest::TempDir dir;
+    const std::string path = dir.File("vtl.xml");
+    xmltest::WriteFile(path, kLibrary);
+    mergedCalls = 0;
+    LibraryEventHandlers.merged = [] { ++mergedCalls; };
+    LibraryEventHandlers.notSaved = [](const std::string& text) { notSavedText = text; };
+    const FileStamp stamp = ReadFileStamp(path);
+    GameDatabase = std::make_unique<XmlDocument>(path.c_str());
+    if (std::string(noted) == "at once") {
+      RememberLibraryAsRead(stamp);
+    } else {
+      RememberLibraryAsReadMeanwhile(stamp);
+      if (std::string(noted) == "on a thread") StartNotingLibraryAsRead();
+      AwaitLibraryAsRead();
+    }
+    auto names = [](XmlDocument& library) {  // "Name" of each game, in order
+      std::string list, dump = xmltest::Dump(library);
+      for (std::size_t at = dump.find("[Name]=["); at != std::string::npos; at = dump.find("[Name]=[", at + 1))
+        list += dump.substr(at + 8, dump.find(']', at + 8) - at - 8) + " ";
+      return list;
+    };
 
-  // Another program drops Beta and adds Delta; here Gamma goes.
-  std::string outside = kLibrary;
-  outside.replace(outside.find("<g><Main Name=\"Beta\""), 42, "<g><Main Name=\"Delta\"/></g>");
-  xmltest::WriteFile(path, outside);
-  GameDatabase->GetRoot()->FindChild("Games")->RemoveChild(2);
-  ASSERT_TRUE(SaveGameDatabase());
-  XmlDocument saved(path.c_str());
-  EXPECT_EQ("Alpha Delta ", names(saved));
-  EXPECT_EQ("Alpha Delta ", names(*GameDatabase));
-  EXPECT_EQ(1, mergedCalls);
+    // Another program drops Beta and adds Delta; here Gamma goes.
+    std::string outside = kLibrary;
+    outside.replace(outside.find("<g><Main Name=\"Beta\""), 42, "<g><Main Name=\"Delta\"/></g>");
+    xmltest::WriteFile(path, outside);
+    GameDatabase->GetRoot()->FindChild("Games")->RemoveChild(2);
+    ASSERT_TRUE(SaveGameDatabase());
+    XmlDocument saved(path.c_str());
+    EXPECT_EQ("Alpha Delta ", names(saved));
+    EXPECT_EQ("Alpha Delta ", names(*GameDatabase));
+    EXPECT_EQ(1, mergedCalls);
 
-  // Saved again with nothing new outside: no merge, the same file.
-  ASSERT_TRUE(SaveGameDatabase());
-  EXPECT_EQ(1, mergedCalls);
+    // Saved again with nothing new outside: no merge, the same file.
+    ASSERT_TRUE(SaveGameDatabase());
+    EXPECT_EQ(1, mergedCalls);
 
-  // A file that cannot be read now is left as it is; memory goes beside it.
-  xmltest::WriteFile(path, "<?xml version=\"1.0\" ?><root><Games><g>");
-  EXPECT_FALSE(SaveGameDatabase());
-  EXPECT_EQ("<?xml version=\"1.0\" ?><root><Games><g>", xmltest::ReadFile(path));
-  XmlDocument beside((path + ".unsaved").c_str());
-  EXPECT_EQ("Alpha Delta ", names(beside));
-  EXPECT_NE(std::string::npos, notSavedText.find(path + ".unsaved")) << notSavedText;
+    // A file that cannot be read now is left as it is; memory goes beside it.
+    xmltest::WriteFile(path, "<?xml version=\"1.0\" ?><root><Games><g>");
+    EXPECT_FALSE(SaveGameDatabase());
+    EXPECT_EQ("<?xml version=\"1.0\" ?><root><Games><g>", xmltest::ReadFile(path));
+    XmlDocument beside((path + ".unsaved").c_str());
+    EXPECT_EQ("Alpha Delta ", names(beside));
+    EXPECT_NE(std::string::npos, notSavedText.find(path + ".unsaved")) << notSavedText;
 
-  GameDatabase.reset();
-  LibraryEventHandlers = LibraryEvents();
+    GameDatabase.reset();
+    LibraryEventHandlers = LibraryEvents();
+  }
 }
 
 }  // namespace
