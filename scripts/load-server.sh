@@ -9,14 +9,16 @@
 #   scripts/load-server.sh [--server PATH] [--connections N] [--duration SECONDS]
 #                          [--threads N] [--timeout SECONDS]
 #
-# Defaults: the server of build/native, 1000 connections, 10 seconds, 2 wrk
+# Defaults: the server of the release benchmark tree build/bench (made when
+# missing; the test tree's is built with sanitizers, several times slower
+# than what is deployed, and is refused), 1000 connections, 10 seconds, 2 wrk
 # threads, and wrk's own 2-second reply timeout (a reply later than that
 # counts as a socket error). Every wrk connection comes from 127.0.0.1, so the
 # server's per-address limit is raised to let them all in.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-server="$here/build/native/server/vantle-update-server"
+server=""
 connections=1000
 duration=10
 threads=2
@@ -31,7 +33,19 @@ while [[ $# -gt 0 ]]; do
     *) echo "load-server.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
+if [[ -z "$server" ]]; then
+  bench="$here/build/bench"
+  [[ -f "$bench/CMakeCache.txt" ]] ||
+    cmake -S "$here" -B "$bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTLE_BENCH=ON >/dev/null
+  cmake --build "$bench" --target vantle-update-server >/dev/null
+  server="$bench/server/vantle-update-server"
+fi
 [[ -x "$server" ]] || { echo "load-server.sh: no server at $server" >&2; exit 2; }
+# A sanitized build measures the sanitizers, not the server.
+if ldd "$server" 2>/dev/null | grep -Eq 'lib(a|ub|t)san'; then
+  echo "load-server.sh: $server is built with sanitizers: no figure, no ratio (use a release build)" >&2
+  exit 2
+fi
 command -v wrk >/dev/null || { echo "load-server.sh: wrk is not installed" >&2; exit 2; }
 
 # Every connection is a descriptor on both ends (wrk and the server run from
