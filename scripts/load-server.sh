@@ -11,8 +11,8 @@
 #
 # Defaults: the server of the release benchmark tree build/bench (made when
 # missing; the test tree's is built with sanitizers, several times slower
-# than what is deployed, and is refused), 1000 connections, 10 seconds, 2 wrk
-# threads, and wrk's own 2-second reply timeout (a reply later than that
+# than what is deployed, and is only checked for errors), 1000 connections,
+# 10 seconds, 2 wrk threads, and wrk's own 2-second reply timeout (a reply later than that
 # counts as a socket error). Every wrk connection comes from 127.0.0.1, so the
 # server's per-address limit is raised to let them all in.
 set -euo pipefail
@@ -41,11 +41,10 @@ if [[ -z "$server" ]]; then
   server="$bench/server/vantle-update-server"
 fi
 [[ -x "$server" ]] || { echo "load-server.sh: no server at $server" >&2; exit 2; }
-# A sanitized build measures the sanitizers, not the server.
-if ldd "$server" 2>/dev/null | grep -Eq 'lib(a|ub|t)san'; then
-  echo "load-server.sh: $server is built with sanitizers: no figure, no ratio (use a release build)" >&2
-  exit 2
-fi
+# A sanitized build (the test tree's) is loaded for its errors only: its rate
+# is the sanitizers', not the server's, and is never set beside nginx's.
+sanitized=0
+ldd "$server" 2>/dev/null | grep -Eq 'lib(a|ub|t)san' && sanitized=1
 command -v wrk >/dev/null || { echo "load-server.sh: wrk is not installed" >&2; exit 2; }
 
 # Every connection is a descriptor on both ends (wrk and the server run from
@@ -162,6 +161,10 @@ echo "load-server.sh: $connections connections, $requests requests, $lines log l
 if [[ "$failed" -ne 0 ]]; then
   echo "load-server.sh: the server's run failed: no ratio" >&2
   exit 1
+fi
+if [[ "$sanitized" -eq 1 ]]; then
+  echo "load-server.sh: $server is built with sanitizers: no ratio (a release build has one)"
+  exit 0
 fi
 
 # The peer, in the same run: nginx with one worker per core and its access
