@@ -1,6 +1,7 @@
 #include "update/BlockSums.h"
 
 #include "update/Sha1.h"
+#include "update/SplitMix64.h"
 
 namespace block_sums {
 
@@ -12,13 +13,7 @@ struct Table {
   std::uint64_t t[256];
   constexpr Table() : t() {
     std::uint64_t x = 0x424C4F434B53554Dull;  // fixed seed
-    for (int i = 0; i < 256; ++i) {
-      x += 0x9E3779B97F4A7C15ull;  // splitmix64
-      std::uint64_t z = x;
-      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-      t[i] = z ^ (z >> 31);
-    }
+    for (int i = 0; i < 256; ++i) t[i] = SplitMix64(x);
   }
 };
 constexpr Table kTable;

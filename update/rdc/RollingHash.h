@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "update/SplitMix64.h"
 #include "update/rdc/RdcEngine.h"
 
 namespace DIFF {
@@ -19,14 +20,7 @@ struct Table {
   std::uint32_t t[256];
   constexpr Table() : t() {
     std::uint64_t x = 0x5652444348554E4Bull;  // fixed seed
-    for (int i = 0; i < 256; ++i) {
-      x += 0x9E3779B97F4A7C15ull;  // splitmix64
-      std::uint64_t z = x;
-      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-      z ^= z >> 31;
-      t[i] = static_cast<std::uint32_t>(z >> 32);
-    }
+    for (int i = 0; i < 256; ++i) t[i] = static_cast<std::uint32_t>(SplitMix64(x) >> 32);
   }
 };
 inline constexpr Table kTable;
