@@ -240,6 +240,9 @@ TEST(RdcGenerator, ChunksFollowTheBoundaryRuleAndSignTheirBytes) {
        Markers(9000, {3200 - MarkerTop(), 3200 - MarkerTop() + kHorizon})},
       {"equal tops beyond a horizon apart from a block's last position",
        Markers(9000, {3263 - MarkerTop(), 3264 - MarkerTop() + kHorizon})},
+      // Only a block's largest hash can start a chunk, and not when another
+      // position of the block has it too.
+      {"equal tops within one block", Markers(9000, {3201 - MarkerTop(), 3262 - MarkerTop()})},
       {"random, ending inside a block", Random(9, 70001)},
   };
   for (const auto& c : cases) {

@@ -155,18 +155,15 @@ struct SignatureGenerator::State {
     if (end > start) Emit(end);
   }
 
-  // Whether p is above every other hash of the file within kHorizon,
-  // given that it is above every block near its own.
-  bool AboveItsHorizon(std::int64_t p, std::int64_t block, std::int64_t end) const {
+  // Whether p is above every hash of the file within kHorizon that lies
+  // outside its own block and the near blocks on either side (which the
+  // caller has compared with it already).
+  bool AboveItsFarHorizon(std::int64_t p, std::int64_t block, std::int64_t end) const {
     const std::uint32_t v = HashAt(p);
-    const std::int64_t ranges[3][2] = {
-        {std::max<std::int64_t>(0, p - kHorizon), (block - kNear) * kBlock},
-        {block * kBlock, std::min(end, (block + 1) * kBlock)},
-        {(block + kNear + 1) * kBlock, std::min(end, p + kHorizon + 1)}};
-    for (const auto& range : ranges)
-      for (std::int64_t q = range[0]; q < range[1]; ++q)
-        if (q != p && HashAt(q) >= v) return false;
-    return true;
+    const std::int64_t lowFrom = std::max<std::int64_t>(0, p - kHorizon), lowTo = (block - kNear) * kBlock;
+    const std::int64_t highFrom = (block + kNear + 1) * kBlock, highTo = std::min(end, p + kHorizon + 1);
+    return (lowTo <= lowFrom || MaxOf(&hashes[static_cast<std::size_t>(lowFrom - hashBase)], lowTo - lowFrom) < v) &&
+           (highTo <= highFrom || MaxOf(&hashes[static_cast<std::size_t>(highFrom - hashBase)], highTo - highFrom) < v);
   }
 
   // The chunks starting in block (all of whose horizons are known, end
@@ -192,12 +189,15 @@ struct SignatureGenerator::State {
       nearMax = std::max(MaxOf(maxima, block - below), MaxOf(maxima + (block - below) + 1, above - block));
     }
     if (anyNear && nearMax >= top) return;  // reaches every position of the block
-    const std::int64_t first = std::max<std::int64_t>(1, block * kBlock);
-    const std::int64_t stop = std::min(end, (block + 1) * kBlock);
-    for (std::int64_t p = first; p < stop; ++p) {
-      const std::uint32_t v = HashAt(p);
-      if ((!anyNear || v > nearMax) && AboveItsHorizon(p, block, end)) CutAt(p);
-    }
+    // Every position of the block lies within the horizon of every other, so
+    // only the block's largest hash can start a chunk, and only if no other
+    // position of the block has it too (nor is it the file's first position,
+    // which starts no chunk but counts against others).
+    const std::int64_t from = block * kBlock, stop = std::min(end, (block + 1) * kBlock);
+    std::int64_t p = from;
+    while (HashAt(p) != top) ++p;
+    if (p == 0 || (p + 1 < stop && MaxOf(&hashes[static_cast<std::size_t>(p + 1 - hashBase)], stop - p - 1) == top)) return;
+    if (AboveItsFarHorizon(p, block, end)) CutAt(p);
   }
 
   void Take(const std::uint8_t* data, std::size_t count);
