@@ -18,7 +18,9 @@
 //     2 * kNear + 1. A position above all those blocks is compared with the
 //     rest of its horizon, hash by hash.
 // Chunks are signed as their bytes become certain to belong to them, so only
-// the last few thousand bytes and hashes are held.
+// the last few thousand bytes and hashes are held. The bytes are hashed and
+// signed where the caller's input holds them; only those still needed when
+// a call returns (about a horizon's worth) are copied.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -51,9 +53,10 @@ constexpr std::size_t kPendingLimit = 4096;
 // enough that the step's hashes are still in the processor's nearest cache
 // when their blocks' maxima are taken.
 constexpr std::size_t kStep = 4096;
-// What no chunk, window or horizon needs any more is dropped once there is
-// this much of it, so that dropping (moving the rest down) stays rare.
-constexpr std::int64_t kDropAtLeast = 65536;
+// Hashes no horizon needs any more are dropped once there are this many of
+// them: rarely enough that moving the rest down costs little, and often
+// enough that the hashes stay in the processor's nearer caches.
+constexpr std::int64_t kDropAtLeast = 16384;
 
 // Blocks whose maxima are taken together, so that the near blocks on either
 // side of a block are two such spans (which may overlap).
@@ -77,10 +80,18 @@ void AppendSignatureHeader(std::vector<std::uint8_t>& out, unsigned window, unsi
 
 struct SignatureGenerator::State {
   // Bytes from the first one not yet signed (or kHashWindow before the next
-  // position, whichever is earlier) up to the next position: buf[i] holds
-  // position bufBase + i. The file is preceded by kHashWindow zero bytes.
+  // position, whichever is earlier) up to the first byte of the current
+  // call's input: buf[i] holds position bufBase + i. The file is preceded by
+  // kHashWindow zero bytes.
   std::vector<std::uint8_t> buf;
   std::int64_t bufBase = -static_cast<std::int64_t>(kHashWindow);
+  // The current call's input: fresh[i] holds position freshBase + i, up to
+  // the next position. Outside a call, everything taken is in buf.
+  const std::uint8_t* fresh = nullptr;
+  std::int64_t freshBase = 0;
+  // The windows that reach back from the current call's input into buf,
+  // put together.
+  std::uint8_t seam[2 * kHashWindow];
   std::int64_t pos = 0;  // next position to hash (= bytes taken)
   WindowHashes windowHashes;
 
@@ -134,7 +145,12 @@ struct SignatureGenerator::State {
   // The chunk's bytes up to end go into its hash.
   void SignTo(std::int64_t end) {
     if (end <= signedTo) return;
-    sha.Update(buf.data() + (signedTo - bufBase), static_cast<std::size_t>(end - signedTo));
+    if (signedTo < freshBase) {
+      const std::int64_t held = std::min(end, freshBase);
+      sha.Update(buf.data() + (signedTo - bufBase), static_cast<std::size_t>(held - signedTo));
+      signedTo = held;
+    }
+    if (end > signedTo) sha.Update(fresh + (signedTo - freshBase), static_cast<std::size_t>(end - signedTo));
     signedTo = end;
   }
 
@@ -200,7 +216,13 @@ struct SignatureGenerator::State {
     if (AboveItsFarHorizon(p, block, end)) CutAt(p);
   }
 
-  void Take(const std::uint8_t* data, std::size_t count);
+  void Begin(const std::uint8_t* input) {
+    fresh = input;
+    freshBase = pos;
+  }
+  void Take(std::size_t count);
+  // Keeps the bytes taken in this call that are still needed.
+  void End();
   void DecideUpTo(std::int64_t blockEnd, std::int64_t end);
   void Finish();
 };
@@ -229,16 +251,10 @@ void SignatureGenerator::State::DecideUpTo(std::int64_t blockEnd, std::int64_t e
   SignTo(settled);
 }
 
-// Appends the bytes, hashes their positions and decides every block whose
-// horizon is now known.
-void SignatureGenerator::State::Take(const std::uint8_t* data, std::size_t count) {
-  // Drop the bytes no chunk and no window needs any more, and the hashes no
-  // horizon reaches.
-  const std::int64_t keep = std::min(signedTo, pos - static_cast<std::int64_t>(kHashWindow));
-  if (keep - bufBase >= kDropAtLeast) {
-    buf.erase(buf.begin(), buf.begin() + (keep - bufBase));
-    bufBase = keep;
-  }
+// Hashes the next count positions of the current input and decides every
+// block whose horizon is now known.
+void SignatureGenerator::State::Take(std::size_t count) {
+  // Drop the hashes no horizon reaches.
   const std::int64_t keepHashes = std::max<std::int64_t>(0, decided - kReach) * kBlock;
   if (keepHashes - hashBase >= kDropAtLeast) {
     DropHashes(static_cast<std::size_t>(keepHashes - hashBase));
@@ -247,11 +263,22 @@ void SignatureGenerator::State::Take(const std::uint8_t* data, std::size_t count
     spanMax.erase(spanMax.begin(), spanMax.begin() + std::min(blocks, spanMax.size()));
     hashBase = keepHashes;
   }
-  buf.insert(buf.end(), data, data + count);
   std::uint32_t* h = AddHashes(count);
 
   // Pass 1: the hash of each new position (the window before its own byte).
-  windowHashes.Compute(buf.data() + (pos - bufBase), count, h);
+  // The first kHashWindow positions of a call reach back into buf: their
+  // windows are put together in seam.
+  const std::int64_t seamed = std::min<std::int64_t>(static_cast<std::int64_t>(count),
+                                                     freshBase + kHashWindow - pos);
+  if (seamed > 0) {
+    for (std::int64_t q = pos - kHashWindow; q < pos + seamed - 1; ++q)
+      seam[q - (pos - kHashWindow)] = q < freshBase ? buf[static_cast<std::size_t>(q - bufBase)] : fresh[q - freshBase];
+    windowHashes.Compute(seam + kHashWindow, static_cast<std::size_t>(seamed), h);
+    pos += seamed;
+    h += seamed;
+    count -= static_cast<std::size_t>(seamed);
+  }
+  if (count > 0) windowHashes.Compute(fresh + (pos - freshBase), count, h);
   pos += static_cast<std::int64_t>(count);
   // The maxima of the blocks now complete.
   {
@@ -274,6 +301,20 @@ void SignatureGenerator::State::Take(const std::uint8_t* data, std::size_t count
 
   // Pass 2: a block is decided once the blocks its horizons reach are whole.
   DecideUpTo(pos / kBlock - kReach + 1, pos);
+}
+
+void SignatureGenerator::State::End() {
+  const std::int64_t keep = std::min(signedTo, pos - static_cast<std::int64_t>(kHashWindow));
+  const std::int64_t held = bufBase + static_cast<std::int64_t>(buf.size());  // = freshBase
+  if (keep >= held) {
+    buf.assign(fresh + (keep - freshBase), fresh + (pos - freshBase));
+  } else {
+    buf.erase(buf.begin(), buf.begin() + (keep - bufBase));
+    buf.insert(buf.end(), fresh, fresh + (pos - freshBase));
+  }
+  bufBase = keep;
+  fresh = nullptr;
+  freshBase = pos;
 }
 
 // Every position has been seen: the last blocks are decided with what is
@@ -305,6 +346,7 @@ HRESULT SignatureGenerator::Process(BOOL endOfInput, BOOL* endOfOutput, RdcBuffe
   if (s.finished && input->m_Used < input->m_Size) return E_FAIL;  // more input after its end
 
   try {
+    s.Begin(input->m_Data + input->m_Used);
     for (;;) {
       // Hand out what is waiting.
       const std::size_t waiting = s.out.size() - s.outRead;
@@ -327,7 +369,7 @@ HRESULT SignatureGenerator::Process(BOOL endOfInput, BOOL* endOfOutput, RdcBuffe
       const std::size_t left = input->m_Size - input->m_Used;
       if (left > 0) {
         const std::size_t step = std::min(left, kStep);
-        s.Take(input->m_Data + input->m_Used, step);
+        s.Take(step);
         input->m_Used += static_cast<ULONG>(step);
         continue;
       }
@@ -337,7 +379,11 @@ HRESULT SignatureGenerator::Process(BOOL endOfInput, BOOL* endOfOutput, RdcBuffe
       }
       break;
     }
+    s.End();
   } catch (const std::bad_alloc&) {
+    // Part of the work may have been done and part not: no further call
+    // could give a sound stream.
+    s.ended = true;
     return E_OUTOFMEMORY;
   }
   if (s.finished && s.outRead == s.out.size()) {
