@@ -233,16 +233,28 @@ void SignatureGenerator::State::DecideUpTo(std::int64_t blockEnd, std::int64_t e
   const std::int64_t base = hashBase / kBlock;
   const std::int64_t lastBlock = (end - 1) / kBlock;
   const std::int64_t spans = static_cast<std::int64_t>(spanMax.size());
-  for (; decided < blockEnd; ++decided) {
-    const std::int64_t i = decided - base;
-    if (decided >= kNear && decided + kNear <= lastBlock && i >= kNear && i + kNear - kSpan < spans) {
-      const std::uint32_t* span = spanMax.data() + i;
-      const std::uint32_t nearMax =
-          std::max(std::max(span[-kNear], span[-kSpan]), std::max(span[1], span[kNear - kSpan + 1]));
-      if (nearMax >= blockMax[static_cast<std::size_t>(i)]) continue;
+  // The blocks with kNear whole blocks on either side and their spans there.
+  const std::int64_t fastFrom = std::max(kNear, base + kNear);
+  const std::int64_t fastTo = std::min({blockEnd, lastBlock - kNear + 1, base + spans - kNear + kSpan});
+  std::int64_t b = decided;
+  while (b < blockEnd) {
+    if (b >= fastFrom && b < fastTo) {
+      // Passes over the blocks their near blocks reach in a loop of its own,
+      // as that is what nearly every block comes to.
+      const std::uint32_t* span = spanMax.data() + (b - base);
+      const std::uint32_t* top = blockMax.data() + (b - base);
+      const std::int64_t n = fastTo - b;
+      std::int64_t k = 0;
+      while (k < n && std::max(std::max(span[k - kNear], span[k - kSpan]),
+                               std::max(span[k + 1], span[k + kNear - kSpan + 1])) >= top[k])
+        ++k;
+      b += k;
+      if (b == fastTo) continue;
     }
-    Decide(decided, end);
+    Decide(b, end);
+    ++b;
   }
+  decided = std::max(decided, blockEnd);
   // Every position before the first undecided block is settled: a chunk that
   // already reaches the length limit there is cut, and its bytes so far are
   // certainly its own.
@@ -291,12 +303,16 @@ void SignatureGenerator::State::Take(std::size_t count) {
                  blockMax.data() + (blockMax.size() - static_cast<std::size_t>(complete)));
     }
   }
-  while (spanMax.size() + kSpan <= blockMax.size()) {
+  if (spanMax.size() + kSpan <= blockMax.size()) {
+    const std::size_t from = spanMax.size();
+    spanMax.resize(blockMax.size() - kSpan + 1);
     // Without branches: which block is largest is random.
-    const std::uint32_t* m = blockMax.data() + spanMax.size();
-    std::uint32_t top = m[0];
-    for (std::int64_t k = 1; k < kSpan; ++k) top = std::max(top, m[k]);
-    spanMax.push_back(top);
+    for (std::size_t i = from; i < spanMax.size(); ++i) {
+      const std::uint32_t* m = blockMax.data() + i;
+      std::uint32_t top = m[0];
+      for (std::int64_t k = 1; k < kSpan; ++k) top = std::max(top, m[k]);
+      spanMax[i] = top;
+    }
   }
 
   // Pass 2: a block is decided once the blocks its horizons reach are whole.
