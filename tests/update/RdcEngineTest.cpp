@@ -180,7 +180,7 @@ TEST(RdcGenerator, WindowHashesMatchTheWindowSummedInFull) {
     std::size_t from, count;
   } pieces[] = {{0, 1}, {0, 47}, {0, 63}, {0, 64}, {0, 65}, {0, 1023}, {0, 1024}, {0, 4096},
                 {0, data.size()}, {1, 130}, {47, 49}, {48, 5000}, {63, 4097}, {4000, 64}, {9100, 1100},
-                {data.size() - 65, 65}, {data.size() - 1, 1}};
+                {data.size() - 65, 65}, {data.size() - 1, 1}, {3, 512}, {5, 529}, {2000, 2047}};
   using Way = void (WindowHashes::*)(const std::uint8_t*, std::size_t, std::uint32_t*);
   const int widest = static_cast<int>(SupportedVectorLevel());
   std::printf("window hash kernels tested up to level %d (0 none, 1 SSE4.1, 2 AVX2, 3 AVX-512)\n", widest);
