@@ -196,7 +196,7 @@ struct SignatureGenerator::State {
     const std::int64_t i = block - hashBase / kBlock;
     std::uint32_t nearMax;
     if (below == block - kNear && above == block + kNear && i >= kNear &&
-        i + kNear - kSpan < static_cast<std::int64_t>(spanMax.size())) {
+        i + kNear - kSpan + 1 < static_cast<std::int64_t>(spanMax.size())) {
       // Two spans on either side, four values instead of 2 * kNear.
       const std::uint32_t* span = spanMax.data() + i;
       nearMax = std::max(std::max(span[-kNear], span[-kSpan]), std::max(span[1], span[kNear - kSpan + 1]));
@@ -233,9 +233,11 @@ void SignatureGenerator::State::DecideUpTo(std::int64_t blockEnd, std::int64_t e
   const std::int64_t base = hashBase / kBlock;
   const std::int64_t lastBlock = (end - 1) / kBlock;
   const std::int64_t spans = static_cast<std::int64_t>(spanMax.size());
-  // The blocks with kNear whole blocks on either side and their spans there.
+  // The blocks with kNear whole blocks on either side and their spans there
+  // (the last span read starts kNear - kSpan + 1 blocks on; at the end of a
+  // file that ends inside a block, the spans stop short of that block).
   const std::int64_t fastFrom = std::max(kNear, base + kNear);
-  const std::int64_t fastTo = std::min({blockEnd, lastBlock - kNear + 1, base + spans - kNear + kSpan});
+  const std::int64_t fastTo = std::min({blockEnd, lastBlock - kNear + 1, base + spans - (kNear - kSpan + 1)});
   std::int64_t b = decided;
   while (b < blockEnd) {
     if (b >= fastFrom && b < fastTo) {
