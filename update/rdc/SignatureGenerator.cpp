@@ -293,19 +293,25 @@ void SignatureGenerator::State::Take(std::size_t count) {
     h += seamed;
     count -= static_cast<std::size_t>(seamed);
   }
-  if (count > 0) windowHashes.Compute(fresh + (pos - freshBase), count, h);
-  pos += static_cast<std::int64_t>(count);
-  // The maxima of the blocks now complete.
-  {
-    static_assert(kBlock == 64, "block maxima are taken 64 hashes at a time");
-    const std::int64_t first = hashBase / kBlock + static_cast<std::int64_t>(blockMax.size());
-    const std::int64_t complete = pos / kBlock - first;
-    if (complete > 0) {
-      blockMax.resize(blockMax.size() + static_cast<std::size_t>(complete));
-      MaximaOf64(hashes.get() + (first * kBlock - hashBase), static_cast<std::size_t>(complete),
-                 blockMax.data() + (blockMax.size() - static_cast<std::size_t>(complete)));
-    }
+  // The rest from the next block's start on, with the maxima of its whole
+  // blocks; the block that ends there (if it began before this step) has
+  // its maximum taken afterwards.
+  static_assert(kBlock == 64, "block maxima are taken 64 hashes at a time");
+  const std::int64_t end = pos + static_cast<std::int64_t>(count);
+  const std::int64_t aligned = std::min(end, (pos + kBlock - 1) / kBlock * kBlock);
+  if (aligned > pos) {
+    windowHashes.Compute(fresh + (pos - freshBase), static_cast<std::size_t>(aligned - pos), h);
+    h += aligned - pos;
+    pos = aligned;
   }
+  const std::int64_t firstOpen = hashBase / kBlock + static_cast<std::int64_t>(blockMax.size());
+  blockMax.resize(static_cast<std::size_t>(end / kBlock - hashBase / kBlock));
+  if (end > pos)
+    windowHashes.ComputeWithMaxima(fresh + (pos - freshBase), static_cast<std::size_t>(end - pos), h,
+                                   blockMax.data() + (pos / kBlock - hashBase / kBlock));
+  for (std::int64_t b = firstOpen; b < std::min(pos, end) / kBlock; ++b)
+    blockMax[static_cast<std::size_t>(b - hashBase / kBlock)] = MaxOf(hashes.get() + (b * kBlock - hashBase), kBlock);
+  pos = end;
   if (spanMax.size() + kSpan <= blockMax.size()) {
     const std::size_t from = spanMax.size();
     spanMax.resize(blockMax.size() - kSpan + 1);

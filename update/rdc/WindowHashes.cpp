@@ -176,6 +176,9 @@ struct Kernels {
   // Whether windows takes S, each lane turned by its place in a step of
   // eight, or G.
   bool turnsLanes;
+  // The windows and the maxima of their whole blocks at once, where the
+  // level has it (else windows and maxima64 one after the other).
+  void (*windowsMaxima)(const std::uint32_t*, std::size_t, std::uint32_t*, std::uint32_t*);
 };
 
 #ifdef VANTLE_RDC_VECTOR_DISPATCH
@@ -210,20 +213,38 @@ __attribute__((target("sse4.1"))) void Maxima64Sse41(const std::uint32_t* hashes
   Maxima64Loop(hashes, blocks, maxima);
 }
 #ifdef VANTLE_RDC_WIDE_VECTORS
-__attribute__((target("avx2"))) void WindowsAvx2(const std::uint32_t* s, std::size_t count, std::uint32_t* out) {
+// The windows of the eight positions from s on (s at a step's start),
+// stored and returned.
+__attribute__((target("avx2"))) inline __m256i Windows8Avx2(const std::uint32_t* s, std::uint32_t* out) {
   const __m256i halves = _mm256_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13, 2, 3, 0, 1, 6, 7,
                                           4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
   const __m256i turn = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  const __m256i back = _mm256_sub_epi32(_mm256_set1_epi32(32), turn);
+  const __m256i back = _mm256_setr_epi32(32, 31, 30, 29, 28, 27, 26, 25);
+  const __m256i early = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+  const __m256i late = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + kHashWindow));
+  const __m256i x = _mm256_xor_si256(late, _mm256_shuffle_epi8(early, halves));
+  const __m256i h = _mm256_or_si256(_mm256_sllv_epi32(x, turn), _mm256_srlv_epi32(x, back));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), h);
+  return h;
+}
+__attribute__((target("avx2"))) void WindowsAvx2(const std::uint32_t* s, std::size_t count, std::uint32_t* out) {
   std::size_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    const __m256i early = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
-    const __m256i late = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + kHashWindow));
-    const __m256i x = _mm256_xor_si256(late, _mm256_shuffle_epi8(early, halves));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
-                        _mm256_or_si256(_mm256_sllv_epi32(x, turn), _mm256_srlv_epi32(x, back)));
-  }
+  for (; i + 8 <= count; i += 8) Windows8Avx2(s + i, out + i);
   WindowsFrom(s, i, count, out);
+}
+// The windows and the maxima of their whole blocks of 64.
+__attribute__((target("avx2"))) void WindowsMaximaAvx2(const std::uint32_t* s, std::size_t count, std::uint32_t* out,
+                                                       std::uint32_t* maxima) {
+  std::size_t i = 0;
+  for (; i + 64 <= count; i += 64) {
+    __m256i m = Windows8Avx2(s + i, out + i);
+    for (std::size_t k = 8; k < 64; k += 8) m = _mm256_max_epu32(m, Windows8Avx2(s + i + k, out + i + k));
+    __m128i v = _mm_max_epu32(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
+    v = _mm_max_epu32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+    v = _mm_max_epu32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+    maxima[i / 64] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+  }
+  WindowsAvx2(s + i, count - i, out + i);
 }
 __attribute__((target("avx2"))) std::uint32_t MaxAvx2(const std::uint32_t* hashes, std::size_t count) {
   return MaxLoop(hashes, count);
@@ -348,13 +369,13 @@ VectorLevel ProcessorLevel() { return VectorLevel::kNone; }
 
 // The kernels of each level, indexed by it.
 const Kernels kByLevel[] = {
-    {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr, false},
+    {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr, false, nullptr},
 #ifdef VANTLE_RDC_VECTOR_DISPATCH
-    {&WindowsSse41, &MaxSse41, &Maxima64Sse41, nullptr, true},
+    {&WindowsSse41, &MaxSse41, &Maxima64Sse41, nullptr, true, nullptr},
 #endif
 #ifdef VANTLE_RDC_WIDE_VECTORS
-    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, nullptr, true},
-    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, &WholeAvx512, true},
+    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, nullptr, true, &WindowsMaximaAvx2},
+    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, &WholeAvx512, true, &WindowsMaximaAvx2},
 #endif
 };
 
@@ -389,17 +410,35 @@ void MaximaOf64(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* 
 }
 
 void WindowHashes::Compute(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
-  if (count == 0) return;
-  if (Chosen().whole != nullptr) return Chosen().whole(in, count, out);
-  // A piece at a time, so that the chains' values are read back while they
-  // are still in the nearest cache, and leave the caller's data in it.
-  for (std::size_t at = 0; at < count; at += kPiece) ComputePortable(in + at, std::min(kPiece, count - at), out + at);
+  ComputeWithMaxima(in, count, out, nullptr);
 }
 
-VANTLE_RDC_SCALAR_STORES void WindowHashes::ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
+void WindowHashes::ComputeWithMaxima(const std::uint8_t* in, std::size_t count, std::uint32_t* out,
+                                     std::uint32_t* maxima) {
+  if (count == 0) return;
+  const Kernels& kernels = Chosen();
+  if (kernels.whole != nullptr) {
+    kernels.whole(in, count, out);
+    if (maxima != nullptr) kernels.maxima64(out, count / 64, maxima);
+    return;
+  }
+  // A piece at a time, so that the chains' values are read back while they
+  // are still in the nearest cache, and leave the caller's data in it.
+  static_assert(kPiece % 64 == 0, "pieces of whole blocks");
+  for (std::size_t at = 0; at < count; at += kPiece)
+    Chains(in + at, std::min(kPiece, count - at), out + at, maxima != nullptr ? maxima + at / 64 : nullptr);
+}
+
+void WindowHashes::ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
+  Chains(in, count, out, nullptr);
+}
+
+// With maxima, the first chain's part is whole blocks.
+VANTLE_RDC_SCALAR_STORES void WindowHashes::Chains(const std::uint8_t* in, std::size_t count, std::uint32_t* out,
+                                                   std::uint32_t* maxima) {
   if (count == 0) return;
   const std::size_t chains = count >= kChains * kMinPerChain ? kChains : 1;
-  const std::size_t part = count / chains;
+  const std::size_t part = maxima != nullptr ? count / chains / 64 * 64 : count / chains;
   const std::size_t last = count - part * (chains - 1);  // the last part takes the remainder
   // Chain c covers the positions from c * part on, starting kHashWindow bytes
   // earlier: its values lie at scratch_[c * stride ..].
@@ -423,8 +462,17 @@ VANTLE_RDC_SCALAR_STORES void WindowHashes::ComputePortable(const std::uint8_t* 
     if (kernels.turnsLanes) ChainTail<false>(from, 0, count + kHashWindow - 1, 0, g);
     else ChainTail<true>(from, 0, count + kHashWindow - 1, 0, g);
   }
-  for (std::size_t c = 0; c < chains; ++c)
-    kernels.windows(g + c * stride, c + 1 == chains ? last : part, out + c * part);
+  for (std::size_t c = 0; c < chains; ++c) {
+    const std::size_t n = c + 1 == chains ? last : part;
+    if (maxima == nullptr) {
+      kernels.windows(g + c * stride, n, out + c * part);
+    } else if (kernels.windowsMaxima != nullptr) {
+      kernels.windowsMaxima(g + c * stride, n, out + c * part, maxima + c * part / 64);
+    } else {
+      kernels.windows(g + c * stride, n, out + c * part);
+      kernels.maxima64(out + c * part, n / 64, maxima + c * part / 64);
+    }
+  }
 }
 
 }  // namespace DIFF
