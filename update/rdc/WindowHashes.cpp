@@ -117,6 +117,15 @@ VANTLE_RDC_SCALAR_STORES inline std::uint32_t Step8(std::uint32_t x, const std::
   return s[8] = Rotl32(x ^ kTurned.t[7][hi >> 24], 8);
 }
 
+// Continues a chain from x = S(k), k a multiple of eight, up to s[end]: a
+// step at a time, then byte by byte.
+template <bool kTurnedBack>
+VANTLE_RDC_SCALAR_STORES inline void ChainOn(const std::uint8_t* bytes, std::size_t k, std::size_t end,
+                                             std::uint32_t x, std::uint32_t* s) {
+  for (; k + 8 <= end; k += 8) x = Step8<kTurnedBack>(x, bytes + k, s + k);
+  ChainTail<kTurnedBack>(bytes, k, end, x, s);
+}
+
 // G(0) .. G(steps) (or S) of two chains side by side, chain c over
 // bytes[c * part ..], storing at g[c * stride ..]; the second chain takes
 // lastSteps bytes.
@@ -133,7 +142,7 @@ VANTLE_RDC_SCALAR_STORES void TwoChains(const std::uint8_t* bytes, std::size_t p
     x1 = Step8<kTurnedBack>(x1, b1 + k, g1 + k);
   }
   ChainTail<kTurnedBack>(b0, whole, steps, x0, g0);
-  ChainTail<kTurnedBack>(b1, whole, lastSteps, x1, g1);
+  ChainOn<kTurnedBack>(b1, whole, lastSteps, x1, g1);
 }
 
 // out[i] = g[i + kHashWindow] ^ Rotl(g[i], kHashWindow), from chains that
@@ -459,8 +468,8 @@ VANTLE_RDC_SCALAR_STORES void WindowHashes::Chains(const std::uint8_t* in, std::
     else TwoChains<true>(from, part, steps, lastSteps, g, stride);
   } else {
     g[0] = 0;
-    if (kernels.turnsLanes) ChainTail<false>(from, 0, count + kHashWindow - 1, 0, g);
-    else ChainTail<true>(from, 0, count + kHashWindow - 1, 0, g);
+    if (kernels.turnsLanes) ChainOn<false>(from, 0, count + kHashWindow - 1, 0, g);
+    else ChainOn<true>(from, 0, count + kHashWindow - 1, 0, g);
   }
   for (std::size_t c = 0; c < chains; ++c) {
     const std::size_t n = c + 1 == chains ? last : part;
