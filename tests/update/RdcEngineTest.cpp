@@ -180,7 +180,8 @@ TEST(RdcGenerator, WindowHashesMatchTheWindowSummedInFull) {
     std::size_t from, count;
   } pieces[] = {{0, 1}, {0, 47}, {0, 63}, {0, 64}, {0, 65}, {0, 1023}, {0, 1024}, {0, 4096},
                 {0, data.size()}, {1, 130}, {47, 49}, {48, 5000}, {63, 4097}, {4000, 64}, {9100, 1100},
-                {data.size() - 65, 65}, {data.size() - 1, 1}};
+                {data.size() - 65, 65}, {data.size() - 1, 1}, {3, 512}, {5, 529}, {2000, 2047},
+                {128, 513}, {64, 8192 + 64 + 5}};
   using Way = void (WindowHashes::*)(const std::uint8_t*, std::size_t, std::uint32_t*);
   const int widest = static_cast<int>(SupportedVectorLevel());
   std::printf("window hash kernels tested up to level %d (0 none, 1 SSE4.1, 2 AVX2, 3 AVX-512)\n", widest);
@@ -196,6 +197,19 @@ TEST(RdcGenerator, WindowHashesMatchTheWindowSummedInFull) {
         EXPECT_TRUE(std::equal(got.begin(), got.end() - 1, expected.begin() + piece.from));
         EXPECT_EQ(0x5A5A5A5Au, got.back()) << "written past the piece";
       }
+    }
+    // With the maxima of the whole blocks, from a block's start.
+    WindowHashes hashes;
+    for (const auto& piece : pieces) {
+      if (piece.from % 64 != 0) continue;
+      SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(piece.from) + "+" +
+                   std::to_string(piece.count) + " with maxima");
+      std::vector<std::uint32_t> got(piece.count), maxima(piece.count / 64 + 1, 0x5A5A5A5Au);
+      hashes.ComputeWithMaxima(at0 + piece.from, piece.count, got.data(), maxima.data());
+      EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin() + piece.from));
+      for (std::size_t b = 0; b < piece.count / 64; ++b)
+        EXPECT_EQ(*std::max_element(got.begin() + 64 * b, got.begin() + 64 * (b + 1)), maxima[b]) << b;
+      EXPECT_EQ(0x5A5A5A5Au, maxima.back()) << "a maximum past the whole blocks";
     }
     std::vector<std::uint32_t> maxima(data.size() / 64);
     MaximaOf64(expected.data(), maxima.size(), maxima.data());
@@ -240,6 +254,9 @@ TEST(RdcGenerator, ChunksFollowTheBoundaryRuleAndSignTheirBytes) {
        Markers(9000, {3200 - MarkerTop(), 3200 - MarkerTop() + kHorizon})},
       {"equal tops beyond a horizon apart from a block's last position",
        Markers(9000, {3263 - MarkerTop(), 3264 - MarkerTop() + kHorizon})},
+      // Only a block's largest hash can start a chunk, and not when another
+      // position of the block has it too.
+      {"equal tops within one block", Markers(9000, {3201 - MarkerTop(), 3262 - MarkerTop()})},
       {"random, ending inside a block", Random(9, 70001)},
   };
   for (const auto& c : cases) {

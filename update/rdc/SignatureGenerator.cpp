@@ -18,7 +18,9 @@
 //     2 * kNear + 1. A position above all those blocks is compared with the
 //     rest of its horizon, hash by hash.
 // Chunks are signed as their bytes become certain to belong to them, so only
-// the last few thousand bytes and hashes are held.
+// the last few thousand bytes and hashes are held. The bytes are hashed and
+// signed where the caller's input holds them; only those still needed when
+// a call returns (about a horizon's worth) are copied.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -48,12 +50,14 @@ static_assert(kMaxChunk > kHorizon + kBlock, "forced cuts lag the decided blocks
 // collected some.
 constexpr std::size_t kPendingLimit = 4096;
 // Input taken in one step between checks of the waiting output: small
-// enough that the step's hashes are still in the processor's nearest cache
-// when their blocks' maxima are taken.
-constexpr std::size_t kStep = 4096;
-// What no chunk, window or horizon needs any more is dropped once there is
-// this much of it, so that dropping (moving the rest down) stays rare.
-constexpr std::int64_t kDropAtLeast = 65536;
+// enough that the step's hashes are still in the processor's near caches
+// when their blocks' maxima are taken, large enough that the per-step work
+// (and the window hashes' lead-ins) stays a small share.
+constexpr std::size_t kStep = 8192;
+// Hashes no horizon needs any more are dropped once there are this many of
+// them: rarely enough that moving the rest down costs little, and often
+// enough that the hashes stay in the processor's nearer caches.
+constexpr std::int64_t kDropAtLeast = 16384;
 
 // Blocks whose maxima are taken together, so that the near blocks on either
 // side of a block are two such spans (which may overlap).
@@ -77,10 +81,18 @@ void AppendSignatureHeader(std::vector<std::uint8_t>& out, unsigned window, unsi
 
 struct SignatureGenerator::State {
   // Bytes from the first one not yet signed (or kHashWindow before the next
-  // position, whichever is earlier) up to the next position: buf[i] holds
-  // position bufBase + i. The file is preceded by kHashWindow zero bytes.
+  // position, whichever is earlier) up to the first byte of the current
+  // call's input: buf[i] holds position bufBase + i. The file is preceded by
+  // kHashWindow zero bytes.
   std::vector<std::uint8_t> buf;
   std::int64_t bufBase = -static_cast<std::int64_t>(kHashWindow);
+  // The current call's input: fresh[i] holds position freshBase + i, up to
+  // the next position. Outside a call, everything taken is in buf.
+  const std::uint8_t* fresh = nullptr;
+  std::int64_t freshBase = 0;
+  // The windows that reach back from the current call's input into buf,
+  // put together.
+  std::uint8_t seam[2 * kHashWindow];
   std::int64_t pos = 0;  // next position to hash (= bytes taken)
   WindowHashes windowHashes;
 
@@ -134,7 +146,12 @@ struct SignatureGenerator::State {
   // The chunk's bytes up to end go into its hash.
   void SignTo(std::int64_t end) {
     if (end <= signedTo) return;
-    sha.Update(buf.data() + (signedTo - bufBase), static_cast<std::size_t>(end - signedTo));
+    if (signedTo < freshBase) {
+      const std::int64_t held = std::min(end, freshBase);
+      sha.Update(buf.data() + (signedTo - bufBase), static_cast<std::size_t>(held - signedTo));
+      signedTo = held;
+    }
+    if (end > signedTo) sha.Update(fresh + (signedTo - freshBase), static_cast<std::size_t>(end - signedTo));
     signedTo = end;
   }
 
@@ -155,18 +172,15 @@ struct SignatureGenerator::State {
     if (end > start) Emit(end);
   }
 
-  // Whether p is above every other hash of the file within kHorizon,
-  // given that it is above every block near its own.
-  bool AboveItsHorizon(std::int64_t p, std::int64_t block, std::int64_t end) const {
+  // Whether p is above every hash of the file within kHorizon that lies
+  // outside its own block and the near blocks on either side (which the
+  // caller has compared with it already).
+  bool AboveItsFarHorizon(std::int64_t p, std::int64_t block, std::int64_t end) const {
     const std::uint32_t v = HashAt(p);
-    const std::int64_t ranges[3][2] = {
-        {std::max<std::int64_t>(0, p - kHorizon), (block - kNear) * kBlock},
-        {block * kBlock, std::min(end, (block + 1) * kBlock)},
-        {(block + kNear + 1) * kBlock, std::min(end, p + kHorizon + 1)}};
-    for (const auto& range : ranges)
-      for (std::int64_t q = range[0]; q < range[1]; ++q)
-        if (q != p && HashAt(q) >= v) return false;
-    return true;
+    const std::int64_t lowFrom = std::max<std::int64_t>(0, p - kHorizon), lowTo = (block - kNear) * kBlock;
+    const std::int64_t highFrom = (block + kNear + 1) * kBlock, highTo = std::min(end, p + kHorizon + 1);
+    return (lowTo <= lowFrom || MaxOf(&hashes[static_cast<std::size_t>(lowFrom - hashBase)], lowTo - lowFrom) < v) &&
+           (highTo <= highFrom || MaxOf(&hashes[static_cast<std::size_t>(highFrom - hashBase)], highTo - highFrom) < v);
   }
 
   // The chunks starting in block (all of whose horizons are known, end
@@ -183,7 +197,7 @@ struct SignatureGenerator::State {
     const std::int64_t i = block - hashBase / kBlock;
     std::uint32_t nearMax;
     if (below == block - kNear && above == block + kNear && i >= kNear &&
-        i + kNear - kSpan < static_cast<std::int64_t>(spanMax.size())) {
+        i + kNear - kSpan + 1 < static_cast<std::int64_t>(spanMax.size())) {
       // Two spans on either side, four values instead of 2 * kNear.
       const std::uint32_t* span = spanMax.data() + i;
       nearMax = std::max(std::max(span[-kNear], span[-kSpan]), std::max(span[1], span[kNear - kSpan + 1]));
@@ -192,15 +206,24 @@ struct SignatureGenerator::State {
       nearMax = std::max(MaxOf(maxima, block - below), MaxOf(maxima + (block - below) + 1, above - block));
     }
     if (anyNear && nearMax >= top) return;  // reaches every position of the block
-    const std::int64_t first = std::max<std::int64_t>(1, block * kBlock);
-    const std::int64_t stop = std::min(end, (block + 1) * kBlock);
-    for (std::int64_t p = first; p < stop; ++p) {
-      const std::uint32_t v = HashAt(p);
-      if ((!anyNear || v > nearMax) && AboveItsHorizon(p, block, end)) CutAt(p);
-    }
+    // Every position of the block lies within the horizon of every other, so
+    // only the block's largest hash can start a chunk, and only if no other
+    // position of the block has it too (nor is it the file's first position,
+    // which starts no chunk but counts against others).
+    const std::int64_t from = block * kBlock, stop = std::min(end, (block + 1) * kBlock);
+    std::int64_t p = from;
+    while (HashAt(p) != top) ++p;
+    if (p == 0 || (p + 1 < stop && MaxOf(&hashes[static_cast<std::size_t>(p + 1 - hashBase)], stop - p - 1) == top)) return;
+    if (AboveItsFarHorizon(p, block, end)) CutAt(p);
   }
 
-  void Take(const std::uint8_t* data, std::size_t count);
+  void Begin(const std::uint8_t* input) {
+    fresh = input;
+    freshBase = pos;
+  }
+  void Take(std::size_t count);
+  // Keeps the bytes taken in this call that are still needed.
+  void End();
   void DecideUpTo(std::int64_t blockEnd, std::int64_t end);
   void Finish();
 };
@@ -211,16 +234,30 @@ void SignatureGenerator::State::DecideUpTo(std::int64_t blockEnd, std::int64_t e
   const std::int64_t base = hashBase / kBlock;
   const std::int64_t lastBlock = (end - 1) / kBlock;
   const std::int64_t spans = static_cast<std::int64_t>(spanMax.size());
-  for (; decided < blockEnd; ++decided) {
-    const std::int64_t i = decided - base;
-    if (decided >= kNear && decided + kNear <= lastBlock && i >= kNear && i + kNear - kSpan < spans) {
-      const std::uint32_t* span = spanMax.data() + i;
-      const std::uint32_t nearMax =
-          std::max(std::max(span[-kNear], span[-kSpan]), std::max(span[1], span[kNear - kSpan + 1]));
-      if (nearMax >= blockMax[static_cast<std::size_t>(i)]) continue;
+  // The blocks with kNear whole blocks on either side and their spans there
+  // (the last span read starts kNear - kSpan + 1 blocks on; at the end of a
+  // file that ends inside a block, the spans stop short of that block).
+  const std::int64_t fastFrom = std::max(kNear, base + kNear);
+  const std::int64_t fastTo = std::min({blockEnd, lastBlock - kNear + 1, base + spans - (kNear - kSpan + 1)});
+  std::int64_t b = decided;
+  while (b < blockEnd) {
+    if (b >= fastFrom && b < fastTo) {
+      // Passes over the blocks their near blocks reach in a loop of its own,
+      // as that is what nearly every block comes to.
+      const std::uint32_t* span = spanMax.data() + (b - base);
+      const std::uint32_t* top = blockMax.data() + (b - base);
+      const std::int64_t n = fastTo - b;
+      std::int64_t k = 0;
+      while (k < n && std::max(std::max(span[k - kNear], span[k - kSpan]),
+                               std::max(span[k + 1], span[k + kNear - kSpan + 1])) >= top[k])
+        ++k;
+      b += k;
+      if (b == fastTo) continue;
     }
-    Decide(decided, end);
+    Decide(b, end);
+    ++b;
   }
+  decided = std::max(decided, blockEnd);
   // Every position before the first undecided block is settled: a chunk that
   // already reaches the length limit there is cut, and its bytes so far are
   // certainly its own.
@@ -229,16 +266,10 @@ void SignatureGenerator::State::DecideUpTo(std::int64_t blockEnd, std::int64_t e
   SignTo(settled);
 }
 
-// Appends the bytes, hashes their positions and decides every block whose
-// horizon is now known.
-void SignatureGenerator::State::Take(const std::uint8_t* data, std::size_t count) {
-  // Drop the bytes no chunk and no window needs any more, and the hashes no
-  // horizon reaches.
-  const std::int64_t keep = std::min(signedTo, pos - static_cast<std::int64_t>(kHashWindow));
-  if (keep - bufBase >= kDropAtLeast) {
-    buf.erase(buf.begin(), buf.begin() + (keep - bufBase));
-    bufBase = keep;
-  }
+// Hashes the next count positions of the current input and decides every
+// block whose horizon is now known.
+void SignatureGenerator::State::Take(std::size_t count) {
+  // Drop the hashes no horizon reaches.
   const std::int64_t keepHashes = std::max<std::int64_t>(0, decided - kReach) * kBlock;
   if (keepHashes - hashBase >= kDropAtLeast) {
     DropHashes(static_cast<std::size_t>(keepHashes - hashBase));
@@ -247,33 +278,68 @@ void SignatureGenerator::State::Take(const std::uint8_t* data, std::size_t count
     spanMax.erase(spanMax.begin(), spanMax.begin() + std::min(blocks, spanMax.size()));
     hashBase = keepHashes;
   }
-  buf.insert(buf.end(), data, data + count);
   std::uint32_t* h = AddHashes(count);
 
   // Pass 1: the hash of each new position (the window before its own byte).
-  windowHashes.Compute(buf.data() + (pos - bufBase), count, h);
-  pos += static_cast<std::int64_t>(count);
-  // The maxima of the blocks now complete.
-  {
-    static_assert(kBlock == 64, "block maxima are taken 64 hashes at a time");
-    const std::int64_t first = hashBase / kBlock + static_cast<std::int64_t>(blockMax.size());
-    const std::int64_t complete = pos / kBlock - first;
-    if (complete > 0) {
-      blockMax.resize(blockMax.size() + static_cast<std::size_t>(complete));
-      MaximaOf64(hashes.get() + (first * kBlock - hashBase), static_cast<std::size_t>(complete),
-                 blockMax.data() + (blockMax.size() - static_cast<std::size_t>(complete)));
-    }
+  // The first kHashWindow positions of a call reach back into buf: their
+  // windows are put together in seam.
+  const std::int64_t seamed = std::min<std::int64_t>(static_cast<std::int64_t>(count),
+                                                     freshBase + kHashWindow - pos);
+  if (seamed > 0) {
+    for (std::int64_t q = pos - kHashWindow; q < pos + seamed - 1; ++q)
+      seam[q - (pos - kHashWindow)] = q < freshBase ? buf[static_cast<std::size_t>(q - bufBase)] : fresh[q - freshBase];
+    windowHashes.Compute(seam + kHashWindow, static_cast<std::size_t>(seamed), h);
+    pos += seamed;
+    h += seamed;
+    count -= static_cast<std::size_t>(seamed);
   }
-  while (spanMax.size() + kSpan <= blockMax.size()) {
+  // The rest from the next block's start on, with the maxima of its whole
+  // blocks; the block that ends there (if it began before this step) has
+  // its maximum taken afterwards.
+  static_assert(kBlock == 64, "block maxima are taken 64 hashes at a time");
+  const std::int64_t end = pos + static_cast<std::int64_t>(count);
+  const std::int64_t aligned = std::min(end, (pos + kBlock - 1) / kBlock * kBlock);
+  if (aligned > pos) {
+    windowHashes.Compute(fresh + (pos - freshBase), static_cast<std::size_t>(aligned - pos), h);
+    h += aligned - pos;
+    pos = aligned;
+  }
+  const std::int64_t firstOpen = hashBase / kBlock + static_cast<std::int64_t>(blockMax.size());
+  blockMax.resize(static_cast<std::size_t>(end / kBlock - hashBase / kBlock));
+  if (end > pos)
+    windowHashes.ComputeWithMaxima(fresh + (pos - freshBase), static_cast<std::size_t>(end - pos), h,
+                                   blockMax.data() + (pos / kBlock - hashBase / kBlock));
+  for (std::int64_t b = firstOpen; b < std::min(pos, end) / kBlock; ++b)
+    blockMax[static_cast<std::size_t>(b - hashBase / kBlock)] = MaxOf(hashes.get() + (b * kBlock - hashBase), kBlock);
+  pos = end;
+  if (spanMax.size() + kSpan <= blockMax.size()) {
+    const std::size_t from = spanMax.size();
+    spanMax.resize(blockMax.size() - kSpan + 1);
     // Without branches: which block is largest is random.
-    const std::uint32_t* m = blockMax.data() + spanMax.size();
-    std::uint32_t top = m[0];
-    for (std::int64_t k = 1; k < kSpan; ++k) top = std::max(top, m[k]);
-    spanMax.push_back(top);
+    for (std::size_t i = from; i < spanMax.size(); ++i) {
+      const std::uint32_t* m = blockMax.data() + i;
+      std::uint32_t top = m[0];
+      for (std::int64_t k = 1; k < kSpan; ++k) top = std::max(top, m[k]);
+      spanMax[i] = top;
+    }
   }
 
   // Pass 2: a block is decided once the blocks its horizons reach are whole.
   DecideUpTo(pos / kBlock - kReach + 1, pos);
+}
+
+void SignatureGenerator::State::End() {
+  const std::int64_t keep = std::min(signedTo, pos - static_cast<std::int64_t>(kHashWindow));
+  const std::int64_t held = bufBase + static_cast<std::int64_t>(buf.size());  // = freshBase
+  if (keep >= held) {
+    buf.assign(fresh + (keep - freshBase), fresh + (pos - freshBase));
+  } else {
+    buf.erase(buf.begin(), buf.begin() + (keep - bufBase));
+    buf.insert(buf.end(), fresh, fresh + (pos - freshBase));
+  }
+  bufBase = keep;
+  fresh = nullptr;
+  freshBase = pos;
 }
 
 // Every position has been seen: the last blocks are decided with what is
@@ -305,6 +371,7 @@ HRESULT SignatureGenerator::Process(BOOL endOfInput, BOOL* endOfOutput, RdcBuffe
   if (s.finished && input->m_Used < input->m_Size) return E_FAIL;  // more input after its end
 
   try {
+    s.Begin(input->m_Data + input->m_Used);
     for (;;) {
       // Hand out what is waiting.
       const std::size_t waiting = s.out.size() - s.outRead;
@@ -327,7 +394,7 @@ HRESULT SignatureGenerator::Process(BOOL endOfInput, BOOL* endOfOutput, RdcBuffe
       const std::size_t left = input->m_Size - input->m_Used;
       if (left > 0) {
         const std::size_t step = std::min(left, kStep);
-        s.Take(input->m_Data + input->m_Used, step);
+        s.Take(step);
         input->m_Used += static_cast<ULONG>(step);
         continue;
       }
@@ -337,7 +404,11 @@ HRESULT SignatureGenerator::Process(BOOL endOfInput, BOOL* endOfOutput, RdcBuffe
       }
       break;
     }
+    s.End();
   } catch (const std::bad_alloc&) {
+    // Part of the work may have been done and part not: no further call
+    // could give a sound stream.
+    s.ended = true;
     return E_OUTOFMEMORY;
   }
   if (s.finished && s.outRead == s.out.size()) {

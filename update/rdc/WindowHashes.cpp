@@ -5,17 +5,18 @@
 // up to position p is G(p) = XOR over s <= j < p of Rotl(T[in[j]], p - 1 - j).
 // The window's hash is then G(p) ^ Rotl(G(p - kHashWindow), kHashWindow): the
 // bytes before the window enter both terms equally rotated and cancel. So
-//  1. G takes one table look-up, one rotation and one XOR per byte (the
-//     rolling form needs a second look-up for the byte that leaves), and
-//     runs as four independent chains over four parts of the input, so that
-//     no chain waits for its own previous step; each chain starts
-//     kHashWindow bytes before its part, which is all a window needs.
-//  2. The window hashes are one XOR and one rotation of two stored values
-//     each, with no dependence between positions: a loop the compiler turns
-//     into vector instructions.
+//  1. G takes one table look-up and one XOR per byte (the rolling form needs
+//     a second look-up for the byte that leaves; the rotations are folded
+//     into tables turned in advance, below), and runs as two independent
+//     chains over two halves of the input, so that neither waits for its own
+//     previous step; each chain starts kHashWindow bytes before its half,
+//     which is all a window needs.
+//  2. The window hashes are one XOR and two rotations of two stored values
+//     each, with no dependence between positions: vector instructions.
 #include "update/rdc/WindowHashes.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "update/rdc/RdcEngine.h"
 #include "update/rdc/RollingHash.h"
@@ -39,31 +40,124 @@ namespace DIFF {
 
 namespace {
 
-constexpr std::size_t kChains = 4;
+// GCC would put some of a chain's stores together into vector registers
+// first, which costs more than it saves and lengthens the chain: the chains
+// are built without that.
+#if defined(__GNUC__) && !defined(__clang__)
+#define VANTLE_RDC_SCALAR_STORES __attribute__((optimize("no-tree-slp-vectorize")))
+#else
+#define VANTLE_RDC_SCALAR_STORES
+#endif
+
+constexpr std::size_t kChains = 2;
 // Below this many positions per chain, the chains' lead-ins cost more than
 // running them side by side saves.
 constexpr std::size_t kMinPerChain = 256;
 constexpr unsigned kWindowTurn = kHashWindow % 32;
-// Positions hashed at a time by Compute without a whole-computation kernel.
-constexpr std::size_t kPiece = 4096;
+static_assert(kHashWindow % 8 == 0, "a window's ends fall on the same place in a group of eight");
+// Positions hashed at a time by Compute without a whole-computation kernel:
+// each chain's values (16 KiB) still in the nearest caches when the windows
+// read them back.
+constexpr std::size_t kPiece = 8192;
 
-inline std::uint32_t Enter(std::uint32_t g, std::uint8_t byte) {
-  return ((g << 1) | (g >> 31)) ^ rolling::kTable.t[byte];
+// The chains take eight bytes per step and keep their value turned back by
+// its place in the step, so that no byte costs a rotation of the chain: with
+// A = G(8m) at the start of a step,
+//   S(8m + r) = Rotr(G(8m + r), r) = A ^ XOR over i < r of Rotr(T[in[8m + i]], i + 1),
+// which takes one look-up in a table turned in advance and one XOR per byte,
+// and G(8m + 8) = Rotl(S(8m + 8), 8) once per step. The window hash is then
+//   G(p) ^ Rotl(G(p - kHashWindow), kHashWindow)
+//     = Rotl(S(p) ^ Rotl(S(p - kHashWindow), kHashWindow), p % 8),
+// both ends of the window lying at the same place in their steps.
+struct TurnedTables {
+  std::uint32_t t[8][256];
+  constexpr TurnedTables() : t() {
+    for (unsigned i = 0; i < 8; ++i)
+      for (int b = 0; b < 256; ++b) t[i][b] = rolling::Rotl(rolling::kTable.t[b], 32 - (i + 1));
+  }
+};
+constexpr TurnedTables kTurned;
+
+inline std::uint32_t Rotl32(std::uint32_t x, unsigned n) { return (x << (n & 31)) | (x >> ((32 - n) & 31)); }
+
+// What a chain stores for position 8m + r: S itself, for windows that turn
+// each lane by its own distance, or G = Rotl(S, r) (one rotation more per
+// byte, off the chain's own path) for windows that turn all lanes alike.
+template <bool kTurnedBack>
+inline std::uint32_t Stored(std::uint32_t x, unsigned r) {
+  return kTurnedBack ? Rotl32(x, r) : x;
 }
 
-// g[0] = 0 and g[k + 1] = Enter(g[k], bytes[k]) for k < steps.
-void Chain(const std::uint8_t* bytes, std::size_t steps, std::uint32_t* g) {
-  std::uint32_t x = 0;
-  g[0] = 0;
-  for (std::size_t k = 0; k < steps; ++k) g[k + 1] = x = Enter(x, bytes[k]);
+// Continues a chain byte by byte from x = S(k) up to s[end]: for the ends
+// that do not fill a step.
+template <bool kTurnedBack>
+VANTLE_RDC_SCALAR_STORES inline void ChainTail(const std::uint8_t* bytes, std::size_t k, std::size_t end,
+                                               std::uint32_t x, std::uint32_t* s) {
+  for (; k < end; ++k) {
+    x ^= kTurned.t[k % 8][bytes[k]];
+    if (k % 8 == 7) x = Rotl32(x, 8);
+    s[k + 1] = Stored<kTurnedBack>(x, (k + 1) % 8);
+  }
 }
 
-// out[i] = g[i + kHashWindow] ^ Rotl(g[i], kHashWindow): a loop the compiler
-// runs on vectors, as wide as the function it is inlined into allows.
-inline void WindowsLoop(const std::uint32_t* g, std::size_t count, std::uint32_t* out) {
+// One step of eight bytes of one chain: s[1] .. s[8] from x = S(0), the
+// bytes read at once (and taken apart in two halves, which shifts less).
+template <bool kTurnedBack>
+VANTLE_RDC_SCALAR_STORES inline std::uint32_t Step8(std::uint32_t x, const std::uint8_t* bytes, std::uint32_t* s) {
+  std::uint64_t w;
+  std::memcpy(&w, bytes, 8);
+  const std::uint32_t lo = static_cast<std::uint32_t>(w), hi = static_cast<std::uint32_t>(w >> 32);
+  s[1] = Stored<kTurnedBack>(x ^= kTurned.t[0][lo & 0xFF], 1);
+  s[2] = Stored<kTurnedBack>(x ^= kTurned.t[1][(lo >> 8) & 0xFF], 2);
+  s[3] = Stored<kTurnedBack>(x ^= kTurned.t[2][(lo >> 16) & 0xFF], 3);
+  s[4] = Stored<kTurnedBack>(x ^= kTurned.t[3][lo >> 24], 4);
+  s[5] = Stored<kTurnedBack>(x ^= kTurned.t[4][hi & 0xFF], 5);
+  s[6] = Stored<kTurnedBack>(x ^= kTurned.t[5][(hi >> 8) & 0xFF], 6);
+  s[7] = Stored<kTurnedBack>(x ^= kTurned.t[6][(hi >> 16) & 0xFF], 7);
+  return s[8] = Rotl32(x ^ kTurned.t[7][hi >> 24], 8);
+}
+
+// Continues a chain from x = S(k), k a multiple of eight, up to s[end]: a
+// step at a time, then byte by byte.
+template <bool kTurnedBack>
+VANTLE_RDC_SCALAR_STORES inline void ChainOn(const std::uint8_t* bytes, std::size_t k, std::size_t end,
+                                             std::uint32_t x, std::uint32_t* s) {
+  for (; k + 8 <= end; k += 8) x = Step8<kTurnedBack>(x, bytes + k, s + k);
+  ChainTail<kTurnedBack>(bytes, k, end, x, s);
+}
+
+// G(0) .. G(steps) (or S) of two chains side by side, chain c over
+// bytes[c * part ..], storing at g[c * stride ..]; the second chain takes
+// lastSteps bytes.
+template <bool kTurnedBack>
+VANTLE_RDC_SCALAR_STORES void TwoChains(const std::uint8_t* bytes, std::size_t part, std::size_t steps,
+                                        std::size_t lastSteps, std::uint32_t* g, std::size_t stride) {
+  std::uint32_t x0 = 0, x1 = 0;
+  std::uint32_t *g0 = g, *g1 = g + stride;
+  const std::uint8_t *b0 = bytes, *b1 = bytes + part;
+  g0[0] = g1[0] = 0;
+  const std::size_t whole = steps / 8 * 8;
+  for (std::size_t k = 0; k < whole; k += 8) {
+    x0 = Step8<kTurnedBack>(x0, b0 + k, g0 + k);
+    x1 = Step8<kTurnedBack>(x1, b1 + k, g1 + k);
+  }
+  ChainTail<kTurnedBack>(b0, whole, steps, x0, g0);
+  ChainOn<kTurnedBack>(b1, whole, lastSteps, x1, g1);
+}
+
+// out[i] = g[i + kHashWindow] ^ Rotl(g[i], kHashWindow), from chains that
+// turned their values back: a loop the compiler runs on vectors, as wide as
+// the function it is inlined into allows.
+inline void WindowsOfG(const std::uint32_t* g, std::size_t count, std::uint32_t* out) {
   const std::uint32_t* late = g + kHashWindow;
   for (std::size_t i = 0; i < count; ++i)
     out[i] = late[i] ^ ((g[i] << kWindowTurn) | (g[i] >> ((32 - kWindowTurn) & 31)));
+}
+
+// out[i] = Rotl(s[i + kHashWindow] ^ Rotl(s[i], kHashWindow), i % 8) from
+// i on, one position at a time: the ends the vector forms leave.
+inline void WindowsFrom(const std::uint32_t* s, std::size_t i, std::size_t count, std::uint32_t* out) {
+  for (; i < count; ++i) out[i] = Rotl32(s[i + kHashWindow] ^ Rotl32(s[i], kWindowTurn), i % 8);
 }
 
 inline std::uint32_t MaxLoop(const std::uint32_t* hashes, std::size_t count) {
@@ -76,7 +170,7 @@ inline void Maxima64Loop(const std::uint32_t* hashes, std::size_t blocks, std::u
   for (std::size_t b = 0; b < blocks; ++b) maxima[b] = MaxLoop(hashes + 64 * b, 64);
 }
 
-void WindowsPortable(const std::uint32_t* g, std::size_t count, std::uint32_t* out) { WindowsLoop(g, count, out); }
+void WindowsPortable(const std::uint32_t* g, std::size_t count, std::uint32_t* out) { WindowsOfG(g, count, out); }
 std::uint32_t MaxPortable(const std::uint32_t* hashes, std::size_t count) { return MaxLoop(hashes, count); }
 void Maxima64Portable(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* maxima) {
   Maxima64Loop(hashes, blocks, maxima);
@@ -88,6 +182,12 @@ struct Kernels {
   void (*maxima64)(const std::uint32_t*, std::size_t, std::uint32_t*);
   // The whole computation at once, where the processor allows (else null).
   void (*whole)(const std::uint8_t*, std::size_t, std::uint32_t*);
+  // Whether windows takes S, each lane turned by its place in a step of
+  // eight, or G.
+  bool turnsLanes;
+  // The windows and the maxima of their whole blocks at once, where the
+  // level has it (else windows and maxima64 one after the other).
+  void (*windowsMaxima)(const std::uint32_t*, std::size_t, std::uint32_t*, std::uint32_t*);
 };
 
 #ifdef VANTLE_RDC_VECTOR_DISPATCH
@@ -96,13 +196,64 @@ struct Kernels {
 __attribute__((target("sse4.1"))) std::uint32_t MaxSse41(const std::uint32_t* hashes, std::size_t count) {
   return MaxLoop(hashes, count);
 }
+// The windows four or eight positions at a time. The turn by each position's
+// place in its step differs between lanes: AVX2 shifts each lane its own
+// distance; SSE4.1 cannot, but multiplies by 2^r for the left part and takes
+// the right part from the top byte the same way, as no place turns more
+// than seven.
+static_assert(kWindowTurn == 16, "the window's far end is turned by swapping halves");
+__attribute__((target("sse4.1"))) void WindowsSse41(const std::uint32_t* s, std::size_t count, std::uint32_t* out) {
+  const __m128i halves = _mm_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
+  const __m128i scale[2] = {_mm_setr_epi32(1, 2, 4, 8), _mm_setr_epi32(16, 32, 64, 128)};
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8)
+    for (int q = 0; q < 2; ++q) {
+      const __m128i early = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 4 * q));
+      const __m128i late = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 4 * q + kHashWindow));
+      const __m128i x = _mm_xor_si128(late, _mm_shuffle_epi8(early, halves));
+      const __m128i left = _mm_mullo_epi32(x, scale[q]);
+      const __m128i right = _mm_srli_epi32(_mm_mullo_epi32(_mm_srli_epi32(x, 24), scale[q]), 8);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4 * q), _mm_or_si128(left, right));
+    }
+  WindowsFrom(s, i, count, out);
+}
 __attribute__((target("sse4.1"))) void Maxima64Sse41(const std::uint32_t* hashes, std::size_t blocks,
                                                      std::uint32_t* maxima) {
   Maxima64Loop(hashes, blocks, maxima);
 }
 #ifdef VANTLE_RDC_WIDE_VECTORS
-__attribute__((target("avx2"))) void WindowsAvx2(const std::uint32_t* g, std::size_t count, std::uint32_t* out) {
-  WindowsLoop(g, count, out);
+// The windows of the eight positions from s on (s at a step's start),
+// stored and returned.
+__attribute__((target("avx2"))) inline __m256i Windows8Avx2(const std::uint32_t* s, std::uint32_t* out) {
+  const __m256i halves = _mm256_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13, 2, 3, 0, 1, 6, 7,
+                                          4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
+  const __m256i turn = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i back = _mm256_setr_epi32(32, 31, 30, 29, 28, 27, 26, 25);
+  const __m256i early = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+  const __m256i late = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + kHashWindow));
+  const __m256i x = _mm256_xor_si256(late, _mm256_shuffle_epi8(early, halves));
+  const __m256i h = _mm256_or_si256(_mm256_sllv_epi32(x, turn), _mm256_srlv_epi32(x, back));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), h);
+  return h;
+}
+__attribute__((target("avx2"))) void WindowsAvx2(const std::uint32_t* s, std::size_t count, std::uint32_t* out) {
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) Windows8Avx2(s + i, out + i);
+  WindowsFrom(s, i, count, out);
+}
+// The windows and the maxima of their whole blocks of 64.
+__attribute__((target("avx2"))) void WindowsMaximaAvx2(const std::uint32_t* s, std::size_t count, std::uint32_t* out,
+                                                       std::uint32_t* maxima) {
+  std::size_t i = 0;
+  for (; i + 64 <= count; i += 64) {
+    __m256i m = Windows8Avx2(s + i, out + i);
+    for (std::size_t k = 8; k < 64; k += 8) m = _mm256_max_epu32(m, Windows8Avx2(s + i + k, out + i + k));
+    __m128i v = _mm_max_epu32(_mm256_castsi256_si128(m), _mm256_extracti128_si256(m, 1));
+    v = _mm_max_epu32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+    v = _mm_max_epu32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+    maxima[i / 64] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+  }
+  WindowsAvx2(s + i, count - i, out + i);
 }
 __attribute__((target("avx2"))) std::uint32_t MaxAvx2(const std::uint32_t* hashes, std::size_t count) {
   return MaxLoop(hashes, count);
@@ -227,13 +378,13 @@ VectorLevel ProcessorLevel() { return VectorLevel::kNone; }
 
 // The kernels of each level, indexed by it.
 const Kernels kByLevel[] = {
-    {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr},
+    {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr, false, nullptr},
 #ifdef VANTLE_RDC_VECTOR_DISPATCH
-    {&WindowsPortable, &MaxSse41, &Maxima64Sse41, nullptr},
+    {&WindowsSse41, &MaxSse41, &Maxima64Sse41, nullptr, true, nullptr},
 #endif
 #ifdef VANTLE_RDC_WIDE_VECTORS
-    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, nullptr},
-    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, &WholeAvx512},
+    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, nullptr, true, &WindowsMaximaAvx2},
+    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, &WholeAvx512, true, &WindowsMaximaAvx2},
 #endif
 };
 
@@ -268,17 +419,35 @@ void MaximaOf64(const std::uint32_t* hashes, std::size_t blocks, std::uint32_t* 
 }
 
 void WindowHashes::Compute(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
+  ComputeWithMaxima(in, count, out, nullptr);
+}
+
+void WindowHashes::ComputeWithMaxima(const std::uint8_t* in, std::size_t count, std::uint32_t* out,
+                                     std::uint32_t* maxima) {
   if (count == 0) return;
-  if (Chosen().whole != nullptr) return Chosen().whole(in, count, out);
+  const Kernels& kernels = Chosen();
+  if (kernels.whole != nullptr) {
+    kernels.whole(in, count, out);
+    if (maxima != nullptr) kernels.maxima64(out, count / 64, maxima);
+    return;
+  }
   // A piece at a time, so that the chains' values are read back while they
   // are still in the nearest cache, and leave the caller's data in it.
-  for (std::size_t at = 0; at < count; at += kPiece) ComputePortable(in + at, std::min(kPiece, count - at), out + at);
+  static_assert(kPiece % 64 == 0, "pieces of whole blocks");
+  for (std::size_t at = 0; at < count; at += kPiece)
+    Chains(in + at, std::min(kPiece, count - at), out + at, maxima != nullptr ? maxima + at / 64 : nullptr);
 }
 
 void WindowHashes::ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
+  Chains(in, count, out, nullptr);
+}
+
+// With maxima, the first chain's part is whole blocks.
+VANTLE_RDC_SCALAR_STORES void WindowHashes::Chains(const std::uint8_t* in, std::size_t count, std::uint32_t* out,
+                                                   std::uint32_t* maxima) {
   if (count == 0) return;
   const std::size_t chains = count >= kChains * kMinPerChain ? kChains : 1;
-  const std::size_t part = count / chains;
+  const std::size_t part = maxima != nullptr ? count / chains / 64 * 64 : count / chains;
   const std::size_t last = count - part * (chains - 1);  // the last part takes the remainder
   // Chain c covers the positions from c * part on, starting kHashWindow bytes
   // earlier: its values lie at scratch_[c * stride ..].
@@ -290,25 +459,29 @@ void WindowHashes::ComputePortable(const std::uint8_t* in, std::size_t count, st
   }
   std::uint32_t* g = scratch_.get();
   const std::uint8_t* from = in - kHashWindow;
-  if (chains == kChains) {
-    std::uint32_t x0 = 0, x1 = 0, x2 = 0, x3 = 0;
-    std::uint32_t *g0 = g, *g1 = g + stride, *g2 = g + 2 * stride, *g3 = g + 3 * stride;
-    const std::uint8_t *b0 = from, *b1 = from + part, *b2 = from + 2 * part, *b3 = from + 3 * part;
-    g0[0] = g1[0] = g2[0] = g3[0] = 0;
-    const std::size_t steps = part + kHashWindow - 1;
-    for (std::size_t k = 0; k < steps; ++k) {
-      g0[k + 1] = x0 = Enter(x0, b0[k]);
-      g1[k + 1] = x1 = Enter(x1, b1[k]);
-      g2[k + 1] = x2 = Enter(x2, b2[k]);
-      g3[k + 1] = x3 = Enter(x3, b3[k]);
-    }
-    for (std::size_t k = steps; k < last + kHashWindow - 1; ++k) g3[k + 1] = x3 = Enter(x3, b3[k]);
-  } else {
-    Chain(from, count + kHashWindow - 1, g);
-  }
+  const std::size_t steps = part + kHashWindow - 1;  // bytes each chain but the last takes
   const Kernels& kernels = Chosen();
-  for (std::size_t c = 0; c < chains; ++c)
-    kernels.windows(g + c * stride, c + 1 == chains ? last : part, out + c * part);
+  static_assert(kChains == 2, "two chains side by side");
+  if (chains == kChains) {
+    const std::size_t lastSteps = last + kHashWindow - 1;
+    if (kernels.turnsLanes) TwoChains<false>(from, part, steps, lastSteps, g, stride);
+    else TwoChains<true>(from, part, steps, lastSteps, g, stride);
+  } else {
+    g[0] = 0;
+    if (kernels.turnsLanes) ChainOn<false>(from, 0, count + kHashWindow - 1, 0, g);
+    else ChainOn<true>(from, 0, count + kHashWindow - 1, 0, g);
+  }
+  for (std::size_t c = 0; c < chains; ++c) {
+    const std::size_t n = c + 1 == chains ? last : part;
+    if (maxima == nullptr) {
+      kernels.windows(g + c * stride, n, out + c * part);
+    } else if (kernels.windowsMaxima != nullptr) {
+      kernels.windowsMaxima(g + c * stride, n, out + c * part, maxima + c * part / 64);
+    } else {
+      kernels.windows(g + c * stride, n, out + c * part);
+      kernels.maxima64(out + c * part, n / 64, maxima + c * part / 64);
+    }
+  }
 }
 
 }  // namespace DIFF

@@ -16,11 +16,18 @@ class WindowHashes {
   // in[i - kHashWindow] .. in[i - 1], for i in 0 .. count - 1: the bytes from
   // in - kHashWindow on must be readable. No state is carried between calls.
   void Compute(const std::uint8_t* in, std::size_t count, std::uint32_t* out);
+  // The same, out[0] being the first position of a block of 64, and besides
+  // maxima[b] = the largest of out[b * 64] .. out[b * 64 + 63] for each whole
+  // block b < count / 64: taken while the hashes are at hand rather than
+  // read back afterwards.
+  void ComputeWithMaxima(const std::uint8_t* in, std::size_t count, std::uint32_t* out, std::uint32_t* maxima);
   // The same without vector instructions for the look-ups: what processors
   // without AVX-512 run (Compute on them), kept callable for tests.
   void ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out);
 
  private:
+  void Chains(const std::uint8_t* in, std::size_t count, std::uint32_t* out, std::uint32_t* maxima);
+
   std::unique_ptr<std::uint32_t[]> scratch_;
   std::size_t scratchRoom_ = 0;
 };
