@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <thread>
 
 namespace {
@@ -35,16 +36,28 @@ bool Running(pid_t pid) {
   return std::getline(stat, line) && line.find(") Z ") == std::string::npos;
 }
 
-int FreePort() {
+bool CanListen(int port) {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  close(s);
-  return ntohs(address.sin_port);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  const bool free = s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (s >= 0) close(s);
+  return free;
+}
+
+// A port for nginx whose next two, the instances', are free too; all below
+// the system's range of ephemeral ports (32768 on), since under this load
+// every connection nginx and the clients open takes one of those, and one of
+// them could take a killed instance's port before it comes back.
+int FreePort() {
+  std::mt19937 random(std::random_device{}());
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    const int port = 20000 + static_cast<int>(random() % 12000);
+    if (CanListen(port) && CanListen(port + 1) && CanListen(port + 2)) return port;
+  }
+  return 0;
 }
 
 struct Tally {

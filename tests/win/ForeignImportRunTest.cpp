@@ -39,8 +39,14 @@ bool WaitFor(const fs::path& file) {
 // Runs app's vtl64.exe with arguments to its end: its exit code, or 12345.
 DWORD Vantle(const fs::path& app, const std::string& arguments) {
   wintest::Process vantle("\"" + (app / "vtl64.exe").string() + "\" " + arguments);
+  const DWORD startError = GetLastError();
   DWORD exitCode = 12345;
-  return vantle.started() && vantle.Wait(60000, &exitCode) ? exitCode : 12345;
+  // Which of the two went wrong, when one does: the exit code alone cannot say.
+  if (!vantle.started())
+    ADD_FAILURE() << "vtl64.exe " << arguments << " did not start (error " << startError << ")";
+  else if (!vantle.Wait(60000, &exitCode))
+    ADD_FAILURE() << "vtl64.exe " << arguments << " did not end within 60 s";
+  return exitCode;
 }
 
 struct Library {
