@@ -48,7 +48,11 @@ done
 
 # Whether the process of a pid file runs (a process that ended but was not
 # yet reaped by whoever adopted it does not).
-running() { [[ -r "/proc/$1/stat" ]] && ! grep -q '^[0-9]* (.*) Z' "/proc/$1/stat" 2>/dev/null; }
+# Read once: a process reaped between two looks at its file is not running.
+running() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) && [[ -n "$stat" ]] && ! grep -q '^[0-9]* (.*) Z' <<<"$stat"
+}
 alive() { [[ -f "$1" ]] && running "$(cat "$1")"; }
 
 # The release an instance serves and the one it has prepared, from its

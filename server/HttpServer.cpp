@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <deque>
 #include <functional>
@@ -694,11 +695,21 @@ bool Core::Listen(std::string& error) {
     return false;
   }
   const tcp::endpoint endpoint(address, static_cast<unsigned short>(options_.port));
-  acceptor_.open(endpoint.protocol(), ec);
-  // SO_REUSEADDR for quick restarts, but not SO_REUSEPORT: a port already in
-  // use is reported, not shared.
-  if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
-  if (!ec) acceptor_.bind(endpoint, ec);
+  // A supervisor starts a killed instance again at once, while the threads
+  // of the old one may still be closing its port: a port in use is tried
+  // again for a few seconds before it is reported.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    acceptor_.open(endpoint.protocol(), ec);
+    // SO_REUSEADDR for quick restarts, but not SO_REUSEPORT: a port already
+    // in use is reported, not shared.
+    if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec) acceptor_.bind(endpoint, ec);
+    if (ec != asio::error::address_in_use || std::chrono::steady_clock::now() >= giveUp) break;
+    beast::error_code ignored;
+    acceptor_.close(ignored);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
   // Accepting the waiting connections in one go must stop when none is left.
   if (!ec) acceptor_.non_blocking(true, ec);
