@@ -146,7 +146,7 @@ GameFingerprint FingerprintGame(const XmlElement& game) {
   return Fingerprint(game, stack);
 }
 
-std::vector<GameFingerprint> FingerprintLibrary(const XmlDocument& library, bool oneThread) {
+std::vector<GameFingerprint> FingerprintLibrary(const XmlDocument& library) {
   const std::vector<XmlElement*> games = GameElements(library);
   std::vector<GameFingerprint> prints(games.size());
   const auto fingerprint = [&games, &prints](std::size_t from, std::size_t to) {
@@ -157,7 +157,7 @@ std::vector<GameFingerprint> FingerprintLibrary(const XmlDocument& library, bool
   // A large library is fingerprinted in two halves side by side, which
   // both only read it: a save waits for its fingerprints.
   constexpr std::size_t kHalvedFrom = 2000;
-  if (oneThread || games.size() < kHalvedFrom) {
+  if (games.size() < kHalvedFrom) {
     fingerprint(0, games.size());
     return prints;
   }

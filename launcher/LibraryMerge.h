@@ -23,10 +23,8 @@ using GameFingerprint = std::uint64_t;
 GameFingerprint FingerprintGame(const XmlElement& game);
 
 // The fingerprints of the games ("g" under "Games") in library order; empty
-// when the document has no root or no "Games". A large library is taken in
-// two halves side by side unless oneThread: beside other work (the list
-// filled at start) a second thread would only take its processor.
-std::vector<GameFingerprint> FingerprintLibrary(const XmlDocument& library, bool oneThread = false);
+// when the document has no root or no "Games".
+std::vector<GameFingerprint> FingerprintLibrary(const XmlDocument& library);
 
 // One game of the merged library: memory's game `index`, or the file's.
 struct MergedGame {

@@ -158,7 +158,7 @@ void StartNotingLibraryAsRead() {
   // Fingerprinting a large library takes a noticeable part of reading it;
   // nothing needs the fingerprints until the library changes, and the window
   // shows the list meanwhile.
-  BaseNoting = std::thread([] { Base.games = FingerprintLibrary(*GameDatabase, true); });
+  BaseNoting = std::thread([] { Base.games = FingerprintLibrary(*GameDatabase); });
 }
 
 void AwaitLibraryAsRead() {

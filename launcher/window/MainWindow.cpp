@@ -294,6 +294,7 @@ BOOL OnInitDialog(HWND dialog) {
   StartNotingLibraryAsRead();
   OnSize(dialog);
   RestoreWindowSettings(dialog, list);
+  // A command-line mode changes the library at once (-import adds to it).
   if (request.kind != CommandLineRequest::None) AwaitLibraryAsRead();
   StartCommandLineMode(request);
   // Still here: this process shows the library (a -shortcut that found no
