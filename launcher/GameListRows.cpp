@@ -4,38 +4,67 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "launcher/GameFind.h"
 #include "launcher/GameSchema.h"
 
+namespace {
+
+// Below this many games a second thread costs more than it saves.
+constexpr unsigned kRowsPerThreadAtLeast = 4096;
+
+GameRow RowOf(XmlElement* entry, unsigned index, FirstColumn first) {
+  GameRow row;
+  row.entry = entry;
+  XmlElement* main = Section(entry, "Main");
+  row.group = CategoryIndex(AttributeText(main, "Category").c_str());
+  row.name = AttributeText(main, "Name");
+  row.description = AttributeText(main, "Description");
+  // Read without being created: most games have neither, and the list
+  // must not add empty ones to every game of the library.
+  if (XmlAttribute* year = main->FindAttribute("Year")) row.year = year->GetValue();
+  if (XmlAttribute* developer = main->FindAttribute("Developer")) row.developer = developer->GetValue();
+  if (first == FirstColumn::Number)
+    row.first = std::to_string(index + 1);
+  else if (first == FirstColumn::Category)
+    row.first = CategoryList[row.group];
+  return row;
+}
+
+}  // namespace
+
 std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first) {
-  std::vector<GameRow> rows;
   XmlElement* games = GamesOf(library);
-  if (!games) return rows;
+  if (!games) return {};
   const unsigned count = games->GetChildCount();
-  rows.reserve(count);
-  for (unsigned i = 0; i < count; ++i) {
-    GameRow row;
-    row.entry = games->GetChildren()[i];
-    XmlElement* main = Section(row.entry, "Main");
-    row.group = CategoryIndex(AttributeText(main, "Category").c_str());
-    row.name = AttributeText(main, "Name");
-    row.description = AttributeText(main, "Description");
-    // Read without being created: most games have neither, and the list
-    // must not add empty ones to every game of the library.
-    if (XmlAttribute* year = main->FindAttribute("Year")) row.year = year->GetValue();
-    if (XmlAttribute* developer = main->FindAttribute("Developer")) row.developer = developer->GetValue();
-    if (first == FirstColumn::Number)
-      row.first = std::to_string(i + 1);
-    else if (first == FirstColumn::Category)
-      row.first = CategoryList[row.group];
-    rows.push_back(std::move(row));
+  std::vector<GameRow> rows(count);
+  // Each row reads (and completes) its own game only, so the two halves of a
+  // large library are read side by side: most of the time goes in waiting
+  // for memory, scattered over the whole file.
+  const auto readRows = [&rows, games, first](unsigned from, unsigned to) {
+    for (unsigned i = from; i < to; ++i) rows[i] = RowOf(games->GetChildren()[i], i, first);
+  };
+  if (count >= 2 * kRowsPerThreadAtLeast) {
+    std::thread secondHalf(readRows, count / 2, count);
+    readRows(0, count / 2);
+    secondHalf.join();
+  } else {
+    readRows(0, count);
   }
   // Where column 0 names the category in place of drawn groups, the games of
   // a category stay together, in the categories' order and library order
   // within each, so that the list reads as the groups do.
-  if (first == FirstColumn::Category)
-    std::stable_sort(rows.begin(), rows.end(), [](const GameRow& a, const GameRow& b) { return a.group < b.group; });
+  // Each row is moved once, straight to its place: a sort of a large
+  // library's rows would move each of them many times.
+  if (first == FirstColumn::Category) {
+    std::size_t placeOf[kCategoryCount + 1] = {};
+    for (const GameRow& row : rows) ++placeOf[row.group + 1];
+    for (int group = 1; group <= kCategoryCount; ++group) placeOf[group] += placeOf[group - 1];
+    std::vector<GameRow> grouped(rows.size());
+    for (GameRow& row : rows) grouped[placeOf[row.group]++] = std::move(row);
+    rows.swap(grouped);
+  }
   return rows;
 }
 

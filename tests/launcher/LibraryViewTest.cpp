@@ -51,6 +51,24 @@ TEST(GameRows, ShowNumbersCategoriesOrNothingInColumnZeroAndCompleteEntries) {
   EXPECT_EQ("M\xC3\xB6tley", categories[1].name);
   EXPECT_EQ("Action", categories[2].first);
   EXPECT_EQ("", GameRows(*db, FirstColumn::Empty)[0].first);
+
+  // A library large enough to be read in two halves: every row in its place,
+  // games without Main completed in either half.
+  std::string big = "<?xml version=\"1.0\"?>\r\n<root><Games>";
+  constexpr int kBig = 9001;
+  for (int i = 0; i < kBig; ++i)
+    big += i % 1000 == 999 ? std::string("<g/>") : "<g><Main Name=\"G" + std::to_string(i) + "\" Category=\"RPG\"/></g>";
+  auto large = xmltest::Parse((big + "</Games></root>").c_str());
+  const auto rows = GameRows(*large, FirstColumn::Number);
+  ASSERT_EQ(static_cast<std::size_t>(kBig), rows.size());
+  for (int i = 0; i < kBig; ++i) {
+    const bool bare = i % 1000 == 999;
+    ASSERT_EQ(GamesOf(*large)->GetChildren()[i], rows[i].entry) << i;
+    ASSERT_EQ(std::to_string(i + 1), rows[i].first) << i;
+    ASSERT_EQ(bare ? std::string() : "G" + std::to_string(i), rows[i].name) << i;
+    ASSERT_EQ(bare ? 0 : CategoryIndex("RPG"), rows[i].group) << i;
+    ASSERT_NE(nullptr, rows[i].entry->FindChild("Main")->FindAttribute("Name")) << i;
+  }
 }
 
 TEST(GameRows, SortsNumbersNumericallyAndTextsAsTheFindBoxComparesThemInTheSharedDirection) {
