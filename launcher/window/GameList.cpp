@@ -53,6 +53,10 @@ std::vector<int> ShownNow;
 const wchar_t kEmptyLibraryHint[] =
     L"No games yet. Press Ctrl+N to add a game, or Ctrl+I to bring in a whole folder of games.";
 const wchar_t kNothingFoundHint[] = L"No game holds the text to find. Escape shows every game again.";
+const wchar_t kReadingHint[] = L"Reading the game library...";
+// Until the first fill the list has no games to show yet, whatever the
+// library holds.
+bool FilledOnce = false;
 
 // Type-ahead: what was typed into the list since the last pause.
 std::wstring TypedPrefix;
@@ -249,7 +253,8 @@ void PaintHint(HWND list, HDC dc) {
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
-  DrawTextW(dc, TextToFind.empty() ? kEmptyLibraryHint : kNothingFoundHint, -1, &area,
+  const wchar_t* hint = !FilledOnce ? kReadingHint : TextToFind.empty() ? kEmptyLibraryHint : kNothingFoundHint;
+  DrawTextW(dc, hint, -1, &area,
             DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
   SelectObject(dc, old);
 }
@@ -332,6 +337,27 @@ void FitColumns(HWND list) {
   fitter.Apply(FilledRows.empty());
 }
 
+// Holds back the list's drawing while it is built, however many steps
+// build it, and draws it once when the outermost step ends: a shown list
+// would otherwise draw itself again at every change of its columns.
+class DrawingHeld {
+ public:
+  explicit DrawingHeld(HWND list) : list_(list) {
+    if (held_++ == 0) SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+  }
+  ~DrawingHeld() {
+    if (--held_ > 0) return;
+    SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(list_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+  }
+  DrawingHeld(const DrawingHeld&) = delete;
+  DrawingHeld& operator=(const DrawingHeld&) = delete;
+
+ private:
+  static inline int held_ = 0;
+  HWND list_;
+};
+
 // Inserts rows[shown[i]] as the list's items, in that order.
 void InsertRows(HWND list, const std::vector<int>& shown) {
   ShownNow = shown;
@@ -343,7 +369,7 @@ void InsertRows(HWND list, const std::vector<int>& shown) {
   }
   // One repaint at the end instead of one per item: large libraries fill in a
   // fraction of the time.
-  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  const DrawingHeld held(list);
   SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
   SendMessageW(list, LVM_SETITEMCOUNT, shown.size(), 0);
   for (int i = 0; i < static_cast<int>(shown.size()); ++i) {
@@ -356,8 +382,6 @@ void InsertRows(HWND list, const std::vector<int>& shown) {
     item.iGroupId = row.group;
     SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
-  SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(list, nullptr, TRUE);
 }
 
 // The arrow in the header of the sorted column, pointing the way it sorts.
@@ -408,7 +432,10 @@ std::vector<int> ShownRows() {
 }  // namespace
 
 void FillGameList(HWND list) {
-  if (!list || !GameDatabase) return;
+  if (!list) return;
+  FilledOnce = true;
+  if (!GameDatabase) return;
+  const DrawingHeld held(list);
   FilledRows = GameRows(*GameDatabase, FirstColumnMode(list));
   FilledFindTexts.clear();
   SortKeys.clear();

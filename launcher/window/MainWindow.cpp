@@ -100,7 +100,7 @@ void OnSize(HWND dialog) {
 }
 
 void GoToFindBox(HWND dialog);
-void RestoreWindowSettings(HWND dialog, HWND list);
+void PlaceMainWindow(HWND dialog, HWND list, const WindowSettings& settings);
 
 // F4 to F7 and Ctrl+F, wherever the focus is.
 void OnFKey(HWND dialog, WORD key) {
@@ -263,8 +263,6 @@ void ImportHandedFolder(HWND dialog) {
 }
 
 BOOL OnInitDialog(HWND dialog) {
-  // The start-up check runs beside the window and is never waited for.
-  UpdateCheck().Start(dialog, kUpdateChecked);
   SetClassLongPtrW(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(ProgramIcon));
   SetClassLongPtrW(dialog, GCLP_HICONSM, reinterpret_cast<LONG_PTR>(ProgramIcon));
 
@@ -285,15 +283,33 @@ BOOL OnInitDialog(HWND dialog) {
   HWND list = SetUpGameList(ListOf(dialog));
   GameListWindow = list;
   TypeAheadHook = SetWindowsHookExW(WH_GETMESSAGE, WatchListCharacters, nullptr, GetCurrentThreadId());
-  // The library read while the window was made. The first fill completes
-  // its games as every reader does; then the fingerprints of what was read
-  // are taken while the window shows it, and whatever may change it waits
-  // for them (MayChangeLibrary).
-  if (TakeLibraryBeforeFill) TakeLibraryBeforeFill();
-  FillGameList(list);
+  // The window takes its place and the list its kept widths and order
+  // before anything shows.
+  const WindowSettings settings = ReadWindowSettings(WindowSettingsPath());
+  PlaceMainWindow(dialog, list, settings);
+  // The library read while the window was made. A large one is still being
+  // read: the window shows meanwhile, its list saying so, and takes no input
+  // until the library is there.
+  if (TakeLibraryBeforeFill) {
+    OnSize(dialog);
+    if (!IsWindowVisible(dialog)) ShowWindow(dialog, SW_SHOWNORMAL);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    EnableWindow(dialog, FALSE);
+    TakeLibraryBeforeFill();
+    EnableWindow(dialog, TRUE);
+  }
+  // The first fill completes its games as every reader does; then the
+  // fingerprints of what was read are taken while the window shows it, and
+  // whatever may change it waits for them (MayChangeLibrary).
+  if (settings.sortColumn >= 0) SortGameListAs(list, settings.sortColumn, settings.sortDirection);
+  else FillGameList(list);
   StartNotingLibraryAsRead();
+  // The start-up check runs beside the window and is never waited for. It
+  // starts once the list is filled: the libraries it loads would otherwise
+  // hold up the threads that read the library and its rows, whose start and
+  // end wait for the loader.
+  UpdateCheck().Start(dialog, kUpdateChecked);
   OnSize(dialog);
-  RestoreWindowSettings(dialog, list);
   // A command-line mode changes the library at once (-import adds to it).
   if (request.kind != CommandLineRequest::None) AwaitLibraryAsRead();
   StartCommandLineMode(request);
@@ -420,10 +436,10 @@ void OnSearchFailed(HWND dialog, LPARAM owned) {
        MB_ICONWARNING);
 }
 
-// Where the window was, its columns and its sort come back as they were
-// left; a place off every screen of this system is not taken.
-void RestoreWindowSettings(HWND dialog, HWND list) {
-  const WindowSettings settings = ReadWindowSettings(WindowSettingsPath());
+// Where the window was and its columns' widths come back as they were
+// left (its sort comes back with the first fill); a place off every screen
+// of this system is not taken.
+void PlaceMainWindow(HWND dialog, HWND list, const WindowSettings& settings) {
   if (settings.placed) {
     RECT place{settings.left, settings.top, settings.left + settings.width, settings.top + settings.height};
     if (MonitorFromRect(&place, MONITOR_DEFAULTTONULL)) {
@@ -436,7 +452,6 @@ void RestoreWindowSettings(HWND dialog, HWND list) {
     }
   }
   SetGameListColumnWidths(list, settings.columnWidths);
-  if (settings.sortColumn >= 0) SortGameListAs(list, settings.sortColumn, settings.sortDirection);
 }
 
 void KeepWindowSettings(HWND dialog) {
