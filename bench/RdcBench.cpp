@@ -20,6 +20,7 @@
 #include "update/rdc/WindowHashes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <cstdint>
 #include <cstdio>
@@ -57,16 +58,43 @@ double ProcessorSeconds() {
 #endif
 }
 
+// The smallest step the processor time moves by: a microsecond here, ten
+// milliseconds under Wine, which is as much as a tenth of SHA-1's time.
+double ProcessorClockStep() {
+  const double first = ProcessorSeconds();
+  double moved;
+  while ((moved = ProcessorSeconds()) == first) {
+  }
+  double next;
+  while ((next = ProcessorSeconds()) == moved) {
+  }
+  return next - moved;
+}
+
+// Steps of the processor clock each timing spans at least: the clock's
+// coarseness then costs each figure under one percent.
+constexpr double kClockSteps = 100;
+
 // The best time of each piece of work over R rounds, the pieces taking turns
 // within a round: other work on the machine (a busy sibling of the core, say)
 // then weighs on each of them alike rather than on whichever ran while it did.
+// A piece too quick for the clock is repeated within each timing as often as
+// it takes to span kClockSteps of it.
 std::vector<double> BestSeconds(int runs, const std::vector<std::function<void()>>& works) {
+  const double step = ProcessorClockStep();
   std::vector<double> best(works.size(), 1e30);
+  std::vector<int> repeats(works.size(), 0);
   for (int r = 0; r < runs; ++r)
     for (std::size_t w = 0; w < works.size(); ++w) {
+      if (repeats[w] == 0) {  // a first run to learn how long the piece takes
+        const double t0 = ProcessorSeconds();
+        works[w]();
+        const double once = ProcessorSeconds() - t0;
+        repeats[w] = std::max(1, static_cast<int>(std::ceil(kClockSteps * step / std::max(once, step))));
+      }
       const double t0 = ProcessorSeconds();
-      works[w]();
-      best[w] = std::min(best[w], ProcessorSeconds() - t0);
+      for (int k = 0; k < repeats[w]; ++k) works[w]();
+      best[w] = std::min(best[w], (ProcessorSeconds() - t0) / repeats[w]);
     }
   return best;
 }
