@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "launcher/GameFind.h"
@@ -38,34 +39,46 @@ std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first) {
   XmlElement* games = GamesOf(library);
   if (!games) return {};
   const unsigned count = games->GetChildCount();
-  std::vector<GameRow> rows(count);
   // Each row reads (and completes) its own game only, so the two halves of a
   // large library are read side by side: most of the time goes in waiting
-  // for memory, scattered over the whole file.
-  const auto readRows = [&rows, games, first](unsigned from, unsigned to) {
-    for (unsigned i = from; i < to; ++i) rows[i] = RowOf(games->GetChildren()[i], i, first);
+  // for memory, scattered over the whole file. Rows are made where they are
+  // kept, never made empty first.
+  const auto readRows = [games, first](unsigned from, unsigned to, std::vector<GameRow>& rows) {
+    for (unsigned i = from; i < to; ++i) rows.push_back(RowOf(games->GetChildren()[i], i, first));
   };
+  const bool grouping = first == FirstColumn::Category;
+  std::vector<GameRow> rows, later;
   if (count >= 2 * kRowsPerThreadAtLeast) {
-    std::thread secondHalf(readRows, count / 2, count);
-    readRows(0, count / 2);
+    // The first half holds the second too, unless both go to their groups.
+    rows.reserve(grouping ? count / 2 : count);
+    std::thread secondHalf([&] {
+      later.reserve(count - count / 2);
+      readRows(count / 2, count, later);
+    });
+    readRows(0, count / 2, rows);
     secondHalf.join();
   } else {
-    readRows(0, count);
+    rows.reserve(count);
+    readRows(0, count, rows);
+  }
+  if (!grouping) {
+    rows.insert(rows.end(), std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()));
+    return rows;
   }
   // Where column 0 names the category in place of drawn groups, the games of
   // a category stay together, in the categories' order and library order
-  // within each, so that the list reads as the groups do.
-  // Each row is moved once, straight to its place: a sort of a large
-  // library's rows would move each of them many times.
-  if (first == FirstColumn::Category) {
-    std::size_t placeOf[kCategoryCount + 1] = {};
-    for (const GameRow& row : rows) ++placeOf[row.group + 1];
-    for (int group = 1; group <= kCategoryCount; ++group) placeOf[group] += placeOf[group - 1];
-    std::vector<GameRow> grouped(rows.size());
-    for (GameRow& row : rows) grouped[placeOf[row.group]++] = std::move(row);
-    rows.swap(grouped);
-  }
-  return rows;
+  // within each, so that the list reads as the groups do. Each row is moved
+  // once, straight to its place: a sort would move each of them many times.
+  std::vector<unsigned char> groupOf;
+  groupOf.reserve(count);
+  for (const std::vector<GameRow>* part : {&rows, &later})
+    for (const GameRow& row : *part) groupOf.push_back(static_cast<unsigned char>(row.group));
+  std::vector<GameRow> grouped;
+  grouped.reserve(count);
+  for (int group = 0; group < kCategoryCount; ++group)
+    for (std::size_t i = 0; i < groupOf.size(); ++i)
+      if (groupOf[i] == group) grouped.push_back(std::move(i < rows.size() ? rows[i] : later[i - rows.size()]));
+  return grouped;
 }
 
 namespace {

@@ -69,6 +69,14 @@ TEST(GameRows, ShowNumbersCategoriesOrNothingInColumnZeroAndCompleteEntries) {
     ASSERT_EQ(bare ? 0 : CategoryIndex("RPG"), rows[i].group) << i;
     ASSERT_NE(nullptr, rows[i].entry->FindChild("Main")->FindAttribute("Name")) << i;
   }
+  // By category: the nine bare games (No Category) first, then the rest, each
+  // in library order across both halves.
+  const auto grouped = GameRows(*large, FirstColumn::Category);
+  ASSERT_EQ(rows.size(), grouped.size());
+  for (int k = 0; k < kBig; ++k) {
+    const int game = k < 9 ? 1000 * k + 999 : (k - 9) + (k - 9) / 999;
+    ASSERT_EQ(GamesOf(*large)->GetChildren()[game], grouped[k].entry) << k;
+  }
 }
 
 TEST(GameRows, SortsNumbersNumericallyAndTextsAsTheFindBoxComparesThemInTheSharedDirection) {
