@@ -88,13 +88,13 @@ HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs) {
   return WaitForTopWindow(processId, timeoutMs, nullptr);
 }
 
-HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND), bool ownedToo) {
+HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND), bool ownedToo, DWORD pollMs) {
   const ULONGLONG end = GetTickCount64() + timeoutMs;
   while (GetTickCount64() < end) {
     WindowSearch search{processId, nullptr, accept, ownedToo};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
-    Sleep(50);
+    Sleep(pollMs);
   }
   return nullptr;
 }

@@ -44,7 +44,8 @@ HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs);
 // The same, for the first such window that accept takes (a message box, a
 // window with a menu, ...); with ownedToo also windows that have an owner
 // (a message box of the main window).
-HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND), bool ownedToo = false);
+HWND WaitForTopWindow(DWORD processId, DWORD timeoutMs, bool (*accept)(HWND), bool ownedToo = false,
+                     DWORD pollMs = 50);
 
 // The text of the "Vantle" message box of the process (0: any) within
 // timeoutMs, once answered with OK; "<none>" when none came.
