@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "update/Sha1Compress.h"
+#include "update/Sha1Rounds.h"
 #include "update/rdc/RdcEngine.h"
 #include "update/rdc/RollingHash.h"
 
@@ -144,6 +146,74 @@ VANTLE_RDC_SCALAR_STORES void TwoChains(const std::uint8_t* bytes, std::size_t p
   ChainTail<kTurnedBack>(b0, whole, steps, x0, g0);
   ChainOn<kTurnedBack>(b1, whole, lastSteps, x1, g1);
 }
+
+// Compresses the blocks in order, without anything to overlap them with.
+void CompressAll(const Sha1Blocks* sign, std::size_t signCount) {
+  for (std::size_t j = 0; j < signCount; ++j)
+    if (sign[j].count > 0) sha1_detail::BestCompress()(sign[j].state, sign[j].data, sign[j].count);
+}
+
+#ifdef VANTLE_SHA1_HARDWARE
+// Two chains under way: their values and where each reads and stores.
+struct ChainPair {
+  std::uint32_t x0, x1;
+  const std::uint8_t *b0, *b1;
+  std::uint32_t *g0, *g1;
+};
+
+// One step of both chains at k, while there are whole steps left.
+template <bool kTurnedBack>
+VANTLE_RDC_SCALAR_STORES inline void StepBoth(ChainPair& c, std::size_t& k, std::size_t whole) {
+  if (k < whole) {
+    c.x0 = Step8<kTurnedBack>(c.x0, c.b0 + k, c.g0 + k);
+    c.x1 = Step8<kTurnedBack>(c.x1, c.b1 + k, c.g1 + k);
+    k += 8;
+  }
+}
+
+// TwoChains with the blocks of sign compressed on the way: a step of both
+// chains after every five steps of a block's rounds (which wait on one
+// another meanwhile), so 32 bytes of each chain a block. A file has as many
+// bytes to sign as to hash, and a block's rounds take about as long as the
+// chains take for that many bytes: both run out at about the same time.
+// Whatever is left of either then runs alone.
+template <bool kTurnedBack>
+__attribute__((target("sha,sse4.1,ssse3"))) VANTLE_RDC_SCALAR_STORES void TwoChainsSigning(
+    const std::uint8_t* bytes, std::size_t part, std::size_t steps, std::size_t lastSteps, std::uint32_t* g,
+    std::size_t stride, const Sha1Blocks* sign, std::size_t signCount) {
+  ChainPair c{0, 0, bytes, bytes + part, g, g + stride};
+  c.g0[0] = c.g1[0] = 0;
+  const std::size_t whole = steps / 8 * 8;
+  std::size_t k = 0;
+  for (const Sha1Blocks* job = sign; job != sign + signCount; ++job) {
+    sha1_detail::ShaState state = sha1_detail::LoadShaState(job->state);
+    for (std::size_t b = 0; b < job->count; ++b) {
+      sha1_detail::ShaRounds r;
+      sha1_detail::ShaBegin(r, state, job->data + 64 * b);
+      sha1_detail::ShaSteps<1, 4>(r);
+      StepBoth<kTurnedBack>(c, k, whole);
+      sha1_detail::ShaSteps<5, 9>(r);
+      StepBoth<kTurnedBack>(c, k, whole);
+      sha1_detail::ShaSteps<10, 14>(r);
+      StepBoth<kTurnedBack>(c, k, whole);
+      sha1_detail::ShaSteps<15, 19>(r);
+      StepBoth<kTurnedBack>(c, k, whole);
+      sha1_detail::ShaEnd(r, state);
+    }
+    sha1_detail::StoreShaState(state, job->state);
+  }
+  while (k < whole) StepBoth<kTurnedBack>(c, k, whole);
+  ChainTail<kTurnedBack>(c.b0, whole, steps, c.x0, c.g0);
+  ChainOn<kTurnedBack>(c.b1, whole, lastSteps, c.x1, c.g1);
+}
+
+bool CanSignBesideChains() {
+  static const bool can = sha1_detail::HardwareCompress() != nullptr;
+  return can;
+}
+#else
+bool CanSignBesideChains() { return false; }
+#endif
 
 // out[i] = g[i + kHashWindow] ^ Rotl(g[i], kHashWindow), from chains that
 // turned their values back: a loop the compiler runs on vectors, as wide as
@@ -423,30 +493,38 @@ void WindowHashes::Compute(const std::uint8_t* in, std::size_t count, std::uint3
 }
 
 void WindowHashes::ComputeWithMaxima(const std::uint8_t* in, std::size_t count, std::uint32_t* out,
-                                     std::uint32_t* maxima) {
-  if (count == 0) return;
+                                     std::uint32_t* maxima, const Sha1Blocks* sign, std::size_t signCount) {
   const Kernels& kernels = Chosen();
-  if (kernels.whole != nullptr) {
+  if (count == 0 || kernels.whole != nullptr) {
+    CompressAll(sign, signCount);
+    if (count == 0) return;
     kernels.whole(in, count, out);
     if (maxima != nullptr) kernels.maxima64(out, count / 64, maxima);
     return;
   }
   // A piece at a time, so that the chains' values are read back while they
-  // are still in the nearest cache, and leave the caller's data in it.
+  // are still in the nearest cache, and leave the caller's data in it. The
+  // blocks to sign go with the first piece.
   static_assert(kPiece % 64 == 0, "pieces of whole blocks");
-  for (std::size_t at = 0; at < count; at += kPiece)
-    Chains(in + at, std::min(kPiece, count - at), out + at, maxima != nullptr ? maxima + at / 64 : nullptr);
+  for (std::size_t at = 0; at < count; at += kPiece) {
+    Chains(in + at, std::min(kPiece, count - at), out + at, maxima != nullptr ? maxima + at / 64 : nullptr, sign,
+           signCount);
+    signCount = 0;
+  }
 }
 
 void WindowHashes::ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
-  Chains(in, count, out, nullptr);
+  Chains(in, count, out, nullptr, nullptr, 0);
 }
 
 // With maxima, the first chain's part is whole blocks.
 VANTLE_RDC_SCALAR_STORES void WindowHashes::Chains(const std::uint8_t* in, std::size_t count, std::uint32_t* out,
-                                                   std::uint32_t* maxima) {
-  if (count == 0) return;
+                                                   std::uint32_t* maxima, const Sha1Blocks* sign,
+                                                   std::size_t signCount) {
   const std::size_t chains = count >= kChains * kMinPerChain ? kChains : 1;
+  const bool signBeside = chains == kChains && signCount > 0 && CanSignBesideChains();
+  if (!signBeside) CompressAll(sign, signCount);
+  if (count == 0) return;
   const std::size_t part = maxima != nullptr ? count / chains / 64 * 64 : count / chains;
   const std::size_t last = count - part * (chains - 1);  // the last part takes the remainder
   // Chain c covers the positions from c * part on, starting kHashWindow bytes
@@ -464,6 +542,12 @@ VANTLE_RDC_SCALAR_STORES void WindowHashes::Chains(const std::uint8_t* in, std::
   static_assert(kChains == 2, "two chains side by side");
   if (chains == kChains) {
     const std::size_t lastSteps = last + kHashWindow - 1;
+#ifdef VANTLE_SHA1_HARDWARE
+    if (signBeside) {
+      if (kernels.turnsLanes) TwoChainsSigning<false>(from, part, steps, lastSteps, g, stride, sign, signCount);
+      else TwoChainsSigning<true>(from, part, steps, lastSteps, g, stride, sign, signCount);
+    } else
+#endif
     if (kernels.turnsLanes) TwoChains<false>(from, part, steps, lastSteps, g, stride);
     else TwoChains<true>(from, part, steps, lastSteps, g, stride);
   } else {
