@@ -207,12 +207,12 @@ __attribute__((target("sha,sse4.1,ssse3"))) VANTLE_RDC_SCALAR_STORES void TwoCha
   ChainOn<kTurnedBack>(c.b1, whole, lastSteps, c.x1, c.g1);
 }
 
-bool CanSignBesideChains() {
+bool CanSignAlongside() {
   static const bool can = sha1_detail::HardwareCompress() != nullptr;
   return can;
 }
 #else
-bool CanSignBesideChains() { return false; }
+bool CanSignAlongside() { return false; }
 #endif
 
 // out[i] = g[i + kHashWindow] ^ Rotl(g[i], kHashWindow), from chains that
@@ -250,8 +250,11 @@ struct Kernels {
   void (*windows)(const std::uint32_t*, std::size_t, std::uint32_t*);
   std::uint32_t (*max)(const std::uint32_t*, std::size_t);
   void (*maxima64)(const std::uint32_t*, std::size_t, std::uint32_t*);
-  // The whole computation at once, where the processor allows (else null).
-  void (*whole)(const std::uint8_t*, std::size_t, std::uint32_t*);
+  // The whole computation at once, where the processor allows (else null),
+  // and the same with blocks to sign on the way (for processors with the SHA
+  // extensions).
+  void (*whole)(const std::uint8_t*, std::size_t, std::uint32_t*, const Sha1Blocks*, std::size_t);
+  void (*wholeSigning)(const std::uint8_t*, std::size_t, std::uint32_t*, const Sha1Blocks*, std::size_t);
   // Whether windows takes S, each lane turned by its place in a step of
   // eight, or G.
   bool turnsLanes;
@@ -363,12 +366,37 @@ struct InputOrder {
 };
 constexpr InputOrder kInputOrder;
 
+// Moves on to the first job from job on that has blocks, if any: its state,
+// first block and count.
+__attribute__((target("sha,sse4.1,ssse3"))) inline void OpenJob(const Sha1Blocks*& job, const Sha1Blocks* end,
+                                                                sha1_detail::ShaState& state,
+                                                                const std::uint8_t*& block, std::size_t& left) {
+  while (job != end && job->count == 0) ++job;
+  if (job == end) return;
+  state = sha1_detail::LoadShaState(job->state);
+  block = job->data;
+  left = job->count;
+}
+
 // GCC 12's own intrinsics start from an "undefined" register that its
 // warning takes for an uninitialised variable.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void WholeAvx512(const std::uint8_t* in, std::size_t count,
-                                                                          std::uint32_t* out) {
+//
+// With kSign, the blocks of sign are compressed on the way, a block every 64
+// positions, its rounds spread between the four registers' sums (the rounds
+// wait on one another and use little of the vector units meanwhile). The
+// SHA instructions are only enabled here, never used without kSign.
+template <bool kSign>
+__attribute__((target("avx512f,avx512bw,avx512vbmi,sha,sse4.1,ssse3"))) void WholeAvx512(
+    const std::uint8_t* in, std::size_t count, std::uint32_t* out, const Sha1Blocks* sign, std::size_t signCount) {
+  // The block being signed: the left blocks from block on go into state, for
+  // job, and the jobs after it follow.
+  const Sha1Blocks *job = sign, *const jobEnd = sign + signCount;
+  const std::uint8_t* block = nullptr;
+  std::size_t left = 0;
+  sha1_detail::ShaState state{};
+  if constexpr (kSign) OpenJob(job, jobEnd, state, block, left);
   __m512i plane[4][4];
   for (int j = 0; j < 4; ++j)
     for (int q = 0; q < 4; ++q) plane[j][q] = _mm512_loadu_si512(kPlanes.p[j] + 64 * q);
@@ -392,7 +420,17 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void WholeAvx512(const st
     const __m512i lo23 = _mm512_unpacklo_epi8(pl[2], pl[3]), hi23 = _mm512_unpackhi_epi8(pl[2], pl[3]);
     const __m512i u[4] = {_mm512_unpacklo_epi16(lo01, lo23), _mm512_unpackhi_epi16(lo01, lo23),
                           _mm512_unpacklo_epi16(hi01, hi23), _mm512_unpackhi_epi16(hi01, hi23)};
+    const bool signing = kSign && left > 0;
+    sha1_detail::ShaRounds r;
+    if (signing) sha1_detail::ShaBegin(r, state, block);
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
+      if (signing) {
+        if (k == 0) sha1_detail::ShaSteps<1, 4>(r);
+        if (k == 1) sha1_detail::ShaSteps<5, 9>(r);
+        if (k == 2) sha1_detail::ShaSteps<10, 14>(r);
+        if (k == 3) sha1_detail::ShaSteps<15, 19>(r);
+      }
       const __m512i w1 = u[k];
       const __m512i w2 = _mm512_xor_si512(w1, _mm512_rol_epi32(_mm512_alignr_epi32(w1, w1p, 15), 1));
       const __m512i w4 = _mm512_xor_si512(w2, _mm512_rol_epi32(_mm512_alignr_epi32(w2, w2p, 14), 2));
@@ -412,6 +450,22 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void WholeAvx512(const st
       w16p = w16;
       w32p = w32;
     }
+    if (signing) {
+      sha1_detail::ShaEnd(r, state);
+      block += 64;
+      if (--left == 0) {
+        sha1_detail::StoreShaState(state, job->state);
+        OpenJob(++job, jobEnd, state, block, left);
+      }
+    }
+  }
+  if constexpr (kSign) {
+    if (left > 0) {  // more blocks than positions
+      for (; left > 0; --left, block += 64) sha1_detail::ShaBlock(state, block);
+      sha1_detail::StoreShaState(state, job->state);
+      ++job;
+    }
+    CompressAll(job, static_cast<std::size_t>(jobEnd - job));
   }
 }
 #pragma GCC diagnostic pop
@@ -448,13 +502,13 @@ VectorLevel ProcessorLevel() { return VectorLevel::kNone; }
 
 // The kernels of each level, indexed by it.
 const Kernels kByLevel[] = {
-    {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr, false, nullptr},
+    {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr, nullptr, false, nullptr},
 #ifdef VANTLE_RDC_VECTOR_DISPATCH
-    {&WindowsSse41, &MaxSse41, &Maxima64Sse41, nullptr, true, nullptr},
+    {&WindowsSse41, &MaxSse41, &Maxima64Sse41, nullptr, nullptr, true, nullptr},
 #endif
 #ifdef VANTLE_RDC_WIDE_VECTORS
-    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, nullptr, true, &WindowsMaximaAvx2},
-    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, &WholeAvx512, true, &WindowsMaximaAvx2},
+    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, nullptr, nullptr, true, &WindowsMaximaAvx2},
+    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, &WholeAvx512<false>, &WholeAvx512<true>, true, &WindowsMaximaAvx2},
 #endif
 };
 
@@ -495,10 +549,16 @@ void WindowHashes::Compute(const std::uint8_t* in, std::size_t count, std::uint3
 void WindowHashes::ComputeWithMaxima(const std::uint8_t* in, std::size_t count, std::uint32_t* out,
                                      std::uint32_t* maxima, const Sha1Blocks* sign, std::size_t signCount) {
   const Kernels& kernels = Chosen();
-  if (count == 0 || kernels.whole != nullptr) {
+  if (count == 0) {
     CompressAll(sign, signCount);
-    if (count == 0) return;
-    kernels.whole(in, count, out);
+    return;
+  }
+  if (kernels.whole != nullptr) {
+    if (signCount > 0 && CanSignAlongside()) kernels.wholeSigning(in, count, out, sign, signCount);
+    else {
+      CompressAll(sign, signCount);
+      kernels.whole(in, count, out, nullptr, 0);
+    }
     if (maxima != nullptr) kernels.maxima64(out, count / 64, maxima);
     return;
   }
@@ -522,7 +582,7 @@ VANTLE_RDC_SCALAR_STORES void WindowHashes::Chains(const std::uint8_t* in, std::
                                                    std::uint32_t* maxima, const Sha1Blocks* sign,
                                                    std::size_t signCount) {
   const std::size_t chains = count >= kChains * kMinPerChain ? kChains : 1;
-  const bool signBeside = chains == kChains && signCount > 0 && CanSignBesideChains();
+  const bool signBeside = chains == kChains && signCount > 0 && CanSignAlongside();
   if (!signBeside) CompressAll(sign, signCount);
   if (count == 0) return;
   const std::size_t part = maxima != nullptr ? count / chains / 64 * 64 : count / chains;
