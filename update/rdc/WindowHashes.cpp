@@ -161,19 +161,23 @@ struct ChainPair {
   std::uint32_t *g0, *g1;
 };
 
-// One step of both chains at k, while there are whole steps left.
-template <bool kTurnedBack>
-VANTLE_RDC_SCALAR_STORES inline void StepBoth(ChainPair& c, std::size_t& k, std::size_t whole) {
+// One step of chain kChain at k, while there are whole steps left; the
+// second chain's moves k on.
+template <bool kTurnedBack, int kChain>
+VANTLE_RDC_SCALAR_STORES inline void StepOne(ChainPair& c, std::size_t& k, std::size_t whole) {
   if (k < whole) {
-    c.x0 = Step8<kTurnedBack>(c.x0, c.b0 + k, c.g0 + k);
-    c.x1 = Step8<kTurnedBack>(c.x1, c.b1 + k, c.g1 + k);
-    k += 8;
+    if (kChain == 0) {
+      c.x0 = Step8<kTurnedBack>(c.x0, c.b0 + k, c.g0 + k);
+    } else {
+      c.x1 = Step8<kTurnedBack>(c.x1, c.b1 + k, c.g1 + k);
+      k += 8;
+    }
   }
 }
 
-// TwoChains with the blocks of sign compressed on the way: a step of both
-// chains after every five steps of a block's rounds (which wait on one
-// another meanwhile), so 32 bytes of each chain a block. A file has as many
+// TwoChains with the blocks of sign compressed on the way: a step of one
+// chain after every two or three steps of a block's rounds (which wait on
+// one another meanwhile), so 32 bytes of each chain a block. A file has as many
 // bytes to sign as to hash, and a block's rounds take about as long as the
 // chains take for that many bytes: both run out at about the same time.
 // Whatever is left of either then runs alone.
@@ -190,19 +194,30 @@ __attribute__((target("sha,sse4.1,ssse3"))) VANTLE_RDC_SCALAR_STORES void TwoCha
     for (std::size_t b = 0; b < job->count; ++b) {
       sha1_detail::ShaRounds r;
       sha1_detail::ShaBegin(r, state, job->data + 64 * b);
-      sha1_detail::ShaSteps<1, 4>(r);
-      StepBoth<kTurnedBack>(c, k, whole);
-      sha1_detail::ShaSteps<5, 9>(r);
-      StepBoth<kTurnedBack>(c, k, whole);
-      sha1_detail::ShaSteps<10, 14>(r);
-      StepBoth<kTurnedBack>(c, k, whole);
-      sha1_detail::ShaSteps<15, 19>(r);
-      StepBoth<kTurnedBack>(c, k, whole);
+      sha1_detail::ShaSteps<1, 2>(r);
+      StepOne<kTurnedBack, 0>(c, k, whole);
+      sha1_detail::ShaSteps<3, 4>(r);
+      StepOne<kTurnedBack, 1>(c, k, whole);
+      sha1_detail::ShaSteps<5, 7>(r);
+      StepOne<kTurnedBack, 0>(c, k, whole);
+      sha1_detail::ShaSteps<8, 9>(r);
+      StepOne<kTurnedBack, 1>(c, k, whole);
+      sha1_detail::ShaSteps<10, 12>(r);
+      StepOne<kTurnedBack, 0>(c, k, whole);
+      sha1_detail::ShaSteps<13, 14>(r);
+      StepOne<kTurnedBack, 1>(c, k, whole);
+      sha1_detail::ShaSteps<15, 17>(r);
+      StepOne<kTurnedBack, 0>(c, k, whole);
+      sha1_detail::ShaSteps<18, 19>(r);
+      StepOne<kTurnedBack, 1>(c, k, whole);
       sha1_detail::ShaEnd(r, state);
     }
     sha1_detail::StoreShaState(state, job->state);
   }
-  while (k < whole) StepBoth<kTurnedBack>(c, k, whole);
+  while (k < whole) {
+    StepOne<kTurnedBack, 0>(c, k, whole);
+    StepOne<kTurnedBack, 1>(c, k, whole);
+  }
   ChainTail<kTurnedBack>(c.b0, whole, steps, c.x0, c.g0);
   ChainOn<kTurnedBack>(c.b1, whole, lastSteps, c.x1, c.g1);
 }
