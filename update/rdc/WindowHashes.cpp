@@ -395,8 +395,11 @@ __attribute__((target("sha,sse4.1,ssse3"))) inline void OpenJob(const Sha1Blocks
 
 // GCC 12's own intrinsics start from an "undefined" register that its
 // warning takes for an uninitialised variable.
+// (Clang has no such warning, and would warn of the unknown name.)
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 //
 // With kSign, the blocks of sign are compressed on the way, a block every 64
 // positions, its rounds spread between the four registers' sums (the rounds
