@@ -183,9 +183,13 @@ struct SignatureGenerator::State {
   // once they are compressed.
   void ListBlocks();
   void SignedBlocks();
+  // The listed blocks compressed on their own, with nothing beside them.
+  void CompressListed() const {
+    for (const Sha1Blocks& b : blocks) sha1_detail::BestCompress()(b.state, b.data, b.count);
+  }
   void SignSettled() {
     ListBlocks();
-    for (const Sha1Blocks& b : blocks) sha1_detail::BestCompress()(b.state, b.data, b.count);
+    CompressListed();
     SignedBlocks();
   }
 
@@ -385,7 +389,7 @@ void SignatureGenerator::State::Take(std::size_t count) {
                                    blockMax.data() + (pos / kBlock - hashBase / kBlock), blocks.data(),
                                    blocks.size());
   else
-    for (const Sha1Blocks& b : blocks) sha1_detail::BestCompress()(b.state, b.data, b.count);
+    CompressListed();
   SignedBlocks();
   for (std::int64_t b = firstOpen; b < std::min(pos, end) / kBlock; ++b)
     blockMax[static_cast<std::size_t>(b - hashBase / kBlock)] = MaxOf(hashes.get() + (b * kBlock - hashBase), kBlock);
