@@ -177,10 +177,13 @@ VANTLE_RDC_SCALAR_STORES inline void StepOne(ChainPair& c, std::size_t& k, std::
 
 // TwoChains with the blocks of sign compressed on the way: a step of one
 // chain after every two or three steps of a block's rounds (which wait on
-// one another meanwhile), so 32 bytes of each chain a block. A file has as many
-// bytes to sign as to hash, and a block's rounds take about as long as the
-// chains take for that many bytes: both run out at about the same time.
-// Whatever is left of either then runs alone.
+// one another meanwhile), so 32 bytes of each chain a block. A file has as
+// many bytes to sign as to hash, and a block's rounds take about as long as
+// the chains take for that many bytes: both run out at about the same time.
+// Whatever is left of either then runs alone. The steps are put between the
+// rounds rather than after the block because work placed after a block
+// cannot retire before the block's last round, and its stores fill the queue
+// that holds them until then, which stalls what follows.
 template <bool kTurnedBack>
 __attribute__((target("sha,sse4.1,ssse3"))) VANTLE_RDC_SCALAR_STORES void TwoChainsSigning(
     const std::uint8_t* bytes, std::size_t part, std::size_t steps, std::size_t lastSteps, std::uint32_t* g,
@@ -394,14 +397,14 @@ __attribute__((target("sha,sse4.1,ssse3"))) inline void OpenJob(const Sha1Blocks
 }
 
 // GCC 12's own intrinsics start from an "undefined" register that its
-// warning takes for an uninitialised variable.
-// (Clang has no such warning, and would warn of the unknown name.)
+// warning takes for an uninitialised variable. (Clang has no such warning,
+// and would warn of the unknown name.)
 #pragma GCC diagnostic push
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-//
-// With kSign, the blocks of sign are compressed on the way, a block every 64
+
+// The whole computation, as above. With kSign, the blocks of sign are compressed on the way, a block every 64
 // positions, its rounds spread between the four registers' sums (the rounds
 // wait on one another and use little of the vector units meanwhile). The
 // SHA instructions are only enabled here, never used without kSign.
