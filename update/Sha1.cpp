@@ -85,16 +85,20 @@ void CompressPortable(std::uint32_t state[5], const std::uint8_t* data, std::siz
 
 }  // namespace sha1_detail
 
-namespace {
-
 // The processor's SHA instructions when it has them (several times faster),
 // else the portable code; chosen once.
-void Compress(std::uint32_t state[5], const std::uint8_t* data, std::size_t blocks) {
-  static const sha1_detail::CompressFunction chosen = [] {
-    const sha1_detail::CompressFunction hardware = sha1_detail::HardwareCompress();
-    return hardware ? hardware : &sha1_detail::CompressPortable;
+sha1_detail::CompressFunction sha1_detail::BestCompress() {
+  static const CompressFunction chosen = [] {
+    const CompressFunction hardware = HardwareCompress();
+    return hardware ? hardware : &CompressPortable;
   }();
-  chosen(state, data, blocks);
+  return chosen;
+}
+
+namespace {
+
+void Compress(std::uint32_t state[5], const std::uint8_t* data, std::size_t blocks) {
+  sha1_detail::BestCompress()(state, data, blocks);
 }
 
 struct FileCloser {
@@ -147,6 +151,15 @@ void Sha1Context::Update(const void* bytes, std::size_t count) {
     std::memcpy(block_, p, count);
     blockUsed_ = std::uint32_t(count);
   }
+}
+
+std::uint32_t* Sha1Context::DeferBlocks(std::size_t blocks) {
+  if (blockUsed_ != 0) return nullptr;
+  const std::uint64_t bits = std::uint64_t(blocks) << 9;
+  const std::uint32_t before = lengthLow_;
+  lengthLow_ += std::uint32_t(bits);
+  lengthHigh_ += std::uint32_t(bits >> 32) + (lengthLow_ < before ? 1u : 0u);
+  return state_;
 }
 
 void Sha1Context::Final() {

@@ -29,6 +29,14 @@ class Sha1Context {
   // Feeds bytes; every complete 64-byte block is transformed at once.
   void Update(const void* bytes, std::size_t count);
 
+  // For a caller that compresses whole 64-byte blocks of the message itself
+  // (with sha1_detail's functions), to overlap them with work of its own:
+  // counts `blocks` more blocks as fed and returns the state they must be
+  // compressed into, in order, before anything more is fed or Final is
+  // called. Null (and nothing counted) unless what has been fed so far is a
+  // whole number of blocks.
+  std::uint32_t* DeferBlocks(std::size_t blocks);
+
   // Feeds the whole file, read front to back in 8000-byte chunks. False when
   // the path is null or the file cannot be opened (then nothing is fed), and
   // also when the file turns out shorter than its size said (then what was

@@ -16,4 +16,7 @@ void CompressPortable(std::uint32_t state[5], const std::uint8_t* data, std::siz
 // The hardware form, or null when this build or this processor lacks it.
 CompressFunction HardwareCompress();
 
+// The form Sha1Context uses: the hardware one where there is one.
+CompressFunction BestCompress();
+
 }  // namespace sha1_detail

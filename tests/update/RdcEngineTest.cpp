@@ -4,6 +4,7 @@
 #include "update/rdc/RollingHash.h"
 #include "update/rdc/WindowHashes.h"
 #include "update/Sha1.h"
+#include "update/Sha1Compress.h"
 
 #include <gtest/gtest.h>
 
@@ -198,14 +199,22 @@ TEST(RdcGenerator, WindowHashesMatchTheWindowSummedInFull) {
         EXPECT_EQ(0x5A5A5A5Au, got.back()) << "written past the piece";
       }
     }
-    // With the maxima of the whole blocks, from a block's start.
+    // With the maxima of the whole blocks, from a block's start, and blocks
+    // of two SHA-1 messages compressed alongside (fewer and more than the
+    // hashes have room for).
     WindowHashes hashes;
     for (const auto& piece : pieces) {
       if (piece.from % 64 != 0) continue;
       SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(piece.from) + "+" +
                    std::to_string(piece.count) + " with maxima");
       std::vector<std::uint32_t> got(piece.count), maxima(piece.count / 64 + 1, 0x5A5A5A5Au);
-      hashes.ComputeWithMaxima(at0 + piece.from, piece.count, got.data(), maxima.data());
+      std::uint32_t states[2][5] = {{1, 2, 3, 4, 5}, {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u}};
+      std::uint32_t expectedStates[2][5];
+      std::memcpy(expectedStates, states, sizeof states);
+      const Sha1Blocks sign[] = {{states[0], data.data() + 5, 2}, {states[1], data.data() + 100, std::min(piece.count / 40, (data.size() - 100) / 64)}};
+      for (int j = 0; j < 2; ++j) sha1_detail::CompressPortable(expectedStates[j], sign[j].data, sign[j].count);
+      hashes.ComputeWithMaxima(at0 + piece.from, piece.count, got.data(), maxima.data(), sign, 2);
+      EXPECT_EQ(0, std::memcmp(expectedStates, states, sizeof states)) << "signed alongside";
       EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin() + piece.from));
       for (std::size_t b = 0; b < piece.count / 64; ++b)
         EXPECT_EQ(*std::max_element(got.begin() + 64 * b, got.begin() + 64 * (b + 1)), maxima[b]) << b;
@@ -281,14 +290,23 @@ TEST(RdcGenerator, ChunksFollowTheBoundaryRuleAndSignTheirBytes) {
   }
 }
 
+// Whatever the pieces and the vector level (the caller's buffer is refilled
+// between calls, so bytes kept from an earlier call must have been copied).
 TEST(RdcGenerator, FeedingInOddPiecesGivesTheOnePassStream) {
   const Bytes data = Cat({Random(5, 150000), Bytes(70000, 0), Random(6, 3333)});
   const Bytes expected = MakeSignatureStream(data.data(), data.size());
   const struct {
     std::size_t in, out;
-  } splits[] = {{1, 10000}, {7, 1}, {4093, 5}, {10000, 18}, {65537, 3}, {data.size(), 10000}};
+    VectorLevel level;
+  } splits[] = {{1, 10000, VectorLevel::kAvx512}, {7, 1, VectorLevel::kAvx512}, {4093, 5, VectorLevel::kAvx512},
+                {10000, 18, VectorLevel::kAvx512}, {65537, 3, VectorLevel::kAvx512},
+                {data.size(), 10000, VectorLevel::kAvx512}, {10000, 10000, VectorLevel::kNone},
+                {10000, 10000, VectorLevel::kAvx2}, {8193, 100, VectorLevel::kAvx2},
+                {20000, 10000, VectorLevel::kSse41}, {513, 7, VectorLevel::kAvx2}};
   for (const auto& split : splits) {
-    SCOPED_TRACE(std::to_string(split.in) + "/" + std::to_string(split.out));
+    UseVectorLevel(split.level);
+    SCOPED_TRACE(std::to_string(split.in) + "/" + std::to_string(split.out) + " at level " +
+                 std::to_string(static_cast<int>(split.level)));
     SignatureGenerator generator;
     Bytes got, outBuf(split.out), inBuf(split.in);
     std::size_t at = 0;
@@ -306,6 +324,7 @@ TEST(RdcGenerator, FeedingInOddPiecesGivesTheOnePassStream) {
     RdcBufferPointer in{0, 0, nullptr}, out{0, 0, nullptr};
     EXPECT_EQ(E_FAIL, generator.Process(TRUE, &end, &in, &out)) << "a call after the end";
   }
+  UseVectorLevel(VectorLevel::kAvx512);
   std::FILE* file = std::tmpfile();
   ASSERT_NE(nullptr, file);
   std::fwrite(data.data(), 1, data.size(), file);

@@ -212,6 +212,31 @@ TEST(Sha1, UpdateSplitAtEveryOffsetGivesOneDigest) {
   }
 }
 
+// Blocks compressed by the caller between pieces fed as usual: one digest,
+// the length counted; refused in the middle of a block.
+TEST(Sha1, BlocksDeferredToTheCallerGiveOneDigest) {
+  const auto data = RandomBytes(700, 4);
+  const struct {
+    std::size_t head, blocks;
+  } cases[] = {{0, 0}, {0, 1}, {64, 3}, {128, 8}, {640, 0}, {0, 10}, {30, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.head) + " + " + std::to_string(c.blocks) + " blocks");
+    const std::size_t tail = c.head + 64 * c.blocks;
+    Sha1Context sha;
+    sha.Update(data.data(), c.head);
+    std::uint32_t* state = sha.DeferBlocks(c.blocks);
+    if (c.head % 64 != 0) {
+      EXPECT_EQ(nullptr, state);
+      continue;
+    }
+    ASSERT_NE(nullptr, state);
+    sha1_detail::BestCompress()(state, data.data() + c.head, c.blocks);
+    sha.Update(data.data() + tail, data.size() - tail);
+    sha.Final();
+    EXPECT_EQ(Report(sha), ReferenceSha1(data));
+  }
+}
+
 TEST(Sha1, ResetAfterFinalStartsAfresh) {
   Sha1Context sha;
   sha.Reset();

@@ -20,7 +20,13 @@
 // Chunks are signed as their bytes become certain to belong to them, so only
 // the last few thousand bytes and hashes are held. The bytes are hashed and
 // signed where the caller's input holds them; only those still needed when
-// a call returns (about a horizon's worth) are copied.
+// a call returns (a horizon's and a step's worth) are copied.
+//
+// The signing lags one step behind the decisions: the whole SHA-1 blocks of
+// the bytes settled in one step are compressed during the next step's pass 1,
+// interleaved with it (the rounds wait on one another, and the hashes keep
+// the processor's other units busy meanwhile). A chunk's partial last block
+// and its padding follow that pass.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -28,6 +34,7 @@
 #include <new>
 
 #include "update/Sha1.h"
+#include "update/Sha1Compress.h"
 #include "update/rdc/RdcEngine.h"
 #include "update/rdc/WindowHashes.h"
 
@@ -109,8 +116,21 @@ struct SignatureGenerator::State {
   std::int64_t decided = 0;  // first block not yet decided
 
   std::int64_t start = 0;  // current chunk's first position
-  std::int64_t signedTo = 0;  // bytes start .. signedTo - 1 are in sha
-  Sha1Context sha;
+
+  // Signing, which follows the decisions: the chunks ending at cuts (in
+  // order) and the one after them are decided up to settledTo, and signed
+  // from signedTo on. signing[i] is the hash of the i-th of those chunks;
+  // signing[0]'s (from signStart) holds the bytes before signedTo, a whole
+  // number of blocks, and the others nothing yet.
+  std::int64_t signStart = 0;
+  std::int64_t signedTo = 0;
+  std::int64_t settledTo = 0;
+  std::vector<std::int64_t> cuts;
+  std::vector<Sha1Context> signing = std::vector<Sha1Context>(1);
+  // The whole blocks to compress in the next pass 1, and the one block that
+  // lies partly in buf and partly in the caller's input, put together.
+  std::vector<Sha1Blocks> blocks;
+  std::uint8_t seamBlock[64];
 
   std::vector<std::uint8_t> out;  // signature bytes not yet handed out
   std::size_t outRead = 0;
@@ -143,27 +163,34 @@ struct SignatureGenerator::State {
     return blockMax[static_cast<std::size_t>(block - hashBase / kBlock)];
   }
 
-  // The chunk's bytes up to end go into its hash.
-  void SignTo(std::int64_t end) {
-    if (end <= signedTo) return;
-    if (signedTo < freshBase) {
-      const std::int64_t held = std::min(end, freshBase);
-      sha.Update(buf.data() + (signedTo - bufBase), static_cast<std::size_t>(held - signedTo));
-      signedTo = held;
-    }
-    if (end > signedTo) sha.Update(fresh + (signedTo - freshBase), static_cast<std::size_t>(end - signedTo));
-    signedTo = end;
+  // Feeds the bytes of positions from .. to - 1 to sha, from buf and the
+  // current input as they lie.
+  void Feed(Sha1Context& sha, std::int64_t from, std::int64_t to) const {
+    if (from < std::min(to, freshBase))
+      sha.Update(buf.data() + (from - bufBase), static_cast<std::size_t>(std::min(to, freshBase) - from));
+    from = std::max(from, freshBase);
+    if (from < to) sha.Update(fresh + (from - freshBase), static_cast<std::size_t>(to - from));
   }
 
+  // The chunk ends at end (it is signed later).
   void Emit(std::int64_t end) {
-    SignTo(end);
-    sha.Final();
-    const std::size_t length = static_cast<std::size_t>(end - start);
-    out.push_back(static_cast<std::uint8_t>(length));
-    out.push_back(static_cast<std::uint8_t>(length >> 8));
-    out.insert(out.end(), sha.Digest(), sha.Digest() + kStrongHashSize);
-    sha.Reset();
+    cuts.push_back(end);
     start = end;
+  }
+
+  // Lists in blocks the whole blocks of everything settled and not yet
+  // signed, each chunk's counted in its hash, for SignedBlocks to finish
+  // once they are compressed.
+  void ListBlocks();
+  void SignedBlocks();
+  // The listed blocks compressed on their own, with nothing beside them.
+  void CompressListed() const {
+    for (const Sha1Blocks& b : blocks) sha1_detail::BestCompress()(b.state, b.data, b.count);
+  }
+  void SignSettled() {
+    ListBlocks();
+    CompressListed();
+    SignedBlocks();
   }
 
   // Cuts at end, and before it wherever the length limit requires.
@@ -263,7 +290,56 @@ void SignatureGenerator::State::DecideUpTo(std::int64_t blockEnd, std::int64_t e
   // certainly its own.
   const std::int64_t settled = std::min(end, decided * kBlock);
   while (settled - start > static_cast<std::int64_t>(kMaxChunk)) Emit(start + kMaxChunk);
-  SignTo(settled);
+  settledTo = std::max(settledTo, settled);
+}
+
+void SignatureGenerator::State::ListBlocks() {
+  blocks.clear();
+  if (signing.size() < cuts.size() + 1) signing.resize(cuts.size() + 1);
+  std::int64_t from = signedTo;
+  for (std::size_t i = 0; i <= cuts.size(); ++i) {
+    // The last chunk is still open: only its whole blocks are signed yet.
+    const std::int64_t to = i < cuts.size() ? cuts[i] : settledTo;
+    const std::int64_t whole = (to - from) / 64;
+    if (whole > 0) {
+      std::uint32_t* state = signing[i].DeferBlocks(static_cast<std::size_t>(whole));
+      const std::int64_t end = from + 64 * whole;
+      std::int64_t at = from;
+      if (at < freshBase) {  // blocks held in buf
+        const std::int64_t n = (std::min(end, freshBase) - at) / 64;
+        if (n > 0) blocks.push_back({state, buf.data() + (at - bufBase), static_cast<std::size_t>(n)});
+        at += 64 * n;
+      }
+      if (at < freshBase && at < end) {  // the block across the seam
+        const std::size_t held = static_cast<std::size_t>(freshBase - at);
+        std::memcpy(seamBlock, buf.data() + (at - bufBase), held);
+        std::memcpy(seamBlock + held, fresh, 64 - held);
+        blocks.push_back({state, seamBlock, 1});
+        at += 64;
+      }
+      if (at < end) blocks.push_back({state, fresh + (at - freshBase), static_cast<std::size_t>((end - at) / 64)});
+    }
+    if (i < cuts.size()) from = cuts[i];
+  }
+}
+
+void SignatureGenerator::State::SignedBlocks() {
+  std::int64_t from = signedTo, chunkStart = signStart;
+  for (std::size_t i = 0; i < cuts.size(); ++i) {
+    Sha1Context& sha = signing[i];
+    Feed(sha, from + (cuts[i] - from) / 64 * 64, cuts[i]);
+    sha.Final();
+    const std::size_t length = static_cast<std::size_t>(cuts[i] - chunkStart);
+    out.push_back(static_cast<std::uint8_t>(length));
+    out.push_back(static_cast<std::uint8_t>(length >> 8));
+    out.insert(out.end(), sha.Digest(), sha.Digest() + kStrongHashSize);
+    sha.Reset();
+    from = chunkStart = cuts[i];
+  }
+  signedTo = from + std::max<std::int64_t>(0, settledTo - from) / 64 * 64;
+  signStart = chunkStart;
+  std::swap(signing[0], signing[cuts.size()]);
+  cuts.clear();
 }
 
 // Hashes the next count positions of the current input and decides every
@@ -306,9 +382,15 @@ void SignatureGenerator::State::Take(std::size_t count) {
   }
   const std::int64_t firstOpen = hashBase / kBlock + static_cast<std::int64_t>(blockMax.size());
   blockMax.resize(static_cast<std::size_t>(end / kBlock - hashBase / kBlock));
+  // The chunks settled in the last step are signed alongside.
+  ListBlocks();
   if (end > pos)
     windowHashes.ComputeWithMaxima(fresh + (pos - freshBase), static_cast<std::size_t>(end - pos), h,
-                                   blockMax.data() + (pos / kBlock - hashBase / kBlock));
+                                   blockMax.data() + (pos / kBlock - hashBase / kBlock), blocks.data(),
+                                   blocks.size());
+  else
+    CompressListed();
+  SignedBlocks();
   for (std::int64_t b = firstOpen; b < std::min(pos, end) / kBlock; ++b)
     blockMax[static_cast<std::size_t>(b - hashBase / kBlock)] = MaxOf(hashes.get() + (b * kBlock - hashBase), kBlock);
   pos = end;
@@ -351,6 +433,7 @@ void SignatureGenerator::State::Finish() {
   }
   DecideUpTo((pos + kBlock - 1) / kBlock, pos);
   CutAt(pos);
+  SignSettled();
   finished = true;
 }
 
@@ -393,7 +476,10 @@ HRESULT SignatureGenerator::Process(BOOL endOfInput, BOOL* endOfOutput, RdcBuffe
 
       const std::size_t left = input->m_Size - input->m_Used;
       if (left > 0) {
-        const std::size_t step = std::min(left, kStep);
+        // Steps of equal size: each step's signing runs beside the next
+        // one's hashes, and overlaps as much of them as the two are alike.
+        const std::size_t steps = (left + kStep - 1) / kStep;
+        const std::size_t step = (left + steps - 1) / steps;
         s.Take(step);
         input->m_Used += static_cast<ULONG>(step);
         continue;

@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "update/Sha1Compress.h"
+#include "update/Sha1Rounds.h"
 #include "update/rdc/RdcEngine.h"
 #include "update/rdc/RollingHash.h"
 
@@ -145,6 +147,92 @@ VANTLE_RDC_SCALAR_STORES void TwoChains(const std::uint8_t* bytes, std::size_t p
   ChainOn<kTurnedBack>(b1, whole, lastSteps, x1, g1);
 }
 
+// Compresses the blocks in order, without anything to overlap them with.
+void CompressAll(const Sha1Blocks* sign, std::size_t signCount) {
+  for (std::size_t j = 0; j < signCount; ++j)
+    if (sign[j].count > 0) sha1_detail::BestCompress()(sign[j].state, sign[j].data, sign[j].count);
+}
+
+#ifdef VANTLE_SHA1_HARDWARE
+// Two chains under way: their values and where each reads and stores.
+struct ChainPair {
+  std::uint32_t x0, x1;
+  const std::uint8_t *b0, *b1;
+  std::uint32_t *g0, *g1;
+};
+
+// One step of chain kChain at k, while there are whole steps left; the
+// second chain's moves k on.
+template <bool kTurnedBack, int kChain>
+VANTLE_RDC_SCALAR_STORES inline void StepOne(ChainPair& c, std::size_t& k, std::size_t whole) {
+  if (k < whole) {
+    if (kChain == 0) {
+      c.x0 = Step8<kTurnedBack>(c.x0, c.b0 + k, c.g0 + k);
+    } else {
+      c.x1 = Step8<kTurnedBack>(c.x1, c.b1 + k, c.g1 + k);
+      k += 8;
+    }
+  }
+}
+
+// TwoChains with the blocks of sign compressed on the way: a step of one
+// chain after every two or three steps of a block's rounds (which wait on
+// one another meanwhile), so 32 bytes of each chain a block. A file has as
+// many bytes to sign as to hash, and a block's rounds take about as long as
+// the chains take for that many bytes: both run out at about the same time.
+// Whatever is left of either then runs alone. The steps are put between the
+// rounds rather than after the block because work placed after a block
+// cannot retire before the block's last round, and its stores fill the queue
+// that holds them until then, which stalls what follows.
+template <bool kTurnedBack>
+__attribute__((target("sha,sse4.1,ssse3"))) VANTLE_RDC_SCALAR_STORES void TwoChainsSigning(
+    const std::uint8_t* bytes, std::size_t part, std::size_t steps, std::size_t lastSteps, std::uint32_t* g,
+    std::size_t stride, const Sha1Blocks* sign, std::size_t signCount) {
+  ChainPair c{0, 0, bytes, bytes + part, g, g + stride};
+  c.g0[0] = c.g1[0] = 0;
+  const std::size_t whole = steps / 8 * 8;
+  std::size_t k = 0;
+  for (const Sha1Blocks* job = sign; job != sign + signCount; ++job) {
+    sha1_detail::ShaState state = sha1_detail::LoadShaState(job->state);
+    for (std::size_t b = 0; b < job->count; ++b) {
+      sha1_detail::ShaRounds r;
+      sha1_detail::ShaBegin(r, state, job->data + 64 * b);
+      sha1_detail::ShaSteps<1, 2>(r);
+      StepOne<kTurnedBack, 0>(c, k, whole);
+      sha1_detail::ShaSteps<3, 4>(r);
+      StepOne<kTurnedBack, 1>(c, k, whole);
+      sha1_detail::ShaSteps<5, 7>(r);
+      StepOne<kTurnedBack, 0>(c, k, whole);
+      sha1_detail::ShaSteps<8, 9>(r);
+      StepOne<kTurnedBack, 1>(c, k, whole);
+      sha1_detail::ShaSteps<10, 12>(r);
+      StepOne<kTurnedBack, 0>(c, k, whole);
+      sha1_detail::ShaSteps<13, 14>(r);
+      StepOne<kTurnedBack, 1>(c, k, whole);
+      sha1_detail::ShaSteps<15, 17>(r);
+      StepOne<kTurnedBack, 0>(c, k, whole);
+      sha1_detail::ShaSteps<18, 19>(r);
+      StepOne<kTurnedBack, 1>(c, k, whole);
+      sha1_detail::ShaEnd(r, state);
+    }
+    sha1_detail::StoreShaState(state, job->state);
+  }
+  while (k < whole) {
+    StepOne<kTurnedBack, 0>(c, k, whole);
+    StepOne<kTurnedBack, 1>(c, k, whole);
+  }
+  ChainTail<kTurnedBack>(c.b0, whole, steps, c.x0, c.g0);
+  ChainOn<kTurnedBack>(c.b1, whole, lastSteps, c.x1, c.g1);
+}
+
+bool CanSignAlongside() {
+  static const bool can = sha1_detail::HardwareCompress() != nullptr;
+  return can;
+}
+#else
+bool CanSignAlongside() { return false; }
+#endif
+
 // out[i] = g[i + kHashWindow] ^ Rotl(g[i], kHashWindow), from chains that
 // turned their values back: a loop the compiler runs on vectors, as wide as
 // the function it is inlined into allows.
@@ -180,8 +268,11 @@ struct Kernels {
   void (*windows)(const std::uint32_t*, std::size_t, std::uint32_t*);
   std::uint32_t (*max)(const std::uint32_t*, std::size_t);
   void (*maxima64)(const std::uint32_t*, std::size_t, std::uint32_t*);
-  // The whole computation at once, where the processor allows (else null).
-  void (*whole)(const std::uint8_t*, std::size_t, std::uint32_t*);
+  // The whole computation at once, where the processor allows (else null),
+  // and the same with blocks to sign on the way (for processors with the SHA
+  // extensions).
+  void (*whole)(const std::uint8_t*, std::size_t, std::uint32_t*, const Sha1Blocks*, std::size_t);
+  void (*wholeSigning)(const std::uint8_t*, std::size_t, std::uint32_t*, const Sha1Blocks*, std::size_t);
   // Whether windows takes S, each lane turned by its place in a step of
   // eight, or G.
   bool turnsLanes;
@@ -293,12 +384,40 @@ struct InputOrder {
 };
 constexpr InputOrder kInputOrder;
 
+// Moves on to the first job from job on that has blocks, if any: its state,
+// first block and count.
+__attribute__((target("sha,sse4.1,ssse3"))) inline void OpenJob(const Sha1Blocks*& job, const Sha1Blocks* end,
+                                                                sha1_detail::ShaState& state,
+                                                                const std::uint8_t*& block, std::size_t& left) {
+  while (job != end && job->count == 0) ++job;
+  if (job == end) return;
+  state = sha1_detail::LoadShaState(job->state);
+  block = job->data;
+  left = job->count;
+}
+
 // GCC 12's own intrinsics start from an "undefined" register that its
-// warning takes for an uninitialised variable.
+// warning takes for an uninitialised variable. (Clang has no such warning,
+// and would warn of the unknown name.)
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void WholeAvx512(const std::uint8_t* in, std::size_t count,
-                                                                          std::uint32_t* out) {
+#endif
+
+// The whole computation, as above. With kSign, the blocks of sign are compressed on the way, a block every 64
+// positions, its rounds spread between the four registers' sums (the rounds
+// wait on one another and use little of the vector units meanwhile). The
+// SHA instructions are only enabled here, never used without kSign.
+template <bool kSign>
+__attribute__((target("avx512f,avx512bw,avx512vbmi,sha,sse4.1,ssse3"))) void WholeAvx512(
+    const std::uint8_t* in, std::size_t count, std::uint32_t* out, const Sha1Blocks* sign, std::size_t signCount) {
+  // The block being signed: the left blocks from block on go into state, for
+  // job, and the jobs after it follow.
+  const Sha1Blocks *job = sign, *const jobEnd = sign + signCount;
+  const std::uint8_t* block = nullptr;
+  std::size_t left = 0;
+  sha1_detail::ShaState state{};
+  if constexpr (kSign) OpenJob(job, jobEnd, state, block, left);
   __m512i plane[4][4];
   for (int j = 0; j < 4; ++j)
     for (int q = 0; q < 4; ++q) plane[j][q] = _mm512_loadu_si512(kPlanes.p[j] + 64 * q);
@@ -322,7 +441,17 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void WholeAvx512(const st
     const __m512i lo23 = _mm512_unpacklo_epi8(pl[2], pl[3]), hi23 = _mm512_unpackhi_epi8(pl[2], pl[3]);
     const __m512i u[4] = {_mm512_unpacklo_epi16(lo01, lo23), _mm512_unpackhi_epi16(lo01, lo23),
                           _mm512_unpacklo_epi16(hi01, hi23), _mm512_unpackhi_epi16(hi01, hi23)};
+    const bool signing = kSign && left > 0;
+    sha1_detail::ShaRounds r;
+    if (signing) sha1_detail::ShaBegin(r, state, block);
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
+      if (signing) {
+        if (k == 0) sha1_detail::ShaSteps<1, 4>(r);
+        if (k == 1) sha1_detail::ShaSteps<5, 9>(r);
+        if (k == 2) sha1_detail::ShaSteps<10, 14>(r);
+        if (k == 3) sha1_detail::ShaSteps<15, 19>(r);
+      }
       const __m512i w1 = u[k];
       const __m512i w2 = _mm512_xor_si512(w1, _mm512_rol_epi32(_mm512_alignr_epi32(w1, w1p, 15), 1));
       const __m512i w4 = _mm512_xor_si512(w2, _mm512_rol_epi32(_mm512_alignr_epi32(w2, w2p, 14), 2));
@@ -342,6 +471,22 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void WholeAvx512(const st
       w16p = w16;
       w32p = w32;
     }
+    if (signing) {
+      sha1_detail::ShaEnd(r, state);
+      block += 64;
+      if (--left == 0) {
+        sha1_detail::StoreShaState(state, job->state);
+        OpenJob(++job, jobEnd, state, block, left);
+      }
+    }
+  }
+  if constexpr (kSign) {
+    if (left > 0) {  // more blocks than positions
+      for (; left > 0; --left, block += 64) sha1_detail::ShaBlock(state, block);
+      sha1_detail::StoreShaState(state, job->state);
+      ++job;
+    }
+    CompressAll(job, static_cast<std::size_t>(jobEnd - job));
   }
 }
 #pragma GCC diagnostic pop
@@ -378,13 +523,13 @@ VectorLevel ProcessorLevel() { return VectorLevel::kNone; }
 
 // The kernels of each level, indexed by it.
 const Kernels kByLevel[] = {
-    {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr, false, nullptr},
+    {&WindowsPortable, &MaxPortable, &Maxima64Portable, nullptr, nullptr, false, nullptr},
 #ifdef VANTLE_RDC_VECTOR_DISPATCH
-    {&WindowsSse41, &MaxSse41, &Maxima64Sse41, nullptr, true, nullptr},
+    {&WindowsSse41, &MaxSse41, &Maxima64Sse41, nullptr, nullptr, true, nullptr},
 #endif
 #ifdef VANTLE_RDC_WIDE_VECTORS
-    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, nullptr, true, &WindowsMaximaAvx2},
-    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, &WholeAvx512, true, &WindowsMaximaAvx2},
+    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, nullptr, nullptr, true, &WindowsMaximaAvx2},
+    {&WindowsAvx2, &MaxAvx2, &Maxima64Avx2, &WholeAvx512<false>, &WholeAvx512<true>, true, &WindowsMaximaAvx2},
 #endif
 };
 
@@ -423,30 +568,44 @@ void WindowHashes::Compute(const std::uint8_t* in, std::size_t count, std::uint3
 }
 
 void WindowHashes::ComputeWithMaxima(const std::uint8_t* in, std::size_t count, std::uint32_t* out,
-                                     std::uint32_t* maxima) {
-  if (count == 0) return;
+                                     std::uint32_t* maxima, const Sha1Blocks* sign, std::size_t signCount) {
   const Kernels& kernels = Chosen();
+  if (count == 0) {
+    CompressAll(sign, signCount);
+    return;
+  }
   if (kernels.whole != nullptr) {
-    kernels.whole(in, count, out);
+    if (signCount > 0 && CanSignAlongside()) kernels.wholeSigning(in, count, out, sign, signCount);
+    else {
+      CompressAll(sign, signCount);
+      kernels.whole(in, count, out, nullptr, 0);
+    }
     if (maxima != nullptr) kernels.maxima64(out, count / 64, maxima);
     return;
   }
   // A piece at a time, so that the chains' values are read back while they
-  // are still in the nearest cache, and leave the caller's data in it.
+  // are still in the nearest cache, and leave the caller's data in it. The
+  // blocks to sign go with the first piece.
   static_assert(kPiece % 64 == 0, "pieces of whole blocks");
-  for (std::size_t at = 0; at < count; at += kPiece)
-    Chains(in + at, std::min(kPiece, count - at), out + at, maxima != nullptr ? maxima + at / 64 : nullptr);
+  for (std::size_t at = 0; at < count; at += kPiece) {
+    Chains(in + at, std::min(kPiece, count - at), out + at, maxima != nullptr ? maxima + at / 64 : nullptr, sign,
+           signCount);
+    signCount = 0;
+  }
 }
 
 void WindowHashes::ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out) {
-  Chains(in, count, out, nullptr);
+  Chains(in, count, out, nullptr, nullptr, 0);
 }
 
 // With maxima, the first chain's part is whole blocks.
 VANTLE_RDC_SCALAR_STORES void WindowHashes::Chains(const std::uint8_t* in, std::size_t count, std::uint32_t* out,
-                                                   std::uint32_t* maxima) {
-  if (count == 0) return;
+                                                   std::uint32_t* maxima, const Sha1Blocks* sign,
+                                                   std::size_t signCount) {
   const std::size_t chains = count >= kChains * kMinPerChain ? kChains : 1;
+  const bool signBeside = chains == kChains && signCount > 0 && CanSignAlongside();
+  if (!signBeside) CompressAll(sign, signCount);
+  if (count == 0) return;
   const std::size_t part = maxima != nullptr ? count / chains / 64 * 64 : count / chains;
   const std::size_t last = count - part * (chains - 1);  // the last part takes the remainder
   // Chain c covers the positions from c * part on, starting kHashWindow bytes
@@ -464,6 +623,12 @@ VANTLE_RDC_SCALAR_STORES void WindowHashes::Chains(const std::uint8_t* in, std::
   static_assert(kChains == 2, "two chains side by side");
   if (chains == kChains) {
     const std::size_t lastSteps = last + kHashWindow - 1;
+#ifdef VANTLE_SHA1_HARDWARE
+    if (signBeside) {
+      if (kernels.turnsLanes) TwoChainsSigning<false>(from, part, steps, lastSteps, g, stride, sign, signCount);
+      else TwoChainsSigning<true>(from, part, steps, lastSteps, g, stride, sign, signCount);
+    } else
+#endif
     if (kernels.turnsLanes) TwoChains<false>(from, part, steps, lastSteps, g, stride);
     else TwoChains<true>(from, part, steps, lastSteps, g, stride);
   } else {

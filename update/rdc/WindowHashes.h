@@ -10,6 +10,14 @@
 
 namespace DIFF {
 
+// Whole 64-byte blocks of a SHA-1 message, to be compressed into state (as
+// Sha1Context::DeferBlocks hands it out).
+struct Sha1Blocks {
+  std::uint32_t* state;
+  const std::uint8_t* data;
+  std::size_t count;
+};
+
 class WindowHashes {
  public:
   // out[i] = the rolling hash (RollingHash.h) of the kHashWindow bytes
@@ -20,13 +28,18 @@ class WindowHashes {
   // maxima[b] = the largest of out[b * 64] .. out[b * 64 + 63] for each whole
   // block b < count / 64: taken while the hashes are at hand rather than
   // read back afterwards.
-  void ComputeWithMaxima(const std::uint8_t* in, std::size_t count, std::uint32_t* out, std::uint32_t* maxima);
+  // Besides, the blocks of sign[0 .. signCount - 1] are compressed, in that
+  // order, before it returns: where the processor has the SHA extensions,
+  // between the hashes' own steps, which use other execution units.
+  void ComputeWithMaxima(const std::uint8_t* in, std::size_t count, std::uint32_t* out, std::uint32_t* maxima,
+                         const Sha1Blocks* sign = nullptr, std::size_t signCount = 0);
   // The same without vector instructions for the look-ups: what processors
   // without AVX-512 run (Compute on them), kept callable for tests.
   void ComputePortable(const std::uint8_t* in, std::size_t count, std::uint32_t* out);
 
  private:
-  void Chains(const std::uint8_t* in, std::size_t count, std::uint32_t* out, std::uint32_t* maxima);
+  void Chains(const std::uint8_t* in, std::size_t count, std::uint32_t* out, std::uint32_t* maxima,
+              const Sha1Blocks* sign, std::size_t signCount);
 
   std::unique_ptr<std::uint32_t[]> scratch_;
   std::size_t scratchRoom_ = 0;
