@@ -56,6 +56,9 @@ constexpr UINT kUpdateChecked = WM_APP + 1;
 constexpr UINT kSearchFailed = WM_APP + 3;
 // Posted to itself when another start handed over a folder to import.
 constexpr UINT kImportHandedOver = WM_APP + 0x100;
+// Fires once the window has drawn itself after its first fill (a timer's
+// message comes after every other, painting included).
+constexpr UINT_PTR kAfterFirstDrawTimer = 1;
 
 // Folders handed over by other starts, imported one at a time.
 std::vector<std::string> HandedFolders;
@@ -303,12 +306,13 @@ BOOL OnInitDialog(HWND dialog) {
   // whatever may change it waits for them (MayChangeLibrary).
   if (settings.sortColumn >= 0) SortGameListAs(list, settings.sortColumn, settings.sortDirection);
   else FillGameList(list);
-  StartNotingLibraryAsRead();
-  // The start-up check runs beside the window and is never waited for. It
-  // starts once the list is filled: the libraries it loads would otherwise
-  // hold up the threads that read the library and its rows, whose start and
-  // end wait for the loader.
-  UpdateCheck().Start(dialog, kUpdateChecked);
+  // The fingerprints of the library and the start-up check run beside the
+  // window and start once it has drawn the list: on a busy machine they
+  // would take the processor from it, and the libraries the check loads
+  // would hold up the threads that read the library and its rows, whose
+  // start and end wait for the loader. Whatever may change the library
+  // before then takes the fingerprints first.
+  SetTimer(dialog, kAfterFirstDrawTimer, USER_TIMER_MINIMUM, nullptr);
   OnSize(dialog);
   // A command-line mode changes the library at once (-import adds to it).
   if (request.kind != CommandLineRequest::None) AwaitLibraryAsRead();
@@ -746,6 +750,12 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       if (TypeAheadHook) UnhookWindowsHookEx(TypeAheadHook);
       TypeAheadHook = nullptr;
       EndDialog(dialog, 0);
+      return TRUE;
+    case WM_TIMER:
+      if (wParam != kAfterFirstDrawTimer) break;
+      KillTimer(dialog, kAfterFirstDrawTimer);
+      StartNotingLibraryAsRead();
+      UpdateCheck().Start(dialog, kUpdateChecked);
       return TRUE;
     case kUpdateChecked:
       OnUpdateChecked(dialog);

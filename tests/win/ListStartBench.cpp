@@ -112,8 +112,15 @@ double StartToFilledList(const fs::path& exe, int games, FindTimes* find) {
   // Looked for every millisecond or two: the usual 50 ms between looks would
   // add as much as that to a start of a few hundred.
   HWND main = wintest::WaitForTopWindow(vantle.id(), 600000, wintest::HasMenu, false, 2);
-  HWND list = main ? GetDlgItem(main, 901) : nullptr;
-  while (list && !(IsWindowVisible(list) && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == games)) Sleep(1);
+  // The list is asked for anew each time: a list that cannot draw groups is
+  // made again when the window starts.
+  HWND list = nullptr;
+  while (main && IsWindow(main) && Seconds(start) < 600) {
+    list = GetDlgItem(main, 901);
+    if (list && IsWindowVisible(list) && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == games) break;
+    list = nullptr;
+    Sleep(1);
+  }
   const double seconds = Seconds(start);
   if (list && games > 0) *find = TimeFind(main);
   TerminateProcess(vantle.Handle(), 0);  // no save: the next run starts from the same file
