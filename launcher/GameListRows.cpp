@@ -46,38 +46,32 @@ std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first) {
   const auto readRows = [games, first](unsigned from, unsigned to, std::vector<GameRow>& rows) {
     for (unsigned i = from; i < to; ++i) rows.push_back(RowOf(games->GetChildren()[i], i, first));
   };
-  const bool grouping = first == FirstColumn::Category;
   std::vector<GameRow> rows, later;
+  rows.reserve(count);
   if (count >= 2 * kRowsPerThreadAtLeast) {
-    // The first half holds the second too, unless both go to their groups.
-    rows.reserve(grouping ? count / 2 : count);
     std::thread secondHalf([&] {
       later.reserve(count - count / 2);
       readRows(count / 2, count, later);
     });
     readRows(0, count / 2, rows);
     secondHalf.join();
+    rows.insert(rows.end(), std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()));
   } else {
-    rows.reserve(count);
     readRows(0, count, rows);
   }
-  if (!grouping) {
-    rows.insert(rows.end(), std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()));
-    return rows;
-  }
+  if (first != FirstColumn::Category) return rows;
   // Where column 0 names the category in place of drawn groups, the games of
   // a category stay together, in the categories' order and library order
   // within each, so that the list reads as the groups do. Each row is moved
   // once, straight to its place: a sort would move each of them many times.
   std::vector<unsigned char> groupOf;
   groupOf.reserve(count);
-  for (const std::vector<GameRow>* part : {&rows, &later})
-    for (const GameRow& row : *part) groupOf.push_back(static_cast<unsigned char>(row.group));
+  for (const GameRow& row : rows) groupOf.push_back(static_cast<unsigned char>(row.group));
   std::vector<GameRow> grouped;
   grouped.reserve(count);
   for (int group = 0; group < kCategoryCount; ++group)
-    for (std::size_t i = 0; i < groupOf.size(); ++i)
-      if (groupOf[i] == group) grouped.push_back(std::move(i < rows.size() ? rows[i] : later[i - rows.size()]));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      if (groupOf[i] == group) grouped.push_back(std::move(rows[i]));
   return grouped;
 }
 

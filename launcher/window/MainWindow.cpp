@@ -290,9 +290,9 @@ BOOL OnInitDialog(HWND dialog) {
   // before anything shows.
   const WindowSettings settings = ReadWindowSettings(WindowSettingsPath());
   PlaceMainWindow(dialog, list, settings);
-  // The library read while the window was made. A large one is still being
-  // read: the window shows meanwhile, its list saying so, and takes no input
-  // until the library is there.
+  // The library is read while the window is made, and may not be read yet:
+  // the window shows meanwhile, its list saying so, and takes no input until
+  // the library is there.
   if (TakeLibraryBeforeFill) {
     OnSize(dialog);
     if (!IsWindowVisible(dialog)) ShowWindow(dialog, SW_SHOWNORMAL);
