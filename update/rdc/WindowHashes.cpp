@@ -175,6 +175,17 @@ VANTLE_RDC_SCALAR_STORES inline void StepOne(ChainPair& c, std::size_t& k, std::
   }
 }
 
+// Steps kFirst .. kLast of a block's rounds, then a step of chain kChain.
+template <int kFirst, int kLast, int kChain>
+struct Slot {};
+
+// The slots in their order.
+template <bool kTurnedBack, int... kFirst, int... kLast, int... kChain>
+__attribute__((target("sha,sse4.1,ssse3"))) VANTLE_RDC_SCALAR_STORES inline void RoundsThenChains(
+    sha1_detail::ShaRounds& r, ChainPair& c, std::size_t& k, std::size_t whole, Slot<kFirst, kLast, kChain>...) {
+  ((sha1_detail::ShaSteps<kFirst, kLast>(r), StepOne<kTurnedBack, kChain>(c, k, whole)), ...);
+}
+
 // TwoChains with the blocks of sign compressed on the way: a step of one
 // chain after every two or three steps of a block's rounds (which wait on
 // one another meanwhile), so 32 bytes of each chain a block. A file has as
@@ -197,22 +208,9 @@ __attribute__((target("sha,sse4.1,ssse3"))) VANTLE_RDC_SCALAR_STORES void TwoCha
     for (std::size_t b = 0; b < job->count; ++b) {
       sha1_detail::ShaRounds r;
       sha1_detail::ShaBegin(r, state, job->data + 64 * b);
-      sha1_detail::ShaSteps<1, 2>(r);
-      StepOne<kTurnedBack, 0>(c, k, whole);
-      sha1_detail::ShaSteps<3, 4>(r);
-      StepOne<kTurnedBack, 1>(c, k, whole);
-      sha1_detail::ShaSteps<5, 7>(r);
-      StepOne<kTurnedBack, 0>(c, k, whole);
-      sha1_detail::ShaSteps<8, 9>(r);
-      StepOne<kTurnedBack, 1>(c, k, whole);
-      sha1_detail::ShaSteps<10, 12>(r);
-      StepOne<kTurnedBack, 0>(c, k, whole);
-      sha1_detail::ShaSteps<13, 14>(r);
-      StepOne<kTurnedBack, 1>(c, k, whole);
-      sha1_detail::ShaSteps<15, 17>(r);
-      StepOne<kTurnedBack, 0>(c, k, whole);
-      sha1_detail::ShaSteps<18, 19>(r);
-      StepOne<kTurnedBack, 1>(c, k, whole);
+      RoundsThenChains<kTurnedBack>(r, c, k, whole, Slot<1, 2, 0>(), Slot<3, 4, 1>(), Slot<5, 7, 0>(),
+                                    Slot<8, 9, 1>(), Slot<10, 12, 0>(), Slot<13, 14, 1>(), Slot<15, 17, 0>(),
+                                    Slot<18, 19, 1>());
       sha1_detail::ShaEnd(r, state);
     }
     sha1_detail::StoreShaState(state, job->state);
