@@ -206,7 +206,19 @@ LRESULT CALLBACK WatchListCharacters(int code, WPARAM removed, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, removed, lParam);
 }
 
+// COM and OLE on the window's thread, for shortcuts, the shell's folder
+// picker and the editor's text area. Taken once the list shows, since under
+// Wine it loads a dozen libraries, or at the first command that comes
+// sooner.
+void EnsureOle() {
+  static bool initialized = false;
+  if (initialized) return;
+  OleInitialize(nullptr);
+  initialized = true;
+}
+
 void StartCommandLineMode(const CommandLineRequest& request) {
+  if (request.kind != CommandLineRequest::None) EnsureOle();
   switch (request.kind) {
     case CommandLineRequest::Run:
       PresetExecutable = request.argument;
@@ -504,6 +516,7 @@ void OnUpdateChecked(HWND dialog) {
 }
 
 void OnCommand(HWND dialog, WORD command, LPARAM marker) {
+  EnsureOle();
   HWND list = ListOf(dialog);
   switch (command) {
     case IDOK:  // Enter, from the dialog manager (also in the find box)
@@ -642,9 +655,7 @@ void OnNotify(HWND dialog, const NMHDR* header) {
 
 void PrepareWindows(HINSTANCE instance) {
   ProgramIcon = LoadIconA(instance, "ICON_1");
-  OleInitialize(nullptr);
   RegisterGridClasses(instance);
-  LoadLibraryA("RICHED20.DLL");
   INITCOMMONCONTROLSEX controls{sizeof(controls), 0x7FF};
   InitCommonControlsEx(&controls);
 }
@@ -754,6 +765,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
       if (wParam != kAfterFirstDrawTimer) break;
       KillTimer(dialog, kAfterFirstDrawTimer);
+      EnsureOle();
       StartNotingLibraryAsRead();
       UpdateCheck().Start(dialog, kUpdateChecked);
       return TRUE;
