@@ -25,11 +25,13 @@ std::string FreeDamagedName(const std::string& path) {
   return name;
 }
 
-OpenedDatabase OpenGameDatabase(const std::string& path) {
+OpenedDatabase OpenGameDatabase(const std::string& path, GameRowsAsRead* rows) {
   OpenedDatabase opened;
-  opened.document = std::make_unique<XmlDocument>(path.c_str());
+  opened.document = rows ? std::make_unique<XmlDocument>(path.c_str(), rows->Watch())
+                         : std::make_unique<XmlDocument>(path.c_str());
   if (Unreadable(*opened.document) && FileExists(path)) {
     opened.damaged = true;
+    if (rows) rows->Forget();
     // The loaded text is dropped before the file moves, so no part of it can
     // reach a later save.
     opened.document.reset();
@@ -49,9 +51,9 @@ OpenedDatabase OpenGameDatabase(const std::string& path) {
   return opened;
 }
 
-void StartOpeningGameDatabase(const std::string& path) {
+void StartOpeningGameDatabase(const std::string& path, GameRowsAsRead* rows) {
   FinishOpeningGameDatabase();
-  Opening = std::thread([path] { OpenedMeanwhile = OpenGameDatabase(path); });
+  Opening = std::thread([path, rows] { OpenedMeanwhile = OpenGameDatabase(path, rows); });
 }
 
 bool OpeningGameDatabase() { return Opening.joinable(); }

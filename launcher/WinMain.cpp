@@ -12,6 +12,7 @@
 #include "launcher/DatabaseOpen.h"
 #include "launcher/DefaultProfile.h"
 #include "launcher/LaunchThreads.h"
+#include "launcher/window/GameList.h"
 #include "launcher/window/LibraryHolder.h"
 #include "launcher/window/MainWindow.h"
 #include "launcher/Storage.h"
@@ -105,7 +106,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // The window is made while the library is read; a command-line mode needs
   // the library at once and mostly shows no window, so it reads it here.
   if (OpensWindow()) {
-    StartOpeningGameDatabase(DatabasePath);
+    StartOpeningGameDatabase(DatabasePath, &GameRowsMadeAsRead);
     TakeLibraryBeforeFill = [] { TakeLibrary(FinishOpeningGameDatabase()); };
     PrepareWindows(instance);
   } else {
