@@ -25,13 +25,11 @@ std::string FreeDamagedName(const std::string& path) {
   return name;
 }
 
-OpenedDatabase OpenGameDatabase(const std::string& path, GameRowsAsRead* rows) {
+OpenedDatabase OpenGameDatabase(const std::string& path) {
   OpenedDatabase opened;
-  opened.document = rows ? std::make_unique<XmlDocument>(path.c_str(), rows->Watch())
-                         : std::make_unique<XmlDocument>(path.c_str());
+  opened.document = std::make_unique<XmlDocument>(path.c_str());
   if (Unreadable(*opened.document) && FileExists(path)) {
     opened.damaged = true;
-    if (rows) rows->Forget();
     // The loaded text is dropped before the file moves, so no part of it can
     // reach a later save.
     opened.document.reset();
@@ -51,9 +49,9 @@ OpenedDatabase OpenGameDatabase(const std::string& path, GameRowsAsRead* rows) {
   return opened;
 }
 
-void StartOpeningGameDatabase(const std::string& path, GameRowsAsRead* rows) {
+void StartOpeningGameDatabase(const std::string& path) {
   FinishOpeningGameDatabase();
-  Opening = std::thread([path, rows] { OpenedMeanwhile = OpenGameDatabase(path, rows); });
+  Opening = std::thread([path] { OpenedMeanwhile = OpenGameDatabase(path); });
 }
 
 bool OpeningGameDatabase() { return Opening.joinable(); }

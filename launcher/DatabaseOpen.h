@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "launcher/GameListRows.h"
 #include "xml/Xml.h"
 
 struct OpenedDatabase {
@@ -24,15 +23,13 @@ struct OpenedDatabase {
 // A file that is there but does not parse (or has no root) is moved aside to
 // the first free name among "<path>.damaged", "<path>.damaged.1", ... and an
 // empty library takes its place.
-// With rows, the list's rows of the library are made as it is read; they
-// are forgotten when the file is not kept.
-OpenedDatabase OpenGameDatabase(const std::string& path, GameRowsAsRead* rows = nullptr);
+OpenedDatabase OpenGameDatabase(const std::string& path);
 
 // The same, on a thread of its own: the window is made while a large
 // library is read. FinishOpeningGameDatabase waits for it and hands over
 // what it opened; it returns an empty OpenedDatabase (no document) when no
 // opening was started, and every opening started must be finished.
-void StartOpeningGameDatabase(const std::string& path, GameRowsAsRead* rows = nullptr);
+void StartOpeningGameDatabase(const std::string& path);
 bool OpeningGameDatabase();
 OpenedDatabase FinishOpeningGameDatabase();
 

@@ -38,27 +38,6 @@ enum class FirstColumn {
 // every other reader of an entry does.
 std::vector<GameRow> GameRows(const XmlDocument& library, FirstColumn first);
 
-// The rows of a library made while it is read, each game's as soon as its
-// element is read whole: a large library's games are then still in the
-// nearest caches, where afterwards each costs a wait for memory. The watch
-// runs on the reading thread; Take, once that reading has ended.
-class GameRowsAsRead {
- public:
-  XmlReadWatch Watch();
-  // The rows read are let go: the document they were made of is not kept.
-  void Forget();
-  // GameRows(library, first), of the rows made while library was read when
-  // they are all its games in order (nothing may have changed them since),
-  // else made now. The rows read are taken once.
-  std::vector<GameRow> Take(const XmlDocument& library, FirstColumn first);
-
- private:
-  static void Read(XmlElement* element, XmlElement* parent, void* self);
-  XmlElement* games_ = nullptr;  // the "Games" element the rows are of
-  std::vector<GameRow> rows_;
-  std::vector<std::size_t> incomplete_;  // rows of games still to complete
-};
-
 // The form a cell is sorted by: as the find box folds it (case and accents
 // set aside), so that "DOOM" sorts beside "Day" and "Ärger" beside "Arger".
 std::string SortKeyOf(const std::string& text);

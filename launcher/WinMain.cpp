@@ -12,7 +12,6 @@
 #include "launcher/DatabaseOpen.h"
 #include "launcher/DefaultProfile.h"
 #include "launcher/LaunchThreads.h"
-#include "launcher/window/GameList.h"
 #include "launcher/window/LibraryHolder.h"
 #include "launcher/window/MainWindow.h"
 #include "launcher/Storage.h"
@@ -106,7 +105,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // The window is made while the library is read; a command-line mode needs
   // the library at once and mostly shows no window, so it reads it here.
   if (OpensWindow()) {
-    StartOpeningGameDatabase(DatabasePath, &GameRowsMadeAsRead);
+    StartOpeningGameDatabase(DatabasePath);
     TakeLibraryBeforeFill = [] { TakeLibrary(FinishOpeningGameDatabase()); };
     PrepareWindows(instance);
   } else {

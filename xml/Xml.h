@@ -352,22 +352,10 @@ class XmlHeader {
   xml_detail::OwningArray<XmlComment> comments_;
 };
 
-// Told of each element at depth (1 for the root's children) as soon as a
-// file's reading has it whole, with the element it belongs to: the caller
-// may look at it, or complete it, while it is still in the nearest caches.
-// Told too of elements that do not stay: those of a top-level element that
-// is not the root in the end, and of an element whose end never comes.
-struct XmlReadWatch {
-  int depth = -1;
-  void (*read)(XmlElement* element, XmlElement* parent, void* context) = nullptr;
-  void* context = nullptr;
-};
-
 class XmlDocument {
  public:
   XmlDocument();                                // no header, no root, no file name, status 0
   explicit XmlDocument(const char* fileName);  // loads and parses the file
-  XmlDocument(const char* fileName, const XmlReadWatch& watch);
   ~XmlDocument();
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;

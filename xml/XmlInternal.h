@@ -229,8 +229,7 @@ class FileView;
 // are only read and need not end with a NUL (a file seen in place, given as
 // view, whose pages are let go as the reading passes them); the file name is
 // kept.
-void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView* view = nullptr,
-                const XmlReadWatch* watch = nullptr);
+void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView* view = nullptr);
 
 // --- writing ----------------------------------------------------------------
 

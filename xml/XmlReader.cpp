@@ -383,10 +383,6 @@ class Reader {
     released_ = text_;
   }
 
-  void SetWatch(const XmlReadWatch* watch) {
-    if (watch && watch->read) watch_ = watch;
-  }
-
   void Run() {
     std::unique_ptr<XmlHeader> header = Access::NewHeader();
     const char* pos = text_;
@@ -608,7 +604,6 @@ class Reader {
           } else if (!open_.empty()) {
             Access::SetParent(*element, Current().element);
             children_.push_back(element);
-            Watched(element);
           } else if (!top) {
             top = element;
           } else {
@@ -656,18 +651,10 @@ class Reader {
     Adopt(Access::CDatas(*o.element), cdatas_, o.cdatas);
     if (!open_.empty()) {
       children_.push_back(o.element);
-      Watched(o.element);
     } else {
       if (top) DestroyNode(top);
       top = o.element;
     }
-  }
-
-  // element, just read whole, to the watch if it is at the watched depth
-  // (below the open elements, one of which holds it).
-  void Watched(XmlElement* element) {
-    if (watch_ && static_cast<std::size_t>(watch_->depth) == open_.size())
-      watch_->read(element, Current().element, watch_->context);
   }
 
   // The start tag at lt as an element in the arena, with *next set just
@@ -880,7 +867,6 @@ class Reader {
   const char* const end_;
   char* const writable_;
   const ElementEndFinder finder_;
-  const XmlReadWatch* watch_ = nullptr;
   Arena& arena_;
   StringPool pool_;
   int status_ = 0;
@@ -954,7 +940,7 @@ std::unique_ptr<char[]> ReadWholeFile(std::FILE* file, std::size_t* size) {
   return data;
 }
 
-void LoadFile(XmlDocument& doc, const char* fileName, const XmlReadWatch* watch) {
+void LoadFile(XmlDocument& doc, const char* fileName) {
   if (!fileName) {
     SetDefaults(doc);
     return;
@@ -1005,12 +991,12 @@ void LoadFile(XmlDocument& doc, const char* fileName, const XmlReadWatch* watch)
     data = bytes.get();
     size = length;
   }
-  ParseBytes(doc, data, size, bytes ? nullptr : &view, watch);
+  ParseBytes(doc, data, size, bytes ? nullptr : &view);
 }
 
 }  // namespace
 
-void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView* view, const XmlReadWatch* watch) {
+void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView* view) {
   // The old tree goes before the arena it lives in.
   Access::Root(doc).reset();
   Access::Header(doc).reset();
@@ -1019,7 +1005,6 @@ void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView
   length = TextLength(text, length);
   Reader reader(doc, text, length, nullptr, nullptr, NewArena(doc, length));
   reader.SetView(view);
-  reader.SetWatch(watch);
   reader.Run();
 }
 
@@ -1050,10 +1035,6 @@ void ParseTextWith(XmlDocument& doc, const char* text, ElementEndFinder finder) 
 
 }  // namespace xml_detail
 
-XmlDocument::XmlDocument(const char* fileName) { xml_detail::LoadFile(*this, fileName, nullptr); }
-
-XmlDocument::XmlDocument(const char* fileName, const XmlReadWatch& watch) {
-  xml_detail::LoadFile(*this, fileName, &watch);
-}
+XmlDocument::XmlDocument(const char* fileName) { xml_detail::LoadFile(*this, fileName); }
 
 void XmlDocument::ParseText(const char* text) { xml_detail::ParseTextWith(*this, text, nullptr); }

@@ -431,14 +431,12 @@ std::vector<int> ShownRows() {
 
 }  // namespace
 
-GameRowsAsRead GameRowsMadeAsRead;
-
 void FillGameList(HWND list) {
   if (!list) return;
   FilledOnce = true;
   if (!GameDatabase) return;
   const DrawingHeld held(list);
-  FilledRows = GameRowsMadeAsRead.Take(*GameDatabase, FirstColumnMode(list));
+  FilledRows = GameRows(*GameDatabase, FirstColumnMode(list));
   FilledFindTexts.clear();
   SortKeys.clear();
   RowOfItem.clear();

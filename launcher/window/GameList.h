@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "launcher/GameListRows.h"
 #include "xml/Xml.h"
 
 // Whether the list shows one group per category (drawn by the list, or named
@@ -34,10 +33,6 @@ void ApplyGroupView(HWND list);
 // Rebuilds the items from GameDatabase, in library order: every game, or
 // those that hold the text to find while there is one.
 void FillGameList(HWND list);
-
-// Where the library's rows are made while it is read; the first fill after
-// that reading takes them (and makes them anew unless they are its games).
-extern GameRowsAsRead GameRowsMadeAsRead;
 
 // Shows only the games whose name, description or category holds text
 // (UTF-8), whatever the case and the accents; an empty text shows all. The

@@ -3,7 +3,6 @@
 // the shell.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <map>
 #include <string>
@@ -78,59 +77,6 @@ TEST(GameRows, ShowNumbersCategoriesOrNothingInColumnZeroAndCompleteEntries) {
     const int game = k < 9 ? 1000 * k + 999 : (k - 9) + (k - 9) / 999;
     ASSERT_EQ(GamesOf(*large)->GetChildren()[game], grouped[k].entry) << k;
   }
-}
-
-TEST(GameRows, MadeAsTheLibraryIsReadAreTheRowsOfItsGamesOrAreMadeAgain) {
-  const std::string kGames = "<g><Main Name=\"A\" Category=\"RPG\" Year=\"1990\"/></g><g/><g><Other/></g>"
-                             "<g><Main Name=\"B\" Category=\"Action\" Developer=\"D\"/></g>";
-  const std::string cases[] = {
-      "<root><Settings><x/></Settings><Games>" + kGames + "</Games></root>",
-      // Only the last top-level element stays: the games of the first are not its.
-      "<root><Games><g><Main Name=\"Old\"/></g></Games></root><root><Games>" + kGames + "</Games></root>",
-      // The list shows the first "Games" only.
-      "<root><Games>" + kGames + "</Games><Games><g><Main Name=\"Second\"/></g></Games></root>",
-      "<root><Games/></root>",
-  };
-  xmltest::TempDir dir;
-  const std::string path = dir.File("vtl.xml");
-  const auto same = [](const std::vector<GameRow>& made, XmlDocument& doc, const std::vector<GameRow>& expected,
-                       XmlDocument& plain, const std::string& what) {
-    ASSERT_EQ(expected.size(), made.size()) << what;
-    XmlElement** games = GamesOf(doc)->GetChildren();
-    XmlElement** plainGames = GamesOf(plain)->GetChildren();
-    for (std::size_t i = 0; i < made.size(); ++i) {
-      EXPECT_EQ(std::find(plainGames, plainGames + expected.size(), expected[i].entry) - plainGames,
-                std::find(games, games + made.size(), made[i].entry) - games) << what << i;
-      for (int column = 0; column < kGameListColumns; ++column)
-        EXPECT_EQ(CellOf(expected[i], column), CellOf(made[i], column)) << what << i;
-      EXPECT_EQ(expected[i].group, made[i].group) << what << i;
-    }
-    // The games were completed as they were read, as the list completes them.
-    EXPECT_EQ(xmltest::Dump(plain), xmltest::Dump(doc)) << what;
-  };
-  for (const std::string& text : cases) {
-    xmltest::WriteFile(path, "<?xml version=\"1.0\"?>\r\n" + text);
-    for (FirstColumn first : {FirstColumn::Number, FirstColumn::Category}) {
-      const std::string what = text + (first == FirstColumn::Number ? " numbered: " : " by category: ");
-      GameRowsAsRead made;
-      XmlDocument doc(path.c_str(), made.Watch());
-      XmlDocument plain(path.c_str());
-      same(made.Take(doc, first), doc, GameRows(plain, first), plain, what);
-      // Taken once: a later fill sees the library as it is then.
-      GamesOf(doc)->AddChildFromText("<g>");
-      GamesOf(plain)->AddChildFromText("<g>");
-      same(made.Take(doc, first), doc, GameRows(plain, first), plain, what + "again: ");
-    }
-  }
-  // Rows of a library whose games have changed since are made again.
-  xmltest::WriteFile(path, "<?xml version=\"1.0\"?>\r\n<root><Games>" + kGames + "</Games></root>");
-  GameRowsAsRead made;
-  XmlDocument changed(path.c_str(), made.Watch());
-  GamesOf(changed)->RemoveChild(1);
-  GamesOf(changed)->AddChildFromText("<g>");
-  const auto rows = made.Take(changed, FirstColumn::Number);
-  ASSERT_EQ(4u, rows.size());
-  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(GamesOf(changed)->GetChildren()[i], rows[i].entry) << i;
 }
 
 TEST(GameRows, SortsNumbersNumericallyAndTextsAsTheFindBoxComparesThemInTheSharedDirection) {

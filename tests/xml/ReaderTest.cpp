@@ -317,24 +317,3 @@ TEST(ParseText, ReplacesTheContentsEvenWhenGivenItsOwnText) {
   EXPECT_EQ(doc->GetRoot()->GetName(), "other");
   EXPECT_EQ(doc->GetRoot()->FindAttribute("a")->GetValue(), "1");
 }
-
-TEST(Watch, ToldOfEachElementAtItsDepthOnceItIsWholeWithTheOneItBelongsTo) {
-  TempDir dir;
-  const std::string path = dir.File("watched.xml");
-  // Empty elements, elements closed by depth, a top-level element that is not
-  // the root in the end, and one whose end never comes.
-  WriteFile(path, "<?xml?><old><x/></old><a><b><c/></b><b/>t<d><e></f></d></a><g><h></h><i>");
-  for (int depth : {1, 2}) {
-    std::string told;
-    XmlReadWatch watch;
-    watch.depth = depth;
-    watch.context = &told;
-    watch.read = [](XmlElement* element, XmlElement* parent, void* context) {
-      *static_cast<std::string*>(context) += parent->GetName() + ">" + element->GetName() +
-                                             "(" + std::to_string(element->GetChildCount()) + ") ";
-    };
-    XmlDocument doc(path.c_str(), watch);
-    EXPECT_EQ(Dump(doc), Dump(XmlDocument(path.c_str())));
-    EXPECT_EQ(told, depth == 1 ? "old>x(0) a>b(1) a>b(0) a>d(1) g>h(0) " : "b>c(0) d>e(0) ") << depth;
-  }
-}
