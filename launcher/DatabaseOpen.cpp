@@ -1,5 +1,6 @@
 #include "launcher/DatabaseOpen.h"
 
+#include <future>
 #include <thread>
 
 #include "launcher/Storage.h"
@@ -51,7 +52,16 @@ OpenedDatabase OpenGameDatabase(const std::string& path) {
 
 void StartOpeningGameDatabase(const std::string& path) {
   FinishOpeningGameDatabase();
-  Opening = std::thread([path] { OpenedMeanwhile = OpenGameDatabase(path); });
+  // Returns once the thread runs: a new thread starts only when the system's
+  // loader is free, and the window libraries, loaded right after this, would
+  // keep it busy for milliseconds (tens under Wine) first.
+  std::promise<void> running;
+  std::future<void> started = running.get_future();
+  Opening = std::thread([path, running = std::move(running)]() mutable {
+    running.set_value();
+    OpenedMeanwhile = OpenGameDatabase(path);
+  });
+  started.wait();
 }
 
 bool OpeningGameDatabase() { return Opening.joinable(); }

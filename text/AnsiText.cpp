@@ -35,7 +35,27 @@ std::string AnsiToUtf8(const std::string& text) {
 
 bool Utf8ToAnsi(const std::string& text, std::string& ansi) { return AnsiFromWide(WideFromUtf8(text), ansi); }
 
+bool ProgramNameAlone(const wchar_t* line, std::wstring& name) {
+  if (!line || !*line) return false;
+  const wchar_t* end = line;
+  if (*line == L'"') {
+    for (++end; *end && *end != L'"';) ++end;
+    name.assign(line + 1, end);
+    if (*end) ++end;
+  } else {
+    while (*end && *end != L' ' && *end != L'\t') ++end;
+    name.assign(line, end);
+  }
+  while (*end == L' ' || *end == L'\t') ++end;
+  return *end == L'\0';
+}
+
 std::vector<std::string> CommandLineArgumentsUtf8() {
+  // A start without arguments, the usual one, is read here: the shell's
+  // reader loads shell32, and with it the window libraries, which would hold
+  // up the reading of the library at start.
+  std::wstring program;
+  if (ProgramNameAlone(GetCommandLineW(), program)) return {Utf8FromWide(program)};
   std::vector<std::string> result;
   int count = 0;
   wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);

@@ -23,8 +23,13 @@ struct Published {
 HANDLE HeldMapping = nullptr;
 Published* HeldView = nullptr;
 
+// Folded by the file system's rules of case, the same whatever the user's
+// language (not the window library's CharUpperBuff: it would load that
+// library before the game library starts to be read).
 std::wstring Upper(std::wstring text) {
-  if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+  if (!text.empty())
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), text.data(),
+                 static_cast<int>(text.size()));
   return text;
 }
 

@@ -7,6 +7,13 @@
 
 #include "text/TextConvert.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+
+#include "text/AnsiText.h"
+#endif
+
 namespace {
 
 TEST(TextConvert, WellFormedTextSurvivesTheRoundTrip) {
@@ -70,5 +77,30 @@ TEST(TextConvert, CutsFallBetweenCharacters) {
   EXPECT_EQ("ab", TextInBuffer(unterminated, sizeof unterminated));
   EXPECT_EQ("ab", TextInBuffer("ab\0cd", 5));
 }
+
+#ifdef _WIN32
+// A command line with nothing after the program's name is read without the
+// shell, as the shell reads it.
+TEST(CommandLine, AProgramNameAloneReadsAsTheShellReadsIt) {
+  const wchar_t* const lines[] = {
+      L"vtl64.exe", L"C:\\Games\\vtl64.exe\t ", L"\"C:\\Program Files\\V\\vtl64.exe\"",
+      L"\"C:\\Program Files\\V\\vtl64.exe\"  ", L"\"C:\\no end\\vtl64.exe", L"\"\"",
+      L"vtl64.exe -import C:\\Games", L"\"C:\\a b\\vtl64.exe\" x", L"\"C:\\a\"b", L"vtl64.exe \"\"",
+      L"C:\\x\\vtl64.exe\"a b\"", L"\"C:\\V\\vtl64.exe\"\t-run\t\"D:\\g.exe\"",
+  };
+  for (const wchar_t* line : lines) {
+    int count = 0;
+    wchar_t** shell = CommandLineToArgvW(line, &count);
+    ASSERT_NE(nullptr, shell);
+    std::wstring name;
+    const bool alone = ProgramNameAlone(line, name);
+    EXPECT_EQ(count == 1, alone) << Utf8FromWide(line);
+    if (alone) {
+      EXPECT_EQ(std::wstring(shell[0]), name) << Utf8FromWide(line);
+    }
+    LocalFree(shell);
+  }
+}
+#endif
 
 }  // namespace
