@@ -1,7 +1,7 @@
-# The system libraries vtl64.exe has loaded before it starts: the kernel's,
-# the C runtime and advapi32. Any other (the window libraries and the common
-# controls take tens of milliseconds under Wine) must be delay-loaded, or the
-# start pays for it before the library can be read.
+# The system libraries vtl64.exe has loaded before it starts: no window's.
+# Any other (the common controls take tens of milliseconds
+# under Wine) must be delay-loaded, or the start pays for it before the
+# library can be read.
 #   cmake -DOBJDUMP=... -DEXE=... -P StartupImports.cmake
 cmake_minimum_required(VERSION 3.25)
 set(allowed ADVAPI32.dll KERNEL32.dll msvcrt.dll ntdll.dll)
