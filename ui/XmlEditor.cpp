@@ -406,8 +406,10 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& create) {
   state->tree = CreateChild(window, WC_TREEVIEWW,
                             TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_FULLROWSELECT, kEditorTreeId);
   state->grid = CreateChild(window, GRID_CLASS, LVS_REPORT, kEditorGridId);
-  // The text area's library is loaded by the first editor, not at start.
-  LoadLibraryW(L"RICHED20.DLL");
+  // The text area's library is loaded by the first editor, not at start,
+  // and kept.
+  static const HMODULE richEdit = LoadLibraryW(L"RICHED20.DLL");
+  (void)richEdit;
   state->text = CreateChild(window, L"RichEdit20A",
                             WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN,
                             kEditorTextId);

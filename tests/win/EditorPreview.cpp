@@ -22,7 +22,6 @@ HWND editor = nullptr;
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), 0x7FF};
   InitCommonControlsEx(&controls);
-  LoadLibraryA("RICHED20.DLL");
   RegisterGridClasses(instance);
   if (__argc < 2) return 2;
   XmlDocument document(__argv[1]);

@@ -63,7 +63,6 @@ class XmlEditorTest : public ::testing::Test {
   static void SetUpTestSuite() {
     INITCOMMONCONTROLSEX controls{sizeof(controls), 0x7FF};
     InitCommonControlsEx(&controls);
-    LoadLibraryA("RICHED20.DLL");
     ASSERT_TRUE(RegisterGridClasses(GetModuleHandleW(nullptr)));
   }
 
