@@ -6,6 +6,7 @@
 // times and its VmHWM; the parent also reads ru_maxrss from wait4 as a cross
 // check, which is why the parent streams the file out instead of holding it.
 #include "xml/Xml.h"
+#include "xml/XmlInternal.h"
 
 #include <pugixml.hpp>
 
@@ -23,6 +24,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -245,7 +247,11 @@ int main(int argc, char** argv) {
   row("pugixml", pugi);
   const double totalRatio = ours.total / pugi.total;
   const double memoryRatio = ours.hwmKiB * 1024.0 / static_cast<double>(size);
-  std::printf("\nvantle / pugixml: load %.2fx, save %.2fx, total %.2fx (goal: total within 2x) %s\n",
+  // A large file is read in pieces, one per processor: say so beside a
+  // peer that reads on one.
+  std::printf("\nvantle reads in pieces on up to %u processors, pugixml on one\n",
+              std::min<unsigned>(std::thread::hardware_concurrency(), xml_detail::kMostPieces));
+  std::printf("vantle / pugixml: load %.2fx, save %.2fx, total %.2fx (goal: total within 2x) %s\n",
               ours.load / pugi.load, ours.save / pugi.save, totalRatio, totalRatio <= 2.0 ? "met" : "MISSED");
   std::printf("vantle peak memory / file size: %.2fx (goal: within 3x) %s\n", memoryRatio,
               memoryRatio <= 3.0 ? "met" : "MISSED");

@@ -22,10 +22,11 @@ class FileView {
   bool Open(std::FILE* file, std::size_t maxSize);
   const char* Data() const { return static_cast<const char*>(data_); }
   std::size_t Size() const { return size_; }
-  // Tells the system that the bytes before upTo have been read for good, so
-  // that their pages need not stay in this process's memory (they stay in
-  // the file cache and come back if read again).
-  void Release(const char* upTo);
+  // Tells the system that the bytes from from to upTo have been read for
+  // good, so that their pages need not stay in this process's memory (they
+  // stay in the file cache and come back if read again). The page that holds
+  // upTo stays; the one that holds from goes.
+  void Release(const char* from, const char* upTo);
 
  private:
   void* data_ = nullptr;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace xml_detail {
@@ -30,12 +31,14 @@ bool FileView::Open(std::FILE* file, std::size_t maxSize) {
   return true;
 }
 
-void FileView::Release(const char* upTo) {
-  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(data_);
+void FileView::Release(const char* from, const char* upTo) {
   const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(upTo) & ~(page - 1);
-  if (!data_ || page == 0 || end <= begin) return;
-  madvise(data_, end - begin, MADV_DONTNEED);
+  const std::uintptr_t data = reinterpret_cast<std::uintptr_t>(data_);
+  if (!data_ || page == 0) return;
+  const std::uintptr_t begin = std::max(data, reinterpret_cast<std::uintptr_t>(from) & ~(page - 1));
+  const std::uintptr_t end = std::min(data + size_, reinterpret_cast<std::uintptr_t>(upTo)) & ~(page - 1);
+  if (end <= begin) return;
+  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 }  // namespace xml_detail

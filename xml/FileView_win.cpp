@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <algorithm>
+
 namespace xml_detail {
 
 namespace {
@@ -45,20 +47,23 @@ bool FileView::Open(std::FILE* file, std::size_t maxSize) {
   return true;
 }
 
-void FileView::Release(const char* upTo) {
-  const char* begin = static_cast<const char*>(data_);
-  if (!data_ || upTo <= begin) return;
+void FileView::Release(const char* from, const char* upTo) {
+  const char* data = static_cast<const char*>(data_);
+  if (!data_) return;
   SYSTEM_INFO system;
   GetSystemInfo(&system);
   // Whole pages only: the one the reader is in stays.
-  const SIZE_T read = static_cast<SIZE_T>(upTo - begin) / system.dwPageSize * system.dwPageSize;
-  if (read == 0) return;
+  const SIZE_T page = system.dwPageSize;
+  const SIZE_T first = from <= data ? 0 : static_cast<SIZE_T>(from - data) / page * page;
+  const SIZE_T last = upTo <= data ? 0 : std::min<SIZE_T>(static_cast<SIZE_T>(upTo - data), size_) / page * page;
+  if (last <= first) return;
+  void* begin = const_cast<char*>(data) + first;
   // Unlocking pages that were never locked takes them out of the working set.
-  VirtualUnlock(data_, read);
+  VirtualUnlock(begin, last - first);
   // Wine keeps them there through that: its unlock only unlocks. A reset does
   // drop them there, and they come back from the file when read again. Windows
   // refuses a reset of a file's view, so this costs it one failed call.
-  VirtualAlloc(data_, read, MEM_RESET, PAGE_READONLY);
+  VirtualAlloc(begin, last - first, MEM_RESET, PAGE_READONLY);
 }
 
 }  // namespace xml_detail

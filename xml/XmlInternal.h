@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace xml_detail {
 
@@ -39,6 +40,8 @@ class Arena {
     return static_cast<T**>(Allocate(count * sizeof(T*)));
   }
   char* CopyString(const char* s, std::size_t length);
+  // Takes over everything other holds, which then holds nothing.
+  void Absorb(Arena& other) noexcept;
 
  private:
   static constexpr std::size_t kAlign = 8;
@@ -230,6 +233,21 @@ class FileView;
 // view, whose pages are let go as the reading passes them); the file name is
 // kept.
 void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView* view = nullptr);
+
+// A text read in pieces, each on a processor of its own, is cut where a
+// piece would have at least this much to read; into this many at most.
+constexpr std::size_t kLeastPiece = 2u << 20;
+constexpr std::size_t kMostPieces = 4;
+// Where each piece past the first begins: the first start tag past its share
+// of the text that follows the end tag of an element of its own name. Empty
+// for a text too short to gain from it.
+std::vector<std::size_t> PieceStarts(const char* text, std::size_t length, unsigned processors);
+// ParseBytes that hands the text from each of starts (offsets, in order) on to
+// a reader of its own, on a thread of its own when threads is set. A piece is
+// taken in only where the reading arrives exactly at its start, so the tree
+// is the one a single reader builds. Returns how many were taken in.
+std::size_t ParseInPieces(XmlDocument& doc, const char* text, std::size_t length,
+                          const std::vector<std::size_t>& starts, bool threads, FileView* view = nullptr);
 
 // --- writing ----------------------------------------------------------------
 

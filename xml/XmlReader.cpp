@@ -18,8 +18,10 @@
 #include "xml/FileView.h"
 #include "xml/XmlInternal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -383,6 +385,18 @@ class Reader {
     released_ = text_;
   }
 
+  // The single pass hands the text from each of starts (in order) on to a
+  // reader of its own, on a thread of its own when threads is set, which
+  // reads on from there while this one reads what comes before.
+  void SetPieces(std::vector<const char*> starts, bool threads) {
+    starts_ = std::move(starts);
+    threads_ = threads;
+  }
+  // How many pieces the reading took in.
+  std::size_t PiecesJoined() const { return joined_; }
+
+  ~Reader();
+
   void Run() {
     std::unique_ptr<XmlHeader> header = Access::NewHeader();
     const char* pos = text_;
@@ -553,72 +567,9 @@ class Reader {
     XmlElement* top = nullptr;
     int headerCommentPosition = 0;
     open_.clear();
-    for (;;) {
-      // Blanks between tags are the common case: step over them by hand.
-      const char* q = p;
-      while (q < end_ && IsBlank(*q)) ++q;
-      const char* lt = q < end_ && *q == '<' ? q : FindChar(q, end_, '<');
-      if (!lt) break;
-      if (!open_.empty()) AddContent(Current(), p, lt);
-      const Construct kind = Classify(lt, end_);
-      const char* next = nullptr;
-      switch (kind) {
-        case Construct::kCData:
-          if (const char* close = FindClosing(lt + 9, end_, ']', ']')) {
-            // A CDATA section outside every element has nothing to belong to.
-            if (!open_.empty())
-              AddItem(cdatas_, Current().element, PositionIn(Current()), lt + 9, close, false, Current().cdata);
-            next = close + 3;
-          }
-          break;
-        case Construct::kComment:
-          if (const char* close = FindClosing(lt + 2, end_, '-', '-')) {
-            const char* textBegin = close >= lt + 4 ? lt + 4 : close;  // "<!-->": empty
-            if (!open_.empty())
-              AddItem(comments_, Current().element, PositionIn(Current()), textBegin, close);
-            else
-              AddItem(headerComments_, nullptr, headerCommentPosition, textBegin, close);
-            next = close + 3;
-          }
-          break;
-        case Construct::kEndTag:
-          if (const char* gt = FindChar(lt + 1, end_, '>')) {
-            if (!open_.empty()) Close(top);
-            next = gt + 1;
-          }
-          break;
-        case Construct::kInstruction:
-        case Construct::kDeclaration:
-          next = SkippedEnd(kind, lt, end_);
-          break;
-        case Construct::kTag: {
-          bool empty = false;
-          TagMemory* memory = nullptr;
-          XmlElement* element = ReadTag(lt, &next, &empty, &memory);
-          if (!element) break;
-          if (open_.empty()) headerCommentPosition = 1;
-          if (!empty) {
-            Access::SetParent(*element, open_.empty() ? nullptr : Current().element);
-            open_.push_back(Open{element, children_.size(), comments_.size(), contents_.size(), cdatas_.size(),
-                                 memory ? &memory->cdata : nullptr});
-          } else if (!open_.empty()) {
-            Access::SetParent(*element, Current().element);
-            children_.push_back(element);
-          } else if (!top) {
-            top = element;
-          } else {
-            DestroyNode(element);  // at the top level only the first one counts
-          }
-          break;
-        }
-      }
-      if (!next) break;
-      p = next;
-      if (view_ && p - released_ >= kReleaseStep) {
-        view_->Release(p);
-        released_ = p;
-      }
-    }
+    StartPieces();
+    Pass(p, top, headerCommentPosition);
+    pieces_.clear();  // waits for those not taken in
     // A text that ends inside an element loses that element: the root stays
     // the last top-level element that was read whole. What was built of it
     // lies in the arena and owns nothing else.
@@ -631,6 +582,115 @@ class Reader {
     contents_.clear();
     cdatas_.clear();
     return top;
+  }
+
+  // A piece: reads from start on as the body of whatever element is open
+  // there, up to that element's end tag, or up to stop if it gets there with
+  // only that body open. The body's items stay in the lists, placed as if the
+  // body began at start. Returns where it ended; null when the text ended
+  // first, or a construct ran into its end.
+  const char* ReadPiece(const char* start, const char* stop) {
+    released_ = start;
+    inPiece_ = true;
+    stop_ = stop;
+    open_.push_back(Open{Access::NewIn<XmlElement>(arena_), 0, 0, 0, 0, nullptr});
+    XmlElement* top = nullptr;
+    int headerCommentPosition = 0;
+    return Pass(start, top, headerCommentPosition);
+  }
+
+  // The constructs from p on; see ReadPiece for what a piece returns.
+  const char* Pass(const char* p, XmlElement*& top, int& headerCommentPosition) {
+    for (;;) {
+      // Blanks between tags are the common case: step over them by hand.
+      const char* q = p;
+      while (q < end_ && IsBlank(*q)) ++q;
+      const char* lt = q < end_ && *q == '<' ? q : FindChar(q, end_, '<');
+      if (!lt) return nullptr;
+      if (!open_.empty()) AddContent(Current(), p, lt);
+      const Construct kind = Classify(lt, end_);
+      if (inPiece_ && open_.size() == 1 && (lt == stop_ || kind == Construct::kEndTag)) return lt;
+      const char* next = joinAt_ && lt >= joinAt_ ? Join(lt) : nullptr;
+      if (!next) next = Read(kind, lt, top, headerCommentPosition);
+      if (!next) return nullptr;
+      p = next;
+      if (view_ && p - released_ >= kReleaseStep) {
+        view_->Release(released_, p);
+        released_ = p;
+      }
+    }
+  }
+
+  // Reads the construct at lt; returns just after it, or null when it runs
+  // into the end of the text.
+  const char* Read(Construct kind, const char* lt, XmlElement*& top, int& headerCommentPosition) {
+    const char* next = nullptr;
+    switch (kind) {
+      case Construct::kCData:
+        if (const char* close = FindClosing(lt + 9, end_, ']', ']')) {
+          // A CDATA section outside every element has nothing to belong to.
+          if (!open_.empty())
+            AddItem(cdatas_, Current().element, PositionIn(Current()), lt + 9, close, false, Current().cdata);
+          next = close + 3;
+        }
+        break;
+      case Construct::kComment:
+        if (const char* close = FindClosing(lt + 2, end_, '-', '-')) {
+          const char* textBegin = close >= lt + 4 ? lt + 4 : close;  // "<!-->": empty
+          if (!open_.empty())
+            AddItem(comments_, Current().element, PositionIn(Current()), textBegin, close);
+          else
+            AddItem(headerComments_, nullptr, headerCommentPosition, textBegin, close);
+          next = close + 3;
+        }
+        break;
+      case Construct::kEndTag:
+        if (const char* gt = FindChar(lt + 1, end_, '>')) {
+          if (!open_.empty()) Close(top);
+          next = gt + 1;
+        }
+        break;
+      case Construct::kInstruction:
+      case Construct::kDeclaration:
+        next = SkippedEnd(kind, lt, end_);
+        break;
+      case Construct::kTag: {
+        bool empty = false;
+        TagMemory* memory = nullptr;
+        XmlElement* element = ReadTag(lt, &next, &empty, &memory);
+        if (!element) break;
+        if (open_.empty()) headerCommentPosition = 1;
+        if (!empty) {
+          Access::SetParent(*element, open_.empty() ? nullptr : Current().element);
+          open_.push_back(Open{element, children_.size(), comments_.size(), contents_.size(), cdatas_.size(),
+                               memory ? &memory->cdata : nullptr});
+        } else if (!open_.empty()) {
+          Access::SetParent(*element, Current().element);
+          children_.push_back(element);
+        } else if (!top) {
+          top = element;
+        } else {
+          DestroyNode(element);  // at the top level only the first one counts
+        }
+        break;
+      }
+    }
+    return next;
+  }
+
+  struct Piece;
+  void StartPieces();
+  const char* Join(const char* lt);
+  void Splice(Reader& piece);
+  // Items of a piece's body join the list of the element open where it
+  // began, behind the base children already read there.
+  template <class Item>
+  static void Move(std::vector<Item*>& into, const std::vector<Item*>& from, XmlElement* parent, std::size_t base) {
+    for (Item* item : from) {
+      const std::size_t position = base + static_cast<std::size_t>(item->GetPosition());
+      Access::SetPlace(*item, parent, position > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(position));
+      into.push_back(item);
+    }
   }
 
   Open& Current() { return open_.back(); }
@@ -874,6 +934,15 @@ class Reader {
   static constexpr std::ptrdiff_t kReleaseStep = 4 << 20;
   FileView* view_ = nullptr;
   const char* released_ = nullptr;
+  // Reading in pieces: where they start, the readers, the next one's start;
+  // in a piece, whether this is one and where the next begins.
+  std::vector<const char*> starts_;
+  bool threads_ = false;
+  std::vector<std::unique_ptr<Piece>> pieces_;
+  std::size_t nextPiece_ = 0, joined_ = 0;
+  const char* joinAt_ = nullptr;
+  bool inPiece_ = false;
+  const char* stop_ = nullptr;
   std::vector<Open> open_;
   std::vector<TagSpans> spans_;
   std::unordered_map<const char*, TagMemory> memory_;
@@ -884,6 +953,99 @@ class Reader {
   std::vector<XmlCData*> cdatas_;
   std::vector<XmlComment*> headerComments_;
 };
+
+struct Reader::Piece {
+  Piece(XmlDocument& doc, const char* text, const char* end, const char* start, const char* stop, FileView* view)
+      : arena(std::min<std::size_t>(static_cast<std::size_t>(end - start), 1u << 20)),
+        reader(doc, text, static_cast<std::size_t>(end - text), nullptr, nullptr, arena),
+        start(start),
+        stop(stop) {
+    reader.SetView(view);
+  }
+  ~Piece() { Wait(); }
+  void Read() { end = reader.ReadPiece(start, stop); }
+  void Wait() {
+    if (thread.joinable()) thread.join();
+  }
+
+  Arena arena;
+  Reader reader;
+  const char* const start;
+  const char* const stop;
+  const char* end = nullptr;
+  std::thread thread;
+};
+
+Reader::~Reader() = default;
+
+void Reader::StartPieces() {
+  for (std::size_t i = 0; i < starts_.size(); ++i) {
+    const char* stop = i + 1 < starts_.size() ? starts_[i + 1] : nullptr;
+    pieces_.push_back(std::make_unique<Piece>(doc_, text_, end_, starts_[i], stop, view_));
+    Piece& piece = *pieces_.back();
+    if (threads_)
+      piece.thread = std::thread([&piece] { piece.Read(); });
+    else
+      piece.Read();
+  }
+  nextPiece_ = joined_ = 0;
+  joinAt_ = pieces_.empty() ? nullptr : pieces_[0]->start;
+}
+
+// The reading has come to lt, at or past the next piece's start. A piece is
+// taken in only where the reading stands exactly at its start with an
+// element open: from there on, it read what this reader would have read.
+// One passed over (its start lay inside a comment, a tag, ...) is dropped.
+// Returns where to read on after the piece taken in, or null.
+const char* Reader::Join(const char* lt) {
+  while (joinAt_ && lt >= joinAt_) {
+    Piece& piece = *pieces_[nextPiece_++];
+    joinAt_ = nextPiece_ < pieces_.size() ? pieces_[nextPiece_]->start : nullptr;
+    if (lt != piece.start || open_.empty()) continue;
+    piece.Wait();
+    if (!piece.end) return nullptr;
+    Splice(piece.reader);
+    arena_.Absorb(piece.arena);
+    if (view_) {
+      view_->Release(released_, lt);
+      released_ = piece.reader.released_;
+    }
+    ++joined_;
+    return piece.end;
+  }
+  return nullptr;
+}
+
+void Reader::Splice(Reader& piece) {
+  const Open& o = Current();
+  const std::size_t base = children_.size() - o.children;
+  for (XmlElement* child : piece.children_) Access::SetParent(*child, o.element);
+  children_.insert(children_.end(), piece.children_.begin(), piece.children_.end());
+  Move(comments_, piece.comments_, o.element, base);
+  Move(contents_, piece.contents_, o.element, base);
+  Move(cdatas_, piece.cdatas_, o.element, base);
+}
+
+// The first start tag from from on, before bound, that follows (past blanks)
+// the end tag of an element of its own name: most likely one of a run of
+// siblings, as the games of a library are, where a piece can begin.
+const char* PieceStart(const char* from, const char* bound) {
+  for (const char* p = FindChar(from, bound, '<'); p; p = FindChar(p + 1, bound, '<')) {
+    if (bound - p < 4 || p[1] != '/') continue;
+    const char* name = p + 2;
+    const char* q = name;
+    while (q < bound && IsNameChar(*q)) ++q;
+    const std::size_t length = static_cast<std::size_t>(q - name);
+    if (length == 0 || q == bound || *q != '>') continue;
+    ++q;
+    while (q < bound && IsBlank(*q)) ++q;
+    if (bound - q < static_cast<std::ptrdiff_t>(length + 2) || *q != '<' || std::memcmp(q + 1, name, length) != 0)
+      continue;
+    const char after = q[1 + length];
+    if (IsBlank(after) || after == '>' || after == '/') return q;
+  }
+  return nullptr;
+}
 
 // The text ends at its first NUL.
 std::size_t TextLength(const char* text, std::size_t length) {
@@ -996,7 +1158,19 @@ void LoadFile(XmlDocument& doc, const char* fileName) {
 
 }  // namespace
 
-void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView* view) {
+std::vector<std::size_t> PieceStarts(const char* text, std::size_t length, unsigned processors) {
+  std::vector<std::size_t> starts;
+  const std::size_t pieces = std::min<std::size_t>({processors, kMostPieces, length / kLeastPiece});
+  for (std::size_t i = 1; i < pieces; ++i) {
+    const char* from = text + length / pieces * i;
+    const char* start = PieceStart(from, text + std::min(length, length / pieces * i + kLeastPiece / 2));
+    if (start && (starts.empty() || text + starts.back() < start)) starts.push_back(static_cast<std::size_t>(start - text));
+  }
+  return starts;
+}
+
+std::size_t ParseInPieces(XmlDocument& doc, const char* text, std::size_t length,
+                          const std::vector<std::size_t>& starts, bool threads, FileView* view) {
   // The old tree goes before the arena it lives in.
   Access::Root(doc).reset();
   Access::Header(doc).reset();
@@ -1005,7 +1179,17 @@ void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView
   length = TextLength(text, length);
   Reader reader(doc, text, length, nullptr, nullptr, NewArena(doc, length));
   reader.SetView(view);
+  std::vector<const char*> points;
+  for (std::size_t start : starts)
+    if (start < length && (points.empty() || points.back() < text + start)) points.push_back(text + start);
+  reader.SetPieces(std::move(points), threads);
   reader.Run();
+  return reader.PiecesJoined();
+}
+
+void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView* view) {
+  length = TextLength(text, length);
+  ParseInPieces(doc, text, length, PieceStarts(text, length, std::thread::hardware_concurrency()), true, view);
 }
 
 bool FindElementEnd(const char* lt, const char* bound, ElementEnd* out) { return ScanElementEnd(lt, bound, out); }

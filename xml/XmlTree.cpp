@@ -30,6 +30,16 @@ Arena::~Arena() {
   }
 }
 
+void Arena::Absorb(Arena& other) noexcept {
+  if (!other.chunks_) return;
+  Chunk* last = other.chunks_;
+  while (last->next) last = last->next;
+  last->next = chunks_;
+  chunks_ = other.chunks_;
+  other.chunks_ = nullptr;
+  other.cursor_ = other.limit_ = nullptr;
+}
+
 void* Arena::NewChunk(std::size_t bytes, bool makeCurrent) {
   const std::size_t size = sizeof(Chunk) + bytes;
   Chunk* chunk = static_cast<Chunk*>(::operator new(size));

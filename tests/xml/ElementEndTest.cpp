@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <string_view>
@@ -222,6 +223,56 @@ TEST(ElementEnd, TheSinglePassMatchesOnNestedRealisticTexts) {
     }
     while (depth-- > 0) text += "</e>";
     ASSERT_EQ(DumpWith(text, nullptr), DumpWith(text, ReferenceEnd)) << text;
+  }
+}
+
+// A text read in pieces gives the tree of a single reader wherever the pieces
+// begin: at a tag inside a comment, a CDATA section, a value or another tag,
+// at the top level, inside a damaged element, one after another.
+TEST(Pieces, TheTreeIsTheSingleReadersWhereverPiecesBegin) {
+  std::mt19937 rng(14);
+  std::size_t tried = 0, joined = 0;
+  for (int round = 0; round < 2000; ++round) {
+    const std::string text = round % 2 ? RandomText(rng) : DamagedDocument(rng);
+    if (text.empty()) continue;
+    XmlDocument whole;
+    xml_detail::ParseInPieces(whole, text.data(), text.size(), {}, false);
+    const std::string expected = Dump(whole);
+    std::vector<std::size_t> tags;
+    for (std::size_t lt = text.find('<'); lt != npos; lt = text.find('<', lt + 1)) tags.push_back(lt);
+    for (std::size_t i = 0; i < tags.size() + 2; ++i) {
+      std::vector<std::size_t> starts;  // one at each tag, then a few at random
+      for (std::size_t k = i < tags.size() ? 1 : 2 + rng() % 3; k-- > 0;)
+        starts.push_back(i < tags.size() ? tags[i] : rng() % 2 && !tags.empty() ? tags[rng() % tags.size()] : rng() % text.size());
+      std::sort(starts.begin(), starts.end());
+      XmlDocument pieces;
+      joined += xml_detail::ParseInPieces(pieces, text.data(), text.size(), starts, false);
+      ++tried;
+      ASSERT_EQ(Dump(pieces), expected) << text << " from " << ::testing::PrintToString(starts);
+    }
+  }
+  EXPECT_GT(joined, tried / 4) << "too few pieces were taken in to say anything";
+}
+
+// A large library cut where a processor's share ends, read on threads: every
+// cut falls between two games and is taken in.
+TEST(Pieces, ALargeLibraryIsCutBetweenGamesAndReadOnThreads) {
+  std::string text = "<?xml version=\"1.0\"?>\r\n<!--db-->\r\n<root>\r\n\t<Games>\r\n";
+  for (int i = 0; text.size() < 3 * xml_detail::kLeastPiece + 1000; ++i)
+    text += "\t\t<g>\r\n\t\t\t<Main Name=\"Game " + std::to_string(i) +
+            "\" Run=\"C:\\R.EXE\">\r\n\t\t\t\t<![CDATA[help <g> \"]]>\r\n\t\t\t</Main>\r\n\t\t\t<!-- " +
+            std::to_string(i % 7) + " -->\r\n\t\t\t<Mount><m type=\"hdd\"/>text</Mount>\r\n\t\t</g>\r\n" +
+            (i % 50 == 0 ? "\t\tbetween\r\n\t\t<!-- a comment among games -->\r\n" : "");
+  text += "\t</Games>\r\n\t<Engines/>\r\n</root>\r\n";
+  XmlDocument whole;
+  xml_detail::ParseInPieces(whole, text.data(), text.size(), {}, false);
+  for (unsigned processors : {1u, 2u, 3u, 8u}) {
+    const std::vector<std::size_t> starts = xml_detail::PieceStarts(text.data(), text.size(), processors);
+    EXPECT_EQ(starts.size(), std::min(processors, 3u) - 1) << processors;
+    for (std::size_t start : starts) EXPECT_EQ(text.compare(start, 4, "<g>\r"), 0) << start;
+    XmlDocument pieces;
+    EXPECT_EQ(xml_detail::ParseInPieces(pieces, text.data(), text.size(), starts, true), starts.size());
+    EXPECT_EQ(Dump(pieces), Dump(whole)) << processors;
   }
 }
 

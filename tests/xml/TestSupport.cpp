@@ -66,9 +66,11 @@ std::unique_ptr<XmlDocument> Parse(const std::string& text) {
 namespace {
 
 template <class Item>
-void DumpItems(std::ostringstream& out, const std::string& indent, const char* kind, Item** items, unsigned count) {
+void DumpItems(std::ostringstream& out, const std::string& indent, const char* kind, Item** items, unsigned count,
+               const XmlElement* parent) {
   for (unsigned i = 0; i < count; ++i)
-    out << indent << kind << '@' << items[i]->GetPosition() << " [" << items[i]->GetText() << "]\n";
+    out << indent << kind << '@' << items[i]->GetPosition() << " [" << items[i]->GetText() << "]"
+        << (items[i]->GetParent() == parent ? "\n" : " (wrong parent)\n");
 }
 
 void DumpTree(std::ostringstream& out, XmlElement& top) {
@@ -85,9 +87,9 @@ void DumpTree(std::ostringstream& out, XmlElement& top) {
     out << ">\n";
     for (unsigned i = 0; i < e->GetContentCount(); ++i)
       out << indent << " text@" << e->GetContents()[i]->GetPosition() << " [" << e->GetContents()[i]->GetStoredText()
-          << "]\n";
-    DumpItems(out, indent + " ", "comment", e->GetComments(), e->GetCommentCount());
-    DumpItems(out, indent + " ", "cdata", e->GetCDatas(), e->GetCDataCount());
+          << "]" << (e->GetContents()[i]->GetParent() == e ? "\n" : " (wrong parent)\n");
+    DumpItems(out, indent + " ", "comment", e->GetComments(), e->GetCommentCount(), e);
+    DumpItems(out, indent + " ", "cdata", e->GetCDatas(), e->GetCDataCount(), e);
     for (unsigned i = e->GetChildCount(); i-- > 0;) {
       if (e->GetChildren()[i]->GetParent() != e) out << indent << " (child " << i << " has a wrong parent)\n";
       work.emplace_back(e->GetChildren()[i], depth + 1);
@@ -108,7 +110,7 @@ std::string Dump(const XmlDocument& doc) {
   out << "status " << doc.GetParseStatus() << (doc.GetFileName() ? " named\n" : " unnamed\n");
   if (XmlHeader* header = doc.GetHeader()) {
     out << "declaration [" << header->GetDeclaration() << "] doctype [" << header->GetDoctype() << "]\n";
-    DumpItems(out, "", "header comment", header->GetComments(), header->GetCommentCount());
+    DumpItems(out, "", "header comment", header->GetComments(), header->GetCommentCount(), nullptr);
   } else {
     out << "no header\n";
   }
