@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -385,17 +386,15 @@ class Reader {
     released_ = text_;
   }
 
-  // The single pass hands the text from each of starts (in order) on to a
-  // reader of its own, on a thread of its own when threads is set, which
-  // reads on from there while this one reads what comes before.
-  void SetPieces(std::vector<const char*> starts, bool threads) {
-    starts_ = std::move(starts);
-    threads_ = threads;
+  // Readers of the text from later points on (in order), which read while
+  // this one reads what comes before; the single pass takes them in.
+  struct Piece;
+  void SetPieces(std::vector<Piece*> pieces) {
+    pieces_ = std::move(pieces);
+    joinAt_ = pieces_.empty() ? nullptr : PieceStart(0);
   }
   // How many pieces the reading took in.
   std::size_t PiecesJoined() const { return joined_; }
-
-  ~Reader();
 
   void Run() {
     std::unique_ptr<XmlHeader> header = Access::NewHeader();
@@ -567,9 +566,7 @@ class Reader {
     XmlElement* top = nullptr;
     int headerCommentPosition = 0;
     open_.clear();
-    StartPieces();
     Pass(p, top, headerCommentPosition);
-    pieces_.clear();  // waits for those not taken in
     // A text that ends inside an element loses that element: the root stays
     // the last top-level element that was read whole. What was built of it
     // lies in the arena and owns nothing else.
@@ -678,8 +675,7 @@ class Reader {
     return next;
   }
 
-  struct Piece;
-  void StartPieces();
+  const char* PieceStart(std::size_t i) const;
   const char* Join(const char* lt);
   void Splice(Reader& piece);
   // Items of a piece's body join the list of the element open where it
@@ -936,9 +932,7 @@ class Reader {
   const char* released_ = nullptr;
   // Reading in pieces: where they start, the readers, the next one's start;
   // in a piece, whether this is one and where the next begins.
-  std::vector<const char*> starts_;
-  bool threads_ = false;
-  std::vector<std::unique_ptr<Piece>> pieces_;
+  std::vector<Piece*> pieces_;
   std::size_t nextPiece_ = 0, joined_ = 0;
   const char* joinAt_ = nullptr;
   bool inPiece_ = false;
@@ -954,16 +948,34 @@ class Reader {
   std::vector<XmlComment*> headerComments_;
 };
 
+// A reader of the text from start on (see ReadPiece) that first looks for a
+// NUL, which ends the text, in its share: up to the next piece's start.
 struct Reader::Piece {
   Piece(XmlDocument& doc, const char* text, const char* end, const char* start, const char* stop, FileView* view)
       : arena(std::min<std::size_t>(static_cast<std::size_t>(end - start), 1u << 20)),
         reader(doc, text, static_cast<std::size_t>(end - text), nullptr, nullptr, arena),
         start(start),
-        stop(stop) {
+        stop(stop),
+        shareEnd(stop ? stop : end) {
     reader.SetView(view);
   }
   ~Piece() { Wait(); }
-  void Read() { end = reader.ReadPiece(start, stop); }
+  void Run() {
+    nul = FindByte(start, shareEnd, '\0');
+    scanned.set_value();
+    end = reader.ReadPiece(start, stop);
+  }
+  void Start(bool onThread) {
+    if (onThread)
+      thread = std::thread([this] { Run(); });
+    else
+      Run();
+  }
+  // The first NUL of the share, or null.
+  const char* Nul() {
+    scan.wait();
+    return nul;
+  }
   void Wait() {
     if (thread.joinable()) thread.join();
   }
@@ -972,25 +984,15 @@ struct Reader::Piece {
   Reader reader;
   const char* const start;
   const char* const stop;
+  const char* const shareEnd;
+  const char* nul = nullptr;
+  std::promise<void> scanned;
+  std::future<void> scan = scanned.get_future();
   const char* end = nullptr;
   std::thread thread;
 };
 
-Reader::~Reader() = default;
-
-void Reader::StartPieces() {
-  for (std::size_t i = 0; i < starts_.size(); ++i) {
-    const char* stop = i + 1 < starts_.size() ? starts_[i + 1] : nullptr;
-    pieces_.push_back(std::make_unique<Piece>(doc_, text_, end_, starts_[i], stop, view_));
-    Piece& piece = *pieces_.back();
-    if (threads_)
-      piece.thread = std::thread([&piece] { piece.Read(); });
-    else
-      piece.Read();
-  }
-  nextPiece_ = joined_ = 0;
-  joinAt_ = pieces_.empty() ? nullptr : pieces_[0]->start;
-}
+const char* Reader::PieceStart(std::size_t i) const { return pieces_[i]->start; }
 
 // The reading has come to lt, at or past the next piece's start. A piece is
 // taken in only where the reading stands exactly at its start with an
@@ -1000,9 +1002,13 @@ void Reader::StartPieces() {
 const char* Reader::Join(const char* lt) {
   while (joinAt_ && lt >= joinAt_) {
     Piece& piece = *pieces_[nextPiece_++];
-    joinAt_ = nextPiece_ < pieces_.size() ? pieces_[nextPiece_]->start : nullptr;
+    joinAt_ = nextPiece_ < pieces_.size() ? PieceStart(nextPiece_) : nullptr;
     if (lt != piece.start || open_.empty()) continue;
     piece.Wait();
+    // A piece that read on past the end (a NUL in a later share) ended
+    // where the element open here ends, beyond the end: that element and
+    // every one around it are lost whatever it read, and nothing past the
+    // end is read after it.
     if (!piece.end) return nullptr;
     Splice(piece.reader);
     arena_.Absorb(piece.arena);
@@ -1175,20 +1181,31 @@ std::size_t ParseInPieces(XmlDocument& doc, const char* text, std::size_t length
   Access::Root(doc).reset();
   Access::Header(doc).reset();
   Access::Buffer(doc).reset();
-  // The document keeps copies of what it needs.
-  length = TextLength(text, length);
-  Reader reader(doc, text, length, nullptr, nullptr, NewArena(doc, length));
-  reader.SetView(view);
   std::vector<const char*> points;
   for (std::size_t start : starts)
     if (start < length && (points.empty() || points.back() < text + start)) points.push_back(text + start);
-  reader.SetPieces(std::move(points), threads);
+  std::vector<std::unique_ptr<Reader::Piece>> pieces;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const char* stop = i + 1 < points.size() ? points[i + 1] : nullptr;
+    pieces.push_back(std::make_unique<Reader::Piece>(doc, text, text + length, points[i], stop, view));
+    pieces.back()->Start(threads);
+  }
+  // The text ends at its first NUL; each piece looks in its own share
+  // while this looks in the first.
+  const char* nul = FindByte(text, points.empty() ? text + length : points[0], '\0');
+  for (std::size_t i = 0; i < pieces.size() && !nul; ++i) nul = pieces[i]->Nul();
+  if (nul) length = static_cast<std::size_t>(nul - text);
+  std::vector<Reader::Piece*> readers;
+  for (const auto& piece : pieces) readers.push_back(piece.get());
+  // The document keeps copies of what it needs.
+  Reader reader(doc, text, length, nullptr, nullptr, NewArena(doc, length));
+  reader.SetView(view);
+  reader.SetPieces(std::move(readers));
   reader.Run();
   return reader.PiecesJoined();
 }
 
 void ParseBytes(XmlDocument& doc, const char* text, std::size_t length, FileView* view) {
-  length = TextLength(text, length);
   ParseInPieces(doc, text, length, PieceStarts(text, length, std::thread::hardware_concurrency()), true, view);
 }
 
