@@ -26,9 +26,9 @@ std::string FreeDamagedName(const std::string& path) {
   return name;
 }
 
-OpenedDatabase OpenGameDatabase(const std::string& path) {
+OpenedDatabase OpenGameDatabase(const std::string& path, const std::function<void()>& underWay) {
   OpenedDatabase opened;
-  opened.document = std::make_unique<XmlDocument>(path.c_str());
+  opened.document = std::make_unique<XmlDocument>(path.c_str(), underWay);
   if (Unreadable(*opened.document) && FileExists(path)) {
     opened.damaged = true;
     // The loaded text is dropped before the file moves, so no part of it can
@@ -52,14 +52,14 @@ OpenedDatabase OpenGameDatabase(const std::string& path) {
 
 void StartOpeningGameDatabase(const std::string& path) {
   FinishOpeningGameDatabase();
-  // Returns once the thread runs: a new thread starts only when the system's
-  // loader is free, and the window libraries, loaded right after this, would
-  // keep it busy for milliseconds (tens under Wine) first.
+  // Returns once the reading runs, with every thread it takes: a new thread
+  // starts only when the system's loader is free, and the window libraries,
+  // loaded right after this, would keep it busy for milliseconds (tens
+  // under Wine) first.
   std::promise<void> running;
   std::future<void> started = running.get_future();
   Opening = std::thread([path, running = std::move(running)]() mutable {
-    running.set_value();
-    OpenedMeanwhile = OpenGameDatabase(path);
+    OpenedMeanwhile = OpenGameDatabase(path, [&running] { running.set_value(); });
   });
   started.wait();
 }

@@ -2,6 +2,7 @@
 // could not be read.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,7 +24,8 @@ struct OpenedDatabase {
 // A file that is there but does not parse (or has no root) is moved aside to
 // the first free name among "<path>.damaged", "<path>.damaged.1", ... and an
 // empty library takes its place.
-OpenedDatabase OpenGameDatabase(const std::string& path);
+// underWay is called as XmlDocument calls it, for the first reading.
+OpenedDatabase OpenGameDatabase(const std::string& path, const std::function<void()>& underWay = {});
 
 // The same, on a thread of its own: the window is made while a large
 // library is read. FinishOpeningGameDatabase waits for it and hands over

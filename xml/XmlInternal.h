@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -246,8 +247,10 @@ std::vector<std::size_t> PieceStarts(const char* text, std::size_t length, unsig
 // a reader of its own, on a thread of its own when threads is set. A piece is
 // taken in only where the reading arrives exactly at its start, so the tree
 // is the one a single reader builds. Returns how many were taken in.
+// underWay, if given, is called once the pieces run, before the reading.
 std::size_t ParseInPieces(XmlDocument& doc, const char* text, std::size_t length,
-                          const std::vector<std::size_t>& starts, bool threads, FileView* view = nullptr);
+                          const std::vector<std::size_t>& starts, bool threads, FileView* view = nullptr,
+                          const std::function<void()>& underWay = {});
 
 // --- writing ----------------------------------------------------------------
 

@@ -961,6 +961,7 @@ struct Reader::Piece {
   }
   ~Piece() { Wait(); }
   void Run() {
+    started.set_value();
     nul = FindByte(start, shareEnd, '\0');
     scanned.set_value();
     end = reader.ReadPiece(start, stop);
@@ -979,6 +980,7 @@ struct Reader::Piece {
   void Wait() {
     if (thread.joinable()) thread.join();
   }
+  void WaitRunning() { running.wait(); }
 
   Arena arena;
   Reader reader;
@@ -986,7 +988,8 @@ struct Reader::Piece {
   const char* const stop;
   const char* const shareEnd;
   const char* nul = nullptr;
-  std::promise<void> scanned;
+  std::promise<void> started, scanned;
+  std::future<void> running = started.get_future();
   std::future<void> scan = scanned.get_future();
   const char* end = nullptr;
   std::thread thread;
@@ -1108,7 +1111,18 @@ std::unique_ptr<char[]> ReadWholeFile(std::FILE* file, std::size_t* size) {
   return data;
 }
 
-void LoadFile(XmlDocument& doc, const char* fileName) {
+void LoadFile(XmlDocument& doc, const char* fileName, const std::function<void()>& underWay) {
+  // underWay is told once: by the reading once it runs, or on the way out.
+  bool told = !underWay;
+  const std::function<void()> tell = [&] {
+    if (told) return;
+    told = true;
+    underWay();
+  };
+  struct TellOnExit {
+    const std::function<void()>& tell;
+    ~TellOnExit() { tell(); }
+  } onExit{tell};
   if (!fileName) {
     SetDefaults(doc);
     return;
@@ -1159,7 +1173,8 @@ void LoadFile(XmlDocument& doc, const char* fileName) {
     data = bytes.get();
     size = length;
   }
-  ParseBytes(doc, data, size, bytes ? nullptr : &view);
+  ParseInPieces(doc, data, size, PieceStarts(data, size, std::thread::hardware_concurrency()), true,
+                bytes ? nullptr : &view, tell);
 }
 
 }  // namespace
@@ -1176,7 +1191,8 @@ std::vector<std::size_t> PieceStarts(const char* text, std::size_t length, unsig
 }
 
 std::size_t ParseInPieces(XmlDocument& doc, const char* text, std::size_t length,
-                          const std::vector<std::size_t>& starts, bool threads, FileView* view) {
+                          const std::vector<std::size_t>& starts, bool threads, FileView* view,
+                          const std::function<void()>& underWay) {
   // The old tree goes before the arena it lives in.
   Access::Root(doc).reset();
   Access::Header(doc).reset();
@@ -1189,6 +1205,10 @@ std::size_t ParseInPieces(XmlDocument& doc, const char* text, std::size_t length
     const char* stop = i + 1 < points.size() ? points[i + 1] : nullptr;
     pieces.push_back(std::make_unique<Reader::Piece>(doc, text, text + length, points[i], stop, view));
     pieces.back()->Start(threads);
+  }
+  if (underWay) {
+    for (const auto& piece : pieces) piece->WaitRunning();
+    underWay();
   }
   // The text ends at its first NUL; each piece looks in its own share
   // while this looks in the first.
@@ -1236,6 +1256,10 @@ void ParseTextWith(XmlDocument& doc, const char* text, ElementEndFinder finder) 
 
 }  // namespace xml_detail
 
-XmlDocument::XmlDocument(const char* fileName) { xml_detail::LoadFile(*this, fileName); }
+XmlDocument::XmlDocument(const char* fileName) { xml_detail::LoadFile(*this, fileName, {}); }
+
+XmlDocument::XmlDocument(const char* fileName, const std::function<void()>& underWay) {
+  xml_detail::LoadFile(*this, fileName, underWay);
+}
 
 void XmlDocument::ParseText(const char* text) { xml_detail::ParseTextWith(*this, text, nullptr); }

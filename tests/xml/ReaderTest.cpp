@@ -102,6 +102,31 @@ TEST(Status, AFileThatCannotBeReadIsNeverReplaced) {
   EXPECT_FALSE(doc.Save());
 }
 
+// Whoever waits for a reading to be under way is told once, before the tree
+// is there, whatever the file: missing, a folder, empty, small, or large
+// enough to read in pieces.
+TEST(Status, TheReadingTellsOnceThatItIsUnderWay) {
+  TempDir dir;
+  std::string large = "<?xml?><root><Games>";
+  while (large.size() < 2 * xml_detail::kLeastPiece + 1000) large += "<g><Main Name=\"A\"/></g>\r\n";
+  large += "</Games></root>";
+  WriteFile(dir.File("empty.xml"), "");
+  WriteFile(dir.File("small.xml"), "<?xml?><root/>");
+  WriteFile(dir.File("large.xml"), large);
+  for (const std::string& path : {dir.File("missing.xml"), dir.Path(), dir.File("empty.xml"), dir.File("small.xml"),
+                                   dir.File("large.xml")}) {
+    int told = 0;
+    bool treeThen = true;
+    XmlDocument doc(path.c_str(), [&] {
+      ++told;
+      treeThen = doc.GetRoot() != nullptr;
+    });
+    EXPECT_EQ(told, 1) << path;
+    EXPECT_FALSE(treeThen && path == dir.File("large.xml")) << "told only after the reading";
+    EXPECT_EQ(Dump(doc), Dump(XmlDocument(path.c_str()))) << path;
+  }
+}
+
 TEST(Status, NoElementAfterTheDeclarationGivesStatus1AndTheDefaultRoot) {
   for (const char* text : {"<?xml?>  just text", "<?xml?><!-- only a comment -->", "<?xml?></end>"}) {
     auto doc = Parse(text);
