@@ -1,7 +1,5 @@
 #include "launcher/GameSchema.h"
 
-#include <cctype>
-
 #include "launcher/Storage.h"
 
 const char* const CategoryList[kCategoryCount] = {
@@ -14,10 +12,16 @@ std::string Unquoted(const std::string& path) {
   return path;
 }
 
+namespace {
+// ASCII letters only, as the C locale folds them: the runtime's tolower asks
+// for the locale at every byte, and the list folds a category name for
+// every game it shows.
+char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
 bool EqualIgnoringCase(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
-    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
-      return false;
+    if (FoldAscii(*a) != FoldAscii(*b)) return false;
   }
   return *a == *b;
 }

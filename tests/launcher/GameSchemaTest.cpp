@@ -12,6 +12,7 @@ TEST(Categories, AreMatchedWithoutRegardToCaseAndUnknownNamesMeanNoCategory) {
   EXPECT_EQ(1, CategoryIndex("ACTION"));
   EXPECT_EQ(1, CategoryIndex("action"));
   EXPECT_EQ(5, CategoryIndex("rpg"));
+  EXPECT_EQ(4, CategoryIndex("PUZZLE"));  // both ends of the alphabet
   EXPECT_EQ(10, CategoryIndex("Sport"));
   EXPECT_EQ(0, CategoryIndex("No Category"));
   EXPECT_EQ(0, CategoryIndex("Category"));  // the template's default
