@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cstring>
 #include <future>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -960,17 +961,28 @@ struct Reader::Piece {
     reader.SetView(view);
   }
   ~Piece() { Wait(); }
-  void Run() {
+  // A piece that fails (no memory left) is read again by the reader that
+  // comes to its start.
+  void Run() noexcept {
     started.set_value();
     nul = FindByte(start, shareEnd, '\0');
     scanned.set_value();
-    end = reader.ReadPiece(start, stop);
+    try {
+      end = reader.ReadPiece(start, stop);
+    } catch (...) {
+      end = nullptr;
+    }
   }
   void Start(bool onThread) {
-    if (onThread)
-      thread = std::thread([this] { Run(); });
-    else
-      Run();
+    if (onThread) {
+      try {
+        thread = std::thread([this] { Run(); });
+        return;
+      } catch (const std::system_error&) {
+        // No thread to be had: read here.
+      }
+    }
+    Run();
   }
   // The first NUL of the share, or null.
   const char* Nul() {
@@ -1008,10 +1020,11 @@ const char* Reader::Join(const char* lt) {
     joinAt_ = nextPiece_ < pieces_.size() ? PieceStart(nextPiece_) : nullptr;
     if (lt != piece.start || open_.empty()) continue;
     piece.Wait();
-    // A piece that read on past the end (a NUL in a later share) ended
-    // where the element open here ends, beyond the end: that element and
-    // every one around it are lost whatever it read, and nothing past the
-    // end is read after it.
+    // One that ran into the end of the text is read again from here. One
+    // that read on past the end (a NUL in a later share) ended beyond it,
+    // where the element open here ends: that element and every one around
+    // it are lost whatever the piece read, and nothing past the end is read
+    // after it, so it is taken in as it is.
     if (!piece.end) return nullptr;
     Splice(piece.reader);
     arena_.Absorb(piece.arena);
