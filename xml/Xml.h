@@ -356,13 +356,12 @@ class XmlHeader {
 class XmlDocument {
  public:
   XmlDocument();                                // no header, no root, no file name, status 0
-  explicit XmlDocument(const char* fileName);  // loads and parses the file
-  // The same, calling underWay once, on this thread, when every thread the
-  // reading takes runs, before it reads (or on the way out when there is
-  // nothing to read). A new thread may have to wait for other threads of
-  // the process (the system's loader) to start: one who waits for this knows
-  // the reading needs nothing more from them.
-  XmlDocument(const char* fileName, const std::function<void()>& underWay);
+  // Loads and parses the file, calling underWay (if given) once, on this
+  // thread, when every thread the reading takes runs, before it reads (or on
+  // the way out when there is nothing to read). A new thread may have to
+  // wait for other threads of the process (the system's loader) to start:
+  // one who waits for this knows the reading needs nothing more from them.
+  explicit XmlDocument(const char* fileName, const std::function<void()>& underWay = {});
   ~XmlDocument();
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;

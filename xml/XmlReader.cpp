@@ -1051,7 +1051,7 @@ void Reader::Splice(Reader& piece) {
 // The first start tag from from on, before bound, that follows (past blanks)
 // the end tag of an element of its own name: most likely one of a run of
 // siblings, as the games of a library are, where a piece can begin.
-const char* PieceStart(const char* from, const char* bound) {
+const char* FindPieceStart(const char* from, const char* bound) {
   for (const char* p = FindChar(from, bound, '<'); p; p = FindChar(p + 1, bound, '<')) {
     if (bound - p < 4 || p[1] != '/') continue;
     const char* name = p + 2;
@@ -1197,8 +1197,9 @@ std::vector<std::size_t> PieceStarts(const char* text, std::size_t length, unsig
   const std::size_t pieces = std::min<std::size_t>({processors, kMostPieces, length / kLeastPiece});
   for (std::size_t i = 1; i < pieces; ++i) {
     const char* from = text + length / pieces * i;
-    const char* start = PieceStart(from, text + std::min(length, length / pieces * i + kLeastPiece / 2));
-    if (start && (starts.empty() || text + starts.back() < start)) starts.push_back(static_cast<std::size_t>(start - text));
+    const char* start = FindPieceStart(from, text + std::min(length, length / pieces * i + kLeastPiece / 2));
+    if (start && (starts.empty() || text + starts.back() < start))
+      starts.push_back(static_cast<std::size_t>(start - text));
   }
   return starts;
 }
@@ -1268,8 +1269,6 @@ void ParseTextWith(XmlDocument& doc, const char* text, ElementEndFinder finder) 
 }
 
 }  // namespace xml_detail
-
-XmlDocument::XmlDocument(const char* fileName) { xml_detail::LoadFile(*this, fileName, {}); }
 
 XmlDocument::XmlDocument(const char* fileName, const std::function<void()>& underWay) {
   xml_detail::LoadFile(*this, fileName, underWay);

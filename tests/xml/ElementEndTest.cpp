@@ -245,7 +245,9 @@ TEST(Pieces, TheTreeIsTheSingleReadersWhereverPiecesBegin) {
     for (std::size_t i = 0; i < tags.size() + 2; ++i) {
       std::vector<std::size_t> starts;  // one at each tag, then a few at random
       for (std::size_t k = i < tags.size() ? 1 : 2 + rng() % 3; k-- > 0;)
-        starts.push_back(i < tags.size() ? tags[i] : rng() % 2 && !tags.empty() ? tags[rng() % tags.size()] : rng() % text.size());
+        starts.push_back(i < tags.size()                    ? tags[i]
+                         : rng() % 2 && !tags.empty() ? tags[rng() % tags.size()]
+                                                      : rng() % text.size());
       std::sort(starts.begin(), starts.end());
       XmlDocument pieces;
       joined += xml_detail::ParseInPieces(pieces, text.data(), text.size(), starts, false);
